@@ -1,0 +1,107 @@
+#include "app/qt_prompt_port.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+namespace {
+
+QString ToQ(std::string_view s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+QMessageBox::Icon ToQIcon(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information: return QMessageBox::Information;
+    case PromptIcon::Exclamation: return QMessageBox::Warning;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::Stop: return QMessageBox::Critical;
+    case PromptIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+template <typename F>
+void QtPromptPort::OnUiThread(F&& f) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    f();
+    return;
+  }
+  QMetaObject::invokeMethod(app, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+void QtPromptPort::SetStatusLabels(QLabel* first, QLabel* second) {
+  status_[0] = first;
+  status_[1] = second;
+}
+
+void QtPromptPort::SetDialogControls(std::map<int, QWidget*> controls) {
+  controls_.clear();
+  for (auto& [id, w] : controls) controls_[id] = w;
+}
+
+void QtPromptPort::Message(std::string_view text, std::string_view caption, PromptIcon icon) {
+  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  OnUiThread([&] {
+    QMessageBox box(ToQIcon(icon), c, t, QMessageBox::Ok, owner_.data());
+    box.exec();
+  });
+}
+
+bool QtPromptPort::AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) {
+  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  bool yes = false;
+  OnUiThread([&] {
+    QMessageBox box(ToQIcon(icon), c, t, QMessageBox::Yes | QMessageBox::No, owner_.data());
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+PromptAnswer QtPromptPort::AskAbortRetryIgnore(std::string_view text, std::string_view caption,
+                                               PromptIcon icon) {
+  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  PromptAnswer answer = PromptAnswer::Abort;
+  OnUiThread([&] {
+    QMessageBox box(ToQIcon(icon), c, t,
+                    QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore, owner_.data());
+    switch (box.exec()) {
+      case QMessageBox::Retry: answer = PromptAnswer::Retry; break;
+      case QMessageBox::Ignore: answer = PromptAnswer::Ignore; break;
+      default: answer = PromptAnswer::Abort; break;
+    }
+  });
+  return answer;
+}
+
+void QtPromptPort::SetStatus(int pane, std::string_view text) {
+  if (pane < 0 || pane > 1) return;
+  const QString t = ToQ(text);
+  OnUiThread([&] {
+    if (status_[pane]) status_[pane]->setText(t);
+  });
+}
+
+void QtPromptPort::SetControlText(int controlId, std::string_view text) {
+  const QString t = ToQ(text);
+  OnUiThread([&] {
+    auto it = controls_.find(controlId);
+    if (it == controls_.end() || !it->second) return;
+    QWidget* w = it->second;
+    if (auto* label = qobject_cast<QLabel*>(w)) label->setText(t);
+    else if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(t);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(t);
+    else w->setWindowTitle(t);
+  });
+}
+
+void QtPromptPort::EnableControl(int controlId, bool enabled) {
+  OnUiThread([&] {
+    auto it = controls_.find(controlId);
+    if (it != controls_.end() && it->second) it->second->setEnabled(enabled);
+  });
+}

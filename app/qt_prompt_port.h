@@ -1,0 +1,36 @@
+// The prompt port shown with Qt: message boxes with the texts' own buttons and
+// icons, the main window's two status panes, and a running dialog's controls.
+// Calls from a worker thread are carried to the UI thread, and questions wait
+// there for their answer.
+#pragma once
+#include <QLabel>
+#include <QPointer>
+#include <QWidget>
+#include <map>
+
+#include "disk/prompt_port.h"
+
+class QtPromptPort final : public PromptPort {
+ public:
+  explicit QtPromptPort(QWidget* owner = nullptr) : owner_(owner) {}
+
+  void SetOwner(QWidget* owner) { owner_ = owner; }
+  void SetStatusLabels(QLabel* first, QLabel* second);
+  // The controls of the dialog that is running now, by control id.
+  void SetDialogControls(std::map<int, QWidget*> controls);
+
+  void Message(std::string_view text, std::string_view caption, PromptIcon icon) override;
+  bool AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) override;
+  PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption,
+                                   PromptIcon icon) override;
+  void SetStatus(int pane, std::string_view text) override;
+  void SetControlText(int controlId, std::string_view text) override;
+  void EnableControl(int controlId, bool enabled) override;
+
+ private:
+  template <typename F>
+  void OnUiThread(F&& f);
+  QPointer<QWidget> owner_;
+  QPointer<QLabel> status_[2];
+  std::map<int, QPointer<QWidget>> controls_;
+};

@@ -1,0 +1,174 @@
+#include "disk/disk_access.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "disk/sect32_engine.h"
+
+namespace {
+
+// libsect32.so loaded with dlopen; unloaded when the binding is released.
+class LoadedSectorLibrary final : public SectorLibrary {
+ public:
+  LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, CheckInt13Extension32Fn c,
+                      Sect32FloppyCountFn f)
+      : handle_(handle), read_(r), write_(w), check_(c), floppies_(f) {}
+  ~LoadedSectorLibrary() override {
+    if (handle_ != nullptr) ::dlclose(handle_);
+  }
+  uint32_t ReadSect32(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n, void* b,
+                      uint32_t lba, uint32_t ext) override {
+    return read_(d, c, h, s, n, b, lba, ext);
+  }
+  uint32_t WriteSect32(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n,
+                       const void* b, uint32_t lba, uint32_t ext) override {
+    return write_(d, c, h, s, n, b, lba, ext);
+  }
+  uint32_t CheckInt13Extension32(uint32_t d) override { return check_(d); }
+  uint32_t FloppyCount() override { return floppies_ != nullptr ? floppies_() : 0; }
+
+ private:
+  void* handle_;
+  ReadSect32Fn read_;
+  WriteSect32Fn write_;
+  CheckInt13Extension32Fn check_;
+  Sect32FloppyCountFn floppies_;
+};
+
+}  // namespace
+
+DiskAccess::~DiskAccess() { Release(); }
+
+void DiskAccess::UseDirect(DeviceMap map) {
+  useSectorLibrary = false;
+  devices_ = std::move(map);
+}
+
+void DiskAccess::UseLibrary(SectorLibrary* library, std::unique_ptr<SectorLibrary> owned) {
+  useSectorLibrary = true;
+  ownedLibrary_ = std::move(owned);
+  library_ = library;
+}
+
+bool DiskAccess::OpenDrive(uint16_t drive) {
+  Device* dev = devices_.Find(drive);
+  if (dev == nullptr) return false;
+  dev->Close();
+  return dev->Open();
+}
+
+void DiskAccess::CloseDrive(uint16_t drive) {
+  if (Device* dev = devices_.Find(drive)) dev->Close();
+}
+
+bool DiskAccess::DriveOpen(uint16_t drive) const {
+  Device* dev = devices_.Find(drive);
+  return dev != nullptr && dev->IsOpen();
+}
+
+int64_t DiskAccess::DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer, size_t len) {
+  Device* dev = devices_.Find(drive);
+  return dev != nullptr ? dev->ReadAt(offset, buffer, len) : -1;
+}
+
+int64_t DiskAccess::DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer,
+                                size_t len) {
+  Device* dev = devices_.Find(drive);
+  return dev != nullptr ? dev->WriteAt(offset, buffer, len) : -1;
+}
+
+bool DiskAccess::HardDiskExists(uint16_t drive) {
+  if (useSectorLibrary) {
+    if (library_ == nullptr) return false;
+    uint8_t sector[512];
+    return library_->ReadSect32(drive, 0, 0, 1, 1, sector, 0, 0) != 0;
+  }
+  return OpenDrive(drive);
+}
+
+uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
+  return useSectorLibrary && library_ != nullptr ? library_->CheckInt13Extension32(drive) : 0;
+}
+
+void DiskAccess::Release() {
+  devices_.CloseAll();
+  library_ = nullptr;
+  ownedLibrary_.reset();
+  drivesReady = false;
+}
+
+std::string ProgramFolderFromCommandLine(const std::string& commandLine) {
+  std::string s = commandLine;
+  if (!s.empty() && s[0] == '"') s.erase(0, 1);
+  const auto slash = s.rfind('/');
+  if (slash == std::string::npos) return {};
+  return s.substr(0, slash + 1);
+}
+
+std::string RunningProgramFolder(const char* argv0) {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n > 0) return ProgramFolderFromCommandLine(std::string(buf, static_cast<size_t>(n)));
+  return ProgramFolderFromCommandLine(argv0 != nullptr ? argv0 : "");
+}
+
+bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
+  PromptPort& prompt = access.Prompt();
+  access.programFolder = options.programFolder;
+  access.drivesReady = false;
+  access.floppyCount = 0;
+  access.hardDiskCount = 0;
+
+  if (options.drives.direct) {
+    DeviceMap map = BuildDeviceMap(options.drives);
+    access.floppyCount = map.FloppyCount();
+    access.UseDirect(std::move(map));
+    access.drivesReady = true;
+    return true;
+  }
+
+  const std::string path = options.programFolder + options.libraryFile;
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    prompt.Message(kLibraryNotFound);
+    return false;
+  }
+  auto read = reinterpret_cast<ReadSect32Fn>(::dlsym(handle, "ReadSect32"));
+  if (read == nullptr) {
+    prompt.Message(kReadSectMissing);
+    ::dlclose(handle);
+    return false;
+  }
+  auto write = reinterpret_cast<WriteSect32Fn>(::dlsym(handle, "WriteSect32"));
+  if (write == nullptr) {
+    prompt.Message(kWriteSectMissing);
+    ::dlclose(handle);
+    return false;
+  }
+  auto check = reinterpret_cast<CheckInt13Extension32Fn>(::dlsym(handle, "CheckInt13Extension32"));
+  if (check == nullptr) {
+    prompt.Message(kCheckExtMissing);
+    ::dlclose(handle);
+    return false;
+  }
+  auto open = reinterpret_cast<Sect32OpenDrivesFn>(::dlsym(handle, "Sect32OpenDrives"));
+  auto floppies = reinterpret_cast<Sect32FloppyCountFn>(::dlsym(handle, "Sect32FloppyCount"));
+  auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, check, floppies);
+  SectorLibrary* raw = lib.get();
+  access.UseLibrary(raw, std::move(lib));
+
+  // The drive map stands where the old driver stood: without it the library
+  // has no floppies to count, but the program still lists what it can reach.
+  const std::string map = options.drives.Serialize();
+  if (open == nullptr || floppies == nullptr || open(map.c_str()) == 0) {
+    prompt.Message(kDriverOpenFailed);
+    access.floppyCount = 0;
+    access.drivesReady = true;
+    return true;
+  }
+  access.floppyCount = floppies();
+  access.drivesReady = true;
+  return true;
+}

@@ -1,0 +1,88 @@
+// The disk access binding: which path the program uses (the sector library or
+// the direct device path), the drives behind the BIOS numbers, the floppy and
+// hard-disk counts and whether the drives are ready. One instance, owned by
+// main() and passed by reference to everything that moves sectors.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "disk/drive_map.h"
+#include "disk/prompt_port.h"
+#include "disk/sector_library.h"
+
+class DiskAccess {
+ public:
+  explicit DiskAccess(PromptPort& prompt) : prompt_(prompt) {}
+  ~DiskAccess();
+  DiskAccess(const DiskAccess&) = delete;
+  DiskAccess& operator=(const DiskAccess&) = delete;
+
+  PromptPort& Prompt() const { return prompt_; }
+
+  // Path and counts, as the binding set them.
+  bool useSectorLibrary = true;
+  uint32_t floppyCount = 0;
+  uint32_t hardDiskCount = 0;  // set by the drive listing
+  bool drivesReady = false;
+  std::string programFolder;
+
+  // Binding helpers: the direct path over a device map, the library path over
+  // any SectorLibrary (the loaded libsect32.so or an in-process engine).
+  void UseDirect(DeviceMap map);
+  void UseLibrary(SectorLibrary* library, std::unique_ptr<SectorLibrary> owned = nullptr);
+  SectorLibrary* Library() const { return library_; }
+  DeviceMap& Devices() { return devices_; }
+
+  // Device layer of the direct path: the handle table is the device map; a
+  // drive's handle is "open" while its device is.
+  bool OpenDrive(uint16_t drive);
+  void CloseDrive(uint16_t drive);
+  bool DriveOpen(uint16_t drive) const;
+  // Bytes moved, or -1; fails on a drive that is not open.
+  int64_t DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer, size_t len);
+  int64_t DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer, size_t len);
+
+  // Whether hard disk `drive` (0x80 + n) exists: on the library path its first
+  // sector reads; on the direct path its device opens (and stays open).
+  bool HardDiskExists(uint16_t drive);
+  // The extensions flag for a drive: the library's answer, 0 on the direct path.
+  uint32_t Int13Extensions(uint16_t drive);
+
+  // Closes every handle and unloads the library (closing the main window).
+  void Release();
+
+ private:
+  PromptPort& prompt_;
+  DeviceMap devices_;
+  SectorLibrary* library_ = nullptr;
+  std::unique_ptr<SectorLibrary> ownedLibrary_;
+};
+
+struct BindOptions {
+  DriveMapConfig drives;
+  std::string programFolder;  // with its trailing '/'
+  std::string libraryFile = "libsect32.so";
+};
+
+// The start-up binding. On the library path it loads libsect32.so from the
+// program folder, looks up its three entry points (each missing piece is
+// reported and ends the binding with drivesReady false), hands it the drive
+// map and asks for the floppy count. On the direct path (options.drives.direct)
+// it builds the handle table from the drive map. True when the drives are
+// ready and should be listed.
+bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
+
+// The folder of the program named by a command line: a leading double quote is
+// skipped and everything after the last '/' is cut (the folder keeps its
+// trailing '/'); empty when there is no '/'.
+std::string ProgramFolderFromCommandLine(const std::string& commandLine);
+// The running program's folder (from /proc/self/exe, else argv0).
+std::string RunningProgramFolder(const char* argv0);
+
+// The message texts of the binding.
+inline constexpr const char* kLibraryNotFound = "libsect32.so not found";
+inline constexpr const char* kReadSectMissing = "ReadSect32 Function not accessible!";
+inline constexpr const char* kWriteSectMissing = "WriteSect32 Function not accessible!";
+inline constexpr const char* kCheckExtMissing = "DllCheckInt13Extension Function not accessible!";
+inline constexpr const char* kDriverOpenFailed = "Unable to open libsect32.so drive map";

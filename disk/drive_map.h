@@ -1,0 +1,68 @@
+// The drive map: which image file or block device stands behind each BIOS
+// drive number (floppies 0, 1, ...; hard disks 0x80, 0x81, ...), taken from the
+// program's arguments or, with none, from the block devices of the system.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/device.h"
+
+struct DriveMapConfig {
+  std::vector<std::string> floppies;  // BIOS order: 0, 1, ...
+  std::vector<std::string> disks;     // BIOS order: 0x80, 0x81, ...
+  bool readOnly = false;
+  bool direct = false;  // the direct device path instead of the sector library
+
+  // One line per drive, "<hex drive> <path>", and "readonly" when set: the
+  // form in which the program hands its map to the sector library.
+  std::string Serialize() const;
+  static bool Deserialize(const std::string& text, DriveMapConfig& out);
+};
+
+struct DriveArgsResult {
+  DriveMapConfig config;
+  std::vector<std::string> rest;  // arguments that are not drive arguments
+  bool namedDrives = false;       // at least one drive was given
+  std::string error;              // non-empty on a usage error
+};
+
+// Takes --floppy FILE, --disk FILE, --read-only, --direct and bare FILEs (a
+// floppy when it is a /dev/fd* device or a regular file of a standard floppy
+// size) out of args. The first argument that is not an existing file and not
+// an option ends the drive arguments; everything from there is in `rest`.
+DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
+
+// True for /dev/fd* and regular files of 160, 180, 320, 360, 720, 1200, 1440
+// or 2880 KiB.
+bool LooksLikeFloppy(const std::string& path);
+
+// The block devices under sysBlock ("/sys/block") that can be opened, as floppies
+// (fd*) and hard disks (sd*, vd*, nvme*n*, mmcblk*, loop* with a backing file).
+DriveMapConfig ScanSystemDrives(const std::string& sysBlock = "/sys/block",
+                                const std::string& devDir = "/dev");
+
+// Geometry for CHS addressing: standard floppy geometries by size; a block
+// device's reported geometry; what the MBR's partition entries imply; else
+// 255 heads and 63 sectors per track.
+Geometry FloppyGeometryForSize(uint64_t bytes);
+Geometry GeometryFromMbr(const uint8_t* sector, uint64_t diskBytes);
+
+// Devices by BIOS drive number.
+class DeviceMap {
+ public:
+  void Add(uint16_t drive, std::unique_ptr<Device> device);
+  Device* Find(uint16_t drive) const;
+  uint32_t FloppyCount() const;    // floppies numbered 0, 1, ... without a gap
+  uint32_t HardDiskCount() const;  // hard disks numbered 0x80, 0x81, ... without a gap
+  void CloseAll();
+
+ private:
+  std::map<uint16_t, std::unique_ptr<Device>> devices_;
+};
+
+// FileDevices for every drive of the config, with their geometries set. The
+// devices are opened once to learn their size and geometry and left closed.
+DeviceMap BuildDeviceMap(const DriveMapConfig& config);

@@ -1,0 +1,139 @@
+#include "disk/sector_access.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kUnreadableFill = 0xE5;
+
+void SayWait(DiskAccess& access) { access.Prompt().SetStatus(0, kWaitText); }
+
+// Library path: chunks that never cross a track end; a failed chunk of more
+// than one sector is retried sector by sector and the transfer ends there.
+template <bool Write, typename Buf>
+bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  SayWait(access);
+  SectorLibrary* lib = access.Library();
+  if (lib == nullptr) return false;
+  DrivePacket w = packet;
+  uint32_t remaining = packet.sectorCount;
+  while (remaining > 0) {
+    ChsTriple t;
+    const bool haveGeometry = PacketToChs(w, t);
+    // Without a geometry only the base address itself can be given in CHS.
+    if (!haveGeometry && w.int13Extensions == 0 && w.startSector != 0) return false;
+    uint32_t n = remaining;
+    if (haveGeometry) {
+      const uint32_t left = w.sectorsPerTrack - t.sectorInTrack + 1;
+      if (left < n) n = left;
+    }
+    const uint64_t done = uint64_t{packet.sectorCount - remaining} * kSectorSize;
+    const uint32_t lba = w.startSector + w.partitionStart;
+    uint32_t ok;
+    if constexpr (Write)
+      ok = lib->WriteSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
+                            w.int13Extensions);
+    else
+      ok = lib->ReadSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
+                           w.int13Extensions);
+    if (ok != 0) {
+      remaining -= n;
+      w.startSector += n;
+      continue;
+    }
+    if (n == 1) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      DrivePacket one = w;
+      one.sectorCount = 1;
+      one.startSector = w.startSector + i;
+      auto place = buffer + done + uint64_t{i} * kSectorSize;
+      if constexpr (Write) {
+        TransferLibrary<true>(access, one, place);  // a failing sector is skipped
+      } else {
+        if (!TransferLibrary<false>(access, one, place))
+          std::memset(place, kUnreadableFill, kSectorSize);
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+// Direct path: the whole extent at once; a floppy that moved nothing is
+// reopened once (a changed or newly inserted disk); a failed extent of more
+// than one sector is retried sector by sector.
+template <bool Write, typename Buf>
+bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  SayWait(access);
+  if (packet.sectorCount == 0) return true;
+  const uint64_t offset = (uint64_t{packet.partitionStart} + packet.startSector) * kSectorSize;
+  const uint64_t len = uint64_t{packet.sectorCount} * kSectorSize;
+  auto move = [&]() -> int64_t {
+    if constexpr (Write)
+      return access.DeviceWrite(packet.drive, offset, buffer, len);
+    else
+      return access.DeviceRead(packet.drive, offset, buffer, len);
+  };
+  int64_t moved = move();
+  if (moved <= 0 && IsFloppy(packet)) {
+    if (!access.OpenDrive(packet.drive)) return false;
+    moved = move();
+  }
+  if (moved >= 0 && static_cast<uint64_t>(moved) == len) return true;
+  if (packet.sectorCount == 1) return false;
+  for (uint32_t i = 0; i < packet.sectorCount; ++i) {
+    DrivePacket one = packet;
+    one.sectorCount = 1;
+    one.startSector = packet.startSector + i;
+    auto place = buffer + uint64_t{i} * kSectorSize;
+    if constexpr (Write) {
+      TransferDirect<true>(access, one, place);
+    } else {
+      if (!TransferDirect<false>(access, one, place))
+        std::memset(place, kUnreadableFill, kSectorSize);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool PacketToChs(const DrivePacket& p, ChsTriple& out) {
+  out = ChsTriple{};
+  out.cylinder = p.cylinder;
+  out.head = p.head;
+  out.sector = p.sector;
+  out.sectorInTrack = p.sector & 0x3F;
+  if (p.heads == 0 || p.sectorsPerTrack == 0) return false;
+  const uint64_t baseCyl = p.cylinder + 256u * ((p.sector >> 6) & 3u);
+  const uint64_t baseSec = p.sector & 0x3Fu;
+  // A base sector of 0 is damaged; it counts as the track's first sector.
+  const uint64_t base = (baseCyl * p.heads + p.head) * p.sectorsPerTrack + (baseSec ? baseSec - 1 : 0);
+  const uint64_t l = base + p.startSector;
+  const uint32_t s = static_cast<uint32_t>(l % p.sectorsPerTrack) + 1;
+  const uint64_t t = l / p.sectorsPerTrack;
+  const uint64_t cyl = t / p.heads;
+  const uint16_t head = static_cast<uint16_t>(t % p.heads);
+  out.sectorInTrack = s;
+  if (cyl > 1000) {
+    // Beyond CHS reach: the library addresses it by LBA.
+    out.packed = false;
+    out.cylinder = static_cast<uint16_t>(cyl);
+    out.sector = static_cast<uint16_t>(s);
+    return true;
+  }
+  out.cylinder = static_cast<uint16_t>(cyl & 0xFF);
+  out.head = head;
+  out.sector = static_cast<uint16_t>(s | ((cyl >> 2) & 0xC0));
+  return true;
+}
+
+bool ReadSectors(DiskAccess& access, const DrivePacket& packet, uint8_t* buffer) {
+  return access.useSectorLibrary ? TransferLibrary<false>(access, packet, buffer)
+                                 : TransferDirect<false>(access, packet, buffer);
+}
+
+bool WriteSectors(DiskAccess& access, const DrivePacket& packet, const uint8_t* buffer) {
+  return access.useSectorLibrary ? TransferLibrary<true>(access, packet, buffer)
+                                 : TransferDirect<true>(access, packet, buffer);
+}

@@ -1,0 +1,26 @@
+// Whole-sector transfers over the extent a DrivePacket describes: absolute
+// sectors partitionStart + startSector onwards, sectorCount of them.
+#pragma once
+#include <cstdint>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+
+// True only when the whole extent moved at the first attempt. A failed
+// multi-sector chunk (library path) or extent (direct path) is retried one
+// sector at a time; a sector that still fails reads as 512 bytes of 0xE5 and
+// is skipped on writes. buffer holds sectorCount * 512 bytes.
+bool ReadSectors(DiskAccess& access, const DrivePacket& packet, uint8_t* buffer);
+bool WriteSectors(DiskAccess& access, const DrivePacket& packet, const uint8_t* buffer);
+
+// The CHS triple a library transfer passes for packet's current sector.
+struct ChsTriple {
+  uint16_t cylinder = 0;  // bits 0-7 (whole cylinder when unpacked)
+  uint16_t head = 0;
+  uint16_t sector = 0;    // 1-based in bits 0-5, cylinder bits 8-9 in bits 6-7
+  uint32_t sectorInTrack = 0;  // S, 1-based
+  bool packed = true;     // false beyond cylinder 1000
+};
+// Converts base plus startSector with the packet's heads and sectorsPerTrack;
+// false when the geometry is zero (the triple is then the packet's base).
+bool PacketToChs(const DrivePacket& packet, ChsTriple& out);

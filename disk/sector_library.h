@@ -1,0 +1,33 @@
+// The sector library's contract: transfers by BIOS drive number with a CHS
+// triple, an LBA and the drive's extensions flag; the extension test; and the
+// floppy count that stands in for the old driver's control code 1.
+#pragma once
+#include <cstdint>
+
+class SectorLibrary {
+ public:
+  virtual ~SectorLibrary() = default;
+  // Nonzero when every sector moved. With ext 0 the CHS triple is honoured
+  // (cylinder bits 0-7; head; sector in bits 0-5 with cylinder bits 8-9 in
+  // bits 6-7), otherwise the LBA.
+  virtual uint32_t ReadSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                              uint32_t count, void* buffer, uint32_t lba, uint32_t ext) = 0;
+  virtual uint32_t WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                               uint32_t count, const void* buffer, uint32_t lba,
+                               uint32_t ext) = 0;
+  virtual uint32_t CheckInt13Extension32(uint32_t drive) = 0;
+  virtual uint32_t FloppyCount() = 0;
+};
+
+// The C entry points exported by libsect32.so.
+extern "C" {
+using ReadSect32Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, void*,
+                                  uint32_t, uint32_t);
+using WriteSect32Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                   const void*, uint32_t, uint32_t);
+using CheckInt13Extension32Fn = uint32_t (*)(uint32_t);
+// Hands the library its drive map (DriveMapConfig::Serialize form); nonzero
+// when every drive of it could be opened.
+using Sect32OpenDrivesFn = uint32_t (*)(const char*);
+using Sect32FloppyCountFn = uint32_t (*)();
+}

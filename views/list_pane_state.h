@@ -1,0 +1,76 @@
+// The one state of the list pane: what it shows, the bytes on show, the page
+// and the cluster chain of a dump, the navigation flags, and the directory rows.
+// The Qt list model, the CLI and the tests read it; the views and the editor
+// write it. The list's content is its columns, its rows (item data) and the
+// texts FormatCell gives for a row and a column.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/drive_packet.h"
+
+enum class ViewKind : uint8_t {
+  None = 0,
+  Fat16Table = 3,
+  Fat12Table = 4,
+  RootDirectory = 5,
+  ClusterDump = 6,
+  SectorDump = 7,
+  RawSectorDump = 8,
+  Fat32Table = 9,
+  SubDirectory = 10,
+};
+
+struct ListColumn {
+  std::string title;
+  int width = 0;  // pixels
+};
+
+// One listed directory entry. The long name is kept in the record itself.
+struct DirectoryRow {
+  char dosName[13] = {};  // 8 name bytes, '.', 3 extension bytes, NUL; blanks kept
+  uint8_t attributes = 0;
+  uint16_t modifiedTime = 0;
+  uint16_t modifiedDate = 0;
+  uint16_t createdDate = 0;
+  uint16_t accessedDate = 0;
+  uint32_t firstCluster = 0;
+  uint32_t size = 0;
+  std::string longName;
+};
+
+// A row of the list: its item data. Dumps and FAT tables carry a row index or
+// byte offset (value); directory listings carry the index of their record in
+// rowStore (also value). Decoded views (partition table, boot record) carry
+// their own texts.
+struct ListRow {
+  uint64_t value = 0;
+  std::vector<std::string> texts;  // fixed texts; empty for call-back rows
+};
+
+// The longest text FormatCell hands out, as the single display buffer held:
+// a 255-character long name and room to spare. Longer texts are cut.
+inline constexpr size_t kDisplayTextMax = 300;
+
+struct ListPaneState {
+  ViewKind viewKind = ViewKind::None;
+  DrivePacket shownPacket;
+  std::vector<uint8_t> sectorBuffer;
+  uint32_t pageIndex = 0;
+  uint32_t sectorsPerPage = 1;
+  std::vector<uint32_t> clusterChain;
+  uint32_t chainLength = 0;
+  bool canGoPrevious = false;
+  bool canGoNext = false;
+  bool fileDumpShown = false;
+  std::vector<DirectoryRow> rowStore;
+  // The packet of the node last selected or expanded in the tree; the
+  // recovery commands act on it.
+  DrivePacket selectedPacket;
+
+  // The list control's content.
+  std::vector<ListColumn> columns;
+  std::vector<ListRow> rows;
+  std::vector<int> selectedRows;  // row numbers, ascending
+};
