@@ -3,6 +3,7 @@
 // table in memory or a chain that loops ends it.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 

@@ -1,0 +1,272 @@
+#include "disk/fat_codec.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "disk/le.h"
+#include "disk/sector_access.h"
+
+std::atomic<bool> fatAltered{false};
+
+namespace {
+
+constexpr uint32_t kMask28 = 0x0FFFFFFF;
+
+struct Width {
+  uint32_t bad = 0;       // the bad-cluster value
+  uint32_t firstEnd = 0;  // the lowest end-of-chain value
+  uint32_t entries = 0;   // how many entries the width can number
+};
+
+bool WidthOf(uint16_t code, Width& w) {
+  switch (code) {
+    case KindFat12: w = {0xFF7, 0xFF8, 0x1000}; return true;
+    case KindFat16: w = {0xFFF7, 0xFFF8, 0x10000}; return true;
+    case KindFat32: w = {0x0FFFFFF7, 0x0FFFFFF8, 0x10000000}; return true;
+    default: return false;
+  }
+}
+
+// The entry index a cluster argument names: 32-bit entries are numbered by
+// their low 28 bits.
+uint32_t IndexOf(uint32_t cluster, uint16_t width) {
+  return width == KindFat32 ? cluster & kMask28 : cluster;
+}
+
+// The raw entry (32-bit: low 28 bits); false outside the table.
+bool ReadRaw(uint32_t index, uint16_t width, std::span<const uint8_t> table, uint32_t& out) {
+  if (index >= FatEntryCapacity(width, table.size())) return false;
+  switch (width) {
+    case KindFat12: {
+      const uint16_t word = le16(table, size_t{index} * 3 / 2);
+      out = (index & 1) ? word >> 4 : word & 0xFFFu;
+      return true;
+    }
+    case KindFat16: out = le16(table, size_t{index} * 2); return true;
+    case KindFat32: out = le32(table, size_t{index} * 4) & kMask28; return true;
+    default: return false;
+  }
+}
+
+// One step of a chain walk over a table: the next cluster after c, or false
+// where the chain ends (free, 1, end of chain, a link outside the table).
+// Loops are left to the caller.
+class ChainStep {
+ public:
+  ChainStep(uint16_t width, std::span<const uint8_t> table)
+      : width_(width), table_(table), capacity_(FatEntryCapacity(width, table.size())) {}
+
+  // Whether c can start a chain: a data cluster whose entry is in the table.
+  bool Starts(uint32_t c) const { return c >= 2 && c < capacity_; }
+
+  // The link stored for c (c must be in the table).
+  uint32_t Link(uint32_t c) const {
+    uint32_t v = 0;
+    ReadRaw(c, width_, table_, v);
+    return v;
+  }
+
+  bool Next(uint32_t c, uint32_t& next) const {
+    const uint32_t v = Link(c);
+    if (v < 2 || v >= capacity_ || IsFatChainEnd(v, width_)) return false;
+    next = v;
+    return true;
+  }
+
+ private:
+  uint16_t width_;
+  std::span<const uint8_t> table_;
+  uint32_t capacity_;
+};
+
+// Distinct clusters from start (which must start a chain). Brent's cycle
+// finding keeps this free of allocations: a scan measures every file's chain,
+// and a visited bitmap per call would cost a FAT32 table's worth each time.
+uint32_t DistinctClusters(const ChainStep& step, uint32_t start) {
+  uint32_t power = 1, lambda = 1;
+  uint32_t tortoise = start, hare = 0;
+  uint32_t seen = 1;  // clusters up to and including the hare
+  if (!step.Next(start, hare)) return 1;
+  ++seen;
+  while (tortoise != hare) {
+    if (power == lambda) {
+      tortoise = hare;
+      power *= 2;
+      lambda = 0;
+    }
+    uint32_t next = 0;
+    if (!step.Next(hare, next)) return seen;  // no loop: every cluster was new
+    hare = next;
+    ++seen;
+    ++lambda;
+  }
+  // A loop of lambda clusters; mu clusters lead into it.
+  uint32_t ahead = start, behind = start, mu = 0;
+  for (uint32_t i = 0; i < lambda; ++i) step.Next(ahead, ahead);
+  while (ahead != behind) {
+    step.Next(ahead, ahead);
+    step.Next(behind, behind);
+    ++mu;
+  }
+  return mu + lambda;
+}
+
+}  // namespace
+
+uint32_t FatEntryCapacity(uint16_t width, size_t tableBytes) {
+  Width w;
+  if (!WidthOf(width, w)) return 0;
+  size_t n = 0;
+  switch (width) {
+    case KindFat12: n = tableBytes / 3 * 2 + (tableBytes % 3 == 2 ? 1 : 0); break;
+    case KindFat16: n = tableBytes / 2; break;
+    default: n = tableBytes / 4; break;
+  }
+  return static_cast<uint32_t>(std::min<size_t>(n, w.entries));
+}
+
+bool IsFatChainEnd(uint32_t link, uint16_t width) {
+  Width w;
+  if (!WidthOf(width, w)) return false;
+  if (width == KindFat32) link &= kMask28;
+  return link >= w.firstEnd && link < w.entries;
+}
+
+int32_t GetFatEntry(uint32_t cluster, uint16_t width, std::span<const uint8_t> table) {
+  Width w;
+  if (!WidthOf(width, w)) return 0;
+  if ((cluster & kMask28) == 0 || IsFatChainEnd(cluster, width)) return 0;
+  uint32_t v = 0;
+  if (!ReadRaw(IndexOf(cluster, width), width, table, v)) return 0;
+  if (v == w.bad) return FatEntryBad;
+  if (IsFatChainEnd(v, width)) return FatEntryEnd;
+  return static_cast<int32_t>(v);
+}
+
+bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table) {
+  // Clusters past the width's numbering are refused rather than wrapped.
+  if (cluster >= FatEntryCapacity(width, table.size())) return false;
+  switch (width) {
+    case KindFat12: {
+      const size_t off = size_t{cluster} * 3 / 2;
+      const uint16_t old = le16(table, off);
+      const uint16_t word = (cluster & 1)
+                                ? static_cast<uint16_t>((old & 0x000F) | (value << 4))
+                                : static_cast<uint16_t>((old & 0xF000) | (value & 0x0FFF));
+      putLe16(table, off, word);
+      break;
+    }
+    case KindFat16: putLe16(table, size_t{cluster} * 2, static_cast<uint16_t>(value)); break;
+    case KindFat32: {
+      const size_t off = size_t{cluster} * 4;
+      const uint32_t old = le32(table, off);
+      putLe32(table, off, (old & ~kMask28) | (value & kMask28));
+      break;
+    }
+    default: return false;
+  }
+  fatAltered = true;
+  return true;
+}
+
+uint32_t ChainLength(uint32_t first, uint16_t width, std::span<const uint8_t> table) {
+  const ChainStep step(width, table);
+  if (IsFatChainEnd(first, width)) return 0;
+  const uint32_t start = IndexOf(first, width);
+  return step.Starts(start) ? DistinctClusters(step, start) : 0;
+}
+
+uint32_t ListChain(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
+                   std::span<const uint8_t> table) {
+  const uint32_t asked = static_cast<uint32_t>(std::min<size_t>(count, list.size()));
+  if (asked == 0) return IndexOf(first, width);
+  // Measuring first keeps a looping chain from being listed twice round.
+  const uint32_t length = ChainLength(first, width, table);
+  const uint32_t listed = std::min(asked, length);
+  const ChainStep step(width, table);
+  uint32_t c = IndexOf(first, width);
+  for (uint32_t i = 0; i < listed; ++i) {
+    list[i] = c;
+    if (i + 1 < listed) step.Next(c, c);
+  }
+  std::fill(list.begin() + listed, list.begin() + asked, 0u);
+  if (listed < asked) return static_cast<uint32_t>(FatEntryEnd);
+  return step.Link(c);
+}
+
+void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t width) {
+  Width w;
+  if (!WidthOf(width, w)) return;
+  uint32_t v = 0;
+  while (ReadRaw(cluster, width, table, v) && v == w.bad) ++cluster;
+}
+
+uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table) {
+  Width w;
+  if (!WidthOf(volume.fatType, w)) return 0;
+  if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
+  uint32_t limit = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
+  // Numbers from the bad value up are never data clusters, whatever the
+  // boot record claims.
+  limit = std::min({limit, FatEntryCapacity(volume.fatType, table.size()), w.bad});
+  for (uint32_t c = 2; c < limit; ++c) {
+    uint32_t v = 0;
+    if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;
+  }
+  return 0;
+}
+
+namespace {
+
+// The packet for cluster c of a volume whose data starts at packet.startSector;
+// false when c is no data cluster or its sectors pass 32-bit sector numbers.
+bool ClusterPacket(const DrivePacket& packet, uint32_t c, DrivePacket& out) {
+  if (c < 2) return false;
+  const uint64_t start = packet.startSector + uint64_t{c - 2} * packet.sectorsPerCluster;
+  if (start + packet.sectorsPerCluster - 1 > std::numeric_limits<uint32_t>::max()) return false;
+  out = packet;
+  out.sectorCount = packet.sectorsPerCluster;
+  out.startSector = static_cast<uint32_t>(start);
+  return true;
+}
+
+// Checks the whole list before anything moves: a damaged list is refused
+// rather than half written.
+bool ClustersUsable(std::span<const uint32_t> list, const DrivePacket& packet, uint32_t count) {
+  if (list.size() < count || packet.sectorsPerCluster == 0) return false;
+  DrivePacket scratch;
+  for (uint32_t i = 0; i < count; ++i)
+    if (!ClusterPacket(packet, list[i], scratch)) return false;
+  return true;
+}
+
+template <bool Write, typename Buf>
+bool TransferClusters(DiskAccess& access, std::span<const uint32_t> list,
+                      const DrivePacket& packet, uint32_t count, Buf buffer) {
+  if (count == 0) return true;
+  if (buffer == nullptr || !ClustersUsable(list, packet, count)) return false;
+  const size_t clusterBytes = size_t{packet.sectorsPerCluster} * kSectorSize;
+  for (uint32_t i = 0; i < count; ++i) {
+    DrivePacket p;
+    ClusterPacket(packet, list[i], p);
+    bool ok;
+    if constexpr (Write)
+      ok = WriteSectors(access, p, buffer + i * clusterBytes);
+    else
+      ok = ReadSectors(access, p, buffer + i * clusterBytes);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
+                  uint32_t count, uint8_t* buffer) {
+  return TransferClusters<false>(access, list, packet, count, buffer);
+}
+
+bool WriteClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
+                   uint32_t count, const uint8_t* buffer) {
+  return TransferClusters<true>(access, list, packet, count, buffer);
+}
