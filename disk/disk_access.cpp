@@ -101,7 +101,12 @@ void DiskAccess::Release() {
 
 std::string ProgramFolderFromCommandLine(const std::string& commandLine) {
   std::string s = commandLine;
-  if (!s.empty() && s[0] == '"') s.erase(0, 1);
+  if (!s.empty() && s[0] == '"') {
+    // A quoted program path ends at its closing quote; the arguments after it
+    // may hold slashes of their own.
+    const auto close = s.find('"', 1);
+    s = s.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
   const auto slash = s.rfind('/');
   if (slash == std::string::npos) return {};
   return s.substr(0, slash + 1);
@@ -129,7 +134,10 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
     return true;
   }
 
-  const std::string path = options.programFolder + options.libraryFile;
+  std::string path = options.programFolder + options.libraryFile;
+  // Without a folder the library is the one in the current folder, never one
+  // that dlopen would look up on the system's library path.
+  if (path.find('/') == std::string::npos) path = "./" + path;
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     prompt.Message(kLibraryNotFound);

@@ -73,9 +73,9 @@ struct BindOptions {
 // ready and should be listed.
 bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
 
-// The folder of the program named by a command line: a leading double quote is
-// skipped and everything after the last '/' is cut (the folder keeps its
-// trailing '/'); empty when there is no '/'.
+// The folder of the program named by a command line: a program path in double
+// quotes is taken from within them, and everything after its last '/' is cut
+// (the folder keeps its trailing '/'); empty when there is no '/'.
 std::string ProgramFolderFromCommandLine(const std::string& commandLine);
 // The running program's folder (from /proc/self/exe, else argv0).
 std::string RunningProgramFolder(const char* argv0);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <span>
 #include <sstream>
 
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 std::string DriveMapConfig::Serialize() const {
   std::ostringstream out;
   if (readOnly) out << "readonly\n";
-  char num[16];
+  char num[24];
   for (size_t i = 0; i < floppies.size(); ++i) {
     std::snprintf(num, sizeof num, "%02zx", i);
     out << num << ' ' << floppies[i] << '\n';
@@ -105,12 +106,11 @@ std::string ReadLine(const fs::path& p) {
   return s;
 }
 
+// Whole disks only: partitions (sda1, nvme0n1p1, mmcblk0p1) and the eMMC's
+// boot and rpmb areas are not drives of their own.
 bool IsDiskName(const std::string& n) {
-  auto starts = [&](const char* p) { return n.rfind(p, 0) == 0; };
-  if (starts("sd") || starts("vd") || starts("mmcblk") || starts("hd") || starts("xvd"))
-    return true;
-  if (starts("nvme")) return n.find('n', 4) != std::string::npos;
-  return false;
+  static const std::regex kDisk("(sd|vd|hd|xvd)[a-z]+|nvme[0-9]+n[0-9]+|mmcblk[0-9]+");
+  return std::regex_match(n, kDisk);
 }
 
 bool CanOpen(const std::string& dev) {
@@ -118,28 +118,41 @@ bool CanOpen(const std::string& dev) {
   return d.Open();
 }
 
+// sdb before sdaa, nvme2n1 before nvme10n1.
+void SortNatural(std::vector<std::string>& names) {
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
+}
+
 }  // namespace
 
 DriveMapConfig ScanSystemDrives(const std::string& sysBlock, const std::string& devDir) {
-  DriveMapConfig c;
-  std::vector<std::string> floppies, disks;
+  std::vector<std::string> floppies, disks, loops;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(sysBlock, ec)) {
     const std::string n = e.path().filename().string();
-    const std::string dev = devDir + "/" + n;
-    if (n.rfind("fd", 0) == 0) {
-      if (CanOpen(dev)) floppies.push_back(dev);
-    } else if (n.rfind("loop", 0) == 0) {
-      if (!ReadLine(e.path() / "loop" / "backing_file").empty() && CanOpen(dev))
-        disks.push_back(dev);
+    if (fs::exists(e.path() / "partition", ec)) continue;
+    static const std::regex kFloppy("fd[0-9]+"), kLoop("loop[0-9]+");
+    if (std::regex_match(n, kFloppy)) {
+      floppies.push_back(n);
+    } else if (std::regex_match(n, kLoop)) {
+      if (!ReadLine(e.path() / "loop" / "backing_file").empty()) loops.push_back(n);
     } else if (IsDiskName(n)) {
-      if (CanOpen(dev)) disks.push_back(dev);
+      disks.push_back(n);
     }
   }
-  std::sort(floppies.begin(), floppies.end());
-  std::sort(disks.begin(), disks.end());
-  c.floppies = floppies;
-  c.disks = disks;
+  SortNatural(floppies);
+  SortNatural(disks);
+  SortNatural(loops);
+  // Real disks take the first BIOS numbers; loop devices (often many, made by
+  // package managers) come after them.
+  disks.insert(disks.end(), loops.begin(), loops.end());
+  DriveMapConfig c;
+  for (const auto& n : floppies)
+    if (CanOpen(devDir + "/" + n)) c.floppies.push_back(devDir + "/" + n);
+  for (const auto& n : disks)
+    if (CanOpen(devDir + "/" + n)) c.disks.push_back(devDir + "/" + n);
   return c;
 }
 
@@ -160,23 +173,72 @@ Geometry FloppyGeometryForSize(uint64_t bytes) {
   return g;
 }
 
+namespace {
+
+// One CHS address of a partition entry with the LBA it stands for.
+struct ChsPoint {
+  uint32_t lba, cylinder, head, sector;
+};
+
+// Whether heads x spt turns every point's CHS into its LBA. Returns the heads
+// the points force (0 when none has a cylinder above 0) through `heads`.
+bool FitsSectorsPerTrack(const std::vector<ChsPoint>& points, uint32_t spt, uint32_t& heads) {
+  heads = 0;
+  uint32_t minHeads = 1;
+  for (const auto& p : points) {
+    if (p.sector > spt || p.lba < p.sector - 1) return false;
+    const uint32_t track = p.lba - (p.sector - 1);
+    if (track % spt != 0) return false;
+    const uint32_t t = track / spt;  // cylinder * heads + head
+    if (t < p.head) return false;
+    minHeads = std::max(minHeads, p.head + 1);
+    if (p.cylinder == 0) {
+      if (t != p.head) return false;
+      continue;
+    }
+    if ((t - p.head) % p.cylinder != 0) return false;
+    const uint32_t h = (t - p.head) / p.cylinder;
+    if (heads != 0 && h != heads) return false;
+    heads = h;
+  }
+  if (heads == 0) heads = 255;
+  return heads >= minHeads && heads <= 255;
+}
+
+}  // namespace
+
 Geometry GeometryFromMbr(const uint8_t* sector, uint64_t diskBytes) {
   Geometry g{0, 255, 63};
   if (sector != nullptr) {
     std::span<const uint8_t> s(sector, 512);
     if (le16(s, 0x1FE) == 0xAA55) {
-      uint16_t heads = 0, spt = 0;
+      // Partitions are aligned as their tool chose (often to 1 MiB, not to a
+      // cylinder), so the geometry is the one under which every CHS address
+      // of the table names the same sector as its LBA. Addresses at the CHS
+      // limit say nothing and are left out.
+      std::vector<ChsPoint> points;
       for (int i = 0; i < 4; ++i) {
         const size_t e = 0x1BE + 16 * i;
-        if (le8(s, e + 4) == 0) continue;
-        // The end address of a partition that ends on a cylinder boundary
-        // names the last head and the last sector of a track.
-        heads = std::max<uint16_t>(heads, static_cast<uint16_t>(le8(s, e + 5) + 1));
-        spt = std::max<uint16_t>(spt, static_cast<uint16_t>(le8(s, e + 6) & 0x3F));
+        const uint32_t start = le32(s, e + 8), size = le32(s, e + 12);
+        if (le8(s, e + 4) == 0 || size == 0) continue;
+        auto add = [&](size_t chs, uint32_t lba) {
+          const uint32_t head = le8(s, chs), sec = le8(s, chs + 1) & 0x3Fu;
+          const uint32_t cyl = le8(s, chs + 2) | ((le8(s, chs + 1) & 0xC0u) << 2);
+          if (sec == 0 || cyl >= 1023) return;
+          points.push_back({lba, cyl, head, sec});
+        };
+        add(e + 1, start);
+        add(e + 5, start + size - 1);
       }
-      if (heads > 0 && spt > 0) {
-        g.heads = heads;
-        g.sectorsPerTrack = spt;
+      if (!points.empty()) {
+        for (uint32_t spt = 63; spt >= 1; --spt) {
+          uint32_t heads = 0;
+          if (FitsSectorsPerTrack(points, spt, heads)) {
+            g.heads = static_cast<uint16_t>(heads);
+            g.sectorsPerTrack = static_cast<uint16_t>(spt);
+            break;
+          }
+        }
       }
     }
   }

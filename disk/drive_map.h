@@ -40,7 +40,8 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
 bool LooksLikeFloppy(const std::string& path);
 
 // The block devices under sysBlock ("/sys/block") that can be opened, as floppies
-// (fd*) and hard disks (sd*, vd*, nvme*n*, mmcblk*, loop* with a backing file).
+// (fd*) and hard disks (whole sd*, vd*, nvme*n*, mmcblk* disks, then loop*
+// devices with a backing file), each group in natural order (sdb before sdaa).
 DriveMapConfig ScanSystemDrives(const std::string& sysBlock = "/sys/block",
                                 const std::string& devDir = "/dev");
 

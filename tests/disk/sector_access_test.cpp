@@ -1,0 +1,312 @@
+// ReadSectors and WriteSectors on both paths over fault devices: chunking at
+// track ends, the per-sector retry, the floppy reopen, and what lands in the
+// caller's buffer or on the disk when sectors fail.
+#include "disk/sector_access.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "disk/scripted_prompt.h"
+#include "disk/sect32_engine.h"
+#include "fixtures/fault_device.h"
+
+namespace {
+
+using Log = std::vector<std::pair<uint64_t, size_t>>;
+
+// Every sector different, so a sector read from the wrong place shows.
+std::vector<uint8_t> PatternDisk(uint32_t sectors) {
+  std::vector<uint8_t> bytes(size_t{sectors} * 512);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i / 512) * 13 + i % 251);
+  return bytes;
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t sector, uint32_t count) {
+  auto from = bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512);
+  return std::vector<uint8_t>(from, from + static_cast<std::ptrdiff_t>(count) * 512);
+}
+
+DrivePacket FloppyPacket(uint32_t start, uint32_t count) {
+  DrivePacket p;
+  p.drive = 0;
+  p.sector = 1;
+  p.heads = 2;
+  p.sectorsPerTrack = 18;
+  p.startSector = start;
+  p.sectorCount = count;
+  return p;
+}
+
+// A 1.44 MB fault device on drive 0 behind the library path (an in-process
+// engine) or the direct path.
+struct Rig {
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  FaultDevice* dev = nullptr;
+  DeviceMap engineMap;
+  std::unique_ptr<Sect32Engine> engine;
+
+  Rig(bool library, uint16_t drive = 0, std::vector<uint8_t> bytes = PatternDisk(2880),
+      Geometry g = Geometry{80, 2, 18}) {
+    auto d = std::make_unique<FaultDevice>(std::move(bytes));
+    d->geometry = g;
+    dev = d.get();
+    DeviceMap m;
+    m.Add(drive, std::move(d));
+    if (library) {
+      engineMap = std::move(m);
+      engine = std::make_unique<Sect32Engine>(engineMap);
+      access.UseLibrary(engine.get());
+    } else {
+      access.UseDirect(std::move(m));
+    }
+  }
+};
+
+TEST(SectorAccessLibrary, FailedMiddleChunkIsRetriedSectorBySectorAndEndsTheRead) {
+  Rig rig(true);
+  const std::vector<uint8_t> disk = rig.dev->Bytes();
+  rig.dev->badReadSectors = {20, 33};
+  // Sectors 15..39: chunk one 15..17 (rest of track 0), chunk two the whole
+  // track 18..35, chunk three 36..39.
+  std::vector<uint8_t> buf(25 * 512, 0x11);
+  EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(15, 25), buf.data()));
+
+  Log expected = {{15 * 512, 3 * 512}, {18 * 512, 18 * 512}};
+  for (uint64_t s = 18; s <= 35; ++s) expected.emplace_back(s * 512, 512);
+  EXPECT_EQ(rig.dev->readLog, expected);
+
+  std::vector<uint8_t> want = Slice(disk, 15, 21);
+  std::fill_n(want.begin() + (20 - 15) * 512, 512, 0xE5);
+  std::fill_n(want.begin() + (33 - 15) * 512, 512, 0xE5);
+  want.resize(25 * 512, 0x11);  // chunk three never read
+  EXPECT_EQ(buf, want);
+  // The call itself and each of the 18 single-sector calls.
+  EXPECT_EQ(rig.prompt.WaitCount(), 19);
+  EXPECT_EQ(rig.prompt.Status(0), "Wait....");
+}
+
+TEST(SectorAccessLibrary, ChunksStopAtTrackEnds) {
+  // A partition whose base is cylinder 1, head 1, sector 5 on a 4-head,
+  // 8-sector disk: LBA (1*4+1)*8+4 = 44.
+  Rig rig(true, 0x80, PatternDisk(4000), Geometry{125, 4, 8});
+  DrivePacket p;
+  p.drive = 0x80;
+  p.cylinder = 1;
+  p.head = 1;
+  p.sector = 5;
+  p.heads = 4;
+  p.sectorsPerTrack = 8;
+  p.partitionStart = 44;
+  p.startSector = 2;  // LBA 46: sector 7 of its track
+  p.sectorCount = 21;
+  std::vector<uint8_t> buf(21 * 512);
+  EXPECT_TRUE(ReadSectors(rig.access, p, buf.data()));
+  EXPECT_EQ(rig.dev->readLog, (Log{{46 * 512, 2 * 512}, {48 * 512, 8 * 512}, {56 * 512, 8 * 512},
+                                   {64 * 512, 3 * 512}}));
+  EXPECT_EQ(buf, Slice(rig.dev->Bytes(), 46, 21));
+  EXPECT_EQ(rig.prompt.WaitCount(), 1);
+
+  // The same extent by LBA (extensions flag set) is chunked the same way.
+  rig.dev->readLog.clear();
+  p.int13Extensions = 1;
+  std::vector<uint8_t> again(21 * 512);
+  EXPECT_TRUE(ReadSectors(rig.access, p, again.data()));
+  EXPECT_EQ(rig.dev->readLog.size(), 4u);
+  EXPECT_EQ(again, buf);
+}
+
+TEST(SectorAccessLibrary, FailedSingleSectorLeavesTheBufferAsTheDeviceLeftIt) {
+  for (bool library : {true, false}) {
+    SCOPED_TRACE(library ? "library" : "direct");
+    Rig rig(library);
+    rig.dev->shortReadLimit = 100;  // the sector breaks off after 100 bytes
+    std::vector<uint8_t> buf(512, 0x11);
+    EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(40, 1), buf.data()));
+    std::vector<uint8_t> want = Slice(rig.dev->Bytes(), 40, 1);
+    std::fill(want.begin() + 100, want.end(), 0x11);
+    EXPECT_EQ(buf, want);
+  }
+}
+
+// Records what reaches the library and answers success.
+class RecordingLibrary final : public SectorLibrary {
+ public:
+  struct Call {
+    uint32_t drive, cylinder, head, sector, count, lba, ext;
+    bool operator==(const Call&) const = default;
+  };
+  std::vector<Call> calls;
+  uint32_t ReadSect32(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n, void* b,
+                      uint32_t lba, uint32_t ext) override {
+    calls.push_back({d, c, h, s, n, lba, ext});
+    std::memset(b, 0x5A, size_t{n} * 512);
+    return 1;
+  }
+  uint32_t WriteSect32(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n, const void*,
+                       uint32_t lba, uint32_t ext) override {
+    calls.push_back({d, c, h, s, n, lba, ext});
+    return 1;
+  }
+  uint32_t CheckInt13Extension32(uint32_t) override { return 1; }
+  uint32_t FloppyCount() override { return 0; }
+};
+
+TEST(SectorAccessLibrary, ExtentBeyondCylinder1000GoesToTheLibraryByLba) {
+  ScriptedPrompt prompt;
+  DiskAccess access(prompt);
+  RecordingLibrary lib;
+  access.UseLibrary(&lib);
+  DrivePacket p;
+  p.drive = 0x81;
+  p.cylinder = 0;
+  p.head = 1;
+  p.sector = 1;
+  p.partitionStart = 63;
+  p.heads = 255;
+  p.sectorsPerTrack = 63;
+  p.int13Extensions = 7;
+  // LBA 63 + 16065*1001 + 5 is cylinder 1001, head 0, sector 6 (as LBA 63 is
+  // head 1, this adds a whole cylinder count of 1001).
+  p.startSector = 16065 * 1001 - 63 + 5;
+  p.sectorCount = 60;  // 58 to the track end, then 2
+  std::vector<uint8_t> buf(60 * 512);
+  EXPECT_TRUE(ReadSectors(access, p, buf.data()));
+  const uint32_t lba = 16065 * 1001 + 5;
+  // Unpacked: the whole cylinder, S alone, the head left at the base's.
+  EXPECT_EQ(lib.calls, (std::vector<RecordingLibrary::Call>{{0x81, 1001, 1, 6, 58, lba, 7},
+                                                            {0x81, 1001, 1, 1, 2, lba + 58, 7}}));
+
+  ChsTriple t;
+  ASSERT_TRUE(PacketToChs(p, t));
+  EXPECT_FALSE(t.packed);
+  p.startSector = 16065 * 999;  // LBA 63 + 999 cylinders: cylinder 999, head 1
+  ASSERT_TRUE(PacketToChs(p, t));
+  EXPECT_TRUE(t.packed);
+  EXPECT_EQ(t.cylinder, 999 & 0xFF);
+  EXPECT_EQ(t.head, 1);
+  EXPECT_EQ(t.sector, 1 | ((999 >> 2) & 0xC0));
+
+  // Through the engine by LBA the bytes are the right ones: a 2-head,
+  // 18-sector disk reaches cylinder 1001 at 18 MB.
+  Rig rig(true, 0x80, PatternDisk(36 * 1002), Geometry{1002, 2, 18});
+  DrivePacket q = FloppyPacket(36 * 1001 + 3, 4);
+  q.drive = 0x80;
+  q.int13Extensions = 1;
+  std::vector<uint8_t> got(4 * 512);
+  EXPECT_TRUE(ReadSectors(rig.access, q, got.data()));
+  EXPECT_EQ(got, Slice(rig.dev->Bytes(), 36 * 1001 + 3, 4));
+  // Without the flag the library cannot reach it.
+  q.int13Extensions = 0;
+  EXPECT_FALSE(ReadSectors(rig.access, q, got.data()));
+}
+
+TEST(SectorAccessDirect, FloppyWithoutDiskIsReopenedOncePerRead) {
+  Rig rig(false);
+  rig.dev->noDisk = true;
+  std::vector<uint8_t> buf(4 * 512, 0x11);
+  EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(10, 4), buf.data()));
+  // The extent: read, reopen, read. Then each sector: read, reopen, read.
+  EXPECT_EQ(rig.dev->opens, 1 + 4);
+  Log expected = {{10 * 512, 4 * 512}, {10 * 512, 4 * 512}};
+  for (uint64_t s = 10; s < 14; ++s) {
+    expected.emplace_back(s * 512, 512);
+    expected.emplace_back(s * 512, 512);
+  }
+  EXPECT_EQ(rig.dev->readLog, expected);
+  EXPECT_EQ(buf, std::vector<uint8_t>(4 * 512, 0xE5));
+  EXPECT_EQ(rig.prompt.WaitCount(), 5);
+
+  // A disk put in meanwhile is read after the one reopen, and that counts
+  // as no retry.
+  Rig later(false);
+  later.dev->noDisk = true;
+  later.dev->insertOnReopen = true;
+  EXPECT_TRUE(ReadSectors(later.access, FloppyPacket(10, 4), buf.data()));
+  EXPECT_EQ(later.dev->opens, 1);
+  EXPECT_EQ(buf, Slice(later.dev->Bytes(), 10, 4));
+
+  // A reopen that fails ends the read.
+  Rig gone(false);
+  gone.dev->noDisk = true;
+  gone.dev->openFails = true;
+  EXPECT_FALSE(ReadSectors(gone.access, FloppyPacket(10, 4), buf.data()));
+  EXPECT_EQ(gone.dev->opens, 1);
+  EXPECT_EQ(gone.dev->reads, 1);
+
+  // A hard disk is never reopened.
+  Rig disk(false, 0x80);
+  disk.dev->noDisk = true;
+  DrivePacket hd = FloppyPacket(10, 2);
+  hd.drive = 0x80;
+  EXPECT_FALSE(ReadSectors(disk.access, hd, buf.data()));
+  EXPECT_EQ(disk.dev->opens, 0);
+  EXPECT_EQ(disk.dev->reads, 3);
+}
+
+TEST(SectorAccessDirect, ShortReadIsRetriedAndReportedEvenWhenEverySectorArrives) {
+  Rig rig(false);
+  rig.dev->shortReadLimit = 1000;
+  std::vector<uint8_t> buf(4 * 512);
+  EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(100, 4), buf.data()));
+  EXPECT_EQ(buf, Slice(rig.dev->Bytes(), 100, 4));
+  EXPECT_EQ(rig.dev->reads, 5);
+
+  // Bad sectors of the extent read as 0xE5, the others as they are.
+  Rig bad(false, 0x80);
+  bad.dev->badReadSectors = {101, 103};
+  DrivePacket p = FloppyPacket(98, 6);
+  p.drive = 0x80;
+  p.partitionStart = 2;  // absolute sectors 100..105
+  std::vector<uint8_t> got(6 * 512);
+  EXPECT_FALSE(ReadSectors(bad.access, p, got.data()));
+  std::vector<uint8_t> want = Slice(bad.dev->Bytes(), 100, 6);
+  std::fill_n(want.begin() + 512, 512, 0xE5);
+  std::fill_n(want.begin() + 3 * 512, 512, 0xE5);
+  EXPECT_EQ(got, want);
+  // A drive the map does not have: nothing to open, nothing read.
+  EXPECT_FALSE(ReadSectors(bad.access, FloppyPacket(104, 2), got.data()));
+}
+
+TEST(SectorAccessWrite, FailedSectorIsSkippedInTheRetryOnBothPaths) {
+  for (bool library : {true, false}) {
+    SCOPED_TRACE(library ? "library" : "direct");
+    Rig rig(library);
+    rig.dev->badWriteSectors = {19};
+    const std::vector<uint8_t> before = rig.dev->Bytes();
+    std::vector<uint8_t> data(4 * 512);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 + i / 512);
+    // Sectors 17..20: on the library path a one-sector chunk, then 18..20.
+    EXPECT_FALSE(WriteSectors(rig.access, FloppyPacket(17, 4), data.data()));
+    std::vector<uint8_t> want = before;
+    for (int s : {17, 18, 20}) std::fill_n(want.begin() + s * 512, 512, static_cast<uint8_t>(0xA0 + s - 17));
+    EXPECT_EQ(rig.dev->Bytes(), want);
+    // The direct path reopens the floppy once more when sector 19 moves
+    // nothing.
+    Log expected = library ? Log{{17 * 512, 512}, {18 * 512, 3 * 512}, {18 * 512, 512}, {19 * 512, 512}}
+                           : Log{{17 * 512, 4 * 512}, {17 * 512, 512}, {18 * 512, 512}, {19 * 512, 512},
+                                 {19 * 512, 512}};
+    expected.emplace_back(20 * 512, 512);
+    EXPECT_EQ(rig.dev->writeLog, expected);
+    EXPECT_EQ(rig.prompt.WaitCount(), library ? 4 : 5);
+
+    // A write that goes through at once is true and writes nothing else.
+    rig.dev->writeLog.clear();
+    EXPECT_TRUE(WriteSectors(rig.access, FloppyPacket(30, 2), data.data()));
+    EXPECT_EQ(Slice(rig.dev->Bytes(), 30, 2), Slice(data, 0, 2));
+  }
+}
+
+TEST(SectorAccessWrite, FloppyWithoutDiskIsReopenedBeforeTheWrite) {
+  Rig rig(false);
+  rig.dev->noDisk = true;
+  rig.dev->insertOnReopen = true;
+  std::vector<uint8_t> data(2 * 512, 0x77);
+  EXPECT_TRUE(WriteSectors(rig.access, FloppyPacket(5, 2), data.data()));
+  EXPECT_EQ(rig.dev->opens, 1);
+  EXPECT_EQ(Slice(rig.dev->Bytes(), 5, 2), data);
+}
+
+}  // namespace
