@@ -53,6 +53,11 @@ struct ListRow {
 // a 255-character long name and room to spare. Longer texts are cut.
 inline constexpr size_t kDisplayTextMax = 300;
 
+// The most one view takes for a buffer whose size comes from a disk (a whole
+// FAT copy of the largest 32-bit FAT fits); larger sizes are refused with the
+// view's own message instead of being allocated.
+inline constexpr uint64_t kViewMemoryLimit = uint64_t{1} << 30;
+
 struct ListPaneState {
   ViewKind viewKind = ViewKind::None;
   DrivePacket shownPacket;
@@ -73,4 +78,7 @@ struct ListPaneState {
   std::vector<ListColumn> columns;
   std::vector<ListRow> rows;
   std::vector<int> selectedRows;  // row numbers, ascending
+
+  // Bytes a view may take for one buffer sized from disk data (tests lower it).
+  uint64_t memoryLimit = kViewMemoryLimit;
 };

@@ -1,0 +1,12 @@
+// The text of one cell of the list, made when the list paints it: the hex
+// layout of the dumps, the entries of the FAT tables, the directory rows, or a
+// row's own fixed text. Never longer than kDisplayTextMax.
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "views/list_pane_state.h"
+
+// Empty for a row or column the list does not have, and for every call-back
+// cell while the view kind is None.
+std::string FormatCell(const ListPaneState& pane, size_t row, int column);

@@ -1,0 +1,206 @@
+#include "views/hex_dump.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "disk/fat_codec.h"
+#include "disk/sector_access.h"
+#include "views/item_sector.h"
+#include "views/list_ops.h"
+
+namespace {
+
+constexpr const char* kSectorBufferFailed = "Fatal Error! Not able to allocate a buffer!";
+constexpr const char* kFileBufferFailed = "Fatal Error!  Not able to allocate a Buffer!";
+constexpr const char* kFolderBufferFailed = "Fatal Error!  Not able to allocate a buffer!";
+constexpr const char* kChainBufferFailed =
+    "Fatal Error!  Not able to allocate a buffer for FAT Entries!";
+constexpr const char* kFatNotAccessible = "FAT not accessible!";
+constexpr const char* kClusterNotAccessible = "Cluster not accessible!";
+constexpr const char* kSectorNotAccessible = "Sector not accessible!";
+constexpr const char* kBootRecordNotAccessible = "Boot Record not accessible!";
+
+void ReleaseChain(ListPaneState& pane) {
+  std::vector<uint32_t>().swap(pane.clusterChain);
+  pane.chainLength = 0;
+}
+
+// Loads the first readable FAT copy of the volume and lists the item's
+// cluster chain into pane.clusterChain. False when the dump stops here; the
+// reason has been shown, except for an empty chain (an empty file), which
+// stops silently.
+bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  // The FAT size comes from the boot record: a damaged one must not make us
+  // take more than the volume holds.
+  std::vector<uint8_t> fat;
+  if (!DiskSizeFits(pane, packet, packet.sectorsPerFat) ||
+      !TakeBuffer(pane, fat, uint64_t{packet.sectorsPerFat} * kSectorSize)) {
+    ctx.Prompt().Message(kFatNotAccessible);
+    return false;
+  }
+  DrivePacket copy = packet;
+  copy.sectorCount = packet.sectorsPerFat;
+  copy.startSector = packet.reservedSectors;
+  if (!ReadSectors(ctx.access, copy, fat.data())) {
+    const uint64_t second = uint64_t{packet.reservedSectors} + packet.sectorsPerFat;
+    copy.startSector = static_cast<uint32_t>(second);
+    if (second > std::numeric_limits<uint32_t>::max() ||
+        !ReadSectors(ctx.access, copy, fat.data())) {
+      ctx.Prompt().Message(kFatNotAccessible);
+      return false;
+    }
+  }
+  const uint32_t length = ChainLength(packet.firstCluster, packet.fatType, fat);
+  if (length == 0) return false;
+  std::vector<uint32_t> chain;
+  try {
+    if (uint64_t{length} * sizeof(uint32_t) > pane.memoryLimit) throw std::bad_alloc();
+    chain.assign(length, 0);
+  } catch (const std::bad_alloc&) {
+    ctx.Prompt().Message(kChainBufferFailed);
+    return false;
+  }
+  ListChain(packet.firstCluster, packet.fatType, chain, length, fat);
+  pane.clusterChain = std::move(chain);
+  pane.chainLength = length;
+  return true;
+}
+
+// Steps shared by both cluster dumps once the chain is listed: the page
+// buffer and the first cluster. False when the buffer cannot be taken.
+bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* bufferMessage) {
+  ListPaneState& pane = ctx.pane;
+  pane.sectorsPerPage = packet.sectorsPerCluster;
+  pane.pageIndex = 0;
+  if (!DiskSizeFits(pane, packet, packet.sectorsPerCluster) ||
+      !TakeBuffer(pane, pane.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
+    ctx.Prompt().Message(bufferMessage);
+    ReleaseChain(pane);
+    return false;
+  }
+  pane.viewKind = ViewKind::ClusterDump;
+  if (!ReadClusterPage(ctx, packet, pane.clusterChain[0]))
+    ctx.Prompt().Message(kClusterNotAccessible);
+  return true;
+}
+
+void ListClusterPage(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  AddCallbackRows(pane, uint64_t{pane.sectorsPerPage} * kDumpRowsPerSector);
+  ctx.Prompt().SetStatus(0, "");
+  pane.canGoPrevious = false;
+  pane.canGoNext = pane.chainLength != 1;
+}
+
+}  // namespace
+
+uint64_t ClusterFirstSector(const DrivePacket& packet, uint32_t cluster,
+                            uint32_t sectorsPerCluster) {
+  // Clusters 0 and 1 have no place in the data area; they map to its start.
+  const uint64_t index = cluster >= 2 ? cluster - 2u : 0;
+  return packet.startSector + index * sectorsPerCluster;
+}
+
+bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
+  ListPaneState& pane = ctx.pane;
+  const uint32_t sectors = pane.sectorsPerPage;
+  const uint64_t first = ClusterFirstSector(packet, cluster, sectors);
+  // A chain that points outside the data area (a damaged FAT) is not read:
+  // the sectors there belong to another volume or to nothing.
+  const uint64_t end = first + sectors;
+  const bool inside = cluster >= 2 && end <= std::numeric_limits<uint32_t>::max() &&
+                      (packet.totalSectors == 0 || end <= packet.totalSectors);
+  bool read = false;
+  if (inside && pane.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
+    DrivePacket copy = packet;
+    copy.startSector = static_cast<uint32_t>(first);
+    copy.sectorCount = sectors;
+    read = ReadSectors(ctx.access, copy, pane.sectorBuffer.data());
+  }
+  char status[96];
+  std::snprintf(status, sizeof status,
+                "Current Cluster Number: 0x%08X, Current Sector Number: %" PRIu64, cluster, first);
+  ctx.Prompt().SetStatus(1, status);
+  return read;
+}
+
+void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  ResetList(ctx);
+  AddHexColumns(pane, kDumpOffsetWidth);
+  pane.viewKind = ViewKind::None;
+  pane.sectorsPerPage = 1;
+  if (!TakeBuffer(pane, pane.sectorBuffer, kSectorSize)) {
+    ctx.Prompt().Message(kSectorBufferFailed);
+    ReleaseChain(pane);
+    return;
+  }
+  pane.viewKind = ViewKind::SectorDump;
+  // Every dump starts at the extent's first sector, whoever calls it.
+  pane.pageIndex = 0;
+  ReadDumpSector(ctx, packet);
+  pane.pageIndex = 0;
+  pane.canGoPrevious = false;
+  pane.canGoNext = packet.sectorCount > 1;
+  pane.shownPacket = packet;
+}
+
+bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  pane.rows.clear();
+  pane.selectedRows.clear();
+  DrivePacket copy = packet;
+  copy.sectorCount = 1;
+  if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize, 0);
+  if (copy.startSector != 0) {
+    const uint64_t sector = uint64_t{copy.startSector} + pane.pageIndex;
+    bool read = sector <= std::numeric_limits<uint32_t>::max();
+    if (read) {
+      copy.startSector = static_cast<uint32_t>(sector);
+      read = ReadSectors(ctx.access, copy, pane.sectorBuffer.data());
+    }
+    if (!read) {
+      ctx.Prompt().Message(kSectorNotAccessible);
+      return false;
+    }
+  } else if (!ReadItemSector(ctx.access, copy, pane.sectorBuffer.data())) {
+    ctx.Prompt().Message(ctx.access.useSectorLibrary ? kSectorNotAccessible
+                                                     : kBootRecordNotAccessible);
+    return false;
+  }
+  AddCallbackRows(pane, kDumpRowsPerSector);
+  char status[48];
+  std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, copy.startSector);
+  ctx.Prompt().SetStatus(1, status);
+  return true;
+}
+
+void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  pane.viewKind = ViewKind::None;
+  ctx.Prompt().SetStatus(0, kWaitText);
+  ResetList(ctx);
+  pane.fileDumpShown = true;
+  AddHexColumns(pane, kFileDumpOffsetWidth);
+  pane.shownPacket = packet;
+  if (!LoadClusterChain(ctx, packet)) return;
+  if (!LoadFirstCluster(ctx, packet, kFileBufferFailed)) return;
+  ListClusterPage(ctx);
+}
+
+void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  pane.viewKind = ViewKind::None;
+  // Emptied first, so that a dump that stops early never leaves the rows of
+  // the item shown before under this folder.
+  ResetList(ctx);
+  if (!LoadClusterChain(ctx, packet)) return;
+  if (!LoadFirstCluster(ctx, packet, kFolderBufferFailed)) return;
+  AddHexColumns(pane, kDumpOffsetWidth);
+  ListClusterPage(ctx);
+}

@@ -1,0 +1,37 @@
+// Operations on the list's content that every view shares: emptying it, the
+// 34 columns of a hexadecimal dump, call-back rows, and taking a buffer whose
+// size comes from disk data.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "views/view_context.h"
+
+// Offset column widths of the hex dumps.
+inline constexpr int kFileDumpOffsetWidth = 85;
+inline constexpr int kDumpOffsetWidth = 100;
+// A row of a hex dump holds 16 bytes; a sector is 32 rows.
+inline constexpr uint32_t kBytesPerDumpRow = 16;
+inline constexpr uint32_t kDumpRowsPerSector = kSectorSize / kBytesPerDumpRow;
+inline constexpr int kHexColumnCount = 34;
+
+// "Wait...." in the first status pane, then no rows (and so no selection) and
+// no columns.
+void ResetList(ViewContext& ctx);
+
+// Offset, 16 byte columns 00..0F, a spacer, 16 character columns 0..F.
+void AddHexColumns(ListPaneState& pane, int offsetWidth);
+
+// Appends count call-back rows whose item data is first, first + step, ...
+void AddCallbackRows(ListPaneState& pane, uint64_t count, uint64_t step = 1,
+                     uint64_t first = 0);
+
+// Whether a buffer of `sectors` sectors, a count read from a disk, may be
+// taken: not zero, not more than the volume holds (when its size is known)
+// and within the pane's memory limit.
+bool DiskSizeFits(const ListPaneState& pane, const DrivePacket& volume, uint64_t sectors);
+
+// Replaces buffer by `bytes` zero bytes. False (buffer emptied) when bytes is
+// over the pane's memory limit or the allocation fails.
+bool TakeBuffer(const ListPaneState& pane, std::vector<uint8_t>& buffer, uint64_t bytes);
