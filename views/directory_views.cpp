@@ -1,0 +1,350 @@
+#include "views/directory_views.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "disk/fat_codec.h"
+#include "disk/le.h"
+#include "disk/sector_access.h"
+#include "views/dir_entry.h"
+#include "views/list_ops.h"
+#include "views/long_name.h"
+
+namespace {
+
+constexpr const char* kRootNotAccessible = "Root Directory not fully accessible!";
+constexpr const char* kNoMemory = "Unable to allocate memory";
+constexpr const char* kFatNotAccessible = "FAT not accessible!";
+constexpr const char* kNoChainList = "Fatal Error!  Not able to allocate a buffer for FAT Entries!";
+constexpr const char* kNoBuffer = "Fatal Error!  Not able to allocate a buffer!";
+constexpr const char* kFolderNotLoaded = "Not able to fully load the sub-directory";
+
+// A FAT12/16 root holds at most 65535 entries (a 16-bit count): 4096 sectors.
+constexpr uint64_t kMaxRootSectors = 4096;
+// A folder holds at most 65536 entries; a longer chain is damage (a cross
+// link into a file, say), and only that much of it is loaded.
+constexpr uint64_t kMaxFolderBytes = uint64_t{65536} * kDirEntrySize;
+
+const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Months 0 and 13-15 cannot be named; the date still shows, marked.
+constexpr const char* kUnknownMonth = "??";
+
+void AddDirectoryColumns(ListPaneState& pane) {
+  pane.columns = {{"MS-DOS Name", 100},  {"Long File Name", 200}, {"Starting Cluster", 100},
+                  {"Attributes", 75},    {"Size", 75},            {"Modified Date", 125},
+                  {"Created Date", 125}, {"Accessed Date", 125}};
+}
+
+// Sectors of the volume from startSector to its end; unlimited when the
+// volume's size is not known.
+uint64_t SectorsToVolumeEnd(const DrivePacket& packet) {
+  if (packet.totalSectors == 0) return UINT64_MAX;
+  return packet.totalSectors > packet.startSector ? packet.totalSectors - packet.startSector : 0;
+}
+
+DirectoryRow MakeRow(std::span<const uint8_t> entry, uint16_t fatType) {
+  DirectoryRow row;
+  for (size_t i = 0; i < kDirNameLength; ++i)
+    row.dosName[i] = static_cast<char>(le8(entry, kDirName + i));
+  row.dosName[kDirNameLength] = '.';
+  for (size_t i = 0; i < kDirExtensionLength; ++i)
+    row.dosName[kDirNameLength + 1 + i] = static_cast<char>(le8(entry, kDirExtension + i));
+  row.dosName[12] = '\0';
+  row.attributes = le8(entry, kDirAttributes);
+  row.modifiedTime = le16(entry, kDirModifiedTime);
+  row.modifiedDate = le16(entry, kDirModifiedDate);
+  row.createdDate = le16(entry, kDirCreatedDate);
+  row.accessedDate = le16(entry, kDirAccessedDate);
+  row.firstCluster = DirEntryFirstCluster(entry, fatType);
+  row.size = le32(entry, kDirSize);
+  return row;
+}
+
+// A fresh rowStore block for `rows` records; false (and rowStore empty) when
+// it is over the pane's memory limit or cannot be had.
+bool ReplaceRowStore(ListPaneState& pane, size_t rows) {
+  std::vector<DirectoryRow>().swap(pane.rowStore);
+  if (rows > pane.memoryLimit / sizeof(DirectoryRow)) return false;
+  try {
+    pane.rowStore.reserve(rows);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Lists the entries of sectorBuffer (at most sectorCount sectors of it) into
+// rowStore and the rows. False when rowStore could not be had.
+bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntries) {
+  ListPaneState& pane = ctx.pane;
+  const std::span<const uint8_t> dir(pane.sectorBuffer);
+  const size_t entries = static_cast<size_t>(std::min<uint64_t>(
+      uint64_t{packet.sectorCount} * kDirEntriesPerSector, dir.size() / kDirEntrySize));
+
+  size_t listed = 0;
+  for (size_t i = 0; i < entries; ++i) {
+    const ListedEntry use =
+        ClassifyListedEntry(dir.subspan(i * kDirEntrySize, kDirEntrySize), skipDotEntries);
+    if (use == ListedEntry::End) break;
+    if (use == ListedEntry::Row) ++listed;
+  }
+  if (!ReplaceRowStore(pane, listed)) {
+    pane.viewKind = ViewKind::None;
+    ctx.Prompt().Message(kNoMemory);
+    return false;
+  }
+  pane.rows.reserve(listed);
+
+  for (size_t i = 0; i < entries; ++i) {
+    const std::span<const uint8_t> entry = dir.subspan(i * kDirEntrySize, kDirEntrySize);
+    const ListedEntry use = ClassifyListedEntry(entry, skipDotEntries);
+    if (use == ListedEntry::End) break;
+    if (use == ListedEntry::Skip) continue;
+    DirectoryRow row = MakeRow(entry, packet.fatType);
+    // The first entry of the buffer has no loaded entries in front of it.
+    if (i > 0) AssembleLongName(dir, i, row.longName);
+    pane.rows.push_back({pane.rowStore.size(), {}});
+    pane.rowStore.push_back(std::move(row));
+  }
+  return true;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[128];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+const char* MonthName(uint16_t date) {
+  const unsigned month = (date >> 5) & 0x0F;
+  return month >= 1 && month <= 12 ? kMonthNames[month - 1] : kUnknownMonth;
+}
+
+std::string DateText(uint16_t date) {
+  if (date == 0) return {};
+  return Format("%u %s %u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9));
+}
+
+std::string DateTimeText(uint16_t date, uint16_t time) {
+  if (date == 0) return {};
+  return Format("%u %s %u %u:%02u:%02u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9),
+                static_cast<unsigned>(time >> 11), (time >> 5) & 0x3Fu, 2u * (time & 0x1Fu));
+}
+
+std::string AttributeText(const DirectoryRow& row) {
+  static constexpr struct {
+    uint8_t bit;
+    char letter;
+  } kLetters[] = {{kAttrReadOnly, 'R'}, {kAttrHidden, 'H'},      {kAttrSystem, 'S'},
+                  {kAttrArchive, 'A'},  {kAttrVolumeLabel, 'V'}, {kAttrFolder, 'D'}};
+  std::string text;
+  for (const auto& l : kLetters)
+    if (row.attributes & l.bit) text += l.letter;
+  if (IsDeletedMark(static_cast<uint8_t>(row.dosName[0]))) text += "-Deleted";
+  return text;
+}
+
+// The short name as stored, up to its first zero byte.
+std::string ShortNameText(const DirectoryRow& row) {
+  return OemNameToUtf8(std::string_view(row.dosName, strnlen(row.dosName, sizeof row.dosName)));
+}
+
+// Cuts text to the display buffer's size without splitting a UTF-8 character.
+std::string CutToDisplay(std::string text) {
+  if (text.size() <= kDisplayTextMax) return text;
+  size_t end = kDisplayTextMax;
+  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
+}  // namespace
+
+void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  ResetList(ctx);
+  pane.viewKind = ViewKind::None;
+  AddDirectoryColumns(pane);
+
+  // The extent comes from the boot record: no more than a root can hold and
+  // the volume has; what is cut off counts as not accessible.
+  const uint64_t sectors = ListedRootSectors(packet);
+  bool complete = sectors == packet.sectorCount;
+  if (!TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize)) {
+    ctx.Prompt().Message(kNoMemory);
+    return;
+  }
+  pane.viewKind = ViewKind::RootDirectory;
+  DrivePacket extent = packet;
+  extent.sectorCount = static_cast<uint32_t>(sectors);
+  if (sectors != 0 && !ReadSectors(ctx.access, extent, pane.sectorBuffer.data())) complete = false;
+  if (!complete) ctx.Prompt().Message(kRootNotAccessible);
+
+  if (!ListEntries(ctx, extent, false)) return;
+  ctx.Prompt().SetStatus(1, Format("Current Sector Number: %" PRIu32, packet.startSector));
+  ctx.Prompt().SetStatus(0, "");
+}
+
+void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
+  ListPaneState& pane = ctx.pane;
+  pane.viewKind = ViewKind::None;
+  // Rows of the item shown before must not stay on show if this one stops early.
+  ResetList(ctx);
+  std::vector<DirectoryRow>().swap(pane.rowStore);
+  PromptPort& prompt = ctx.Prompt();
+
+  // The FAT's size comes from the boot record: it must lie inside the volume.
+  const uint64_t fatEnd = uint64_t{packet.reservedSectors} + packet.sectorsPerFat;
+  if (packet.sectorsPerFat == 0 || (packet.totalSectors != 0 && fatEnd > packet.totalSectors)) {
+    prompt.Message(kFatNotAccessible);
+    return;
+  }
+  // The FAT goes into the pane's buffer, which the tree selection has sized
+  // for it already: a large FAT is then never held twice.
+  const uint64_t fatBytes = uint64_t{packet.sectorsPerFat} * kSectorSize;
+  if (pane.sectorBuffer.size() != fatBytes && !TakeBuffer(pane, pane.sectorBuffer, fatBytes)) {
+    prompt.Message(kNoBuffer);
+    return;
+  }
+  std::span<uint8_t> fat(pane.sectorBuffer);
+  DrivePacket copy = packet;
+  copy.startSector = packet.reservedSectors;
+  copy.sectorCount = packet.sectorsPerFat;
+  bool fatRead = ReadSectors(ctx.access, copy, fat.data());
+  if (!fatRead && (packet.totalSectors == 0 || fatEnd + packet.sectorsPerFat <= packet.totalSectors)) {
+    copy.startSector += packet.sectorsPerFat;
+    fatRead = ReadSectors(ctx.access, copy, fat.data());
+  }
+  if (!fatRead) {
+    prompt.Message(kFatNotAccessible);
+    return;
+  }
+
+  const uint32_t chainLength = ChainLength(packet.firstCluster, packet.fatType, fat);
+  if (chainLength == 0) return;
+
+  // Only as much of the chain as a folder can hold is loaded.
+  const uint64_t clusterBytes = uint64_t{packet.sectorsPerCluster} * kSectorSize;
+  uint32_t count = FolderClusterLimit(packet, chainLength);
+  bool complete = count == chainLength;
+
+  std::vector<uint32_t> clusters;
+  if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) {
+    prompt.Message(kNoChainList);
+    return;
+  }
+  try {
+    clusters.assign(count, 0);
+  } catch (const std::bad_alloc&) {
+    prompt.Message(kNoChainList);
+    return;
+  }
+  ListChain(packet.firstCluster, packet.fatType, clusters, count, fat);
+
+  // A cluster past the volume's end holds nothing of this folder: the chain
+  // is cut there.
+  if (clusterBytes != 0) {
+    const uint32_t inside =
+        ClustersInsideVolume(packet, std::span<const uint32_t>(clusters).first(count));
+    if (inside != count) {
+      count = inside;
+      complete = false;
+    }
+  }
+  if (clusterBytes == 0 || !TakeBuffer(pane, pane.sectorBuffer, count * clusterBytes)) {
+    prompt.Message(kNoBuffer);
+    return;
+  }
+  // Cluster by cluster, so that one unreadable cluster does not hide the
+  // entries of those after it.
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!ReadClusters(ctx.access, std::span<const uint32_t>(clusters).subspan(i, 1), packet, 1,
+                      pane.sectorBuffer.data() + i * clusterBytes))
+      complete = false;
+  }
+  if (!complete) prompt.Message(kFolderNotLoaded);
+
+  DrivePacket listed = packet;
+  listed.sectorCount = static_cast<uint32_t>(uint64_t{count} * packet.sectorsPerCluster);
+  ListDirectoryEntries(ctx, listed);
+
+  const uint64_t firstSector =
+      packet.startSector + uint64_t{packet.firstCluster - 2} * packet.sectorsPerCluster;
+  prompt.SetStatus(1, Format("Current Cluster Number: 0x%08" PRIX32
+                             ", Current Sector Number: %" PRIu64,
+                             packet.firstCluster, firstSector));
+}
+
+void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet) {
+  ResetList(ctx);  // puts "Wait...." in the first pane
+  ctx.pane.viewKind = ViewKind::SubDirectory;
+  AddDirectoryColumns(ctx.pane);
+  if (!ListEntries(ctx, packet, true)) return;
+  ctx.Prompt().SetStatus(0, "");
+}
+
+ListedEntry ClassifyListedEntry(std::span<const uint8_t> entry, bool skipDotEntries) {
+  const uint8_t attributes = le8(entry, kDirAttributes);
+  const uint8_t first = le8(entry, kDirName);
+  if (IsLongNameEntry(attributes)) return ListedEntry::Skip;
+  if (first == kDirEndMark) return ListedEntry::End;
+  if (skipDotEntries && (attributes & kAttrFolder) != 0 && first == '.') return ListedEntry::Skip;
+  return ListedEntry::Row;
+}
+
+std::optional<size_t> ListedEntryOffset(std::span<const uint8_t> dir, size_t row,
+                                        bool skipDotEntries) {
+  size_t listed = 0;
+  for (size_t at = 0; dir.size() - at >= kDirEntrySize; at += kDirEntrySize) {
+    const ListedEntry use = ClassifyListedEntry(dir.subspan(at, kDirEntrySize), skipDotEntries);
+    if (use == ListedEntry::End) break;
+    if (use == ListedEntry::Row && listed++ == row) return at;
+  }
+  return std::nullopt;
+}
+
+uint32_t ListedRootSectors(const DrivePacket& root) {
+  return static_cast<uint32_t>(
+      std::min<uint64_t>({root.sectorCount, kMaxRootSectors, SectorsToVolumeEnd(root)}));
+}
+
+uint32_t FolderClusterLimit(const DrivePacket& folder, uint32_t chainLength) {
+  const uint64_t clusterBytes = uint64_t{folder.sectorsPerCluster} * kSectorSize;
+  if (clusterBytes == 0) return chainLength;
+  return static_cast<uint32_t>(
+      std::min<uint64_t>(chainLength, (kMaxFolderBytes + clusterBytes - 1) / clusterBytes));
+}
+
+uint32_t ClustersInsideVolume(const DrivePacket& folder, std::span<const uint32_t> clusters) {
+  if (folder.sectorsPerCluster == 0) return 0;
+  const uint64_t volumeClusters = SectorsToVolumeEnd(folder) / folder.sectorsPerCluster;
+  for (size_t i = 0; i < clusters.size(); ++i)
+    if (clusters[i] < 2 || clusters[i] - 2 >= volumeClusters) return static_cast<uint32_t>(i);
+  return static_cast<uint32_t>(clusters.size());
+}
+
+std::string FormatDirectoryCell(const ListPaneState& pane, const DirectoryRow& row, int column) {
+  (void)pane;
+  switch (column) {
+    case 0: return ShortNameText(row);
+    case 1: return CutToDisplay(row.longName);
+    case 2: return Format("%08" PRIX32, row.firstCluster);
+    case 3: return AttributeText(row);
+    case 4: return Format("%" PRIu32, row.size);
+    case 5: return DateTimeText(row.modifiedDate, row.modifiedTime);
+    case 6: return DateText(row.createdDate);
+    case 7: return DateText(row.accessedDate);
+    default: return {};
+  }
+}
