@@ -1,0 +1,137 @@
+#include "cli/cli_app.h"
+
+#include <cstdio>
+
+#include "cli/cli_prompt.h"
+#include "cli/tree_commands.h"
+#include "disk/disk_access.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: gleaner-cli [DRIVES...] COMMAND [ARGS...]\n"
+    "\n"
+    "Drives, in BIOS order (floppies 0, 1, ...; hard disks 0x80, 0x81, ...):\n"
+    "  --floppy FILE     a floppy image or device (repeatable)\n"
+    "  --disk FILE       a hard-disk image or device (repeatable)\n"
+    "  FILE              a floppy when it is /dev/fd* or of a standard floppy size,\n"
+    "                    otherwise a hard disk\n"
+    "  --read-only       open every drive read-only\n"
+    "  --direct          use the direct device path instead of libsect32.so\n"
+    "  With no drive named, the system's block devices are used.\n"
+    "\n"
+    "Commands:\n"
+    "  drives            list the bound drives with their BIOS numbers and geometry\n"
+    "  tree              print every node of the disk tree depth first, expanding\n"
+    "                    every node that can be expanded: one line a node, two\n"
+    "                    spaces of indent a level, then its label (file and folder\n"
+    "                    names as stored, trailing spaces kept; control bytes\n"
+    "                    printed as for show)\n"
+    "  show NODE [--sector-dump] [--raw-dump]\n"
+    "                    show NODE in the list pane and print it: the column titles\n"
+    "                    joined by tabs, then one line a row of its cells joined by\n"
+    "                    tabs. --sector-dump and --raw-dump are the two dump modes\n"
+    "                    (raw wins when both are given); neither: the decoded view.\n"
+    "                    Control bytes in a cell (0x00-0x1F, 0x7F, and 0x80-0x9F\n"
+    "                    outside well-formed UTF-8, C1 controls written as UTF-8)\n"
+    "                    are printed as \".\"; UTF-8 long names stand as they are.\n"
+    "\n"
+    "NODE is the labels from a top-level node down joined by \"/\", for example\n"
+    "  \"Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   \"\n"
+    "Where siblings share a label, LABEL#N names the N-th of them, counted from 1\n"
+    "(a label that exists as written is taken first). Labels may be given as\n"
+    "tree prints them.\n"
+    "\n"
+    "tree and show open the drives read-only and use libsect32.so from the\n"
+    "program's folder unless --direct is given.\n"
+    "\n"
+    "Message-box texts are printed to standard error, one per line.\n"
+    "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
+    "bound, 2 a usage error.\n";
+
+int Drives(DiskAccess& access, std::ostream& out) {
+  auto line = [&](uint16_t drive) {
+    Device* d = access.Devices().Find(drive);
+    const auto* f = dynamic_cast<const FileDevice*>(d);
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "0x%02X\t%s\t%u/%u/%u\t%llu", drive,
+                  drive < 0x80 ? "floppy" : "hard disk", d ? d->geometry.cylinders : 0,
+                  d ? d->geometry.heads : 0, d ? d->geometry.sectorsPerTrack : 0,
+                  static_cast<unsigned long long>(d ? d->Size() : 0));
+    out << buf << '\t' << (f ? f->Path() : std::string()) << '\n';
+  };
+  for (uint32_t i = 0; i < access.Devices().FloppyCount(); ++i) line(static_cast<uint16_t>(i));
+  for (uint32_t i = 0; i < access.Devices().HardDiskCount(); ++i)
+    line(static_cast<uint16_t>(0x80 + i));
+  return 0;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const std::string& programFolder,
+           std::ostream& out, std::ostream& err) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return 0;
+    }
+  DriveArgsResult parsed = ParseDriveArgs(args);
+  if (!parsed.error.empty()) {
+    err << "gleaner-cli: " << parsed.error << '\n' << kUsage;
+    return 2;
+  }
+  if (parsed.rest.empty()) {
+    err << "gleaner-cli: no command\n" << kUsage;
+    return 2;
+  }
+  if (!parsed.namedDrives) {
+    DriveMapConfig sys = ScanSystemDrives();
+    sys.readOnly = parsed.config.readOnly;
+    sys.direct = parsed.config.direct;
+    parsed.config = sys;
+  }
+  const std::string& command = parsed.rest[0];
+  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
+  auto usageError = [&](const std::string& what) {
+    err << "gleaner-cli: " << what << '\n' << kUsage;
+    return 2;
+  };
+
+  CliPrompt prompt(err);
+  DiskAccess access(prompt);
+  BindOptions options;
+  options.drives = parsed.config;
+  options.programFolder = programFolder;
+
+  if (command == "drives") {
+    if (!commandArgs.empty()) return usageError("drives takes no arguments");
+    // The listing needs the device map on both paths; the direct path's map is
+    // the binding's own.
+    BindOptions direct = options;
+    direct.drives.direct = true;
+    if (!BindDiskAccess(access, direct)) return 1;
+    return Drives(access, out);
+  }
+
+  if (command == "tree" || command == "show") {
+    std::string node;
+    DumpModes modes;
+    for (const auto& a : commandArgs) {
+      if (command == "show" && a == "--sector-dump")
+        modes.sectorDump = true;
+      else if (command == "show" && a == "--raw-dump")
+        modes.rawDump = true;
+      else if (command == "show" && node.empty() && a.rfind("--", 0) != 0)
+        node = a;
+      else
+        return usageError("unexpected argument " + a);
+    }
+    if (command == "show" && node.empty()) return usageError("show needs a NODE");
+    // Looking never writes: nothing may open a drive for writing.
+    options.drives.readOnly = true;
+    if (!BindDiskAccess(access, options)) return 1;
+    return command == "tree" ? PrintTree(access, out, err)
+                             : PrintShownNode(access, node, modes, out, err);
+  }
+  return usageError("unknown command " + command);
+}

@@ -1,0 +1,101 @@
+#include "cli/tree_commands.h"
+
+#include <vector>
+
+#include "cli/cell_text.h"
+#include "cli/node_path.h"
+#include "disk/discovery.h"
+#include "views/format_cell.h"
+#include "views/show_node.h"
+
+namespace {
+
+class CollectSink final : public TreeSink {
+ public:
+  void AddNode(const TreeNode& node) override { nodes.push_back(node); }
+  std::vector<TreeNode> nodes;
+};
+
+// The tree's state for one command: stores, discovery and the list pane.
+struct TreeSession {
+  explicit TreeSession(DiskAccess& access) : access(access) {}
+
+  std::vector<TreeNode> ListDrives() {
+    CollectSink sink;
+    discovery.ListDrives(access, sink);
+    return sink.nodes;
+  }
+  std::vector<TreeNode> Expand(const TreeNode& node) {
+    CollectSink sink;
+    if (node.hasChildren) discovery.ExpandNode(ctx, *node.packet, sink);
+    return sink.nodes;
+  }
+
+  DiskAccess& access;
+  PacketStore store;
+  DriveDiscovery discovery{store};
+  ListPaneState pane;
+  ViewContext ctx{access, pane};
+};
+
+}  // namespace
+
+int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
+  TreeSession session(access);
+  const std::vector<TreeNode> tops = session.ListDrives();
+  if (tops.empty()) {
+    err << "gleaner-cli: no drive found\n";
+    return 1;
+  }
+  // An explicit stack: folders may nest deeper than the call stack would go.
+  struct Pending {
+    TreeNode node;
+    size_t depth;
+  };
+  std::vector<Pending> stack;
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) stack.push_back({*it, 0});
+  while (!stack.empty()) {
+    const Pending next = stack.back();
+    stack.pop_back();
+    out << std::string(2 * next.depth, ' ') << SafeCellText(TreeLabel(next.node)) << '\n';
+    const std::vector<TreeNode> children = session.Expand(next.node);
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+      stack.push_back({*it, next.depth + 1});
+  }
+  return 0;
+}
+
+int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
+                   std::ostream& out, std::ostream& err) {
+  const std::vector<std::string> labels = SplitNodePath(nodePath);
+  TreeSession session(access);
+  std::vector<TreeNode> level = session.ListDrives();
+  const TreeNode* found = nullptr;
+  TreeNode node;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    const int index = FindSibling(level, labels[i]);
+    if (index < 0) break;
+    node = level[static_cast<size_t>(index)];
+    if (i + 1 == labels.size()) {
+      found = &node;
+      break;
+    }
+    level = session.Expand(node);
+  }
+  if (found == nullptr) {
+    err << "gleaner-cli: no node " << nodePath << '\n';
+    return 1;
+  }
+
+  ShowNode(session.ctx, *found->packet, modes);
+  const ListPaneState& pane = session.pane;
+  for (size_t c = 0; c < pane.columns.size(); ++c)
+    out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);
+  out << '\n';
+  for (size_t r = 0; r < pane.rows.size(); ++r) {
+    for (size_t c = 0; c < pane.columns.size(); ++c)
+      out << (c ? "\t" : "") << SafeCellText(FormatCell(pane, r, static_cast<int>(c)));
+    out << '\n';
+  }
+  return 0;
+}

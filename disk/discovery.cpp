@@ -1,0 +1,170 @@
+#include "disk/discovery.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kDriveTableFull = "Drive Packet memory not enough";
+constexpr const char* kPoolFull = "Packets memory not enough";
+
+// Extended boot records and folders are the nodes whose children can lead
+// back to themselves.
+bool IsContainer(const DrivePacket& p) {
+  return p.kind == KindExtended || (p.kind == KindDirEntry && (p.attributes & 0x10) != 0);
+}
+
+bool SamePlace(const DrivePacket& a, const DrivePacket& b) {
+  return a.drive == b.drive && a.kind == b.kind && a.partitionStart == b.partitionStart &&
+         (a.kind == KindExtended || a.firstCluster == b.firstCluster);
+}
+
+// A hash of the place; equal keys are confirmed with SamePlace.
+uint64_t PlaceKey(const DrivePacket& p) {
+  uint64_t h = p.drive;
+  h = h * 1000003u ^ p.kind;
+  h = h * 1000003u ^ p.partitionStart;
+  if (p.kind != KindExtended) h = h * 1000003u ^ p.firstCluster;
+  return h;
+}
+
+}  // namespace
+
+const char* NodeLabel(const DrivePacket& node) {
+  return node.nameText != nullptr ? node.nameText : "";
+}
+
+const char* PartitionTypeLabel(uint8_t type) {
+  switch (type) {
+    case 0x01: return "12-Bit FAT Disk";
+    case 0x04:
+    case 0x06:
+    case 0x0E: return "16-Bit FAT Disk";
+    case 0x0B:
+    case 0x0C: return "32-Bit FAT Disk";
+    case 0x05: return "Extended DOS Partition";
+    case 0x0F: return "Extended 32-bit Partition";
+    default: return nullptr;
+  }
+}
+
+void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
+  PromptPort& prompt = access.Prompt();
+  store_.Rewind();
+  origins_.clear();
+  places_.clear();
+  lastHardDisk_ = nullptr;
+  prompt.SetStatus(0, kWaitText);
+
+  access.hardDiskCount = 0;
+  char label[32];
+  for (uint32_t n = 0; n < access.floppyCount && n < kFirstHardDisk; ++n) {
+    DrivePacket* p = store_.TakeDrivePacket();
+    if (p == nullptr) {
+      prompt.Message(kDriveTableFull);
+      prompt.SetStatus(0, "");
+      return;
+    }
+    p->drive = static_cast<uint16_t>(n);
+    p->sector = 1;
+    p->sectorCount = 1;
+    p->kind = KindVolume;
+    origins_[p] = {};
+    std::snprintf(label, sizeof label, "Floppy Disk %lu", static_cast<unsigned long>(n + 1));
+    Add(sink, p, label, true);
+  }
+
+  for (uint32_t d = kFirstHardDisk; d <= 0xFF && access.HardDiskExists(static_cast<uint16_t>(d));
+       ++d) {
+    DrivePacket* p = store_.TakeDrivePacket();
+    if (p == nullptr) {
+      prompt.Message(kDriveTableFull);
+      break;
+    }
+    p->drive = static_cast<uint16_t>(d);
+    p->sector = 1;
+    p->sectorCount = 1;
+    p->kind = KindHardDisk;
+    p->int13Extensions = access.Int13Extensions(static_cast<uint16_t>(d));
+    origins_[p] = {};
+    std::snprintf(label, sizeof label, "Hard Disk %lu", static_cast<unsigned long>(d - 127));
+    Add(sink, p, label, true);
+    ++access.hardDiskCount;
+    lastHardDisk_ = p;
+  }
+  prompt.SetStatus(0, "");
+}
+
+bool DriveDiscovery::ExpandNode(ViewContext& ctx, const DrivePacket& node, TreeSink& sink) {
+  ctx.pane.shownPacket = node;
+  ctx.pane.selectedPacket = node;
+  ctx.Prompt().SetStatus(0, "");
+  bool allowed = true;
+  switch (node.kind) {
+    case KindHardDisk: ExpandPartitionTable(ctx, node, sink, false); break;
+    case KindExtended: ExpandPartitionTable(ctx, node, sink, true); break;
+    case KindVolume: allowed = ExpandVolume(ctx, node, sink); break;
+    case KindRootDir: ExpandRootDirectory(ctx, node, sink); break;
+    case KindDirEntry: ExpandFolder(ctx, node, sink); break;
+    default: break;
+  }
+  ctx.Prompt().SetStatus(0, "");
+  return allowed;
+}
+
+DrivePacket* DriveDiscovery::TakeChild(ViewContext& ctx, const DrivePacket& parent,
+                                       const char* name) {
+  DrivePacket* p = name != nullptr ? store_.TakePoolPacket(name) : store_.TakePoolPacket();
+  if (p == nullptr) {
+    ctx.Prompt().Message(kPoolFull);
+    return nullptr;
+  }
+  // Only packets of the stores are remembered as parents: a caller's copy
+  // would be gone before its children are expanded.
+  Origin origin;
+  if (origins_.count(&parent) != 0) origin.parent = &parent;
+  origins_[p] = origin;
+  return p;
+}
+
+void DriveDiscovery::Add(TreeSink& sink, DrivePacket* packet, std::string label,
+                         bool hasChildren, bool labelByCallback) {
+  TreeNode node;
+  node.labelByCallback = labelByCallback;
+  node.label = std::move(label);
+  node.hasChildren = hasChildren;
+  node.packet = packet;
+  sink.AddNode(node);
+}
+
+void DriveDiscovery::Count(const DrivePacket& node) {
+  if (IsContainer(node)) ++places_[PlaceKey(node)];
+}
+
+bool DriveDiscovery::RepeatsAncestor(const DrivePacket& node) const {
+  if (!IsContainer(node)) return false;
+  // Most places have one node only; only a shared place needs the walk up.
+  const auto count = places_.find(PlaceKey(node));
+  if (count == places_.end() || count->second < 2) return false;
+  auto at = origins_.find(&node);
+  while (at != origins_.end() && at->second.parent != nullptr) {
+    const DrivePacket* up = at->second.parent;
+    if (IsContainer(*up) && SamePlace(*up, node)) return true;
+    at = origins_.find(up);
+  }
+  return false;
+}
+
+bool DriveDiscovery::ReadNodeSectors(DiskAccess& access, const DrivePacket& node,
+                                     uint8_t* buffer) {
+  access.Prompt().SetStatus(0, kWaitText);
+  if (access.useSectorLibrary) {
+    SectorLibrary* lib = access.Library();
+    return lib != nullptr &&
+           lib->ReadSect32(node.drive, node.cylinder, node.head, node.sector, node.sectorCount,
+                           buffer, node.partitionStart, node.int13Extensions) != 0;
+  }
+  const uint64_t len = uint64_t{node.sectorCount} * kSectorSize;
+  const int64_t moved =
+      access.DeviceRead(node.drive, uint64_t{node.partitionStart} * kSectorSize, buffer, len);
+  return moved >= 0 && static_cast<uint64_t>(moved) == len;
+}

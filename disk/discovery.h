@@ -1,0 +1,78 @@
+// The growth of the disk tree: the drive listing puts one node per floppy
+// drive and hard disk; expanding a node reads its sectors and makes its
+// children (partitions from a master or extended boot record, FAT copies and
+// the root directory from a boot record, files and folders from a directory),
+// each with a packet in the packet pool.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <unordered_map>
+
+#include "disk/disk_access.h"
+#include "disk/packet_store.h"
+#include "disk/tree_sink.h"
+#include "views/view_context.h"
+
+class DriveDiscovery {
+ public:
+  explicit DriveDiscovery(PacketStore& store) : store_(store) {}
+
+  // Rewinds both stores and lists the drives: "Floppy Disk n" for each
+  // floppy, then "Hard Disk n" for 0x80, 0x81, ... while the disk exists.
+  // Sets access.hardDiskCount. Every packet handed out before is invalid.
+  void ListDrives(DiskAccess& access, TreeSink& sink);
+
+  // Expands node once: node must be the packet the listing or an earlier
+  // expansion handed out (not a copy), so that logical drives and loops are
+  // placed by where the node came from. Copies node into the pane's
+  // shownPacket and selectedPacket first. False only when the expansion is
+  // refused (a floppy drive that cannot be opened on the direct path).
+  bool ExpandNode(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+
+  // The last hard disk the listing made; nullptr when there is none.
+  const DrivePacket* LastHardDisk() const { return lastHardDisk_; }
+
+ private:
+  // Where a node came from: its parent node and, for extended boot records,
+  // the start of the extended partition that the chain's links count from.
+  struct Origin {
+    const DrivePacket* parent = nullptr;
+    uint32_t extendedBase = 0;
+  };
+
+  // A new pool packet under parent; nullptr (with the message) when the pool
+  // is full.
+  DrivePacket* TakeChild(ViewContext& ctx, const DrivePacket& parent, const char* name = nullptr);
+  void Add(TreeSink& sink, DrivePacket* packet, std::string label, bool hasChildren,
+           bool labelByCallback = false);
+  // Whether node stands for the same extended boot record or folder as one of
+  // its ancestors: expanding it again would repeat the walk for ever.
+  bool RepeatsAncestor(const DrivePacket& node) const;
+  void Count(const DrivePacket& node);
+
+  void ExpandPartitionTable(ViewContext& ctx, const DrivePacket& node, TreeSink& sink,
+                            bool extended);
+  bool ExpandVolume(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+  void ExpandRootDirectory(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+  void ExpandFolder(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+  // The entry rule over a directory's bytes.
+  void WalkEntries(ViewContext& ctx, const DrivePacket& node, std::span<const uint8_t> dir,
+                   bool rootWalk, TreeSink& sink);
+  // Reads a disk, partition or volume node's own sectors at its own address
+  // (its CHS base or partitionStart), not through ReadSectors.
+  static bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint8_t* buffer);
+
+  PacketStore& store_;
+  const DrivePacket* lastHardDisk_ = nullptr;
+  std::unordered_map<const DrivePacket*, Origin> origins_;
+  // How many extended boot record and folder nodes stand for each place.
+  std::unordered_map<uint64_t, uint32_t> places_;
+};
+
+// The text of a file or folder node: its nameText ("" when it has none).
+const char* NodeLabel(const DrivePacket& node);
+
+// The labels of the partition types the tree recognises; nullptr for a type
+// it does not ("Unknown").
+const char* PartitionTypeLabel(uint8_t type);

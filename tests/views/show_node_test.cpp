@@ -1,0 +1,220 @@
+#include "views/show_node.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "disk/discovery.h"
+#include "disk/le.h"
+#include "disk/scripted_prompt.h"
+#include "disk/sect32_engine.h"
+#include "fixtures/fault_device.h"
+#include "fixtures/image_builder.h"
+#include "views/format_cell.h"
+
+namespace {
+
+class CollectSink final : public TreeSink {
+ public:
+  void AddNode(const TreeNode& node) override { nodes.push_back(node); }
+  std::vector<TreeNode> nodes;
+};
+
+// The sample floppy and the sample hard disk on the library path, with the
+// nodes reached by their labels.
+struct ShowHarness {
+  ShowHarness(const std::string& floppy, const std::string& disk) {
+    auto f = std::make_unique<FaultDevice>(ReadFileBytes(floppy));
+    f->geometry = FloppyGeometryForSize(f->Size());
+    map.Add(0, std::move(f));
+    auto d = std::make_unique<FaultDevice>(ReadFileBytes(disk));
+    d->geometry = {0, 255, 63};
+    hd = d.get();
+    map.Add(0x80, std::move(d));
+    engine = std::make_unique<Sect32Engine>(map);
+    access.UseLibrary(engine.get());
+    access.floppyCount = 1;
+    CollectSink sink;
+    discovery.ListDrives(access, sink);
+    tops = sink.nodes;
+  }
+  const DrivePacket& Node(const std::vector<std::string>& path) {
+    std::vector<TreeNode> level = tops;
+    const DrivePacket* found = nullptr;
+    for (const auto& label : path) {
+      found = nullptr;
+      for (const auto& n : level)
+        if ((n.labelByCallback ? std::string(NodeLabel(*n.packet)) : n.label) == label)
+          found = n.packet;
+      if (found == nullptr) {
+        ADD_FAILURE() << "no node " << label;
+        static DrivePacket none;
+        return none;
+      }
+      CollectSink sink;
+      discovery.ExpandNode(ctx, *found, sink);
+      level = sink.nodes;
+    }
+    prompt.Clear();
+    return *found;
+  }
+  std::vector<std::string> Titles() const {
+    std::vector<std::string> out;
+    for (const auto& c : pane.columns) out.push_back(c.title);
+    return out;
+  }
+
+  DeviceMap map;
+  FaultDevice* hd = nullptr;
+  std::unique_ptr<Sect32Engine> engine;
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  ListPaneState pane;
+  ViewContext ctx{access, pane};
+  PacketStore store;
+  DriveDiscovery discovery{store};
+  std::vector<TreeNode> tops;
+};
+
+constexpr DumpModes kStructure{false, false};
+constexpr DumpModes kSectorDump{true, false};
+constexpr DumpModes kRaw{false, true};
+constexpr DumpModes kBoth{true, true};
+
+}  // namespace
+
+TEST(ShowNodeTest, KindAndModesChooseTheView) {
+  TempDir dir;
+  MakeSampleFloppy(dir.File("floppy.img"));
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  ShowHarness h(dir.File("floppy.img"), disk.image);
+
+  const DrivePacket& hard = h.Node({"Hard Disk 1"});
+  ShowNode(h.ctx, hard, kStructure);
+  EXPECT_EQ(h.Titles(), (std::vector<std::string>{"Partition", "Field", "Value"}));
+  EXPECT_EQ(h.pane.rows.size(), 40u);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::None);
+  EXPECT_EQ(h.pane.shownPacket.kind, KindHardDisk);
+  EXPECT_EQ(h.pane.selectedPacket.drive, 0x80);
+  // A disk's one sector, at its own address, in both dump modes.
+  for (DumpModes modes : {kSectorDump, kRaw, kBoth}) {
+    ShowNode(h.ctx, hard, modes);
+    EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+    EXPECT_EQ(h.pane.rows.size(), 32u);
+    EXPECT_EQ(h.pane.shownPacket.sectorCount, 1u);
+    EXPECT_FALSE(h.pane.canGoNext);
+    EXPECT_EQ(FormatCell(h.pane, 28, 3), "06");  // the first entry's type at 0x1C2
+    EXPECT_EQ(FormatCell(h.pane, 31, 15), "55");
+    EXPECT_EQ(FormatCell(h.pane, 31, 16), "AA");
+    EXPECT_EQ(h.prompt.Status(0), "");
+  }
+
+  const DrivePacket& volume = h.Node({"Floppy Disk 1"});
+  ShowNode(h.ctx, volume, kStructure);
+  EXPECT_EQ(h.Titles(), (std::vector<std::string>{"Field", "Value"}));
+  ShowNode(h.ctx, volume, kRaw);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 1u);
+
+  // A FAT copy: its table, its own extent, or the volume from its first sector.
+  const DrivePacket& fat = h.Node({"Floppy Disk 1", "FAT 2"});
+  ShowNode(h.ctx, fat, kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::Fat12Table);
+  ShowNode(h.ctx, fat, kSectorDump);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 9u);
+  EXPECT_EQ(h.pane.shownPacket.startSector, 10u);
+  EXPECT_TRUE(h.pane.canGoNext);
+  ShowNode(h.ctx, fat, kRaw);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 2880u - 10);
+  EXPECT_EQ(h.pane.selectedPacket.sectorCount, 9u);
+  ShowNode(h.ctx, h.Node({"Hard Disk 1", "16-Bit FAT Disk", "FAT 1"}), kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::Fat16Table);
+  ShowNode(h.ctx,
+           h.Node({"Hard Disk 1", "Extended DOS Partition", "32-Bit FAT Disk", "FAT 1"}),
+           kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::Fat32Table);
+
+  const DrivePacket& root = h.Node({"Floppy Disk 1", "Root Directory"});
+  ShowNode(h.ctx, root, kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::RootDirectory);
+  EXPECT_EQ(h.Titles().at(0), "MS-DOS Name");
+  ShowNode(h.ctx, root, kSectorDump);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 14u);
+
+  // A file is a cluster dump in both modes; a folder a listing or a dump.
+  const DrivePacket& file = h.Node({"Floppy Disk 1", "Root Directory", "DOCS    .   ", "BIG     .BIN"});
+  for (DumpModes modes : {kStructure, kSectorDump}) {
+    ShowNode(h.ctx, file, modes);
+    EXPECT_EQ(h.pane.viewKind, ViewKind::ClusterDump);
+    EXPECT_TRUE(h.pane.fileDumpShown);
+    EXPECT_EQ(h.pane.columns.at(0).width, 85);
+    EXPECT_EQ(h.pane.chainLength, 40u);  // 20000 bytes in 512-byte clusters
+    EXPECT_TRUE(h.pane.canGoNext);
+  }
+  const DrivePacket& folder = h.Node({"Floppy Disk 1", "Root Directory", "DOCS    .   "});
+  ShowNode(h.ctx, folder, kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SubDirectory);
+  EXPECT_FALSE(h.pane.fileDumpShown);  // cleared by the selection
+  ShowNode(h.ctx, folder, kSectorDump);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::ClusterDump);
+  EXPECT_EQ(h.pane.columns.at(0).width, 100);
+  EXPECT_FALSE(h.pane.fileDumpShown);
+  ShowNode(h.ctx, folder, kBoth);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+  EXPECT_EQ(h.pane.shownPacket.startSector, 33u);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 2880u - 33);
+  EXPECT_EQ(h.pane.pageIndex, 0u);
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
+}
+
+TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
+  TempDir dir;
+  MakeSampleFloppy(dir.File("floppy.img"));
+  std::vector<uint8_t> d(64 * 512);
+  // An unknown partition: its size is not known, so a raw dump may run to
+  // the end of the 32-bit sector numbers.
+  d[0x1BE + 4] = 0x83;
+  putLe32(d, 0x1BE + 8, 40);
+  WriteFileBytes(dir.File("disk.img"), d);
+  ShowHarness h(dir.File("floppy.img"), dir.File("disk.img"));
+
+  const DrivePacket& unknown = h.Node({"Hard Disk 1", "Unknown"});
+  ShowNode(h.ctx, unknown, kStructure);
+  EXPECT_EQ(h.Titles(), (std::vector<std::string>{"Field", "Value"}));
+  ShowNode(h.ctx, unknown, kRaw);
+  EXPECT_EQ(h.pane.shownPacket.startSector, 1u);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 0xFFFFFFFFu);
+
+  // A node beyond its volume's claimed end dumps its own sector only.
+  DrivePacket past = h.Node({"Floppy Disk 1", "FAT 1"});
+  past.startSector = 3000;
+  ShowNode(h.ctx, past, kRaw);
+  EXPECT_EQ(h.pane.shownPacket.sectorCount, 1u);
+
+  // The node's extent is taken first; a FAT of 9 sectors over the limit.
+  const DrivePacket& fat = h.Node({"Floppy Disk 1", "FAT 1"});
+  ShowNode(h.ctx, fat, kStructure);
+  ASSERT_FALSE(h.pane.rows.empty());
+  h.prompt.Clear();
+  h.pane.memoryLimit = 4000;
+  ShowNode(h.ctx, fat, kStructure);
+  EXPECT_EQ(h.prompt.Messages(),
+            std::vector<std::string>{"Fatal Error!  Not able to allocate a buffer of memory!"});
+  EXPECT_EQ(h.pane.viewKind, ViewKind::None);
+  EXPECT_TRUE(h.pane.rows.empty());
+  EXPECT_EQ(h.pane.shownPacket.startSector, 1u);
+
+  // Files and folders take the volume's FAT size before their views.
+  h.pane.memoryLimit = kViewMemoryLimit;
+  const DrivePacket& file = h.Node({"Floppy Disk 1", "Root Directory", "README  .TXT"});
+  h.pane.memoryLimit = 4000;
+  for (DumpModes modes : {kStructure, kSectorDump}) {
+    h.prompt.Clear();
+    ShowNode(h.ctx, file, modes);
+    EXPECT_EQ(h.prompt.Messages(),
+              std::vector<std::string>{"Fatal Error!  Not able to allocate a buffer!"});
+    EXPECT_EQ(h.pane.viewKind, ViewKind::None);
+    EXPECT_FALSE(h.pane.fileDumpShown);
+  }
+}

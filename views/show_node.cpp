@@ -1,0 +1,119 @@
+#include "views/show_node.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "views/directory_views.h"
+#include "views/fat_views.h"
+#include "views/hex_dump.h"
+#include "views/list_ops.h"
+#include "views/partition_views.h"
+
+namespace {
+
+constexpr const char* kNodeBufferFailed = "Fatal Error!  Not able to allocate a buffer of memory!";
+constexpr const char* kFatBufferFailed = "Fatal Error!  Not able to allocate a buffer!";
+
+bool IsFolder(const DrivePacket& p) { return (p.attributes & 0x10) != 0; }
+
+// A fresh sectorBuffer of `sectors` sectors, a count that comes from the
+// disk: never more than the volume holds when its size is known.
+bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node, uint64_t sectors) {
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
+  if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
+  return TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize);
+}
+
+// Files and folders: their views load the first FAT copy into sectorBuffer.
+bool PrepareClusterView(ViewContext& ctx, const DrivePacket& node) {
+  if (!RetakeSectorBuffer(ctx.pane, node, node.sectorsPerFat)) {
+    ctx.Prompt().Message(kFatBufferFailed);
+    return false;
+  }
+  std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
+  return true;
+}
+
+// The raw dump's extent: one sector for nodes that stand for a single
+// sector, else the rest of the volume from the node's first sector.
+uint32_t RawSectorCount(const DrivePacket& node) {
+  if (node.kind == KindHardDisk || node.kind == KindVolume || node.kind == KindExtended) return 1;
+  // A count that would wrap (a volume of unknown size, a node past its
+  // volume's claimed end) is kept inside the 32-bit sector numbers.
+  if (node.totalSectors == 0) return UINT32_MAX - node.startSector + (node.startSector != 0);
+  if (node.totalSectors <= node.startSector) return 1;
+  return node.totalSectors - node.startSector;
+}
+
+void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
+  switch (node.kind) {
+    case KindHardDisk:
+    case KindExtended: ShowPartitionTable(ctx, node); break;
+    case KindVolume:
+    case KindUnknown: ShowBootRecord(ctx, node); break;
+    case KindFat16: ShowFat16Table(ctx, node); break;
+    case KindFat12: ShowFat12Table(ctx, node); break;
+    case KindFat32: ShowFat32Table(ctx, node); break;
+    case KindRootDir:
+      std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
+      ShowRootDirectory(ctx, node);
+      break;
+    case KindDirEntry:
+      if (!PrepareClusterView(ctx, node)) return;
+      if (IsFolder(node))
+        ShowSubDirectory(ctx, node);
+      else
+        ShowFileClusterDump(ctx, node);
+      break;
+    default: break;
+  }
+}
+
+void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
+  switch (node.kind) {
+    case KindDirEntry:
+      if (!PrepareClusterView(ctx, node)) return;
+      if (IsFolder(node))
+        ShowFolderClusterDump(ctx, node);
+      else
+        ShowFileClusterDump(ctx, node);
+      break;
+    case 7:
+    case 8:
+    case 10: break;
+    default: ShowSectorDump(ctx, node); break;
+  }
+}
+
+}  // namespace
+
+void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
+  ListPaneState& pane = ctx.pane;
+  pane.viewKind = ViewKind::None;
+  pane.fileDumpShown = false;
+  ctx.Prompt().SetStatus(0, "");
+  pane.pageIndex = 0;
+  pane.shownPacket = node;
+  pane.selectedPacket = node;
+  if (node.sectorCount != 0 && !RetakeSectorBuffer(pane, node, node.sectorCount)) {
+    // Rows of the node shown before would pass for this one's.
+    pane.rows.clear();
+    pane.selectedRows.clear();
+    pane.columns.clear();
+    ctx.Prompt().Message(kNodeBufferFailed);
+    return;
+  }
+  pane.canGoPrevious = false;
+  pane.canGoNext = false;
+
+  if (modes.rawDump) {
+    DrivePacket whole = node;
+    whole.sectorCount = RawSectorCount(node);
+    ShowSectorDump(ctx, whole);
+  } else if (modes.sectorDump) {
+    ShowSectorOrClusterDump(ctx, node);
+  } else {
+    ShowStructure(ctx, node);
+  }
+  ctx.Prompt().SetStatus(0, "");
+}

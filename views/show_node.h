@@ -1,0 +1,11 @@
+// The tree selection: shows a node in the list pane, decoded or as a dump, as
+// its kind and the two dump modes choose.
+#pragma once
+#include "views/dump_modes.h"
+#include "views/view_context.h"
+
+// Resets the pane's navigation, copies node into shownPacket and
+// selectedPacket, and calls the view. Raw sector dumping wins over
+// sector/cluster dumping; a raw dump runs from the node's first sector to the
+// end of its volume (one sector for disks, partitions and volumes).
+void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
