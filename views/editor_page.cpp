@@ -1,0 +1,69 @@
+#include "views/editor_page.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "views/hex_dump.h"
+#include "views/list_ops.h"
+
+namespace {
+constexpr uint64_t kSectorNumbers = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
+}  // namespace
+
+void EnterRawKind(ListPaneState& pane, DumpModes modes) {
+  if (modes.rawDump && pane.viewKind == ViewKind::SectorDump)
+    pane.viewKind = ViewKind::RawSectorDump;
+}
+
+PageKind ShownPageKind(const ListPaneState& pane) {
+  switch (pane.viewKind) {
+    case ViewKind::ClusterDump:
+      return PageKind::Cluster;
+    case ViewKind::SectorDump:
+    case ViewKind::RawSectorDump:
+      return PageKind::Sector;
+    default:
+      return PageKind::None;
+  }
+}
+
+uint64_t PageCount(const ListPaneState& pane, PageKind kind) {
+  switch (kind) {
+    case PageKind::Cluster:
+      return std::min<uint64_t>(pane.chainLength, pane.clusterChain.size());
+    case PageKind::Sector:
+      return pane.shownPacket.sectorCount;
+    default:
+      return 0;
+  }
+}
+
+bool ClusterPageSector(const ListPaneState& pane, uint32_t index, uint32_t& firstSector) {
+  if (index >= PageCount(pane, PageKind::Cluster) || pane.sectorsPerPage == 0) return false;
+  const DrivePacket& packet = pane.shownPacket;
+  const uint32_t cluster = pane.clusterChain[index];
+  if (cluster < 2) return false;  // clusters 0 and 1 have no place in the data area
+  const uint64_t first = ClusterFirstSector(packet, cluster, pane.sectorsPerPage);
+  const uint64_t end = first + pane.sectorsPerPage;
+  // The same bounds the cluster dump reads within.
+  if (end > std::numeric_limits<uint32_t>::max()) return false;
+  if (packet.totalSectors != 0 && end > packet.totalSectors) return false;
+  if (packet.partitionStart + end > kSectorNumbers) return false;
+  firstSector = static_cast<uint32_t>(first);
+  return true;
+}
+
+bool SectorPageSector(const DrivePacket& packet, uint64_t index, uint32_t& sector) {
+  const uint64_t s = packet.startSector + index;
+  if (s > std::numeric_limits<uint32_t>::max()) return false;
+  if (packet.partitionStart + s >= kSectorNumbers) return false;
+  sector = static_cast<uint32_t>(s);
+  return true;
+}
+
+void RepaintPageRows(ListPaneState& pane, PageKind kind) {
+  pane.rows.clear();
+  pane.selectedRows.clear();
+  const uint64_t sectors = kind == PageKind::Sector ? 1 : pane.sectorsPerPage;
+  AddCallbackRows(pane, sectors * kDumpRowsPerSector);
+}

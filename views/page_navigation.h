@@ -1,0 +1,16 @@
+// Previous and Next: step the dump on show to the neighbouring cluster of the
+// item's chain or the neighbouring sector of its extent. The page in memory is
+// replaced (unsaved edits go with it).
+#pragma once
+#include "views/dump_modes.h"
+#include "views/view_context.h"
+
+inline constexpr int kCommandPrevious = 32772;
+inline constexpr int kCommandNext = 32773;
+
+// Nothing unless canGoPrevious / canGoNext is set and a hex page is on show.
+// True when the page moved. A page that cannot be read shows its message and
+// is still moved to, its unreadable bytes shown as 0xE5, so the bytes on show
+// always belong to the page whose number the status pane gives.
+bool GoPrevious(ViewContext& ctx, DumpModes modes);
+bool GoNext(ViewContext& ctx, DumpModes modes);

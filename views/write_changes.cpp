@@ -1,0 +1,61 @@
+#include "views/write_changes.h"
+
+#include "disk/sector_access.h"
+#include "views/editor_page.h"
+#include "views/item_sector.h"
+
+namespace {
+
+bool WriteClusterPage(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  uint32_t first = 0;
+  if (!ClusterPageSector(pane, pane.pageIndex, first)) return false;
+  if (pane.sectorBuffer.size() < uint64_t{pane.sectorsPerPage} * kSectorSize) return false;
+  DrivePacket copy = pane.shownPacket;
+  copy.startSector = first;
+  copy.sectorCount = pane.sectorsPerPage;
+  return WriteSectors(ctx.access, copy, pane.sectorBuffer.data());
+}
+
+bool WriteSectorPage(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  uint32_t sector = 0;
+  if (!SectorPageSector(pane.shownPacket, pane.pageIndex, sector)) return false;
+  if (pane.sectorBuffer.size() < kSectorSize) return false;
+  DrivePacket copy = pane.shownPacket;
+  copy.startSector = sector;
+  copy.sectorCount = 1;
+  return WriteSectors(ctx.access, copy, pane.sectorBuffer.data());
+}
+
+}  // namespace
+
+bool WriteChanges(ViewContext& ctx, DumpModes modes) {
+  ListPaneState& pane = ctx.pane;
+  EnterRawKind(pane, modes);
+  if (!ctx.Prompt().AskYesNo(kWriteQuestion, {}, PromptIcon::Question)) return false;
+  bool written;
+  switch (ShownPageKind(pane)) {
+    case PageKind::Cluster:
+      written = WriteClusterPage(ctx);
+      if (!written) ctx.Prompt().Message(kEditorClusterNotAccessible);
+      break;
+    case PageKind::Sector:
+      if (pane.shownPacket.startSector == 0) {
+        // The node's own sector (a boot record, a partition table), read at
+        // the node's address; it is the item's only sector, so the page is 0.
+        written = pane.sectorBuffer.size() >= kSectorSize &&
+                  WriteItemSector(ctx.access, pane.shownPacket, pane.sectorBuffer.data());
+        if (!written) ctx.Prompt().Message(kCriticalSectorNotAccessible);
+      } else {
+        written = WriteSectorPage(ctx);
+        if (!written) ctx.Prompt().Message(kEditorSectorNotAccessible);
+      }
+      break;
+    default:
+      return false;  // decoded views are never written
+  }
+  ctx.Prompt().SetStatus(0, "");  // the transfer's "Wait...." is over
+  if (written) ctx.Prompt().Message(kWriteDone);
+  return written;
+}
