@@ -1,10 +1,15 @@
 #include "cli/cli_app.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "cli/cli_prompt.h"
+#include "cli/recovery_commands.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
+#include "views/page_navigation.h"
+#include "views/sector_jump.h"
 
 namespace {
 
@@ -27,7 +32,7 @@ constexpr const char* kUsage =
     "                    spaces of indent a level, then its label (file and folder\n"
     "                    names as stored, trailing spaces kept; control bytes\n"
     "                    printed as for show)\n"
-    "  show NODE [--sector-dump] [--raw-dump]\n"
+    "  show NODE [--sector-dump] [--raw-dump] [--page N] [--goto SECTOR]\n"
     "                    show NODE in the list pane and print it: the column titles\n"
     "                    joined by tabs, then one line a row of its cells joined by\n"
     "                    tabs. --sector-dump and --raw-dump are the two dump modes\n"
@@ -35,6 +40,18 @@ constexpr const char* kUsage =
     "                    Control bytes in a cell (0x00-0x1F, 0x7F, and 0x80-0x9F\n"
     "                    outside well-formed UTF-8, C1 controls written as UTF-8)\n"
     "                    are printed as \".\"; UTF-8 long names stand as they are.\n"
+    "                    --goto SECTOR jumps to a sector of the volume as Go to a\n"
+    "                    Sector does (raw sector dumping, a node below the\n"
+    "                    partition level); --page N then presses Next N times (it\n"
+    "                    stops at the last page).\n"
+    "  undelete NODE ROW...\n"
+    "                    bring back the deleted files and folders of rows ROW of\n"
+    "                    the root directory or folder NODE (rows counted from 1\n"
+    "                    below the title line of show NODE); each gets \"!\" for\n"
+    "                    the first character of its name\n"
+    "  rename NODE ROW NAME [EXT]\n"
+    "                    give row ROW of NODE the short name NAME (at most 8\n"
+    "                    characters) and the extension EXT (at most 3), as typed\n"
     "\n"
     "NODE is the labels from a top-level node down joined by \"/\", for example\n"
     "  \"Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   \"\n"
@@ -48,6 +65,16 @@ constexpr const char* kUsage =
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
     "bound, 2 a usage error.\n";
+
+// A count of pages: decimal digits only, at most 32 bits.
+bool ParseCount(const std::string& text, uint32_t& count) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const unsigned long long value = std::stoull(text);
+  if (value > UINT32_MAX) return false;
+  count = static_cast<uint32_t>(value);
+  return true;
+}
 
 int Drives(DiskAccess& access, std::ostream& out) {
   auto line = [&](uint16_t drive) {
@@ -116,22 +143,45 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   if (command == "tree" || command == "show") {
     std::string node;
     DumpModes modes;
-    for (const auto& a : commandArgs) {
-      if (command == "show" && a == "--sector-dump")
+    uint32_t pages = 0;
+    std::optional<std::string> jump;
+    for (size_t i = 0; i < commandArgs.size(); ++i) {
+      const std::string& a = commandArgs[i];
+      const bool valued = i + 1 < commandArgs.size();
+      uint32_t number = 0;
+      if (command == "show" && a == "--sector-dump") {
         modes.sectorDump = true;
-      else if (command == "show" && a == "--raw-dump")
+      } else if (command == "show" && a == "--raw-dump") {
         modes.rawDump = true;
-      else if (command == "show" && node.empty() && a.rfind("--", 0) != 0)
+      } else if (command == "show" && a == "--page") {
+        if (!valued || !ParseCount(commandArgs[i + 1], pages)) return usageError("--page needs a count");
+        ++i;
+      } else if (command == "show" && a == "--goto") {
+        if (!valued || !ParseSectorEntry(commandArgs[i + 1], number) ||
+            commandArgs[i + 1].find_first_not_of("0123456789") != std::string::npos)
+          return usageError("--goto needs a sector number");
+        jump = commandArgs[++i];
+        modes.rawDump = true;  // the jump works in raw sector dumping only
+      } else if (command == "show" && node.empty() && a.rfind("--", 0) != 0) {
         node = a;
-      else
+      } else {
         return usageError("unexpected argument " + a);
+      }
     }
     if (command == "show" && node.empty()) return usageError("show needs a NODE");
     // Looking never writes: nothing may open a drive for writing.
     options.drives.readOnly = true;
     if (!BindDiskAccess(access, options)) return 1;
-    return command == "tree" ? PrintTree(access, out, err)
-                             : PrintShownNode(access, node, modes, out, err);
+    if (command == "tree") return PrintTree(access, out, err);
+    // The jump first (as Go to a Sector), then Next pressed `pages` times.
+    uint32_t jumpTarget = 0;
+    return PrintShownNode(access, node, modes, out, err, [&](ViewContext& ctx) {
+      if (jump && GoToSectorAllowed(ctx, modes)) GoToSector(ctx, modes, *jump, jumpTarget);
+      for (uint32_t p = 0; p < pages; ++p)
+        if (!GoNext(ctx, modes)) break;
+    });
   }
+  if (IsRecoveryCommand(command))
+    return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
   return usageError("unknown command " + command);
 }

@@ -1,0 +1,61 @@
+#include "app/rename_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLineEdit* Box(QWidget* parent, int id, int maxChars) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::number(id));
+  box->setProperty("controlId", id);
+  box->setMaxLength(maxChars);
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QString(maxChars + 1, QChar('W'))));
+  return box;
+}
+
+}  // namespace
+
+RenameDialog::RenameDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("153"));
+  setWindowTitle(QStringLiteral("Dialog"));
+  name_ = Box(this, kRenameNameId, 8);
+  extension_ = Box(this, kRenameExtensionId, 3);
+
+  auto* form = new QFormLayout;
+  form->addRow(new QLabel(QStringLiteral("DOS File Name"), this), name_);
+  form->addRow(new QLabel(QStringLiteral("Extens"), this), extension_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  ok->setText(QStringLiteral("OK"));
+  ok->setProperty("controlId", 1);
+  ok->setDefault(true);
+  QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
+  cancel->setText(QStringLiteral("Cancel"));
+  cancel->setProperty("controlId", 2);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  name_->setFocus();
+}
+
+ShortNameInput RenameDialog::Input() const {
+  return {name_->text().toStdString(), extension_->text().toStdString()};
+}
+
+AskShortName RenameDialog::Asker(QWidget* parent) {
+  return [parent](ShortNameInput& input) {
+    RenameDialog dialog(parent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    input = dialog.Input();
+    return true;
+  };
+}

@@ -1,0 +1,139 @@
+#include "cli/recovery_commands.h"
+
+#include <algorithm>
+
+#include "cli/node_path.h"
+#include "disk/discovery.h"
+#include "recovery/rename_entry.h"
+#include "recovery/undelete.h"
+#include "views/show_node.h"
+
+namespace {
+
+class CollectSink final : public TreeSink {
+ public:
+  void AddNode(const TreeNode& node) override { nodes.push_back(node); }
+  std::vector<TreeNode> nodes;
+};
+
+// The number of characters of a UTF-8 text.
+size_t CharacterCount(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// A row number from 1; 0 when the text is none.
+size_t RowNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
+  size_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  return n;
+}
+
+// The tree down to one directory node, shown in the list pane.
+class DirectorySession {
+ public:
+  explicit DirectorySession(DiskAccess& access) : ctx(access, pane) {}
+
+  // Walks the labels of nodePath from the drive listing, expanding on the
+  // way, and shows the node; false (said on err) when it is not there or is
+  // no directory listing.
+  bool Show(const std::string& nodePath, std::ostream& err) {
+    const std::vector<std::string> labels = SplitNodePath(nodePath);
+    CollectSink drives;
+    discovery_.ListDrives(ctx.access, drives);
+    std::vector<TreeNode> level = drives.nodes;
+    const DrivePacket* found = nullptr;
+    for (size_t i = 0; i < labels.size(); ++i) {
+      const int index = FindSibling(level, labels[i]);
+      if (index < 0) break;
+      const TreeNode node = level[static_cast<size_t>(index)];
+      if (i + 1 == labels.size()) {
+        found = node.packet;
+        break;
+      }
+      CollectSink children;
+      if (node.hasChildren) discovery_.ExpandNode(ctx, *node.packet, children);
+      level = children.nodes;
+    }
+    if (found == nullptr) {
+      err << "gleaner-cli: no node " << nodePath << '\n';
+      return false;
+    }
+    ShowNode(ctx, *found, {});
+    if (pane.viewKind != ViewKind::RootDirectory && pane.viewKind != ViewKind::SubDirectory) {
+      err << "gleaner-cli: " << nodePath << " is no root directory or folder\n";
+      return false;
+    }
+    return true;
+  }
+
+  // Selects rows by number from 1; false (said on err) for a row not listed.
+  bool Select(const std::vector<size_t>& rows, const std::string& nodePath, std::ostream& err) {
+    pane.selectedRows.clear();
+    for (const size_t row : rows) {
+      if (row > pane.rows.size()) {
+        err << "gleaner-cli: " << nodePath << " has no row " << row << '\n';
+        return false;
+      }
+      pane.selectedRows.push_back(static_cast<int>(row - 1));
+    }
+    std::sort(pane.selectedRows.begin(), pane.selectedRows.end());
+    pane.selectedRows.erase(std::unique(pane.selectedRows.begin(), pane.selectedRows.end()),
+                            pane.selectedRows.end());
+    return true;
+  }
+
+  ListPaneState pane;
+  ViewContext ctx;
+
+ private:
+  PacketStore store_;
+  DriveDiscovery discovery_{store_};
+};
+
+}  // namespace
+
+bool IsRecoveryCommand(const std::string& command) {
+  return command == "undelete" || command == "rename";
+}
+
+int RunRecoveryCommand(const std::string& command, const std::vector<std::string>& args,
+                       const BindOptions& options, DiskAccess& access, std::ostream& err,
+                       const std::function<int(const std::string&)>& usageError) {
+  const bool rename = command == "rename";
+  if (args.empty()) return usageError(command + " needs a NODE");
+  const std::string& nodePath = args[0];
+  std::vector<size_t> rows;
+  ShortNameInput typed;
+  if (rename) {
+    if (args.size() < 3 || args.size() > 4) return usageError("rename needs NODE ROW NAME [EXT]");
+    rows.push_back(RowNumber(args[1]));
+    typed.name = args[2];
+    typed.extension = args.size() == 4 ? args[3] : std::string();
+    if (CharacterCount(typed.name) > 8) return usageError("NAME has more than 8 characters");
+    if (CharacterCount(typed.extension) > 3) return usageError("EXT has more than 3 characters");
+  } else {
+    if (args.size() < 2) return usageError("undelete needs NODE and a ROW");
+    for (size_t i = 1; i < args.size(); ++i) rows.push_back(RowNumber(args[i]));
+  }
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i] == 0) return usageError("ROW must be a row number from 1: " + args[1 + i]);
+
+  if (!BindDiskAccess(access, options)) return 1;
+  DirectorySession session(access);
+  if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
+  if (rename) {
+    RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
+      input = typed;
+      return true;
+    });
+  } else {
+    Undelete(session.ctx);
+  }
+  return 0;
+}

@@ -1,0 +1,94 @@
+#include "recovery/rename_entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "recovery/directory_image.h"
+#include "recovery/fat_image.h"
+#include "views/dir_entry.h"
+#include "views/long_name.h"
+
+namespace {
+
+// The length of the UTF-8 sequence that starts with lead, 0 for a byte that
+// starts none.
+size_t SequenceLength(uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+// The code page byte whose character is the UTF-8 sequence, by the listing's
+// own table; '?' when there is none.
+char OemByteOf(std::string_view sequence) {
+  if (sequence.size() == 1) return sequence[0];
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    const char byte = static_cast<char>(b);
+    if (OemNameToUtf8(std::string_view(&byte, 1)) == sequence) return byte;
+  }
+  return '?';
+}
+
+// name into bytes 0-7 and extension into 8-10, blanks after each.
+void StoreShortName(std::span<uint8_t> entry, const ShortNameInput& input) {
+  const std::string name = TypedTextToOem(input.name, kDirNameLength);
+  const std::string extension = TypedTextToOem(input.extension, kDirExtensionLength);
+  std::fill_n(entry.begin() + kDirName, kDirNameLength + kDirExtensionLength, ' ');
+  std::memcpy(entry.data() + kDirName, name.data(), name.size());
+  std::memcpy(entry.data() + kDirExtension, extension.data(), extension.size());
+}
+
+}  // namespace
+
+std::string TypedTextToOem(std::string_view utf8, size_t maxChars) {
+  std::string out;
+  size_t at = 0;
+  while (at < utf8.size() && out.size() < maxChars) {
+    size_t length = SequenceLength(static_cast<uint8_t>(utf8[at]));
+    bool valid = length != 0 && length <= utf8.size() - at;
+    for (size_t i = 1; valid && i < length; ++i)
+      valid = (static_cast<uint8_t>(utf8[at + i]) & 0xC0) == 0x80;
+    if (!valid) {
+      out += '?';
+      ++at;
+      continue;
+    }
+    out += OemByteOf(utf8.substr(at, length));
+    at += length;
+  }
+  return out;
+}
+
+void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
+  ListPaneState& pane = ctx.pane;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  if (!dir) return;
+  if (pane.selectedRows.size() != 1) {
+    ctx.Prompt().Message(kOnlyOneFile);
+    return;
+  }
+  ShortNameInput input;
+  if (!ask || !ask(input)) return;
+  const int row = pane.selectedRows.front();
+  if (row < 0) return;
+
+  // Only a folder needs the FAT (for its chain); the root is read without.
+  FatImage fat;
+  switch (LoadFatImage(ctx.access, pane, dir->node, fat)) {
+    case FatImageLoad::NoMemory: ctx.Prompt().Message(kRecoveryNoBuffer); return;
+    case FatImageLoad::Unreadable:
+      ctx.Prompt().Message(kFatsUnreadable);
+      if (!dir->root) return;
+      break;
+    case FatImageLoad::Loaded: break;
+  }
+  if (LoadDirectoryImage(ctx, *dir, fat.table) != DirectoryLoad::Loaded) return;
+  std::vector<uint8_t>().swap(fat.table);
+
+  const std::optional<size_t> offset = RowEntryOffset(pane, *dir, static_cast<size_t>(row));
+  if (!offset) return;
+  StoreShortName(std::span<uint8_t>(pane.sectorBuffer).subspan(*offset, kDirEntrySize), input);
+  WriteEntrySector(ctx, *dir, *offset);
+}

@@ -1,0 +1,189 @@
+#include "recovery/undelete.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "disk/fat_codec.h"
+#include "disk/le.h"
+#include "recovery/directory_image.h"
+#include "recovery/fat_image.h"
+#include "views/dir_entry.h"
+#include "views/directory_views.h"
+#include "views/list_ops.h"
+
+namespace {
+
+// 32-byte entries of a folder that a deleted folder's clusters may hold: "."
+// and "..", and entries deleted with it.
+bool DeletedFolderEntry(uint8_t first) { return IsDeletedMark(first) || first == '.'; }
+
+enum class RowOutcome { Revived, Passed, Stop };
+
+class UndeleteRun {
+ public:
+  UndeleteRun(ViewContext& ctx, const ListedDirectory& dir) : ctx_(ctx), dir_(dir) {
+    data_ = dir.node;
+    data_.startSector = dir.node.dataStart;
+  }
+
+  // Takes the FAT image and the folder cluster buffer; false (reported) when
+  // either cannot be had.
+  bool Begin() {
+    switch (LoadFatImage(ctx_.access, ctx_.pane, dir_.node, fat_)) {
+      case FatImageLoad::Unreadable: ctx_.Prompt().Message(kFatsUnreadable); return false;
+      case FatImageLoad::NoMemory: ctx_.Prompt().Message(kRecoveryNoBuffer); return false;
+      case FatImageLoad::Loaded: break;
+    }
+    if (!TakeBuffer(ctx_.pane, folderCluster_,
+                    uint64_t{dir_.node.sectorsPerCluster} * kSectorSize)) {
+      ctx_.Prompt().Message(kRecoveryNoBuffer);
+      return false;
+    }
+    lastCluster_ = LastCluster();
+    return true;
+  }
+
+  RowOutcome Row(size_t row) {
+    const DirectoryRow* record = RowRecord(ctx_.pane, row);
+    if (record == nullptr) return RowOutcome::Passed;
+    const uint32_t c = record->firstCluster;
+    if (c == 0 || c == 0xFFFFFFFF) return RowOutcome::Passed;
+    if (!IsDeletedMark(static_cast<uint8_t>(record->dosName[0]))) return RowOutcome::Passed;
+    // A start outside the data area names no cluster that could be chained.
+    if (c < 2 || c > lastCluster_) return RowOutcome::Passed;
+    if (GetFatEntry(c, Width(), fat_.table) != 0) {
+      ctx_.Prompt().Message(kClusterOccupied);
+      return RowOutcome::Passed;
+    }
+    const uint32_t clusters = (record->attributes & kAttrFolder) != 0
+                                  ? FolderClusters(c)
+                                  : FileClusters(record->size);
+
+    // The directory is loaded, and the row's entry found, before the chain
+    // is made: a row whose entry cannot be revived leaves no chain that no
+    // entry owns.
+    switch (LoadDirectoryImage(ctx_, dir_, fat_.table)) {
+      case DirectoryLoad::NoMemory: return RowOutcome::Stop;
+      case DirectoryLoad::NoChain: return RowOutcome::Passed;
+      case DirectoryLoad::Loaded: break;
+    }
+    const std::optional<size_t> offset = RowEntryOffset(ctx_.pane, dir_, row);
+    if (!offset || !IsDeletedMark(ctx_.pane.sectorBuffer[*offset])) return RowOutcome::Passed;
+
+    RebuildChain(c, clusters);
+    ctx_.pane.sectorBuffer[*offset] = kRevivedMark;
+    WriteEntrySector(ctx_, dir_, *offset);
+    return RowOutcome::Revived;
+  }
+
+  void WriteFat() { WriteFatImage(ctx_.access, dir_.node, fat_); }
+
+ private:
+  uint16_t Width() const { return dir_.node.fatType; }
+  uint64_t ClusterBytes() const { return uint64_t{dir_.node.sectorsPerCluster} * kSectorSize; }
+
+  // The highest cluster number of the volume: no further than its sectors,
+  // the table in memory and the width's own numbers (the bad mark and the end
+  // values above it name no cluster).
+  uint32_t LastCluster() const {
+    const DrivePacket& v = dir_.node;
+    uint64_t last = std::max<uint64_t>(FatEntryCapacity(Width(), fat_.table.size()), 1) - 1;
+    if (v.totalSectors != 0)
+      last = std::min<uint64_t>(
+          last, 1 + (v.totalSectors > v.dataStart ? (v.totalSectors - v.dataStart) : 0) /
+                        v.sectorsPerCluster);
+    const uint32_t bad = Width() == KindFat12   ? 0xFF7u
+                         : Width() == KindFat16 ? 0xFFF7u
+                                                : 0x0FFFFFF7u;
+    return static_cast<uint32_t>(std::min<uint64_t>(last, bad - 1));
+  }
+
+  uint32_t FileClusters(uint32_t size) const {
+    const uint64_t n = (uint64_t{size} + ClusterBytes() - 1) / ClusterBytes();
+    return static_cast<uint32_t>(std::max<uint64_t>(n, 1));
+  }
+
+  // A deleted folder's clusters: from c on, every cluster that holds nothing
+  // but "." entries and deleted ones, while the next cluster is free. A folder
+  // is never longer than its 65536 entries.
+  uint32_t FolderClusters(uint32_t c) {
+    const uint32_t most = FolderClusterLimit(dir_.node, UINT32_MAX);
+    const std::span<const uint8_t> buffer(folderCluster_);
+    uint32_t n = 0;
+    for (uint32_t k = c;; ++k) {
+      const uint32_t one[1] = {k};
+      if (!ReadClusters(ctx_.access, one, data_, 1, folderCluster_.data()))
+        ctx_.Prompt().Message(kDirClusterNotLoadable);
+      ++n;
+      bool onlyDeleted = true;
+      for (size_t at = 0; at + kDirEntrySize <= buffer.size(); at += kDirEntrySize)
+        if (!DeletedFolderEntry(buffer[at])) onlyDeleted = false;
+      if (!onlyDeleted) {
+        --n;
+        break;
+      }
+      if (n >= most || k >= lastCluster_ || GetFatEntry(k + 1, Width(), fat_.table) != 0) break;
+    }
+    return std::max<uint32_t>(n, 1);
+  }
+
+  // c, c + 1, ... for at most n clusters, stopping before the first cluster
+  // that is in use or past the volume; the last gets the end mark.
+  void RebuildChain(uint32_t c, uint32_t n) {
+    uint32_t a = c;
+    uint32_t taken = 1;
+    for (; taken < n; ++taken) {
+      const uint32_t b = a + 1;
+      if (b > lastCluster_ || GetFatEntry(b, Width(), fat_.table) != 0) break;
+      SetFatEntry(b, a, Width(), fat_.table);
+      a = b;
+    }
+    SetFatEntry(0xFFFFFFFF, a, Width(), fat_.table);
+    fat_.clustersTaken += taken;
+  }
+
+  ViewContext& ctx_;
+  ListedDirectory dir_;
+  DrivePacket data_;  // cluster reads: startSector is the first data sector
+  FatImage fat_;
+  std::vector<uint8_t> folderCluster_;
+  uint32_t lastCluster_ = 0;
+};
+
+}  // namespace
+
+void Undelete(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  if (pane.fileDumpShown) return;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  if (!dir) return;
+  std::vector<int> rows = pane.selectedRows;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  if (rows.empty()) return;
+
+  UndeleteRun run(ctx, *dir);
+  if (run.Begin()) {
+    ctx.Prompt().SetStatus(0, kUndeleteStatus);
+    bool revived = false;
+    bool stopped = false;
+    for (const int row : rows) {
+      if (row < 0) continue;
+      const RowOutcome outcome = run.Row(static_cast<size_t>(row));
+      if (outcome == RowOutcome::Stop) {
+        stopped = true;
+        break;
+      }
+      revived = revived || outcome == RowOutcome::Revived;
+    }
+    // A stop for want of memory still writes the chains of the entries
+    // already revived on disk: an entry without its chain would give its
+    // clusters to the next file written.
+    if (!stopped || revived) run.WriteFat();
+    if (!stopped) ctx.Prompt().Message(kUndeleteDone);
+  }
+  ctx.Prompt().SetStatus(0, "");
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
+  std::vector<uint32_t>().swap(pane.clusterChain);
+  pane.chainLength = 0;
+}

@@ -1,0 +1,191 @@
+// Rename After Recovery: the eleven name bytes as typed, over real and
+// hand-made volumes, and its refusals and failures.
+#include "recovery/rename_entry.h"
+
+#include <gtest/gtest.h>
+
+#include "recovery_rig.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+AskShortName Typed(const std::string& name, const std::string& extension, int* asked = nullptr) {
+  return [=](ShortNameInput& in) {
+    if (asked) ++*asked;
+    in.name = name;
+    in.extension = extension;
+    return true;
+  };
+}
+
+std::string NameBytes(const std::vector<uint8_t>& entry) {
+  return std::string(entry.begin(), entry.begin() + 11);
+}
+
+TEST(RenameAfterRecovery, StoresTheTypedNamePaddedWithBlanks) {
+  TinyVolume v;
+  const EntryBytes revived = ShortEntry(
+      {"!EADME  TXT", kAttrArchive | kAttrReadOnly, 7, 1234, 0x5C6F, 0x2B3A, 0x2B39, 0x2B3B});
+  v.PutEntries(v.RootOffset(), {Live("KEEP    TXT", 3, 1), revived});
+  v.SetFatAll(3, 0xFFF);
+  v.SetFatAll(7, 0xFFF);
+  RecoveryRig rig(v.bytes);
+  const DrivePacket root = rig.RootNode(KindFat12);
+  const uint64_t entry = v.RootOffset() + 32;
+  auto rename = [&](const std::string& name, const std::string& ext) {
+    rig.Show(root);
+    rig.pane.selectedRows = {1};
+    rig.prompt.Clear();
+    rig.dev->writeLog.clear();
+    RenameAfterRecovery(rig.ctx, Typed(name, ext));
+    return NameBytes(rig.EntryAt(entry));
+  };
+
+  EXPECT_EQ(rename("README", "TXT"), "README  TXT");
+  EXPECT_TRUE(rig.prompt.Messages().empty());
+  // Only the name changed, and only the entry's sector was written.
+  std::vector<uint8_t> expected = revived;
+  std::memcpy(expected.data(), "README  TXT", 11);
+  EXPECT_EQ(rig.EntryAt(entry), expected);
+  EXPECT_EQ(rig.dev->writeLog, (std::vector<std::pair<uint64_t, size_t>>{{v.RootOffset(), 512}}));
+  EXPECT_EQ(FirstDifference(rig.Bytes(), v.bytes, {{entry, entry + 11}}), -1);
+  // The pane keeps the directory as written; the rows still show the old name.
+  EXPECT_TRUE(std::equal(rig.pane.sectorBuffer.begin(), rig.pane.sectorBuffer.end(),
+                         rig.Bytes().begin() + static_cast<ptrdiff_t>(v.RootOffset())));
+  EXPECT_EQ(rig.Row(1)[0], "!EADME  .TXT");
+
+  EXPECT_EQ(rename("A", "Z"), "A       Z  ");
+  EXPECT_EQ(rename("README", "TXT"), "README  TXT");
+  EXPECT_EQ(rename("README", "X"), "README  X  ");
+  EXPECT_EQ(rename("readme", "txt"), "readme  txt");
+  EXPECT_EQ(rename("NOEXT", ""), "NOEXT      ");
+  EXPECT_EQ(rename("", ""), "           ");
+  // Longer texts (the command line has no edit limits) are cut to 8 and 3.
+  EXPECT_EQ(rename("LONGERNAME", "HTML"), "LONGERNAHTM");
+  // Characters go into code page 437, as the listing shows short names.
+  EXPECT_EQ(rename("caf\xC3\xA9", "\xE2\x82\xAC"), "caf\x82    ?  ");
+  EXPECT_EQ(NameBytes(rig.EntryAt(v.RootOffset())), "KEEP    TXT");
+}
+
+TEST(RenameAfterRecovery, TypedTextToOem) {
+  EXPECT_EQ(TypedTextToOem("README", 8), "README");
+  EXPECT_EQ(TypedTextToOem("ABCDEFGHIJ", 8), "ABCDEFGH");
+  EXPECT_EQ(TypedTextToOem("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 3), "\x82\x82\x82");
+  EXPECT_EQ(TypedTextToOem("\xC3\x89t\xC3\xA9", 8), "\x90t\x82");
+  EXPECT_EQ(TypedTextToOem("\xCF\x83", 8), "\xE5");  // sigma: the byte of a deleted mark
+  EXPECT_EQ(TypedTextToOem("a\xFF"
+                           "b\xC3",
+                           8),
+            "a?b?");  // not UTF-8
+  EXPECT_EQ(TypedTextToOem("\xF0\x9F\x98\x80!", 8), "?!");
+}
+
+TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 32, 69632, "-s 1");
+  ASSERT_TRUE(v.MakeDir("::/DOCS"));
+  ASSERT_TRUE(v.PutFile("::/DOCS/Long file name.txt", "long"));
+  ASSERT_TRUE(v.PutFile("::/DOCS/SHORT.TXT", "short"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  rig.Show(rig.RootNode(KindFat32));
+  const uint32_t docs =
+      rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("DOCS    .   "))].firstCluster;
+  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Select({"SHORT   .TXT"});
+  RenameAfterRecovery(rig.ctx, Typed("Renamed", "doc"));
+  EXPECT_TRUE(rig.prompt.Messages().empty());
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  const std::string list = v.ListAll();
+  EXPECT_NE(list.find("::/DOCS/Renamed.doc"), std::string::npos) << list;
+  EXPECT_NE(list.find("::/DOCS/Long file name.txt"), std::string::npos) << list;
+  EXPECT_EQ(v.ReadFile("::/DOCS/Renamed.doc"), std::vector<uint8_t>({'s', 'h', 'o', 'r', 't'}));
+}
+
+TEST(RenameAfterRecovery, RefusesAndFails) {
+  TinyVolume v;
+  v.PutEntries(v.RootOffset(), {Live("ONE     TXT", 3, 1), Live("TWO     TXT", 4, 1),
+                                ShortEntry({"SUB        ", kAttrFolder, 5, 0})});
+  v.SetFatAll(3, 0xFFF);
+  v.SetFatAll(4, 0xFFF);
+  v.SetFatAll(5, 0xFFF);
+  v.PutEntries(v.ClusterOffset(5),
+               {ShortEntry({".          ", kAttrFolder, 5, 0}),
+                ShortEntry({"..         ", kAttrFolder, 0, 0}), Live("INNER   TXT", 0, 0)});
+  const std::vector<uint8_t> image = v.bytes;
+
+  struct Case {
+    RecoveryRig rig;
+    int asked = 0;
+    explicit Case(const std::vector<uint8_t>& bytes) : rig(bytes) {}
+    void Run(std::vector<int> rows, bool ok = true) {
+      rig.pane.selectedRows = std::move(rows);
+      rig.prompt.Clear();
+      rig.dev->readLog.clear();
+      rig.dev->writeLog.clear();
+      RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
+        ++asked;
+        in.name = "NEW";
+        in.extension = "TXT";
+        return ok;
+      });
+    }
+  };
+  {  // Two rows or none: refused before any dialog.
+    Case c(image);
+    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.Run({0, 1});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Only one file can be selected!"}));
+    c.Run({});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Only one file can be selected!"}));
+    EXPECT_EQ(c.asked, 0);
+    // Cancel: nothing read or written.
+    c.Run({0}, false);
+    EXPECT_EQ(c.asked, 1);
+    EXPECT_TRUE(c.rig.dev->readLog.empty());
+    EXPECT_TRUE(c.rig.dev->writeLog.empty());
+    // A cluster dump on show: nothing at all.
+    c.rig.pane.viewKind = ViewKind::ClusterDump;
+    c.Run({0});
+    EXPECT_EQ(c.asked, 1);
+    EXPECT_TRUE(c.rig.prompt.Events().empty());
+  }
+  {  // Both FATs unreadable: the root is renamed all the same, a folder is not.
+    Case c(image);
+    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.rig.dev->badReadSectors = {1, 2};
+    c.Run({0});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"FATs cannot be read successfully!"}));
+    EXPECT_EQ(NameBytes(c.rig.EntryAt(v.RootOffset())), "NEW     TXT");
+    c.rig.dev->badReadSectors.clear();
+    c.rig.Show(c.rig.FolderNode(KindFat12, 5));
+    c.rig.dev->badReadSectors = {1, 2};
+    c.Run({0});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"FATs cannot be read successfully!"}));
+    EXPECT_TRUE(c.rig.dev->writeLog.empty());
+  }
+  {  // Folder rows skip "." and "..": row 0 is INNER.
+    Case c(image);
+    c.rig.Show(c.rig.FolderNode(KindFat12, 5));
+    c.Run({0});
+    EXPECT_EQ(NameBytes(c.rig.EntryAt(v.ClusterOffset(5) + 64)), "NEW     TXT");
+    c.rig.dev->badWriteSectors = {v.ClusterOffset(5) / 512};
+    c.Run({0});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Not able to fully write the sub-directory"}));
+  }
+  {  // Root failures: a write, and the root's buffer.
+    Case c(image);
+    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.rig.dev->badWriteSectors = {v.RootOffset() / 512};
+    c.Run({1});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
+    EXPECT_EQ(NameBytes(c.rig.EntryAt(v.RootOffset() + 32)), "TWO     TXT");
+    c.rig.dev->badWriteSectors.clear();
+    c.rig.pane.memoryLimit = 100;
+    c.Run({1});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
+    EXPECT_TRUE(c.rig.dev->writeLog.empty());
+  }
+}
+
+}  // namespace
