@@ -4,9 +4,9 @@
 #include <span>
 
 #include "disk/boot_sector.h"
+#include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
-#include "views/list_ops.h"
 
 namespace {
 
@@ -17,20 +17,11 @@ constexpr size_t kFsInfoFreeCount = 488;    // u32, 0xFFFFFFFF when not known
 constexpr size_t kFsInfoTrailSignature = 508;  // u32 0xAA550000
 constexpr uint32_t kFreeCountUnknown = 0xFFFFFFFF;
 
-bool KnownWidth(uint16_t fatType) {
-  return fatType == KindFat12 || fatType == KindFat16 || fatType == KindFat32;
-}
-
 DrivePacket VolumeSectors(const DrivePacket& node, uint64_t start, uint32_t count) {
   DrivePacket p = node;
   p.startSector = static_cast<uint32_t>(start);
   p.sectorCount = count;
   return p;
-}
-
-DrivePacket FatCopy(const DrivePacket& node, uint32_t copy) {
-  return VolumeSectors(node, node.reservedSectors + uint64_t{copy} * node.sectorsPerFat,
-                       node.sectorsPerFat);
 }
 
 // The copies and the FSInfo sector, from the boot record.
@@ -45,9 +36,7 @@ void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& ima
                               rootSectors ==
                           node.dataStart;
   if (!agrees) return;
-  const uint64_t secondEnd = node.reservedSectors + 2ull * node.sectorsPerFat;
-  image.secondCopy = fatCount >= 2 && secondEnd <= UINT32_MAX &&
-                     (node.totalSectors == 0 || secondEnd <= node.totalSectors);
+  image.secondCopy = fatCount >= 2 && FatCopyInsideVolume(node, 1);
   // FSInfo lies among the reserved sectors, after the boot record.
   const uint16_t fsInfo = le16(boot, kBootFsInfoSector);
   if (node.fatType == KindFat32 && fsInfo != 0 && fsInfo < node.reservedSectors)
@@ -77,26 +66,19 @@ void UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage
 FatImageLoad LoadFatImage(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
                           FatImage& image) {
   image = FatImage{};
-  const uint64_t fatEnd = uint64_t{node.reservedSectors} + node.sectorsPerFat;
-  if (!KnownWidth(node.fatType) || node.sectorsPerFat == 0 || node.sectorsPerCluster == 0 ||
-      fatEnd > UINT32_MAX || (node.totalSectors != 0 && fatEnd > node.totalSectors))
-    return FatImageLoad::Unreadable;
-  if (!TakeBuffer(pane, image.table, uint64_t{node.sectorsPerFat} * kSectorSize))
-    return FatImageLoad::NoMemory;
-
+  // The commands walk clusters: without a cluster size there are none.
+  if (node.sectorsPerCluster == 0) return FatImageLoad::Unreadable;
   ReadVolumeLayout(access, node, image);
-  if (ReadSectors(access, FatCopy(node, 0), image.table.data())) return FatImageLoad::Loaded;
-  if (image.secondCopy && ReadSectors(access, FatCopy(node, 1), image.table.data()))
-    return FatImageLoad::Loaded;
-  std::vector<uint8_t>().swap(image.table);
-  return FatImageLoad::Unreadable;
+  // The whole copy, as it is written back to every copy; FAT 2 only where
+  // the boot record says there is one.
+  return LoadFatCopy(access, pane, node, image.table, {.secondCopy = image.secondCopy});
 }
 
 void WriteFatImage(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return;
-  const bool firstWritten = WriteSectors(access, FatCopy(node, 0), image.table.data());
+  const bool firstWritten = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
   if (!firstWritten) access.Prompt().Message(kFat1NotWritten);
-  if (image.secondCopy && !WriteSectors(access, FatCopy(node, 1), image.table.data()))
+  if (image.secondCopy && !WriteSectors(access, FatCopyPacket(node, 1), image.table.data()))
     access.Prompt().Message(kFat2NotWritten);
   if (firstWritten) UpdateFreeCount(access, node, image);
 }

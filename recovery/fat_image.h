@@ -7,6 +7,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "disk/fat_copy.h"
 #include "views/list_pane_state.h"
 
 inline constexpr const char* kFatsUnreadable = "FATs cannot be read successfully!";
@@ -28,16 +29,16 @@ struct FatImage {
   uint32_t clustersTaken = 0;
 };
 
-enum class FatImageLoad { Loaded, Unreadable, NoMemory };
+using FatImageLoad = FatCopyLoad;  // Loaded, Unreadable, NoMemory
 
 // Reads the image (memory within pane.memoryLimit). Which copies there are
 // comes from the volume's boot record, read through node (any node below a
 // volume carries the volume's address): a second FAT counts only when the
 // record's count and layout agree with the packet's (reserved sectors, the
 // FATs and the fixed root end where the data area starts); a record that
-// cannot be read or does not agree counts as one FAT. Unreadable when the
-// packet's FAT makes no sense (no sectors, no cluster size, past the volume)
-// or no copy reads; NoMemory when the table cannot be had.
+// cannot be read or does not agree counts as one FAT. The table is the whole
+// copy, checked as LoadFatCopy checks it; Unreadable also without a cluster
+// size.
 FatImageLoad LoadFatImage(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
                           FatImage& image);
 

@@ -9,7 +9,9 @@
 #include <span>
 #include <vector>
 
+#include "disk/cluster_place.h"
 #include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
 #include "views/dir_entry.h"
@@ -204,32 +206,14 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   std::vector<DirectoryRow>().swap(pane.rowStore);
   PromptPort& prompt = ctx.Prompt();
 
-  // The FAT's size comes from the boot record: it must lie inside the volume.
-  const uint64_t fatEnd = uint64_t{packet.reservedSectors} + packet.sectorsPerFat;
-  if (packet.sectorsPerFat == 0 || (packet.totalSectors != 0 && fatEnd > packet.totalSectors)) {
-    prompt.Message(kFatNotAccessible);
-    return;
-  }
   // The FAT goes into the pane's buffer, which the tree selection has sized
   // for it already: a large FAT is then never held twice.
-  const uint64_t fatBytes = uint64_t{packet.sectorsPerFat} * kSectorSize;
-  if (pane.sectorBuffer.size() != fatBytes && !TakeBuffer(pane, pane.sectorBuffer, fatBytes)) {
-    prompt.Message(kNoBuffer);
-    return;
+  switch (LoadFatCopy(ctx.access, pane, packet, pane.sectorBuffer)) {
+    case FatCopyLoad::NoMemory: prompt.Message(kNoBuffer); return;
+    case FatCopyLoad::Unreadable: prompt.Message(kFatNotAccessible); return;
+    case FatCopyLoad::Loaded: break;
   }
-  std::span<uint8_t> fat(pane.sectorBuffer);
-  DrivePacket copy = packet;
-  copy.startSector = packet.reservedSectors;
-  copy.sectorCount = packet.sectorsPerFat;
-  bool fatRead = ReadSectors(ctx.access, copy, fat.data());
-  if (!fatRead && (packet.totalSectors == 0 || fatEnd + packet.sectorsPerFat <= packet.totalSectors)) {
-    copy.startSector += packet.sectorsPerFat;
-    fatRead = ReadSectors(ctx.access, copy, fat.data());
-  }
-  if (!fatRead) {
-    prompt.Message(kFatNotAccessible);
-    return;
-  }
+  const std::span<const uint8_t> fat(pane.sectorBuffer);
 
   const uint32_t chainLength = ChainLength(packet.firstCluster, packet.fatType, fat);
   if (chainLength == 0) return;
@@ -240,17 +224,12 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   bool complete = count == chainLength;
 
   std::vector<uint32_t> clusters;
-  if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) {
-    prompt.Message(kNoChainList);
-    return;
-  }
-  try {
-    clusters.assign(count, 0);
-  } catch (const std::bad_alloc&) {
+  if (!TakeClusterList(pane, clusters, count)) {
     prompt.Message(kNoChainList);
     return;
   }
   ListChain(packet.firstCluster, packet.fatType, clusters, count, fat);
+  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the folder comes
 
   // A cluster past the volume's end holds nothing of this folder: the chain
   // is cut there.
@@ -280,7 +259,7 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   ListDirectoryEntries(ctx, listed);
 
   const uint64_t firstSector =
-      packet.startSector + uint64_t{packet.firstCluster - 2} * packet.sectorsPerCluster;
+      ClusterFirstSector(packet, packet.firstCluster, packet.sectorsPerCluster);
   prompt.SetStatus(1, Format("Current Cluster Number: 0x%08" PRIX32
                              ", Current Sector Number: %" PRIu64,
                              packet.firstCluster, firstSector));
@@ -328,9 +307,9 @@ uint32_t FolderClusterLimit(const DrivePacket& folder, uint32_t chainLength) {
 
 uint32_t ClustersInsideVolume(const DrivePacket& folder, std::span<const uint32_t> clusters) {
   if (folder.sectorsPerCluster == 0) return 0;
-  const uint64_t volumeClusters = SectorsToVolumeEnd(folder) / folder.sectorsPerCluster;
   for (size_t i = 0; i < clusters.size(); ++i)
-    if (clusters[i] < 2 || clusters[i] - 2 >= volumeClusters) return static_cast<uint32_t>(i);
+    if (!ClusterInsideVolume(folder, clusters[i], folder.sectorsPerCluster))
+      return static_cast<uint32_t>(i);
   return static_cast<uint32_t>(clusters.size());
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "views/hex_dump.h"
+#include "disk/cluster_place.h"
 #include "views/list_ops.h"
 
 namespace {
@@ -42,13 +42,11 @@ bool ClusterPageSector(const ListPaneState& pane, uint32_t index, uint32_t& firs
   if (index >= PageCount(pane, PageKind::Cluster) || pane.sectorsPerPage == 0) return false;
   const DrivePacket& packet = pane.shownPacket;
   const uint32_t cluster = pane.clusterChain[index];
-  if (cluster < 2) return false;  // clusters 0 and 1 have no place in the data area
+  // The bounds the cluster dump reads within, and the disk's own sector
+  // numbers, which a write addresses.
+  if (!ClusterInsideVolume(packet, cluster, pane.sectorsPerPage)) return false;
   const uint64_t first = ClusterFirstSector(packet, cluster, pane.sectorsPerPage);
-  const uint64_t end = first + pane.sectorsPerPage;
-  // The same bounds the cluster dump reads within.
-  if (end > std::numeric_limits<uint32_t>::max()) return false;
-  if (packet.totalSectors != 0 && end > packet.totalSectors) return false;
-  if (packet.partitionStart + end > kSectorNumbers) return false;
+  if (packet.partitionStart + first + pane.sectorsPerPage > kSectorNumbers) return false;
   firstSector = static_cast<uint32_t>(first);
   return true;
 }

@@ -3,11 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
-#include <new>
 #include <span>
 #include <vector>
 
+#include "disk/cluster_place.h"
 #include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
 #include "disk/sector_access.h"
 #include "views/item_sector.h"
 #include "views/list_ops.h"
@@ -29,39 +30,22 @@ void ReleaseChain(ListPaneState& pane) {
   pane.chainLength = 0;
 }
 
-// Loads the first readable FAT copy of the volume and lists the item's
-// cluster chain into pane.clusterChain. False when the dump stops here; the
-// reason has been shown, except for an empty chain (an empty file), which
-// stops silently.
+// Loads the first readable FAT copy of the volume into the page buffer (the
+// selection has sized it for the FAT) and lists the item's cluster chain into
+// pane.clusterChain. False when the dump stops here; the reason has been
+// shown, except for an empty chain (an empty file), which stops silently.
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   ListPaneState& pane = ctx.pane;
-  // The FAT size comes from the boot record: a damaged one must not make us
-  // take more than the volume holds.
-  std::vector<uint8_t> fat;
-  if (!DiskSizeFits(pane, packet, packet.sectorsPerFat) ||
-      !TakeBuffer(pane, fat, uint64_t{packet.sectorsPerFat} * kSectorSize)) {
+  // No memory for the FAT is told as the FAT not being accessible.
+  if (LoadFatCopy(ctx.access, pane, packet, pane.sectorBuffer) != FatCopyLoad::Loaded) {
     ctx.Prompt().Message(kFatNotAccessible);
     return false;
   }
-  DrivePacket copy = packet;
-  copy.sectorCount = packet.sectorsPerFat;
-  copy.startSector = packet.reservedSectors;
-  if (!ReadSectors(ctx.access, copy, fat.data())) {
-    const uint64_t second = uint64_t{packet.reservedSectors} + packet.sectorsPerFat;
-    copy.startSector = static_cast<uint32_t>(second);
-    if (second > std::numeric_limits<uint32_t>::max() ||
-        !ReadSectors(ctx.access, copy, fat.data())) {
-      ctx.Prompt().Message(kFatNotAccessible);
-      return false;
-    }
-  }
+  const std::span<const uint8_t> fat(pane.sectorBuffer);
   const uint32_t length = ChainLength(packet.firstCluster, packet.fatType, fat);
   if (length == 0) return false;
   std::vector<uint32_t> chain;
-  try {
-    if (uint64_t{length} * sizeof(uint32_t) > pane.memoryLimit) throw std::bad_alloc();
-    chain.assign(length, 0);
-  } catch (const std::bad_alloc&) {
+  if (!TakeClusterList(pane, chain, length)) {
     ctx.Prompt().Message(kChainBufferFailed);
     return false;
   }
@@ -77,6 +61,7 @@ bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* b
   ListPaneState& pane = ctx.pane;
   pane.sectorsPerPage = packet.sectorsPerCluster;
   pane.pageIndex = 0;
+  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the page comes
   if (!DiskSizeFits(pane, packet, packet.sectorsPerCluster) ||
       !TakeBuffer(pane, pane.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
     ctx.Prompt().Message(bufferMessage);
@@ -99,24 +84,14 @@ void ListClusterPage(ViewContext& ctx) {
 
 }  // namespace
 
-uint64_t ClusterFirstSector(const DrivePacket& packet, uint32_t cluster,
-                            uint32_t sectorsPerCluster) {
-  // Clusters 0 and 1 have no place in the data area; they map to its start.
-  const uint64_t index = cluster >= 2 ? cluster - 2u : 0;
-  return packet.startSector + index * sectorsPerCluster;
-}
-
 bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
   ListPaneState& pane = ctx.pane;
   const uint32_t sectors = pane.sectorsPerPage;
   const uint64_t first = ClusterFirstSector(packet, cluster, sectors);
-  // A chain that points outside the data area (a damaged FAT) is not read:
-  // the sectors there belong to another volume or to nothing.
-  const uint64_t end = first + sectors;
-  const bool inside = cluster >= 2 && end <= std::numeric_limits<uint32_t>::max() &&
-                      (packet.totalSectors == 0 || end <= packet.totalSectors);
+  // A chain that points outside the data area (a damaged FAT) is not read.
   bool read = false;
-  if (inside && pane.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
+  if (ClusterInsideVolume(packet, cluster, sectors) &&
+      pane.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
     DrivePacket copy = packet;
     copy.startSector = static_cast<uint32_t>(first);
     copy.sectorCount = sectors;

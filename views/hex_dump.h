@@ -18,9 +18,6 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet);
 void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet);
 void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet);
 
-// The first sector of cluster (relative to partitionStart) for a file or
-// folder packet, whose startSector is the volume's first data sector.
-uint64_t ClusterFirstSector(const DrivePacket& packet, uint32_t cluster, uint32_t sectorsPerCluster);
 // Reads cluster into pane.sectorBuffer (pane.sectorsPerPage sectors) and puts
 // "Current Cluster Number: ..., Current Sector Number: ..." in the second
 // pane. False when the read failed or the cluster lies outside the volume;

@@ -1,0 +1,101 @@
+#include "disk/fat_copy.h"
+
+#include <algorithm>
+#include <new>
+
+#include "disk/sector_access.h"
+#include "views/list_ops.h"
+
+namespace {
+
+// Tables above this size are first checked to lie on the disk: a boot record
+// may claim a FAT far larger than the disk, and its memory would be taken
+// before the read finds out.
+constexpr uint32_t kProbeAboveSectors = 128;
+
+bool KnownWidth(uint16_t fatType) {
+  return fatType == KindFat12 || fatType == KindFat16 || fatType == KindFat32;
+}
+
+bool LastSectorReads(DiskAccess& access, const DrivePacket& extent) {
+  DrivePacket last = extent;
+  last.startSector = extent.startSector + extent.sectorCount - 1;
+  last.sectorCount = 1;
+  uint8_t probe[kSectorSize];
+  return ReadSectors(access, last, probe);
+}
+
+FatCopyLoad Fail(std::vector<uint8_t>& table, FatCopyLoad why) {
+  std::vector<uint8_t>().swap(table);
+  return why;
+}
+
+}  // namespace
+
+DrivePacket FatCopyPacket(const DrivePacket& volume, uint32_t copy) {
+  DrivePacket p = volume;
+  p.startSector =
+      static_cast<uint32_t>(volume.reservedSectors + uint64_t{copy} * volume.sectorsPerFat);
+  p.sectorCount = volume.sectorsPerFat;
+  return p;
+}
+
+bool FatCopyInsideVolume(const DrivePacket& volume, uint32_t copy) {
+  const uint64_t end = volume.reservedSectors + (uint64_t{copy} + 1) * volume.sectorsPerFat;
+  return volume.sectorsPerFat != 0 && end <= UINT32_MAX &&
+         (volume.totalSectors == 0 || end <= volume.totalSectors);
+}
+
+uint32_t UsableFatSectors(const DrivePacket& volume) {
+  // totalSectors counts the reserved and FAT sectors too: an upper bound.
+  uint64_t entries = UINT64_MAX;
+  if (volume.totalSectors != 0 && volume.sectorsPerCluster != 0)
+    entries = uint64_t{volume.totalSectors} / volume.sectorsPerCluster + 2;
+  uint64_t bytes = 0;
+  switch (volume.fatType) {
+    case KindFat12: bytes = (std::min<uint64_t>(entries, 0x1000) * 3 + 1) / 2; break;
+    case KindFat16: bytes = std::min<uint64_t>(entries, 0x10000) * 2; break;
+    case KindFat32: bytes = std::min<uint64_t>(entries, 0x10000000) * 4; break;
+    default: return 0;
+  }
+  const uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
+  return static_cast<uint32_t>(std::min<uint64_t>(sectors, volume.sectorsPerFat));
+}
+
+FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
+                        std::vector<uint8_t>& table, FatCopyRule rule) {
+  if (!KnownWidth(node.fatType) || !FatCopyInsideVolume(node, 0))
+    return Fail(table, FatCopyLoad::Unreadable);
+  const bool second = rule.secondCopy && FatCopyInsideVolume(node, 1);
+  const uint32_t sectors = rule.usableSectorsOnly ? UsableFatSectors(node) : node.sectorsPerFat;
+  DrivePacket first = FatCopyPacket(node, 0);
+  DrivePacket spare = FatCopyPacket(node, 1);
+  first.sectorCount = spare.sectorCount = sectors;  // 1 <= sectors <= sectorsPerFat
+
+  if (sectors > kProbeAboveSectors && !LastSectorReads(access, first) &&
+      !(second && LastSectorReads(access, spare)))
+    return Fail(table, FatCopyLoad::Unreadable);
+
+  const uint64_t bytes = uint64_t{sectors} * kSectorSize;
+  if (table.size() >= bytes && bytes <= pane.memoryLimit) {
+    table.resize(bytes);  // never grows: no second block
+    std::fill(table.begin(), table.end(), 0);
+  } else {
+    std::vector<uint8_t>().swap(table);  // the old block goes before the new one is taken
+    if (!TakeBuffer(pane, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
+  }
+  if (ReadSectors(access, first, table.data())) return FatCopyLoad::Loaded;
+  if (second && ReadSectors(access, spare, table.data())) return FatCopyLoad::Loaded;
+  return Fail(table, FatCopyLoad::Unreadable);
+}
+
+bool TakeClusterList(const ListPaneState& pane, std::vector<uint32_t>& list, uint32_t count) {
+  std::vector<uint32_t>().swap(list);
+  if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) return false;
+  try {
+    list.assign(count, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,60 @@
+// One FAT copy of a volume held in memory for a walk over its chains: FAT 1
+// at reservedSectors, or FAT 2 right after it when FAT 1 cannot be read. Its
+// size comes from the boot record, so it is checked against the volume before
+// any memory is taken: a damaged record gives the caller's own message, never
+// a huge allocation.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+#include "views/list_pane_state.h"
+
+enum class FatCopyLoad { Loaded, NoMemory, Unreadable };
+
+struct FatCopyRule {
+  // Whether FAT 2 may stand in for an unreadable FAT 1. A caller that knows
+  // the volume has one FAT says no: the sectors after FAT 1 then hold the
+  // root directory or data.
+  bool secondCopy = true;
+  // Only the sectors that can hold entries of the volume (UsableFatSectors)
+  // instead of all sectorsPerFat: a link past them leaves the volume, so a
+  // walk that must never follow one loads no more.
+  bool usableSectorsOnly = false;
+};
+
+// The sectors of copy (0: FAT 1, 1: FAT 2) of volume's FAT, all sectorsPerFat
+// of them; startSector is not checked (see FatCopyInsideVolume).
+DrivePacket FatCopyPacket(const DrivePacket& volume, uint32_t copy);
+
+// Whether copy lies inside the volume: it has sectors, and it ends within
+// 32-bit sector numbers and, when the volume's size is known, within
+// totalSectors.
+bool FatCopyInsideVolume(const DrivePacket& volume, uint32_t copy);
+
+// The sectors of a copy that can hold entries of the volume: no more than its
+// clusters (as totalSectors bounds them, when it and the cluster size are
+// known) and its width can number, and no more than sectorsPerFat. 0 for an
+// unknown width.
+uint32_t UsableFatSectors(const DrivePacket& volume);
+
+// Loads one copy of node's volume into table; table.size() is then the bytes
+// loaded. Unreadable, with nothing read, when the FAT makes no sense: an
+// unknown width, no sectors, or FAT 1 outside the volume; Unreadable too when
+// a table of more than 128 sectors has a last sector that reads in neither
+// copy (a size larger than the disk, refused before its memory is taken), and
+// when no copy reads. NoMemory when the bytes are over pane.memoryLimit or
+// cannot be had. FAT 2 is tried only when the rule allows it and it lies
+// inside the volume.
+// A table that already holds at least the bytes (the views size the pane's
+// buffer for the FAT) is used in place; any other is released before the
+// copy's memory is taken, so a FAT is never held twice. table is empty after
+// a failure.
+FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
+                        std::vector<uint8_t>& table, FatCopyRule rule = {});
+
+// Replaces list by count zero entries, for the clusters of a chain walked
+// from a loaded copy. False (list empty) when they are over pane.memoryLimit
+// or cannot be had: a chain's length comes from the disk too.
+bool TakeClusterList(const ListPaneState& pane, std::vector<uint32_t>& list, uint32_t count);

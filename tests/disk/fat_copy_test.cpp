@@ -1,0 +1,184 @@
+#include "disk/fat_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "views/view_rig.h"
+
+namespace {
+
+using Reads = std::vector<std::pair<uint64_t, size_t>>;
+
+// A FAT16 volume from sector 0 of the disk: one reserved sector, two copies
+// of sectorsPerFat sectors (FAT 1 filled with 0x11, FAT 2 with 0x22), then
+// eight data sectors of one sector a cluster.
+struct TwoCopies {
+  explicit TwoCopies(uint32_t sectorsPerFat) {
+    node.drive = 0x80;
+    node.int13Extensions = 1;
+    node.kind = KindDirEntry;
+    node.fatType = KindFat16;
+    node.reservedSectors = 1;
+    node.sectorsPerFat = sectorsPerFat;
+    node.sectorsPerCluster = 1;
+    node.totalSectors = 1 + 2 * sectorsPerFat + 8;
+    node.dataStart = node.startSector = 1 + 2 * sectorsPerFat;
+    disk.assign(uint64_t{node.totalSectors} * 512, 0);
+    std::fill_n(disk.begin() + 512, sectorsPerFat * 512, 0x11);
+    std::fill_n(disk.begin() + (1 + sectorsPerFat) * 512, sectorsPerFat * 512, 0x22);
+  }
+  // Whether every read of the rig stayed before FAT 2.
+  bool NothingReadFromFat2(const ViewRig& rig) const {
+    const uint64_t fat2 = (1 + uint64_t{node.sectorsPerFat}) * 512;
+    return std::all_of(rig.dev->readLog.begin(), rig.dev->readLog.end(),
+                       [&](const auto& read) { return read.first < fat2; });
+  }
+  DrivePacket node;
+  std::vector<uint8_t> disk;
+};
+
+bool AllBytes(const std::vector<uint8_t>& table, uint8_t value) {
+  return !table.empty() && std::all_of(table.begin(), table.end(),
+                                       [&](uint8_t b) { return b == value; });
+}
+
+TEST(FatCopy, LargeTablesAreProbedBeforeTheirMemoryIsTaken) {
+  const TwoCopies v(200);
+  std::vector<uint8_t> table;
+  {  // The last sector of FAT 1 is read first, then the copy.
+    ViewRig rig(v.disk);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_TRUE(AllBytes(table, 0x11));
+    EXPECT_EQ(table.size(), 200u * 512);
+    EXPECT_EQ(rig.dev->readLog, (Reads{{200 * 512, 512}, {512, 200 * 512}}));
+  }
+  {  // FAT 1's last sector fails, FAT 2's reads: the table comes from FAT 2.
+    ViewRig rig(v.disk);
+    rig.dev->badReadSectors = {200};
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_TRUE(AllBytes(table, 0x22));
+  }
+  {  // Neither last sector reads: refused on the two probes alone, before
+     // the memory limit is looked at.
+    ViewRig rig(v.disk);
+    rig.dev->badReadSectors = {200, 400};
+    rig.pane.memoryLimit = 512;
+    table.assign(10, 1);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Unreadable);
+    EXPECT_TRUE(table.empty());
+    EXPECT_EQ(rig.dev->readLog, (Reads{{200 * 512, 512}, {400 * 512, 512}}));
+  }
+  {  // One FAT: its failing last sector ends the load; FAT 2 is never read.
+    ViewRig rig(v.disk);
+    rig.dev->badReadSectors = {200};
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.secondCopy = false}),
+              FatCopyLoad::Unreadable);
+    EXPECT_TRUE(v.NothingReadFromFat2(rig));
+  }
+  {  // 128 sectors are read without a probe.
+    const TwoCopies small(128);
+    ViewRig rig(small.disk);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, small.node, table), FatCopyLoad::Loaded);
+    EXPECT_EQ(rig.dev->readLog, (Reads{{512, 128 * 512}}));
+  }
+}
+
+TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
+  const TwoCopies v(2);
+  std::vector<uint8_t> table;
+  {
+    ViewRig rig(v.disk);
+    rig.dev->badReadSectors = {1};
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_TRUE(AllBytes(table, 0x22));
+
+    rig.dev->readLog.clear();
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.secondCopy = false}),
+              FatCopyLoad::Unreadable);
+    EXPECT_TRUE(table.empty());
+    EXPECT_TRUE(v.NothingReadFromFat2(rig));
+  }
+  {  // A volume that ends inside FAT 2 has no FAT 2 to fall back on.
+    DrivePacket cut = v.node;
+    cut.totalSectors = 4;
+    ViewRig rig(v.disk);
+    rig.dev->badReadSectors = {1};
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, cut, table), FatCopyLoad::Unreadable);
+    EXPECT_TRUE(v.NothingReadFromFat2(rig));
+  }
+  // A FAT that makes no sense is not read at all.
+  auto refused = [&](DrivePacket node) {
+    ViewRig rig(v.disk);
+    const FatCopyLoad load = LoadFatCopy(rig.access, rig.pane, node, table);
+    return load == FatCopyLoad::Unreadable && rig.dev->reads == 0 && table.empty();
+  };
+  DrivePacket node = v.node;
+  node.totalSectors = 2;  // FAT 1 ends at sector 3
+  EXPECT_TRUE(refused(node));
+  node = v.node;
+  node.sectorsPerFat = 0;
+  EXPECT_TRUE(refused(node));
+  node = v.node;
+  node.fatType = KindRootDir;
+  EXPECT_TRUE(refused(node));
+  node = v.node;
+  node.totalSectors = 0;  // size not known: still within 32-bit sector numbers
+  node.sectorsPerFat = UINT32_MAX;
+  EXPECT_TRUE(refused(node));
+}
+
+TEST(FatCopy, UsableSectorsAndTheBufferTakenForThem) {
+  DrivePacket p;
+  p.fatType = KindFat12;
+  p.sectorsPerCluster = 1;
+  p.totalSectors = 2880;
+  p.sectorsPerFat = 20;
+  EXPECT_EQ(UsableFatSectors(p), 9u);  // 2882 entries of 12 bits
+  p.totalSectors = 100000;
+  EXPECT_EQ(UsableFatSectors(p), 12u);  // no more than 4096 entries
+  p.fatType = KindFat16;
+  p.sectorsPerCluster = 4;
+  p.totalSectors = 1000;
+  EXPECT_EQ(UsableFatSectors(p), 1u);
+  p.sectorsPerFat = 300;
+  p.totalSectors = 0;  // not known: the width alone bounds it
+  EXPECT_EQ(UsableFatSectors(p), 256u);
+  p.totalSectors = 1000;
+  p.sectorsPerCluster = 0;
+  EXPECT_EQ(UsableFatSectors(p), 256u);
+  p.fatType = KindFat32;
+  p.sectorsPerFat = 0x00FFFFFF;
+  EXPECT_EQ(UsableFatSectors(p), 2097152u);
+  p.fatType = 0;
+  EXPECT_EQ(UsableFatSectors(p), 0u);
+
+  const TwoCopies v(2);  // 15 entries can be used: one sector
+  ViewRig rig(v.disk);
+  // A buffer already large enough is used in place, cut to what is read.
+  std::vector<uint8_t> table(2 * 512, 0xAB);
+  const uint8_t* block = table.data();
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.usableSectorsOnly = true}),
+            FatCopyLoad::Loaded);
+  EXPECT_EQ(table.data(), block);
+  EXPECT_TRUE(AllBytes(table, 0x11));
+  EXPECT_EQ(table.size(), 512u);
+  EXPECT_EQ(rig.dev->readLog, (Reads{{512, 512}}));
+  // The whole copy does not fit in it.
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+  EXPECT_EQ(table.size(), 2u * 512);
+  // Over the memory limit, whatever the buffer holds already.
+  rig.pane.memoryLimit = 1023;
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::NoMemory);
+  EXPECT_TRUE(table.empty());
+
+  std::vector<uint32_t> list(5, 7);
+  rig.pane.memoryLimit = 8;
+  EXPECT_TRUE(TakeClusterList(rig.pane, list, 2));
+  EXPECT_EQ(list, (std::vector<uint32_t>{0, 0}));
+  EXPECT_FALSE(TakeClusterList(rig.pane, list, 3));
+  EXPECT_TRUE(list.empty());
+}
+
+}  // namespace
