@@ -1,48 +1,74 @@
+// gleaner: the Qt main program. Takes the drive arguments, binds disk access
+// and opens the main window on the drives.
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QSplitter>
-#include <QStatusBar>
-#include <QTableView>
-#include <QTreeWidget>
+#include <cstdio>
 
+#include "app/app_icon.h"
+#include "app/app_state.h"
+#include "app/dialog_runner.h"
+#include "app/main_window.h"
 #include "app/qt_prompt_port.h"
 #include "disk/disk_access.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: gleaner [--floppy FILE]... [--disk FILE]... [FILE]... [--read-only] [--direct]\n"
+    "\n"
+    "  --floppy FILE     a floppy image or device (drives 0, 1, ...)\n"
+    "  --disk FILE       a hard-disk image or device (drives 0x80, 0x81, ...)\n"
+    "  FILE              a floppy when it is /dev/fd* or of a standard floppy size,\n"
+    "                    otherwise a hard disk\n"
+    "  --read-only       open every drive read-only\n"
+    "  --direct          reach the drives directly instead of through libsect32.so\n"
+    "  With no drive named, the system's block devices are used.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Gleaner"));
+  QApplication::setWindowIcon(AppIcon());
+
+  // Qt has taken its own options out of the arguments by now.
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == QLatin1String("--help") || arguments[i] == QLatin1String("-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    args.push_back(arguments[i].toLocal8Bit().toStdString());
+  }
   DriveArgsResult parsed = ParseDriveArgs(args);
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "gleaner: %s\n%s", parsed.error.c_str(), kUsage);
+    return 2;
+  }
+  if (!parsed.rest.empty()) {
+    std::fprintf(stderr, "gleaner: no such drive or file: %s\n%s", parsed.rest.front().c_str(),
+                 kUsage);
+    return 2;
+  }
   if (!parsed.namedDrives) {
-    DriveMapConfig sys = ScanSystemDrives();
-    sys.readOnly = parsed.config.readOnly;
-    sys.direct = parsed.config.direct;
-    parsed.config = sys;
+    DriveMapConfig system = ScanSystemDrives();
+    system.readOnly = parsed.config.readOnly;
+    system.direct = parsed.config.direct;
+    parsed.config = system;
   }
 
-  QMainWindow window;
-  auto* splitter = new QSplitter(&window);
-  splitter->addWidget(new QTreeWidget(splitter));
-  splitter->addWidget(new QTableView(splitter));
-  window.setCentralWidget(splitter);
-  auto* first = new QLabel(&window);
-  first->setFixedWidth(200);
-  auto* second = new QLabel(&window);
-  window.statusBar()->addWidget(first);
-  window.statusBar()->addWidget(second, 1);
+  QtPromptPort prompt;
+  AppState state(prompt);
+  DialogRunner dialogs;
+  MainWindow window(state, dialogs);
+  prompt.SetOwner(&window);
+  prompt.SetStatusLabels(window.StatusPane(0), window.StatusPane(1));
+  prompt.SetIdleText(0, kIdleStatus);
+  window.show();
 
-  QtPromptPort prompt(&window);
-  prompt.SetStatusLabels(first, second);
-  DiskAccess access(prompt);
   BindOptions options;
   options.drives = parsed.config;
   options.programFolder = RunningProgramFolder(argv[0]);
-  BindDiskAccess(access, options);
-
-  window.resize(900, 600);
-  window.show();
-  const int rc = app.exec();
-  access.Release();
-  return rc;
+  window.Start(options);
+  return app.exec();
 }

@@ -9,7 +9,14 @@
 
 namespace {
 
-QString ToQ(std::string_view s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+QString ToQ(std::string_view s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Message boxes carry the program's title when the text names no caption.
+QString Caption(std::string_view caption) {
+  return caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+}
 
 QMessageBox::Icon ToQIcon(PromptIcon icon) {
   switch (icon) {
@@ -39,13 +46,19 @@ void QtPromptPort::SetStatusLabels(QLabel* first, QLabel* second) {
   status_[1] = second;
 }
 
+void QtPromptPort::SetIdleText(int pane, std::string_view text) {
+  if (pane < 0 || pane > 1) return;
+  idle_[pane] = ToQ(text);
+  if (status_[pane] && status_[pane]->text().isEmpty()) status_[pane]->setText(idle_[pane]);
+}
+
 void QtPromptPort::SetDialogControls(std::map<int, QWidget*> controls) {
   controls_.clear();
   for (auto& [id, w] : controls) controls_[id] = w;
 }
 
 void QtPromptPort::Message(std::string_view text, std::string_view caption, PromptIcon icon) {
-  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  const QString t = ToQ(text), c = Caption(caption);
   OnUiThread([&] {
     QMessageBox box(ToQIcon(icon), c, t, QMessageBox::Ok, owner_.data());
     box.exec();
@@ -53,10 +66,11 @@ void QtPromptPort::Message(std::string_view text, std::string_view caption, Prom
 }
 
 bool QtPromptPort::AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) {
-  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  const QString t = ToQ(text), c = Caption(caption);
   bool yes = false;
   OnUiThread([&] {
     QMessageBox box(ToQIcon(icon), c, t, QMessageBox::Yes | QMessageBox::No, owner_.data());
+    box.setDefaultButton(QMessageBox::Yes);
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;
@@ -64,7 +78,7 @@ bool QtPromptPort::AskYesNo(std::string_view text, std::string_view caption, Pro
 
 PromptAnswer QtPromptPort::AskAbortRetryIgnore(std::string_view text, std::string_view caption,
                                                PromptIcon icon) {
-  const QString t = ToQ(text), c = caption.empty() ? QStringLiteral("Gleaner") : ToQ(caption);
+  const QString t = ToQ(text), c = Caption(caption);
   PromptAnswer answer = PromptAnswer::Abort;
   OnUiThread([&] {
     QMessageBox box(ToQIcon(icon), c, t,
@@ -80,9 +94,13 @@ PromptAnswer QtPromptPort::AskAbortRetryIgnore(std::string_view text, std::strin
 
 void QtPromptPort::SetStatus(int pane, std::string_view text) {
   if (pane < 0 || pane > 1) return;
-  const QString t = ToQ(text);
+  const QString t = text.empty() ? idle_[pane] : ToQ(text);
   OnUiThread([&] {
-    if (status_[pane]) status_[pane]->setText(t);
+    QLabel* label = status_[pane];
+    if (!label || label->text() == t) return;
+    label->setText(t);
+    // Long reads run on this thread: paint now, or "Wait...." is never seen.
+    if (label->isVisible()) label->repaint();
   });
 }
 

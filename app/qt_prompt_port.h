@@ -16,6 +16,9 @@ class QtPromptPort final : public PromptPort {
 
   void SetOwner(QWidget* owner) { owner_ = owner; }
   void SetStatusLabels(QLabel* first, QLabel* second);
+  // What a pane shows while the program leaves it empty (the first pane's
+  // "Ready").
+  void SetIdleText(int pane, std::string_view text);
   // The controls of the dialog that is running now, by control id.
   void SetDialogControls(std::map<int, QWidget*> controls);
 
@@ -32,5 +35,6 @@ class QtPromptPort final : public PromptPort {
   void OnUiThread(F&& f);
   QPointer<QWidget> owner_;
   QPointer<QLabel> status_[2];
+  QString idle_[2];
   std::map<int, QPointer<QWidget>> controls_;
 };

@@ -66,7 +66,8 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
 }
 
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
-                   std::ostream& out, std::ostream& err) {
+                   std::ostream& out, std::ostream& err,
+                   const std::function<void(ViewContext&)>& beforePrint) {
   const std::vector<std::string> labels = SplitNodePath(nodePath);
   TreeSession session(access);
   std::vector<TreeNode> level = session.ListDrives();
@@ -88,6 +89,7 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
   }
 
   ShowNode(session.ctx, *found->packet, modes);
+  if (beforePrint) beforePrint(session.ctx);
   const ListPaneState& pane = session.pane;
   for (size_t c = 0; c < pane.columns.size(); ++c)
     out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);

@@ -2,11 +2,13 @@
 // listing and node expansion of the tree pane, and the list pane after the
 // tree selection.
 #pragma once
+#include <functional>
 #include <ostream>
 #include <string>
 
 #include "disk/disk_access.h"
 #include "views/dump_modes.h"
+#include "views/view_context.h"
 
 // Every node depth first, expanding every node that has children, in the
 // order the children are made: two spaces of indent a level, then the label
@@ -18,5 +20,8 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err);
 // prints the list pane: the column titles joined by tabs, then each row's
 // cell texts joined by tabs, made safe for a terminal (SafeCellText).
 // 0, or 1 when the node does not exist.
+// beforePrint, when given, runs on the pane after the node is shown (the
+// editor's paging commands of show --page and --goto).
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
-                   std::ostream& out, std::ostream& err);
+                   std::ostream& out, std::ostream& err,
+                   const std::function<void(ViewContext&)>& beforePrint = {});

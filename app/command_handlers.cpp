@@ -1,0 +1,101 @@
+// The main window's command handlers: Refresh, the dump modes, the sector
+// editor (Previous, Next, row editing, Write Changes, Go to a Sector), the
+// two right-click menus, Help and the pane switch. Each gathers its input
+// and calls one core function; the list pane then shows the state.
+#include <QApplication>
+#include <QMenu>
+
+#include "app/dialog_runner.h"
+#include "app/help_window.h"
+#include "app/list_pane.h"
+#include "app/main_window.h"
+#include "app/tree_pane.h"
+#include "views/editor_commands.h"
+
+void MainWindow::OnRefresh() { tree_->Refresh(); }
+
+void MainWindow::OnDumpModeChanged() {
+  // The check marks are the modes; the tree shows its node again in them.
+  state_.modes.sectorDump = actions_[kCmdSectorDump]->isChecked();
+  state_.modes.rawDump = actions_[kCmdRawDump]->isChecked();
+  tree_->ReshowSelected();
+}
+
+void MainWindow::OnPrevious() {
+  GoPrevious(state_.ctx, state_.modes);
+  list_->Repaint();
+}
+
+void MainWindow::OnNext() {
+  GoNext(state_.ctx, state_.modes);
+  list_->Repaint();
+}
+
+void MainWindow::OnWriteChanges() {
+  WriteChanges(state_.ctx, state_.modes);
+  list_->Repaint();
+}
+
+void MainWindow::OnGoToSector() {
+  if (!GoToSectorAllowed(state_.ctx, state_.modes)) return;
+  QString text = QString::fromStdString(GoToSectorInitialText(state_.pane));
+  if (!dialogs_.AskSector(this, text)) return;
+  GoToSector(state_.ctx, state_.modes, text.toStdString(), state_.jumpTarget);
+  list_->Repaint();
+}
+
+void MainWindow::EditRow(int row) {
+  if (row < 0) return;  // no row has the focus: nothing to edit
+  if (!CanEditRows(state_.ctx, state_.modes)) return;
+  RowBytesArray bytes = RowBytes(state_.pane, static_cast<size_t>(row));
+  ByteBoxTexts texts;
+  for (size_t k = 0; k < bytes.size(); ++k) texts[k] = QString::fromStdString(HexByteBoxText(bytes[k]));
+  if (!dialogs_.EditBytes(this, texts)) return;
+  // A box without a hexadecimal number leaves its byte as it was.
+  for (size_t k = 0; k < bytes.size(); ++k) ParseHexByteBox(texts[k].toStdString(), bytes[k]);
+  if (!SetRowBytes(state_.pane, static_cast<size_t>(row), bytes)) return;
+  list_->Model()->CellsChanged(row, row);
+  list_->Repaint();
+  list_->FocusRow(row);
+}
+
+void MainWindow::ShowRowMenu(const QPoint& globalPos) {
+  // No part of the program handles these entries: they are offered and do
+  // nothing when chosen.
+  QMenu menu(this);
+  for (const MenuItem& item : kRowMenuItems) menu.addAction(QString::fromLatin1(item.text))->setData(item.id);
+  dialogs_.PopupMenu(menu, globalPos);
+}
+
+void MainWindow::ShowNodeMenu(const DrivePacket& packet, const QPoint& globalPos) {
+  const std::vector<MenuItem> items = NodeMenuItems(packet);
+  if (items.empty()) return;
+  UpdateCommands();
+  QMenu menu(this);
+  for (const MenuItem& item : items) {
+    QAction* action = menu.addAction(QString::fromLatin1(item.text));
+    action->setData(item.id);
+    action->setStatusTip(actions_.count(item.id) ? actions_[item.id]->statusTip() : QString());
+    action->setEnabled(CommandEnabled(item.id));
+  }
+  if (QAction* chosen = dialogs_.PopupMenu(menu, globalPos)) RunCommand(chosen->data().toInt());
+}
+
+void MainWindow::OnUsage() {
+  // The guide lives beside the program and has no owner window.
+  if (!help_) help_ = new HelpWindow(nullptr);
+  help_->OpenContents(QString::fromStdString(programFolder_) + QString::fromLatin1(kHelpFileName));
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
+}
+
+void MainWindow::OnSwitchPane() {
+  // Two panes: the next and the previous pane are the other one.
+  QWidget* focus = QApplication::focusWidget();
+  const bool inTree = focus == tree_ || (focus && tree_->isAncestorOf(focus));
+  if (inTree)
+    list_->setFocus(Qt::ShortcutFocusReason);
+  else
+    tree_->setFocus(Qt::ShortcutFocusReason);
+}

@@ -1,0 +1,29 @@
+#include "app/dialog_runner.h"
+
+#include <QMenu>
+
+#include "app/about_dialog.h"
+#include "app/goto_dialog.h"
+
+bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
+  ByteDialog dialog(texts, parent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  texts = dialog.Texts();
+  return true;
+}
+
+bool DialogRunner::AskSector(QWidget* parent, QString& text) {
+  GotoDialog dialog(text, parent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  text = dialog.Text();
+  return true;
+}
+
+void DialogRunner::ShowAbout(QWidget* parent) {
+  AboutDialog dialog(parent);
+  dialog.exec();
+}
+
+QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
+  return menu.exec(globalPos);
+}

@@ -1,0 +1,26 @@
+// How the window asks the person for input: the byte dialog, the sector jump,
+// the About box and pop-up menus. The default runs the real modal dialogs;
+// tests put a scripted runner in its place so nothing blocks.
+#pragma once
+#include <QPoint>
+#include <QString>
+
+#include "app/byte_dialog.h"
+
+class QAction;
+class QMenu;
+class QWidget;
+
+class DialogRunner {
+ public:
+  virtual ~DialogRunner() = default;
+  // "Enter Bytes to Change" with texts in its boxes; on OK the boxes' texts
+  // are put back into texts. False on Cancel.
+  virtual bool EditBytes(QWidget* parent, ByteBoxTexts& texts);
+  // "Goto a Specific Sector" with text in its box; on OK the box's text is
+  // put back. False on Cancel.
+  virtual bool AskSector(QWidget* parent, QString& text);
+  virtual void ShowAbout(QWidget* parent);
+  // A pop-up menu at a screen position; the chosen action or nullptr.
+  virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
+};

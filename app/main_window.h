@@ -1,0 +1,98 @@
+// The main window: the splitter with the tree pane and the list pane, the
+// menu, the toolbar, the accelerators and the two-part status bar. Every menu
+// item, button and key names a command id; RunCommand runs one as they do,
+// and a disabled command does nothing.
+#pragma once
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+#include "app/app_state.h"
+#include "app/command_ids.h"
+#include "app/help_window.h"
+
+class DialogRunner;
+class ListPane;
+class QLabel;
+class QSplitter;
+class QToolBar;
+class TreePane;
+struct BindOptions;
+
+inline constexpr const char* kFrameCaption = "Gleaner 1.0 - Disk Inspection and FAT Recovery for Linux";
+inline constexpr const char* kIdleStatus = "Ready";
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The tree's first update: binds disk access and lists the drives. True
+  // when the drives are ready.
+  bool Start(const BindOptions& options);
+
+  // Runs a command as its menu item, button or key would; nothing while it is
+  // disabled or when nothing handles it.
+  void RunCommand(int id);
+  bool CommandEnabled(int id) const;
+  // The menu or toolbar action of a command; nullptr for one without.
+  QAction* Action(int id) const;
+  // Plugs a dialog of the Operations commands in; the command is enabled from
+  // then on (Backup and Restore only while the drives are ready).
+  void SetOperation(int id, std::function<void()> run);
+  // Brings enabled states and check marks up to date.
+  void UpdateCommands();
+
+  // The list's double-click on a row and the two right-click menus.
+  void EditRow(int row);
+  void ShowRowMenu(const QPoint& globalPos);
+  void ShowNodeMenu(const DrivePacket& packet, const QPoint& globalPos);
+
+  TreePane* Tree() const { return tree_; }
+  ListPane* List() const { return list_; }
+  QSplitter* Splitter() const { return splitter_; }
+  QToolBar* ToolBar() const { return toolBar_; }
+  QLabel* StatusPane(int pane) const { return pane == 0 ? status_[0] : status_[1]; }
+  HelpWindow* Help() const { return help_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  void BuildAccelerators();
+  QAction* MakeAction(int id, const QString& text, bool checkable = false);
+
+  // Runs a command whose action (if any) has fired.
+  void Dispatch(int id);
+  void AfterNodeShown();
+  void ReleaseAll();
+
+  // The handlers.
+  void OnRefresh();
+  void OnDumpModeChanged();
+  void OnPrevious();
+  void OnNext();
+  void OnWriteChanges();
+  void OnGoToSector();
+  void OnUsage();
+  void OnSwitchPane();
+
+  AppState& state_;
+  DialogRunner& dialogs_;
+  TreePane* tree_ = nullptr;
+  ListPane* list_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  QLabel* status_[2] = {nullptr, nullptr};
+  QPointer<HelpWindow> help_;
+  std::map<int, QAction*> actions_;
+  std::map<int, std::function<void()>> operations_;
+  std::string programFolder_;
+  bool released_ = false;
+};

@@ -1,0 +1,138 @@
+// The main window over real images with a scripted prompt port and scripted
+// dialogs, for the Qt tests: nothing blocks, every message is recorded.
+#pragma once
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTest>
+#include <QTreeWidget>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/dialog_runner.h"
+#include "app/list_pane.h"
+#include "app/main_window.h"
+#include "app/tree_pane.h"
+#include "disk/disk_access.h"
+#include "disk/scripted_prompt.h"
+
+class ScriptedDialogs : public DialogRunner {
+ public:
+  // Answers, in order; an empty answer is Cancel. Without one, Cancel.
+  std::deque<std::optional<ByteBoxTexts>> byteAnswers;
+  std::deque<std::optional<QString>> sectorAnswers;
+  // What the dialogs were opened with.
+  std::vector<ByteBoxTexts> byteShown;
+  std::vector<QString> sectorShown;
+  int aboutShown = 0;
+  // The pop-up menus shown: their texts and enabled states; the entry named
+  // by menuChoice (if any) is chosen.
+  std::vector<QStringList> menus;
+  std::vector<QList<bool>> menuEnabled;
+  QString menuChoice;
+
+  bool EditBytes(QWidget*, ByteBoxTexts& texts) override {
+    byteShown.push_back(texts);
+    if (byteAnswers.empty()) return false;
+    std::optional<ByteBoxTexts> a = byteAnswers.front();
+    byteAnswers.pop_front();
+    if (!a) return false;
+    texts = *a;
+    return true;
+  }
+  bool AskSector(QWidget*, QString& text) override {
+    sectorShown.push_back(text);
+    if (sectorAnswers.empty()) return false;
+    std::optional<QString> a = sectorAnswers.front();
+    sectorAnswers.pop_front();
+    if (!a) return false;
+    text = *a;
+    return true;
+  }
+  void ShowAbout(QWidget*) override { ++aboutShown; }
+  QAction* PopupMenu(QMenu& menu, const QPoint&) override {
+    QStringList texts;
+    QList<bool> enabled;
+    QAction* chosen = nullptr;
+    for (QAction* a : menu.actions()) {
+      texts << a->text();
+      enabled << a->isEnabled();
+      if (!menuChoice.isEmpty() && a->text() == menuChoice && a->isEnabled()) chosen = a;
+    }
+    menus.push_back(texts);
+    menuEnabled.push_back(enabled);
+    return chosen;
+  }
+};
+
+inline std::string BinFolder() { return std::string(GLEANER_BIN_DIR) + "/"; }
+
+struct GuiRig {
+  // The window bound to the drives of config (the sector-library path unless
+  // config.direct), from programFolder.
+  explicit GuiRig(const DriveMapConfig& config, const std::string& programFolder = BinFolder()) {
+    BindOptions options;
+    options.drives = config;
+    options.programFolder = programFolder;
+    started = window.Start(options);
+  }
+
+  TreePane* Tree() const { return window.Tree(); }
+  ListPane* List() const { return window.List(); }
+  ListPaneState& Pane() { return state.pane; }
+
+  // Selects the node at the labels' path; false when there is none.
+  bool Select(const QStringList& path) {
+    QTreeWidgetItem* item = Tree()->FindPath(path);
+    if (item == nullptr) return false;
+    Tree()->setCurrentItem(item);
+    return Tree()->SelectedPacket() == TreePane::PacketOf(item);
+  }
+  QStringList Titles() const {
+    QStringList titles;
+    for (int c = 0; c < List()->model()->columnCount(); ++c)
+      titles << List()->model()->headerData(c, Qt::Horizontal).toString();
+    return titles;
+  }
+  QList<int> Widths() const {
+    QList<int> widths;
+    for (int c = 0; c < List()->horizontalHeader()->count(); ++c)
+      widths << List()->horizontalHeader()->sectionSize(c);
+    return widths;
+  }
+  int Rows() const { return List()->model()->rowCount(); }
+  QStringList Row(int row) const { return List()->RowTexts(row); }
+  // The 16 byte cells of a dump row.
+  QStringList RowBytes(int row) const { return Row(row).mid(1, 16); }
+  QStringList Messages() const {
+    QStringList out;
+    for (const std::string& m : prompt.Messages()) out << QString::fromStdString(m);
+    return out;
+  }
+  bool Enabled(int id) const { return window.CommandEnabled(id); }
+
+  ScriptedPrompt prompt;
+  AppState state{prompt};
+  ScriptedDialogs dialogs;
+  MainWindow window{state, dialogs};
+  bool started = false;
+};
+
+inline DriveMapConfig Drives(std::vector<std::string> disks, std::vector<std::string> floppies = {},
+                             bool direct = false) {
+  DriveMapConfig config;
+  config.disks = std::move(disks);
+  config.floppies = std::move(floppies);
+  config.direct = direct;
+  return config;
+}
+
+// A private copy of an image, so that a test may write to it.
+inline std::string CopyImage(const std::string& from, const std::string& to) {
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+  return to;
+}

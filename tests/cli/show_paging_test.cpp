@@ -1,0 +1,132 @@
+// gleaner-cli show --page and --goto: the editor's paging and sector jump
+// before the list is printed.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "disk/le.h"
+#include "fixtures/image_builder.h"
+
+namespace {
+
+struct ShowRun {
+  int status;
+  std::vector<std::string> lines;
+  std::string err;
+};
+
+ShowRun Show(const std::string& image, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--disk", image, "show"});
+  std::ostringstream out, err;
+  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
+  ShowRun run{status, {}, err.str()};
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) run.lines.push_back(line);
+  return run;
+}
+
+// Offset and the 16 byte cells of a dump line.
+std::vector<std::string> HexCells(const std::string& line) {
+  std::vector<std::string> cells;
+  std::istringstream in(line);
+  for (std::string cell; cells.size() < 17 && std::getline(in, cell, '\t');) cells.push_back(cell);
+  return cells;
+}
+
+std::vector<std::string> Expected(const std::vector<uint8_t>& image, uint64_t byte, const char* offset) {
+  std::vector<std::string> cells{offset};
+  char hex[4];
+  for (int i = 0; i < 16; ++i) {
+    std::snprintf(hex, sizeof hex, "%02X", image.at(byte + static_cast<uint64_t>(i)));
+    cells.push_back(hex);
+  }
+  return cells;
+}
+
+class ShowPaging : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    image_ = MakeSampleDisk(dir_->File("disk.img")).image;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static TempDir* dir_;
+  static std::string image_;
+};
+
+TempDir* ShowPaging::dir_ = nullptr;
+std::string ShowPaging::image_;
+
+const char* const kFat1 = "Hard Disk 1/16-Bit FAT Disk/FAT 1";
+constexpr uint32_t kFat16Start = 2048;
+
+}  // namespace
+
+TEST_F(ShowPaging, PagesAndJumpsBeforePrinting) {
+  const std::vector<uint8_t> image = ReadFileBytes(image_);
+  const uint32_t reserved = le16(std::span<const uint8_t>(image.data() + kFat16Start * 512, 512), 14);
+  const uint64_t fat1 = uint64_t{kFat16Start} + reserved;
+
+  ShowRun paged = Show(image_, {kFat1, "--raw-dump", "--page", "2"});
+  ASSERT_EQ(paged.status, 0) << paged.err;
+  ASSERT_EQ(paged.lines.size(), 33u);
+  EXPECT_EQ(HexCells(paged.lines[1]), Expected(image, (fat1 + 2) * 512, "00000400"));
+  EXPECT_EQ(HexCells(paged.lines[32]), Expected(image, (fat1 + 2) * 512 + 496, "000005F0"));
+  EXPECT_EQ(paged.err, "");
+
+  // --goto turns raw dumping on; --page then steps on from the target.
+  const std::string target = std::to_string(reserved + 5);
+  ShowRun jumped = Show(image_, {kFat1, "--goto", target});
+  ASSERT_EQ(jumped.status, 0) << jumped.err;
+  EXPECT_EQ(HexCells(jumped.lines[1]), Expected(image, (fat1 + 5) * 512, "00000A00"));
+  ShowRun both = Show(image_, {kFat1, "--page", "1", "--goto", target});
+  EXPECT_EQ(HexCells(both.lines[1]), Expected(image, (fat1 + 6) * 512, "00000C00"));
+
+  // The jump's refusals are said on standard error; the node is printed as shown.
+  ShowRun below = Show(image_, {kFat1, "--goto", std::to_string(reserved - 1)});
+  EXPECT_EQ(below.status, 0);
+  EXPECT_EQ(below.err, "Sector number is below the current selected item of " + std::to_string(reserved) + "\n");
+  EXPECT_EQ(HexCells(below.lines[1]), Expected(image, fat1 * 512, "00000000"));
+  ShowRun top = Show(image_, {"Hard Disk 1", "--goto", "5"});
+  EXPECT_EQ(top.err, "You cannot goto a sector from this level.  Choose a child item and try\n");
+  EXPECT_EQ(HexCells(top.lines[1]), Expected(image, 0, "00000000"));
+  ShowRun decoded = Show(image_, {kFat1, "--page", "3"});  // no dump on show: nothing to page
+  EXPECT_EQ(decoded.lines[0].substr(0, 9), "FAT Entry");
+  EXPECT_EQ(decoded.err, "");
+}
+
+TEST_F(ShowPaging, PagingStopsAtTheLastCluster) {
+  const std::string big = "Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   /BIG     .BIN";
+  ShowRun first = Show(image_, {big, "--sector-dump"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const size_t rowsPerCluster = first.lines.size() - 1;
+  const size_t clusterBytes = rowsPerCluster * 16;
+  const size_t clusters = (20000 + clusterBytes - 1) / clusterBytes;
+  ASSERT_GT(clusters, 1u);
+  char last[16];
+  std::snprintf(last, sizeof last, "%08zX", (clusters - 1) * clusterBytes);
+  ShowRun end = Show(image_, {big, "--sector-dump", "--page", "4000000000"});
+  ASSERT_EQ(end.status, 0) << end.err;
+  EXPECT_EQ(HexCells(end.lines[1]).at(0), last);
+  EXPECT_EQ(end.err, "");
+}
+
+TEST_F(ShowPaging, BadValuesAreUsageErrors) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {kFat1, "--page"},
+           {kFat1, "--page", "x"},
+           {kFat1, "--page", "-1"},
+           {kFat1, "--page", "4294967296"},
+           {kFat1, "--goto"},
+           {kFat1, "--goto", "12a"},
+           {kFat1, "--goto", "-5"},
+           {kFat1, "--goto", "4294967296"}}) {
+    ShowRun run = Show(image_, args);
+    EXPECT_EQ(run.status, 2) << args.back();
+    EXPECT_TRUE(run.lines.empty());
+  }
+}
