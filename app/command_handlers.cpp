@@ -1,6 +1,7 @@
 // The main window's command handlers: Refresh, the dump modes, the sector
 // editor (Previous, Next, row editing, Write Changes, Go to a Sector), the
-// two right-click menus, Help and the pane switch. Each gathers its input
+// two right-click menus, Help, the pane switch, Undelete and Rename After
+// Recovery. Each gathers its input
 // and calls one core function; the list pane then shows the state.
 #include <QApplication>
 #include <QMenu>
@@ -10,6 +11,8 @@
 #include "app/list_pane.h"
 #include "app/main_window.h"
 #include "app/tree_pane.h"
+#include "recovery/rename_entry.h"
+#include "recovery/undelete.h"
 #include "views/editor_commands.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
@@ -98,4 +101,20 @@ void MainWindow::OnSwitchPane() {
     list_->setFocus(Qt::ShortcutFocusReason);
   else
     tree_->setFocus(Qt::ShortcutFocusReason);
+}
+
+void MainWindow::OnUndelete() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  Undelete(state_.ctx);
+  QApplication::restoreOverrideCursor();
+  // The rows stay as they were; only the page memory behind them is gone.
+  list_->Repaint();
+  UpdateCommands();
+}
+
+void MainWindow::OnRename() {
+  RenameAfterRecovery(state_.ctx,
+                      [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); });
+  list_->Repaint();
+  UpdateCommands();
 }

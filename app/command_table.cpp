@@ -60,7 +60,7 @@ constexpr std::array<Accelerator, 23> kAccelerators = {{
     {"Ctrl+F6", kCmdScan},
     {"Shift+F6", kCmdPreviousPane},
     {"F7", 32789},
-    {"Alt+F7", 32788},
+    {"Alt+F7", kCmdUndelete},  // as the Undelete menu item shows
     {"Ctrl+Shift+F7", 32803},
     {"Ctrl+Shift+F7", 32798},
     {"Ctrl+Shift+Alt+F7", 32804},

@@ -4,6 +4,7 @@
 
 #include "app/about_dialog.h"
 #include "app/goto_dialog.h"
+#include "app/rename_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -22,6 +23,10 @@ bool DialogRunner::AskSector(QWidget* parent, QString& text) {
 void DialogRunner::ShowAbout(QWidget* parent) {
   AboutDialog dialog(parent);
   dialog.exec();
+}
+
+bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
+  return RenameDialog::Asker(parent)(input);
 }
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {

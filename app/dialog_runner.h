@@ -1,11 +1,12 @@
 // How the window asks the person for input: the byte dialog, the sector jump,
-// the About box and pop-up menus. The default runs the real modal dialogs;
+// the new short name of a recovered entry, the About box and pop-up menus. The default runs the real modal dialogs;
 // tests put a scripted runner in its place so nothing blocks.
 #pragma once
 #include <QPoint>
 #include <QString>
 
 #include "app/byte_dialog.h"
+#include "recovery/rename_entry.h"
 
 class QAction;
 class QMenu;
@@ -21,6 +22,9 @@ class DialogRunner {
   // put back. False on Cancel.
   virtual bool AskSector(QWidget* parent, QString& text);
   virtual void ShowAbout(QWidget* parent);
+  // Rename After Recovery's dialog; on OK input holds the typed name and
+  // extension. False on Cancel.
+  virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

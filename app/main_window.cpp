@@ -63,6 +63,8 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildToolBar();
   BuildStatusBar();
   BuildAccelerators();
+  SetOperation(kCmdUndelete, [this] { OnUndelete(); });
+  SetOperation(kCmdRename, [this] { OnRename(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);

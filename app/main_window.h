@@ -82,6 +82,8 @@ class MainWindow : public QMainWindow {
   void OnGoToSector();
   void OnUsage();
   void OnSwitchPane();
+  void OnUndelete();
+  void OnRename();
 
   AppState& state_;
   DialogRunner& dialogs_;

@@ -54,6 +54,18 @@ class ScriptedDialogs : public DialogRunner {
     return true;
   }
   void ShowAbout(QWidget*) override { ++aboutShown; }
+  // Rename After Recovery: the answers, in order (empty = Cancel).
+  std::deque<std::optional<ShortNameInput>> nameAnswers;
+  int nameShown = 0;
+  bool AskShortName(QWidget*, ShortNameInput& input) override {
+    ++nameShown;
+    if (nameAnswers.empty()) return false;
+    std::optional<ShortNameInput> a = nameAnswers.front();
+    nameAnswers.pop_front();
+    if (!a) return false;
+    input = *a;
+    return true;
+  }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;
     QList<bool> enabled;

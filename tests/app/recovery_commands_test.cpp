@@ -1,0 +1,120 @@
+// Undelete and Rename After Recovery from the main window: the menu command
+// and Alt+F7, the rename dialog's texts reaching the entry, and the volume
+// that mtools and fsck.fat then read.
+#include <QApplication>
+#include <QTest>
+
+#include "app/command_ids.h"
+#include "fixtures/image_builder.h"
+#include "gui_rig.h"
+
+namespace {
+
+const QStringList kFat16Root = {"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"};
+
+// The listing row of the entry whose stored name starts with these bytes.
+int RowNamed(ListPaneState& pane, const std::string& dosName) {
+  for (size_t r = 0; r < pane.rows.size(); ++r) {
+    const DirectoryRow& row = pane.rowStore.at(pane.rows[r].value);
+    if (std::string(row.dosName).rfind(dosName, 0) == 0) return static_cast<int>(r);
+  }
+  return -1;
+}
+
+}  // namespace
+
+class RecoveryCommandsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  SampleDisk sample_;
+  int copies_ = 0;
+
+  std::string Disk() {
+    return CopyImage(sample_.image, dir_->File("disk" + std::to_string(++copies_) + ".img"));
+  }
+
+ private slots:
+  void initTestCase() {
+    dir_ = std::make_unique<TempDir>();
+    sample_ = MakeSampleDisk(dir_->File("sample-disk.img"));
+  }
+
+  void altF7UndeletesAndRenameGivesTheNameBack() {
+    const std::string image = Disk();
+    const FatVolume volume{image, uint64_t{sample_.fat16Start} * 512};
+    QVERIFY(volume.ReadFile("::/DELETED.TXT").empty());
+    GuiRig rig(Drives({image}));
+    QVERIFY(rig.started);
+    QVERIFY(rig.window.CommandEnabled(kCmdUndelete));
+    QVERIFY(rig.window.CommandEnabled(kCmdRename));
+    QVERIFY(rig.Select(kFat16Root));
+    const int row = RowNamed(rig.Pane(), "\xE5" "ELETED .TXT");
+    QVERIFY(row >= 0);
+    rig.List()->selectRow(row);
+    QCOMPARE(rig.Pane().selectedRows, std::vector<int>({row}));
+
+    MainWindow& w = rig.window;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F7, Qt::AltModifier);
+    QCOMPARE(rig.Messages(), QStringList({"File(s) undeletion completed!"}));
+    // The entry is live again under "!ELETED.TXT", its cluster chained.
+    QCOMPARE(volume.ReadFile("::/!ELETED.TXT"),
+             std::vector<uint8_t>({'T', 'h', 'i', 's', ' ', 'f', 'i', 'l', 'e', ' ', 'w', 'a', 's',
+                                   ' ', 'd', 'e', 'l', 'e', 't', 'e', 'd', '.', '\r', '\n'}));
+    // Nothing is left on show for Write Changes to write.
+    QVERIFY(rig.Pane().sectorBuffer.empty());
+
+    rig.prompt.Clear();
+    rig.dialogs.nameAnswers.push_back(ShortNameInput{"DELETED", "TXT"});
+    w.RunCommand(kCmdRename);
+    QCOMPARE(rig.dialogs.nameShown, 1);
+    QVERIFY(rig.Messages().isEmpty());
+    const std::vector<uint8_t> text = volume.ReadFile("::/DELETED.TXT");
+    QCOMPARE(std::string(text.begin(), text.end()), std::string("This file was deleted.\r\n"));
+    std::string report;
+    QVERIFY2(volume.Check(&report), report.c_str());
+  }
+
+  void renameWantsOneRowAndCancelChangesNothing() {
+    const std::string image = Disk();
+    GuiRig rig(Drives({image}));
+    QVERIFY(rig.Select(kFat16Root));
+    QVERIFY(rig.Rows() >= 2);
+    rig.List()->setSelectionMode(QAbstractItemView::MultiSelection);
+    rig.List()->selectRow(0);
+    rig.List()->selectRow(1);
+    QCOMPARE(rig.Pane().selectedRows.size(), size_t{2});
+    rig.window.RunCommand(kCmdRename);
+    QCOMPARE(rig.Messages(), QStringList({"Only one file can be selected!"}));
+    QCOMPARE(rig.dialogs.nameShown, 0);
+
+    rig.List()->clearSelection();
+    rig.List()->selectRow(1);
+    rig.prompt.Clear();
+    const std::vector<uint8_t> before = ReadFileBytes(image);
+    rig.window.RunCommand(kCmdRename);  // the scripted dialog answers Cancel
+    QCOMPARE(rig.dialogs.nameShown, 1);
+    QVERIFY(rig.Messages().isEmpty());
+    QVERIFY(ReadFileBytes(image) == before);
+  }
+
+  void recoveryCommandsStayEnabledWithoutDrives() {
+    // No sector library in this folder: the binding stops, the disk
+    // commands go grey, Undelete and Rename do not.
+    GuiRig rig(Drives({Disk()}), dir_->Path() + "/");
+    QVERIFY(!rig.state.access.drivesReady);
+    QVERIFY(!rig.window.CommandEnabled(kCmdRefresh));
+    QVERIFY(rig.window.CommandEnabled(kCmdUndelete));
+    QVERIFY(rig.window.CommandEnabled(kCmdRename));
+    rig.prompt.Clear();
+    rig.window.RunCommand(kCmdUndelete);  // nothing on show: nothing to do
+    QVERIFY(rig.Messages().isEmpty());
+  }
+};
+
+QTEST_MAIN(RecoveryCommandsTest)
+#include "recovery_commands_test.moc"
