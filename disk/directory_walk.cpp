@@ -53,7 +53,7 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   const uint64_t clusterBytes = uint64_t{node.sectorsPerCluster} * kSectorSize;
   // A directory holds at most 65536 entries; clusters past them are no part
   // of it, whatever its chain says.
-  const uint32_t count = FolderClusterLimit(node, length);
+  uint32_t count = FolderClusterLimit(node, length);
   std::vector<uint32_t> chain;
   if (!TakeClusterList(ctx.pane, chain, count)) {
     ctx.Prompt().Message(kListFailed);
@@ -61,6 +61,10 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   }
   ListChain(node.firstCluster, node.fatType, chain, count, fat);
   std::vector<uint8_t>().swap(fat);
+  // Clusters past the volume's end belong to whatever follows it on the
+  // disk: the folder ends where its chain leaves the volume.
+  count = ClustersInsideVolume(node, std::span<const uint32_t>(chain).first(count));
+  if (count == 0) return;
 
   std::vector<uint8_t> dir;
   if (!TakeBuffer(ctx.pane, dir, clusterBytes * count)) {

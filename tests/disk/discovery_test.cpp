@@ -698,6 +698,15 @@ TEST(DiscoveryTest, DamagedFoldersAndChainsEndInEmptyNodes) {
     for (uint32_t i = 1; i < vol.spc * 16; ++i) bytes[vol.ClusterOffset(ring) + 32 * i] = 0xE5;
     vol.PutEntry(vol.ClusterOffset(ring), "X       TXT", 0x20, 0);
     vol.PutEntry(vol.ClusterOffset(ring + 1), "Y       TXT", 0x20, 0);
+    // A folder in the volume's last cluster whose chain goes on past the
+    // volume: only what lies inside is walked.
+    const uint32_t last = vol.Clusters() + 1;
+    vol.PutEntry(vol.FreeSlot(subDir, 16), "EDGE       ", 0x10, last);
+    vol.SetFat(last, last + 1);
+    vol.PutEntry(vol.ClusterOffset(last), "Z       TXT", 0x20, 0);
+    for (uint32_t i = 1; i < vol.spc * 16; ++i) bytes[vol.ClusterOffset(last) + 32 * i] = 0xE5;
+    ASSERT_LE(vol.ClusterOffset(last + 1) + 32, bytes.size());  // the image goes on
+    vol.PutEntry(vol.ClusterOffset(last + 1), "OUTSIDE TXT", 0x20, 0);
     // The root holds itself too, under another name.
     vol.PutEntry(vol.FreeSlot(vol.RootOffset(), 16), "ROOT       ", 0x10, vol.rootCluster);
 
@@ -718,6 +727,8 @@ TEST(DiscoveryTest, DamagedFoldersAndChainsEndInEmptyNodes) {
               "        RING    .   \n"
               "          X       .TXT\n"
               "          Y       .TXT\n"
+              "        EDGE    .   \n"
+              "          Z       .TXT\n"
               "      ROOT    .   \n");
     EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
   }
