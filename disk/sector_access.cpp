@@ -1,5 +1,6 @@
 #include "disk/sector_access.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -28,7 +29,11 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
       if (left < n) n = left;
     }
     const uint64_t done = uint64_t{packet.sectorCount - remaining} * kSectorSize;
-    const uint32_t lba = w.startSector + w.partitionStart;
+    // The library numbers sectors in 32 bits: a chunk that reaches past
+    // them is no sector of this disk, and must never wrap to sector 0.
+    const uint64_t lba64 = uint64_t{w.startSector} + w.partitionStart;
+    if (lba64 + n - 1 > UINT32_MAX) return false;
+    const auto lba = static_cast<uint32_t>(lba64);
     uint32_t ok;
     if constexpr (Write)
       ok = lib->WriteSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,

@@ -310,3 +310,28 @@ TEST(SectorAccessWrite, FloppyWithoutDiskIsReopenedBeforeTheWrite) {
 }
 
 }  // namespace
+
+TEST(SectorAccessLibrary, SectorsPast32BitLbaAreRefusedNotWrapped) {
+  ScriptedPrompt prompt;
+  DiskAccess access(prompt);
+  RecordingLibrary lib;
+  access.UseLibrary(&lib);
+  DrivePacket p;
+  p.drive = 0x80;
+  p.sector = 1;
+  p.heads = 255;
+  p.sectorsPerTrack = 63;
+  p.int13Extensions = 1;
+  p.partitionStart = 0xFFFFFF00u;
+  p.startSector = 0x100;  // absolute 2^32: would wrap to LBA 0
+  p.sectorCount = 1;
+  std::vector<uint8_t> buf(512, 0x5A);
+  EXPECT_FALSE(ReadSectors(access, p, buf.data()));
+  EXPECT_FALSE(WriteSectors(access, p, buf.data()));
+  EXPECT_TRUE(lib.calls.empty());
+  // The last sector a 32-bit LBA names is still reached.
+  p.startSector = 0xFF;
+  EXPECT_TRUE(ReadSectors(access, p, buf.data()));
+  ASSERT_EQ(lib.calls.size(), 1u);
+  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFFu);
+}
