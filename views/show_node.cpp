@@ -95,6 +95,10 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   pane.pageIndex = 0;
   pane.shownPacket = node;
   pane.selectedPacket = node;
+  // Cleared before anything can fail: the old page's flags would let
+  // Previous and Next page through this node with the old chain.
+  pane.canGoPrevious = false;
+  pane.canGoNext = false;
   if (node.sectorCount != 0 && !RetakeSectorBuffer(pane, node, node.sectorCount)) {
     // Rows of the node shown before would pass for this one's.
     pane.rows.clear();
@@ -103,8 +107,6 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
     ctx.Prompt().Message(kNodeBufferFailed);
     return;
   }
-  pane.canGoPrevious = false;
-  pane.canGoNext = false;
 
   if (modes.rawDump) {
     DrivePacket whole = node;

@@ -193,12 +193,19 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   EXPECT_EQ(h.pane.shownPacket.sectorCount, 1u);
 
   // The node's extent is taken first; a FAT of 9 sectors over the limit.
+  // A raw dump that can page on leaves its flags set ...
   const DrivePacket& fat = h.Node({"Floppy Disk 1", "FAT 1"});
+  ShowNode(h.ctx, fat, kRaw);
+  ASSERT_TRUE(h.pane.canGoNext);
   ShowNode(h.ctx, fat, kStructure);
   ASSERT_FALSE(h.pane.rows.empty());
   h.prompt.Clear();
   h.pane.memoryLimit = 4000;
+  h.pane.canGoNext = true;
   ShowNode(h.ctx, fat, kStructure);
+  // ... and a node that cannot be shown clears them: nothing is left to page.
+  EXPECT_FALSE(h.pane.canGoNext);
+  EXPECT_FALSE(h.pane.canGoPrevious);
   EXPECT_EQ(h.prompt.Messages(),
             std::vector<std::string>{"Fatal Error!  Not able to allocate a buffer of memory!"});
   EXPECT_EQ(h.pane.viewKind, ViewKind::None);
