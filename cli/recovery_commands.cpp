@@ -2,19 +2,12 @@
 
 #include <algorithm>
 
-#include "cli/node_path.h"
-#include "disk/discovery.h"
+#include "cli/tree_session.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
 #include "views/show_node.h"
 
 namespace {
-
-class CollectSink final : public TreeSink {
- public:
-  void AddNode(const TreeNode& node) override { nodes.push_back(node); }
-  std::vector<TreeNode> nodes;
-};
 
 // The number of characters of a UTF-8 text.
 size_t CharacterCount(const std::string& text) {
@@ -37,34 +30,17 @@ size_t RowNumber(const std::string& text) {
 // The tree down to one directory node, shown in the list pane.
 class DirectorySession {
  public:
-  explicit DirectorySession(DiskAccess& access) : ctx(access, pane) {}
+  explicit DirectorySession(DiskAccess& access) : tree_(access), pane(tree_.pane), ctx(tree_.ctx) {}
 
-  // Walks the labels of nodePath from the drive listing, expanding on the
-  // way, and shows the node; false (said on err) when it is not there or is
-  // no directory listing.
+  // Shows the node of nodePath; false (said on err) when it is not there or
+  // is no directory listing.
   bool Show(const std::string& nodePath, std::ostream& err) {
-    const std::vector<std::string> labels = SplitNodePath(nodePath);
-    CollectSink drives;
-    discovery_.ListDrives(ctx.access, drives);
-    std::vector<TreeNode> level = drives.nodes;
-    const DrivePacket* found = nullptr;
-    for (size_t i = 0; i < labels.size(); ++i) {
-      const int index = FindSibling(level, labels[i]);
-      if (index < 0) break;
-      const TreeNode node = level[static_cast<size_t>(index)];
-      if (i + 1 == labels.size()) {
-        found = node.packet;
-        break;
-      }
-      CollectSink children;
-      if (node.hasChildren) discovery_.ExpandNode(ctx, *node.packet, children);
-      level = children.nodes;
-    }
-    if (found == nullptr) {
+    const std::optional<TreeNode> found = tree_.Find(nodePath);
+    if (!found) {
       err << "gleaner-cli: no node " << nodePath << '\n';
       return false;
     }
-    ShowNode(ctx, *found, {});
+    ShowNode(ctx, *found->packet, {});
     if (pane.viewKind != ViewKind::RootDirectory && pane.viewKind != ViewKind::SubDirectory) {
       err << "gleaner-cli: " << nodePath << " is no root directory or folder\n";
       return false;
@@ -88,12 +64,12 @@ class DirectorySession {
     return true;
   }
 
-  ListPaneState pane;
-  ViewContext ctx;
-
  private:
-  PacketStore store_;
-  DriveDiscovery discovery_{store_};
+  TreeSession tree_;  // before the two references below, which point into it
+
+ public:
+  ListPaneState& pane;
+  ViewContext& ctx;
 };
 
 }  // namespace

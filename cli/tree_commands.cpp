@@ -4,41 +4,10 @@
 
 #include "cli/cell_text.h"
 #include "cli/node_path.h"
-#include "disk/discovery.h"
+#include "cli/tree_session.h"
 #include "views/format_cell.h"
 #include "views/show_node.h"
 
-namespace {
-
-class CollectSink final : public TreeSink {
- public:
-  void AddNode(const TreeNode& node) override { nodes.push_back(node); }
-  std::vector<TreeNode> nodes;
-};
-
-// The tree's state for one command: stores, discovery and the list pane.
-struct TreeSession {
-  explicit TreeSession(DiskAccess& access) : access(access) {}
-
-  std::vector<TreeNode> ListDrives() {
-    CollectSink sink;
-    discovery.ListDrives(access, sink);
-    return sink.nodes;
-  }
-  std::vector<TreeNode> Expand(const TreeNode& node) {
-    CollectSink sink;
-    if (node.hasChildren) discovery.ExpandNode(ctx, *node.packet, sink);
-    return sink.nodes;
-  }
-
-  DiskAccess& access;
-  PacketStore store;
-  DriveDiscovery discovery{store};
-  ListPaneState pane;
-  ViewContext ctx{access, pane};
-};
-
-}  // namespace
 
 int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
   TreeSession session(access);
@@ -68,22 +37,9 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
                    std::ostream& out, std::ostream& err,
                    const std::function<void(ViewContext&)>& beforePrint) {
-  const std::vector<std::string> labels = SplitNodePath(nodePath);
   TreeSession session(access);
-  std::vector<TreeNode> level = session.ListDrives();
-  const TreeNode* found = nullptr;
-  TreeNode node;
-  for (size_t i = 0; i < labels.size(); ++i) {
-    const int index = FindSibling(level, labels[i]);
-    if (index < 0) break;
-    node = level[static_cast<size_t>(index)];
-    if (i + 1 == labels.size()) {
-      found = &node;
-      break;
-    }
-    level = session.Expand(node);
-  }
-  if (found == nullptr) {
+  const std::optional<TreeNode> found = session.Find(nodePath);
+  if (!found) {
     err << "gleaner-cli: no node " << nodePath << '\n';
     return 1;
   }

@@ -1,9 +1,9 @@
 #include "recovery/directory_image.h"
 
-#include <new>
 #include <vector>
 
 #include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
 #include "disk/sector_access.h"
 #include "recovery/fat_image.h"
 #include "views/dir_entry.h"
@@ -42,10 +42,7 @@ DirectoryLoad LoadFolder(ViewContext& ctx, const DrivePacket& node, std::span<co
   bool complete = count == length;
 
   // The cluster list first, as the listing takes it.
-  try {
-    if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) throw std::bad_alloc();
-    pane.clusterChain.assign(count, 0);
-  } catch (const std::bad_alloc&) {
+  if (!TakeClusterList(pane, pane.clusterChain, count)) {
     ReleaseDirectory(pane);
     ctx.Prompt().Message(kFatEntriesNoBuffer);
     return DirectoryLoad::NoMemory;
