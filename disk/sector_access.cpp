@@ -1,5 +1,6 @@
 #include "disk/sector_access.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -43,6 +44,9 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
                            w.int13Extensions);
     if (ok != 0) {
       remaining -= n;
+      // A chunk that ended on the last 32-bit sector leaves no number for the
+      // next one: it must not wrap round to the partition's first sectors.
+      if (remaining > 0 && uint64_t{w.startSector} + n > UINT32_MAX) return false;
       w.startSector += n;
       continue;
     }
@@ -91,10 +95,13 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
     one.sectorCount = 1;
     one.startSector = packet.startSector + i;
     auto place = buffer + uint64_t{i} * kSectorSize;
+    // A sector past the 32-bit numbers has no packet of its own; it fails
+    // rather than wrap round to the partition's first sectors.
+    const bool numbered = uint64_t{packet.startSector} + i <= UINT32_MAX;
     if constexpr (Write) {
-      TransferDirect<true>(access, one, place);
+      if (numbered) TransferDirect<true>(access, one, place);
     } else {
-      if (!TransferDirect<false>(access, one, place))
+      if (!numbered || !TransferDirect<false>(access, one, place))
         std::memset(place, kUnreadableFill, kSectorSize);
     }
   }
@@ -123,7 +130,8 @@ bool PacketToChs(const DrivePacket& p, ChsTriple& out) {
   if (cyl > 1000) {
     // Beyond CHS reach: the library addresses it by LBA.
     out.packed = false;
-    out.cylinder = static_cast<uint16_t>(cyl);
+    // Held at the word's top: a cut-off cylinder would name a low, valid one.
+    out.cylinder = static_cast<uint16_t>(std::min<uint64_t>(cyl, 0xFFFF));
     out.sector = static_cast<uint16_t>(s);
     return true;
   }

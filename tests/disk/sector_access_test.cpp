@@ -335,3 +335,59 @@ TEST(SectorAccessLibrary, SectorsPast32BitLbaAreRefusedNotWrapped) {
   ASSERT_EQ(lib.calls.size(), 1u);
   EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFFu);
 }
+
+TEST(SectorAccessLibrary, AChunkEndingAtTheLast32BitSectorDoesNotWrapTheNextToSector0) {
+  // 32 sectors a track: the track that ends at LBA 2^32 - 1 is a whole chunk,
+  // and the sectors after it have no 32-bit number.
+  ScriptedPrompt prompt;
+  DiskAccess access(prompt);
+  RecordingLibrary lib;
+  access.UseLibrary(&lib);
+  DrivePacket p;
+  p.drive = 0x80;
+  p.sector = 1;
+  p.heads = 16;
+  p.sectorsPerTrack = 32;
+  p.int13Extensions = 1;
+  p.startSector = 0xFFFFFFFCu;
+  p.sectorCount = 8;
+  std::vector<uint8_t> buf(8 * 512, 0x5A);
+  EXPECT_FALSE(WriteSectors(access, p, buf.data()));
+  ASSERT_EQ(lib.calls.size(), 1u);
+  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFCu);
+  EXPECT_EQ(lib.calls[0].count, 4u);
+  lib.calls.clear();
+  EXPECT_FALSE(ReadSectors(access, p, buf.data()));
+  ASSERT_EQ(lib.calls.size(), 1u);
+  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFCu);
+}
+
+TEST(SectorAccessDirect, TheRetryNeverWrapsPast32BitSectorsToTheStart) {
+  Rig rig(false, 0x80);
+  const std::vector<uint8_t> disk = rig.dev->Bytes();
+  DrivePacket p = FloppyPacket(0xFFFFFFFFu, 2);
+  p.drive = 0x80;
+  std::vector<uint8_t> data(2 * 512, 0x77);
+  EXPECT_FALSE(WriteSectors(rig.access, p, data.data()));
+  EXPECT_TRUE(rig.dev->Bytes() == disk) << "the partition's first sector was overwritten";
+  std::vector<uint8_t> got(2 * 512, 0x11);
+  EXPECT_FALSE(ReadSectors(rig.access, p, got.data()));
+  EXPECT_EQ(got, std::vector<uint8_t>(2 * 512, 0xE5));
+}
+
+TEST(SectorAccessLibrary, CylindersPast16BitsNeverAliasALowCylinder) {
+  // A floppy addressed by CHS: cylinder 65541 must not become cylinder 5.
+  Rig rig(true);
+  const std::vector<uint8_t> disk = rig.dev->Bytes();
+  const DrivePacket p = FloppyPacket(36u * 65541u, 1);
+  std::vector<uint8_t> data(512, 0x77);
+  EXPECT_FALSE(WriteSectors(rig.access, p, data.data()));
+  EXPECT_TRUE(rig.dev->Bytes() == disk) << "sector 180 was overwritten";
+  std::vector<uint8_t> got(512, 0x11);
+  EXPECT_FALSE(ReadSectors(rig.access, p, got.data()));
+  EXPECT_TRUE(rig.dev->readLog.empty());
+  ChsTriple t;
+  ASSERT_TRUE(PacketToChs(p, t));
+  EXPECT_FALSE(t.packed);
+  EXPECT_EQ(t.cylinder, 0xFFFF);
+}
