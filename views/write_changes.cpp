@@ -40,18 +40,23 @@ bool WriteChanges(ViewContext& ctx, DumpModes modes) {
       written = WriteClusterPage(ctx);
       if (!written) ctx.Prompt().Message(kEditorClusterNotAccessible);
       break;
-    case PageKind::Sector:
+    case PageKind::Sector: {
+      // A sector dump lists no rows when its sector could not be read: the
+      // buffer then holds no bytes of that sector, only zeros or a fragment,
+      // and nobody has seen them.
+      const bool onShow = !pane.rows.empty();
       if (pane.shownPacket.startSector == 0) {
         // The node's own sector (a boot record, a partition table), read at
         // the node's address; it is the item's only sector, so the page is 0.
-        written = pane.sectorBuffer.size() >= kSectorSize &&
+        written = onShow && pane.sectorBuffer.size() >= kSectorSize &&
                   WriteItemSector(ctx.access, pane.shownPacket, pane.sectorBuffer.data());
         if (!written) ctx.Prompt().Message(kCriticalSectorNotAccessible);
       } else {
-        written = WriteSectorPage(ctx);
+        written = onShow && WriteSectorPage(ctx);
         if (!written) ctx.Prompt().Message(kEditorSectorNotAccessible);
       }
       break;
+    }
     default:
       return false;  // decoded views are never written
   }

@@ -330,6 +330,52 @@ TEST(EditorWrite, ANodesOwnSectorGoesToItsAddress) {
   }
 }
 
+TEST(EditorWrite, APageThatCouldNotBeReadIsNeverWritten) {
+  std::vector<uint8_t> disk(64 * 512);
+  for (size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<uint8_t>(i / 512 + 0x30);
+  for (ViewRig::Path path : {ViewRig::Direct, ViewRig::Library}) {
+    SCOPED_TRACE(path == ViewRig::Direct ? "direct" : "library");
+    ViewRig rig(disk, path);
+    // A sector dump whose first sector fails: no rows, and the buffer holds
+    // no byte of that sector.
+    DrivePacket extent;
+    extent.drive = 0x80;
+    extent.int13Extensions = 1;
+    extent.partitionStart = 8;
+    extent.startSector = 4;
+    extent.sectorCount = 3;
+    rig.dev->badReadSectors = {12};
+    ShowSectorDump(rig.ctx, extent);
+    ASSERT_EQ(rig.pane.viewKind, ViewKind::SectorDump);
+    ASSERT_TRUE(rig.pane.rows.empty());
+    rig.prompt.Clear();
+    rig.prompt.AnswerYes();
+    EXPECT_FALSE(WriteChanges(rig.ctx, kSectorMode));
+    EXPECT_EQ(rig.prompt.Messages(), (std::vector<std::string>{kQuestion, kSectorFailed}));
+
+    // A boot sector that cannot be read: its place is never overwritten.
+    DrivePacket node;
+    node.drive = 0x80;
+    node.kind = KindVolume;
+    node.sector = 10;
+    node.heads = 16;
+    node.sectorsPerTrack = 63;
+    node.partitionStart = 9;
+    node.sectorCount = 1;
+    node.int13Extensions = 1;
+    rig.dev->badReadSectors = {9};
+    ShowSectorDump(rig.ctx, node);
+    ASSERT_TRUE(rig.pane.rows.empty());
+    rig.prompt.Clear();
+    rig.prompt.AnswerYes();
+    EXPECT_FALSE(WriteChanges(rig.ctx, kRawMode));
+    EXPECT_EQ(rig.prompt.Messages(),
+              (std::vector<std::string>{kQuestion, "Critical Sector not accessible!"}));
+    EXPECT_EQ(rig.dev->writes, 0);
+    EXPECT_TRUE(rig.dev->Bytes() == disk);
+  }
+}
+
 TEST(EditorWrite, DecodedViewsAreNeverWritten) {
   TempDir dir;
   FatVolume vol = MakeFatImage(dir.File("f16.img"), 16, 20480, "-s 4");
