@@ -1,5 +1,6 @@
 #include "recovery/directory_image.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "disk/fat_codec.h"
@@ -103,6 +104,13 @@ std::optional<size_t> RowEntryOffset(const ListPaneState& pane, const ListedDire
   const std::span<const uint8_t> image(pane.sectorBuffer);
   const std::optional<size_t> offset = ListedEntryOffset(image, row, !dir.root);
   if (!offset) return std::nullopt;
+  // A sector that could not be read holds nothing but the 0xE5 fill, which
+  // the listing shows as deleted rows; written back it would replace the
+  // disk's own bytes.
+  const size_t first = *offset / kSectorSize * kSectorSize;
+  const auto sector = image.subspan(first, std::min<size_t>(kSectorSize, image.size() - first));
+  if (std::all_of(sector.begin(), sector.end(), [](uint8_t b) { return b == 0xE5; }))
+    return std::nullopt;
   const std::span<const uint8_t> entry = image.subspan(*offset, kDirEntrySize);
   if (le8(entry, kDirAttributes) != record->attributes ||
       DirEntryFirstCluster(entry, dir.node.fatType) != record->firstCluster ||

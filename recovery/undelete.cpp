@@ -70,9 +70,15 @@ class UndeleteRun {
     const std::optional<size_t> offset = RowEntryOffset(ctx_.pane, dir_, row);
     if (!offset || !IsDeletedMark(ctx_.pane.sectorBuffer[*offset])) return RowOutcome::Passed;
 
-    RebuildChain(c, clusters);
+    const uint32_t taken = RebuildChain(c, clusters);
     ctx_.pane.sectorBuffer[*offset] = kRevivedMark;
-    WriteEntrySector(ctx_, dir_, *offset);
+    if (!WriteEntrySector(ctx_, dir_, *offset)) {
+      // The entry stays deleted on disk: a chain left for it would belong to
+      // no file. Its clusters were all free before.
+      for (uint32_t k = 0; k < taken; ++k) SetFatEntry(0, c + k, Width(), fat_.table);
+      return RowOutcome::Passed;
+    }
+    fat_.clustersTaken += taken;
     return RowOutcome::Revived;
   }
 
@@ -128,8 +134,9 @@ class UndeleteRun {
   }
 
   // c, c + 1, ... for at most n clusters, stopping before the first cluster
-  // that is in use or past the volume; the last gets the end mark.
-  void RebuildChain(uint32_t c, uint32_t n) {
+  // that is in use or past the volume; the last gets the end mark. Returns
+  // the clusters taken.
+  uint32_t RebuildChain(uint32_t c, uint32_t n) {
     uint32_t a = c;
     uint32_t taken = 1;
     for (; taken < n; ++taken) {
@@ -139,7 +146,7 @@ class UndeleteRun {
       a = b;
     }
     SetFatEntry(0xFFFFFFFF, a, Width(), fat_.table);
-    fat_.clustersTaken += taken;
+    return taken;
   }
 
   ViewContext& ctx_;

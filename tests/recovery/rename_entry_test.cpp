@@ -102,6 +102,26 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
   EXPECT_EQ(v.ReadFile("::/DOCS/Renamed.doc"), std::vector<uint8_t>({'s', 'h', 'o', 'r', 't'}));
 }
 
+TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 16, 20480, "-s 4");
+  ASSERT_TRUE(v.PutFile("::/ONE.TXT", "one"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  const DrivePacket root = rig.RootNode(KindFat16);
+  rig.dev->badReadSectors = {root.startSector};
+  rig.Show(root);
+  // The unreadable sector's fill is listed as 16 deleted rows.
+  ASSERT_EQ(rig.pane.rows.size(), 16u);
+  ASSERT_EQ(rig.Row(0)[3], "RSA-Deleted");
+  const std::vector<uint8_t> before = rig.Bytes();
+  rig.pane.selectedRows = {0};
+  rig.prompt.Clear();
+  RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT"));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+  EXPECT_TRUE(rig.Bytes() == before) << "the fill went over the root's first sector";
+}
+
 TEST(RenameAfterRecovery, RefusesAndFails) {
   TinyVolume v;
   v.PutEntries(v.RootOffset(), {Live("ONE     TXT", 3, 1), Live("TWO     TXT", 4, 1),

@@ -297,6 +297,8 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.prompt.Clear();
     Undelete(rig.ctx);
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!", kDone}));
+    // The entry stays deleted, so no chain may be left in the FATs for it.
+    EXPECT_EQ(FirstDifference(rig.Bytes(), image, {}), -1);
   }
   {  // The root buffer cannot be had: nothing is written.
     RecoveryRig rig(image);
