@@ -207,6 +207,21 @@ bool FitsSectorsPerTrack(const std::vector<ChsPoint>& points, uint32_t spt, uint
 
 }  // namespace
 
+Geometry FloppyGeometry(const uint8_t* bootSector, uint64_t bytes) {
+  if (bootSector != nullptr) {
+    std::span<const uint8_t> s(bootSector, 512);
+    const uint16_t spt = le16(s, 0x18);
+    const uint16_t heads = le16(s, 0x1A);
+    if (le16(s, 0x0B) == 512 && spt >= 1 && spt <= 63 && heads >= 1 && heads <= 2) {
+      const uint64_t track = uint64_t{spt} * heads * 512;
+      // Whole cylinders, and no more of them than a floppy drive has.
+      if (bytes != 0 && bytes % track == 0 && bytes / track <= 84)
+        return Geometry{static_cast<uint32_t>(bytes / track), heads, spt};
+    }
+  }
+  return FloppyGeometryForSize(bytes);
+}
+
 Geometry GeometryFromMbr(const uint8_t* sector, uint64_t diskBytes) {
   Geometry g{0, 255, 63};
   if (sector != nullptr) {
@@ -278,7 +293,9 @@ DeviceMap BuildDeviceMap(const DriveMapConfig& config) {
     if (dev->Open()) {
       Geometry g;
       if (floppy) {
-        g = FloppyGeometryForSize(dev->Size());
+        uint8_t boot[512] = {};
+        const bool haveBoot = dev->ReadAt(0, boot, sizeof boot) == 512;
+        g = FloppyGeometry(haveBoot ? boot : nullptr, dev->Size());
       } else if (!dev->QueryBlockGeometry(g)) {
         uint8_t mbr[512] = {};
         const bool haveMbr = dev->ReadAt(0, mbr, sizeof mbr) == 512;

@@ -49,6 +49,10 @@ DriveMapConfig ScanSystemDrives(const std::string& sysBlock = "/sys/block",
 // device's reported geometry; what the MBR's partition entries imply; else
 // 255 heads and 63 sectors per track.
 Geometry FloppyGeometryForSize(uint64_t bytes);
+// A floppy's geometry from its boot record (sectors per track at 0x18, heads at
+// 0x1A) when those fill the image in whole cylinders, as on formats of more
+// sectors per track than the standard ones; else the standard one by size.
+Geometry FloppyGeometry(const uint8_t* bootSector, uint64_t bytes);
 Geometry GeometryFromMbr(const uint8_t* sector, uint64_t diskBytes);
 
 // Devices by BIOS drive number.

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "disk/le.h"
+#include "disk/sect32_engine.h"
 #include "fixtures/image_builder.h"
 
 namespace {
@@ -207,6 +208,45 @@ TEST(DriveMap, BuildDeviceMapSetsGeometriesAndCounts) {
   gaps.Add(0x81, std::make_unique<FileDevice>(hd, true));
   EXPECT_EQ(gaps.FloppyCount(), 1u);
   EXPECT_EQ(gaps.HardDiskCount(), 0u);
+}
+
+TEST(DriveMap, FloppyGeometryComesFromItsBootRecordWhenItFits) {
+  TempDir dir;
+  // A 1.68 MB floppy of 21 sectors a track: no standard size, so only its
+  // boot record tells how the library must count its CHS addresses.
+  const std::string dmf = dir.File("dmf.img");
+  std::vector<uint8_t> bytes(80 * 2 * 21 * 512);
+  std::span<uint8_t> boot(bytes.data(), 512);
+  putLe16(boot, 0x0B, 512);
+  putLe16(boot, 0x18, 21);
+  putLe16(boot, 0x1A, 2);
+  for (uint32_t s = 0; s < 80 * 2 * 21; ++s) bytes[s * 512 + 100] = static_cast<uint8_t>(s);
+  ASSERT_TRUE(WriteFileBytes(dmf, bytes));
+  FatVolume fd = MakeFloppy1440(dir.File("fd.img"));
+  DriveMapConfig c;
+  c.floppies = {dmf, fd.image};
+  DeviceMap m = BuildDeviceMap(c);
+  EXPECT_EQ(m.Find(0)->geometry.sectorsPerTrack, 21);
+  EXPECT_EQ(m.Find(0)->geometry.heads, 2);
+  EXPECT_EQ(m.Find(0)->geometry.cylinders, 80u);
+  EXPECT_EQ(m.Find(1)->geometry.sectorsPerTrack, 18);
+  // Cylinder 1, head 0, sector 3 of that geometry is sector 44.
+  Sect32Engine engine(m);
+  uint8_t sector[512];
+  ASSERT_NE(engine.ReadSect32(0, 1, 0, 3, 1, sector, 0, 0), 0u);
+  EXPECT_EQ(sector[100], 44);
+
+  // A boot record that does not fill the image in whole cylinders, or that
+  // is no boot record at all, leaves the standard geometry of the size.
+  std::vector<uint8_t> odd(1440 * 1024);
+  std::span<uint8_t> oddBoot(odd.data(), 512);
+  putLe16(oddBoot, 0x0B, 512);
+  putLe16(oddBoot, 0x18, 21);
+  putLe16(oddBoot, 0x1A, 2);
+  EXPECT_EQ(FloppyGeometry(odd.data(), odd.size()).sectorsPerTrack, 18);
+  putLe16(oddBoot, 0x18, 0);
+  EXPECT_EQ(FloppyGeometry(odd.data(), odd.size()).sectorsPerTrack, 18);
+  EXPECT_EQ(FloppyGeometry(nullptr, 720 * 1024).sectorsPerTrack, 9);
 }
 
 TEST(DriveMap, ReadOnlyDeviceRefusesWrites) {
