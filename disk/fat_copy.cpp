@@ -8,21 +8,8 @@
 
 namespace {
 
-// Tables above this size are first checked to lie on the disk: a boot record
-// may claim a FAT far larger than the disk, and its memory would be taken
-// before the read finds out.
-constexpr uint32_t kProbeAboveSectors = 128;
-
 bool KnownWidth(uint16_t fatType) {
   return fatType == KindFat12 || fatType == KindFat16 || fatType == KindFat32;
-}
-
-bool LastSectorReads(DiskAccess& access, const DrivePacket& extent) {
-  DrivePacket last = extent;
-  last.startSector = extent.startSector + extent.sectorCount - 1;
-  last.sectorCount = 1;
-  uint8_t probe[kSectorSize];
-  return ReadSectors(access, last, probe);
 }
 
 FatCopyLoad Fail(std::vector<uint8_t>& table, FatCopyLoad why) {
@@ -31,6 +18,14 @@ FatCopyLoad Fail(std::vector<uint8_t>& table, FatCopyLoad why) {
 }
 
 }  // namespace
+
+bool LastSectorReads(DiskAccess& access, const DrivePacket& extent) {
+  DrivePacket last = extent;
+  last.startSector = extent.startSector + extent.sectorCount - 1;
+  last.sectorCount = 1;
+  uint8_t probe[kSectorSize];
+  return ReadSectors(access, last, probe);
+}
 
 DrivePacket FatCopyPacket(const DrivePacket& volume, uint32_t copy) {
   DrivePacket p = volume;

@@ -39,6 +39,13 @@ bool FatCopyInsideVolume(const DrivePacket& volume, uint32_t copy);
 // unknown width.
 uint32_t UsableFatSectors(const DrivePacket& volume);
 
+// Extents of more than this many sectors whose size comes from a boot record
+// are tried on their last sector before their memory is taken: a damaged
+// record may claim a FAT far larger than the disk.
+inline constexpr uint32_t kProbeAboveSectors = 128;
+// Whether the last sector of extent (startSector, sectorCount >= 1) reads.
+bool LastSectorReads(DiskAccess& access, const DrivePacket& extent);
+
 // Loads one copy of node's volume into table; table.size() is then the bytes
 // loaded. Unreadable, with nothing read, when the FAT makes no sense: an
 // unknown width, no sectors, or FAT 1 outside the volume; Unreadable too when

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "disk/fat_copy.h"
 #include "disk/sector_access.h"
 #include "views/list_ops.h"
 
@@ -32,6 +33,7 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
   // us take more than the volume holds.
   const uint64_t sectors = packet.sectorCount;
   if (!DiskSizeFits(pane, packet, sectors) ||
+      (sectors > kProbeAboveSectors && !LastSectorReads(ctx.access, packet)) ||
       !TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize)) {
     pane.viewKind = ViewKind::None;
     ctx.Prompt().Message(kFatNotAccessible);

@@ -16,17 +16,25 @@ constexpr const char* kFatBufferFailed = "Fatal Error!  Not able to allocate a b
 
 bool IsFolder(const DrivePacket& p) { return (p.attributes & 0x10) != 0; }
 
-// A fresh sectorBuffer of `sectors` sectors, a count that comes from the
-// disk: never more than the volume holds when its size is known.
+// Releases sectorBuffer and checks `sectors`, a count that comes from the
+// disk: never more than the volume holds when its size is known, nor over the
+// pane's limit. Every view takes its own memory once it trusts the count (a
+// FAT claimed past the disk's end is refused on its last sector first);
+// taken here, it would be held before that check, and twice while the view
+// takes its own.
 bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node, uint64_t sectors) {
   std::vector<uint8_t>().swap(pane.sectorBuffer);
   if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
-  return TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize);
+  return sectors * kSectorSize <= pane.memoryLimit;
 }
 
 // Files and folders: their views load the first FAT copy into sectorBuffer.
 bool PrepareClusterView(ViewContext& ctx, const DrivePacket& node) {
   if (!RetakeSectorBuffer(ctx.pane, node, node.sectorsPerFat)) {
+    // Rows of the node shown before would pass for this one's.
+    ctx.pane.rows.clear();
+    ctx.pane.selectedRows.clear();
+    ctx.pane.columns.clear();
     ctx.Prompt().Message(kFatBufferFailed);
     return false;
   }

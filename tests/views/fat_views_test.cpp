@@ -165,6 +165,21 @@ TEST(FatView, DamagedSizesAreRefusedBeforeAnythingIsTaken) {
     EXPECT_EQ(rig.dev->reads, 0);
   }
 
+  // A copy that the boot record claims far past the disk's end: its last
+  // sector is tried before its memory is taken.
+  {
+    ViewRig rig(disk);
+    node.totalSectors = 0x00F00000;
+    node.sectorCount = 40000;
+    ShowFat32Table(rig.ctx, node);
+    EXPECT_EQ(rig.prompt.Messages(), (Texts{"FAT not accessible!"}));
+    EXPECT_TRUE(rig.pane.rows.empty());
+    EXPECT_TRUE(rig.pane.sectorBuffer.empty());
+    EXPECT_EQ(rig.pane.viewKind, ViewKind::None);
+    EXPECT_EQ(rig.dev->readLog, (std::vector<std::pair<uint64_t, size_t>>{{40000u * 512, 512}}));
+    node.totalSectors = 64;
+  }
+
   // Within the volume but over the memory a view may take.
   ViewRig rig(disk);
   rig.pane.memoryLimit = 8 * 512;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "disk/discovery.h"
@@ -74,6 +75,31 @@ struct ShowHarness {
   PacketStore store;
   DriveDiscovery discovery{store};
   std::vector<TreeNode> tops;
+};
+
+// An in-memory disk that notes the largest page buffer the pane held while
+// any of its sectors was read.
+class WatchedDisk final : public Device {
+ public:
+  WatchedDisk(std::vector<uint8_t> bytes, const ListPaneState& pane)
+      : disk_(std::move(bytes)), pane_(pane) {}
+  bool Open() override { return disk_.Open(); }
+  void Close() override { disk_.Close(); }
+  bool IsOpen() const override { return disk_.IsOpen(); }
+  int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override {
+    largestBuffer = std::max(largestBuffer, pane_.sectorBuffer.capacity());
+    return disk_.ReadAt(offset, buffer, len);
+  }
+  int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override {
+    return disk_.WriteAt(offset, buffer, len);
+  }
+  uint64_t Size() const override { return disk_.Size(); }
+
+  size_t largestBuffer = 0;
+
+ private:
+  FaultDevice disk_;
+  const ListPaneState& pane_;
 };
 
 constexpr DumpModes kStructure{false, false};
@@ -217,11 +243,74 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   const DrivePacket& file = h.Node({"Floppy Disk 1", "Root Directory", "README  .TXT"});
   h.pane.memoryLimit = 4000;
   for (DumpModes modes : {kStructure, kSectorDump}) {
+    // The boot record's rows carry their own texts: they must not stay on
+    // show under the file.
+    ShowNode(h.ctx, unknown, kStructure);
+    ASSERT_EQ(h.pane.rows.size(), 13u);
+    h.pane.selectedRows = {2};
     h.prompt.Clear();
     ShowNode(h.ctx, file, modes);
     EXPECT_EQ(h.prompt.Messages(),
               std::vector<std::string>{"Fatal Error!  Not able to allocate a buffer!"});
     EXPECT_EQ(h.pane.viewKind, ViewKind::None);
     EXPECT_FALSE(h.pane.fileDumpShown);
+    EXPECT_TRUE(h.pane.rows.empty());
+    EXPECT_TRUE(h.pane.selectedRows.empty());
+    EXPECT_TRUE(h.pane.columns.empty());
+  }
+}
+
+TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
+  // A damaged 32-bit boot record: a FAT of 40000 sectors (20 MB) and a
+  // volume to match, on a disk of 64 sectors.
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  ListPaneState pane;
+  ViewContext ctx{access, pane};
+  auto owned = std::make_unique<WatchedDisk>(std::vector<uint8_t>(64 * 512, 0), pane);
+  WatchedDisk* disk = owned.get();
+  DeviceMap map;
+  map.Add(0x80, std::move(owned));
+  access.UseDirect(std::move(map));
+
+  DrivePacket volume;
+  volume.drive = 0x80;
+  volume.fatType = KindFat32;
+  volume.reservedSectors = 32;
+  volume.sectorsPerFat = 40000;
+  volume.sectorsPerCluster = 1;
+  volume.totalSectors = 0x00F00000;
+  DrivePacket fat = volume;
+  fat.kind = KindFat32;
+  fat.startSector = 32;
+  fat.sectorCount = 40000;
+  DrivePacket file = volume;
+  file.kind = KindDirEntry;
+  file.startSector = 32 + 2 * 40000;
+  file.firstCluster = 2;
+  file.attributes = 0x20;
+  DrivePacket folder = file;
+  folder.attributes = 0x10;
+
+  // The views that walk chains refuse the FAT on its unreadable last sector,
+  // the table view likewise; a dump reads one sector.
+  struct Case {
+    const DrivePacket& node;
+    DumpModes modes;
+    std::vector<std::string> messages;
+  };
+  const std::vector<std::string> fatGone{"FAT not accessible!"};
+  for (const Case& c : {Case{file, kStructure, fatGone}, Case{folder, kStructure, fatGone},
+                        Case{folder, kSectorDump, fatGone}, Case{fat, kStructure, fatGone},
+                        Case{fat, kSectorDump, {}}}) {
+    prompt.Clear();
+    disk->largestBuffer = 0;
+    ShowNode(ctx, c.node, c.modes);
+    EXPECT_EQ(prompt.Messages(), c.messages) << c.node.kind << " " << c.node.attributes;
+    EXPECT_LE(disk->largestBuffer, 512u) << c.node.kind << " " << c.node.attributes;
+    if (!c.messages.empty()) {
+      EXPECT_EQ(pane.viewKind, ViewKind::None);
+      EXPECT_TRUE(pane.rows.empty());
+    }
   }
 }
