@@ -20,6 +20,12 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
   DrivePacket w = packet;
   uint32_t remaining = packet.sectorCount;
   while (remaining > 0) {
+    // The library numbers sectors in 32 bits: a chunk that reaches past them
+    // is no sector of this disk, and must never wrap round to sector 0. The
+    // chunk's place is counted in 64 bits from the packet for that reason.
+    const uint64_t sector64 = uint64_t{packet.startSector} + (packet.sectorCount - remaining);
+    if (sector64 > UINT32_MAX) return false;
+    w.startSector = static_cast<uint32_t>(sector64);
     ChsTriple t;
     const bool haveGeometry = PacketToChs(w, t);
     // Without a geometry only the base address itself can be given in CHS.
@@ -30,9 +36,7 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
       if (left < n) n = left;
     }
     const uint64_t done = uint64_t{packet.sectorCount - remaining} * kSectorSize;
-    // The library numbers sectors in 32 bits: a chunk that reaches past
-    // them is no sector of this disk, and must never wrap to sector 0.
-    const uint64_t lba64 = uint64_t{w.startSector} + w.partitionStart;
+    const uint64_t lba64 = sector64 + w.partitionStart;
     if (lba64 + n - 1 > UINT32_MAX) return false;
     const auto lba = static_cast<uint32_t>(lba64);
     uint32_t ok;
@@ -44,10 +48,6 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
                            w.int13Extensions);
     if (ok != 0) {
       remaining -= n;
-      // A chunk that ended on the last 32-bit sector leaves no number for the
-      // next one: it must not wrap round to the partition's first sectors.
-      if (remaining > 0 && uint64_t{w.startSector} + n > UINT32_MAX) return false;
-      w.startSector += n;
       continue;
     }
     if (n == 1) return false;
