@@ -311,55 +311,55 @@ TEST(SectorAccessWrite, FloppyWithoutDiskIsReopenedBeforeTheWrite) {
 
 }  // namespace
 
-TEST(SectorAccessLibrary, SectorsPast32BitLbaAreRefusedNotWrapped) {
+// A hard disk addressed by LBA behind a library that records every call.
+struct LbaRig {
+  LbaRig(uint16_t heads, uint16_t sectorsPerTrack) {
+    access.UseLibrary(&lib);
+    packet.drive = 0x80;
+    packet.sector = 1;
+    packet.heads = heads;
+    packet.sectorsPerTrack = sectorsPerTrack;
+    packet.int13Extensions = 1;
+  }
   ScriptedPrompt prompt;
-  DiskAccess access(prompt);
+  DiskAccess access{prompt};
   RecordingLibrary lib;
-  access.UseLibrary(&lib);
-  DrivePacket p;
-  p.drive = 0x80;
-  p.sector = 1;
-  p.heads = 255;
-  p.sectorsPerTrack = 63;
-  p.int13Extensions = 1;
+  DrivePacket packet;
+};
+
+TEST(SectorAccessLibrary, SectorsPast32BitLbaAreRefusedNotWrapped) {
+  LbaRig rig(255, 63);
+  DrivePacket& p = rig.packet;
   p.partitionStart = 0xFFFFFF00u;
   p.startSector = 0x100;  // absolute 2^32: would wrap to LBA 0
   p.sectorCount = 1;
   std::vector<uint8_t> buf(512, 0x5A);
-  EXPECT_FALSE(ReadSectors(access, p, buf.data()));
-  EXPECT_FALSE(WriteSectors(access, p, buf.data()));
-  EXPECT_TRUE(lib.calls.empty());
+  EXPECT_FALSE(ReadSectors(rig.access, p, buf.data()));
+  EXPECT_FALSE(WriteSectors(rig.access, p, buf.data()));
+  EXPECT_TRUE(rig.lib.calls.empty());
   // The last sector a 32-bit LBA names is still reached.
   p.startSector = 0xFF;
-  EXPECT_TRUE(ReadSectors(access, p, buf.data()));
-  ASSERT_EQ(lib.calls.size(), 1u);
-  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFFu);
+  EXPECT_TRUE(ReadSectors(rig.access, p, buf.data()));
+  ASSERT_EQ(rig.lib.calls.size(), 1u);
+  EXPECT_EQ(rig.lib.calls[0].lba, 0xFFFFFFFFu);
 }
 
 TEST(SectorAccessLibrary, AChunkEndingAtTheLast32BitSectorDoesNotWrapTheNextToSector0) {
   // 32 sectors a track: the track that ends at LBA 2^32 - 1 is a whole chunk,
   // and the sectors after it have no 32-bit number.
-  ScriptedPrompt prompt;
-  DiskAccess access(prompt);
-  RecordingLibrary lib;
-  access.UseLibrary(&lib);
-  DrivePacket p;
-  p.drive = 0x80;
-  p.sector = 1;
-  p.heads = 16;
-  p.sectorsPerTrack = 32;
-  p.int13Extensions = 1;
+  LbaRig rig(16, 32);
+  DrivePacket& p = rig.packet;
   p.startSector = 0xFFFFFFFCu;
   p.sectorCount = 8;
   std::vector<uint8_t> buf(8 * 512, 0x5A);
-  EXPECT_FALSE(WriteSectors(access, p, buf.data()));
-  ASSERT_EQ(lib.calls.size(), 1u);
-  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFCu);
-  EXPECT_EQ(lib.calls[0].count, 4u);
-  lib.calls.clear();
-  EXPECT_FALSE(ReadSectors(access, p, buf.data()));
-  ASSERT_EQ(lib.calls.size(), 1u);
-  EXPECT_EQ(lib.calls[0].lba, 0xFFFFFFFCu);
+  EXPECT_FALSE(WriteSectors(rig.access, p, buf.data()));
+  ASSERT_EQ(rig.lib.calls.size(), 1u);
+  EXPECT_EQ(rig.lib.calls[0].lba, 0xFFFFFFFCu);
+  EXPECT_EQ(rig.lib.calls[0].count, 4u);
+  rig.lib.calls.clear();
+  EXPECT_FALSE(ReadSectors(rig.access, p, buf.data()));
+  ASSERT_EQ(rig.lib.calls.size(), 1u);
+  EXPECT_EQ(rig.lib.calls[0].lba, 0xFFFFFFFCu);
 }
 
 TEST(SectorAccessDirect, TheRetryNeverWrapsPast32BitSectorsToTheStart) {
