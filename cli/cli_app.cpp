@@ -6,6 +6,7 @@
 
 #include "cli/cli_prompt.h"
 #include "cli/recovery_commands.h"
+#include "cli/scan_command.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
@@ -181,6 +182,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
         if (!GoNext(ctx, modes)) break;
     });
   }
+  if (command == "scan") return RunScanCommand(commandArgs, options, access, out, err, usageError);
   if (IsRecoveryCommand(command))
     return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
   return usageError("unknown command " + command);

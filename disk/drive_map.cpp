@@ -214,9 +214,15 @@ Geometry FloppyGeometry(const uint8_t* bootSector, uint64_t bytes) {
     const uint16_t heads = le16(s, 0x1A);
     if (le16(s, 0x0B) == 512 && spt >= 1 && spt <= 63 && heads >= 1 && heads <= 2) {
       const uint64_t track = uint64_t{spt} * heads * 512;
-      // Whole cylinders, and no more of them than a floppy drive has.
-      if (bytes != 0 && bytes % track == 0 && bytes / track <= 84)
-        return Geometry{static_cast<uint32_t>(bytes / track), heads, spt};
+      // Whole cylinders, and no more of them than a floppy drive has. An
+      // image of no standard size has no other geometry to go by: its last
+      // cylinder may be a part one (mkfs.fat makes such volumes).
+      const uint64_t cylinders = (bytes + track - 1) / track;
+      const bool standard = FloppyGeometryForSize(bytes).heads != 2 ||
+                            FloppyGeometryForSize(bytes).sectorsPerTrack != 18 ||
+                            bytes == 1440 * 1024;
+      if (bytes != 0 && (bytes % track == 0 || !standard) && cylinders <= 84)
+        return Geometry{static_cast<uint32_t>(cylinders), heads, spt};
     }
   }
   return FloppyGeometryForSize(bytes);

@@ -27,6 +27,9 @@ class PromptPort {
   // A running dialog's controls, by numeric control id.
   virtual void SetControlText(int controlId, std::string_view text) = 0;
   virtual void EnableControl(int controlId, bool enabled) = 0;
+  // A running dialog's progress bar, in percent (0-100). Ports without one
+  // ignore it.
+  virtual void SetControlPercent(int /*controlId*/, int /*percent*/) {}
 };
 
 inline constexpr std::string_view kWaitText = "Wait....";

@@ -1,0 +1,758 @@
+#include "scan/disk_scan.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "disk/boot_sector.h"
+#include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
+#include "disk/le.h"
+#include "disk/sector_access.h"
+#include "scan/scan_texts.h"
+#include "views/dir_entry.h"
+#include "views/list_pane_state.h"
+
+namespace {
+
+constexpr uint32_t kEndValue = 0xFFFFFFFF;  // SetFatEntry stores the width's end value
+constexpr uint32_t kBadValue = 0xFFFFFFF7;  // and its bad-cluster value
+constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
+constexpr size_t kBootBackupSector = 0x32;  // u16, 32-bit FAT volumes
+
+std::string Format(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// The 12 characters the dialog shows for an entry: name, ".", extension.
+std::string EntryName(std::span<const uint8_t> entry) {
+  std::string name(reinterpret_cast<const char*>(entry.data()), kDirNameLength);
+  name += '.';
+  name.append(reinterpret_cast<const char*>(entry.data()) + kDirExtension, kDirExtensionLength);
+  return name;
+}
+
+// Whether the checks act on an entry (the caller has stopped at 0x00).
+bool Checked(std::span<const uint8_t> entry, uint16_t width) {
+  const uint8_t first = entry[0];
+  const uint8_t attributes = entry[kDirAttributes];
+  if (IsDeletedMark(first) || attributes == kAttrLongNameMask) return false;
+  if ((attributes & kAttrVolumeLabel) != 0 || first == '.') return false;
+  return DirEntryFirstCluster(entry, width) != 0;
+}
+
+bool Descended(std::span<const uint8_t> entry, uint16_t width) {
+  return Checked(entry, width) && (entry[kDirAttributes] & kAttrFolder) != 0;
+}
+
+void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, uint16_t width) {
+  putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
+  putLe16(entry, kDirClusterHigh, width == KindFat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
+}
+
+bool TakeBytes(std::vector<uint8_t>& v, uint64_t bytes, uint64_t limit) {
+  if (bytes > limit) return false;
+  try {
+    v.assign(static_cast<size_t>(bytes), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ScanResult::ExitCode() const {
+  if (!scanned) return 8;
+  if (problemsFound == 0) return 0;
+  return problemsLeft == 0 && !stopped ? 1 : 4;
+}
+
+// ---------------------------------------------------------------- helpers
+
+int32_t DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width, fat_); }
+
+void DiskScan::SetEntry(uint32_t value, uint32_t c) {
+  const int32_t old = Entry(c);
+  if (!SetFatEntry(value, c, layout_.width, fat_)) return;
+  ++changes_;
+  if (journal_ != nullptr) journal_->push_back({c, old});
+}
+
+void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
+  for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+    SetFatEntry(static_cast<uint32_t>(it->old), it->cluster, layout_.width, fat_);
+    --changes_;
+  }
+}
+
+bool DiskScan::Marked(uint32_t c) const {
+  return size_t{c} / 8 < bitmap_.size() && (bitmap_[c / 8] & (0x80 >> (c % 8))) != 0;
+}
+
+void DiskScan::Mark(uint32_t c) {
+  if (size_t{c} / 8 < bitmap_.size()) bitmap_[c / 8] |= static_cast<uint8_t>(0x80 >> (c % 8));
+}
+
+uint32_t DiskScan::Next(uint32_t c) const {
+  const int32_t e = Entry(c);
+  if (e <= 0) return 0;  // free, end of chain, bad mark
+  const auto next = static_cast<uint32_t>(e);
+  return InVolume(next) ? next : 0;
+}
+
+bool DiskScan::ReadCluster(uint32_t c, uint8_t* buffer) {
+  // A sector that cannot be read must leave the filler behind, never what
+  // the buffer held from the cluster before: that would be copied or moved
+  // as this cluster's contents.
+  std::memset(buffer, 0xE5, size_t{layout_.sectorsPerCluster} * kSectorSize);
+  const uint32_t list[1] = {c};
+  return ReadClusters(access_, list, volume_, 1, buffer);
+}
+
+bool DiskScan::WriteCluster(uint32_t c, const uint8_t* buffer) {
+  const uint32_t list[1] = {c};
+  return WriteClusters(access_, list, volume_, 1, buffer);
+}
+
+bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
+  if (sector > UINT32_MAX) return false;
+  DrivePacket p = volume_;
+  p.startSector = static_cast<uint32_t>(sector);
+  p.sectorCount = 1;
+  return WriteSectors(access_, p, bytes);
+}
+
+bool DiskScan::Ask(const char* text) {
+  if (options_.autoFix) {
+    basePort_.SetControlText(kScanPhase, text);
+    return true;
+  }
+  return basePort_.AskYesNo(text, kScanCaption, PromptIcon::Question);
+}
+
+void DiskScan::Say(const std::string& text) {
+  basePort_.Message(text, kScanCaption, PromptIcon::Exclamation);
+}
+
+void DiskScan::Phase(const std::string& text) { basePort_.SetControlText(kScanPhase, text); }
+
+void DiskScan::Progress(uint64_t done, uint64_t total) {
+  const int percent = total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
+  if (percent == progressShown_) return;
+  progressShown_ = percent;
+  basePort_.SetControlPercent(kScanProgress, percent);
+}
+
+uint32_t DiskScan::FindFreeCluster() const { return ::FindFreeCluster(volume_, fat_); }
+
+// ---------------------------------------------------------------- the run
+
+void DiskScan::Reset() {
+  result_ = ScanResult{};
+  volume_ = DrivePacket{};
+  layout_ = ScanLayout{};
+  std::vector<uint8_t>().swap(boot_);
+  std::vector<uint8_t>().swap(fat_);
+  std::vector<uint8_t>().swap(bitmap_);
+  root_ = ScanFolder{};
+  altered_ = false;
+  changes_ = 0;
+  folderChanged_ = false;
+  pendingOnFat_ = 0;
+  journal_ = nullptr;
+  entryRepairs_.clear();
+  walked_.clear();
+  progressShown_ = -1;
+}
+
+ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
+  Reset();
+  options_ = options;
+  // Each phase ends the scan by returning false; all go to the common ending.
+  [&] {
+    if (!ReadBootRecord(volume)) return;
+    Phase(kScanFatPhase);
+    CompareFatCopies();
+    if (Stopped()) return;
+    if (!LoadFatImage()) return;
+    result_.scanned = true;
+    if (!TakeBitmap()) return;
+    if (layout_.width != KindFat32) {
+      if (!LoadRoot()) return;
+    } else {
+      MarkRootChain();
+    }
+    WalkFolders(Check::CrossLinks);
+    if (Stopped()) return;
+    CountLostClusters();
+    if (options_.thorough) {
+      WalkFolders(Check::Surface);
+      if (Stopped()) return;
+      TestFreeClusters();
+      if (layout_.width == KindFat32 && !TestRootChain()) return;
+    }
+    if (!Stopped()) WriteFatImage();
+  }();
+  Finish();
+  return result_;
+}
+
+void DiskScan::Finish() {
+  if (Stopped()) {
+    result_.stopped = true;
+    // What waited for the FAT write-back is dropped with the image.
+    result_.problemsLeft += pendingOnFat_;
+    pendingOnFat_ = 0;
+  }
+  for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
+                       kScanThorough})
+    basePort_.EnableControl(id, true);
+  basePort_.EnableControl(kScanStop, false);
+  std::vector<uint8_t>().swap(fat_);
+  std::vector<uint8_t>().swap(bitmap_);
+  root_ = ScanFolder{};
+  walked_.clear();
+  // The dialog may close from here on.
+  flags_.running = false;
+}
+
+bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
+  boot_.assign(kSectorSize, 0);
+  DrivePacket p = volume.packet;
+  p.startSector = 0;
+  p.sectorCount = 1;
+  const bool read = ReadSectors(access_, p, boot_.data());
+  const std::optional<ScanLayout> layout =
+      read ? DecodeScanLayout(boot_, volume.packet.fatType == KindFat32) : std::nullopt;
+  if (!layout) {
+    Say(kScanBootUnreadable);
+    return false;
+  }
+  layout_ = *layout;
+  volume_ = volume.packet;
+  volume_.kind = volume_.fatType = layout_.width;
+  volume_.heads = layout_.heads;
+  volume_.sectorsPerTrack = layout_.sectorsPerTrack;
+  volume_.sectorsPerCluster = layout_.sectorsPerCluster;
+  volume_.totalSectors = layout_.totalSectors;
+  volume_.reservedSectors = layout_.reservedSectors;
+  volume_.sectorsPerFat = layout_.sectorsPerFat;
+  volume_.firstCluster = layout_.rootCluster;
+  volume_.startSector = layout_.dataStart;
+  volume_.dataStart = layout_.dataStart;
+  return true;
+}
+
+// ---------------------------------------------------------------- FAT copies
+
+void DiskScan::CompareFatCopies() {
+  // A volume of one FAT has no second copy: what follows it is the root
+  // directory or data, which no comparison should call a differing FAT.
+  if (layout_.fatCount < 2) {
+    Phase("");
+    return;
+  }
+  uint8_t first[kSectorSize], second[kSectorSize];
+  const uint32_t spf = layout_.sectorsPerFat;
+  for (uint32_t s = 0; s < spf; ++s) {
+    if (Stopped()) break;
+    const uint64_t s1 = uint64_t{layout_.reservedSectors} + s;
+    const uint64_t s2 = s1 + spf;
+    Phase(Format(kScanFatSector, static_cast<unsigned long>(s1)));
+    Progress(s + 1, spf);
+    DrivePacket p = volume_;
+    p.sectorCount = 1;
+    p.startSector = static_cast<uint32_t>(s1);
+    // A question answered Yes leaves a difference the write-back mends:
+    // every copy then gets the image.
+    auto question = [&](const std::string& text) {
+      ++result_.problemsFound;
+      if (!Ask(text.c_str())) {
+        ++result_.problemsLeft;
+        return false;
+      }
+      if (!altered_) ++pendingOnFat_;
+      altered_ = true;
+      return true;
+    };
+    if (!ReadSectors(access_, p, first) &&
+        !question(Format(kScanFatReadError, 1u, static_cast<unsigned long>(s1))))
+      return;
+    p.startSector = static_cast<uint32_t>(s2);
+    if (!ReadSectors(access_, p, second) &&
+        !question(Format(kScanFatReadError, 2u, static_cast<unsigned long>(s2))))
+      return;
+    if (std::memcmp(first, second, kSectorSize) != 0 &&
+        !question(Format(kScanFatsDiffer, static_cast<unsigned long>(s1),
+                         static_cast<unsigned long>(s2))))
+      return;
+  }
+  Phase("");
+}
+
+bool DiskScan::LoadFatImage() {
+  ListPaneState budget;
+  budget.memoryLimit = options_.memoryLimit;
+  switch (LoadFatCopy(access_, budget, volume_, fat_, {.secondCopy = layout_.fatCount >= 2})) {
+    case FatCopyLoad::Loaded: return true;
+    case FatCopyLoad::NoMemory: Say(kScanFatNoMemory); return false;
+    case FatCopyLoad::Unreadable: Say(kScanFatCritical); return false;
+  }
+  return false;
+}
+
+bool DiskScan::TakeBitmap() {
+  if (!TakeBytes(bitmap_, (uint64_t{layout_.LastCluster()} + 8) / 8, options_.memoryLimit)) {
+    Say(kScanBitsNoMemory);
+    return false;
+  }
+  return true;
+}
+
+void DiskScan::WriteFatImage() {
+  if (!altered_ && changes_ == 0) return;
+  if (!Ask(kScanFatAltered)) {
+    result_.problemsLeft += pendingOnFat_;
+    pendingOnFat_ = 0;
+    return;
+  }
+  bool all = true;
+  for (uint32_t k = 0; k < layout_.fatCount; ++k) {
+    DrivePacket p = FatCopyPacket(volume_, k);
+    if (!FatCopyInsideVolume(volume_, k) || !WriteSectors(access_, p, fat_.data())) {
+      Say(Format(kScanFatNotWritten, static_cast<unsigned>(k + 1)));
+      all = false;
+    }
+  }
+  result_.fatWritten = all;
+  if (!all) result_.problemsLeft += pendingOnFat_;
+  pendingOnFat_ = 0;
+  altered_ = false;
+  changes_ = 0;
+}
+
+// ---------------------------------------------------------------- root
+
+bool DiskScan::LoadRoot() {
+  switch (LoadFixedRoot(access_, volume_, layout_, options_.memoryLimit, root_)) {
+    case FolderLoad::NoMemory: Say(kScanRootNoMemory); return false;
+    case FolderLoad::PartlyRead: Say(kScanRootUnreadable); return true;
+    default: return true;
+  }
+}
+
+void DiskScan::MarkRootChain() {
+  for (uint32_t c = layout_.rootCluster; InVolume(c) && !Marked(c); c = Next(c)) Mark(c);
+}
+
+// ---------------------------------------------------------------- folder walk
+
+void DiskScan::WalkFolders(Check check) {
+  walked_.clear();
+  // Each level keeps only the first clusters of its sub-folders, in entry
+  // order: a folder's image is released before its sub-folders are walked, so
+  // a deep tree costs four bytes a folder.
+  struct Level {
+    std::vector<uint32_t> subfolders;
+    size_t next = 0;
+  };
+  std::vector<Level> stack;
+  auto enter = [&](ScanFolder& folder, bool isRoot) {
+    if (!CheckFolder(check, folder, isRoot)) return;
+    Level level;
+    for (size_t i = 0; i < folder.entryCount; ++i) {
+      const std::span<const uint8_t> entry(folder.bytes.data() + i * 32, 32);
+      if (entry[0] == kDirEndMark) break;
+      if (Descended(entry, layout_.width))
+        level.subfolders.push_back(DirEntryFirstCluster(entry, layout_.width));
+    }
+    stack.push_back(std::move(level));
+  };
+
+  if (layout_.width != KindFat32) {
+    enter(root_, true);
+  } else {
+    ScanFolder root;
+    walked_.insert(layout_.rootCluster);
+    if (LoadClusterFolder(access_, volume_, layout_, fat_, layout_.rootCluster,
+                          options_.memoryLimit, root) == FolderLoad::NoMemory)
+      Say(kScanFolderNoMemory);
+    else if (!root.bytes.empty())
+      enter(root, false);
+  }
+  while (!stack.empty() && !Stopped()) {
+    Level& top = stack.back();
+    if (top.next >= top.subfolders.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const uint32_t first = top.subfolders[top.next++];
+    // A folder that contains itself or an ancestor, or that two entries
+    // share, is walked once.
+    if (!InVolume(first) || !walked_.insert(first).second) continue;
+    ScanFolder folder;
+    switch (LoadClusterFolder(access_, volume_, layout_, fat_, first, options_.memoryLimit,
+                              folder)) {
+      case FolderLoad::NoMemory: Say(kScanFolderNoMemory); continue;
+      case FolderLoad::Empty: continue;
+      default: break;
+    }
+    enter(folder, false);
+  }
+}
+
+bool DiskScan::CheckFolder(Check check, ScanFolder& folder, bool isRoot) {
+  entryRepairs_.clear();
+  folderChanged_ = false;
+  const bool checked = check == Check::CrossLinks ? CheckCrossLinks(folder) : SurfaceTest(folder);
+  // What the check repaired before a failed fix is still offered for
+  // writing; only the descent ends.
+  if (folderChanged_) {
+    folderChanged_ = false;
+    if (isRoot && folder.fixedRoot) {
+      WriteFolderBack(folder);
+    } else if (Ask(kScanFolderChanged)) {
+      WriteFolderBack(folder);
+    } else {
+      // The entries stay as they are on disk, and so must the FAT: the
+      // clusters those repairs took go back to free.
+      for (const EntryRepair& r : entryRepairs_) UndoFat(r.undo);
+      result_.problemsLeft += static_cast<uint32_t>(entryRepairs_.size());
+      pendingOnFat_ -= static_cast<uint32_t>(entryRepairs_.size());
+      folder.bytes = folder.loaded;
+      entryRepairs_.clear();
+      return false;
+    }
+  }
+  entryRepairs_.clear();
+  return checked;
+}
+
+bool DiskScan::WriteFolderBack(ScanFolder& folder) {
+  bool all = true;
+  const size_t sectors = folder.bytes.size() / kSectorSize;
+  for (size_t k = 0; k < sectors; ++k) {
+    uint8_t* now = folder.bytes.data() + k * kSectorSize;
+    uint8_t* before = folder.loaded.data() + k * kSectorSize;
+    if (std::memcmp(now, before, kSectorSize) == 0) continue;
+    // Only sectors that were read hold the disk's entries; a sector that
+    // failed holds filler, and writing it would wipe what is there.
+    if (folder.sectorRead[k] && WriteVolumeSector(folder.FirstSectorOf(k, layout_), now)) {
+      std::memcpy(before, now, kSectorSize);
+      continue;
+    }
+    all = false;
+    std::memcpy(now, before, kSectorSize);
+    const size_t from = k * kSectorSize, to = from + kSectorSize;
+    for (auto it = entryRepairs_.begin(); it != entryRepairs_.end();) {
+      if (it->entryOffset >= from && it->entryOffset < to) {
+        UndoFat(it->undo);
+        ++result_.problemsLeft;
+        --pendingOnFat_;
+        it = entryRepairs_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  return all;
+}
+
+// ---------------------------------------------------------------- cross-links
+
+bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
+  for (size_t i = 0; i < folder.entryCount; ++i) {
+    const size_t at = i * 32;
+    const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
+    if (entry[0] == kDirEndMark) break;
+    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    if (!Checked(entry, layout_.width)) continue;
+    const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
+    uint32_t c = first, prev = 0, steps = 0;
+    bool isFirst = true;
+    while (!Stopped() && InVolume(c)) {
+      if (!Marked(c)) {
+        Mark(c);
+        prev = c;
+        c = Next(c);
+        isFirst = false;
+        ++steps;
+        continue;
+      }
+      ++result_.problemsFound;
+      ++result_.crossLinks;
+      if (!Ask(kScanCrossLinked)) {
+        ++result_.problemsLeft;
+        break;
+      }
+      // A chain that runs back into itself has no tail of its own to copy:
+      // it ends where it turned back.
+      bool ownLoop = false;
+      for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
+        if (k == c) ownLoop = true;
+      if (ownLoop) {
+        SetEntry(kEndValue, prev);
+        ++pendingOnFat_;
+        break;
+      }
+      const uint32_t length = ChainLength(c, layout_.width, fat_);
+      const uint32_t n = FindFreeCluster();
+      if (n == 0) {
+        Say(kScanNoSpaceCrossLink);
+        ++result_.problemsLeft;
+        return false;
+      }
+      std::vector<FatUndo> undo;
+      journal_ = &undo;
+      if (isFirst) {
+        SetFirstCluster(entry, n, layout_.width);
+        folderChanged_ = true;
+      } else {
+        SetEntry(n, prev);
+      }
+      const bool copied = CopyChainTail(c, n, length);
+      journal_ = nullptr;
+      if (!copied) {
+        Say(kScanFixFailed);
+        UndoFat(undo);
+        if (isFirst) SetFirstCluster(entry, first, layout_.width);
+        ++result_.problemsLeft;
+        return false;
+      }
+      ++pendingOnFat_;
+      if (isFirst) entryRepairs_.push_back({at, std::move(undo)});
+      break;
+    }
+  }
+  basePort_.SetControlText(kScanEntryName, "");
+  return true;
+}
+
+bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
+  std::vector<uint8_t> buffer;
+  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize, options_.memoryLimit))
+    return false;
+  uint32_t s = shared;
+  for (uint32_t i = 0; i < length; ++i) {
+    // What cannot be read is copied as the read left it: the copy holds
+    // what could be had.
+    (void)ReadCluster(s, buffer.data());
+    if (!WriteCluster(d, buffer.data())) return false;
+    SetEntry(kPlaceholder, d);
+    Mark(d);
+    s = Next(s);
+    if (s == 0 || i + 1 == length) {
+      SetEntry(kEndValue, d);
+      return true;
+    }
+    const uint32_t next = FindFreeCluster();
+    if (next == 0) {
+      SetEntry(kEndValue, d);
+      Say(kScanNoSpaceCrossLink);
+      return false;
+    }
+    SetEntry(next, d);
+    d = next;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- lost clusters
+
+void DiskScan::CountLostClusters() {
+  uint32_t lost = 0;
+  for (uint32_t c = 2; c <= layout_.LastCluster(); ++c) {
+    const int32_t e = Entry(c);
+    if (e != 0 && e != FatEntryBad && !Marked(c)) ++lost;
+  }
+  result_.lostClusters = lost;
+  if (lost != 0) {
+    // They stay allocated: nothing is freed, chained or saved.
+    ++result_.problemsFound;
+    ++result_.problemsLeft;
+  }
+  Say(Format(kScanLostClusters, static_cast<unsigned long>(lost)));
+}
+
+// ---------------------------------------------------------------- surface tests
+
+bool DiskScan::SurfaceTest(ScanFolder& folder) {
+  std::vector<uint8_t> buffer;
+  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
+                 options_.memoryLimit)) {
+    Say(kScanClusterNoMemory);
+    return false;
+  }
+  for (size_t i = 0; i < folder.entryCount; ++i) {
+    const size_t at = i * 32;
+    const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
+    if (entry[0] == kDirEndMark || Stopped()) break;
+    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    if (!Checked(entry, layout_.width)) continue;
+    uint32_t c = DirEntryFirstCluster(entry, layout_.width), prev = 0;
+    const uint32_t length = ChainLength(c, layout_.width, fat_);
+    bool isFirst = true;
+    for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
+      Phase(Format(kScanFileCluster, static_cast<unsigned long>(c)));
+      Progress(c, layout_.LastCluster());
+      const uint32_t successor = Next(c);
+      if (ReadCluster(c, buffer.data())) {
+        prev = c;
+      } else {
+        Say(kScanBadCluster);
+        ++result_.problemsFound;
+        ++result_.badClusters;
+        uint32_t replacement = 0;
+        if (!options_.repairUnasked) {
+          ++result_.problemsLeft;
+          prev = c;
+        } else if (MoveBadCluster(c, prev, isFirst, &folder, at, buffer, replacement) ==
+                   Move::Moved) {
+          prev = replacement;
+        } else {
+          ++result_.problemsLeft;
+          basePort_.SetControlText(kScanEntryName, "");
+          return false;
+        }
+      }
+      c = successor;
+      isFirst = false;
+    }
+  }
+  basePort_.SetControlText(kScanEntryName, "");
+  return true;
+}
+
+DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
+                                        size_t entryOffset, std::vector<uint8_t>& buffer,
+                                        uint32_t& replacement) {
+  std::vector<FatUndo> undo;
+  journal_ = &undo;
+  // Each failed try marks its cluster bad, so the next search passes it
+  // over; the tries end when no free cluster is left.
+  std::vector<uint8_t> check(buffer.size());
+  uint32_t n = 0;
+  while (true) {
+    n = FindFreeCluster();
+    if (n == 0) {
+      journal_ = nullptr;
+      UndoFat(undo);
+      Say(kScanNoSpaceMove);
+      return Move::Failed;
+    }
+    if (WriteCluster(n, buffer.data()) && ReadCluster(n, check.data())) break;
+    SetEntry(kBadValue, n);
+  }
+  // The chain's owner, or the cluster before, now leads to n.
+  if (!first) {
+    SetEntry(n, prev);
+  } else if (folder != nullptr) {
+    SetFirstCluster(std::span<uint8_t>(folder->bytes).subspan(entryOffset, 32), n, layout_.width);
+    folderChanged_ = true;
+  } else {
+    // The 32-bit root directory's first cluster lives in the boot record.
+    std::vector<uint8_t> old = boot_;
+    putLe32(boot_, kBootRootCluster, (le32(boot_, kBootRootCluster) & 0xF0000000) | n);
+    bool written = false;
+    if (Ask(kScanRelocateRoot)) {
+      written = WriteVolumeSector(0, boot_.data());
+      // A backup boot sector that was the record's copy stays its copy.
+      const uint16_t backup = le16(boot_, kBootBackupSector);
+      if (written && backup != 0 && backup < layout_.reservedSectors) {
+        uint8_t sector[kSectorSize];
+        DrivePacket p = volume_;
+        p.startSector = backup;
+        p.sectorCount = 1;
+        if (ReadSectors(access_, p, sector) && std::memcmp(sector, old.data(), kSectorSize) == 0)
+          (void)WriteVolumeSector(backup, boot_.data());
+      }
+    }
+    if (!written) {
+      boot_ = old;
+      journal_ = nullptr;
+      UndoFat(undo);
+      return Move::Declined;
+    }
+    layout_.rootCluster = n;
+  }
+  int32_t successor = Entry(c);
+  if (successor == 0) successor = FatEntryEnd;  // c ended the chain, damaged
+  SetEntry(kBadValue, c);
+  SetEntry(static_cast<uint32_t>(successor), n);
+  journal_ = nullptr;
+  ++pendingOnFat_;
+  if (first && folder != nullptr) entryRepairs_.push_back({entryOffset, std::move(undo)});
+  replacement = n;
+  return Move::Moved;
+}
+
+void DiskScan::TestFreeClusters() {
+  std::vector<uint8_t> buffer;
+  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
+                 options_.memoryLimit)) {
+    Say(kScanClusterNoMemory);
+    return;
+  }
+  const uint32_t last = layout_.LastCluster();
+  // No stop check here: once started, the test runs to its end.
+  for (uint32_t c = 2; c <= last; ++c) {
+    if (Entry(c) != 0) continue;
+    Phase(Format(kScanFreeCluster, static_cast<unsigned long>(c), static_cast<unsigned long>(last)));
+    Progress(c, last);
+    if (ReadCluster(c, buffer.data())) continue;
+    Say(Format(kScanBadFreeCluster, static_cast<unsigned long>(c)));
+    ++result_.problemsFound;
+    ++result_.badClusters;
+    SetEntry(kBadValue, c);
+    ++pendingOnFat_;
+  }
+  Phase("");
+}
+
+bool DiskScan::TestRootChain() {
+  uint32_t c = layout_.rootCluster, prev = 0;
+  if (!InVolume(c)) return true;
+  std::vector<uint8_t> buffer;
+  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
+                 options_.memoryLimit)) {
+    Say(kScanClusterNoMemory);
+    return false;
+  }
+  const uint32_t length = ChainLength(c, layout_.width, fat_);
+  bool first = true;
+  for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
+    if (Stopped()) return false;
+    Phase(Format(kScanFileCluster, static_cast<unsigned long>(c)));
+    Progress(steps + 1, length);
+    const uint32_t successor = Next(c);
+    if (ReadCluster(c, buffer.data())) {
+      prev = c;
+    } else {
+      Say(kScanBadCluster);
+      ++result_.problemsFound;
+      ++result_.badClusters;
+      uint32_t replacement = 0;
+      if (!options_.repairUnasked) {
+        ++result_.problemsLeft;
+        prev = c;
+      } else {
+        switch (MoveBadCluster(c, prev, first, nullptr, 0, buffer, replacement)) {
+          case Move::Moved: prev = replacement; break;
+          case Move::Declined: ++result_.problemsLeft; return true;
+          case Move::Failed: ++result_.problemsLeft; return false;
+        }
+      }
+    }
+    c = successor;
+    first = false;
+  }
+  return true;
+}

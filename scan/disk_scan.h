@@ -1,0 +1,149 @@
+// Scan Disk for Errors: the check and repair of one FAT volume. It compares
+// the FAT copies, loads FAT 1 as the working image, walks every folder to find
+// cross-linked files (giving the file met second its own copy of the shared
+// tail), counts lost clusters and, in the thorough test, reads every cluster of
+// every file and folder and every free cluster, moving data off unreadable
+// clusters and marking them bad. FAT changes collect in the image and reach
+// the disk only after the closing question; directory entries and moved
+// cluster contents are written at once.
+//
+// One DiskScan belongs to the thread that runs it; only the running and stop
+// flags are shared with the dialog that started it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+#include "disk/prompt_port.h"
+#include "scan/scan_layout.h"
+#include "scan/scan_volumes.h"
+
+// The flags the scan's dialog and its worker share.
+struct ScanFlags {
+  std::atomic<bool> running{false};  // set by the dialog, cleared by the worker last of all
+  std::atomic<bool> stop{false};     // set by Stop and by a close attempt
+};
+
+struct ScanOptions {
+  bool thorough = false;  // the surface tests after the first walk
+  // Every Yes/No question is answered Yes without being shown; its text goes
+  // to the phase line (control 1046) instead.
+  bool autoFix = false;
+  // Whether the repairs that ask nothing (moving data off a bad cluster) may
+  // write. A check that must leave the disk as it is (gleaner-cli's --no)
+  // turns them off: the bad cluster is reported and left.
+  bool repairUnasked = true;
+  // Bytes one buffer sized from the disk may take.
+  uint64_t memoryLimit = uint64_t{1} << 30;
+};
+
+struct ScanResult {
+  bool scanned = false;      // the boot record and a FAT copy could be read
+  bool stopped = false;      // the stop flag ended it
+  uint32_t problemsFound = 0;
+  uint32_t problemsLeft = 0;  // found and not repaired: a No, a failed repair, lost clusters
+  uint32_t lostClusters = 0;
+  uint32_t crossLinks = 0;
+  uint32_t badClusters = 0;  // unreadable clusters found (file, folder and free ones)
+  bool fatWritten = false;   // the image reached every FAT copy
+
+  // fsck's codes: 0 nothing wrong found, 1 all found repaired, 4 problems
+  // left, 8 not scanned.
+  int ExitCode() const;
+};
+
+class DiskScan {
+ public:
+  DiskScan(DiskAccess& access, PromptPort& port, ScanFlags& flags)
+      : access_(access), basePort_(port), flags_(flags) {}
+  DiskScan(const DiskScan&) = delete;
+  DiskScan& operator=(const DiskScan&) = delete;
+
+  // Scans the volume and ends as every scan ends: the dialog's controls back
+  // to idle (through the port) and the running flag cleared.
+  [[nodiscard]] ScanResult Run(const ScanVolumeEntry& volume, const ScanOptions& options);
+
+  // The lowest free cluster of the volume under scan in the working image; 0
+  // when there is none.
+  uint32_t FindFreeCluster() const;
+
+ private:
+  struct FatUndo {
+    uint32_t cluster;
+    int32_t old;
+  };
+  // A repair that changed a directory entry: its FAT changes hold only when
+  // the entry reaches the disk.
+  struct EntryRepair {
+    size_t entryOffset;
+    std::vector<FatUndo> undo;
+  };
+  enum class Check { CrossLinks, Surface };
+
+  void Reset();
+  bool ReadBootRecord(const ScanVolumeEntry& volume);
+  void CompareFatCopies();
+  bool LoadFatImage();
+  bool TakeBitmap();
+  bool LoadRoot();
+  void MarkRootChain();
+  void WalkFolders(Check check);
+  bool CheckFolder(Check check, ScanFolder& folder, bool isRoot);
+  bool CheckCrossLinks(ScanFolder& folder);
+  bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
+  bool SurfaceTest(ScanFolder& folder);
+  enum class Move { Moved, Failed, Declined };
+  Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
+                      size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
+  bool WriteFolderBack(ScanFolder& folder);
+  void CountLostClusters();
+  void TestFreeClusters();
+  bool TestRootChain();  // false: the scan ends
+  void WriteFatImage();
+  void Finish();
+
+  // FAT and bitmap access on the working image.
+  int32_t Entry(uint32_t c) const;
+  void SetEntry(uint32_t value, uint32_t c);
+  void UndoFat(const std::vector<FatUndo>& undo);
+  bool InVolume(uint32_t c) const { return c >= 2 && c <= layout_.LastCluster(); }
+  bool Marked(uint32_t c) const;
+  void Mark(uint32_t c);
+  // The next cluster of a chain, or 0 where it ends (free, end, bad mark, or
+  // a number outside the volume).
+  uint32_t Next(uint32_t c) const;
+  bool ReadCluster(uint32_t c, uint8_t* buffer);
+  bool WriteCluster(uint32_t c, const uint8_t* buffer);
+  bool WriteVolumeSector(uint64_t sector, const uint8_t* bytes);
+  bool Stopped() const { return flags_.stop.load(); }
+  bool Ask(const char* text);
+  void Say(const std::string& text);
+  void Phase(const std::string& text);
+  void Progress(uint64_t done, uint64_t total);
+
+  DiskAccess& access_;
+  PromptPort& basePort_;
+  ScanFlags& flags_;
+  ScanOptions options_;
+  ScanResult result_;
+
+  DrivePacket volume_;  // the volume under scan; startSector is its first data sector
+  ScanLayout layout_;
+  std::vector<uint8_t> boot_;
+  std::vector<uint8_t> fat_;     // the working image
+  std::vector<uint8_t> bitmap_;  // clusters reached from the folders, most significant bit first
+  ScanFolder root_;              // the fixed root of a 12/16-bit volume
+  bool altered_ = false;         // the copies differ: the write-back makes them equal
+  int64_t changes_ = 0;          // entry writes to the image not undone
+  bool folderChanged_ = false;   // the folder being checked has changed entries
+  uint32_t pendingOnFat_ = 0;    // repairs that hold only when the image is written
+  std::vector<FatUndo>* journal_ = nullptr;  // FAT changes of the repair under way
+  std::vector<EntryRepair> entryRepairs_;    // of the folder being checked
+  std::unordered_set<uint32_t> walked_;      // folders walked in this walk
+  int progressShown_ = -1;
+};

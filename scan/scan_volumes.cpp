@@ -1,0 +1,112 @@
+#include "scan/scan_volumes.h"
+
+#include <cstdio>
+#include <set>
+
+#include "disk/le.h"
+#include "disk/partition_entry.h"
+#include "disk/sector_access.h"
+#include "scan/scan_texts.h"
+
+namespace {
+
+const char* FatTypeText(uint8_t type) {
+  switch (type) {
+    case 0x01: return "12-Bit FAT Disk";
+    case 0x04:
+    case 0x06:
+    case 0x0E: return "16-Bit FAT Disk";
+    case 0x0B:
+    case 0x0C: return "32-Bit FAT Disk";
+    default: return nullptr;
+  }
+}
+
+bool IsLink(uint8_t type) { return type == 0x05 || type == 0x0F; }
+
+// A chain of extended boot records longer than this is damaged (each holds a
+// logical drive, and the list ends at 50 anyway).
+constexpr int kMaxLinks = 256;
+
+}  // namespace
+
+std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& port) {
+  std::vector<ScanVolumeEntry> list;
+  char text[96];
+  for (uint32_t n = 0; n < access.floppyCount && n < kFirstHardDisk; ++n) {
+    if (list.size() >= kScanVolumesMax) return list;
+    ScanVolumeEntry e;
+    e.packet.drive = static_cast<uint16_t>(n);
+    e.packet.sector = 1;
+    e.packet.sectorCount = 1;
+    e.packet.kind = KindVolume;
+    std::snprintf(text, sizeof text, kScanFloppyText, static_cast<unsigned>(n + 1));
+    e.text = text;
+    list.push_back(e);
+  }
+
+  for (uint32_t d = kFirstHardDisk; d <= 0xFF && access.HardDiskExists(static_cast<uint16_t>(d));
+       ++d) {
+    const auto drive = static_cast<uint16_t>(d);
+    const uint32_t flag = access.Int13Extensions(drive);
+    DrivePacket table;  // the record being walked: MBR, then each EBR
+    table.drive = drive;
+    table.sector = 1;
+    table.sectorCount = 1;
+    table.int13Extensions = flag;
+    uint32_t extendedBase = 0;
+    bool master = true;
+    std::set<uint32_t> walked;
+    for (int links = 0; links <= kMaxLinks; ++links) {
+      if (!walked.insert(table.partitionStart).second) break;  // a chain that loops
+      uint8_t sector[kSectorSize] = {};
+      if (!ReadSectors(access, table, sector)) {
+        port.Message(kScanTableUnreadable);
+        break;
+      }
+      const std::span<const uint8_t> record(sector);
+      bool linked = false;
+      DrivePacket next = table;
+      for (size_t i = 0; i < kPartitionEntries; ++i) {
+        const size_t at = PartitionEntryOffset(i);
+        const uint8_t type = le8(record, at + kPartType);
+        const uint32_t lba = le32(record, at + kPartStartLba);
+        // Links count from the extended partition's start; a logical drive
+        // from its own extended boot record.
+        const uint64_t start =
+            master ? lba : uint64_t{IsLink(type) ? extendedBase : table.partitionStart} + lba;
+        if (start > UINT32_MAX) continue;
+        if (IsLink(type)) {
+          if (master) extendedBase = lba;
+          linked = true;
+          next.cylinder = le8(record, at + kPartStartCylinder);
+          next.head = le8(record, at + kPartStartHead);
+          next.sector = le8(record, at + kPartStartSector);
+          next.partitionStart = static_cast<uint32_t>(start);
+          continue;
+        }
+        const char* typeText = FatTypeText(type);
+        if (typeText == nullptr) continue;
+        if (list.size() >= kScanVolumesMax) return list;
+        ScanVolumeEntry e;
+        e.packet.drive = drive;
+        e.packet.cylinder = le8(record, at + kPartStartCylinder);
+        e.packet.head = le8(record, at + kPartStartHead);
+        e.packet.sector = le8(record, at + kPartStartSector);
+        e.packet.sectorCount = 1;
+        e.packet.kind = KindVolume;
+        e.packet.fatType = (type == 0x0B || type == 0x0C) ? KindFat32 : 0;
+        e.packet.partitionStart = static_cast<uint32_t>(start);
+        e.packet.int13Extensions = flag;
+        std::snprintf(text, sizeof text, kScanPartitionText, static_cast<unsigned>(d - 0x80 + 1),
+                      typeText, master ? kScanPrimary : kScanLogical);
+        e.text = text;
+        list.push_back(e);
+      }
+      if (!linked) break;
+      table = next;
+      master = false;
+    }
+  }
+  return list;
+}

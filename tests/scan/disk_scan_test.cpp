@@ -1,0 +1,615 @@
+// The scan over real mkfs.fat/mtools volumes damaged through the codec: FAT
+// copies that differ, cross-links, lost clusters, unreadable clusters, and the
+// bounds and mended faults of the repair engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "scan/scan_texts.h"
+#include "tests/scan/scan_rig.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const std::string kCross = "Cross Linked file detected.  Fix it?";
+const std::string kAltered = "FAT had been altered!  Write changes to FATs?";
+const std::string kFolder = "This folder contains changes! Write them to disk?";
+
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
+  std::vector<uint8_t> v(bytes);
+  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 512);
+  return v;
+}
+
+struct Width {
+  int bits;
+  uint32_t sectors;
+};
+
+class ScanCrossLinks : public ::testing::TestWithParam<Width> {};
+
+// File B's chain joins file A's at A's second cluster: B met second gets the
+// question, its own copy of A's tail, and B's old tail is counted lost.
+TEST_P(ScanCrossLinks, FileMetSecondGetsItsOwnCopyOfTheSharedTail) {
+  ScanRig rig(GetParam().bits, GetParam().sectors, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(3 * 512, 90)));
+  rig.Bind();
+  const uint64_t aAt = rig.RootEntry("A       TXT"), bAt = rig.RootEntry("B       TXT");
+  const uint32_t a1 = rig.FirstCluster(aAt), b1 = rig.FirstCluster(bAt);
+  const std::vector<uint32_t> a = rig.Chain(a1), b = rig.Chain(b1);
+  ASSERT_EQ(a.size(), 3u);
+  ASSERT_EQ(b.size(), 3u);
+  rig.SetFat(b1, a[1]);
+  const std::vector<uint8_t> aBytes = rig.ChainBytes(a1);
+  const std::vector<uint8_t> bHead = rig.ClusterBytes(b1);
+
+  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  const ScanResult first = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "2 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(first.crossLinks, 1u);
+  EXPECT_EQ(first.lostClusters, 2u);
+  EXPECT_TRUE(first.fatWritten);
+  EXPECT_EQ(first.ExitCode(), 4);  // the lost clusters stay
+
+  // A is untouched; B runs b1 -> copies of A's second and third clusters.
+  EXPECT_EQ(rig.Chain(a1), a);
+  EXPECT_EQ(rig.ChainBytes(a1), aBytes);
+  const std::vector<uint32_t> nb = rig.Chain(b1);
+  ASSERT_EQ(nb.size(), 3u);
+  EXPECT_EQ(nb[0], b1);
+  EXPECT_NE(nb[1], a[1]);
+  EXPECT_NE(nb[2], a[2]);
+  EXPECT_EQ(rig.FatEntry(nb[2]), FatEntryEnd);
+  std::vector<uint8_t> expected = bHead;
+  expected.insert(expected.end(), aBytes.begin() + 512, aBytes.end());
+  EXPECT_EQ(rig.ChainBytes(b1), expected);
+  // Every copy holds the image.
+  EXPECT_TRUE(std::equal(rig.Fat(0).begin(), rig.Fat(0).end(), rig.Fat(1).begin()));
+  const std::string report = rig.FsckReport();
+  EXPECT_EQ(report.find("share clusters"), std::string::npos) << report;
+  EXPECT_EQ(report.find("FATs differ"), std::string::npos) << report;
+
+  // A second scan asks nothing about B and counts the same lost clusters.
+  const std::vector<uint8_t> before = rig.Bytes();
+  const ScanResult second = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{"2 Lost Clusters found!!"}));
+  EXPECT_EQ(second.ExitCode(), 4);
+  EXPECT_EQ(rig.Bytes(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ScanCrossLinks,
+                         ::testing::Values(Width{12, 2880}, Width{16, 20480}, Width{32, 70000}),
+                         [](const auto& info) { return "Fat" + std::to_string(info.param.bits); });
+
+// A clean volume: one message, nothing written, exit 0 - on both paths.
+TEST(Scan, CleanVolumeWritesNothing) {
+  for (const auto path : {ScanRig::Library, ScanRig::Direct}) {
+    ScanRig rig(16, 20480, "-s 2", false, path);
+    ASSERT_TRUE(rig.volume.MakeDir("::/DOCS"));
+    ASSERT_TRUE(rig.volume.PutFile("::/DOCS/NOTE.TXT", Pattern(5000, 3)));
+    ASSERT_TRUE(rig.volume.PutFile("::/README.TXT", Pattern(100, 4)));
+    rig.Bind();
+    const std::vector<uint8_t> before = rig.Bytes();
+    const ScanResult r = rig.Scan({.thorough = true});
+    // The phase line ends empty; the controls are back to idle and the
+    // running flag is down.
+    EXPECT_EQ(rig.prompt.ControlText(kScanPhase), "");
+    EXPECT_EQ(rig.prompt.ControlText(kScanEntryName), "");
+    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanButton));
+    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanClose));
+    EXPECT_FALSE(rig.prompt.ControlEnabled(kScanStop));
+    EXPECT_FALSE(rig.flags.running);
+    EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!"}));
+    EXPECT_EQ(r.ExitCode(), 0);
+    EXPECT_EQ(rig.dev->writes, 0);
+    EXPECT_EQ(rig.Bytes(), before);
+  }
+}
+
+// FAT 2 differing in one sector: one question naming both sectors; FAT 1 is
+// the copy used, and a Yes at the end makes every copy equal to it.
+TEST(Scan, DifferingFatCopiesAreReconciledFromFat1) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(4000, 1)));
+  rig.Bind();
+  const std::vector<uint8_t> fat1(rig.Fat(0).begin(), rig.Fat(0).end());
+  const std::vector<uint8_t> clean = rig.Bytes();
+  rig.Fat(1)[2 * 512 + 10] ^= 0x5A;  // the third sector of FAT 2
+  const uint32_t s1 = rig.layout.reservedSectors + 2, s2 = s1 + rig.layout.sectorsPerFat;
+  const std::string question = "FATs do not compare equal at Sector " + std::to_string(s1) +
+                               " and Sector " + std::to_string(s2) + ", continue with FAT?";
+
+  // No: the comparison ends, the walk still runs, nothing is written.
+  std::vector<uint8_t> damaged = rig.Bytes();
+  ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{question, "0 Lost Clusters found!!"}));
+  EXPECT_EQ(r.ExitCode(), 4);
+  EXPECT_EQ(rig.Bytes(), damaged);
+
+  // Yes to both: FAT 1 goes to every copy.
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{question, "0 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(r.ExitCode(), 1);
+  EXPECT_TRUE(std::equal(fat1.begin(), fat1.end(), rig.Fat(1).begin()));
+  EXPECT_EQ(rig.Bytes(), clean);
+  EXPECT_EQ(r.ExitCode(), 1);
+  rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!"}));
+}
+
+// Reading trouble in the FAT copies: a question per unreadable sector, FAT 2
+// standing in for an unreadable FAT 1, the end when neither reads, and a
+// failed write reported per copy.
+TEST(Scan, UnreadableFatCopies) {
+  ScanRig rig(16, 20480, "-s 1", false, ScanRig::Direct);
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(4000, 1)));
+  rig.Bind();
+  const uint64_t fat1 = rig.start + rig.layout.reservedSectors;
+  const uint64_t fat2 = fat1 + rig.layout.sectorsPerFat;
+  rig.dev->badReadSectors = {fat1 + 1};
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();
+  ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{"Read error accessing FAT 1, Sector " +
+                                   std::to_string(rig.layout.reservedSectors + 1) +
+                                   ", continue with FAT?",
+                               "FATs do not compare equal at Sector " +
+                                   std::to_string(rig.layout.reservedSectors + 1) + " and Sector " +
+                                   std::to_string(rig.layout.reservedSectors + 1 +
+                                                  rig.layout.sectorsPerFat) +
+                                   ", continue with FAT?",
+                               "0 Lost Clusters found!!", kAltered}));
+  EXPECT_TRUE(r.scanned);  // from FAT 2
+
+  rig.dev->badReadSectors = {fat1 + 1, fat2 + 1};
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said().back(),
+            "CRITICAL ERROR WITH FAT COPIES.  ONLY LOW LEVEL FORMAT OR REPARTITIONING CAN FIX "
+            "THIS.  QUITTING!!");
+  EXPECT_EQ(r.ExitCode(), 8);
+
+  // A difference mended, FAT 2 refusing the write.
+  rig.dev->badReadSectors.clear();
+  rig.dev->badWriteSectors = {fat2};
+  rig.Fat(1)[7] ^= 1;
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said().back(), "Error writing to FAT 2");
+  EXPECT_EQ(r.ExitCode(), 4);
+
+  rig.dev->badReadSectors = {rig.start};
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{"Boot Record inaccessible!"}));
+  EXPECT_EQ(r.ExitCode(), 8);
+}
+
+// The cross-link at a file's first cluster changes its entry: in a sub-folder
+// after a question, in the fixed root without one. A No leaves the entry and
+// takes back the FAT changes that would have served it.
+TEST(Scan, FirstClusterCrossLinkChangesTheEntry) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(1024, 1)));
+  ASSERT_TRUE(rig.volume.MakeDir("::/SUB"));
+  ASSERT_TRUE(rig.volume.PutFile("::/SUB/C.TXT", Pattern(1024, 5)));
+  ASSERT_TRUE(rig.volume.PutFile("::/Z.TXT", Pattern(1024, 9)));
+  rig.Bind();
+  const uint32_t a1 = rig.FirstCluster(rig.RootEntry("A       TXT"));
+  const uint32_t sub = rig.FirstCluster(rig.RootEntry("SUB        "));
+  // C's entry in SUB's first cluster points at A's first cluster.
+  uint64_t cAt = rig.ClusterByte(sub);
+  while (std::memcmp(rig.Bytes().data() + cAt, "C       TXT", 11) != 0) cAt += 32;
+  const uint32_t c1 = rig.FirstCluster(cAt);
+  putLe16(rig.Bytes(), cAt + 26, static_cast<uint16_t>(a1));
+  // The FATs, the root and SUB: what a declined repair must leave as it is.
+  auto metadata = [&] {
+    std::vector<uint8_t> m(rig.Bytes().begin(), rig.Bytes().begin() + rig.ClusterByte(2));
+    const auto folder = rig.ClusterBytes(sub);
+    m.insert(m.end(), folder.begin(), folder.end());
+    return m;
+  };
+  const std::vector<uint8_t> damaged = metadata();
+
+  // Yes to the cross-link, No to the folder: nothing of the repair remains,
+  // so there is nothing to write at the end.
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();
+  ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, "2 Lost Clusters found!!"}));
+  EXPECT_EQ(metadata(), damaged);
+  EXPECT_EQ(r.ExitCode(), 4);
+
+  // Yes all through: C gets a copy of A's chain.
+  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, "2 Lost Clusters found!!", kAltered}));
+  const uint32_t newC = rig.FirstCluster(cAt);
+  EXPECT_NE(newC, a1);
+  EXPECT_NE(newC, c1);
+  EXPECT_EQ(rig.ChainBytes(newC), rig.ChainBytes(a1));
+  EXPECT_EQ(rig.Chain(a1).size(), 2u);
+
+  // In the fixed root the entry is written without a question.
+  ScanRig root(16, 20480, "-s 1");
+  ASSERT_TRUE(root.volume.PutFile("::/A.TXT", Pattern(1024, 1)));
+  ASSERT_TRUE(root.volume.PutFile("::/B.TXT", Pattern(1024, 2)));
+  root.Bind();
+  const uint64_t bAt = root.RootEntry("B       TXT");
+  putLe16(root.Bytes(), bAt + 26,
+          static_cast<uint16_t>(root.FirstCluster(root.RootEntry("A       TXT"))));
+  // The root sector after B's stays unreadable: the write-back must not
+  // write its filler over it.
+  const uint64_t unreadable = bAt / 512 + 1;
+  root.dev->badReadSectors = {unreadable};
+  root.prompt.AnswerYes();
+  root.prompt.AnswerYes();
+  r = root.Scan();
+  EXPECT_EQ(root.Said(), (Texts{"Error encountered while loading Root Directory", kCross,
+                                "2 Lost Clusters found!!", kAltered}));
+  EXPECT_NE(root.FirstCluster(bAt), root.FirstCluster(root.RootEntry("A       TXT")));
+  for (const auto& [offset, length] : root.dev->writeLog)
+    EXPECT_FALSE(offset <= unreadable * 512 && offset + length > unreadable * 512);
+}
+
+// A chain that runs back into itself ends where it turned; a folder that
+// contains itself is walked once; a chain that leaves the volume ends there.
+TEST(Scan, LoopsAndChainsOutsideTheVolumeEnd) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 1)));
+  ASSERT_TRUE(rig.volume.MakeDir("::/SUB"));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  rig.SetFat(a[2], a[1]);        // A: a0 a1 a2 a1 ...
+  rig.SetFat(b[1], 0xFFF0);      // B leaves the volume after b1
+  const uint32_t sub = rig.FirstCluster(rig.RootEntry("SUB        "));
+  // SUB holds an entry that is SUB itself.
+  uint64_t at = rig.ClusterByte(sub) + 64;
+  std::memcpy(rig.Bytes().data() + at, "SELF       ", 11);
+  rig.Bytes()[at + 11] = 0x10;
+  putLe16(rig.Bytes(), at + 26, static_cast<uint16_t>(sub));
+
+  rig.prompt.AnswerYes();  // A
+  rig.prompt.AnswerNo();   // SELF: a cross-link with SUB's own chain, left
+  rig.prompt.AnswerYes();
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kCross, "0 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Chain(a[0]), a);
+  EXPECT_EQ(rig.FatEntry(a[2]), FatEntryEnd);
+  EXPECT_EQ(r.ExitCode(), 4);
+}
+
+// The thorough test moves an unreadable cluster's contents to a free cluster
+// and marks it bad: in the middle of a file, twice in a row, as a file's
+// first cluster, and in the 32-bit root directory's chain.
+TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(4 * 512, 2)));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  const auto aThird = rig.ClusterBytes(a[2]);
+  rig.BadCluster(a[1]);
+  rig.BadCluster(b[1]);
+  rig.BadCluster(b[2]);
+  // A free cluster that cannot be read.
+  const uint32_t freeBad = b[3] + 10;
+  rig.BadCluster(freeBad);
+
+  rig.prompt.AnswerYes();
+  ScanResult r = rig.Scan({.thorough = true});
+  // The phase texts named the clusters as they were read.
+  bool named = false, free = false;
+  for (const auto& e : rig.prompt.Events()) {
+    named = named || e.text == "Scanning File/Folder Cluster " + std::to_string(a[1]);
+    free = free || e.text == "Scanning Free Cluster " + std::to_string(freeBad) + " of " +
+                                 std::to_string(rig.layout.LastCluster()) + " Total";
+  }
+  EXPECT_EQ(rig.Said(),
+            (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", "Bad cluster detected!!",
+                   "Bad cluster detected!!",
+                   "Bad Cluster " + std::to_string(freeBad) + " Detected!!", kAltered}));
+  EXPECT_EQ(r.badClusters, 4u);
+  EXPECT_EQ(r.ExitCode(), 1);
+  const auto na = rig.Chain(a[0]);
+  ASSERT_EQ(na.size(), 3u);
+  EXPECT_NE(na[1], a[1]);
+  EXPECT_EQ(na[2], a[2]);
+  EXPECT_EQ(rig.FatEntry(a[1]), FatEntryBad);
+  EXPECT_EQ(rig.ClusterBytes(na[1]), std::vector<uint8_t>(512, 0xE5));  // what could be read
+  EXPECT_EQ(rig.ClusterBytes(na[2]), aThird);
+  const auto nb = rig.Chain(b[0]);
+  ASSERT_EQ(nb.size(), 4u);
+  EXPECT_EQ(nb[0], b[0]);
+  EXPECT_EQ(nb[3], b[3]);
+  EXPECT_EQ(rig.FatEntry(b[1]), FatEntryBad);
+  EXPECT_EQ(rig.FatEntry(b[2]), FatEntryBad);
+  EXPECT_EQ(rig.FatEntry(freeBad), FatEntryBad);
+  EXPECT_TRUE(named);
+  EXPECT_TRUE(free);
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!"}));
+  const std::string report = rig.FsckReport();
+  EXPECT_EQ(report.find("differ"), std::string::npos) << report;
+}
+
+TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
+  ScanRig rig(32, 70000, "-s 1");
+  // Enough entries for a root of three clusters; those of the second are
+  // deleted ones, so that nothing is lost with its contents.
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(rig.volume.PutFile("::/F" + std::to_string(i) + ".TXT", "x"));
+  for (int i = 16; i < 32; ++i) ASSERT_TRUE(rig.volume.Delete("::/F" + std::to_string(i) + ".TXT"));
+  rig.Bind();
+  const auto root = rig.Chain(rig.layout.rootCluster);
+  ASSERT_GE(root.size(), 3u);
+  const auto second = rig.ClusterBytes(root[1]);
+  rig.BadCluster(root[1]);
+  rig.prompt.AnswerYes();
+  ScanResult r = rig.Scan({.thorough = true});
+  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", kAltered}));
+  const auto moved = rig.Chain(rig.layout.rootCluster);
+  ASSERT_EQ(moved.size(), root.size());
+  EXPECT_NE(moved[1], root[1]);
+  EXPECT_EQ(moved[2], root[2]);
+  EXPECT_EQ(rig.FatEntry(root[1]), FatEntryBad);
+  EXPECT_EQ(r.ExitCode(), 1);
+
+  // The first cluster: the boot record must change, after a question.
+  rig.dev->badReadSectors.clear();
+  rig.BadCluster(root[0]);
+  const std::vector<uint8_t> bootBefore(rig.Boot().begin(), rig.Boot().end());
+  rig.prompt.AnswerNo();
+  r = rig.Scan({.thorough = true});
+  // The files whose entries the unreadable cluster held are lost with it.
+  EXPECT_EQ(rig.Said(), (Texts{"16 Lost Clusters found!!", "Bad cluster detected!!",
+                               "Root Directory must be relocated!! Change Boot Record?"}));
+  EXPECT_TRUE(std::equal(bootBefore.begin(), bootBefore.end(), rig.Boot().begin()));
+  EXPECT_EQ(r.ExitCode(), 4);
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  r = rig.Scan({.thorough = true});
+  const uint32_t newRoot = le32(rig.Boot(), 0x2C);
+  EXPECT_NE(newRoot, root[0]);
+  EXPECT_EQ(rig.FatEntry(root[0]), FatEntryBad);
+  EXPECT_EQ(rig.FatEntry(newRoot), static_cast<int32_t>(moved[1]));
+  // The backup boot sector stays the record's copy.
+  const uint64_t backup = rig.VolumeByte(le16(rig.Boot(), 0x32));
+  EXPECT_TRUE(std::equal(rig.Boot().begin(), rig.Boot().end(), rig.Bytes().begin() + backup));
+  EXPECT_EQ(r.ExitCode(), 4);
+}
+
+// No free cluster left: the fix and the move say so and change nothing.
+TEST(Scan, FullVolume) {
+  ScanRig rig(12, 320, "-s 1", true);  // 160 KiB floppy
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  rig.SetFat(b[0], a[0]);  // B runs b0 a0 a1: two clusters to copy
+  // Leave one free cluster.
+  uint32_t freeLeft = 0;
+  for (uint32_t c = 2; c <= rig.layout.LastCluster(); ++c)
+    if (rig.FatEntry(c) == 0) {
+      if (freeLeft == 0) freeLeft = c;
+      else rig.SetFat(c, 0xFF7);
+    }
+  const std::vector<uint8_t> damaged(rig.Bytes().begin(), rig.Bytes().begin() + rig.ClusterByte(2));
+  rig.prompt.AnswerYes();
+  ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "Insufficient disk space for fixing cross-link!!",
+                               "Error fixing file!!", "1 Lost Clusters found!!"}));
+  EXPECT_EQ(r.ExitCode(), 4);
+  EXPECT_TRUE(std::equal(damaged.begin(), damaged.end(), rig.Bytes().begin()));
+
+  rig.SetFat(freeLeft, 0xFF7);
+  rig.prompt.AnswerYes();
+  r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "Insufficient disk space for fixing cross-link!!",
+                               "1 Lost Clusters found!!"}));
+  rig.SetFat(b[0], b[1]);
+  rig.BadCluster(a[1]);
+  r = rig.Scan({.thorough = true});
+  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!",
+                               "Insufficient disk space for transferring!!"}));
+  EXPECT_EQ(r.ExitCode(), 4);
+}
+
+// The width follows the data-cluster count: 4071 clusters is a 12-bit FAT,
+// read and written as 12-bit entries.
+TEST(Scan, Fat12OfFourThousandClusters) {
+  ScanRig rig(12, 4140, "-s 1", true);  // 2070 KiB
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(3 * 512, 2)));
+  rig.Bind();
+  EXPECT_EQ(rig.layout.width, KindFat12);
+  EXPECT_EQ(rig.layout.clusterCount, 4071u);
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  rig.SetFat(b[0], a[1]);
+  // A lost cluster at the very end of the volume counts too.
+  rig.SetFat(rig.layout.LastCluster(), 0xFFF);
+  for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "3 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(r.ExitCode(), 4);
+  const auto nb = rig.Chain(b[0]);
+  ASSERT_EQ(nb.size(), 3u);
+  EXPECT_EQ(rig.ChainBytes(b[0]).size(), 3u * 512);
+  EXPECT_EQ(rig.ClusterBytes(nb[1]), rig.ClusterBytes(a[1]));
+  EXPECT_EQ(rig.ClusterBytes(nb[2]), rig.ClusterBytes(a[2]));
+  const std::string report = rig.FsckReport();
+  EXPECT_EQ(report.find("share clusters"), std::string::npos) << report;
+}
+
+// Automatically Fix Errors: no question is shown; its text goes to the phase
+// line, and the repairs run as on a Yes.
+TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  rig.SetFat(b[0], a[1]);
+  const ScanResult r = rig.Scan({.autoFix = true});
+  EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
+  std::vector<std::string> phase;
+  for (const auto& e : rig.prompt.Events())
+    if (e.kind == ScriptedPrompt::Event::ControlText && e.id == kScanPhase &&
+        (e.text == kCross || e.text == kAltered))
+      phase.push_back(e.text);
+  EXPECT_EQ(phase, (Texts{kCross, kAltered}));
+  EXPECT_TRUE(r.fatWritten);
+  EXPECT_NE(rig.Chain(b[0])[1], a[1]);
+}
+
+// The memory a scan may take: a cluster larger than the limit cannot be
+// walked or tested, and the scan says so and goes on.
+TEST(Scan, MemoryLimits) {
+  ScanRig rig(12, 40960, "-s 64 -a -r 512");  // 32 KiB clusters, a 1 KiB FAT, a 16 KiB root
+  ASSERT_TRUE(rig.volume.MakeDir("::/SUB"));
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", "a"));
+  rig.Bind();
+  ScanResult r = rig.Scan({.thorough = true, .memoryLimit = 20 * 1024});
+  EXPECT_EQ(rig.Said(), (Texts{"Memory Insufficient for loading folder!!", "0 Lost Clusters found!!",
+                               "Memory insufficient for loading cluster!!",
+                               "Memory insufficient for loading cluster!!"}));
+  r = rig.Scan({.memoryLimit = 8 * 1024});  // the 16 KiB root
+  EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for Root Directory.  Quitting!!"}));
+  r = rig.Scan({.memoryLimit = 512});
+  EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for FAT. Quitting!!"}));
+  EXPECT_EQ(r.ExitCode(), 8);
+}
+
+// The scan's own volume list: floppies, then each disk's FAT partitions,
+// primary ones of the master boot record and then the logical drives; other
+// types are passed over; an unreadable table is said and ends that disk.
+TEST(ScanVolumes, ListFloppiesThenFatPartitionsInOrder) {
+  TempDir dir;
+  const std::string disk = dir.File("disk.img");
+  ASSERT_TRUE(PartitionImage(disk, 200000,
+                             "start=2048, size=20480, type=6\n"
+                             "start=22528, size=100000, type=5\n"
+                             "start=122880, size=20480, type=83\n"
+                             "start=143360, size=20480, type=e\n"
+                             "size=70000, type=c\n"
+                             "size=20000, type=7\n"));
+  FatVolume floppy = MakeFloppy1440(dir.File("a.img"));
+  DriveMapConfig config;
+  config.floppies = {floppy.image, floppy.image};
+  config.disks = {disk};
+  config.direct = true;
+  ScriptedPrompt prompt;
+  DiskAccess access(prompt);
+  BindOptions options;
+  options.drives = config;
+  ASSERT_TRUE(BindDiskAccess(access, options));
+  const auto volumes = ListScanVolumes(access, prompt);
+  Texts texts;
+  for (const auto& v : volumes) texts.push_back(v.text);
+  EXPECT_EQ(texts, (Texts{"Floppy Disk 1", "Floppy Disk 2",
+                          "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition",
+                          "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition",
+                          "Hard Disk 1 - 32-Bit FAT Disk - Logical Partition"}));
+  ASSERT_EQ(volumes.size(), 5u);
+  EXPECT_EQ(volumes[3].packet.partitionStart, 143360u);
+  EXPECT_EQ(volumes[4].packet.fatType, KindFat32);
+  EXPECT_EQ(volumes[4].packet.drive, 0x80);
+  EXPECT_GT(volumes[4].packet.partitionStart, 22528u);
+
+  // The extended boot record cannot be read: the disk's list ends there.
+  auto device = std::make_unique<FaultDevice>(FaultDevice::FromFile(disk));
+  device->badReadSectors = {22528};
+  DeviceMap devices;
+  devices.Add(0x80, std::move(device));
+  ScriptedPrompt said;
+  DiskAccess broken(said);
+  broken.UseDirect(std::move(devices));
+  texts.clear();
+  for (const auto& v : ListScanVolumes(broken, said)) texts.push_back(v.text);
+  EXPECT_EQ(texts, (Texts{"Hard Disk 1 - 16-Bit FAT Disk - Primary Partition",
+                          "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition"}));
+  EXPECT_EQ(said.Messages(), (Texts{"Partition Table inaccessible!"}));
+}
+
+// The worker and the dialog share only the flags: Stop set from another
+// thread while a question is open ends the scan at its next check point,
+// with nothing written and the running flag down.
+class StopAtQuestion final : public PromptPort {
+ public:
+  explicit StopAtQuestion(ScanFlags& flags) : flags_(flags) {}
+  void Message(std::string_view text, std::string_view, PromptIcon) override {
+    said.emplace_back(text);
+  }
+  bool AskYesNo(std::string_view text, std::string_view, PromptIcon) override {
+    said.emplace_back(text);
+    // The dialog's thread presses Stop while the question is open.
+    std::thread([this] { flags_.stop = true; }).join();
+    return true;
+  }
+  PromptAnswer AskAbortRetryIgnore(std::string_view, std::string_view, PromptIcon) override {
+    return PromptAnswer::Abort;
+  }
+  void SetStatus(int, std::string_view) override {}
+  void SetControlText(int, std::string_view) override {}
+  void EnableControl(int, bool) override {}
+  std::vector<std::string> said;
+
+ private:
+  ScanFlags& flags_;
+};
+
+TEST(ScanWorker, StopEndsTheScanWithNothingWritten) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  rig.SetFat(rig.FirstCluster(rig.RootEntry("B       TXT")), a[1]);
+  const auto volumes = rig.Volumes();
+  const std::vector<uint8_t> before = rig.Bytes();
+  StopAtQuestion port(rig.flags);
+  ScanResult result;
+  rig.flags.stop = false;
+  rig.flags.running = true;
+  std::thread worker([&] {
+    DiskScan scan(rig.access, port, rig.flags);
+    result = scan.Run(volumes[0], {});
+  });
+  worker.join();
+  EXPECT_EQ(port.said, (Texts{kCross}));
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.ExitCode(), 4);
+  EXPECT_FALSE(rig.flags.running);
+  // The copy went to free clusters, but no FAT or entry changed.
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + rig.ClusterByte(2), rig.Bytes().begin()));
+}
+
+// A stop before the scan starts ends it after the FAT comparison.
+TEST(ScanWorker, StopFlagFromAnotherThread) {
+  ScanRig rig(16, 20480, "-s 1");
+  rig.Bind();
+  const auto volumes = rig.Volumes();
+  rig.flags.running = true;
+  rig.flags.stop = true;
+  ScanResult result;
+  std::thread worker([&] {
+    DiskScan scan(rig.access, rig.prompt, rig.flags);
+    result = scan.Run(volumes[0], {});
+  });
+  while (rig.flags.running) std::this_thread::yield();
+  worker.join();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(rig.Said(), Texts{});
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// One FAT volume made by mkfs.fat and mtools, held on an in-memory fault
+// device (as a floppy or as the first partition of a hard disk), with the
+// scan's listing, a scripted port and helpers that read and damage the FATs
+// and directory entries through the program's own codec.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_map.h"
+#include "disk/fat_codec.h"
+#include "disk/le.h"
+#include "disk/scripted_prompt.h"
+#include "disk/sect32_engine.h"
+#include "fixtures/fault_device.h"
+#include "fixtures/image_builder.h"
+#include "scan/disk_scan.h"
+#include "scan/scan_layout.h"
+#include "scan/scan_volumes.h"
+
+struct ScanRig {
+  enum Path { Direct, Library };
+
+  // A hard disk whose first partition (from sector 2048) holds the volume,
+  // or with floppy set a floppy image that is the volume.
+  ScanRig(int fatBits, uint32_t sectors, const std::string& mkfsExtra, bool floppy = false,
+          Path path = Library) {
+    if (floppy) {
+      volume = MakeFatImage(dir.File("v.img"), fatBits, sectors, mkfsExtra);
+    } else {
+      const std::string type = fatBits == 32 ? "c" : fatBits == 16 ? "6" : "1";
+      PartitionImage(dir.File("v.img"), 2048 + sectors,
+                     "start=2048, size=" + std::to_string(sectors) + ", type=" + type + "\n");
+      volume = FormatPartition(dir.File("v.img"), 2048, sectors, fatBits, mkfsExtra);
+      start = 2048;
+    }
+    this->floppy = floppy;
+    this->path = path;
+  }
+
+  // Puts the image (as the tools left it) on the fault device and binds it.
+  void Bind() {
+    auto device = std::make_unique<FaultDevice>(FaultDevice::FromFile(volume.image));
+    dev = device.get();
+    DeviceMap devices;
+    const uint16_t drive = floppy ? 0 : 0x80;
+    devices.Add(drive, std::move(device));
+    // The geometry the drive map gives a drive of its kind.
+    dev->geometry = floppy ? FloppyGeometry(dev->Bytes().data(), dev->Size())
+                           : GeometryFromMbr(dev->Bytes().data(), dev->Size());
+    if (path == Direct) {
+      access.UseDirect(std::move(devices));
+    } else {
+      map = std::make_unique<DeviceMap>(std::move(devices));
+      engine = std::make_unique<Sect32Engine>(*map);
+      access.UseLibrary(engine.get());
+    }
+    access.floppyCount = floppy ? 1 : 0;
+    layout = *DecodeScanLayout(Boot(), false);
+  }
+
+  std::vector<uint8_t>& Bytes() { return dev->Bytes(); }
+  std::span<uint8_t> Boot() { return std::span<uint8_t>(Bytes()).subspan(uint64_t{start} * 512, 512); }
+  uint64_t VolumeByte(uint64_t sector) const { return (start + sector) * 512; }
+
+  std::span<uint8_t> Fat(uint32_t copy) {
+    return std::span<uint8_t>(Bytes()).subspan(
+        VolumeByte(layout.reservedSectors + uint64_t{copy} * layout.sectorsPerFat),
+        uint64_t{layout.sectorsPerFat} * 512);
+  }
+  int32_t FatEntry(uint32_t cluster, uint32_t copy = 0) {
+    return GetFatEntry(cluster, layout.width, Fat(copy));
+  }
+  // Sets an entry in every FAT copy, as a damaged but consistent volume has it.
+  void SetFat(uint32_t cluster, uint32_t value) {
+    for (uint32_t k = 0; k < layout.fatCount; ++k) SetFatEntry(value, cluster, layout.width, Fat(k));
+  }
+  std::vector<uint32_t> Chain(uint32_t first) {
+    std::vector<uint32_t> list(ChainLength(first, layout.width, Fat(0)));
+    ListChain(first, layout.width, list, static_cast<uint32_t>(list.size()), Fat(0));
+    return list;
+  }
+  uint64_t ClusterByte(uint32_t c) {
+    return VolumeByte(layout.dataStart + uint64_t{c - 2} * layout.sectorsPerCluster);
+  }
+  std::vector<uint8_t> ClusterBytes(uint32_t c) {
+    const uint64_t at = ClusterByte(c);
+    return {Bytes().begin() + static_cast<ptrdiff_t>(at),
+            Bytes().begin() + static_cast<ptrdiff_t>(at + layout.sectorsPerCluster * 512u)};
+  }
+  // The bytes of a file's chain, cluster after cluster.
+  std::vector<uint8_t> ChainBytes(uint32_t first) {
+    std::vector<uint8_t> all;
+    for (const uint32_t c : Chain(first)) {
+      const auto bytes = ClusterBytes(c);
+      all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    return all;
+  }
+  // Byte offset in the image of the root entry whose 11 name bytes are name11.
+  uint64_t RootEntry(const std::string& name11) {
+    uint64_t from = VolumeByte(layout.rootStart), length = uint64_t{layout.rootSectors} * 512;
+    if (layout.width == KindFat32) {
+      from = ClusterByte(layout.rootCluster);
+      length = layout.sectorsPerCluster * 512u;
+    }
+    for (uint64_t at = from; at + 32 <= from + length; at += 32)
+      if (std::memcmp(Bytes().data() + at, name11.data(), 11) == 0) return at;
+    ADD_FAILURE() << "no root entry " << name11;
+    return 0;
+  }
+  uint32_t FirstCluster(uint64_t entryAt) {
+    const std::span<const uint8_t> e(Bytes().data() + entryAt, 32);
+    const uint32_t high = layout.width == KindFat32 ? le16(e, 20) : 0;
+    return (high << 16) | le16(e, 26);
+  }
+  // Absolute sectors of a cluster, for the fault device.
+  void BadCluster(uint32_t c) {
+    for (uint32_t s = 0; s < layout.sectorsPerCluster; ++s)
+      dev->badReadSectors.insert(ClusterByte(c) / 512 + s);
+  }
+
+  std::vector<ScanVolumeEntry> Volumes() { return ListScanVolumes(access, prompt); }
+
+  ScanResult Scan(ScanOptions options = {}) {
+    const auto volumes = Volumes();
+    EXPECT_FALSE(volumes.empty());
+    if (volumes.empty()) return {};
+    flags.running = true;
+    DiskScan scan(access, prompt, flags);
+    return scan.Run(volumes[0], options);
+  }
+  // Message and question texts of the last run, and clears them.
+  std::vector<std::string> Said() {
+    auto said = prompt.Messages();
+    prompt.Clear();
+    return said;
+  }
+  std::string FsckReport() {
+    WriteFileBytes(volume.image, Bytes());
+    std::string report;
+    volume.Check(&report);
+    return report;
+  }
+
+  TempDir dir;
+  FatVolume volume;
+  uint64_t start = 0;
+  bool floppy = false;
+  Path path = Library;
+  ScanLayout layout;
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  ScanFlags flags;
+  FaultDevice* dev = nullptr;
+  std::unique_ptr<DeviceMap> map;
+  std::unique_ptr<Sect32Engine> engine;
+};
