@@ -5,6 +5,7 @@
 #include "app/about_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
+#include "app/scan_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -27,6 +28,11 @@ void DialogRunner::ShowAbout(QWidget* parent) {
 
 bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
   return RenameDialog::Asker(parent)(input);
+}
+
+void DialogRunner::ScanDisk(QWidget* parent, DiskAccess& access) {
+  ScanDialog dialog(access, parent);
+  dialog.exec();
 }
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "app/byte_dialog.h"
+#include "disk/disk_access.h"
 #include "recovery/rename_entry.h"
 
 class QAction;
@@ -25,6 +26,8 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // Scan Disk for Errors over the drives of access, until the person closes it.
+  virtual void ScanDisk(QWidget* parent, DiskAccess& access);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -65,6 +65,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdScan, [this] { dialogs_.ScanDisk(this, state_.access); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);
@@ -109,6 +110,7 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdScan, QStringLiteral("S&can Disks for Errors\tCtrl+F6"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -142,7 +144,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, kCmdScan, 0, kCmdBackup, kCmdRestore, 0,
+       kCmdRename});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QProgressBar>
 #include <QThread>
 
 namespace {
@@ -121,5 +122,13 @@ void QtPromptPort::EnableControl(int controlId, bool enabled) {
   OnUiThread([&] {
     auto it = controls_.find(controlId);
     if (it != controls_.end() && it->second) it->second->setEnabled(enabled);
+  });
+}
+
+void QtPromptPort::SetControlPercent(int controlId, int percent) {
+  OnUiThread([&] {
+    auto it = controls_.find(controlId);
+    if (it == controls_.end() || !it->second) return;
+    if (auto* bar = qobject_cast<QProgressBar*>(it->second.data())) bar->setValue(percent);
   });
 }

@@ -29,6 +29,7 @@ class QtPromptPort final : public PromptPort {
   void SetStatus(int pane, std::string_view text) override;
   void SetControlText(int controlId, std::string_view text) override;
   void EnableControl(int controlId, bool enabled) override;
+  void SetControlPercent(int controlId, int percent) override;
 
  private:
   template <typename F>

@@ -206,8 +206,9 @@ class MainWindowTest : public QObject {
       QVERIFY(stopped.Enabled(id));
     // The operations' dialogs come from elsewhere; until plugged in they are
     // off. Undelete and Rename are the window's own.
-    for (int id : {kCmdDiskCopy, kCmdSearch, kCmdScan}) QVERIFY(!stopped.Enabled(id));
+    for (int id : {kCmdDiskCopy, kCmdSearch}) QVERIFY(!stopped.Enabled(id));
     QVERIFY(stopped.Enabled(kCmdUndelete) && stopped.Enabled(kCmdRename));
+    QVERIFY(stopped.Enabled(kCmdScan));
     int undeletes = 0;
     for (int id : {kCmdDiskCopy, kCmdSearch, kCmdScan, kCmdUndelete, kCmdRename, kCmdBackup, kCmdRestore})
       stopped.window.SetOperation(id, [&undeletes, id] { undeletes += id == kCmdUndelete; });

@@ -1,0 +1,147 @@
+#include "app/scan_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "scan/scan_texts.h"
+
+ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
+    : QDialog(parent), access_(access), port_(this) {
+  setWindowTitle(QString::fromLatin1(kScanCaption));
+
+  drives_ = new QComboBox(this);
+  auto* driveLabel = new QLabel(QStringLiteral("Drive Select:"), this);
+  driveLabel->setBuddy(drives_);
+  auto* type = new QGroupBox(QStringLiteral("Type of Test"), this);
+  standard_ = new QRadioButton(QStringLiteral("&Standard     (Scan only Files && Folders)"), type);
+  thorough_ = new QRadioButton(QStringLiteral("Thorough    (Scan Entire disk)"), type);
+  auto* typeLayout = new QVBoxLayout(type);
+  typeLayout->addWidget(standard_);
+  typeLayout->addWidget(thorough_);
+  autoFix_ = new QCheckBox(QStringLiteral("Automatically Fix Errors"), this);
+  phase_ = new QLabel(QStringLiteral("Scanning:"), this);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  entry_ = new QLabel(this);
+  // The entry line shows names as stored, blanks included.
+  entry_->setTextFormat(Qt::PlainText);
+  phase_->setTextFormat(Qt::PlainText);
+  phase_->setMinimumWidth(360);
+  scan_ = new QPushButton(QStringLiteral("&Scan"), this);
+  stop_ = new QPushButton(QStringLiteral("S&top"), this);
+  close_ = new QPushButton(QStringLiteral("&Close"), this);
+  scan_->setDefault(true);
+  stop_->setEnabled(false);
+
+  auto* driveRow = new QHBoxLayout;
+  driveRow->addWidget(driveLabel);
+  driveRow->addWidget(drives_, 1);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(scan_);
+  buttons->addWidget(stop_);
+  buttons->addWidget(close_);
+  buttons->addStretch();
+  auto* left = new QVBoxLayout;
+  left->addLayout(driveRow);
+  left->addWidget(type);
+  left->addWidget(autoFix_);
+  left->addWidget(phase_);
+  left->addWidget(progress_);
+  left->addWidget(entry_);
+  auto* all = new QHBoxLayout(this);
+  all->addLayout(left, 1);
+  all->addLayout(buttons);
+
+  port_.SetDialogControls({{kScanDriveList, drives_},
+                           {kScanStandard, standard_},
+                           {kScanThorough, thorough_},
+                           {kScanAutoFix, autoFix_},
+                           {kScanPhase, phase_},
+                           {kScanProgress, progress_},
+                           {kScanEntryName, entry_},
+                           {kScanButton, scan_},
+                           {kScanStop, stop_},
+                           {kScanClose, close_}});
+  connect(scan_, &QPushButton::clicked, this, &ScanDialog::OnScan);
+  connect(stop_, &QPushButton::clicked, this, &ScanDialog::OnStop);
+  connect(close_, &QPushButton::clicked, this, &ScanDialog::reject);
+
+  // Open: Standard checked, the volumes listed, the first one selected.
+  standard_->setChecked(true);
+  volumes_ = ListScanVolumes(access_, port_);
+  for (const ScanVolumeEntry& v : volumes_) drives_->addItem(QString::fromStdString(v.text));
+  if (!volumes_.empty()) drives_->setCurrentIndex(0);
+}
+
+ScanDialog::~ScanDialog() {
+  if (!worker_.joinable()) return;
+  // The dialog goes while its worker lives (its owner is closing): stop it,
+  // and keep carrying its calls to this thread until it has ended.
+  flags_.stop = true;
+  while (flags_.running) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(1);
+  }
+  worker_.join();
+}
+
+void ScanDialog::OnScan() {
+  const int index = drives_->currentIndex();
+  if (flags_.running) return;
+  if (worker_.joinable()) worker_.join();  // ended; its notice is still on the way
+  // Nothing listed or nothing chosen: no volume to read.
+  if (index < 0 || static_cast<size_t>(index) >= volumes_.size()) return;
+  for (QWidget* w : std::initializer_list<QWidget*>{drives_, autoFix_, scan_, close_, standard_,
+                                                    thorough_})
+    w->setEnabled(false);
+  stop_->setEnabled(true);
+  progress_->setValue(0);
+  ScanOptions options;
+  options.thorough = !standard_->isChecked();
+  options.autoFix = autoFix_->isChecked();
+  const ScanVolumeEntry volume = volumes_[static_cast<size_t>(index)];
+  flags_.stop = false;
+  flags_.running = true;
+  worker_ = std::thread([this, volume, options] {
+    DiskScan scan(access_, port_, flags_);
+    const ScanResult result = scan.Run(volume, options);
+    // The dialog joins the worker on its own thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this, result] {
+          last_ = result;
+          OnWorkerEnded();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void ScanDialog::OnStop() { flags_.stop = true; }
+
+void ScanDialog::OnWorkerEnded() {
+  if (flags_.running) return;  // a newer scan already runs
+  if (worker_.joinable()) worker_.join();
+  emit ScanEnded();
+}
+
+bool ScanDialog::RefuseCloseWhileRunning() {
+  if (!flags_.running) return false;
+  port_.Message(kScanCannotClose, kScanCaption, PromptIcon::Exclamation);
+  flags_.stop = true;
+  return true;
+}
+
+void ScanDialog::reject() {
+  if (RefuseCloseWhileRunning()) return;
+  QDialog::reject();
+}

@@ -1,0 +1,296 @@
+// Scan Disk for Errors as a person uses it: the dialog over a real image, its
+// worker's message boxes answered as they come up, Stop, the close guard,
+// Automatically Fix Errors, and Ctrl+F6 in the main window.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/scan_dialog.h"
+#include "disk/fat_codec.h"
+#include "disk/le.h"
+#include "fixtures/image_builder.h"
+#include "gui_rig.h"
+#include "scan/scan_layout.h"
+
+namespace {
+
+// Answers the message boxes that come up, as a person would: records each
+// text and presses the button `choose` names (OK for a message).
+class BoxAnswerer : public QObject {
+ public:
+  explicit BoxAnswerer(std::function<QMessageBox::StandardButton(const QString&)> choose)
+      : choose_(std::move(choose)) {
+    Arm();
+  }
+  QStringList seen;
+
+ private:
+  // A fresh timer each time: a box opened from within an answer (a nested
+  // loop) must still be seen, and Qt does not fire a timer inside its own slot.
+  void Arm() {
+    QTimer::singleShot(5, this, [this] {
+      Arm();
+      Poll();
+    });
+  }
+  void Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->property("answered").toBool()) return;
+    box->setProperty("answered", true);
+    seen << box->text();
+    QAbstractButton* button = box->button(choose_(box->text()));
+    if (button == nullptr) button = box->button(QMessageBox::Ok);
+    if (button == nullptr) button = box->button(QMessageBox::No);  // never left hanging
+    if (button != nullptr) button->click();
+  }
+  std::function<QMessageBox::StandardButton(const QString&)> choose_;
+};
+
+// A FAT16 partition whose file B joins file A's chain at A's second cluster.
+struct CrossLinkedDisk {
+  CrossLinkedDisk() {
+    image = dir.File("disk.img");
+    PartitionImage(image, 2048 + 20480, "start=2048, size=20480, type=6\n");
+    FatVolume v = FormatPartition(image, 2048, 20480, 16, "-s 1");
+    v.PutFile("::/A.TXT", std::string(3 * 512, 'a'));
+    v.PutFile("::/B.TXT", std::string(3 * 512, 'b'));
+    bytes = ReadFileBytes(image);
+    layout = *DecodeScanLayout(std::span<const uint8_t>(bytes).subspan(2048 * 512, 512), false);
+    const uint32_t a1 = 2, b1 = 5;  // mkfs.fat and mcopy place them first
+    std::span<uint8_t> fat1 = Fat(0), fat2 = Fat(1);
+    SetFatEntry(GetFatEntry(a1, KindFat16, fat1), b1, KindFat16, fat1);
+    SetFatEntry(GetFatEntry(a1, KindFat16, fat2), b1, KindFat16, fat2);
+    WriteFileBytes(image, bytes);
+  }
+  std::span<uint8_t> Fat(uint32_t copy) {
+    return std::span<uint8_t>(bytes).subspan(
+        (2048 + layout.reservedSectors + uint64_t{copy} * layout.sectorsPerFat) * 512,
+        uint64_t{layout.sectorsPerFat} * 512);
+  }
+  // B's second cluster as FAT 1 on disk has it now.
+  int32_t BLink() {
+    bytes = ReadFileBytes(image);
+    return GetFatEntry(5, KindFat16, Fat(0));
+  }
+  TempDir dir;
+  std::string image;
+  std::vector<uint8_t> bytes;
+  ScanLayout layout;
+};
+
+struct DialogRig {
+  explicit DialogRig(const std::string& disk) {
+    BindOptions options;
+    options.drives = Drives({disk});
+    options.programFolder = BinFolder();
+    bound = BindDiskAccess(access, options);
+  }
+  ScriptedPrompt status;  // the main window's status panes
+  DiskAccess access{status};
+  bool bound = false;
+};
+
+const QString kCross = QStringLiteral("Cross Linked file detected.  Fix it?");
+const QString kAltered = QStringLiteral("FAT had been altered!  Write changes to FATs?");
+
+}  // namespace
+
+class ScanDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void OpensWithItsControls();
+  void ScanAsksThroughTheWorkersPort();
+  void StopAndTheCloseGuard();
+  void AutomaticallyFixErrors();
+  void ControlF6OpensIt();
+};
+
+void ScanDialogTest::OpensWithItsControls() {
+  TempDir dir;
+  FatVolume floppy = MakeFloppy1440(dir.File("a.img"));
+  CrossLinkedDisk disk;
+  ScriptedPrompt status;
+  DiskAccess access(status);
+  BindOptions options;
+  options.drives = Drives({disk.image}, {floppy.image});
+  options.programFolder = BinFolder();
+  QVERIFY(BindDiskAccess(access, options));
+  ScanDialog dialog(access);
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("Scan Disk for Errors"));
+  QCOMPARE(dialog.DriveList()->count(), 2);
+  QCOMPARE(dialog.DriveList()->itemText(0), QStringLiteral("Floppy Disk 1"));
+  QCOMPARE(dialog.DriveList()->itemText(1),
+           QStringLiteral("Hard Disk 1 - 16-Bit FAT Disk - Primary Partition"));
+  QCOMPARE(dialog.DriveList()->currentIndex(), 0);
+  QVERIFY(dialog.Standard()->isChecked());
+  QCOMPARE(dialog.Standard()->text(), QStringLiteral("&Standard     (Scan only Files && Folders)"));
+  QCOMPARE(dialog.Thorough()->text(), QStringLiteral("Thorough    (Scan Entire disk)"));
+  QCOMPARE(dialog.AutoFix()->text(), QStringLiteral("Automatically Fix Errors"));
+  QVERIFY(!dialog.AutoFix()->isChecked());
+  QCOMPARE(dialog.PhaseLine()->text(), QStringLiteral("Scanning:"));
+  QCOMPARE(dialog.EntryLine()->text(), QString());
+  QCOMPARE(dialog.ScanButton()->text(), QStringLiteral("&Scan"));
+  QVERIFY(dialog.ScanButton()->isDefault());
+  QCOMPARE(dialog.StopButton()->text(), QStringLiteral("S&top"));
+  QVERIFY(!dialog.StopButton()->isEnabled());
+  QCOMPARE(dialog.CloseButton()->text(), QStringLiteral("&Close"));
+
+  // The floppy scans clean: one message, and the dialog is idle again.
+  BoxAnswerer boxes([](const QString&) { return QMessageBox::Ok; });
+  QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+  dialog.show();
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  QCOMPARE(boxes.seen, QStringList({"0 Lost Clusters found!!"}));
+  QCOMPARE(dialog.LastResult().ExitCode(), 0);
+  QVERIFY(dialog.ScanButton()->isEnabled() && dialog.CloseButton()->isEnabled());
+  QVERIFY(!dialog.StopButton()->isEnabled());
+  QCOMPARE(dialog.Progress()->value(), 100);
+
+  // With no volume listed, Scan does nothing.
+  ScriptedPrompt quiet;
+  DiskAccess none(quiet);
+  ScanDialog empty(none);
+  QCOMPARE(empty.DriveList()->count(), 0);
+  empty.ScanButton()->click();
+  QVERIFY(!empty.Running());
+  QVERIFY(empty.StopButton()->isEnabled() == false);
+}
+
+void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
+  CrossLinkedDisk disk;
+  DialogRig rig(disk.image);
+  QVERIFY(rig.bound);
+  ScanDialog dialog(rig.access);
+  dialog.show();
+  bool idleWhileAsked = true;
+  BoxAnswerer boxes([&](const QString& text) {
+    // While the worker waits, only Stop can be pressed.
+    idleWhileAsked = idleWhileAsked && !dialog.ScanButton()->isEnabled() &&
+                     !dialog.CloseButton()->isEnabled() && !dialog.DriveList()->isEnabled() &&
+                     dialog.StopButton()->isEnabled() && dialog.Running();
+    return text == kCross || text == kAltered ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+  QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  QCOMPARE(boxes.seen, QStringList({kCross, "2 Lost Clusters found!!", kAltered}));
+  QVERIFY(idleWhileAsked);
+  QVERIFY(disk.BLink() != 3);  // B has its own copy of A's tail now
+  QVERIFY(dialog.LastResult().fatWritten);
+  QVERIFY(dialog.ScanButton()->isEnabled());
+  QCOMPARE(dialog.PhaseLine()->text(), QString());
+
+  // A scan can run again in the same dialog, from the disk as it now is.
+  ended.clear();
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  QCOMPARE(boxes.seen.mid(3), QStringList({"2 Lost Clusters found!!"}));
+}
+
+void ScanDialogTest::StopAndTheCloseGuard() {
+  CrossLinkedDisk disk;
+  DialogRig rig(disk.image);
+  {  // the first answerer must be gone before the second dialog asks
+    ScanDialog dialog(rig.access);
+    dialog.show();
+    bool stayedOpen = false;
+    BoxAnswerer boxes([&](const QString& text) {
+      if (text == kCross) {
+        // The caption's X while the worker waits: refused with the message,
+        // and the stop flag is set.
+        dialog.reject();
+        stayedOpen = dialog.isVisible();
+        return QMessageBox::Yes;
+      }
+      return QMessageBox::Ok;
+    });
+    QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+    dialog.ScanButton()->click();
+    QVERIFY(ended.wait(60000));
+    QCOMPARE(boxes.seen,
+             QStringList({kCross, "Cannot close now!  Thread in progress.  Press X again after "
+                                  "thread stops now!"}));
+    QVERIFY(stayedOpen);
+    QVERIFY(dialog.LastResult().stopped);
+    QCOMPARE(disk.BLink(), 3);  // stopped before the write-back: the FAT is as it was
+    // Idle again: X closes it.
+    QVERIFY(dialog.isVisible());
+    dialog.reject();
+    QVERIFY(!dialog.isVisible());
+  }
+
+  // Stop pressed while the question is open ends the scan the same way.
+  ScanDialog again(rig.access);
+  again.show();
+  BoxAnswerer stopper([&](const QString& text) {
+    if (text == kCross) again.StopButton()->click();
+    return text == kCross ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+  QSignalSpy againEnded(&again, &ScanDialog::ScanEnded);
+  again.ScanButton()->click();
+  QVERIFY(againEnded.wait(60000));
+  QCOMPARE(stopper.seen, QStringList({kCross}));
+  QVERIFY(again.LastResult().stopped);
+  QCOMPARE(disk.BLink(), 3);
+}
+
+void ScanDialogTest::AutomaticallyFixErrors() {
+  CrossLinkedDisk disk;
+  DialogRig rig(disk.image);
+  ScanDialog dialog(rig.access);
+  dialog.show();
+  dialog.AutoFix()->setChecked(true);
+  dialog.Thorough()->setChecked(true);
+  BoxAnswerer boxes([](const QString&) { return QMessageBox::Ok; });
+  QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  // No question came up; the repair ran as on a Yes.
+  QCOMPARE(boxes.seen, QStringList({"2 Lost Clusters found!!"}));
+  QVERIFY(disk.BLink() != 3);
+  QVERIFY(dialog.LastResult().fatWritten);
+}
+
+void ScanDialogTest::ControlF6OpensIt() {
+  struct CountingDialogs : ScriptedDialogs {
+    int scans = 0;
+    void ScanDisk(QWidget*, DiskAccess&) override { ++scans; }
+  };
+  CrossLinkedDisk disk;
+  ScriptedPrompt prompt;
+  AppState state{prompt};
+  CountingDialogs dialogs;
+  MainWindow window{state, dialogs};
+  BindOptions options;
+  options.drives = Drives({disk.image});
+  options.programFolder = BinFolder();
+  QVERIFY(window.Start(options));
+  window.show();
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  QVERIFY(window.CommandEnabled(kCmdScan));
+  window.RunCommand(kCmdScan);
+  QCOMPARE(dialogs.scans, 1);
+  QTest::keyClick(&window, Qt::Key_F6, Qt::ControlModifier);
+  QCOMPARE(dialogs.scans, 2);
+  // The Operations menu carries it too.
+  QAction* action = window.Action(kCmdScan);
+  QVERIFY(action != nullptr);
+  QCOMPARE(action->statusTip(), QStringLiteral("Scan Disks for errors and fix them"));
+  action->trigger();
+  QCOMPARE(dialogs.scans, 3);
+}
+
+QTEST_MAIN(ScanDialogTest)
+#include "scan_dialog_test.moc"
