@@ -338,6 +338,18 @@ CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
   return result;
 }
 
+std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder) {
+  return std::to_string(result.filesWritten) + " files and " + std::to_string(result.foldersMade) +
+         " folders copied to " + folder + (result.stopped ? " (stopped)" : "");
+}
+
+bool CopyOutAllowed(const ListPaneState& pane) {
+  const bool listing =
+      (pane.viewKind == ViewKind::RootDirectory && pane.selectedPacket.kind == KindRootDir) ||
+      (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(pane.selectedPacket));
+  return listing && !pane.fileDumpShown && !pane.selectedRows.empty();
+}
+
 std::vector<std::string> CopyOutReport(const CopyOutResult& result) {
   std::vector<std::string> lines = result.problems;
   for (const UnreadableRange& r : result.unreadable)

@@ -14,6 +14,7 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 #include "recovery/deleted_files.h"
+#include "views/list_pane_state.h"
 
 inline constexpr int kCommandCopyOut = 32851;
 inline constexpr const char* kCopyOutCaption = "Copy Out To Folder";
@@ -80,6 +81,13 @@ CopyOutItem ItemOfDeleted(const DeletedFile& file);
 // A name the host takes: "/" and NUL become "_", "." and ".." become "_" and
 // "__", an empty name "_".
 std::string SafeHostName(const std::string& name);
+
+// "N files and M folders copied to FOLDER", with " (stopped)" when it was.
+std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder);
+
+// Whether Copy Out To Folder can act on the list on show: rows of a root
+// directory or folder listing are selected (not while a file dump is on show).
+bool CopyOutAllowed(const ListPaneState& pane);
 
 // The report lines of a copy: one a problem, then one an unreadable range
 // ("FILE: bytes FROM-TO unreadable", TO inclusive).

@@ -240,6 +240,18 @@ std::vector<uint32_t> ReadDeletedFolder(VolumeReader& volume, uint32_t first,
   return clusters;
 }
 
+bool FindDeletedAllowed(const ListPaneState& pane) {
+  switch (pane.selectedPacket.kind) {
+    case KindVolume:
+    case KindFat12:
+    case KindFat16:
+    case KindFat32:
+    case KindRootDir:
+    case KindDirEntry: return true;
+    default: return false;
+  }
+}
+
 FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
                                    const std::atomic<bool>* stop,
                                    const FindDeletedProgress& progress) {

@@ -12,6 +12,7 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 #include "recovery/volume_reader.h"
+#include "views/list_pane_state.h"
 
 inline constexpr int kCommandFindDeleted = 32850;
 inline constexpr const char* kFindDeletedCaption = "Find Deleted Files";
@@ -57,6 +58,10 @@ using FindDeletedProgress = std::function<void(uint32_t walked, uint32_t known)>
 [[nodiscard]] FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
                                                  const std::atomic<bool>* stop = nullptr,
                                                  const FindDeletedProgress& progress = {});
+
+// Whether the node selected in the tree lies in a volume whose deleted files
+// can be looked for: a partition or floppy, its FAT copies, root or folders.
+bool FindDeletedAllowed(const ListPaneState& pane);
 
 // The clusters of a deleted folder from its first cluster: that cluster when
 // it still holds a folder ("." naming it, then ".."), and the clusters right
