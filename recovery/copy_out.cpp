@@ -215,7 +215,7 @@ class Copier {
       if (use == ListedEntry::End) break;
       if (use == ListedEntry::Skip || (le8(e, kDirAttributes) & kAttrVolumeLabel) != 0) continue;
       const bool deleted = IsDeletedMark(le8(e, kDirName));
-      if (deleted != item.deleted) continue;
+      if (deleted != item.deleted || (deleted && !PlausibleDeletedName(e))) continue;
       children.push_back(EntryItem(dir, i, volume_.Width()));
     }
     Items(children, path, depth + 1);

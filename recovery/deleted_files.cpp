@@ -146,6 +146,7 @@ class Walk {
           live_.push_back({cluster, folder.path + "/" + LiveEntryName(dir, i).text, false});
         continue;
       }
+      if (!PlausibleDeletedName(e)) continue;
       const EntryName name = DeletedEntryName(dir, i);
       DeletedFile f;
       f.name = name.text;

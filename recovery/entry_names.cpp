@@ -95,6 +95,12 @@ std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir,
   return found;
 }
 
+bool PlausibleDeletedName(std::span<const uint8_t> entry) {
+  for (size_t i = 1; i < 11; ++i)
+    if (le8(entry, i) < 0x20) return false;
+  return true;
+}
+
 std::string ShortNameOf(std::span<const uint8_t> entry, bool deleted) {
   const uint8_t flags = le8(entry, kDirReserved);
   std::string text = Trimmed(entry.subspan(kDirName, kDirNameLength), flags & kLowerCaseName);

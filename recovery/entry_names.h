@@ -31,6 +31,10 @@ std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir,
 // a deleted entry's lost first character reads "_".
 std::string ShortNameOf(std::span<const uint8_t> entry, bool deleted);
 
+// A deleted entry keeps its name; one whose name bytes after the mark hold
+// controls (a zeroed slot marked deleted) is no file.
+bool PlausibleDeletedName(std::span<const uint8_t> entry);
+
 struct EntryName {
   std::string text;       // UTF-8
   bool longName = false;  // the long name was recovered

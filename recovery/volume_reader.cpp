@@ -74,8 +74,12 @@ bool VolumeReader::ReadCluster(uint32_t cluster, uint8_t* out,
   const uint64_t first = ClusterFirstSector(data_, cluster, root_.sectorsPerCluster);
   for (uint32_t s = 0; s < root_.sectorsPerCluster; ++s) {
     sector.startSector = static_cast<uint32_t>(first + s);
-    if (!ReadSectors(access_, sector, out + uint64_t{s} * kSectorSize) && failedSectors)
-      failedSectors->push_back(s);
+    uint8_t* place = out + uint64_t{s} * kSectorSize;
+    if (ReadSectors(access_, sector, place)) continue;
+    // A one-sector read that fails leaves the buffer as it was; the program
+    // shows an unreadable sector as 0xE5 bytes everywhere else.
+    std::fill_n(place, kSectorSize, uint8_t{0xE5});
+    if (failedSectors) failedSectors->push_back(s);
   }
   return false;
 }
