@@ -6,8 +6,10 @@
 #include <QString>
 
 #include "app/byte_dialog.h"
-#include "disk/disk_access.h"
 #include "recovery/rename_entry.h"
+
+class DiskAccess;
+struct DrivePacket;
 
 class QAction;
 class QMenu;
@@ -28,6 +30,10 @@ class DialogRunner {
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
   // Scan Disk for Errors over the drives of access, until the person closes it.
   virtual void ScanDisk(QWidget* parent, DiskAccess& access);
+  // A folder of the host to copy into; empty on Cancel.
+  virtual QString AskFolder(QWidget* parent, const QString& caption);
+  // Find Deleted Files over the volume whose root directory is root.
+  virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -12,8 +12,7 @@
 #include "disk/le.h"
 #include "disk/sector_access.h"
 #include "scan/scan_texts.h"
-#include "views/dir_entry.h"
-#include "views/list_pane_state.h"
+#include "disk/dir_entry.h"
 
 namespace {
 
@@ -55,16 +54,6 @@ bool Descended(std::span<const uint8_t> entry, uint16_t width) {
 void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, uint16_t width) {
   putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
   putLe16(entry, kDirClusterHigh, width == KindFat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
-}
-
-bool TakeBytes(std::vector<uint8_t>& v, uint64_t bytes, uint64_t limit) {
-  if (bytes > limit) return false;
-  try {
-    v.assign(static_cast<size_t>(bytes), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -158,7 +147,7 @@ uint32_t DiskScan::FindFreeCluster() const { return ::FindFreeCluster(volume_, f
 void DiskScan::Reset() {
   result_ = ScanResult{};
   volume_ = DrivePacket{};
-  layout_ = ScanLayout{};
+  layout_ = VolumeLayout{};
   std::vector<uint8_t>().swap(boot_);
   std::vector<uint8_t>().swap(fat_);
   std::vector<uint8_t>().swap(bitmap_);
@@ -230,8 +219,8 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
   p.startSector = 0;
   p.sectorCount = 1;
   const bool read = ReadSectors(access_, p, boot_.data());
-  const std::optional<ScanLayout> layout =
-      read ? DecodeScanLayout(boot_, volume.packet.fatType == KindFat32) : std::nullopt;
+  const std::optional<VolumeLayout> layout =
+      read ? DecodeVolume(boot_, volume.partitionType) : std::nullopt;
   if (!layout) {
     Say(kScanBootUnreadable);
     return false;
@@ -299,9 +288,7 @@ void DiskScan::CompareFatCopies() {
 }
 
 bool DiskScan::LoadFatImage() {
-  ListPaneState budget;
-  budget.memoryLimit = options_.memoryLimit;
-  switch (LoadFatCopy(access_, budget, volume_, fat_, {.secondCopy = layout_.fatCount >= 2})) {
+  switch (LoadFatCopy(access_, options_.budget, volume_, fat_, {.secondCopy = layout_.fatCount >= 2})) {
     case FatCopyLoad::Loaded: return true;
     case FatCopyLoad::NoMemory: Say(kScanFatNoMemory); return false;
     case FatCopyLoad::Unreadable: Say(kScanFatCritical); return false;
@@ -310,7 +297,7 @@ bool DiskScan::LoadFatImage() {
 }
 
 bool DiskScan::TakeBitmap() {
-  if (!TakeBytes(bitmap_, (uint64_t{layout_.LastCluster()} + 8) / 8, options_.memoryLimit)) {
+  if (!TakeBuffer(options_.budget, bitmap_, (uint64_t{layout_.lastCluster} + 8) / 8)) {
     Say(kScanBitsNoMemory);
     return false;
   }
@@ -342,7 +329,7 @@ void DiskScan::WriteFatImage() {
 // ---------------------------------------------------------------- root
 
 bool DiskScan::LoadRoot() {
-  switch (LoadFixedRoot(access_, volume_, layout_, options_.memoryLimit, root_)) {
+  switch (LoadFixedRoot(access_, volume_, layout_, options_.budget, root_)) {
     case FolderLoad::NoMemory: Say(kScanRootNoMemory); return false;
     case FolderLoad::PartlyRead: Say(kScanRootUnreadable); return true;
     default: return true;
@@ -383,7 +370,7 @@ void DiskScan::WalkFolders(Check check) {
     ScanFolder root;
     walked_.insert(layout_.rootCluster);
     if (LoadClusterFolder(access_, volume_, layout_, fat_, layout_.rootCluster,
-                          options_.memoryLimit, root) == FolderLoad::NoMemory)
+                          options_.budget, root) == FolderLoad::NoMemory)
       Say(kScanFolderNoMemory);
     else if (!root.bytes.empty())
       enter(root, false);
@@ -399,7 +386,7 @@ void DiskScan::WalkFolders(Check check) {
     // share, is walked once.
     if (!InVolume(first) || !walked_.insert(first).second) continue;
     ScanFolder folder;
-    switch (LoadClusterFolder(access_, volume_, layout_, fat_, first, options_.memoryLimit,
+    switch (LoadClusterFolder(access_, volume_, layout_, fat_, first, options_.budget,
                               folder)) {
       case FolderLoad::NoMemory: Say(kScanFolderNoMemory); continue;
       case FolderLoad::Empty: continue;
@@ -538,7 +525,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
 
 bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
   std::vector<uint8_t> buffer;
-  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize, options_.memoryLimit))
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize))
     return false;
   uint32_t s = shared;
   for (uint32_t i = 0; i < length; ++i) {
@@ -569,7 +556,7 @@ bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
 
 void DiskScan::CountLostClusters() {
   uint32_t lost = 0;
-  for (uint32_t c = 2; c <= layout_.LastCluster(); ++c) {
+  for (uint32_t c = 2; c <= layout_.lastCluster; ++c) {
     const int32_t e = Entry(c);
     if (e != 0 && e != FatEntryBad && !Marked(c)) ++lost;
   }
@@ -586,8 +573,7 @@ void DiskScan::CountLostClusters() {
 
 bool DiskScan::SurfaceTest(ScanFolder& folder) {
   std::vector<uint8_t> buffer;
-  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
-                 options_.memoryLimit)) {
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
     Say(kScanClusterNoMemory);
     return false;
   }
@@ -602,7 +588,7 @@ bool DiskScan::SurfaceTest(ScanFolder& folder) {
     bool isFirst = true;
     for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
       Phase(Format(kScanFileCluster, static_cast<unsigned long>(c)));
-      Progress(c, layout_.LastCluster());
+      Progress(c, layout_.lastCluster);
       const uint32_t successor = Next(c);
       if (ReadCluster(c, buffer.data())) {
         prev = c;
@@ -696,12 +682,11 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
 
 void DiskScan::TestFreeClusters() {
   std::vector<uint8_t> buffer;
-  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
-                 options_.memoryLimit)) {
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
     Say(kScanClusterNoMemory);
     return;
   }
-  const uint32_t last = layout_.LastCluster();
+  const uint32_t last = layout_.lastCluster;
   // No stop check here: once started, the test runs to its end.
   for (uint32_t c = 2; c <= last; ++c) {
     if (Entry(c) != 0) continue;
@@ -721,8 +706,7 @@ bool DiskScan::TestRootChain() {
   uint32_t c = layout_.rootCluster, prev = 0;
   if (!InVolume(c)) return true;
   std::vector<uint8_t> buffer;
-  if (!TakeBytes(buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize,
-                 options_.memoryLimit)) {
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
     Say(kScanClusterNoMemory);
     return false;
   }

@@ -19,6 +19,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "disk/memory_budget.h"
+#include "disk/volume_layout.h"
 #include "disk/prompt_port.h"
 #include "scan/scan_layout.h"
 #include "scan/scan_volumes.h"
@@ -38,8 +40,8 @@ struct ScanOptions {
   // write. A check that must leave the disk as it is (gleaner-cli's --no)
   // turns them off: the bad cluster is reported and left.
   bool repairUnasked = true;
-  // Bytes one buffer sized from the disk may take.
-  uint64_t memoryLimit = uint64_t{1} << 30;
+  // What one buffer sized from the disk may take.
+  MemoryBudget budget;
 };
 
 struct ScanResult {
@@ -111,7 +113,7 @@ class DiskScan {
   int32_t Entry(uint32_t c) const;
   void SetEntry(uint32_t value, uint32_t c);
   void UndoFat(const std::vector<FatUndo>& undo);
-  bool InVolume(uint32_t c) const { return c >= 2 && c <= layout_.LastCluster(); }
+  bool InVolume(uint32_t c) const { return c >= 2 && c <= layout_.lastCluster; }
   bool Marked(uint32_t c) const;
   void Mark(uint32_t c);
   // The next cluster of a chain, or 0 where it ends (free, end, bad mark, or
@@ -133,7 +135,7 @@ class DiskScan {
   ScanResult result_;
 
   DrivePacket volume_;  // the volume under scan; startSector is its first data sector
-  ScanLayout layout_;
+  VolumeLayout layout_;
   std::vector<uint8_t> boot_;
   std::vector<uint8_t> fat_;     // the working image
   std::vector<uint8_t> bitmap_;  // clusters reached from the folders, most significant bit first

@@ -17,7 +17,6 @@ inline constexpr int kScanClose = 3;
 inline constexpr const char* kScanCaption = "Scan Disk for Errors";
 
 // The volume listing.
-inline constexpr const char* kScanMemoryError = "Memory Error!!";
 inline constexpr const char* kScanTableUnreadable = "Partition Table inaccessible!";
 inline constexpr const char* kScanFloppyText = "Floppy Disk %u";
 inline constexpr const char* kScanPartitionText = "Hard Disk %u - %s - %s";
@@ -37,29 +36,19 @@ inline constexpr const char* kScanFatReadError =
 inline constexpr const char* kScanFatsDiffer =
     "FATs do not compare equal at Sector %lu and Sector %lu, continue with FAT?";
 inline constexpr const char* kScanFatNoMemory = "Error allocating memory for FAT. Quitting!!";
-inline constexpr const char* kScanFatNoAccess = "Error accessing memory for FAT. Quitting!!";
 inline constexpr const char* kScanFatCritical =
     "CRITICAL ERROR WITH FAT COPIES.  ONLY LOW LEVEL FORMAT OR REPARTITIONING CAN FIX THIS.  "
     "QUITTING!!";
 inline constexpr const char* kScanBitsNoMemory =
     "Error allocating memory for cluster bits.  Quitting!!";
-inline constexpr const char* kScanBitsNoAccess =
-    "Error accessing memory for cluster bits.  Quitting!!";
 inline constexpr const char* kScanFatAltered = "FAT had been altered!  Write changes to FATs?";
 inline constexpr const char* kScanFatNotWritten = "Error writing to FAT %u";
 
 // Folders, cross-links, lost and bad clusters.
 inline constexpr const char* kScanRootNoMemory =
     "Error allocating memory for Root Directory.  Quitting!!";
-inline constexpr const char* kScanRootNoAccess =
-    "Error accessing memory for Root Directory.  Quitting!!";
 inline constexpr const char* kScanRootUnreadable = "Error encountered while loading Root Directory";
 inline constexpr const char* kScanFolderNoMemory = "Memory Insufficient for loading folder!!";
-inline constexpr const char* kScanFolderNoAccess = "Memory access error loading folder!!";
-inline constexpr const char* kScanFolderClustersNoMemory =
-    "Memory Insufficient for loading folder clusters!!";
-inline constexpr const char* kScanFolderClustersNoAccess =
-    "Memory access error loading folder clusters!!";
 inline constexpr const char* kScanFolderChanged =
     "This folder contains changes! Write them to disk?";
 inline constexpr const char* kScanCrossLinked = "Cross Linked file detected.  Fix it?";
@@ -67,7 +56,6 @@ inline constexpr const char* kScanNoSpaceCrossLink =
     "Insufficient disk space for fixing cross-link!!";
 inline constexpr const char* kScanFixFailed = "Error fixing file!!";
 inline constexpr const char* kScanClusterNoMemory = "Memory insufficient for loading cluster!!";
-inline constexpr const char* kScanClusterNoAccess = "Memory access error loading cluster!!";
 inline constexpr const char* kScanFileCluster = "Scanning File/Folder Cluster %lu";
 inline constexpr const char* kScanBadCluster = "Bad cluster detected!!";
 inline constexpr const char* kScanNoSpaceMove = "Insufficient disk space for transferring!!";

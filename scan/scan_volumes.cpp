@@ -6,6 +6,7 @@
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
+#include "disk/volume_layout.h"
 #include "scan/scan_texts.h"
 
 namespace {
@@ -95,8 +96,9 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.sector = le8(record, at + kPartStartSector);
         e.packet.sectorCount = 1;
         e.packet.kind = KindVolume;
-        e.packet.fatType = (type == 0x0B || type == 0x0C) ? KindFat32 : 0;
+        e.packet.fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
         e.packet.partitionStart = static_cast<uint32_t>(start);
+        e.partitionType = type;
         e.packet.int13Extensions = flag;
         std::snprintf(text, sizeof text, kScanPartitionText, static_cast<unsigned>(d - 0x80 + 1),
                       typeText, master ? kScanPrimary : kScanLogical);

@@ -14,6 +14,7 @@ struct ScanVolumeEntry {
   // drive, CHS base, partitionStart, int13Extensions; fatType KindFat32 for the
   // 32-bit partition types, else 0 (the boot record decides).
   DrivePacket packet;
+  uint8_t partitionType = 0;  // of the partition entry; 0 for a floppy
   std::string text;  // "Floppy Disk 1", "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition"
 };
 

@@ -20,6 +20,7 @@
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
+#include "disk/volume_layout.h"
 #include "scan/scan_layout.h"
 
 namespace {
@@ -65,7 +66,7 @@ struct CrossLinkedDisk {
     v.PutFile("::/A.TXT", std::string(3 * 512, 'a'));
     v.PutFile("::/B.TXT", std::string(3 * 512, 'b'));
     bytes = ReadFileBytes(image);
-    layout = *DecodeScanLayout(std::span<const uint8_t>(bytes).subspan(2048 * 512, 512), false);
+    layout = *DecodeVolume(std::span<const uint8_t>(bytes).subspan(2048 * 512, 512));
     const uint32_t a1 = 2, b1 = 5;  // mkfs.fat and mcopy place them first
     std::span<uint8_t> fat1 = Fat(0), fat2 = Fat(1);
     SetFatEntry(GetFatEntry(a1, KindFat16, fat1), b1, KindFat16, fat1);
@@ -85,7 +86,7 @@ struct CrossLinkedDisk {
   TempDir dir;
   std::string image;
   std::vector<uint8_t> bytes;
-  ScanLayout layout;
+  VolumeLayout layout;
 };
 
 struct DialogRig {

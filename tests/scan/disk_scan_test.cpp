@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "scan/scan_texts.h"
@@ -310,7 +314,7 @@ TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
   for (const auto& e : rig.prompt.Events()) {
     named = named || e.text == "Scanning File/Folder Cluster " + std::to_string(a[1]);
     free = free || e.text == "Scanning Free Cluster " + std::to_string(freeBad) + " of " +
-                                 std::to_string(rig.layout.LastCluster()) + " Total";
+                                 std::to_string(rig.layout.lastCluster) + " Total";
   }
   EXPECT_EQ(rig.Said(),
             (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", "Bad cluster detected!!",
@@ -397,7 +401,7 @@ TEST(Scan, FullVolume) {
   rig.SetFat(b[0], a[0]);  // B runs b0 a0 a1: two clusters to copy
   // Leave one free cluster.
   uint32_t freeLeft = 0;
-  for (uint32_t c = 2; c <= rig.layout.LastCluster(); ++c)
+  for (uint32_t c = 2; c <= rig.layout.lastCluster; ++c)
     if (rig.FatEntry(c) == 0) {
       if (freeLeft == 0) freeLeft = c;
       else rig.SetFat(c, 0xFF7);
@@ -431,12 +435,12 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(3 * 512, 2)));
   rig.Bind();
   EXPECT_EQ(rig.layout.width, KindFat12);
-  EXPECT_EQ(rig.layout.clusterCount, 4071u);
+  EXPECT_EQ(rig.layout.dataClusters, 4071u);
   const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
   const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
   rig.SetFat(b[0], a[1]);
   // A lost cluster at the very end of the volume counts too.
-  rig.SetFat(rig.layout.LastCluster(), 0xFFF);
+  rig.SetFat(rig.layout.lastCluster, 0xFFF);
   for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
   EXPECT_EQ(rig.Said(), (Texts{kCross, "3 Lost Clusters found!!", kAltered}));
@@ -479,13 +483,13 @@ TEST(Scan, MemoryLimits) {
   ASSERT_TRUE(rig.volume.MakeDir("::/SUB"));
   ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", "a"));
   rig.Bind();
-  ScanResult r = rig.Scan({.thorough = true, .memoryLimit = 20 * 1024});
+  ScanResult r = rig.Scan({.thorough = true, .budget = {20 * 1024}});
   EXPECT_EQ(rig.Said(), (Texts{"Memory Insufficient for loading folder!!", "0 Lost Clusters found!!",
                                "Memory insufficient for loading cluster!!",
                                "Memory insufficient for loading cluster!!"}));
-  r = rig.Scan({.memoryLimit = 8 * 1024});  // the 16 KiB root
+  r = rig.Scan({.budget = {8 * 1024}});  // the 16 KiB root
   EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for Root Directory.  Quitting!!"}));
-  r = rig.Scan({.memoryLimit = 512});
+  r = rig.Scan({.budget = {512}});
   EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for FAT. Quitting!!"}));
   EXPECT_EQ(r.ExitCode(), 8);
 }
@@ -541,20 +545,25 @@ TEST(ScanVolumes, ListFloppiesThenFatPartitionsInOrder) {
   EXPECT_EQ(said.Messages(), (Texts{"Partition Table inaccessible!"}));
 }
 
-// The worker and the dialog share only the flags: Stop set from another
-// thread while a question is open ends the scan at its next check point,
-// with nothing written and the running flag down.
-class StopAtQuestion final : public PromptPort {
+// The contract between the dialog's thread and the scan's worker, without Qt:
+// the worker's questions wait for an answer given on the other thread, and
+// the flags are the only state the two share.
+class HandoffPrompt final : public PromptPort {
  public:
-  explicit StopAtQuestion(ScanFlags& flags) : flags_(flags) {}
   void Message(std::string_view text, std::string_view, PromptIcon) override {
-    said.emplace_back(text);
+    std::lock_guard lock(mutex_);
+    said_.emplace_back(text);
   }
+  // Blocks the worker until Answer() is called from the other thread.
   bool AskYesNo(std::string_view text, std::string_view, PromptIcon) override {
-    said.emplace_back(text);
-    // The dialog's thread presses Stop while the question is open.
-    std::thread([this] { flags_.stop = true; }).join();
-    return true;
+    std::unique_lock lock(mutex_);
+    said_.emplace_back(text);
+    question_ = std::string(text);
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return answer_.has_value(); });
+    const bool yes = *answer_;
+    answer_.reset();
+    return yes;
   }
   PromptAnswer AskAbortRetryIgnore(std::string_view, std::string_view, PromptIcon) override {
     return PromptAnswer::Abort;
@@ -562,36 +571,92 @@ class StopAtQuestion final : public PromptPort {
   void SetStatus(int, std::string_view) override {}
   void SetControlText(int, std::string_view) override {}
   void EnableControl(int, bool) override {}
-  std::vector<std::string> said;
+
+  // The question the worker waits on, once it is asked; empty when the
+  // worker ended (running cleared) without asking one.
+  std::string NextQuestion(const ScanFlags& flags) {
+    std::unique_lock lock(mutex_);
+    while (question_.empty() && flags.running)
+      changed_.wait_for(lock, std::chrono::milliseconds(10));
+    return question_;
+  }
+  void Answer(bool yes) {
+    std::lock_guard lock(mutex_);
+    question_.clear();  // answered: the next NextQuestion waits for a new one
+    answer_ = yes;
+    changed_.notify_all();
+  }
+  std::vector<std::string> Said() {
+    std::lock_guard lock(mutex_);
+    return said_;
+  }
 
  private:
-  ScanFlags& flags_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string question_;
+  std::optional<bool> answer_;
+  std::vector<std::string> said_;
 };
 
-TEST(ScanWorker, StopEndsTheScanWithNothingWritten) {
-  ScanRig rig(16, 20480, "-s 1");
-  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
-  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
-  rig.Bind();
-  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
-  rig.SetFat(rig.FirstCluster(rig.RootEntry("B       TXT")), a[1]);
-  const auto volumes = rig.Volumes();
-  const std::vector<uint8_t> before = rig.Bytes();
-  StopAtQuestion port(rig.flags);
+struct WorkerRig {
+  WorkerRig() : rig(16, 20480, "-s 1") {
+    EXPECT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
+    EXPECT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
+    rig.Bind();
+    a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+    b1 = rig.FirstCluster(rig.RootEntry("B       TXT"));
+    rig.SetFat(b1, a[1]);
+  }
+  // Starts the scan on its own thread, as the dialog's Scan does.
+  void Start(ScanOptions options = {}) {
+    const auto volumes = rig.Volumes();
+    rig.flags.stop = false;
+    rig.flags.running = true;
+    worker = std::thread([this, volume = volumes.at(0), options] {
+      DiskScan scan(rig.access, port, rig.flags);
+      result = scan.Run(volume, options);
+    });
+  }
+  ScanRig rig;
+  std::vector<uint32_t> a;
+  uint32_t b1 = 0;
+  HandoffPrompt port;
   ScanResult result;
-  rig.flags.stop = false;
-  rig.flags.running = true;
-  std::thread worker([&] {
-    DiskScan scan(rig.access, port, rig.flags);
-    result = scan.Run(volumes[0], {});
-  });
-  worker.join();
-  EXPECT_EQ(port.said, (Texts{kCross}));
-  EXPECT_TRUE(result.stopped);
-  EXPECT_EQ(result.ExitCode(), 4);
-  EXPECT_FALSE(rig.flags.running);
+  std::thread worker;
+};
+
+TEST(ScanWorker, QuestionsAnsweredFromTheDialogThread) {
+  WorkerRig w;
+  w.Start();
+  EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kCross);
+  w.port.Answer(true);
+  EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kAltered);
+  w.port.Answer(true);
+  w.worker.join();
+  EXPECT_FALSE(w.rig.flags.running);
+  EXPECT_EQ(w.port.Said(), (Texts{kCross, "1 Lost Clusters found!!", kAltered}));
+  EXPECT_TRUE(w.result.fatWritten);
+  EXPECT_NE(w.rig.Chain(w.b1)[1], w.a[1]);
+}
+
+// Stop pressed while a question waits: the scan ends at its next check
+// point, writes no FAT, and clears the running flag last of all.
+TEST(ScanWorker, StopEndsTheScanWithNothingWritten) {
+  WorkerRig w;
+  const std::vector<uint8_t> before = w.rig.Bytes();
+  w.Start();
+  EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kCross);
+  w.rig.flags.stop = true;
+  w.port.Answer(true);
+  EXPECT_EQ(w.port.NextQuestion(w.rig.flags), "");  // no other question comes
+  w.worker.join();
+  EXPECT_EQ(w.port.Said(), (Texts{kCross}));
+  EXPECT_TRUE(w.result.stopped);
+  EXPECT_EQ(w.result.ExitCode(), 4);
   // The copy went to free clusters, but no FAT or entry changed.
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + rig.ClusterByte(2), rig.Bytes().begin()));
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + w.rig.ClusterByte(2),
+                         w.rig.Bytes().begin()));
 }
 
 // A stop before the scan starts ends it after the FAT comparison.

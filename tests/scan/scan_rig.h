@@ -19,6 +19,7 @@
 #include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
 #include "scan/disk_scan.h"
+#include "disk/volume_layout.h"
 #include "scan/scan_layout.h"
 #include "scan/scan_volumes.h"
 
@@ -60,7 +61,7 @@ struct ScanRig {
       access.UseLibrary(engine.get());
     }
     access.floppyCount = floppy ? 1 : 0;
-    layout = *DecodeScanLayout(Boot(), false);
+    layout = *DecodeVolume(Boot());
   }
 
   std::vector<uint8_t>& Bytes() { return dev->Bytes(); }
@@ -152,7 +153,7 @@ struct ScanRig {
   uint64_t start = 0;
   bool floppy = false;
   Path path = Library;
-  ScanLayout layout;
+  VolumeLayout layout;
   ScriptedPrompt prompt;
   DiskAccess access{prompt};
   ScanFlags flags;
