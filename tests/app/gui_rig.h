@@ -82,6 +82,9 @@ class ScriptedDialogs : public DialogRunner {
     findDeletedRoots.push_back(root);
     if (findDeleted) findDeleted(parent, access, root);
   }
+  // Scan Disk for Errors: counted, never shown (its own test drives it).
+  int scansShown = 0;
+  void ScanDisk(QWidget*, DiskAccess&) override { ++scansShown; }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;
     QList<bool> enabled;

@@ -126,7 +126,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(items, QStringList({"E&xit", "|", "&Toolbar", "&Status Bar", "|", "R&efresh Disks\tF5",
                                  "&Go to a Sector\tCtrl+G", "-", "&Sector/Cluster Dumping\tCtrl+F4",
                                  "Raw Sector &Dumping\tF4", "|", "&Write Changes", "|", "&Disk Copy\tF9",
-                                 "-", "&Search Raw Disk\tF3", "&Undelete\tAlt+F7", "-",
+                                 "-", "&Search Raw Disk\tF3", "&Undelete\tAlt+F7", "S&can Disks for Errors\tCtrl+F6", "-",
                                  "&Backup Critical Areas\tF2", "&Restore Critical Areas\tCtrl+F2", "-",
                                  "&Rename After Recovery of Deleted Files", "-",
                                  QString::fromUtf8("&Find Deleted Files\u2026"),
@@ -667,10 +667,12 @@ class MainWindowTest : public QObject {
              {Qt::Key_F7, Qt::ControlModifier | Qt::ShiftModifier},
              {Qt::Key_F8, Qt::NoModifier},
              {Qt::Key_F9, Qt::NoModifier},
-             {Qt::Key_F6, Qt::ControlModifier},
              {Qt::Key_Return, Qt::AltModifier}})
       QTest::keyClick(&w, key, mods);
     QVERIFY(rig.Messages().isEmpty());
+    // Ctrl+F6 opens Scan Disk for Errors.
+    QTest::keyClick(&w, Qt::Key_F6, Qt::ControlModifier);
+    QCOMPARE(rig.dialogs.scansShown, 1);
     QCOMPARE(rig.Pane().viewKind, kind);
     QVERIFY(w.isVisible());
     // F6 and Shift+F6 move the focus between the panes.

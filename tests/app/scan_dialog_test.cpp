@@ -264,33 +264,23 @@ void ScanDialogTest::AutomaticallyFixErrors() {
 }
 
 void ScanDialogTest::ControlF6OpensIt() {
-  struct CountingDialogs : ScriptedDialogs {
-    int scans = 0;
-    void ScanDisk(QWidget*, DiskAccess&) override { ++scans; }
-  };
   CrossLinkedDisk disk;
-  ScriptedPrompt prompt;
-  AppState state{prompt};
-  CountingDialogs dialogs;
-  MainWindow window{state, dialogs};
-  BindOptions options;
-  options.drives = Drives({disk.image});
-  options.programFolder = BinFolder();
-  QVERIFY(window.Start(options));
+  GuiRig rig(Drives({disk.image}));
+  MainWindow& window = rig.window;
   window.show();
   window.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&window));
   QVERIFY(window.CommandEnabled(kCmdScan));
   window.RunCommand(kCmdScan);
-  QCOMPARE(dialogs.scans, 1);
+  QCOMPARE(rig.dialogs.scansShown, 1);
   QTest::keyClick(&window, Qt::Key_F6, Qt::ControlModifier);
-  QCOMPARE(dialogs.scans, 2);
+  QCOMPARE(rig.dialogs.scansShown, 2);
   // The Operations menu carries it too.
   QAction* action = window.Action(kCmdScan);
   QVERIFY(action != nullptr);
   QCOMPARE(action->statusTip(), QStringLiteral("Scan Disks for errors and fix them"));
   action->trigger();
-  QCOMPARE(dialogs.scans, 3);
+  QCOMPARE(rig.dialogs.scansShown, 3);
 }
 
 QTEST_MAIN(ScanDialogTest)

@@ -27,6 +27,14 @@ std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
   return v;
 }
 
+ScanOptions Options(bool thorough, bool autoFix = false, uint64_t limit = kDefaultMemoryLimit) {
+  ScanOptions o;
+  o.thorough = thorough;
+  o.autoFix = autoFix;
+  o.budget.limit = limit;
+  return o;
+}
+
 struct Width {
   int bits;
   uint32_t sectors;
@@ -97,7 +105,7 @@ TEST(Scan, CleanVolumeWritesNothing) {
     ASSERT_TRUE(rig.volume.PutFile("::/README.TXT", Pattern(100, 4)));
     rig.Bind();
     const std::vector<uint8_t> before = rig.Bytes();
-    const ScanResult r = rig.Scan({.thorough = true});
+    const ScanResult r = rig.Scan(Options(true));
     // The phase line ends empty; the controls are back to idle and the
     // running flag is down.
     EXPECT_EQ(rig.prompt.ControlText(kScanPhase), "");
@@ -308,7 +316,7 @@ TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
   rig.BadCluster(freeBad);
 
   rig.prompt.AnswerYes();
-  ScanResult r = rig.Scan({.thorough = true});
+  ScanResult r = rig.Scan(Options(true));
   // The phase texts named the clusters as they were read.
   bool named = false, free = false;
   for (const auto& e : rig.prompt.Events()) {
@@ -357,7 +365,7 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   const auto second = rig.ClusterBytes(root[1]);
   rig.BadCluster(root[1]);
   rig.prompt.AnswerYes();
-  ScanResult r = rig.Scan({.thorough = true});
+  ScanResult r = rig.Scan(Options(true));
   EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", kAltered}));
   const auto moved = rig.Chain(rig.layout.rootCluster);
   ASSERT_EQ(moved.size(), root.size());
@@ -371,7 +379,7 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   rig.BadCluster(root[0]);
   const std::vector<uint8_t> bootBefore(rig.Boot().begin(), rig.Boot().end());
   rig.prompt.AnswerNo();
-  r = rig.Scan({.thorough = true});
+  r = rig.Scan(Options(true));
   // The files whose entries the unreadable cluster held are lost with it.
   EXPECT_EQ(rig.Said(), (Texts{"16 Lost Clusters found!!", "Bad cluster detected!!",
                                "Root Directory must be relocated!! Change Boot Record?"}));
@@ -379,7 +387,7 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   EXPECT_EQ(r.ExitCode(), 4);
   rig.prompt.AnswerYes();
   rig.prompt.AnswerYes();
-  r = rig.Scan({.thorough = true});
+  r = rig.Scan(Options(true));
   const uint32_t newRoot = le32(rig.Boot(), 0x2C);
   EXPECT_NE(newRoot, root[0]);
   EXPECT_EQ(rig.FatEntry(root[0]), FatEntryBad);
@@ -421,7 +429,7 @@ TEST(Scan, FullVolume) {
                                "1 Lost Clusters found!!"}));
   rig.SetFat(b[0], b[1]);
   rig.BadCluster(a[1]);
-  r = rig.Scan({.thorough = true});
+  r = rig.Scan(Options(true));
   EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!",
                                "Insufficient disk space for transferring!!"}));
   EXPECT_EQ(r.ExitCode(), 4);
@@ -464,7 +472,7 @@ TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
   const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
   const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
   rig.SetFat(b[0], a[1]);
-  const ScanResult r = rig.Scan({.autoFix = true});
+  const ScanResult r = rig.Scan(Options(false, true));
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
   std::vector<std::string> phase;
   for (const auto& e : rig.prompt.Events())
@@ -483,13 +491,13 @@ TEST(Scan, MemoryLimits) {
   ASSERT_TRUE(rig.volume.MakeDir("::/SUB"));
   ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", "a"));
   rig.Bind();
-  ScanResult r = rig.Scan({.thorough = true, .budget = {20 * 1024}});
+  ScanResult r = rig.Scan(Options(true, false, 20 * 1024));
   EXPECT_EQ(rig.Said(), (Texts{"Memory Insufficient for loading folder!!", "0 Lost Clusters found!!",
                                "Memory insufficient for loading cluster!!",
                                "Memory insufficient for loading cluster!!"}));
-  r = rig.Scan({.budget = {8 * 1024}});  // the 16 KiB root
+  r = rig.Scan(Options(false, false, 8 * 1024));  // the 16 KiB root
   EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for Root Directory.  Quitting!!"}));
-  r = rig.Scan({.budget = {512}});
+  r = rig.Scan(Options(false, false, 512));
   EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for FAT. Quitting!!"}));
   EXPECT_EQ(r.ExitCode(), 8);
 }
