@@ -580,7 +580,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.prompt.Status(0), std::string());
 
     // A buffer larger than the pane may take.
-    rig.Pane().memoryLimit = 4096;
+    rig.Pane().budget.limit = 4096;
     rig.prompt.Clear();
     QVERIFY(rig.Select(kFat16Fat1));
     QCOMPARE(rig.Messages(), QStringList({"Fatal Error!  Not able to allocate a buffer of memory!"}));
