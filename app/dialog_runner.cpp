@@ -5,6 +5,7 @@
 #include "app/about_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
+#include "app/search_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -31,4 +32,9 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
+  SearchDialog dialog(state, list, node, parent);
+  dialog.exec();
 }

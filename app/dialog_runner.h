@@ -1,5 +1,6 @@
 // How the window asks the person for input: the byte dialog, the sector jump,
-// the new short name of a recovered entry, the About box and pop-up menus. The default runs the real modal dialogs;
+// the new short name of a recovered entry, the raw search, the About box
+// and pop-up menus. The default runs the real modal dialogs;
 // tests put a scripted runner in its place so nothing blocks.
 #pragma once
 #include <QPoint>
@@ -8,9 +9,12 @@
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
 
+class ListPane;
 class QAction;
 class QMenu;
 class QWidget;
+struct AppState;
+struct DrivePacket;
 
 class DialogRunner {
  public:
@@ -25,6 +29,8 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // "Search Bytes" on node, modal; a hit goes into the list pane.
+  virtual void RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -65,6 +65,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdSearch, [this] { OnSearch(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);

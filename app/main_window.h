@@ -84,6 +84,7 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnSearch();
 
   AppState& state_;
   DialogRunner& dialogs_;

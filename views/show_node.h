@@ -9,3 +9,8 @@
 // sector/cluster dumping; a raw dump runs from the node's first sector to the
 // end of its volume (one sector for disks, partitions and volumes).
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
+
+// The raw dump's extent: one sector for nodes that stand for a single sector
+// (disks, partitions, volumes), else the rest of the volume from the node's
+// first sector.
+uint32_t RawDumpSectorCount(const DrivePacket& node);
