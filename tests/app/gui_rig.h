@@ -66,6 +66,12 @@ class ScriptedDialogs : public DialogRunner {
     input = *a;
     return true;
   }
+  // Search Raw Disk: the nodes it was opened on (the search dialog's own
+  // test drives the dialog itself).
+  std::vector<DrivePacket> searchShown;
+  void RunSearch(QWidget*, AppState&, ListPane&, const DrivePacket& node) override {
+    searchShown.push_back(node);
+  }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;
     QList<bool> enabled;
