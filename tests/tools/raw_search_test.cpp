@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "views/page_navigation.h"
@@ -309,6 +310,29 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
   EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, {}).status, SearchStatus::NotFound);
   EXPECT_EQ(prompt.Messages(), std::vector<std::string>({"Search String Found!", "Search Interrupted by user!",
                                                          "Search String not found!"}));
+}
+
+TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {
+  Rig rig;
+  // A partition of unknown type: no upper bound, so only Stop ends it.
+  DrivePacket unknown = Node(KindUnknown, 0);
+  unknown.startSector = 1;
+  std::optional<SearchJob> job = PrepareRawSearch(rig.prompt, unknown, Hex({"5A", "A5"}, "1"));
+  ASSERT_TRUE(job);
+  for (int round = 0; round < 2; ++round) {
+    rig.prompt.Clear();
+    BeginSearch(rig.prompt, rig.flags);
+    SearchResult result;
+    std::thread worker([&] { result = RunSearchWorker(rig.access, *job, rig.flags, rig.prompt, {}); });
+    // Stopped once it has searched a few blocks.
+    while (rig.ProgressTexts().size() < 3) std::this_thread::yield();
+    rig.flags.stop = true;
+    worker.join();
+    EXPECT_EQ(result.status, SearchStatus::Interrupted);
+    EXPECT_FALSE(rig.flags.running);
+    EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>({"Search Interrupted by user!"}));
+    EXPECT_TRUE(rig.prompt.ControlEnabled(kSearchButton));
+  }
 }
 
 }  // namespace
