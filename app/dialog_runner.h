@@ -9,6 +9,7 @@
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
 
+class DiskAccess;
 class ListPane;
 class QAction;
 class QMenu;
@@ -31,6 +32,10 @@ class DialogRunner {
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
   // "Search Bytes" on node, modal; a hit goes into the list pane.
   virtual void RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node);
+  // A folder of the host to copy into; empty on Cancel.
+  virtual QString AskFolder(QWidget* parent, const QString& caption);
+  // Find Deleted Files over the volume whose root directory is root.
+  virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

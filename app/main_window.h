@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
@@ -85,6 +86,10 @@ class MainWindow : public QMainWindow {
   void OnUndelete();
   void OnRename();
   void OnSearch();
+  void OnFindDeleted();
+  void OnCopyOut();
+  // The root directory of the volume the selected tree node belongs to.
+  std::optional<DrivePacket> SelectedVolumeRoot();
 
   AppState& state_;
   DialogRunner& dialogs_;

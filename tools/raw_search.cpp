@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include "disk/sector_access.h"
 #include "tools/byte_matcher.h"
@@ -314,7 +315,6 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     return result;
   }
   ProgressTeller progress(prompt, job);
-  DrivePacket copy = job.node;
   uint32_t steps = 0;
   // 64-bit sector numbers: the last block of an area without an upper bound
   // ends at 2^32 - 1, where 32 bits would wrap back to the start.
@@ -330,14 +330,15 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     // What a read leaves is searched; what it does not reach stays zero. A
     // read that moved all of its sectors overwrites them, so only the rest
     // needs clearing (a last block's tail, or all of it after a failed read).
-    copy.startSector = static_cast<uint32_t>(s);
-    copy.sectorCount = n;
-    bool read = ReadSectors(access, copy, block.data());
+    // The search starts at or after the node's first sector, which is not 0.
+    const auto first = static_cast<uint32_t>(s - job.node.startSector);
+    const std::span<uint8_t> sectors(block.data(), size_t{n} * kSectorSize);
+    bool read = ReadNodeSectors(access, job.node, first, sectors);
     if (!read) {
       // A failed read need not have reached every sector: read again into
       // zeros, so that nothing of the block before is searched as this one.
       std::fill(block.begin(), block.end(), 0);
-      read = ReadSectors(access, copy, block.data());
+      read = ReadNodeSectors(access, job.node, first, sectors);
     } else if (n < kSearchBlockSectors) {
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(size_t{n} * kSectorSize), block.end(), 0);
     }

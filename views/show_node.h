@@ -1,6 +1,8 @@
 // The tree selection: shows a node in the list pane, decoded or as a dump, as
 // its kind and the two dump modes choose.
 #pragma once
+#include "disk/discovery.h"
+#include "disk/tree_sink.h"
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
@@ -14,3 +16,9 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
 // (disks, partitions, volumes), else the rest of the volume from the node's
 // first sector.
 uint32_t RawDumpSectorCount(const DrivePacket& node);
+
+// Expands node as the tree does: the node goes into shownPacket and
+// selectedPacket (the recovery commands act on the node last selected or
+// expanded), then discovery makes its children within the pane's budget.
+bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
+                     TreeSink& sink);
