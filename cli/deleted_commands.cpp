@@ -6,7 +6,7 @@
 #include "cli/tree_session.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "disk/le.h"
 #include "recovery/entry_names.h"
 #include "recovery/volume_reader.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 #include "views/directory_views.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "disk/le.h"
 #include "recovery/entry_names.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 
 namespace {
 

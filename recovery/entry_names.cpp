@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "disk/le.h"
-#include "views/dir_entry.h"
-#include "views/long_name.h"
+#include "disk/dir_entry.h"
+#include "disk/long_name.h"
 
 namespace {
 
