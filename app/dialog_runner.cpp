@@ -8,6 +8,7 @@
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
 #include "app/scan_dialog.h"
+#include "app/search_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -39,6 +40,11 @@ void DialogRunner::ScanDisk(QWidget* parent, DiskAccess& access) {
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
+  SearchDialog dialog(state, list, node, parent);
+  dialog.exec();
 }
 
 QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {

@@ -69,6 +69,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
   SetOperation(kCmdScan, [this] { dialogs_.ScanDisk(this, state_.access); });
+  SetOperation(kCmdSearch, [this] { OnSearch(); });
   SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
   SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 
