@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
 #include "recovery/fat_image.h"
 #include "disk/dir_entry.h"
@@ -61,34 +62,55 @@ std::string TypedTextToOem(std::string_view utf8, size_t maxChars) {
   return out;
 }
 
-void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
-  ListPaneState& pane = ctx.pane;
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
-  if (!dir) return;
-  if (pane.selectedRows.size() != 1) {
-    ctx.Prompt().Message(kOnlyOneFile);
-    return;
-  }
-  ShortNameInput input;
-  if (!ask || !ask(input)) return;
-  const int row = pane.selectedRows.front();
-  if (row < 0) return;
-
+RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
+                         const ListedDirectory& directory, const ListedRow& row,
+                         const ShortNameInput& name, PromptPort& prompt) {
+  RenameResult result;
   // Only a folder needs the FAT (for its chain); the root is read without.
   FatImage fat;
-  switch (LoadFatImage(ctx.access, pane.budget, dir->node, fat)) {
-    case FatImageLoad::NoMemory: ctx.Prompt().Message(kRecoveryNoBuffer); return;
+  switch (LoadFatImage(access, budget, directory.node, fat)) {
+    case FatImageLoad::NoMemory: prompt.Message(kRecoveryNoBuffer); return result;
     case FatImageLoad::Unreadable:
-      ctx.Prompt().Message(kFatsUnreadable);
-      if (!dir->root) return;
+      prompt.Message(kFatsUnreadable);
+      if (!directory.root) return result;
       break;
     case FatImageLoad::Loaded: break;
   }
-  if (LoadDirectoryImage(ctx, *dir, fat.table) != DirectoryLoad::Loaded) return;
+  result.directoryLoaded = true;
+  result.directory = LoadListedDirectory(access, budget, prompt, directory, fat.table);
   std::vector<uint8_t>().swap(fat.table);
+  if (!result.directory.Loaded()) return result;
 
-  const std::optional<size_t> offset = RowEntryOffset(pane, *dir, static_cast<size_t>(row));
-  if (!offset) return;
-  StoreShortName(std::span<uint8_t>(pane.sectorBuffer).subspan(*offset, kDirEntrySize), input);
-  WriteEntrySector(ctx, *dir, *offset);
+  const std::optional<size_t> offset = RowEntryOffset(result.directory, directory, row);
+  if (!offset) return result;
+  StoreShortName(std::span<uint8_t>(result.directory.bytes).subspan(*offset, kDirEntrySize), name);
+  result.written = WriteEntrySector(access, prompt, directory, result.directory, *offset);
+  return result;
+}
+
+RenameResult RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
+  ListPaneState& pane = ctx.pane;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  if (!dir) return {};
+  if (pane.selectedRows.size() != 1) {
+    ctx.Prompt().Message(kOnlyOneFile);
+    return {};
+  }
+  ShortNameInput input;
+  if (!ask || !ask(input)) return {};
+  const int row = pane.selectedRows.front();
+  if (row < 0) return {};
+  const DirectoryRow* record = RowRecord(pane, static_cast<size_t>(row));
+  if (record == nullptr) return {};
+
+  RenameResult result =
+      RenameEntry(ctx.access, pane.budget, *dir, {static_cast<size_t>(row), *record}, input,
+                  ctx.Prompt());
+  if (result.directoryLoaded) {
+    // The pane keeps the directory as written (its rows are not rebuilt).
+    pane.sectorBuffer = result.directory.bytes;
+    pane.clusterChain = result.directory.clusters;
+    pane.chainLength = static_cast<uint32_t>(pane.clusterChain.size());
+  }
+  return result;
 }
