@@ -5,6 +5,8 @@
 
 #include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
+#include "recovery/entry_names.h"
+#include "recovery/undelete.h"
 #include "recovery/fat_image.h"
 #include "disk/dir_entry.h"
 #include "disk/long_name.h"
@@ -83,8 +85,23 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
 
   const std::optional<size_t> offset = RowEntryOffset(result.directory, directory, row);
   if (!offset) return result;
-  StoreShortName(std::span<uint8_t>(result.directory.bytes).subspan(*offset, kDirEntrySize), name);
+  const std::span<uint8_t> image(result.directory.bytes);
+  const bool revived = image[*offset] == kRevivedMark;
+  StoreShortName(image.subspan(*offset, kDirEntrySize), name);
+  // A revived entry given the short name its deleted long-name pieces were
+  // made for gets its long name back. The entry's own sector goes first: a
+  // piece written without it would name no entry.
+  const std::optional<size_t> pieces =
+      revived ? ReviveLongNamePieces(image, *offset / kDirEntrySize) : std::nullopt;
   result.written = WriteEntrySector(access, prompt, directory, result.directory, *offset);
+  if (!result.written || !pieces) return result;
+  const size_t entrySector = *offset / kSectorSize;
+  for (size_t at = *pieces * kDirEntrySize; at < *offset; at += kSectorSize - at % kSectorSize)
+    if (at / kSectorSize != entrySector &&
+        !WriteEntrySector(access, prompt, directory, result.directory, at)) {
+      result.written = false;
+      return result;
+    }
   return result;
 }
 

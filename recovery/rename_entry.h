@@ -24,15 +24,17 @@ struct ShortNameInput {
 using AskShortName = std::function<bool(ShortNameInput&)>;
 
 struct RenameResult {
-  bool written = false;          // the entry's sector is on the disk with the new name
+  bool written = false;          // every sector changed is on the disk (the entry's first)
   bool directoryLoaded = false;  // the directory was loaded again (directory below)
   DirectoryImage directory;      // as written
 };
 
 // Gives row of directory the name: bytes 0-7 of its entry get the name and
 // 8-10 the extension, each padded with blanks, without a change of case or a
-// check of the characters; nothing else of the entry changes. Only that
-// entry's sector is written.
+// check of the characters; nothing else of the entry changes, except that a
+// revived entry ("!" first) whose new short name has the checksum its deleted
+// long-name entries carry gets those entries back, and with them its long
+// name. Only the sectors of those entries are written, the entry's first.
 [[nodiscard]] RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
                                        const ListedDirectory& directory, const ListedRow& row,
                                        const ShortNameInput& name, PromptPort& prompt);
