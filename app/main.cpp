@@ -57,9 +57,8 @@ int main(int argc, char** argv) {
   }
   if (!parsed.namedDrives) {
     DriveMapConfig system = ScanSystemDrives();
-    system.readOnly = parsed.config.readOnly;
-    system.direct = parsed.config.direct;
-    parsed.config = system;
+    parsed.config.floppies = system.floppies;
+    parsed.config.disks = system.disks;
   }
 
   QtPromptPort prompt;

@@ -116,9 +116,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   }
   if (!parsed.namedDrives) {
     DriveMapConfig sys = ScanSystemDrives();
-    sys.readOnly = parsed.config.readOnly;
-    sys.direct = parsed.config.direct;
-    parsed.config = sys;
+    parsed.config.floppies = sys.floppies;
+    parsed.config.disks = sys.disks;
   }
   const std::string& command = parsed.rest[0];
   const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
