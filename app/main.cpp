@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: gleaner [DRIVE [--mapfile MAP]]... [--read-only] [--direct]\n"
+    "               [--undo-dir DIR | --no-undo]\n"
     "  where DRIVE is --floppy FILE, --disk FILE or FILE\n"
     "\n"
     "  --floppy FILE     a floppy image or device (drives 0, 1, ...)\n"
@@ -22,6 +23,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          reach the drives directly instead of through libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"

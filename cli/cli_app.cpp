@@ -7,6 +7,7 @@
 #include "cli/cli_prompt.h"
 #include "cli/recovery_commands.h"
 #include "cli/tree_commands.h"
+#include "cli/undo_command.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
@@ -23,6 +24,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
@@ -114,6 +118,13 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     err << "gleaner-cli: no command\n" << kUsage;
     return 2;
   }
+  auto usageError = [&](const std::string& what) {
+    err << "gleaner-cli: " << what << '\n' << kUsage;
+    return 2;
+  };
+  // Undo finds its drives in the undo file.
+  if (parsed.rest[0] == "undo")
+    return RunUndoCommand({parsed.rest.begin() + 1, parsed.rest.end()}, parsed.config, out, err, usageError);
   if (!parsed.namedDrives) {
     DriveMapConfig sys = ScanSystemDrives();
     parsed.config.floppies = sys.floppies;
@@ -121,10 +132,6 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   }
   const std::string& command = parsed.rest[0];
   const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
-  auto usageError = [&](const std::string& what) {
-    err << "gleaner-cli: " << what << '\n' << kUsage;
-    return 2;
-  };
 
   CliPrompt prompt(err);
   DiskAccess access(prompt);

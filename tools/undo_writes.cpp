@@ -20,6 +20,11 @@ std::string Absolute(const std::string& path) {
   return ec ? path : abs.lexically_normal().string();
 }
 
+// "1 sector", "2 sectors".
+std::string Count(size_t n, const std::string& thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
 }  // namespace
 
 const char* UndoSectorStateText(UndoSectorState state) {
@@ -42,14 +47,14 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
     return result;
   }
   bool complete = true;
-  const std::string count = std::to_string(journal.records.size());
+  const std::string count = Count(journal.records.size(), "record");
   if (journal.tail == UndoJournalContents::Tail::Torn) {
     prompt.Message("The last record of " + options.journal +
                    " was cut short (the program stopped while writing it) and is ignored; the " + count +
-                   " whole records before it are used.");
+                   " before it " + (journal.records.size() == 1 ? "is" : "are") + " used.");
   } else if (journal.tail == UndoJournalContents::Tail::Damaged) {
     prompt.Message(options.journal + " is damaged at byte " + std::to_string(journal.badOffset) +
-                   ": only the " + count + " records before it are used.");
+                   ": only the " + count + " before it " + (journal.records.size() == 1 ? "is" : "are") + " used.");
     complete = false;
   }
 
@@ -89,9 +94,15 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
   // nothing, yet an older record of the same sector must see the bytes the
   // newer one would have put back).
   std::map<std::pair<std::string, uint64_t>, std::vector<uint8_t>> now;
+  // The records of each sector, oldest first: a sector that holds the old
+  // bytes of this record or of an older one of it is already back there
+  // (an undo done before, or writes a crash kept from happening).
+  std::map<std::pair<std::string, uint64_t>, std::vector<size_t>> bySector;
+  for (size_t i = 0; i < journal.records.size(); ++i)
+    bySector[{journal.records[i].drivePath, journal.records[i].sector}].push_back(i);
   size_t restored = 0, asBefore = 0, leftAlone = 0;
-  for (auto it = journal.records.rbegin(); it != journal.records.rend(); ++it) {
-    const UndoRecord& r = *it;
+  for (size_t index = journal.records.size(); index-- > 0;) {
+    const UndoRecord& r = journal.records[index];
     UndoSectorOutcome out{r.drivePath, r.sector, UndoSectorState::NotWritten};
     Drive& d = open(r);
     const auto key = std::make_pair(r.drivePath, r.sector);
@@ -129,7 +140,9 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
       }
       ++restored;
       now[key] = r.oldBytes;
-    } else if (current == r.oldBytes) {
+    } else if (std::any_of(bySector[key].begin(), bySector[key].end(), [&](size_t j) {
+                 return j <= index && journal.records[j].oldBytes == current;
+               })) {
       out.state = UndoSectorState::AsBefore;
       ++asBefore;
     } else {
@@ -143,8 +156,7 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
   }
   for (auto& [path, d] : drives) d.device->Close();
 
-  std::string summary = std::to_string(restored) +
-                        (options.dryRun ? " sectors would be restored" : " sectors restored") + ", " +
+  std::string summary = Count(restored, "sector") + (options.dryRun ? " would be restored" : " restored") + ", " +
                         std::to_string(asBefore) + " already as before, " + std::to_string(leftAlone) +
                         " left alone.";
   prompt.Message(summary, {}, PromptIcon::Information);
