@@ -241,6 +241,7 @@ TEST(UndoWrites, AKillBetweenRecordAndWriteLeavesAJournalThatUndoesWhole) {
       EXPECT_LE(c.records.size(), records);
       // The last batch of records was never written to the image: undo finds
       // those sectors as they were and puts back the ones before.
+      if (ReadFileBytes(image) != original) ++cutShort;
       std::string out;
       EXPECT_EQ(RunCommand(ShellQuote(cli) + " --no-undo undo " + ShellQuote(journal), &out), 0) << out;
       EXPECT_EQ(ReadFileBytes(image), original);
