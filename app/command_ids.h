@@ -19,6 +19,7 @@ enum CommandId : int {
   kCmdUndelete = 32793,
   kCmdCopyToFloppy = 32807,
   kCmdRename = 32808,
+  kCmdUndoWrites = 32850,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdNextPane = 57680,

@@ -12,7 +12,7 @@ struct CommandPrompt {
   const char* text;
 };
 
-constexpr std::array<CommandPrompt, 24> kPrompts = {{
+constexpr std::array<CommandPrompt, 25> kPrompts = {{
     {kCmdPrevious, "This takes you to the previous Sector or Cluster\nPrevious Sector/Cluster"},
     {kCmdNext, "This takes you to the next Sector or Cluster\nNext Sector/Cluster"},
     {kCmdRefresh, "Refreshes the disk items in the tree view by resetting all of them\nRefresh"},
@@ -32,6 +32,7 @@ constexpr std::array<CommandPrompt, 24> kPrompts = {{
     {kCmdScan, "Scan Disks for errors and fix them\nScan Disks"},
     {kCmdUndelete, "Undelete Files or Folders which were accidentally deleted\nUndelete"},
     {kCmdRename, "Rename after the files have been recovered from deletion status\n"},
+    {kCmdUndoWrites, "Puts back the sectors an undo file kept from earlier writes\nUndo Writes"},
     // The framework's own commands.
     {kCmdAbout, "Display program information and version number\nAbout"},
     {kCmdExit, "Quit the application\nExit"},

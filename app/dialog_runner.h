@@ -7,6 +7,7 @@
 
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
+#include "tools/undo_writes.h"
 
 class QAction;
 class QMenu;
@@ -25,6 +26,8 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // Undo Writes…: the file chosen from files (an index), or -1 on Cancel.
+  virtual int ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -109,6 +109,7 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdUndoWrites, QStringLiteral("Undo &Writes\u2026"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -142,7 +143,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename, 0,
+       kCmdUndoWrites});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -231,6 +233,7 @@ bool MainWindow::CommandEnabled(int id) const {
     case kCmdRename:
     case kCmdCopyToFloppy:
       return operations_.count(id) != 0;
+    case kCmdUndoWrites:
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:
@@ -282,6 +285,7 @@ void MainWindow::Dispatch(int id) {
     case kCmdGoToSector: OnGoToSector(); break;
     case kCmdUsage: OnUsage(); break;
     case kCmdAbout: dialogs_.ShowAbout(this); break;
+    case kCmdUndoWrites: OnUndoWrites(); break;
     case kCmdExit: close(); break;
     case kCmdToggleToolBar: toolBar_->setVisible(actions_[kCmdToggleToolBar]->isChecked()); break;
     case kCmdToggleStatusBar:
@@ -302,6 +306,10 @@ void MainWindow::Dispatch(int id) {
 
 bool MainWindow::Start(const BindOptions& options) {
   programFolder_ = options.programFolder;
+  bound_ = options;
+  // Say it where it is always in sight: what is written now cannot be undone.
+  const bool undoOff = !options.drives.undo && !options.drives.readOnly;
+  setWindowTitle(QString::fromLatin1(kFrameCaption) + (undoOff ? QString::fromLatin1(kUndoOffCaption) : QString()));
   const bool ready = BindDiskAccess(state_.access, options);
   if (ready) tree_->ListDrives();
   UpdateCommands();

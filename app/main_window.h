@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/command_ids.h"
 #include "app/help_window.h"
+#include "disk/disk_access.h"
 
 class DialogRunner;
 class ListPane;
@@ -18,10 +19,11 @@ class QLabel;
 class QSplitter;
 class QToolBar;
 class TreePane;
-struct BindOptions;
 
 inline constexpr const char* kFrameCaption = "Gleaner 1.0 - Disk Inspection and FAT Recovery for Linux";
 inline constexpr const char* kIdleStatus = "Ready";
+// Ends the title while writes keep no undo files (--no-undo).
+inline constexpr const char* kUndoOffCaption = " (undo off)";
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -84,6 +86,7 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnUndoWrites();
 
   AppState& state_;
   DialogRunner& dialogs_;
@@ -96,5 +99,6 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void()>> operations_;
   std::string programFolder_;
+  BindOptions bound_;
   bool released_ = false;
 };

@@ -164,6 +164,11 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
   return result;
 }
 
+std::string UndoQuestionText(const UndoFileInfo& file) {
+  return "Put back the " + Count(file.sectors, "sector") + " of " + file.drive + " kept in " +
+         fs::path(file.file).filename().string() + "?";
+}
+
 std::vector<UndoFileInfo> ListUndoFiles(const std::string& dir, const std::vector<std::string>& drives) {
   std::vector<std::string> wanted;
   for (const auto& d : drives) wanted.push_back(Absolute(d));

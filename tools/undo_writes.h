@@ -56,3 +56,5 @@ struct UndoFileInfo {
 // The undo files in dir whose records are for one of drives (absolute paths;
 // every drive when empty), newest first.
 std::vector<UndoFileInfo> ListUndoFiles(const std::string& dir, const std::vector<std::string>& drives);
+// The question before a chosen file is put back.
+std::string UndoQuestionText(const UndoFileInfo& file);
