@@ -9,6 +9,9 @@
 #include "recovery/rename_entry.h"
 #include "tools/undo_writes.h"
 
+class DiskAccess;
+struct DrivePacket;
+
 class QAction;
 class QMenu;
 class QWidget;
@@ -26,6 +29,10 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // A folder of the host to copy into; empty on Cancel.
+  virtual QString AskFolder(QWidget* parent, const QString& caption);
+  // Find Deleted Files over the volume whose root directory is root.
+  virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
   // Undo Writes…: the file chosen from files (an index), or -1 on Cancel.
   virtual int ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files);
   // A pop-up menu at a screen position; the chosen action or nullptr.
