@@ -16,17 +16,6 @@ size_t CharacterCount(const std::string& text) {
   }));
 }
 
-// A row number from 1; 0 when the text is none.
-size_t RowNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
-  size_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<size_t>(c - '0');
-  }
-  return n;
-}
-
 // The tree down to one directory node, shown in the list pane.
 class DirectorySession {
  public:
@@ -73,6 +62,17 @@ class DirectorySession {
 };
 
 }  // namespace
+
+// A row number from 1; 0 when the text is none.
+size_t RowNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
+  size_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  return n;
+}
 
 bool IsRecoveryCommand(const std::string& command) {
   return command == "undelete" || command == "rename";
