@@ -9,6 +9,7 @@
 #include "app/rename_dialog.h"
 #include "app/scan_dialog.h"
 #include "app/search_dialog.h"
+#include "app/undo_writes_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -36,6 +37,12 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
 void DialogRunner::ScanDisk(QWidget* parent, DiskAccess& access) {
   ScanDialog dialog(access, parent);
   dialog.exec();
+}
+
+int DialogRunner::ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files) {
+  UndoWritesDialog dialog(files, parent);
+  if (dialog.exec() != QDialog::Accepted) return -1;
+  return dialog.Chosen();
 }
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {

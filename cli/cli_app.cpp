@@ -10,6 +10,7 @@
 #include "cli/scan_command.h"
 #include "cli/search_command.h"
 #include "cli/tree_commands.h"
+#include "cli/undo_command.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
@@ -26,6 +27,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
@@ -111,7 +115,8 @@ constexpr const char* kUsage =
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound (search: or nothing was found), 2 a usage error.\n";
+    "bound (undelete and rename: also when a write failed or nothing was done;\n"
+    "search: or nothing was found), 2 a usage error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -157,18 +162,20 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     err << "gleaner-cli: no command\n" << kUsage;
     return 2;
   }
-  if (!parsed.namedDrives) {
-    DriveMapConfig sys = ScanSystemDrives();
-    sys.readOnly = parsed.config.readOnly;
-    sys.direct = parsed.config.direct;
-    parsed.config = sys;
-  }
-  const std::string& command = parsed.rest[0];
-  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
   auto usageError = [&](const std::string& what) {
     err << "gleaner-cli: " << what << '\n' << kUsage;
     return 2;
   };
+  // Undo finds its drives in the undo file.
+  if (parsed.rest[0] == "undo")
+    return RunUndoCommand({parsed.rest.begin() + 1, parsed.rest.end()}, parsed.config, out, err, usageError);
+  if (!parsed.namedDrives) {
+    DriveMapConfig sys = ScanSystemDrives();
+    parsed.config.floppies = sys.floppies;
+    parsed.config.disks = sys.disks;
+  }
+  const std::string& command = parsed.rest[0];
+  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
 
   CliPrompt prompt(err);
   DiskAccess access(prompt);

@@ -103,13 +103,14 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   if (!BindDiskAccess(access, options)) return 1;
   DirectorySession session(access);
   if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
+  // 1 when a write failed or nothing was done: a script must not take a
+  // failed recovery for a done one.
   if (rename) {
-    RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
+    const RenameResult result = RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
       input = typed;
       return true;
     });
-  } else {
-    Undelete(session.ctx);
+    return result.written ? 0 : 1;
   }
-  return 0;
+  return Undelete(session.ctx).Succeeded() ? 0 : 1;
 }
