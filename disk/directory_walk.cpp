@@ -40,27 +40,27 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   if ((node.attributes & kAttrFolder) == 0 || node.sectorsPerCluster == 0) return;
   if (RepeatsAncestor(node)) return;  // its own or an ancestor's entries again
 
-  // The walk needs only the FAT sectors that can link this volume's clusters.
-  std::vector<uint8_t> fat;
-  switch (LoadFatCopy(ctx.access, ctx.pane, node, fat, {.usableSectorsOnly = true})) {
+  // The walk needs only the FAT sectors its chain lies in, and only those
+  // that can link this volume's clusters; the cache keeps them for the next
+  // folder.
+  FatReader fat(ctx.access, ctx.pane.memoryLimit, node, {.usableSectorsOnly = true});
+  const uint32_t length = ChainLength(node.firstCluster, fat);
+  uint32_t count = length == 0 ? 0 : FolderClusterLimit(node, length);
+  std::vector<uint32_t> chain;
+  if (length != 0 && fat.Status() == FatCopyLoad::Loaded) {
+    if (!TakeClusterList(ctx.pane, chain, count)) {
+      ctx.Prompt().Message(kListFailed);
+      return;
+    }
+    ListChain(node.firstCluster, chain, count, fat);
+  }
+  switch (fat.Status()) {
     case FatCopyLoad::NoMemory: ctx.Prompt().Message(kFatBufferFailed); return;
     case FatCopyLoad::Unreadable: ctx.Prompt().Message(kFatUnreadable); return;
     case FatCopyLoad::Loaded: break;
   }
-
-  const uint32_t length = ChainLength(node.firstCluster, node.fatType, fat);
   if (length == 0) return;
   const uint64_t clusterBytes = uint64_t{node.sectorsPerCluster} * kSectorSize;
-  // A directory holds at most 65536 entries; clusters past them are no part
-  // of it, whatever its chain says.
-  uint32_t count = FolderClusterLimit(node, length);
-  std::vector<uint32_t> chain;
-  if (!TakeClusterList(ctx.pane, chain, count)) {
-    ctx.Prompt().Message(kListFailed);
-    return;
-  }
-  ListChain(node.firstCluster, node.fatType, chain, count, fat);
-  std::vector<uint8_t>().swap(fat);
   // Clusters past the volume's end belong to whatever follows it on the
   // disk: the folder ends where its chain leaves the volume.
   count = ClustersInsideVolume(node, std::span<const uint32_t>(chain).first(count));

@@ -206,16 +206,15 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   std::vector<DirectoryRow>().swap(pane.rowStore);
   PromptPort& prompt = ctx.Prompt();
 
-  // The FAT goes into the pane's buffer, which the tree selection has sized
-  // for it already: a large FAT is then never held twice.
-  switch (LoadFatCopy(ctx.access, pane, packet, pane.sectorBuffer)) {
+  // The chain's FAT sectors come through the cache: a folder listed after
+  // the tree expanded it reads none again.
+  FatReader fat(ctx.access, pane.memoryLimit, packet);
+  const uint32_t chainLength = ChainLength(packet.firstCluster, fat);
+  switch (fat.Status()) {
     case FatCopyLoad::NoMemory: prompt.Message(kNoBuffer); return;
     case FatCopyLoad::Unreadable: prompt.Message(kFatNotAccessible); return;
     case FatCopyLoad::Loaded: break;
   }
-  const std::span<const uint8_t> fat(pane.sectorBuffer);
-
-  const uint32_t chainLength = ChainLength(packet.firstCluster, packet.fatType, fat);
   if (chainLength == 0) return;
 
   // Only as much of the chain as a folder can hold is loaded.
@@ -228,8 +227,8 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
     prompt.Message(kNoChainList);
     return;
   }
-  ListChain(packet.firstCluster, packet.fatType, clusters, count, fat);
-  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the folder comes
+  ListChain(packet.firstCluster, clusters, count, fat);
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
 
   // A cluster past the volume's end holds nothing of this folder: the chain
   // is cut there.

@@ -8,12 +8,14 @@ bool MoveItemSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;
     uint32_t ok;
-    if constexpr (Write)
+    if constexpr (Write) {
+      access.NoteWrite(packet.drive, packet.partitionStart, 1);
       ok = lib->WriteSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
                             packet.partitionStart, packet.int13Extensions);
-    else
+    } else {
       ok = lib->ReadSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
                            packet.partitionStart, packet.int13Extensions);
+    }
     return ok != 0;
   }
   // Hard disks are opened by the drive listing and floppies by their
