@@ -15,6 +15,7 @@
 #include "app/list_pane.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
+#include "recovery/copy_out.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ bool IsOperation(int id) {
     case kCmdRestore:
     case kCmdRename:
     case kCmdCopyToFloppy:
+    case kCmdFindDeleted:
+    case kCmdCopyOut:
       return true;
     default:
       return false;
@@ -65,6 +68,8 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
+  SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);
@@ -109,6 +114,8 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdFindDeleted, QString::fromUtf8("&Find Deleted Files\u2026"));
+  MakeAction(kCmdCopyOut, QString::fromUtf8("Copy &Out To Folder\u2026"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -142,7 +149,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename, 0,
+       kCmdFindDeleted, kCmdCopyOut});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -231,6 +239,10 @@ bool MainWindow::CommandEnabled(int id) const {
     case kCmdRename:
     case kCmdCopyToFloppy:
       return operations_.count(id) != 0;
+    case kCmdFindDeleted:
+      return ready && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+    case kCmdCopyOut:
+      return ready && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:

@@ -1,10 +1,8 @@
 #include "disk/fat_copy.h"
 
 #include <algorithm>
-#include <new>
 
 #include "disk/sector_access.h"
-#include "views/list_ops.h"
 
 namespace {
 
@@ -57,7 +55,7 @@ uint32_t UsableFatSectors(const DrivePacket& volume) {
   return static_cast<uint32_t>(std::min<uint64_t>(sectors, volume.sectorsPerFat));
 }
 
-FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
+FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                         std::vector<uint8_t>& table, FatCopyRule rule) {
   if (!KnownWidth(node.fatType) || !FatCopyInsideVolume(node, 0))
     return Fail(table, FatCopyLoad::Unreadable);
@@ -72,26 +70,26 @@ FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const Dri
     return Fail(table, FatCopyLoad::Unreadable);
 
   const uint64_t bytes = uint64_t{sectors} * kSectorSize;
-  if (table.size() >= bytes && bytes <= pane.memoryLimit) {
+  if (table.size() >= bytes && budget.Allows(bytes)) {
     table.resize(bytes);  // never grows: no second block
     std::fill(table.begin(), table.end(), 0);
   } else {
     std::vector<uint8_t>().swap(table);  // the old block goes before the new one is taken
-    if (!TakeBuffer(pane, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
+    if (!TakeBuffer(budget, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
   }
   if (ReadSectors(access, first, table.data())) return FatCopyLoad::Loaded;
   if (second && ReadSectors(access, spare, table.data())) return FatCopyLoad::Loaded;
   return Fail(table, FatCopyLoad::Unreadable);
 }
 
-FatReader::FatReader(DiskAccess& access, uint64_t memoryLimit, const DrivePacket& volume,
+FatReader::FatReader(DiskAccess& access, MemoryBudget budget, const DrivePacket& volume,
                      FatCopyRule rule)
-    : access_(access), memoryLimit_(memoryLimit), volume_(volume) {
+    : access_(access), memoryLimit_(budget.limit), volume_(volume) {
   if (!KnownWidth(volume.fatType) || !FatCopyInsideVolume(volume, 0)) {
     status_ = FatCopyLoad::Unreadable;
     return;
   }
-  if (memoryLimit < kSectorSize) {
+  if (!budget.Allows(kSectorSize)) {
     status_ = FatCopyLoad::NoMemory;
     return;
   }
@@ -111,7 +109,6 @@ bool FatReader::Hold(uint32_t sector) {
 }
 
 bool FatReader::Get(uint64_t at, uint8_t* out, size_t n) {
-  if (status_ != FatCopyLoad::Loaded && sectors_ == 0) return false;
   if (at > Bytes() || Bytes() - at < n) return false;
   // A 12-bit entry may straddle two sectors: byte by byte across the seam.
   for (size_t i = 0; i < n;) {
@@ -121,17 +118,6 @@ bool FatReader::Get(uint64_t at, uint8_t* out, size_t n) {
     const size_t take = std::min<size_t>(n - i, kSectorSize - offset);
     std::copy_n(held_ + offset, take, out + i);
     i += take;
-  }
-  return true;
-}
-
-bool TakeClusterList(const ListPaneState& pane, std::vector<uint32_t>& list, uint32_t count) {
-  std::vector<uint32_t>().swap(list);
-  if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) return false;
-  try {
-    list.assign(count, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
   }
   return true;
 }
