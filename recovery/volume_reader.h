@@ -54,7 +54,7 @@ class VolumeReader {
   DiskAccess& access_;
   DrivePacket root_;
   DrivePacket data_;  // cluster reads: startSector is the first data sector
-  MemoryBudget limits_;  // the memory limit of buffers sized from the disk
+  MemoryBudget limits_;  // buffers sized from the disk
   std::vector<uint8_t> fat_;
   uint32_t lastCluster_ = 0;
 };
