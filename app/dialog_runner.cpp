@@ -7,6 +7,8 @@
 #include "app/find_deleted_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
+#include "app/search_dialog.h"
+#include "app/undo_writes_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -31,8 +33,19 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
   return RenameDialog::Asker(parent)(input);
 }
 
+int DialogRunner::ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files) {
+  UndoWritesDialog dialog(files, parent);
+  if (dialog.exec() != QDialog::Accepted) return -1;
+  return dialog.Chosen();
+}
+
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
+  SearchDialog dialog(state, list, node, parent);
+  dialog.exec();
 }
 
 QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {

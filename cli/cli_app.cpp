@@ -7,7 +7,9 @@
 #include "cli/cli_prompt.h"
 #include "cli/deleted_commands.h"
 #include "cli/recovery_commands.h"
+#include "cli/search_command.h"
 #include "cli/tree_commands.h"
+#include "cli/undo_command.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
@@ -24,6 +26,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
@@ -57,6 +62,19 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "  search NODE (--hex BYTES | --text STRING) [--start SECTOR] [--progress]\n"
+    "                    find the first occurrence of 1 to 16 bytes (--hex \"41 42\",\n"
+    "                    each a hexadecimal number whose low 8 bits count) or of a\n"
+    "                    text (--text, as Windows-1252, at most 89 characters) in\n"
+    "                    the raw sectors from SECTOR (default: NODE's first sector)\n"
+    "                    to the end of NODE's volume, as Search Raw Disk does in\n"
+    "                    raw sector dumping mode; NODE lies below the partition\n"
+    "                    level. On a hit prints \"hit<TAB>SECTOR<TAB>ROW<TAB>OFFSET\"\n"
+    "                    (the sector as the status bar gives it, the dump row 0-31\n"
+    "                    and the first byte's offset 0-511 in that sector), then\n"
+    "                    the sector as show --raw-dump prints it; exit status 1\n"
+    "                    when nothing is found. --progress prints the progress\n"
+    "                    text to standard error as it changes.\n"
     "  deleted VOLUME    find every deleted file and folder of the FAT volume\n"
     "                    VOLUME (its node, or its Root Directory): one line each,\n"
     "                    state (intact, partly overwritten (N clusters), lost),\n"
@@ -78,12 +96,13 @@ constexpr const char* kUsage =
     "(a label that exists as written is taken first). Labels may be given as\n"
     "tree prints them.\n"
     "\n"
-    "tree, show, deleted and extract open the drives read-only and use\n"
+    "tree, show, search, deleted and extract open the drives read-only and use\n"
     "libsect32.so from the program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound, 2 a usage error.\n";
+    "bound (undelete and rename: also when a write failed or nothing was done;\n"
+    "search: or nothing was found), 2 a usage error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -129,18 +148,20 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     err << "gleaner-cli: no command\n" << kUsage;
     return 2;
   }
-  if (!parsed.namedDrives) {
-    DriveMapConfig sys = ScanSystemDrives();
-    sys.readOnly = parsed.config.readOnly;
-    sys.direct = parsed.config.direct;
-    parsed.config = sys;
-  }
-  const std::string& command = parsed.rest[0];
-  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
   auto usageError = [&](const std::string& what) {
     err << "gleaner-cli: " << what << '\n' << kUsage;
     return 2;
   };
+  // Undo finds its drives in the undo file.
+  if (parsed.rest[0] == "undo")
+    return RunUndoCommand({parsed.rest.begin() + 1, parsed.rest.end()}, parsed.config, out, err, usageError);
+  if (!parsed.namedDrives) {
+    DriveMapConfig sys = ScanSystemDrives();
+    parsed.config.floppies = sys.floppies;
+    parsed.config.disks = sys.disks;
+  }
+  const std::string& command = parsed.rest[0];
+  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
 
   CliPrompt prompt(err);
   DiskAccess access(prompt);
@@ -199,6 +220,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
         if (!GoNext(ctx, modes)) break;
     });
   }
+  if (command == "search") return RunSearchCommand(commandArgs, options, access, out, err, usageError);
   if (IsDeletedCommand(command))
     return RunDeletedCommand(command, commandArgs, options, access, out, err, usageError);
   if (IsRecoveryCommand(command))

@@ -3,13 +3,11 @@
 #include <vector>
 
 #include "disk/dir_entry.h"
-#include "disk/directory_extent.h"
+#include "disk/directory_loader.h"
 #include "disk/discovery.h"
-#include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/long_name.h"
-#include "disk/sector_access.h"
 
 namespace {
 
@@ -26,55 +24,42 @@ constexpr const char* kFolderUnreadable = "Not able to load the sub-directory";
 
 void DriveDiscovery::ExpandRootDirectory(Walk& ctx, const DrivePacket& node,
                                          TreeSink& sink) {
-  std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.budget, dir, uint64_t{node.sectorCount} * kSectorSize)) {
+  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, {});
+  if (!dir.Loaded()) {
     ctx.Prompt().Message(kRootBufferFailed);
     return;
   }
-  if (!ReadSectors(ctx.access, node, dir.data())) ctx.Prompt().Message(kRootUnreadable);
-  WalkEntries(ctx, node, dir, true, sink);
+  if (!dir.Complete()) ctx.Prompt().Message(kRootUnreadable);
+  WalkEntries(ctx, node, dir.bytes, true, sink);
 }
 
 void DriveDiscovery::ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink) {
   if ((node.attributes & kAttrFolder) == 0 || node.sectorsPerCluster == 0) return;
   if (RepeatsAncestor(node)) return;  // its own or an ancestor's entries again
 
-  // The walk needs only the FAT sectors its chain lies in, and only those
+  // The walk reads only the FAT sectors its chain lies in, and only those
   // that can link this volume's clusters; the cache keeps them for the next
-  // folder.
+  // folder and the listing.
   FatReader fat(ctx.access, ctx.budget, node, {.usableSectorsOnly = true});
-  const uint32_t length = ChainLength(node.firstCluster, fat);
-  uint32_t count = length == 0 ? 0 : FolderClusterLimit(node, length);
-  std::vector<uint32_t> chain;
-  if (length != 0 && fat.Status() == FatCopyLoad::Loaded) {
-    if (!TakeClusterList(ctx.budget, chain, count)) {
-      ctx.Prompt().Message(kListFailed);
-      return;
-    }
-    ListChain(node.firstCluster, chain, count, fat);
-  }
+  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, fat);
   switch (fat.Status()) {
     case FatCopyLoad::NoMemory: ctx.Prompt().Message(kFatBufferFailed); return;
     case FatCopyLoad::Unreadable: ctx.Prompt().Message(kFatUnreadable); return;
     case FatCopyLoad::Loaded: break;
   }
-  if (length == 0) return;
-  const uint64_t clusterBytes = uint64_t{node.sectorsPerCluster} * kSectorSize;
-  // Clusters past the volume's end belong to whatever follows it on the
-  // disk: the folder ends where its chain leaves the volume.
-  count = ClustersInsideVolume(node, std::span<const uint32_t>(chain).first(count));
-  if (count == 0) return;
-
-  std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.budget, dir, clusterBytes * count)) {
-    ctx.Prompt().Message(kFolderBufferFailed);
-    return;
+  switch (dir.status) {
+    case DirectoryImage::Status::NoChain: return;
+    case DirectoryImage::Status::NoClusterList: ctx.Prompt().Message(kListFailed); return;
+    case DirectoryImage::Status::NoBuffer: ctx.Prompt().Message(kFolderBufferFailed); return;
+    case DirectoryImage::Status::Loaded: break;
   }
-  if (!ReadClusters(ctx.access, chain, node, count, dir.data())) {
+  // A cut chain ends the folder silently; a cluster that cannot be read
+  // leaves its entries unknown, and none are made up from the fill.
+  if (!dir.AllRead()) {
     ctx.Prompt().Message(kFolderUnreadable);
     return;
   }
-  WalkEntries(ctx, node, dir, false, sink);
+  WalkEntries(ctx, node, dir.bytes, false, sink);
 }
 
 void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,

@@ -30,8 +30,9 @@ void ReleaseChain(ListPaneState& pane) {
 }
 
 // Lists the item's cluster chain into pane.clusterChain, reading its FAT
-// sectors through the cache (FAT 2's where FAT 1's cannot be read). False when the dump stops here; the reason has been
-// shown, except for an empty chain (an empty file), which stops silently.
+// sectors through the cache (FAT 2's where FAT 1's cannot be read). False
+// when the dump stops here; the reason has been shown, except for an empty
+// chain (an empty file), which stops silently.
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   ListPaneState& pane = ctx.pane;
   // No memory for the FAT is told as the FAT not being accessible.

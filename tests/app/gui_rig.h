@@ -67,6 +67,12 @@ class ScriptedDialogs : public DialogRunner {
     input = *a;
     return true;
   }
+  // Search Raw Disk: the nodes it was opened on (the search dialog's own
+  // test drives the dialog itself).
+  std::vector<DrivePacket> searchShown;
+  void RunSearch(QWidget*, AppState&, ListPane&, const DrivePacket& node) override {
+    searchShown.push_back(node);
+  }
   // Copy Out To Folder's folder: the answer (empty = Cancel) and how often asked.
   QString folderAnswer;
   int folderAsked = 0;
@@ -81,6 +87,13 @@ class ScriptedDialogs : public DialogRunner {
   void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root) override {
     findDeletedRoots.push_back(root);
     if (findDeleted) findDeleted(parent, access, root);
+  }
+  // Undo Writes…: the files offered each time, and the index to choose (-1 Cancel).
+  std::vector<std::vector<UndoFileInfo>> undoOffers;
+  int undoChoice = -1;
+  int ChooseUndoFile(QWidget*, const std::vector<UndoFileInfo>& files) override {
+    undoOffers.push_back(files);
+    return undoChoice;
   }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;
