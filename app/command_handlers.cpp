@@ -10,9 +10,11 @@
 #include "app/help_window.h"
 #include "app/list_pane.h"
 #include "app/main_window.h"
+#include "app/qt_prompt_port.h"
 #include "app/tree_pane.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
+#include "tools/critical_area_dialog.h"
 #include "views/editor_commands.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
@@ -117,4 +119,18 @@ void MainWindow::OnRename() {
                       [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); });
   list_->Repaint();
   UpdateCommands();
+}
+
+void MainWindow::RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls) {
+  auto* port = dynamic_cast<QtPromptPort*>(&state_.Prompt());
+  if (port != nullptr) port->SetDialogControls(controls);
+  dialogs_.RunModal(dialog);
+  if (port != nullptr) port->SetDialogControls({});
+}
+
+void MainWindow::OnCriticalAreas(bool backup) {
+  CriticalAreaDialog dialog(state_.access,
+                            backup ? CriticalAreaTool::Backup : CriticalAreaTool::Restore, this);
+  if (!dialog.Prepare()) return;
+  RunToolDialog(dialog, dialog.Controls());
 }

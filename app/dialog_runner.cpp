@@ -1,5 +1,6 @@
 #include "app/dialog_runner.h"
 
+#include <QFileDialog>
 #include <QMenu>
 
 #include "app/about_dialog.h"
@@ -31,4 +32,10 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+void DialogRunner::RunModal(QDialog& dialog) { dialog.exec(); }
+
+QString DialogRunner::AskTargetImage(QWidget* parent, const QString& caption) {
+  return QFileDialog::getSaveFileName(parent, caption);
 }

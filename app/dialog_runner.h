@@ -9,6 +9,7 @@
 #include "recovery/rename_entry.h"
 
 class QAction;
+class QDialog;
 class QMenu;
 class QWidget;
 
@@ -25,6 +26,10 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // A tool's modal dialog (backup, restore, disk copy), prepared and ready.
+  virtual void RunModal(QDialog& dialog);
+  // A file to write a floppy image to (disk copy's target); empty on Cancel.
+  virtual QString AskTargetImage(QWidget* parent, const QString& caption);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -65,6 +65,8 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdBackup, [this] { OnCriticalAreas(true); });
+  SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);

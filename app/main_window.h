@@ -84,6 +84,9 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnCriticalAreas(bool backup);
+  // Runs a tool's dialog modally with its controls lent to the prompt port.
+  void RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls);
 
   AppState& state_;
   DialogRunner& dialogs_;

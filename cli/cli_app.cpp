@@ -6,6 +6,7 @@
 
 #include "cli/cli_prompt.h"
 #include "cli/recovery_commands.h"
+#include "cli/tool_commands.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
@@ -52,6 +53,7 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "%TOOLS%"
     "\n"
     "NODE is the labels from a top-level node down joined by \"/\", for example\n"
     "  \"Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   \"\n"
@@ -64,7 +66,8 @@ constexpr const char* kUsage =
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound, 2 a usage error.\n";
+    "bound, 2 a usage error. backup, restore, diskcopy and copy-to-floppy: 0 done,\n"
+    "1 the command could not do what was asked, 2 a usage or drive error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -97,18 +100,20 @@ int Drives(DiskAccess& access, std::ostream& out) {
 
 int RunCli(const std::vector<std::string>& args, const std::string& programFolder,
            std::ostream& out, std::ostream& err) {
+  std::string usage = kUsage;
+  usage.replace(usage.find("%TOOLS%"), 7, kToolCommandsUsage);
   for (const auto& a : args)
     if (a == "--help" || a == "-h") {
-      out << kUsage;
+      out << usage;
       return 0;
     }
   DriveArgsResult parsed = ParseDriveArgs(args);
   if (!parsed.error.empty()) {
-    err << "gleaner-cli: " << parsed.error << '\n' << kUsage;
+    err << "gleaner-cli: " << parsed.error << '\n' << usage;
     return 2;
   }
   if (parsed.rest.empty()) {
-    err << "gleaner-cli: no command\n" << kUsage;
+    err << "gleaner-cli: no command\n" << usage;
     return 2;
   }
   if (!parsed.namedDrives) {
@@ -120,7 +125,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   const std::string& command = parsed.rest[0];
   const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
   auto usageError = [&](const std::string& what) {
-    err << "gleaner-cli: " << what << '\n' << kUsage;
+    err << "gleaner-cli: " << what << '\n' << usage;
     return 2;
   };
 
@@ -181,6 +186,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
         if (!GoNext(ctx, modes)) break;
     });
   }
+  if (IsToolCommand(command))
+    return RunToolCommand(command, commandArgs, options, out, err, usageError);
   if (IsRecoveryCommand(command))
     return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
   return usageError("unknown command " + command);

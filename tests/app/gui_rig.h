@@ -2,11 +2,13 @@
 // dialogs, for the Qt tests: nothing blocks, every message is recorded.
 #pragma once
 #include <QAction>
+#include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTest>
 #include <QTreeWidget>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -65,6 +67,24 @@ class ScriptedDialogs : public DialogRunner {
     if (!a) return false;
     input = *a;
     return true;
+  }
+  // The tools' modal dialogs: their object names (dialog ids), in order; the
+  // handler (if any) drives the dialog in place of a person.
+  std::vector<QString> modalShown;
+  std::function<void(QDialog&)> onModal;
+  void RunModal(QDialog& dialog) override {
+    modalShown.push_back(dialog.objectName());
+    if (onModal) onModal(dialog);
+  }
+  // Disk copy's target images, in order (empty = Cancel).
+  std::deque<QString> targetAnswers;
+  int targetsAsked = 0;
+  QString AskTargetImage(QWidget*, const QString&) override {
+    ++targetsAsked;
+    if (targetAnswers.empty()) return {};
+    QString a = targetAnswers.front();
+    targetAnswers.pop_front();
+    return a;
   }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;

@@ -228,9 +228,9 @@ class MainWindowTest : public QObject {
     QVERIFY(ready.started);
     for (int id : {kCmdRefresh, kCmdWriteChanges, kCmdGoToSector, kCmdSectorDump, kCmdRawDump})
       QVERIFY(ready.Enabled(id));
-    QVERIFY(!ready.Enabled(kCmdBackup));
-    ready.window.SetOperation(kCmdBackup, [] {});
+    // Backup and Restore are the window's own, enabled with ready drives.
     QVERIFY(ready.Enabled(kCmdBackup) && ready.window.Action(kCmdBackup)->isEnabled());
+    QVERIFY(ready.Enabled(kCmdRestore) && ready.window.Action(kCmdRestore)->isEnabled());
     // Previous and Next follow the pane's flags.
     QVERIFY(!ready.Enabled(kCmdPrevious) && !ready.Enabled(kCmdNext));
     ready.window.RunCommand(kCmdRawDump);

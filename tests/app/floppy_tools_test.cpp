@@ -1,0 +1,118 @@
+// The floppy tools' dialogs driven as a person would: Backup (F2) and Restore
+// (Ctrl+F2) over a real disk image and floppy through libsect32.so, Disk Copy
+// (F9) with its worker and close guard, and Copy File to Floppy.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "disk/le.h"
+#include "fixtures/image_builder.h"
+#include "gui_rig.h"
+#include "tools/critical_area_dialog.h"
+
+namespace {
+
+std::vector<uint8_t> SectorAt(const std::string& path, uint64_t sector) {
+  const std::vector<uint8_t> all = ReadFileBytes(path);
+  return {all.begin() + static_cast<ptrdiff_t>(sector * 512),
+          all.begin() + static_cast<ptrdiff_t>(sector * 512 + 512)};
+}
+
+QStringList Items(QComboBox* box) {
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  return items;
+}
+
+}  // namespace
+
+class FloppyToolsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void backupAndRestoreDialogsRunTheirMainPath() {
+    TempDir dir;
+    const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+    const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+    const std::vector<uint8_t> mbr = SectorAt(disk.image, 0);
+    const std::vector<uint8_t> boot16 = SectorAt(disk.image, disk.fat16Start);
+    {
+      GuiRig rig(Drives({disk.image}, {floppy.image}));
+      QVERIFY(rig.started);
+      QVERIFY(rig.Enabled(kCmdBackup) && rig.Enabled(kCmdRestore));
+      bool seen = false;
+      rig.dialogs.onModal = [&](QDialog& d) {
+        auto* dialog = qobject_cast<CriticalAreaDialog*>(&d);
+        QVERIFY(dialog != nullptr);
+        seen = true;
+        QCOMPARE(dialog->windowTitle(), QString("Backup Drives"));
+        QCOMPARE(Items(dialog->Floppies()), QStringList{"Floppy Disk 1"});
+        QCOMPARE(Items(dialog->HardDisks()), QStringList{"Hard Disk 1"});
+        QCOMPARE(dialog->Verify()->text(), QString("&Verify while backup"));
+        QVERIFY(!dialog->Verify()->isChecked());
+        QCOMPARE(dialog->RunButton()->text(), QString("&Backup"));
+        QVERIFY(dialog->RunButton()->isDefault());
+        dialog->Verify()->setChecked(true);
+        QTest::mouseClick(dialog->RunButton(), Qt::LeftButton);
+        QVERIFY(dialog->LastResult().completed);
+        QCOMPARE(dialog->LastResult().saved.size(), size_t{6});
+        QTest::mouseClick(dialog->CloseButton(), Qt::LeftButton);
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+      };
+      // F2, as the accelerator table has it.
+      rig.window.RunCommand(kCmdBackup);
+      QVERIFY(seen);
+      QCOMPARE(rig.dialogs.modalShown, std::vector<QString>{"131"});
+      QCOMPARE(rig.Messages(), QStringList{"Backup completed successfully!"});
+      QCOMPARE(QString::fromStdString(rig.prompt.ControlText(kBackupProgressId)), QString());
+    }
+    QCOMPARE(SectorAt(floppy.image, 33), mbr);
+    QCOMPARE(SectorAt(floppy.image, 34), boot16);
+
+    // Wipe the MBR and the FAT16 boot record; restore only the boot records,
+    // then both.
+    WriteFileBytes(dir.File("zero.bin"), std::vector<uint8_t>(512, 0));
+    MustRun("dd status=none conv=notrunc bs=512 count=1 if=" + dir.File("zero.bin") + " of=" +
+            disk.image + " seek=" + std::to_string(disk.fat16Start));
+    {
+      GuiRig rig(Drives({disk.image}, {floppy.image}));
+      rig.dialogs.onModal = [&](QDialog& d) {
+        auto* dialog = qobject_cast<CriticalAreaDialog*>(&d);
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->windowTitle(), QString("Restore Drives"));
+        QCOMPARE(dialog->Tables()->text(), QString("&Partition Table"));
+        QCOMPARE(dialog->BootRecords()->text(), QString("&Boot Records"));
+        QVERIFY(dialog->Tables()->isChecked() && dialog->BootRecords()->isChecked());
+        QCOMPARE(dialog->RunButton()->text(), QString("&Restore"));
+        dialog->Tables()->setChecked(false);
+        QTest::mouseClick(dialog->RunButton(), Qt::LeftButton);
+        QCOMPARE(dialog->LastResult().written,
+                 (std::vector<uint64_t>{disk.fat16Start, disk.fat32Start, disk.fat12Start}));
+        dialog->reject();
+      };
+      rig.window.RunCommand(kCmdRestore);
+      QCOMPARE(rig.Messages(), QStringList{"Restore completed successfully!"});
+    }
+    QCOMPARE(SectorAt(disk.image, disk.fat16Start), boot16);
+    QCOMPARE(SectorAt(disk.image, 0), mbr);
+  }
+
+  void backupAndRestoreRefuseTheDirectPath() {
+    TempDir dir;
+    const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+    const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+    GuiRig rig(Drives({disk.image}, {floppy.image}, true));
+    QVERIFY(rig.started);
+    rig.window.RunCommand(kCmdBackup);
+    rig.window.RunCommand(kCmdRestore);
+    QVERIFY(rig.dialogs.modalShown.empty());
+    QCOMPARE(rig.Messages(),
+             (QStringList{"Sorry Backup not possible with --direct, only through libsect32.so!",
+                          "Sorry Restore not possible with --direct, only through libsect32.so!"}));
+  }
+};
+
+QTEST_MAIN(FloppyToolsTest)
+#include "floppy_tools_test.moc"
