@@ -15,6 +15,7 @@
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
 #include "tools/critical_area_dialog.h"
+#include "tools/disk_copy_dialog.h"
 #include "views/editor_commands.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
@@ -132,5 +133,15 @@ void MainWindow::OnCriticalAreas(bool backup) {
   CriticalAreaDialog dialog(state_.access,
                             backup ? CriticalAreaTool::Backup : CriticalAreaTool::Restore, this);
   if (!dialog.Prepare()) return;
+  RunToolDialog(dialog, dialog.Controls());
+}
+
+void MainWindow::OnDiskCopy() {
+  DiskCopyDialog dialog(
+      state_.access,
+      [this](QWidget* parent) {
+        return dialogs_.AskTargetImage(parent, QStringLiteral("Target disk image"));
+      },
+      this);
   RunToolDialog(dialog, dialog.Controls());
 }

@@ -67,6 +67,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdRename, [this] { OnRename(); });
   SetOperation(kCmdBackup, [this] { OnCriticalAreas(true); });
   SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
+  SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);

@@ -85,6 +85,7 @@ class MainWindow : public QMainWindow {
   void OnUndelete();
   void OnRename();
   void OnCriticalAreas(bool backup);
+  void OnDiskCopy();
   // Runs a tool's dialog modally with its controls lent to the prompt port.
   void RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls);
 

@@ -4,6 +4,10 @@
 
 #include "disk/drive_packet.h"
 #include "tools/critical_areas.h"
+#include "tools/disk_copy.h"
+
+#include <deque>
+#include <optional>
 
 const char* const kToolCommandsUsage =
     "  backup [--floppy N] [--disk N] [--verify]\n"
@@ -18,7 +22,20 @@ const char* const kToolCommandsUsage =
     "                    hard disk N, as Restore Critical Areas does; the two\n"
     "                    options leave out the partition tables or the boot records.\n"
     "                    Prints one line a slot as backup does, then the sectors\n"
-    "                    written\n";
+    "                    written\n"
+    "  diskcopy [--from N] --target IMG [--target IMG ...] [--verify]\n"
+    "           [--yes|--no] [--abort|--retry|--ignore]\n"
+    "                    copy floppy N (from 1, default 1) track by track onto each\n"
+    "                    target image in turn, as Disk Copy does (a new image is\n"
+    "                    made the source's size; the source is never written);\n"
+    "                    --verify reads every written track back and compares it.\n"
+    "                    \"Copy over!  Write to another disk?\" is answered Yes\n"
+    "                    while targets remain; other questions --yes or --no\n"
+    "                    (default No); a failed track --abort, --retry (up to 3\n"
+    "                    times, then Ignore) or --ignore (default: the readable\n"
+    "                    sectors of a bad track are kept). Prints each target\n"
+    "                    taken, then the targets written and the tracks that did\n"
+    "                    not move whole; exit status 1 when any did not\n";
 
 namespace {
 
@@ -29,13 +46,18 @@ class ToolPrompt final : public PromptPort {
   explicit ToolPrompt(std::ostream& err) : err_(err) {}
   bool yes = false;
   PromptAnswer abortRetryIgnore = PromptAnswer::Ignore;
+  // Answers for particular questions, in place of yes.
+  std::function<std::optional<bool>(std::string_view)> answerFor;
 
   void Message(std::string_view text, std::string_view, PromptIcon) override {
     err_ << text << '\n';
   }
   bool AskYesNo(std::string_view text, std::string_view, PromptIcon) override {
-    err_ << text << (yes ? " Yes" : " No") << '\n';
-    return yes;
+    std::optional<bool> a;
+    if (answerFor) a = answerFor(text);
+    const bool y = a.value_or(yes);
+    err_ << text << (y ? " Yes" : " No") << '\n';
+    return y;
   }
   PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view, PromptIcon) override {
     // Retry is taken a few times over; a sector that stays bad is then
@@ -121,10 +143,68 @@ int RunCriticalAreas(bool backup, const std::vector<std::string>& args, const Bi
   return result.completed ? 0 : 1;
 }
 
+int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& options,
+                       std::ostream& out, std::ostream& err,
+                       const std::function<int(const std::string&)>& usageError) {
+  uint32_t from = 1;
+  DiskCopyOptions o;
+  std::deque<std::string> targets;
+  ToolPrompt prompt(err);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--from") {
+      if (i + 1 >= args.size() || !ParseDriveNumber(args[i + 1], from))
+        return usageError("--from needs a floppy number from 1");
+      ++i;
+    } else if (a == "--target") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return usageError("--target needs a file");
+      targets.push_back(args[++i]);
+    } else if (a == "--verify") {
+      o.verify = true;
+    } else if (a == "--yes" || a == "--no") {
+      prompt.yes = a == "--yes";
+    } else if (a == "--abort" || a == "--retry" || a == "--ignore") {
+      prompt.abortRetryIgnore = a == "--abort"   ? PromptAnswer::Abort
+                                : a == "--retry" ? PromptAnswer::Retry
+                                                 : PromptAnswer::Ignore;
+    } else {
+      return usageError("unexpected argument " + a);
+    }
+  }
+  if (targets.empty()) return usageError("diskcopy needs a --target");
+  DiskAccess access(prompt);
+  if (!BindDiskAccess(access, options)) return 2;
+  if (from > access.floppyCount) {
+    err << "gleaner-cli: no floppy " << from << '\n';
+    return 2;
+  }
+  o.floppy = static_cast<uint16_t>(from - 1);
+  DiskCopyGeometry geometry;
+  if (!StartDiskCopy(access, o, geometry)) return 2;
+
+  const size_t wanted = targets.size();
+  DiskCopyControl control;
+  control.nextImage = [&]() -> std::optional<std::string> {
+    if (targets.empty()) return std::nullopt;
+    std::string path = targets.front();
+    targets.pop_front();
+    out << "target\t" << path << '\n';
+    return path;
+  };
+  prompt.answerFor = [&](std::string_view text) -> std::optional<bool> {
+    if (text == kCopyAnother) return !targets.empty();
+    return std::nullopt;
+  };
+  const DiskCopyResult r = RunDiskCopy(access, o, geometry, control);
+  out << "targets written\t" << r.targetsWritten << '\n';
+  out << "tracks not moved whole\t" << r.failedTracks + r.ignoredTracks << '\n';
+  return r.targetsWritten == wanted && r.failedTracks == 0 && r.ignoredTracks == 0 && !r.stopped ? 0 : 1;
+}
+
 }  // namespace
 
 bool IsToolCommand(const std::string& command) {
-  return command == "backup" || command == "restore";
+  return command == "backup" || command == "restore" || command == "diskcopy";
 }
 
 int RunToolCommand(const std::string& command, const std::vector<std::string>& args,
@@ -132,5 +212,6 @@ int RunToolCommand(const std::string& command, const std::vector<std::string>& a
                    const std::function<int(const std::string&)>& usageError) {
   if (command == "backup" || command == "restore")
     return RunCriticalAreas(command == "backup", args, options, out, err, usageError);
+  if (command == "diskcopy") return RunDiskCopyCommand(args, options, out, err, usageError);
   return usageError("unknown command " + command);
 }

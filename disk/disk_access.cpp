@@ -122,6 +122,7 @@ std::string RunningProgramFolder(const char* argv0) {
 bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
   PromptPort& prompt = access.Prompt();
   access.programFolder = options.programFolder;
+  access.drives = options.drives;
   access.drivesReady = false;
   access.floppyCount = 0;
   access.hardDiskCount = 0;

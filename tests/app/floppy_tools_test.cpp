@@ -11,6 +11,8 @@
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
 #include "tools/critical_area_dialog.h"
+#include "tools/disk_copy_dialog.h"
+#include <QProgressBar>
 
 namespace {
 
@@ -111,6 +113,87 @@ class FloppyToolsTest : public QObject {
     QCOMPARE(rig.Messages(),
              (QStringList{"Sorry Backup not possible with --direct, only through libsect32.so!",
                           "Sorry Restore not possible with --direct, only through libsect32.so!"}));
+  }
+
+  void diskCopyDialogCopiesOntoPickedImagesAndGuardsItsClose() {
+    TempDir dir;
+    const FatVolume source = MakeSampleFloppy(dir.File("source.img"));
+    const std::vector<uint8_t> original = ReadFileBytes(source.image);
+    GuiRig rig(Drives({}, {source.image}));
+    QVERIFY(rig.started);
+    QVERIFY(rig.Enabled(kCmdDiskCopy));
+    rig.dialogs.targetAnswers = {QString::fromStdString(dir.File("a.img")),
+                                 QString::fromStdString(dir.File("b.img"))};
+    rig.prompt.AnswerYes();  // Copy over!  Write to another disk?
+    rig.prompt.AnswerNo();
+    bool ran = false;
+    rig.dialogs.onModal = [&](QDialog& d) {
+      auto* dialog = qobject_cast<DiskCopyDialog*>(&d);
+      QVERIFY(dialog != nullptr);
+      ran = true;
+      dialog->show();
+      QCOMPARE(dialog->windowTitle(), QString("Copy Floppy Disk"));
+      QCOMPARE(Items(dialog->Drives()), QStringList{"Floppy Disk 1"});
+      QCOMPARE(dialog->Verify()->text(), QString("&Verify Write"));
+      QCOMPARE(dialog->CopyButton()->text(), QString("&Copy"));
+      QCOMPARE(dialog->StopButton()->text(), QString("&Stop Copy"));
+      QVERIFY(!dialog->StopButton()->isEnabled());
+      dialog->Verify()->setChecked(true);
+      QTest::mouseClick(dialog->CopyButton(), Qt::LeftButton);
+      QVERIFY(!dialog->CopyButton()->isEnabled() && !dialog->Drives()->isEnabled() &&
+              !dialog->Verify()->isEnabled() && dialog->StopButton()->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog->Running() && dialog->CopyButton()->isEnabled(), 600000);
+      QCOMPARE(dialog->LastResult().targetsWritten, 2u);
+      QVERIFY(!dialog->StopButton()->isEnabled());
+      QCOMPARE(dialog->Progress()->value(), 0);
+      QCOMPARE(dialog->Progress()->maximum(), 80);
+      dialog->close();
+      QVERIFY(!dialog->isVisible());
+    };
+    rig.window.RunCommand(kCmdDiskCopy);
+    QVERIFY(ran);
+    QCOMPARE(rig.dialogs.modalShown, std::vector<QString>{"102"});
+    QCOMPARE(rig.dialogs.targetsAsked, 2);
+    QCOMPARE(rig.Messages(), (QStringList{"Copy over!  Write to another disk?",
+                                          "Copy over!  Write to another disk?"}));
+    QVERIFY(ReadFileBytes(dir.File("a.img")) == original);
+    QVERIFY(ReadFileBytes(dir.File("b.img")) == original);
+
+    // The close guard: while the copy waits for its target, X and Esc say so,
+    // ask the copy to stop, and leave the dialog open; the next track then
+    // fails and asks whether to stop (No: it goes on to the end).
+    rig.prompt.Clear();
+    rig.dialogs.targetAnswers = {QString::fromStdString(dir.File("c.img"))};
+    rig.prompt.AnswerNo();  // Stop Operation?
+    rig.prompt.AnswerNo();  // another disk?
+    DiskCopyDialog* open = nullptr;
+    bool stayed = false;
+    rig.dialogs.onTargetAsked = [&](QWidget*) {
+      QVERIFY(open != nullptr && open->Running());
+      open->close();
+      QTest::keyClick(open, Qt::Key_Escape);
+      stayed = open->isVisible();
+    };
+    rig.dialogs.onModal = [&](QDialog& d) {
+      open = qobject_cast<DiskCopyDialog*>(&d);
+      QVERIFY(open != nullptr);
+      open->show();
+      QTest::mouseClick(open->CopyButton(), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(!open->Running() && open->CopyButton()->isEnabled(), 600000);
+      QCOMPARE(open->LastResult().targetsWritten, 1u);
+      open->close();
+      QVERIFY(!open->isVisible());
+    };
+    rig.window.RunCommand(kCmdDiskCopy);
+    QVERIFY(stayed);
+    QCOMPARE(rig.Messages(), (QStringList{"Disk Copying in progress!  Press X again after it ends!!",
+                                          "Disk Copying in progress!  Press X again after it ends!!",
+                                          "Stop Operation?", "Copy over!  Write to another disk?"}));
+    // The first track was not written; everything after it was.
+    const std::vector<uint8_t> c = ReadFileBytes(dir.File("c.img"));
+    QCOMPARE(c.size(), original.size());
+    QVERIFY(std::equal(c.begin() + 18 * 512, c.end(), original.begin() + 18 * 512));
+    QVERIFY(std::all_of(c.begin(), c.begin() + 18 * 512, [](uint8_t b) { return b == 0; }));
   }
 };
 

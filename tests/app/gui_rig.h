@@ -79,8 +79,10 @@ class ScriptedDialogs : public DialogRunner {
   // Disk copy's target images, in order (empty = Cancel).
   std::deque<QString> targetAnswers;
   int targetsAsked = 0;
-  QString AskTargetImage(QWidget*, const QString&) override {
+  std::function<void(QWidget*)> onTargetAsked;  // runs before the answer
+  QString AskTargetImage(QWidget* parent, const QString&) override {
     ++targetsAsked;
+    if (onTargetAsked) onTargetAsked(parent);
     if (targetAnswers.empty()) return {};
     QString a = targetAnswers.front();
     targetAnswers.pop_front();

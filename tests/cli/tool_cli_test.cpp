@@ -7,6 +7,7 @@
 #include "cli/cli_app.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/rescue_mapfile.h"
 #include "tools/tool_rig.h"
 
 namespace {
@@ -61,4 +62,48 @@ TEST(ToolCli, BackupThenRestoreOfTheSampleDisk) {
   EXPECT_EQ(r.err, "Backup failed on the floppy!\n");
   EXPECT_NE(Cli({"--help"}).out.find("  restore [--floppy N] [--disk N] [--no-partition-table]"),
             std::string::npos);
+}
+
+TEST(ToolCli, DiskCopyOntoThreeTargetsAndAroundAnUnreadableTrack) {
+  TempDir dir;
+  const FatVolume source = MakeSampleFloppy(dir.File("source.img"));
+  const std::vector<uint8_t> original = ReadFileBytes(source.image);
+  for (const bool verify : {false, true}) {
+    std::vector<std::string> args = {"--floppy", source.image, "diskcopy"};
+    std::string expected;
+    for (const char* t : {"t1", "t2", "t3"}) {
+      const std::string path = dir.File(std::string(t) + (verify ? "v.img" : ".img"));
+      args.insert(args.end(), {"--target", path});
+      expected += "target\t" + path + "\n";
+    }
+    if (verify) args.push_back("--verify");
+    const CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected + "targets written\t3\ntracks not moved whole\t0\n");
+    EXPECT_EQ(r.err, "Copy over!  Write to another disk? Yes\nCopy over!  Write to another disk? Yes\n"
+                     "Copy over!  Write to another disk? No\n");
+    for (const char* t : {"t1", "t2", "t3"})
+      EXPECT_TRUE(ReadFileBytes(dir.File(std::string(t) + (verify ? "v.img" : ".img"))) == original);
+  }
+  // Track (2, 1), sectors 54..71, has sectors 60..62 unread in the rescue map.
+  const std::string map = dir.File("source.map");
+  ASSERT_TRUE(WriteRescueMapfile(map, original.size(), {{60, 3}}));
+  CliRun r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--target", dir.File("bad.img")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Disk failure during read operation!! Ignore\nCopy over!  Write to another disk? No\n");
+  EXPECT_NE(r.out.find("tracks not moved whole\t1\n"), std::string::npos);
+  std::vector<uint8_t> expected = original;
+  std::fill(expected.begin() + 60 * 512, expected.begin() + 63 * 512, 0);
+  EXPECT_TRUE(ReadFileBytes(dir.File("bad.img")) == expected);
+  // Abort gives the track up: with No to "Stop Operation?" the copy goes on.
+  r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--abort", "--target", dir.File("ab.img")});
+  EXPECT_EQ(r.err, "Disk failure during read operation!! Abort\nStop Operation? No\n"
+                   "Copy over!  Write to another disk? No\n");
+  r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--retry", "--yes", "--target",
+           dir.File("re.img")});
+  EXPECT_EQ(r.err, "Disk failure during read operation!! Retry\nDisk failure during read operation!! Retry\n"
+                   "Disk failure during read operation!! Retry\nDisk failure during read operation!! Ignore\n"
+                   "Copy over!  Write to another disk? No\n");
+  EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy"}).status, 2);
+  EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy", "--from", "2", "--target", dir.File("x.img")}).status, 2);
 }
