@@ -131,7 +131,9 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
       r.config.readOnly = true;
     } else if (a == "--direct") {
       r.config.direct = true;
-    } else if (!a.empty() && a[0] != '-' && fs::exists(a)) {
+    } else if (std::error_code ec; !a.empty() && a[0] != '-' && fs::exists(a, ec)) {
+      // The overload without an error code throws on a name the system
+      // refuses (too long, say): that is simply not a drive.
       addDrive(LooksLikeFloppy(a), a);
     } else {
       break;

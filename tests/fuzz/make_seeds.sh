@@ -4,13 +4,15 @@
 # a FAT32 and a FAT12 logical drive; a floppy; a volume without a partition
 # table), each with folders, long names, a fragmented file and deleted files
 # and folders, packed for both access paths.
-#   make_seeds.sh PACK_SEED OUTDIR
+#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts)
 set -euo pipefail
 pack=$1 out=$2
 export MTOOLSRC=/dev/null MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$out"
+rm -rf "$out"
+images=$out/images
+mkdir -p "$images"
 
 fill() {  # fill MTOOLS_IMAGE
   local i=$1
@@ -47,17 +49,27 @@ for p in "${parts[@]}"; do
   mkfs.fat -F "$bits" -s 1 --offset "$start" -h "$start" "$disk" $((size / 2)) >/dev/null 2>&1
   fill "$disk@@$((start * 512))"
 done
-"$pack" "$disk" 0 "$out/disk-direct"
-"$pack" "$disk" 2 "$out/disk-library"
+"$pack" "$disk" 0 "$images/disk-direct"
+"$pack" "$disk" 2 "$images/disk-library"
 
 floppy=$tmp/floppy.img
 mkfs.fat -C "$floppy" 360 >/dev/null
 fill "$floppy"
-"$pack" "$floppy" 1 "$out/floppy-direct"
-"$pack" "$floppy" 3 "$out/floppy-library"
-"$pack" "$floppy" 5 "$out/floppy-read-only"
+"$pack" "$floppy" 1 "$images/floppy-direct"
+"$pack" "$floppy" 3 "$images/floppy-library"
+"$pack" "$floppy" 5 "$images/floppy-read-only"
 
 small=$tmp/small.img
 mkfs.fat -C "$small" 160 >/dev/null
 fill "$small"
-"$pack" "$small" 0 "$out/superfloppy"
+"$pack" "$small" 0 "$images/superfloppy"
+
+# Texts: mapfiles as ddrescue writes them, drive maps and drive arguments.
+texts=$out/texts
+mkdir -p "$texts"
+head -c 65536 /dev/urandom > "$tmp/src.img"
+ddrescue -q -n "$tmp/src.img" "$tmp/dst.img" "$tmp/done.map" >/dev/null 2>&1 || true
+[ -f "$tmp/done.map" ] && cp "$tmp/done.map" "$texts/ddrescue-finished"
+printf '# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_status  current_pass\n0x00010000     +               1\n#      pos        size  status\n0x00000000  0x00004000  +\n0x00004000  0x00000200  -\n0x00004200  0x00001000  *\n0x00005200  0x0000AE00  +\n' > "$texts/bad-block"
+printf '0x80 disk.img\n0x00 floppy.img\nreadonly\n' > "$texts/drive-map"
+printf -- '--floppy\nfloppy.img\n--mapfile\nfloppy.map\n--disk\ndisk.img\n--read-only\n--direct\ntree\n' > "$texts/arguments"
