@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/qt_prompt_port.h"
 #include "app/tree_pane.h"
+#include "recovery/copy_to_floppy.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
 #include "tools/critical_area_dialog.h"
@@ -144,4 +145,14 @@ void MainWindow::OnDiskCopy() {
       },
       this);
   RunToolDialog(dialog, dialog.Controls());
+}
+
+void MainWindow::OnCopyToFloppy() {
+  // The copy gives the floppy's contents up: the person says so first.
+  if (!state_.Prompt().AskYesNo(kCopyFloppyQuestion)) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CopyToFloppyResult result = CopyToFloppy(state_.ctx);
+  QApplication::restoreOverrideCursor();
+  (void)result;  // every outcome has been said through the prompt port
+  list_->Repaint();
 }

@@ -15,6 +15,7 @@
 #include "app/list_pane.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
+#include "recovery/directory_image.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdBackup, [this] { OnCriticalAreas(true); });
   SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
   SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });
+  SetOperation(kCmdCopyToFloppy, [this] { OnCopyToFloppy(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);
@@ -112,6 +114,7 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdCopyToFloppy, QStringLiteral("Copy File to &Floppy"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -145,7 +148,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename,
+       kCmdCopyToFloppy});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -232,8 +236,12 @@ bool MainWindow::CommandEnabled(int id) const {
     case kCmdScan:
     case kCmdUndelete:
     case kCmdRename:
-    case kCmdCopyToFloppy:
       return operations_.count(id) != 0;
+    case kCmdCopyToFloppy:
+      // A file of a listing to copy: a root directory or folder on show with
+      // a row selected.
+      return operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
+             !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:

@@ -192,6 +192,6 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   if (IsToolCommand(command))
     return RunToolCommand(command, commandArgs, options, out, err, usageError);
   if (IsRecoveryCommand(command))
-    return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
+    return RunRecoveryCommand(command, commandArgs, options, access, out, err, usageError);
   return usageError("unknown command " + command);
 }

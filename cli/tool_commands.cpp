@@ -35,7 +35,16 @@ const char* const kToolCommandsUsage =
     "                    times, then Ignore) or --ignore (default: the readable\n"
     "                    sectors of a bad track are kept). Prints each target\n"
     "                    taken, then the targets written and the tracks that did\n"
-    "                    not move whole; exit status 1 when any did not\n";
+    "                    not move whole; exit status 1 when any did not\n"
+    "  copy-to-floppy NODE ROW\n"
+    "                    copy the file of row ROW of the root directory or folder\n"
+    "                    NODE (as for undelete) onto floppy 1, around its bad\n"
+    "                    sectors, as Copy File to Floppy does: the floppy's files\n"
+    "                    are replaced by it (no question is asked). The floppy\n"
+    "                    must be a 12-bit FAT of one sector per cluster and two\n"
+    "                    FATs. Prints the new chain's first cluster, its length,\n"
+    "                    the size written and the clusters marked bad; exit\n"
+    "                    status 1 when the file did not fit or a write failed\n";
 
 namespace {
 

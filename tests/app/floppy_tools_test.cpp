@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QMenuBar>
 #include <QTest>
 
 #include "disk/le.h"
@@ -194,6 +195,46 @@ class FloppyToolsTest : public QObject {
     QCOMPARE(c.size(), original.size());
     QVERIFY(std::equal(c.begin() + 18 * 512, c.end(), original.begin() + 18 * 512));
     QVERIFY(std::all_of(c.begin(), c.begin() + 18 * 512, [](uint8_t b) { return b == 0; }));
+  }
+
+  void copyFileToFloppyAsksFirstAndCopiesTheSelectedFile() {
+    TempDir dir;
+    const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+    const FatVolume floppy = MakeSampleFloppy(dir.File("floppy.img"));
+    const std::vector<uint8_t> before = ReadFileBytes(floppy.image);
+    GuiRig rig(Drives({disk.image}, {floppy.image}));
+    QVERIFY(rig.started);
+    QAction* action = rig.window.Action(kCmdCopyToFloppy);
+    QVERIFY(action != nullptr);
+    QCOMPARE(action->text(), QString("Copy File to &Floppy"));
+    QMenu* operations = nullptr;
+    for (QAction* m : rig.window.menuBar()->actions())
+      if (m->text() == "&Operations") operations = m->menu();
+    QVERIFY(operations != nullptr && operations->actions().contains(action));
+    QVERIFY(!rig.Enabled(kCmdCopyToFloppy));  // nothing on show
+    QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"}));
+    QVERIFY(!rig.Enabled(kCmdCopyToFloppy));  // no row selected
+    int readme = -1;
+    for (int r = 0; r < rig.Rows(); ++r)
+      if (rig.Row(r).join('|').contains("README")) readme = r;
+    QVERIFY(readme >= 0);
+    rig.List()->selectRow(readme);
+    QVERIFY(rig.Enabled(kCmdCopyToFloppy));
+
+    rig.prompt.AnswerNo();
+    rig.window.RunCommand(kCmdCopyToFloppy);
+    QCOMPARE(rig.Messages(), QStringList{"The floppy's files will be replaced by this file. Continue?"});
+    QVERIFY(ReadFileBytes(floppy.image) == before);
+
+    rig.prompt.Clear();
+    rig.prompt.AnswerYes();
+    rig.window.RunCommand(kCmdCopyToFloppy);
+    QCOMPARE(rig.Messages(), QStringList{"The floppy's files will be replaced by this file. Continue?"});
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(1)), QString("0%"));
+    QCOMPARE(floppy.ListAll(), std::string("::/README.TXT\n"));
+    const std::string text = "Sample volume for Gleaner tests.\r\n";
+    QVERIFY(floppy.ReadFile("::/README.TXT") == std::vector<uint8_t>(text.begin(), text.end()));
+    QVERIFY(floppy.Check());
   }
 };
 

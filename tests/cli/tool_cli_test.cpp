@@ -107,3 +107,46 @@ TEST(ToolCli, DiskCopyOntoThreeTargetsAndAroundAnUnreadableTrack) {
   EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy"}).status, 2);
   EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy", "--from", "2", "--target", dir.File("x.img")}).status, 2);
 }
+
+TEST(ToolCli, CopyToFloppyFromAFat16PartitionAroundUnreadableFloppySectors) {
+  TempDir dir;
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  std::vector<uint8_t> data(30000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31 + i / 700);
+  disk.fat16.PutFile("::/DATA.BIN", data);
+  const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+  const std::string node = "Hard Disk 1/16-Bit FAT Disk/Root Directory";
+  // The row of DATA.BIN as show lists it.
+  CliRun shown = Cli({"--disk", disk.image, "show", node});
+  size_t row = 0;
+  {
+    std::istringstream lines(shown.out);
+    std::string line;
+    std::getline(lines, line);  // titles
+    for (size_t n = 1; std::getline(lines, line); ++n)
+      if (line.find("DATA") != std::string::npos) row = n;
+  }
+  ASSERT_NE(row, 0u) << shown.out;
+  // Floppy sectors 40 and 41 (clusters 9 and 10) are unreadable per the map.
+  const std::string map = dir.File("floppy.map");
+  ASSERT_TRUE(WriteRescueMapfile(map, 2880 * 512, {{40, 2}}));
+  CliRun r = Cli({"--floppy", floppy.image, "--mapfile", map, "--disk", disk.image, "copy-to-floppy", node,
+                  std::to_string(row)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "first cluster\t2\nclusters\t59\nsize\t30000\nbad clusters\t9 10\n");
+  EXPECT_EQ(floppy.ReadFile("::/DATA.BIN"), data);
+  std::string report;
+  EXPECT_TRUE(floppy.Check(&report)) << report;
+  const std::vector<uint8_t> fat = SectorOf(floppy.image, 1);
+  EXPECT_EQ(le16(fat, 9 * 3 / 2) >> 4, 0xFF7);  // cluster 9 (odd)
+  EXPECT_EQ(le16(fat, 10 * 3 / 2) & 0xFFF, 0xFF7);
+  // A folder row: refused, nothing written, exit 1; a row that is not there.
+  const std::vector<uint8_t> after = ReadFileBytes(floppy.image);
+  r = Cli({"--floppy", floppy.image, "--disk", disk.image, "copy-to-floppy", node, "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "A folder cannot be copied to a floppy!\n");
+  EXPECT_TRUE(ReadFileBytes(floppy.image) == after);
+  EXPECT_EQ(Cli({"--floppy", floppy.image, "--disk", disk.image, "copy-to-floppy", node}).status, 2);
+  EXPECT_EQ(Cli({"--floppy", floppy.image, "--disk", disk.image, "copy-to-floppy", node, "99"}).status, 1);
+}
