@@ -71,7 +71,13 @@ void MainWindow::ShowRowMenu(const QPoint& globalPos) {
   // nothing when chosen.
   QMenu menu(this);
   for (const MenuItem& item : kRowMenuItems) menu.addAction(QString::fromLatin1(item.text))->setData(item.id);
-  dialogs_.PopupMenu(menu, globalPos);
+  // Copy Out To Folder is the one entry that acts: on the selected rows of
+  // a directory listing.
+  menu.addSeparator();
+  QAction* copyOut = menu.addAction(actions_.at(kCmdCopyOut)->text());
+  copyOut->setData(kCmdCopyOut);
+  copyOut->setEnabled(CommandEnabled(kCmdCopyOut));
+  if (QAction* chosen = dialogs_.PopupMenu(menu, globalPos); chosen == copyOut) RunCommand(kCmdCopyOut);
 }
 
 void MainWindow::ShowNodeMenu(const DrivePacket& packet, const QPoint& globalPos) {

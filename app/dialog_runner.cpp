@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "app/about_dialog.h"
+#include "app/find_deleted_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
 
@@ -38,4 +39,17 @@ void DialogRunner::RunModal(QDialog& dialog) { dialog.exec(); }
 
 QString DialogRunner::AskTargetImage(QWidget* parent, const QString& caption) {
   return QFileDialog::getSaveFileName(parent, caption);
+}
+
+QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {
+  return QFileDialog::getExistingDirectory(parent, caption);
+}
+
+void DialogRunner::FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root) {
+  FindDeletedDialog dialog(access, root,
+                           [this](QWidget* owner) {
+                             return AskFolder(owner, QString::fromLatin1(kCopyOutCaption));
+                           },
+                           parent);
+  dialog.exec();
 }

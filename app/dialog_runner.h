@@ -8,6 +8,9 @@
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
 
+class DiskAccess;
+struct DrivePacket;
+
 class QAction;
 class QDialog;
 class QMenu;
@@ -30,6 +33,10 @@ class DialogRunner {
   virtual void RunModal(QDialog& dialog);
   // A file to write a floppy image to (disk copy's target); empty on Cancel.
   virtual QString AskTargetImage(QWidget* parent, const QString& caption);
+  // A folder of the host to copy into; empty on Cancel.
+  virtual QString AskFolder(QWidget* parent, const QString& caption);
+  // Find Deleted Files over the volume whose root directory is root.
+  virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -2,6 +2,7 @@
 // and opens the main window on the drives.
 #include <QApplication>
 #include <cstdio>
+#include <string_view>
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
@@ -31,6 +32,12 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help answers before Qt starts: it must work where there is no display.
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Gleaner"));
   QApplication::setWindowIcon(AppIcon());

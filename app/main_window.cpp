@@ -16,6 +16,7 @@
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
 #include "recovery/directory_image.h"
+#include "recovery/copy_out.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ bool IsOperation(int id) {
     case kCmdRestore:
     case kCmdRename:
     case kCmdCopyToFloppy:
+    case kCmdFindDeleted:
+    case kCmdCopyOut:
       return true;
     default:
       return false;
@@ -70,6 +73,8 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
   SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });
   SetOperation(kCmdCopyToFloppy, [this] { OnCopyToFloppy(); });
+  SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
+  SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);
@@ -115,6 +120,8 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
   MakeAction(kCmdCopyToFloppy, QStringLiteral("Copy File to &Floppy"));
+  MakeAction(kCmdFindDeleted, QString::fromUtf8("&Find Deleted Files\u2026"));
+  MakeAction(kCmdCopyOut, QString::fromUtf8("Copy &Out To Folder\u2026"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -149,7 +156,7 @@ void MainWindow::BuildMenus() {
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
       {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename,
-       kCmdCopyToFloppy});
+       kCmdCopyToFloppy, 0, kCmdFindDeleted, kCmdCopyOut});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -242,6 +249,10 @@ bool MainWindow::CommandEnabled(int id) const {
       // a row selected.
       return operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
              !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
+    case kCmdFindDeleted:
+      return ready && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+    case kCmdCopyOut:
+      return ready && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:

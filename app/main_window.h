@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
@@ -89,6 +90,10 @@ class MainWindow : public QMainWindow {
   void OnCopyToFloppy();
   // Runs a tool's dialog modally with its controls lent to the prompt port.
   void RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls);
+  void OnFindDeleted();
+  void OnCopyOut();
+  // The root directory of the volume the selected tree node belongs to.
+  std::optional<DrivePacket> SelectedVolumeRoot();
 
   AppState& state_;
   DialogRunner& dialogs_;

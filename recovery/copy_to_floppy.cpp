@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "disk/boot_sector.h"
@@ -12,10 +13,11 @@
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
+#include "disk/volume_layout.h"
 #include "recovery/directory_image.h"
 #include "recovery/undelete.h"
-#include "views/dir_entry.h"
-#include "views/list_ops.h"
+#include "disk/dir_entry.h"
+#include "disk/memory_budget.h"
 
 namespace {
 
@@ -75,7 +77,7 @@ class CopyRun {
   bool ReadSource(const ListedDirectory& dir, SourceFile& file) {
     const DrivePacket& v = dir.node;
     std::vector<uint8_t> fat;
-    switch (LoadFatCopy(ctx_.access, ctx_.pane, v, fat)) {
+    switch (LoadFatCopy(ctx_.access, ctx_.pane.budget, v, fat)) {
       case FatCopyLoad::NoMemory: prompt_.Message(kCtfNoFatBuffer); return false;
       case FatCopyLoad::Unreadable: prompt_.Message(kCtfFatUnreadable); return false;
       case FatCopyLoad::Loaded: break;
@@ -91,7 +93,7 @@ class CopyRun {
       const uint32_t last = LastCluster(v, fat.size());
       if (start < 2 || start > last) return false;
       const uint64_t wanted = std::max<uint64_t>(1, (uint64_t{file.row.size} + clusterBytes - 1) / clusterBytes);
-      if (!TakeClusterList(ctx_.pane, chain, 1)) {
+      if (!TakeClusterList(ctx_.pane.budget, chain, 1)) {
         prompt_.Message(kCtfNoListBuffer);
         return false;
       }
@@ -103,7 +105,7 @@ class CopyRun {
     } else {
       const uint32_t len = ChainLength(start, v.fatType, fat);
       if (len == 0) return false;
-      if (!TakeClusterList(ctx_.pane, chain, len)) {
+      if (!TakeClusterList(ctx_.pane.budget, chain, len)) {
         prompt_.Message(kCtfNoListBuffer);
         return false;
       }
@@ -116,7 +118,7 @@ class CopyRun {
     const uint64_t bytes = std::max<uint64_t>(chain.size() * clusterBytes,
                                               (uint64_t{file.row.size} + kSectorSize - 1) /
                                                   kSectorSize * kSectorSize);
-    if (bytes > ctx_.pane.memoryLimit || !Take(file.bytes, bytes)) {
+    if (!ctx_.pane.budget.Allows(bytes) || !Take(file.bytes, bytes)) {
       prompt_.Message(kCtfNoFileBuffer);
       return false;
     }
@@ -149,27 +151,26 @@ class CopyRun {
       return false;
     }
     const std::span<const uint8_t> b(boot);
-    const uint16_t bytesPerSector = le16(b, kBootBytesPerSector);
-    const uint8_t sectorsPerCluster = le8(b, kBootSectorsPerCluster);
-    const uint8_t fats = le8(b, kBootFatCount);
-    f.reserved = le16(b, kBootReservedSectors);
-    f.sectorsPerFat = le16(b, kBootSectorsPerFat16);
-    f.totalSectors = le16(b, kBootTotalSectors16);
-    const uint16_t rootEntries = le16(b, kBootRootEntries);
-    const uint16_t heads = le16(b, kBootHeads);
-    const uint16_t sectorsPerTrack = le16(b, kBootSectorsPerTrack);
-    f.rootStart = f.reserved + 2u * f.sectorsPerFat;
-    f.dataStart = f.rootStart + uint32_t{rootEntries} * kDirEntrySize / kSectorSize;
+    const std::optional<VolumeLayout> layout = DecodeVolume(b);
     // Only the floppies the layout fits: every data sector a cluster, a
-    // second FAT to keep in step, 12-bit entries (fewer than 4085 clusters),
-    // and tracks to address the sectors by.
-    const bool fits = bytesPerSector == kSectorSize && sectorsPerCluster == 1 && fats == 2 &&
-                      f.sectorsPerFat != 0 && heads != 0 && sectorsPerTrack != 0 &&
-                      f.totalSectors > f.dataStart && f.totalSectors - f.dataStart < 4085;
+    // second FAT to keep in step, 12-bit entries, a fixed root, and tracks to
+    // address the sectors by.
+    const bool fits = layout && layout->width == KindFat12 && layout->bytesPerSector == kSectorSize &&
+                      layout->sectorsPerCluster == 1 && layout->fatCount == 2 &&
+                      layout->sectorsPerFat <= UINT16_MAX && layout->totalSectors <= UINT16_MAX &&
+                      layout->rootSectors != 0 && layout->heads != 0 && layout->sectorsPerTrack != 0 &&
+                      layout->totalSectors > layout->dataStart;
     if (!fits) {
       prompt_.Message(kCtfNotFat12Floppy);
       return false;
     }
+    f.reserved = layout->reservedSectors;
+    f.sectorsPerFat = static_cast<uint16_t>(layout->sectorsPerFat);
+    f.totalSectors = static_cast<uint16_t>(layout->totalSectors);
+    f.rootStart = layout->rootStart;
+    f.dataStart = layout->dataStart;
+    const uint16_t heads = layout->heads;
+    const uint16_t sectorsPerTrack = layout->sectorsPerTrack;
     f.dataSectors = f.totalSectors - f.dataStart;
     // An extended boot record (signature 0x29) names the volume; "NO NAME"
     // is no label.
