@@ -128,7 +128,7 @@ class MainWindowTest : public QObject {
                                  "Raw Sector &Dumping\tF4", "|", "&Write Changes", "|", "&Disk Copy\tF9",
                                  "-", "&Search Raw Disk\tF3", "&Undelete\tAlt+F7", "-",
                                  "&Backup Critical Areas\tF2", "&Restore Critical Areas\tCtrl+F2", "-",
-                                 "&Rename After Recovery of Deleted Files", "-",
+                                 "&Rename After Recovery of Deleted Files", "Copy File to &Floppy", "-",
                                  QString::fromUtf8("&Find Deleted Files\u2026"),
                                  QString::fromUtf8("Copy &Out To Folder\u2026"), "|", "&Usage\tF1", "-",
                                  "&About Gleaner...", "|"}));
