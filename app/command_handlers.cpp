@@ -1,7 +1,7 @@
 // The main window's command handlers: Refresh, the dump modes, the sector
 // editor (Previous, Next, row editing, Write Changes, Go to a Sector), the
-// two right-click menus, Help, the pane switch, Undelete and Rename After
-// Recovery. Each gathers its input
+// two right-click menus, Help, the pane switch, Undelete, Rename After
+// Recovery and Search Raw Disk. Each gathers its input
 // and calls one core function; the list pane then shows the state.
 #include <QApplication>
 #include <QMenu>
@@ -17,6 +17,7 @@
 #include "recovery/undelete.h"
 #include "tools/critical_area_dialog.h"
 #include "tools/disk_copy_dialog.h"
+#include "tools/raw_search.h"
 #include "views/editor_commands.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
@@ -161,4 +162,13 @@ void MainWindow::OnCopyToFloppy() {
   QApplication::restoreOverrideCursor();
   (void)result;  // every outcome has been said through the prompt port
   list_->Repaint();
+}
+
+void MainWindow::OnSearch() {
+  // The node selected in the tree, searched in raw sector dumping only.
+  const DrivePacket node = state_.pane.selectedPacket;
+  if (!SearchOpenAllowed(state_.Prompt(), state_.modes, node)) return;
+  dialogs_.RunSearch(this, state_, *list_, node);
+  list_->Repaint();
+  UpdateCommands();
 }

@@ -7,6 +7,7 @@
 #include "app/find_deleted_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
+#include "app/search_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -39,6 +40,11 @@ void DialogRunner::RunModal(QDialog& dialog) { dialog.exec(); }
 
 QString DialogRunner::AskTargetImage(QWidget* parent, const QString& caption) {
   return QFileDialog::getSaveFileName(parent, caption);
+}
+
+void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
+  SearchDialog dialog(state, list, node, parent);
+  dialog.exec();
 }
 
 QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {

@@ -1,5 +1,6 @@
 // How the window asks the person for input: the byte dialog, the sector jump,
-// the new short name of a recovered entry, the About box and pop-up menus. The default runs the real modal dialogs;
+// the new short name of a recovered entry, the raw search, the About box
+// and pop-up menus. The default runs the real modal dialogs;
 // tests put a scripted runner in its place so nothing blocks.
 #pragma once
 #include <QPoint>
@@ -9,12 +10,13 @@
 #include "recovery/rename_entry.h"
 
 class DiskAccess;
-struct DrivePacket;
-
+class ListPane;
 class QAction;
 class QDialog;
 class QMenu;
 class QWidget;
+struct AppState;
+struct DrivePacket;
 
 class DialogRunner {
  public:
@@ -33,6 +35,8 @@ class DialogRunner {
   virtual void RunModal(QDialog& dialog);
   // A file to write a floppy image to (disk copy's target); empty on Cancel.
   virtual QString AskTargetImage(QWidget* parent, const QString& caption);
+  // "Search Bytes" on node, modal; a hit goes into the list pane.
+  virtual void RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node);
   // A folder of the host to copy into; empty on Cancel.
   virtual QString AskFolder(QWidget* parent, const QString& caption);
   // Find Deleted Files over the volume whose root directory is root.

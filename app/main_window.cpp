@@ -73,6 +73,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
   SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });
   SetOperation(kCmdCopyToFloppy, [this] { OnCopyToFloppy(); });
+  SetOperation(kCmdSearch, [this] { OnSearch(); });
   SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
   SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 

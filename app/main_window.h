@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow {
   void OnCopyToFloppy();
   // Runs a tool's dialog modally with its controls lent to the prompt port.
   void RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls);
+  void OnSearch();
   void OnFindDeleted();
   void OnCopyOut();
   // The root directory of the volume the selected tree node belongs to.

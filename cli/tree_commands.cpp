@@ -46,7 +46,11 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
 
   ShowNode(session.ctx, *found->packet, modes);
   if (beforePrint) beforePrint(session.ctx);
-  const ListPaneState& pane = session.pane;
+  PrintPane(session.pane, out);
+  return 0;
+}
+
+void PrintPane(const ListPaneState& pane, std::ostream& out) {
   for (size_t c = 0; c < pane.columns.size(); ++c)
     out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);
   out << '\n';
@@ -55,5 +59,4 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
       out << (c ? "\t" : "") << SafeCellText(FormatCell(pane, r, static_cast<int>(c)));
     out << '\n';
   }
-  return 0;
 }
