@@ -99,9 +99,10 @@ constexpr const char* kUsage =
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound (search: or nothing was found), 2 a usage error. backup, restore,\n"
-    "diskcopy and copy-to-floppy: 0 done, 1 the command could not do what was\n"
-    "asked, 2 a usage or drive error.\n";
+    "bound (undelete and rename: also when a write failed or nothing was done;\n"
+    "search: or nothing was found), 2 a usage error. backup, restore, diskcopy\n"
+    "and copy-to-floppy: 0 done, 1 the command could not do what was asked, 2 a\n"
+    "usage or drive error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
