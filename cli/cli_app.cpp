@@ -63,8 +63,10 @@ constexpr const char* kUsage =
     "program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
+    "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
+    "REASON\") and the command is not run.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound, 2 a usage error.\n";
+    "bound, 2 a usage error or a drive that cannot be opened.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -123,6 +125,15 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     err << "gleaner-cli: " << what << '\n' << kUsage;
     return 2;
   };
+
+  // A script wants to fail fast: a drive it named that cannot be opened ends
+  // the run here, named with the reason, rather than be left out.
+  {
+    DriveMapConfig named = parsed.config;
+    const std::vector<std::string> problems = DropUnopenableDrives(named);
+    for (const std::string& problem : problems) err << problem << '\n';
+    if (!problems.empty()) return 2;
+  }
 
   CliPrompt prompt(err);
   DiskAccess access(prompt);

@@ -142,8 +142,13 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
   access.floppyCount = 0;
   access.hardDiskCount = 0;
 
-  if (options.drives.direct) {
-    DeviceMap map = BuildDeviceMap(options.drives);
+  // A drive that cannot be opened is named with the reason and left out: it
+  // must not hide the drives after it, nor (on the library path) every drive.
+  DriveMapConfig drives = options.drives;
+  for (const std::string& problem : DropUnopenableDrives(drives)) prompt.Message(problem);
+
+  if (drives.direct) {
+    DeviceMap map = BuildDeviceMap(drives);
     access.floppyCount = map.FloppyCount();
     access.UseDirect(std::move(map));
     access.drivesReady = true;
@@ -188,7 +193,7 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
 
   // The drive map stands where the old driver stood: without it the library
   // has no floppies to count, but the program still lists what it can reach.
-  const std::string map = options.drives.Serialize();
+  const std::string map = drives.Serialize();
   if (open == nullptr || floppies == nullptr || open(map.c_str()) == 0) {
     prompt.Message(kDriverOpenFailed);
     access.floppyCount = 0;

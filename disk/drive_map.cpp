@@ -1,15 +1,19 @@
 #include "disk/drive_map.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <span>
 #include <sstream>
+#include <cstring>
 
 #include "disk/le.h"
 
@@ -59,6 +63,37 @@ bool DriveMapConfig::Deserialize(const std::string& text, DriveMapConfig& out) {
     }
   }
   return true;
+}
+
+std::string DriveOpenProblem(const std::string& path) {
+  auto problem = [&](const char* reason) { return "Cannot open " + path + ": " + reason; };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return problem(std::strerror(errno));
+  // A folder opens for reading on Linux, but holds no sectors.
+  if (S_ISDIR(st.st_mode)) return problem(std::strerror(EISDIR));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return problem(std::strerror(errno));
+  ::close(fd);
+  if (S_ISREG(st.st_mode) && st.st_size < 512) return problem("it holds no whole sector");
+  return {};
+}
+
+std::vector<std::string> DropUnopenableDrives(DriveMapConfig& config) {
+  std::vector<std::string> problems;
+  auto keep = [&](std::vector<std::string>& paths) {
+    std::vector<std::string> kept;
+    for (const std::string& p : paths) {
+      std::string problem = DriveOpenProblem(p);
+      if (problem.empty())
+        kept.push_back(p);
+      else
+        problems.push_back(std::move(problem));
+    }
+    paths = std::move(kept);
+  };
+  keep(config.floppies);
+  keep(config.disks);
+  return problems;
 }
 
 bool LooksLikeFloppy(const std::string& path) {

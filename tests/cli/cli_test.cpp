@@ -227,3 +227,30 @@ TEST(CliTest, NodeNamesPickSiblings) {
   EXPECT_EQ(SplitNodePath("A/"), std::vector<std::string>{});
   EXPECT_EQ(SplitNodePath(""), std::vector<std::string>{});
 }
+
+TEST(Cli, ADriveThatCannotBeOpenedEndsTheRunWithItsReason) {
+  TempDir dir;
+  FatVolume f = MakeFloppy1440(dir.File("f.img"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.img"), {}));
+  const std::string missing = dir.File("nope.img");
+  for (const char* const path : {"", "--direct"}) {
+    SCOPED_TRACE(*path == 0 ? "library path" : "direct path");
+    auto run = [&](std::vector<std::string> args) {
+      if (*path != 0) args.insert(args.begin(), path);
+      return Cli(args);
+    };
+    CliRun r = run({"--disk", missing, "tree"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + missing + ": No such file or directory\n");
+    EXPECT_EQ(r.out, "");
+    r = run({"--floppy", f.image, "--disk", dir.Path(), "tree"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + dir.Path() + ": Is a directory\n");
+    r = run({"--disk", dir.File("empty.img"), "show", "Hard Disk 1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + dir.File("empty.img") + ": it holds no whole sector\n");
+    r = run({"--floppy", f.image, "tree"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+  }
+}
