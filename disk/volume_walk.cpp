@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kBufferFailed = "Fatal Error!  Not able to allocate a Buffer!";
 constexpr const char* kDriveUnreachable = "Drive not accessible!";
 constexpr const char* kBootUnreadable = "Boot Record not accessible!";
+// Formatted with the boot record's bytes per sector.
+constexpr const char* kSectorSizeUnsupported = "Sector size of %u bytes is not supported!";
 
 // A volume of fewer clusters than this has a 12-bit FAT.
 constexpr uint32_t kFat16MinClusters = 4096;
@@ -53,6 +55,14 @@ bool DriveDiscovery::ExpandVolume(ViewContext& ctx, const DrivePacket& node, Tre
 
   // Without a sector or cluster size the record describes no FAT volume.
   if (bytesPerSector == 0 || sectorsPerCluster == 0) return true;
+  // Every place below is counted in 512-byte sectors: a volume of larger
+  // sectors would be listed from the wrong sectors (an empty root at best).
+  if (bytesPerSector != kSectorSize) {
+    char text[64];
+    std::snprintf(text, sizeof text, kSectorSizeUnsupported, static_cast<unsigned>(bytesPerSector));
+    ctx.Prompt().Message(text);
+    return true;
+  }
 
   // Clusters are counted as total sectors / sectors per cluster: the bytes
   // per sector cancel, and multiplying them in first overflows 32 bits on

@@ -1014,3 +1014,20 @@ TEST(DiscoveryTest, FolderOfFiveThousandFilesExpandsWellUnderASecond) {
   RecordProperty("expand_ms", std::to_string(ms));
   std::cout << "expanding a folder of 5000 files took " << ms << " ms\n";
 }
+
+TEST(DiscoveryTest, AVolumeOfLargerSectorsSaysSoInsteadOfShowingNothing) {
+  TempDir dir;
+  const std::string image = dir.File("big-sectors.img");
+  ASSERT_TRUE(MustRun("mkfs.fat -S 1024 -C " + ShellQuote(image) + " 1440 >/dev/null"));
+  ASSERT_TRUE(MustRun("mcopy -i " + ShellQuote(image) + " /etc/hostname ::/HOST.TXT"));
+  for (bool library : {true, false}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    Harness h(library);
+    h.AddFloppy(ReadFileBytes(image));
+    const auto tops = h.Bind();
+    ASSERT_EQ(tops.size(), 1u);
+    EXPECT_TRUE(h.Expand(tops[0]).empty());
+    EXPECT_EQ(h.prompt.Messages(),
+              std::vector<std::string>{"Sector size of 1024 bytes is not supported!"});
+  }
+}
