@@ -7,6 +7,7 @@
 #include "disk/le.h"
 #include "views/directory_views.h"
 #include "views/list_ops.h"
+#include "views/long_name.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ std::string HexCell(const ListPaneState& pane, uint64_t r, int column) {
   if (column >= 18 && column < kHexColumnCount) {
     const uint64_t at = r * kBytesPerDumpRow + static_cast<uint64_t>(column - 18);
     if (!Inside(buffer, at, 1) || buffer[at] == 0) return {};
-    return std::string(1, static_cast<char>(buffer[at]));
+    // UTF-8 like every other cell: a lone byte past 0x7F is no text.
+    return AnsiByteToUtf8(buffer[at]);
   }
   return {};  // the spacer and anything past it
 }
