@@ -8,6 +8,7 @@
 #include "cli/recovery_commands.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
+#include "views/editor_page.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
 
@@ -42,8 +43,10 @@ constexpr const char* kUsage =
     "                    0x7F, C1 controls) as \".\".\n"
     "                    --goto SECTOR jumps to a sector of the volume as Go to a\n"
     "                    Sector does (raw sector dumping, a node below the\n"
-    "                    partition level); --page N then presses Next N times (it\n"
-    "                    stops at the last page).\n"
+    "                    partition level); --page N then shows the page N pages\n"
+    "                    on (one read, whatever N). A page or sector outside the\n"
+    "                    node is refused with its message and exit status 1;\n"
+    "                    sectors that do not read are printed as \"??\" (status 1).\n"
     "  undelete NODE ROW...\n"
     "                    bring back the deleted files and folders of rows ROW of\n"
     "                    the root directory or folder NODE (rows counted from 1\n"
@@ -184,12 +187,18 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     options.drives.readOnly = true;
     if (!BindDiskAccess(access, options)) return 1;
     if (command == "tree") return PrintTree(access, out, err);
-    // The jump first (as Go to a Sector), then Next pressed `pages` times.
+    // The jump first (as Go to a Sector), then the page `pages` on from it,
+    // reached with one read.
     uint32_t jumpTarget = 0;
     return PrintShownNode(access, node, modes, out, err, [&](ViewContext& ctx) {
-      if (jump && GoToSectorAllowed(ctx, modes)) GoToSector(ctx, modes, *jump, jumpTarget);
-      for (uint32_t p = 0; p < pages; ++p)
-        if (!GoNext(ctx, modes)) break;
+      if (jump && (!GoToSectorAllowed(ctx, modes) || !GoToSector(ctx, modes, *jump, jumpTarget)))
+        return PageOutcome::Refused;
+      // A decoded view has no pages to go to: it is printed as it is.
+      if (pages == 0 || ShownPageKind(ctx.pane) == PageKind::None) return PageOutcome::Print;
+      const uint64_t page = uint64_t{ctx.pane.pageIndex} + pages;
+      if (GoToPage(ctx, modes, page)) return PageOutcome::Print;
+      // Moved, but a sector of it did not read: shown as it could be read.
+      return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
     });
   }
   if (IsRecoveryCommand(command))

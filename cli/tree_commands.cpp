@@ -36,7 +36,7 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
 
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
                    std::ostream& out, std::ostream& err,
-                   const std::function<void(ViewContext&)>& beforePrint) {
+                   const std::function<PageOutcome(ViewContext&)>& beforePrint) {
   TreeSession session(access);
   const std::optional<TreeNode> found = session.Find(nodePath);
   if (!found) {
@@ -45,7 +45,8 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
   }
 
   ShowNode(session.ctx, *found->packet, modes);
-  if (beforePrint) beforePrint(session.ctx);
+  const PageOutcome outcome = beforePrint ? beforePrint(session.ctx) : PageOutcome::Print;
+  if (outcome == PageOutcome::Refused) return 1;
   const ListPaneState& pane = session.pane;
   for (size_t c = 0; c < pane.columns.size(); ++c)
     out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);
@@ -55,5 +56,5 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
       out << (c ? "\t" : "") << SafeCellText(FormatCell(pane, r, static_cast<int>(c)));
     out << '\n';
   }
-  return 0;
+  return outcome == PageOutcome::Print ? 0 : 1;
 }

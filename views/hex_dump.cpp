@@ -1,5 +1,6 @@
 #include "views/hex_dump.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
@@ -82,6 +83,25 @@ void ListClusterPage(ViewContext& ctx) {
   pane.canGoNext = pane.chainLength != 1;
 }
 
+// Reads a page's sectors into buffer. A failed transfer is gone over one
+// sector at a time (the library path reads nothing after a failed chunk), so
+// that every sector that reads is shown and only the others are marked.
+bool ReadPageSectors(ViewContext& ctx, const DrivePacket& extent, uint8_t* buffer) {
+  ListPaneState& pane = ctx.pane;
+  pane.unreadableSectors.assign(extent.sectorCount, 0);
+  if (ReadSectors(ctx.access, extent, buffer)) return true;
+  for (uint32_t i = 0; i < extent.sectorCount; ++i) {
+    DrivePacket one = extent;
+    one.startSector = extent.startSector + i;
+    one.sectorCount = 1;
+    if (!ReadSectors(ctx.access, one, buffer + uint64_t{i} * kSectorSize)) {
+      std::fill_n(buffer + uint64_t{i} * kSectorSize, kSectorSize, uint8_t{0});
+      pane.unreadableSectors[i] = 1;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
@@ -95,7 +115,9 @@ bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t clust
     DrivePacket copy = packet;
     copy.startSector = static_cast<uint32_t>(first);
     copy.sectorCount = sectors;
-    read = ReadSectors(ctx.access, copy, pane.sectorBuffer.data());
+    read = ReadPageSectors(ctx, copy, pane.sectorBuffer.data());
+  } else {
+    pane.unreadableSectors.assign(sectors, 1);
   }
   char status[96];
   std::snprintf(status, sizeof status,
@@ -132,6 +154,8 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
   DrivePacket copy = packet;
   copy.sectorCount = 1;
   if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize, 0);
+  // Marked until the sector has read: its bytes are no data before then.
+  pane.unreadableSectors.assign(1, 1);
   if (copy.startSector != 0) {
     const uint64_t sector = uint64_t{copy.startSector} + pane.pageIndex;
     bool read = sector <= std::numeric_limits<uint32_t>::max();
@@ -148,6 +172,7 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
                                                      : kBootRecordNotAccessible);
     return false;
   }
+  pane.unreadableSectors[0] = 0;
   AddCallbackRows(pane, kDumpRowsPerSector);
   char status[48];
   std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, copy.startSector);

@@ -107,7 +107,11 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   // Previous and Next page through this node with the old chain.
   pane.canGoPrevious = false;
   pane.canGoNext = false;
-  if (node.sectorCount != 0 && !RetakeSectorBuffer(pane, node, node.sectorCount)) {
+  pane.unreadableSectors.clear();
+  // The raw dump holds one sector a page, whatever size the node claims (a
+  // damaged boot record's FAT of 65535 sectors must not keep it from showing).
+  if (!modes.rawDump && node.sectorCount != 0 &&
+      !RetakeSectorBuffer(pane, node, node.sectorCount)) {
     // Rows of the node shown before would pass for this one's.
     pane.rows.clear();
     pane.selectedRows.clear();
