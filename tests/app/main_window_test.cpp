@@ -540,10 +540,13 @@ class MainWindowTest : public QObject {
     rig.window.RunCommand(kCmdGoToSector);
     QCOMPARE(rig.prompt.Status(1), "Current Sector Number: " + std::to_string(root.totalSectors - 1));
     QVERIFY(!rig.Enabled(kCmdNext) && rig.Enabled(kCmdPrevious));
-    // Past the end of the disk: the read fails and says so.
+    // Past the end of the volume: refused with the range message, the page
+    // on show stays.
     rig.dialogs.sectorAnswers = {QString::number(first + 10000000)};
     rig.window.RunCommand(kCmdGoToSector);
-    QCOMPARE(rig.Messages().last(), QString("Sector not accessible!"));
+    QCOMPARE(rig.Messages().last(), QString("Sector number is past the end of the volume at %1")
+                                        .arg(root.totalSectors - 1));
+    QCOMPARE(rig.prompt.Status(1), "Current Sector Number: " + std::to_string(root.totalSectors - 1));
     rig.prompt.Clear();
     // The item's own first sector: nothing before it.
     rig.dialogs.sectorAnswers = {firstText};
