@@ -2,6 +2,7 @@
 // and opens the main window on the drives.
 #include <QApplication>
 #include <cstdio>
+#include <string_view>
 
 #include "app/app_icon.h"
 #include "app/app_state.h"
@@ -13,7 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: gleaner [--floppy FILE]... [--disk FILE]... [FILE]... [--read-only] [--direct]\n"
+    "usage: gleaner [DRIVE [--mapfile MAP]]... [--read-only] [--direct]\n"
+    "  where DRIVE is --floppy FILE, --disk FILE or FILE\n"
     "\n"
     "  --floppy FILE     a floppy image or device (drives 0, 1, ...)\n"
     "  --disk FILE       a hard-disk image or device (drives 0x80, 0x81, ...)\n"
@@ -21,11 +23,21 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          reach the drives directly instead of through libsect32.so\n"
+    "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
+    "                    sector outside the map's finished (+) blocks fails to read\n"
+    "                    and to write, as on the dying disk (sectors the map does\n"
+    "                    not cover count as untried)\n"
     "  With no drive named, the system's block devices are used.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help answers before Qt starts: it must work where there is no display.
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Gleaner"));
   QApplication::setWindowIcon(AppIcon());

@@ -24,6 +24,10 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
+    "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
+    "                    sector outside the map's finished (+) blocks fails to read\n"
+    "                    and to write, as on the dying disk (sectors the map does\n"
+    "                    not cover count as untried)\n"
     "  With no drive named, the system's block devices are used.\n"
     "\n"
     "Commands:\n"
@@ -84,13 +88,12 @@ bool ParseCount(const std::string& text, uint32_t& count) {
 int Drives(DiskAccess& access, std::ostream& out) {
   auto line = [&](uint16_t drive) {
     Device* d = access.Devices().Find(drive);
-    const auto* f = dynamic_cast<const FileDevice*>(d);
     char buf[160];
     std::snprintf(buf, sizeof buf, "0x%02X\t%s\t%u/%u/%u\t%llu", drive,
                   drive < 0x80 ? "floppy" : "hard disk", d ? d->geometry.cylinders : 0,
                   d ? d->geometry.heads : 0, d ? d->geometry.sectorsPerTrack : 0,
                   static_cast<unsigned long long>(d ? d->Size() : 0));
-    out << buf << '\t' << (f ? f->Path() : std::string()) << '\n';
+    out << buf << '\t' << (d ? d->Path() : std::string()) << '\n';
   };
   for (uint32_t i = 0; i < access.Devices().FloppyCount(); ++i) line(static_cast<uint16_t>(i));
   for (uint32_t i = 0; i < access.Devices().HardDiskCount(); ++i)

@@ -25,6 +25,8 @@ class Device {
   virtual int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) = 0;
   // Size in bytes as last seen (0 when unknown).
   virtual uint64_t Size() const = 0;
+  // The image file or block device behind the drive; empty when none.
+  virtual std::string Path() const { return {}; }
 
   Geometry geometry;
 };
@@ -46,7 +48,7 @@ class FileDevice final : public Device {
   int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override;
   uint64_t Size() const override { return size_; }
 
-  const std::string& Path() const { return path_; }
+  std::string Path() const override { return path_; }
   bool Writable() const { return writable_; }
   // The block device's own geometry (HDIO_GETGEO), when it reports one.
   bool QueryBlockGeometry(Geometry& out) const;

@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <span>
 #include <sstream>
 #include <cstring>
 
+#include "disk/guarded_device.h"
 #include "disk/le.h"
+#include "disk/rescue_map.h"
 
 namespace fs = std::filesystem;
 
@@ -31,6 +34,10 @@ std::string DriveMapConfig::Serialize() const {
     std::snprintf(num, sizeof num, "%02zx", 0x80 + i);
     out << num << ' ' << disks[i] << '\n';
   }
+  for (const auto& [drive, path] : mapfiles) {
+    std::snprintf(num, sizeof num, "%02x", drive);
+    out << "map " << num << ' ' << path << '\n';
+  }
   return out.str();
 }
 
@@ -43,6 +50,17 @@ bool DriveMapConfig::Deserialize(const std::string& text, DriveMapConfig& out) {
     if (line.empty()) continue;
     if (line == "readonly") {
       out.readOnly = true;
+      continue;
+    }
+    if (line.rfind("map ", 0) == 0) {
+      const std::string rest = line.substr(4);
+      const auto sp = rest.find(' ');
+      if (sp == std::string::npos || sp == 0) return false;
+      char* end = nullptr;
+      const std::string num = rest.substr(0, sp);
+      const unsigned long d = std::strtoul(num.c_str(), &end, 16);
+      if (*end != '\0' || d > 0xFF) return false;
+      out.mapfiles[static_cast<uint16_t>(d)] = rest.substr(sp + 1);
       continue;
     }
     const auto space = line.find(' ');
@@ -107,6 +125,14 @@ bool LooksLikeFloppy(const std::string& path) {
 
 DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
   DriveArgsResult r;
+  // The drive named last, which a --mapfile belongs to.
+  std::optional<uint16_t> lastDrive;
+  auto addDrive = [&](bool floppy, const std::string& path) {
+    auto& list = floppy ? r.config.floppies : r.config.disks;
+    lastDrive = static_cast<uint16_t>((floppy ? 0 : 0x80) + list.size());
+    list.push_back(path);
+    r.namedDrives = true;
+  };
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -115,15 +141,35 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
         r.error = a + " needs a file";
         return r;
       }
-      (a == "--floppy" ? r.config.floppies : r.config.disks).push_back(args[++i]);
-      r.namedDrives = true;
+      addDrive(a == "--floppy", args[++i]);
+    } else if (a == "--mapfile") {
+      if (i + 1 >= args.size()) {
+        r.error = "--mapfile needs a file";
+        return r;
+      }
+      const std::string& file = args[++i];
+      if (!lastDrive) {
+        r.error = "--mapfile " + file + " must follow the drive it belongs to";
+        return r;
+      }
+      if (r.config.mapfiles.count(*lastDrive)) {
+        r.error = "--mapfile " + file + ": the drive before it has a mapfile already";
+        return r;
+      }
+      RescueMapLoad load = LoadRescueMap(file);
+      if (!load.map) {
+        r.error = load.error;
+        return r;
+      }
+      r.config.mapfiles[*lastDrive] = file;
     } else if (a == "--read-only") {
       r.config.readOnly = true;
     } else if (a == "--direct") {
       r.config.direct = true;
-    } else if (!a.empty() && a[0] != '-' && fs::exists(a)) {
-      (LooksLikeFloppy(a) ? r.config.floppies : r.config.disks).push_back(a);
-      r.namedDrives = true;
+    } else if (std::error_code ec; !a.empty() && a[0] != '-' && fs::exists(a, ec)) {
+      // The overload without an error code throws on a name the system
+      // refuses (too long, say): that is simply not a drive.
+      addDrive(LooksLikeFloppy(a), a);
     } else {
       break;
     }
@@ -324,14 +370,24 @@ void DeviceMap::CloseAll() {
 DeviceMap BuildDeviceMap(const DriveMapConfig& config) {
   DeviceMap map;
   auto add = [&](uint16_t drive, const std::string& path, bool floppy) {
-    auto dev = std::make_unique<FileDevice>(path, config.readOnly);
+    std::shared_ptr<const RescueMap> rescue;
+    if (auto it = config.mapfiles.find(drive); it != config.mapfiles.end()) {
+      RescueMapLoad load = LoadRescueMap(it->second);
+      // Checked when the arguments were taken; a mapfile gone bad since then
+      // cannot say which sectors are sound, so none is.
+      rescue = load.map ? std::make_shared<const RescueMap>(std::move(*load.map))
+                        : std::make_shared<const RescueMap>();
+    }
+    auto file = std::make_unique<FileDevice>(path, config.readOnly);
+    FileDevice& fileRef = *file;
+    auto dev = std::make_unique<GuardedDevice>(std::move(file), std::move(rescue));
     if (dev->Open()) {
       Geometry g;
       if (floppy) {
         uint8_t boot[512] = {};
         const bool haveBoot = dev->ReadAt(0, boot, sizeof boot) == 512;
         g = FloppyGeometry(haveBoot ? boot : nullptr, dev->Size());
-      } else if (!dev->QueryBlockGeometry(g)) {
+      } else if (!fileRef.QueryBlockGeometry(g)) {
         uint8_t mbr[512] = {};
         const bool haveMbr = dev->ReadAt(0, mbr, sizeof mbr) == 512;
         g = GeometryFromMbr(haveMbr ? mbr : nullptr, dev->Size());

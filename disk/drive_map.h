@@ -15,9 +15,12 @@ struct DriveMapConfig {
   std::vector<std::string> disks;     // BIOS order: 0x80, 0x81, ...
   bool readOnly = false;
   bool direct = false;  // the direct device path instead of the sector library
+  // GNU ddrescue mapfiles by BIOS drive number (--mapfile after a drive).
+  std::map<uint16_t, std::string> mapfiles;
 
-  // One line per drive, "<hex drive> <path>", and "readonly" when set: the
-  // form in which the program hands its map to the sector library.
+  // One line per drive, "<hex drive> <path>", "map <hex drive> <path>" per
+  // mapfile, and "readonly" when set: the form in which the program hands its
+  // map to the sector library.
   std::string Serialize() const;
   static bool Deserialize(const std::string& text, DriveMapConfig& out);
 };
@@ -31,8 +34,11 @@ struct DriveArgsResult {
 
 // Takes --floppy FILE, --disk FILE, --read-only, --direct and bare FILEs (a
 // floppy when it is a /dev/fd* device or a regular file of a standard floppy
-// size) out of args. The first argument that is not an existing file and not
-// an option ends the drive arguments; everything from there is in `rest`.
+// size) out of args, and --mapfile FILE after a drive: the mapfile is read and
+// parsed here, so that one that is unreadable or malformed is a usage error
+// naming its file and line before any drive is opened. The first argument
+// that is not an existing file and not an option ends the drive arguments;
+// everything from there is in `rest`.
 DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
 
 // Why path cannot serve as a drive, as "Cannot open PATH: REASON" (a missing
@@ -77,6 +83,8 @@ class DeviceMap {
   std::map<uint16_t, std::unique_ptr<Device>> devices_;
 };
 
-// FileDevices for every drive of the config, with their geometries set. The
-// devices are opened once to learn their size and geometry and left closed.
+// FileDevices for every drive of the config, each behind a GuardedDevice that
+// applies its mapfile, with their geometries set. A mapfile that can no longer
+// be read leaves every sector of its drive failing. The devices are opened
+// once to learn their size and geometry and left closed.
 DeviceMap BuildDeviceMap(const DriveMapConfig& config);

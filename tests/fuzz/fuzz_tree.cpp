@@ -1,0 +1,56 @@
+// Discovery of every node of a hostile drive and every view of every node in
+// the three dump modes, with a few pages of paging: nothing may crash, hang
+// or read outside a buffer, whatever the sectors claim.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "cli/tree_session.h"
+#include "disk/prompt_port.h"
+#include "sparse_image.h"
+#include "views/format_cell.h"
+#include "views/page_navigation.h"
+#include "views/show_node.h"
+
+namespace {
+
+constexpr size_t kMaxNodes = 160;
+constexpr size_t kMaxRowsFormatted = 24;
+
+void ShowAllModes(TreeSession& session, const DrivePacket& node) {
+  for (const DumpModes modes : {DumpModes{false, false}, DumpModes{true, false},
+                                DumpModes{false, true}}) {
+    ShowNode(session.ctx, node, modes);
+    for (int page = 0; page < 2; ++page) {
+      const ListPaneState& pane = session.pane;
+      const size_t rows = pane.rows.size() < kMaxRowsFormatted ? pane.rows.size()
+                                                                : kMaxRowsFormatted;
+      for (size_t r = 0; r < rows; ++r)
+        for (size_t c = 0; c < pane.columns.size(); ++c)
+          (void)FormatCell(pane, r, static_cast<int>(c));
+      if (!pane.canGoNext || !GoNext(session.ctx, modes)) break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  SilentPrompt prompt;
+  DiskAccess access(prompt);
+  FuzzDisk disk;
+  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  TreeSession session(access);
+  std::deque<TreeNode> todo;
+  for (const TreeNode& n : session.ListDrives()) todo.push_back(n);
+  size_t seen = 0;
+  while (!todo.empty() && seen < kMaxNodes) {
+    const TreeNode node = todo.front();
+    todo.pop_front();
+    ++seen;
+    if (node.packet == nullptr) continue;
+    ShowAllModes(session, *node.packet);
+    for (const TreeNode& child : session.Expand(node)) todo.push_back(child);
+  }
+  return 0;
+}

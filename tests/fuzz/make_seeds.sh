@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Seed corpora for the fuzzers: small images made by sfdisk, mkfs.fat and
+# mtools (an MBR with a FAT16 primary partition and an extended chain holding
+# a FAT32 and a FAT12 logical drive; a floppy; a volume without a partition
+# table), each with folders, long names, a fragmented file and deleted files
+# and folders, packed for both access paths.
+#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts)
+set -euo pipefail
+pack=$1 out=$2
+export MTOOLSRC=/dev/null MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+rm -rf "$out"
+images=$out/images
+mkdir -p "$images"
+
+fill() {  # fill MTOOLS_IMAGE
+  local i=$1
+  printf 'first file\n' > "$tmp/a.txt"
+  seq 1 300 > "$tmp/b.txt"
+  printf 'gone\n' > "$tmp/c.txt"
+  mmd -i "$i" ::/DOCS ::/DOCS/Deep ::/OLD
+  mcopy -i "$i" "$tmp/a.txt" "::/A Long Name.txt"
+  mcopy -i "$i" "$tmp/c.txt" ::/GONE.TXT
+  mcopy -i "$i" "$tmp/b.txt" ::/DOCS/NUMBERS.TXT
+  mcopy -i "$i" "$tmp/a.txt" ::/DOCS/Deep/X.TXT
+  mcopy -i "$i" "$tmp/c.txt" ::/OLD/OLDFILE.TXT
+  mcopy -i "$i" "$tmp/b.txt" ::/FRAG.TXT
+  mdel -i "$i" ::/GONE.TXT
+  mdeltree -i "$i" ::/OLD
+  mcopy -i "$i" "$tmp/a.txt" ::/AFTER.TXT
+}
+
+disk=$tmp/disk.img
+truncate -s 48M "$disk"
+sfdisk --no-reread --no-tell-kernel -q "$disk" >/dev/null <<'SF'
+label: dos
+start=2048, size=8192, type=6
+start=10240, type=5
+size=75776, type=c
+size=4096, type=1
+SF
+mapfile -t parts < <(sfdisk -d "$disk" | sed -n 's/.*start= *\([0-9]*\), size= *\([0-9]*\), type=\([0-9a-f]*\).*/\1 \2 \3/p')
+for p in "${parts[@]}"; do
+  read -r start size type <<<"$p"
+  case $type in
+    6) bits=16 ;; c) bits=32 ;; 1) bits=12 ;; *) continue ;;
+  esac
+  mkfs.fat -F "$bits" -s 1 --offset "$start" -h "$start" "$disk" $((size / 2)) >/dev/null 2>&1
+  fill "$disk@@$((start * 512))"
+done
+"$pack" "$disk" 0 "$images/disk-direct"
+"$pack" "$disk" 2 "$images/disk-library"
+
+floppy=$tmp/floppy.img
+mkfs.fat -C "$floppy" 360 >/dev/null
+fill "$floppy"
+"$pack" "$floppy" 1 "$images/floppy-direct"
+"$pack" "$floppy" 3 "$images/floppy-library"
+"$pack" "$floppy" 5 "$images/floppy-read-only"
+
+small=$tmp/small.img
+mkfs.fat -C "$small" 160 >/dev/null
+fill "$small"
+"$pack" "$small" 0 "$images/superfloppy"
+
+# Texts: mapfiles as ddrescue writes them, drive maps and drive arguments.
+texts=$out/texts
+mkdir -p "$texts"
+head -c 65536 /dev/urandom > "$tmp/src.img"
+ddrescue -q -n "$tmp/src.img" "$tmp/dst.img" "$tmp/done.map" >/dev/null 2>&1 || true
+[ -f "$tmp/done.map" ] && cp "$tmp/done.map" "$texts/ddrescue-finished"
+printf '# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_status  current_pass\n0x00010000     +               1\n#      pos        size  status\n0x00000000  0x00004000  +\n0x00004000  0x00000200  -\n0x00004200  0x00001000  *\n0x00005200  0x0000AE00  +\n' > "$texts/bad-block"
+printf '0x80 disk.img\n0x00 floppy.img\nreadonly\n' > "$texts/drive-map"
+printf -- '--floppy\nfloppy.img\n--mapfile\nfloppy.map\n--disk\ndisk.img\n--read-only\n--direct\ntree\n' > "$texts/arguments"
