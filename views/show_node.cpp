@@ -100,6 +100,9 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   pane.viewKind = ViewKind::None;
   pane.fileDumpShown = false;
   ctx.Prompt().SetStatus(0, "");
+  // The sector pane names the sector of what is on show: the view that reads
+  // one says which, every other leaves it empty, never the last node's.
+  ctx.Prompt().SetStatus(1, "");
   pane.pageIndex = 0;
   pane.shownPacket = node;
   pane.selectedPacket = node;
