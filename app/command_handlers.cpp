@@ -80,7 +80,13 @@ void MainWindow::ShowRowMenu(const QPoint& globalPos) {
     action->setData(item.id);
     action->setEnabled(false);
   }
-  dialogs_.PopupMenu(menu, globalPos);
+  // Copy Out To Folder is the one entry that acts: on the selected rows of
+  // a directory listing.
+  menu.addSeparator();
+  QAction* copyOut = menu.addAction(actions_.at(kCmdCopyOut)->text());
+  copyOut->setData(kCmdCopyOut);
+  copyOut->setEnabled(CommandEnabled(kCmdCopyOut));
+  if (QAction* chosen = dialogs_.PopupMenu(menu, globalPos); chosen == copyOut) RunCommand(kCmdCopyOut);
 }
 
 void MainWindow::ShowNodeMenu(const DrivePacket& packet, const QPoint& globalPos) {

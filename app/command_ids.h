@@ -19,6 +19,8 @@ enum CommandId : int {
   kCmdUndelete = 32793,
   kCmdCopyToFloppy = 32807,
   kCmdRename = 32808,
+  kCmdFindDeleted = 32850,
+  kCmdCopyOut = 32851,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdNextPane = 57680,

@@ -12,7 +12,7 @@ struct CommandPrompt {
   const char* text;
 };
 
-constexpr std::array<CommandPrompt, 24> kPrompts = {{
+constexpr std::array<CommandPrompt, 26> kPrompts = {{
     {kCmdPrevious, "This takes you to the previous Sector or Cluster\nPrevious Sector/Cluster"},
     {kCmdNext, "This takes you to the next Sector or Cluster\nNext Sector/Cluster"},
     {kCmdRefresh, "Refreshes the disk items in the tree view by resetting all of them\nRefresh"},
@@ -32,6 +32,12 @@ constexpr std::array<CommandPrompt, 24> kPrompts = {{
     {kCmdScan, "Scan Disks for errors and fix them\nScan Disks"},
     {kCmdUndelete, "Undelete Files or Folders which were accidentally deleted\nUndelete"},
     {kCmdRename, "Rename after the files have been recovered from deletion status\n"},
+    {kCmdFindDeleted,
+     "Lists every deleted file and folder of the volume and judges what can come back\n"
+     "Find Deleted Files"},
+    {kCmdCopyOut,
+     "Copies the selected files and folders, live or deleted, to a folder without writing the "
+     "disk\nCopy Out To Folder"},
     // The framework's own commands.
     {kCmdAbout, "Display program information and version number\nAbout"},
     {kCmdExit, "Quit the application\nExit"},

@@ -1,8 +1,10 @@
 #include "app/dialog_runner.h"
 
+#include <QFileDialog>
 #include <QMenu>
 
 #include "app/about_dialog.h"
+#include "app/find_deleted_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
 
@@ -31,4 +33,17 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {
+  return QFileDialog::getExistingDirectory(parent, caption);
+}
+
+void DialogRunner::FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root) {
+  FindDeletedDialog dialog(access, root,
+                           [this](QWidget* owner) {
+                             return AskFolder(owner, QString::fromLatin1(kCopyOutCaption));
+                           },
+                           parent);
+  dialog.exec();
 }

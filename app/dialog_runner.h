@@ -8,6 +8,9 @@
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
 
+class DiskAccess;
+struct DrivePacket;
+
 class QAction;
 class QMenu;
 class QWidget;
@@ -25,6 +28,10 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // A folder of the host to copy into; empty on Cancel.
+  virtual QString AskFolder(QWidget* parent, const QString& caption);
+  // Find Deleted Files over the volume whose root directory is root.
+  virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

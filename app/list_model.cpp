@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "views/format_cell.h"
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 namespace {
 

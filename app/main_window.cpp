@@ -18,6 +18,7 @@
 #include "disk/disk_access.h"
 #include "views/editor_page.h"
 #include "views/list_ops.h"
+#include "recovery/copy_out.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ bool IsOperation(int id) {
     case kCmdRestore:
     case kCmdRename:
     case kCmdCopyToFloppy:
+    case kCmdFindDeleted:
+    case kCmdCopyOut:
       return true;
     default:
       return false;
@@ -68,6 +71,8 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
+  SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 
   connect(tree_, &TreePane::NodeShown, this, &MainWindow::AfterNodeShown);
   connect(tree_, &TreePane::NodeExpanded, this, &MainWindow::UpdateCommands);
@@ -116,6 +121,8 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdFindDeleted, QString::fromUtf8("&Find Deleted Files\u2026"));
+  MakeAction(kCmdCopyOut, QString::fromUtf8("Copy &Out To Folder\u2026"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -154,7 +161,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename, 0,
+       kCmdFindDeleted, kCmdCopyOut});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -248,6 +256,10 @@ bool MainWindow::CommandEnabled(int id) const {
     case kCmdRename:
     case kCmdCopyToFloppy:
       return drive && operations_.count(id) != 0;
+    case kCmdFindDeleted:
+      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+    case kCmdCopyOut:
+      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
@@ -84,6 +85,10 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnFindDeleted();
+  void OnCopyOut();
+  // The root directory of the volume the selected tree node belongs to.
+  std::optional<DrivePacket> SelectedVolumeRoot();
 
   AppState& state_;
   DialogRunner& dialogs_;

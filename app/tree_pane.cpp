@@ -127,7 +127,7 @@ void TreePane::OnItemExpanded(QTreeWidgetItem* item) {
   const DrivePacket shown = state_.pane.shownPacket;
   const DrivePacket selected = state_.pane.selectedPacket;
   insertParent_ = item;
-  const bool expanded = state_.discovery.ExpandNode(state_.ctx, *packet, *this);
+  const bool expanded = ExpandShownNode(state_.ctx, state_.discovery, *packet, *this);
   insertParent_ = nullptr;
   state_.pane.shownPacket = shown;
   state_.pane.selectedPacket = selected;

@@ -1,6 +1,6 @@
 #include "cli/cell_text.h"
 
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli/cli_prompt.h"
+#include "cli/deleted_commands.h"
 #include "cli/recovery_commands.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
@@ -59,6 +60,20 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "  deleted VOLUME    find every deleted file and folder of the FAT volume\n"
+    "                    VOLUME (its node, or its Root Directory): one line each,\n"
+    "                    state (intact, partly overwritten (N clusters), lost),\n"
+    "                    size, start cluster and path, joined by tabs; a folder's\n"
+    "                    path ends in \"/\". Exit 1 when there is none.\n"
+    "  extract NODE [ROW...] --to DIR [--skip-allocated]\n"
+    "                    copy rows ROW of the root directory or folder NODE (live\n"
+    "                    or deleted; a folder with all it holds), or with no ROW\n"
+    "                    every live file and folder in NODE, into the host folder\n"
+    "                    DIR. A deleted file is read as undelete would chain it;\n"
+    "                    --skip-allocated steps over clusters live files hold.\n"
+    "                    Prints each path made; what could not be copied whole\n"
+    "                    (and unreadable byte ranges) goes to standard error,\n"
+    "                    exit 1. Never writes to a drive.\n"
     "\n"
     "NODE is the labels from a top-level node down joined by \"/\", for example\n"
     "  \"Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   \"\n"
@@ -66,8 +81,8 @@ constexpr const char* kUsage =
     "(a label that exists as written is taken first). Labels may be given as\n"
     "tree prints them.\n"
     "\n"
-    "tree and show open the drives read-only and use libsect32.so from the\n"
-    "program's folder unless --direct is given.\n"
+    "tree, show, deleted and extract open the drives read-only and use\n"
+    "libsect32.so from the program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
@@ -204,6 +219,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
     });
   }
+  if (IsDeletedCommand(command))
+    return RunDeletedCommand(command, commandArgs, options, access, out, err, usageError);
   if (IsRecoveryCommand(command))
     return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
   return usageError("unknown command " + command);

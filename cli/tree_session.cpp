@@ -1,6 +1,7 @@
 #include "cli/tree_session.h"
 
 #include "cli/node_path.h"
+#include "views/show_node.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::vector<TreeNode> TreeSession::ListDrives() {
 
 std::vector<TreeNode> TreeSession::Expand(const TreeNode& node) {
   CollectSink sink;
-  if (node.hasChildren) discovery.ExpandNode(ctx, *node.packet, sink);
+  if (node.hasChildren) ExpandShownNode(ctx, discovery, *node.packet, sink);
   return sink.nodes;
 }
 

@@ -1,8 +1,11 @@
-// The FAT boot sector's parameter block: named offsets of the fields the
-// program reads. Fields are read with le8/le16/le32 at these offsets.
+// The FAT boot sector's parameter block: named offsets of its fields, the
+// one home of them. Fields are read with le8/le16/le32 at these offsets;
+// DecodeVolume (volume_layout.h) makes a volume's layout of them.
 #pragma once
 #include <cstddef>
 
+inline constexpr size_t kBootOemName = 0x03;          // 8 bytes
+inline constexpr size_t kBootOemNameLength = 8;
 inline constexpr size_t kBootBytesPerSector = 0x0B;   // u16
 inline constexpr size_t kBootSectorsPerCluster = 0x0D;  // u8
 inline constexpr size_t kBootReservedSectors = 0x0E;  // u16
@@ -10,7 +13,7 @@ inline constexpr size_t kBootFatCount = 0x10;         // u8
 inline constexpr size_t kBootRootEntries = 0x11;      // u16
 inline constexpr size_t kBootTotalSectors16 = 0x13;   // u16; 0 when the 32-bit field counts
 inline constexpr size_t kBootMedia = 0x15;            // u8
-inline constexpr size_t kBootSectorsPerFat16 = 0x16;  // u16
+inline constexpr size_t kBootSectorsPerFat16 = 0x16;  // u16; 0 on 32-bit FAT volumes
 inline constexpr size_t kBootSectorsPerTrack = 0x18;  // u16
 inline constexpr size_t kBootHeads = 0x1A;            // u16
 inline constexpr size_t kBootHiddenSectors = 0x1C;    // u32

@@ -2,15 +2,14 @@
 // its long name where it has one.
 #include <vector>
 
+#include "disk/dir_entry.h"
+#include "disk/directory_extent.h"
 #include "disk/discovery.h"
-#include "disk/fat_copy.h"
 #include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
 #include "disk/le.h"
+#include "disk/long_name.h"
 #include "disk/sector_access.h"
-#include "views/dir_entry.h"
-#include "views/directory_views.h"
-#include "views/list_ops.h"
-#include "views/long_name.h"
 
 namespace {
 
@@ -25,10 +24,10 @@ constexpr const char* kFolderUnreadable = "Not able to load the sub-directory";
 
 }  // namespace
 
-void DriveDiscovery::ExpandRootDirectory(ViewContext& ctx, const DrivePacket& node,
+void DriveDiscovery::ExpandRootDirectory(Walk& ctx, const DrivePacket& node,
                                          TreeSink& sink) {
   std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.pane, dir, uint64_t{node.sectorCount} * kSectorSize)) {
+  if (!TakeBuffer(ctx.budget, dir, uint64_t{node.sectorCount} * kSectorSize)) {
     ctx.Prompt().Message(kRootBufferFailed);
     return;
   }
@@ -36,13 +35,13 @@ void DriveDiscovery::ExpandRootDirectory(ViewContext& ctx, const DrivePacket& no
   WalkEntries(ctx, node, dir, true, sink);
 }
 
-void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, TreeSink& sink) {
+void DriveDiscovery::ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink) {
   if ((node.attributes & kAttrFolder) == 0 || node.sectorsPerCluster == 0) return;
   if (RepeatsAncestor(node)) return;  // its own or an ancestor's entries again
 
   // The walk needs only the FAT sectors that can link this volume's clusters.
   std::vector<uint8_t> fat;
-  switch (LoadFatCopy(ctx.access, ctx.pane, node, fat, {.usableSectorsOnly = true})) {
+  switch (LoadFatCopy(ctx.access, ctx.budget, node, fat, {.usableSectorsOnly = true})) {
     case FatCopyLoad::NoMemory: ctx.Prompt().Message(kFatBufferFailed); return;
     case FatCopyLoad::Unreadable: ctx.Prompt().Message(kFatUnreadable); return;
     case FatCopyLoad::Loaded: break;
@@ -55,7 +54,7 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   // of it, whatever its chain says.
   uint32_t count = FolderClusterLimit(node, length);
   std::vector<uint32_t> chain;
-  if (!TakeClusterList(ctx.pane, chain, count)) {
+  if (!TakeClusterList(ctx.budget, chain, count)) {
     ctx.Prompt().Message(kListFailed);
     return;
   }
@@ -67,7 +66,7 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   if (count == 0) return;
 
   std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.pane, dir, clusterBytes * count)) {
+  if (!TakeBuffer(ctx.budget, dir, clusterBytes * count)) {
     ctx.Prompt().Message(kFolderBufferFailed);
     return;
   }
@@ -78,7 +77,7 @@ void DriveDiscovery::ExpandFolder(ViewContext& ctx, const DrivePacket& node, Tre
   WalkEntries(ctx, node, dir, false, sink);
 }
 
-void DriveDiscovery::WalkEntries(ViewContext& ctx, const DrivePacket& node,
+void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
                                  std::span<const uint8_t> dir, bool rootWalk, TreeSink& sink) {
   const size_t entries = dir.size() / kDirEntrySize;
   std::string name;

@@ -94,9 +94,9 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
   prompt.SetStatus(0, "");
 }
 
-bool DriveDiscovery::ExpandNode(ViewContext& ctx, const DrivePacket& node, TreeSink& sink) {
-  ctx.pane.shownPacket = node;
-  ctx.pane.selectedPacket = node;
+bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
+                                TreeSink& sink) {
+  Walk ctx{access, budget};
   ctx.Prompt().SetStatus(0, "");
   bool allowed = true;
   switch (node.kind) {
@@ -111,7 +111,7 @@ bool DriveDiscovery::ExpandNode(ViewContext& ctx, const DrivePacket& node, TreeS
   return allowed;
 }
 
-DrivePacket* DriveDiscovery::TakeChild(ViewContext& ctx, const DrivePacket& parent,
+DrivePacket* DriveDiscovery::TakeChild(Walk& ctx, const DrivePacket& parent,
                                        const char* name) {
   DrivePacket* p = name != nullptr ? store_.TakePoolPacket(name) : store_.TakePoolPacket();
   if (p == nullptr) {
@@ -152,19 +152,4 @@ bool DriveDiscovery::RepeatsAncestor(const DrivePacket& node) const {
     at = origins_.find(up);
   }
   return false;
-}
-
-bool DriveDiscovery::ReadNodeSectors(DiskAccess& access, const DrivePacket& node,
-                                     uint8_t* buffer) {
-  access.Prompt().SetStatus(0, kWaitText);
-  if (access.useSectorLibrary) {
-    SectorLibrary* lib = access.Library();
-    return lib != nullptr &&
-           lib->ReadSect32(node.drive, node.cylinder, node.head, node.sector, node.sectorCount,
-                           buffer, node.partitionStart, node.int13Extensions) != 0;
-  }
-  const uint64_t len = uint64_t{node.sectorCount} * kSectorSize;
-  const int64_t moved =
-      access.DeviceRead(node.drive, uint64_t{node.partitionStart} * kSectorSize, buffer, len);
-  return moved >= 0 && static_cast<uint64_t>(moved) == len;
 }

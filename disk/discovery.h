@@ -10,9 +10,9 @@
 #include <unordered_map>
 
 #include "disk/disk_access.h"
+#include "disk/memory_budget.h"
 #include "disk/packet_store.h"
 #include "disk/tree_sink.h"
-#include "views/view_context.h"
 
 class DriveDiscovery {
  public:
@@ -25,15 +25,23 @@ class DriveDiscovery {
 
   // Expands node once: node must be the packet the listing or an earlier
   // expansion handed out (not a copy), so that logical drives and loops are
-  // placed by where the node came from. Copies node into the pane's
-  // shownPacket and selectedPacket first. False only when the expansion is
-  // refused (a floppy drive that cannot be opened on the direct path).
-  bool ExpandNode(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+  // placed by where the node came from. Buffers sized from disk data stay
+  // within budget. False only when the expansion is refused (a floppy drive
+  // that cannot be opened on the direct path).
+  bool ExpandNode(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
+                  TreeSink& sink);
 
   // The last hard disk the listing made; nullptr when there is none.
   const DrivePacket* LastHardDisk() const { return lastHardDisk_; }
 
  private:
+  // What one expansion works with.
+  struct Walk {
+    DiskAccess& access;
+    MemoryBudget budget;
+    PromptPort& Prompt() const { return access.Prompt(); }
+  };
+
   // Where a node came from: its parent node and, for extended boot records,
   // the start of the extended partition that the chain's links count from.
   struct Origin {
@@ -43,7 +51,7 @@ class DriveDiscovery {
 
   // A new pool packet under parent; nullptr (with the message) when the pool
   // is full.
-  DrivePacket* TakeChild(ViewContext& ctx, const DrivePacket& parent, const char* name = nullptr);
+  DrivePacket* TakeChild(Walk& ctx, const DrivePacket& parent, const char* name = nullptr);
   void Add(TreeSink& sink, DrivePacket* packet, std::string label, bool hasChildren,
            bool labelByCallback = false);
   // Whether node stands for the same extended boot record or folder as one of
@@ -51,17 +59,14 @@ class DriveDiscovery {
   bool RepeatsAncestor(const DrivePacket& node) const;
   void Count(const DrivePacket& node);
 
-  void ExpandPartitionTable(ViewContext& ctx, const DrivePacket& node, TreeSink& sink,
+  void ExpandPartitionTable(Walk& ctx, const DrivePacket& node, TreeSink& sink,
                             bool extended);
-  bool ExpandVolume(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
-  void ExpandRootDirectory(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
-  void ExpandFolder(ViewContext& ctx, const DrivePacket& node, TreeSink& sink);
+  bool ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  void ExpandRootDirectory(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  void ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   // The entry rule over a directory's bytes.
-  void WalkEntries(ViewContext& ctx, const DrivePacket& node, std::span<const uint8_t> dir,
+  void WalkEntries(Walk& ctx, const DrivePacket& node, std::span<const uint8_t> dir,
                    bool rootWalk, TreeSink& sink);
-  // Reads a disk, partition or volume node's own sectors at its own address
-  // (its CHS base or partitionStart), not through ReadSectors.
-  static bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint8_t* buffer);
 
   PacketStore& store_;
   const DrivePacket* lastHardDisk_ = nullptr;

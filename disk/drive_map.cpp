@@ -16,6 +16,8 @@
 #include <sstream>
 #include <cstring>
 
+#include "disk/boot_sector.h"
+#include "disk/drive_packet.h"
 #include "disk/guarded_device.h"
 #include "disk/le.h"
 #include "disk/rescue_map.h"
@@ -98,29 +100,44 @@ std::string DriveOpenProblem(const std::string& path) {
 
 std::vector<std::string> DropUnopenableDrives(DriveMapConfig& config) {
   std::vector<std::string> problems;
-  auto keep = [&](std::vector<std::string>& paths) {
+  std::map<uint16_t, std::string> mapfiles;
+  // The drives after a dropped one take the BIOS numbers up; a drive's
+  // mapfile goes with its drive, never to the one that takes its number.
+  auto keep = [&](std::vector<std::string>& paths, uint16_t base) {
     std::vector<std::string> kept;
-    for (const std::string& p : paths) {
-      std::string problem = DriveOpenProblem(p);
-      if (problem.empty())
-        kept.push_back(p);
-      else
+    for (size_t i = 0; i < paths.size(); ++i) {
+      std::string problem = DriveOpenProblem(paths[i]);
+      if (!problem.empty()) {
         problems.push_back(std::move(problem));
+        continue;
+      }
+      const auto map = config.mapfiles.find(static_cast<uint16_t>(base + i));
+      if (map != config.mapfiles.end())
+        mapfiles[static_cast<uint16_t>(base + kept.size())] = map->second;
+      kept.push_back(paths[i]);
     }
     paths = std::move(kept);
   };
-  keep(config.floppies);
-  keep(config.disks);
+  keep(config.floppies, 0);
+  keep(config.disks, kFirstHardDisk);
+  config.mapfiles = std::move(mapfiles);
   return problems;
 }
+
+namespace {
+
+bool StandardFloppySize(uint64_t bytes) {
+  static constexpr std::array<uint64_t, 8> kKiB = {160, 180, 320, 360, 720, 1200, 1440, 2880};
+  return std::any_of(kKiB.begin(), kKiB.end(), [&](uint64_t k) { return bytes == k * 1024; });
+}
+
+}  // namespace
 
 bool LooksLikeFloppy(const std::string& path) {
   if (path.rfind("/dev/fd", 0) == 0) return true;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  static constexpr std::array<uint64_t, 8> kKiB = {160, 180, 320, 360, 720, 1200, 1440, 2880};
-  const auto size = static_cast<uint64_t>(st.st_size);
-  return std::any_of(kKiB.begin(), kKiB.end(), [&](uint64_t k) { return size == k * 1024; });
+  return StandardFloppySize(static_cast<uint64_t>(st.st_size));
 }
 
 DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
@@ -291,13 +308,19 @@ bool FitsSectorsPerTrack(const std::vector<ChsPoint>& points, uint32_t spt, uint
 Geometry FloppyGeometry(const uint8_t* bootSector, uint64_t bytes) {
   if (bootSector != nullptr) {
     std::span<const uint8_t> s(bootSector, 512);
-    const uint16_t spt = le16(s, 0x18);
-    const uint16_t heads = le16(s, 0x1A);
-    if (le16(s, 0x0B) == 512 && spt >= 1 && spt <= 63 && heads >= 1 && heads <= 2) {
-      const uint64_t track = uint64_t{spt} * heads * 512;
-      // Whole cylinders, and no more of them than a floppy drive has.
-      if (bytes != 0 && bytes % track == 0 && bytes / track <= 84)
-        return Geometry{static_cast<uint32_t>(bytes / track), heads, spt};
+    const uint16_t spt = le16(s, kBootSectorsPerTrack);
+    const uint16_t heads = le16(s, kBootHeads);
+    if (le16(s, kBootBytesPerSector) == 512 && spt >= 1 && spt <= 63 && heads >= 1 &&
+        heads <= 2) {
+      // A standard size keeps its own geometry unless the record fills it in
+      // whole cylinders. Any other size has no geometry but its record's
+      // (mkfs.fat leaves a part cylinder at the end unused), within the
+      // cylinders a floppy drive has.
+      const uint64_t cylinderBytes = uint64_t{spt} * heads * 512;
+      const uint64_t cylinders = (bytes + cylinderBytes - 1) / cylinderBytes;
+      if (bytes != 0 && cylinders <= 84 &&
+          (!StandardFloppySize(bytes) || bytes % cylinderBytes == 0))
+        return Geometry{static_cast<uint32_t>(cylinders), heads, spt};
     }
   }
   return FloppyGeometryForSize(bytes);

@@ -1,10 +1,8 @@
 #include "disk/fat_copy.h"
 
 #include <algorithm>
-#include <new>
 
 #include "disk/sector_access.h"
-#include "views/list_ops.h"
 
 namespace {
 
@@ -57,7 +55,7 @@ uint32_t UsableFatSectors(const DrivePacket& volume) {
   return static_cast<uint32_t>(std::min<uint64_t>(sectors, volume.sectorsPerFat));
 }
 
-FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
+FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                         std::vector<uint8_t>& table, FatCopyRule rule) {
   if (!KnownWidth(node.fatType) || !FatCopyInsideVolume(node, 0))
     return Fail(table, FatCopyLoad::Unreadable);
@@ -72,25 +70,14 @@ FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const Dri
     return Fail(table, FatCopyLoad::Unreadable);
 
   const uint64_t bytes = uint64_t{sectors} * kSectorSize;
-  if (table.size() >= bytes && bytes <= pane.memoryLimit) {
+  if (table.size() >= bytes && budget.Allows(bytes)) {
     table.resize(bytes);  // never grows: no second block
     std::fill(table.begin(), table.end(), 0);
   } else {
     std::vector<uint8_t>().swap(table);  // the old block goes before the new one is taken
-    if (!TakeBuffer(pane, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
+    if (!TakeBuffer(budget, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
   }
   if (ReadSectors(access, first, table.data())) return FatCopyLoad::Loaded;
   if (second && ReadSectors(access, spare, table.data())) return FatCopyLoad::Loaded;
   return Fail(table, FatCopyLoad::Unreadable);
-}
-
-bool TakeClusterList(const ListPaneState& pane, std::vector<uint32_t>& list, uint32_t count) {
-  std::vector<uint32_t>().swap(list);
-  if (uint64_t{count} * sizeof(uint32_t) > pane.memoryLimit) return false;
-  try {
-    list.assign(count, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
 }

@@ -9,7 +9,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
-#include "views/list_pane_state.h"
+#include "disk/memory_budget.h"
 
 enum class FatCopyLoad { Loaded, NoMemory, Unreadable };
 
@@ -44,24 +44,21 @@ uint32_t UsableFatSectors(const DrivePacket& volume);
 // record may claim a FAT far larger than the disk.
 inline constexpr uint32_t kProbeAboveSectors = 128;
 // Whether the last sector of extent (startSector, sectorCount >= 1) reads.
-bool LastSectorReads(DiskAccess& access, const DrivePacket& extent);
+[[nodiscard]] bool LastSectorReads(DiskAccess& access, const DrivePacket& extent);
 
 // Loads one copy of node's volume into table; table.size() is then the bytes
 // loaded. Unreadable, with nothing read, when the FAT makes no sense: an
 // unknown width, no sectors, or FAT 1 outside the volume; Unreadable too when
 // a table of more than 128 sectors has a last sector that reads in neither
 // copy (a size larger than the disk, refused before its memory is taken), and
-// when no copy reads. NoMemory when the bytes are over pane.memoryLimit or
+// when no copy reads. NoMemory when the bytes are over the budget or
 // cannot be had. FAT 2 is tried only when the rule allows it and it lies
 // inside the volume.
 // A table that already holds at least the bytes (the views size the pane's
 // buffer for the FAT) is used in place; any other is released before the
 // copy's memory is taken, so a FAT is never held twice. table is empty after
 // a failure.
-FatCopyLoad LoadFatCopy(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
-                        std::vector<uint8_t>& table, FatCopyRule rule = {});
+[[nodiscard]] FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget,
+                                      const DrivePacket& node, std::vector<uint8_t>& table,
+                                      FatCopyRule rule = {});
 
-// Replaces list by count zero entries, for the clusters of a chain walked
-// from a loaded copy. False (list empty) when they are over pane.memoryLimit
-// or cannot be had: a chain's length comes from the disk too.
-bool TakeClusterList(const ListPaneState& pane, std::vector<uint32_t>& list, uint32_t count);

@@ -5,7 +5,8 @@
 #include "disk/discovery.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
-#include "views/list_ops.h"
+#include "disk/sector_access.h"
+#include "disk/volume_layout.h"
 
 namespace {
 
@@ -15,7 +16,6 @@ constexpr const char* kExtendedUnreadable = "Extended partition not accessible!"
 constexpr const char* kUnknownLabel = "Unknown";
 
 bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F; }
-bool IsFat32Type(uint8_t type) { return type == 0x0B || type == 0x0C; }
 
 }  // namespace
 
@@ -23,7 +23,7 @@ bool IsFat32Type(uint8_t type) { return type == 0x0B || type == 0x0C; }
 // the start of the extended partition. Both come from where the node itself
 // was made (its own partitionStart and its chain's base), never from the
 // order in which the person happened to expand nodes.
-void DriveDiscovery::ExpandPartitionTable(ViewContext& ctx, const DrivePacket& node,
+void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
                                           TreeSink& sink, bool extended) {
   uint32_t base = node.partitionStart;
   if (extended) {
@@ -33,12 +33,13 @@ void DriveDiscovery::ExpandPartitionTable(ViewContext& ctx, const DrivePacket& n
   }
 
   std::vector<uint8_t> buffer;
-  if (!TakeBuffer(ctx.pane, buffer, uint64_t{node.sectorCount} * kSectorSize) ||
+  if (!TakeBuffer(ctx.budget, buffer, uint64_t{node.sectorCount} * kSectorSize) ||
       buffer.size() < kSectorSize) {
     ctx.Prompt().Message(kBufferFailed);
     return;
   }
-  if (!ReadNodeSectors(ctx.access, node, buffer.data())) {
+  ctx.Prompt().SetStatus(0, kWaitText);
+  if (!ReadNodeSectors(ctx.access, node, 0, std::span<uint8_t>(buffer).first(kSectorSize))) {
     ctx.Prompt().Message(extended ? kExtendedUnreadable : kTableUnreadable);
     return;
   }
@@ -64,7 +65,8 @@ void DriveDiscovery::ExpandPartitionTable(ViewContext& ctx, const DrivePacket& n
     p->head = le8(sector, e + kPartStartHead);
     p->sector = le8(sector, e + kPartStartSector);
     p->sectorCount = 1;
-    p->fatType = IsFat32Type(type) ? KindFat32 : 0;
+    // The partition type's word on the width, for the boot record's decoding.
+    p->fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
     p->partitionStart = static_cast<uint32_t>(start);
 
     const char* label = PartitionTypeLabel(type);

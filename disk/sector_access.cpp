@@ -70,6 +70,15 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
   return true;
 }
 
+template <bool Write, typename Buf>
+bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
+
+template <bool Write, typename Buf>
+bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  return access.useSectorLibrary ? TransferLibrary<Write>(access, packet, buffer)
+                                 : TransferDirect<Write>(access, packet, buffer);
+}
+
 // Direct path: the whole extent at once; a floppy that moved nothing is
 // reopened once (a changed or newly inserted disk); a failed extent of more
 // than one sector is retried sector by sector.
@@ -110,7 +119,72 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
   return false;
 }
 
+// A disk, partition or volume node's own sector, at its CHS base or
+// partitionStart (startSector plays no part).
+template <bool Write, typename Buf>
+bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  if (access.useSectorLibrary) {
+    SectorLibrary* lib = access.Library();
+    if (lib == nullptr) return false;
+    uint32_t ok;
+    if constexpr (Write)
+      ok = lib->WriteSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
+                            packet.partitionStart, packet.int13Extensions);
+    else
+      ok = lib->ReadSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
+                           packet.partitionStart, packet.int13Extensions);
+    return ok != 0;
+  }
+  // Hard disks are opened by the drive listing and floppies by their
+  // expansion; a node shown before either still gets its sector.
+  if (!access.DriveOpen(packet.drive) && !access.OpenDrive(packet.drive)) return false;
+  const uint64_t offset = uint64_t{packet.partitionStart} * kSectorSize;
+  auto move = [&]() -> int64_t {
+    if constexpr (Write)
+      return access.DeviceWrite(packet.drive, offset, buffer, kSectorSize);
+    else
+      return access.DeviceRead(packet.drive, offset, buffer, kSectorSize);
+  };
+  int64_t moved = move();
+  if (moved <= 0 && IsFloppy(packet)) {
+    // A floppy that moved nothing may have been changed: open it again and
+    // retry the same sector once.
+    access.CloseDrive(packet.drive);
+    if (!access.OpenDrive(packet.drive)) return false;
+    moved = move();
+  }
+  return moved == static_cast<int64_t>(kSectorSize);
+}
+
+template <bool Write, typename Buf>
+bool MoveNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first, Buf buffer,
+                     size_t bytes) {
+  const uint64_t count = bytes / kSectorSize;
+  if (count == 0 || count > UINT32_MAX) return false;
+  if (node.startSector == 0 && first == 0 && count == 1)
+    return MoveOwnSector<Write>(access, node, buffer);
+  const uint64_t start = uint64_t{node.startSector} + first;
+  if (start + count - 1 > UINT32_MAX) return false;
+  DrivePacket extent = node;
+  extent.startSector = static_cast<uint32_t>(start);
+  extent.sectorCount = static_cast<uint32_t>(count);
+  if constexpr (Write)
+    return TransferDirectOrLibrary<true>(access, extent, buffer);
+  else
+    return TransferDirectOrLibrary<false>(access, extent, buffer);
+}
+
 }  // namespace
+
+bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
+                     std::span<uint8_t> buffer) {
+  return MoveNodeSectors<false>(access, node, first, buffer.data(), buffer.size());
+}
+
+bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
+                      std::span<const uint8_t> buffer) {
+  return MoveNodeSectors<true>(access, node, first, buffer.data(), buffer.size());
+}
 
 bool PacketToChs(const DrivePacket& p, const Geometry& g, ChsTriple& out) {
   out = ChsTriple{};
@@ -143,11 +217,9 @@ bool PacketToChs(const DrivePacket& p, const Geometry& g, ChsTriple& out) {
 }
 
 bool ReadSectors(DiskAccess& access, const DrivePacket& packet, uint8_t* buffer) {
-  return access.useSectorLibrary ? TransferLibrary<false>(access, packet, buffer)
-                                 : TransferDirect<false>(access, packet, buffer);
+  return TransferDirectOrLibrary<false>(access, packet, buffer);
 }
 
 bool WriteSectors(DiskAccess& access, const DrivePacket& packet, const uint8_t* buffer) {
-  return access.useSectorLibrary ? TransferLibrary<true>(access, packet, buffer)
-                                 : TransferDirect<true>(access, packet, buffer);
+  return TransferDirectOrLibrary<true>(access, packet, buffer);
 }

@@ -2,6 +2,7 @@
 // sectors partitionStart + startSector onwards, sectorCount of them.
 #pragma once
 #include <cstdint>
+#include <span>
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
@@ -10,8 +11,21 @@
 // multi-sector chunk (library path) or extent (direct path) is retried one
 // sector at a time; a sector that still fails reads as 512 bytes of 0xE5 and
 // is skipped on writes. buffer holds sectorCount * 512 bytes.
-bool ReadSectors(DiskAccess& access, const DrivePacket& packet, uint8_t* buffer);
-bool WriteSectors(DiskAccess& access, const DrivePacket& packet, const uint8_t* buffer);
+[[nodiscard]] bool ReadSectors(DiskAccess& access, const DrivePacket& packet, uint8_t* buffer);
+[[nodiscard]] bool WriteSectors(DiskAccess& access, const DrivePacket& packet,
+                                const uint8_t* buffer);
+
+// The one road to a tree node's own sectors: buffer.size() / 512 whole
+// sectors from sector `first` of node's extent (startSector onwards). A disk,
+// partition or volume node (startSector 0) has one sector of its own, its
+// master or extended boot record or boot sector, moved at the node's own
+// address (its CHS base, partitionStart) with one reopen of a floppy that
+// moved nothing. False for an empty buffer and for sectors past 32-bit
+// numbers; otherwise as ReadSectors and WriteSectors.
+[[nodiscard]] bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
+                                   std::span<uint8_t> buffer);
+[[nodiscard]] bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
+                                    std::span<const uint8_t> buffer);
 
 // The CHS triple a library transfer passes for packet's current sector.
 struct ChsTriple {
@@ -25,4 +39,5 @@ struct ChsTriple {
 // startSector, counted with the drive's geometry (never the boot record's
 // heads and sectors per track, which need not match how the drive is laid
 // out); false when the geometry is zero (the triple is then the packet's base).
-bool PacketToChs(const DrivePacket& packet, const Geometry& geometry, ChsTriple& out);
+[[nodiscard]] bool PacketToChs(const DrivePacket& packet, const Geometry& geometry,
+                               ChsTriple& out);

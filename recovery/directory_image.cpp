@@ -7,7 +7,7 @@
 #include "disk/fat_copy.h"
 #include "disk/sector_access.h"
 #include "recovery/fat_image.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 #include "views/directory_views.h"
 #include "views/list_ops.h"
 
@@ -23,7 +23,7 @@ DirectoryLoad LoadRoot(ViewContext& ctx, const DrivePacket& node) {
   ListPaneState& pane = ctx.pane;
   DrivePacket extent = node;
   extent.sectorCount = ListedRootSectors(node);
-  if (!TakeBuffer(pane, pane.sectorBuffer, uint64_t{extent.sectorCount} * kSectorSize)) {
+  if (!TakeBuffer(pane.budget, pane.sectorBuffer, uint64_t{extent.sectorCount} * kSectorSize)) {
     ctx.Prompt().Message(kRootDirNoBuffer);
     return DirectoryLoad::NoMemory;
   }
@@ -43,12 +43,12 @@ DirectoryLoad LoadFolder(ViewContext& ctx, const DrivePacket& node, std::span<co
   bool complete = count == length;
 
   // The cluster list first, as the listing takes it.
-  if (!TakeClusterList(pane, pane.clusterChain, count)) {
+  if (!TakeClusterList(pane.budget, pane.clusterChain, count)) {
     ReleaseDirectory(pane);
     ctx.Prompt().Message(kFatEntriesNoBuffer);
     return DirectoryLoad::NoMemory;
   }
-  if (!TakeBuffer(pane, pane.sectorBuffer, count * clusterBytes)) {
+  if (!TakeBuffer(pane.budget, pane.sectorBuffer, count * clusterBytes)) {
     ReleaseDirectory(pane);
     ctx.Prompt().Message(kRecoveryNoBuffer);
     return DirectoryLoad::NoMemory;

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <span>
 
-#include "disk/boot_sector.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
+#include "disk/volume_layout.h"
 
 namespace {
 
@@ -28,42 +28,41 @@ DrivePacket VolumeSectors(const DrivePacket& node, uint64_t start, uint32_t coun
 void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& image) {
   uint8_t sector[kSectorSize] = {};
   if (!ReadSectors(access, VolumeSectors(node, 0, 1), sector)) return;
-  const std::span<const uint8_t> boot(sector);
-  const uint8_t fatCount = le8(boot, kBootFatCount);
-  const uint64_t rootSectors = uint64_t{le16(boot, kBootRootEntries)} * 32 / kSectorSize;
-  const bool agrees = le16(boot, kBootReservedSectors) == node.reservedSectors &&
-                      node.reservedSectors + uint64_t{fatCount} * node.sectorsPerFat +
-                              rootSectors ==
-                          node.dataStart;
+  const std::optional<VolumeLayout> layout =
+      DecodeVolume(sector, node.fatType == KindFat32 ? kFat32PartitionType : 0);
+  const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&
+                      layout->dataStart == node.dataStart;
   if (!agrees) return;
-  image.secondCopy = fatCount >= 2 && FatCopyInsideVolume(node, 1);
+  image.secondCopy = layout->fatCount >= 2 && FatCopyInsideVolume(node, 1);
   // FSInfo lies among the reserved sectors, after the boot record.
-  const uint16_t fsInfo = le16(boot, kBootFsInfoSector);
-  if (node.fatType == KindFat32 && fsInfo != 0 && fsInfo < node.reservedSectors)
-    image.fsInfoSector = fsInfo;
+  if (node.fatType == KindFat32 && layout->fsInfoSector != 0 &&
+      layout->fsInfoSector < node.reservedSectors)
+    image.fsInfoSector = layout->fsInfoSector;
 }
 
 // Takes the clusters from the FSInfo free count; a count that is not known
-// or is already too small is left as it is.
-void UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
-  if (image.fsInfoSector == 0 || image.clustersTaken == 0) return;
+// or is already too small is left as it is. False when the sector was to be
+// changed and could not be written back.
+bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
+  if (image.fsInfoSector == 0 || image.clustersTaken == 0) return true;
   const DrivePacket place = VolumeSectors(node, image.fsInfoSector, 1);
   uint8_t sector[kSectorSize] = {};
-  if (!ReadSectors(access, place, sector)) return;
+  // An FSInfo sector that cannot be read keeps its old count: a hint only.
+  if (!ReadSectors(access, place, sector)) return true;
   const std::span<uint8_t> info(sector);
   if (le32(info, kFsInfoLeadSignature) != 0x41615252 ||
       le32(info, kFsInfoSignature) != 0x61417272 ||
       le32(info, kFsInfoTrailSignature) != 0xAA550000)
-    return;
+    return true;
   const uint32_t free = le32(info, kFsInfoFreeCount);
-  if (free == kFreeCountUnknown || free < image.clustersTaken) return;
+  if (free == kFreeCountUnknown || free < image.clustersTaken) return true;
   putLe32(info, kFsInfoFreeCount, free - image.clustersTaken);
-  WriteSectors(access, place, sector);
+  return WriteSectors(access, place, sector);
 }
 
 }  // namespace
 
-FatImageLoad LoadFatImage(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
+FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                           FatImage& image) {
   image = FatImage{};
   // The commands walk clusters: without a cluster size there are none.
@@ -71,14 +70,18 @@ FatImageLoad LoadFatImage(DiskAccess& access, const ListPaneState& pane, const D
   ReadVolumeLayout(access, node, image);
   // The whole copy, as it is written back to every copy; FAT 2 only where
   // the boot record says there is one.
-  return LoadFatCopy(access, pane, node, image.table, {.secondCopy = image.secondCopy});
+  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.secondCopy});
 }
 
-void WriteFatImage(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
-  if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return;
-  const bool firstWritten = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
-  if (!firstWritten) access.Prompt().Message(kFat1NotWritten);
-  if (image.secondCopy && !WriteSectors(access, FatCopyPacket(node, 1), image.table.data()))
-    access.Prompt().Message(kFat2NotWritten);
-  if (firstWritten) UpdateFreeCount(access, node, image);
+FatImageWrite WriteFatImage(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
+  FatImageWrite result;
+  if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
+  result.fat1 = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
+  if (!result.fat1) access.Prompt().Message(kFat1NotWritten);
+  if (image.secondCopy) {
+    result.fat2 = WriteSectors(access, FatCopyPacket(node, 1), image.table.data());
+    if (!result.fat2) access.Prompt().Message(kFat2NotWritten);
+  }
+  if (result.fat1) result.fsInfo = UpdateFreeCount(access, node, image);
+  return result;
 }

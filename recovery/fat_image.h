@@ -8,7 +8,7 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 #include "disk/fat_copy.h"
-#include "views/list_pane_state.h"
+#include "disk/memory_budget.h"
 
 inline constexpr const char* kFatsUnreadable = "FATs cannot be read successfully!";
 inline constexpr const char* kFat1NotWritten = "FAT 1 cannot be written successfully!";
@@ -31,7 +31,7 @@ struct FatImage {
 
 using FatImageLoad = FatCopyLoad;  // Loaded, Unreadable, NoMemory
 
-// Reads the image (memory within pane.memoryLimit). Which copies there are
+// Reads the image (memory within the budget). Which copies there are
 // comes from the volume's boot record, read through node (any node below a
 // volume carries the volume's address): a second FAT counts only when the
 // record's count and layout agree with the packet's (reserved sectors, the
@@ -39,10 +39,19 @@ using FatImageLoad = FatCopyLoad;  // Loaded, Unreadable, NoMemory
 // cannot be read or does not agree counts as one FAT. The table is the whole
 // copy, checked as LoadFatCopy checks it; Unreadable also without a cluster
 // size.
-FatImageLoad LoadFatImage(DiskAccess& access, const ListPaneState& pane, const DrivePacket& node,
-                          FatImage& image);
+[[nodiscard]] FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget,
+                                        const DrivePacket& node, FatImage& image);
+
+// What reached the disk of one WriteFatImage.
+struct FatImageWrite {
+  bool fat1 = false;   // FAT 1 written
+  bool fat2 = true;    // FAT 2 written, or the volume has none
+  bool fsInfo = true;  // the FSInfo free count kept, or nothing to keep
+  bool AllWritten() const { return fat1 && fat2 && fsInfo; }
+};
 
 // Writes the image to FAT 1 and, when there is one, FAT 2; a copy that fails
 // is reported and the other is still written. When FAT 1 was written, the
 // FSInfo free count (when the volume keeps one) then loses clustersTaken.
-void WriteFatImage(DiskAccess& access, const DrivePacket& node, const FatImage& image);
+[[nodiscard]] FatImageWrite WriteFatImage(DiskAccess& access, const DrivePacket& node,
+                                          const FatImage& image);

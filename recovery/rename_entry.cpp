@@ -5,8 +5,8 @@
 
 #include "recovery/directory_image.h"
 #include "recovery/fat_image.h"
-#include "views/dir_entry.h"
-#include "views/long_name.h"
+#include "disk/dir_entry.h"
+#include "disk/long_name.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
 
   // Only a folder needs the FAT (for its chain); the root is read without.
   FatImage fat;
-  switch (LoadFatImage(ctx.access, pane, dir->node, fat)) {
+  switch (LoadFatImage(ctx.access, pane.budget, dir->node, fat)) {
     case FatImageLoad::NoMemory: ctx.Prompt().Message(kRecoveryNoBuffer); return;
     case FatImageLoad::Unreadable:
       ctx.Prompt().Message(kFatsUnreadable);

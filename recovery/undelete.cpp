@@ -7,7 +7,7 @@
 #include "disk/le.h"
 #include "recovery/directory_image.h"
 #include "recovery/fat_image.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 #include "views/directory_views.h"
 #include "views/list_ops.h"
 
@@ -29,12 +29,12 @@ class UndeleteRun {
   // Takes the FAT image and the folder cluster buffer; false (reported) when
   // either cannot be had.
   bool Begin() {
-    switch (LoadFatImage(ctx_.access, ctx_.pane, dir_.node, fat_)) {
+    switch (LoadFatImage(ctx_.access, ctx_.pane.budget, dir_.node, fat_)) {
       case FatImageLoad::Unreadable: ctx_.Prompt().Message(kFatsUnreadable); return false;
       case FatImageLoad::NoMemory: ctx_.Prompt().Message(kRecoveryNoBuffer); return false;
       case FatImageLoad::Loaded: break;
     }
-    if (!TakeBuffer(ctx_.pane, folderCluster_,
+    if (!TakeBuffer(ctx_.pane.budget, folderCluster_,
                     uint64_t{dir_.node.sectorsPerCluster} * kSectorSize)) {
       ctx_.Prompt().Message(kRecoveryNoBuffer);
       return false;
@@ -82,7 +82,7 @@ class UndeleteRun {
     return RowOutcome::Revived;
   }
 
-  void WriteFat() { WriteFatImage(ctx_.access, dir_.node, fat_); }
+  FatImageWrite WriteFat() { return WriteFatImage(ctx_.access, dir_.node, fat_); }
 
  private:
   uint16_t Width() const { return dir_.node.fatType; }
@@ -186,7 +186,7 @@ void Undelete(ViewContext& ctx) {
     // A stop for want of memory still writes the chains of the entries
     // already revived on disk: an entry without its chain would give its
     // clusters to the next file written.
-    if (!stopped || revived) run.WriteFat();
+    if (!stopped || revived) static_cast<void>(run.WriteFat());  // its failures are said
     if (!stopped) ctx.Prompt().Message(kUndeleteDone);
   }
   ctx.Prompt().SetStatus(0, "");

@@ -14,9 +14,9 @@
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 #include "views/list_ops.h"
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 namespace {
 
@@ -27,12 +27,6 @@ constexpr const char* kNoChainList = "Fatal Error!  Not able to allocate a buffe
 constexpr const char* kNoBuffer = "Fatal Error!  Not able to allocate a buffer!";
 constexpr const char* kFolderNotLoaded = "Not able to fully load the sub-directory";
 
-// A FAT12/16 root holds at most 65535 entries (a 16-bit count): 4096 sectors.
-constexpr uint64_t kMaxRootSectors = 4096;
-// A folder holds at most 65536 entries; a longer chain is damage (a cross
-// link into a file, say), and only that much of it is loaded.
-constexpr uint64_t kMaxFolderBytes = uint64_t{65536} * kDirEntrySize;
-
 const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // Months 0 and 13-15 cannot be named; the date still shows, marked.
@@ -42,13 +36,6 @@ void AddDirectoryColumns(ListPaneState& pane) {
   pane.columns = {{"MS-DOS Name", 100},  {"Long File Name", 200}, {"Starting Cluster", 100},
                   {"Attributes", 75},    {"Size", 75},            {"Modified Date", 125},
                   {"Created Date", 125}, {"Accessed Date", 125}};
-}
-
-// Sectors of the volume from startSector to its end; unlimited when the
-// volume's size is not known.
-uint64_t SectorsToVolumeEnd(const DrivePacket& packet) {
-  if (packet.totalSectors == 0) return UINT64_MAX;
-  return packet.totalSectors > packet.startSector ? packet.totalSectors - packet.startSector : 0;
 }
 
 DirectoryRow MakeRow(std::span<const uint8_t> entry, uint16_t fatType) {
@@ -73,7 +60,7 @@ DirectoryRow MakeRow(std::span<const uint8_t> entry, uint16_t fatType) {
 // it is over the pane's memory limit or cannot be had.
 bool ReplaceRowStore(ListPaneState& pane, size_t rows) {
   std::vector<DirectoryRow>().swap(pane.rowStore);
-  if (rows > pane.memoryLimit / sizeof(DirectoryRow)) return false;
+  if (rows > pane.budget.limit / sizeof(DirectoryRow)) return false;
   try {
     pane.rowStore.reserve(rows);
   } catch (const std::bad_alloc&) {
@@ -183,7 +170,7 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
   // the volume has; what is cut off counts as not accessible.
   const uint64_t sectors = ListedRootSectors(packet);
   bool complete = sectors == packet.sectorCount;
-  if (!TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize)) {
+  if (!TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
     ctx.Prompt().Message(kNoMemory);
     return;
   }
@@ -208,7 +195,7 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
 
   // The FAT goes into the pane's buffer, which the tree selection has sized
   // for it already: a large FAT is then never held twice.
-  switch (LoadFatCopy(ctx.access, pane, packet, pane.sectorBuffer)) {
+  switch (LoadFatCopy(ctx.access, pane.budget, packet, pane.sectorBuffer)) {
     case FatCopyLoad::NoMemory: prompt.Message(kNoBuffer); return;
     case FatCopyLoad::Unreadable: prompt.Message(kFatNotAccessible); return;
     case FatCopyLoad::Loaded: break;
@@ -224,7 +211,7 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   bool complete = count == chainLength;
 
   std::vector<uint32_t> clusters;
-  if (!TakeClusterList(pane, clusters, count)) {
+  if (!TakeClusterList(pane.budget, clusters, count)) {
     prompt.Message(kNoChainList);
     return;
   }
@@ -241,7 +228,7 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
       complete = false;
     }
   }
-  if (clusterBytes == 0 || !TakeBuffer(pane, pane.sectorBuffer, count * clusterBytes)) {
+  if (clusterBytes == 0 || !TakeBuffer(pane.budget, pane.sectorBuffer, count * clusterBytes)) {
     prompt.Message(kNoBuffer);
     return;
   }
@@ -271,46 +258,6 @@ void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet) {
   AddDirectoryColumns(ctx.pane);
   if (!ListEntries(ctx, packet, true)) return;
   ctx.Prompt().SetStatus(0, "");
-}
-
-ListedEntry ClassifyListedEntry(std::span<const uint8_t> entry, bool skipDotEntries) {
-  const uint8_t attributes = le8(entry, kDirAttributes);
-  const uint8_t first = le8(entry, kDirName);
-  if (IsLongNameEntry(attributes)) return ListedEntry::Skip;
-  if (first == kDirEndMark) return ListedEntry::End;
-  if (skipDotEntries && (attributes & kAttrFolder) != 0 && first == '.') return ListedEntry::Skip;
-  return ListedEntry::Row;
-}
-
-std::optional<size_t> ListedEntryOffset(std::span<const uint8_t> dir, size_t row,
-                                        bool skipDotEntries) {
-  size_t listed = 0;
-  for (size_t at = 0; dir.size() - at >= kDirEntrySize; at += kDirEntrySize) {
-    const ListedEntry use = ClassifyListedEntry(dir.subspan(at, kDirEntrySize), skipDotEntries);
-    if (use == ListedEntry::End) break;
-    if (use == ListedEntry::Row && listed++ == row) return at;
-  }
-  return std::nullopt;
-}
-
-uint32_t ListedRootSectors(const DrivePacket& root) {
-  return static_cast<uint32_t>(
-      std::min<uint64_t>({root.sectorCount, kMaxRootSectors, SectorsToVolumeEnd(root)}));
-}
-
-uint32_t FolderClusterLimit(const DrivePacket& folder, uint32_t chainLength) {
-  const uint64_t clusterBytes = uint64_t{folder.sectorsPerCluster} * kSectorSize;
-  if (clusterBytes == 0) return chainLength;
-  return static_cast<uint32_t>(
-      std::min<uint64_t>(chainLength, (kMaxFolderBytes + clusterBytes - 1) / clusterBytes));
-}
-
-uint32_t ClustersInsideVolume(const DrivePacket& folder, std::span<const uint32_t> clusters) {
-  if (folder.sectorsPerCluster == 0) return 0;
-  for (size_t i = 0; i < clusters.size(); ++i)
-    if (!ClusterInsideVolume(folder, clusters[i], folder.sectorsPerCluster))
-      return static_cast<uint32_t>(i);
-  return static_cast<uint32_t>(clusters.size());
 }
 
 std::string FormatDirectoryCell(const ListPaneState& pane, const DirectoryRow& row, int column) {

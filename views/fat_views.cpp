@@ -34,7 +34,7 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
   const uint64_t sectors = packet.sectorCount;
   if (!DiskSizeFits(pane, packet, sectors) ||
       (sectors > kProbeAboveSectors && !LastSectorReads(ctx.access, packet)) ||
-      !TakeBuffer(pane, pane.sectorBuffer, sectors * kSectorSize)) {
+      !TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
     pane.viewKind = ViewKind::None;
     ctx.Prompt().Message(kFatNotAccessible);
     return;

@@ -7,7 +7,7 @@
 #include "disk/le.h"
 #include "views/directory_views.h"
 #include "views/list_ops.h"
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/sector_access.h"
-#include "views/item_sector.h"
 #include "views/list_ops.h"
 
 namespace {
@@ -38,7 +37,7 @@ void ReleaseChain(ListPaneState& pane) {
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   ListPaneState& pane = ctx.pane;
   // No memory for the FAT is told as the FAT not being accessible.
-  if (LoadFatCopy(ctx.access, pane, packet, pane.sectorBuffer) != FatCopyLoad::Loaded) {
+  if (LoadFatCopy(ctx.access, pane.budget, packet, pane.sectorBuffer) != FatCopyLoad::Loaded) {
     ctx.Prompt().Message(kFatNotAccessible);
     return false;
   }
@@ -46,7 +45,7 @@ bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   const uint32_t length = ChainLength(packet.firstCluster, packet.fatType, fat);
   if (length == 0) return false;
   std::vector<uint32_t> chain;
-  if (!TakeClusterList(pane, chain, length)) {
+  if (!TakeClusterList(pane.budget, chain, length)) {
     ctx.Prompt().Message(kChainBufferFailed);
     return false;
   }
@@ -64,7 +63,7 @@ bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* b
   pane.pageIndex = 0;
   std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the page comes
   if (!DiskSizeFits(pane, packet, packet.sectorsPerCluster) ||
-      !TakeBuffer(pane, pane.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
+      !TakeBuffer(pane.budget, pane.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
     ctx.Prompt().Message(bufferMessage);
     ReleaseChain(pane);
     return false;
@@ -132,7 +131,7 @@ void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
   AddHexColumns(pane, kDumpOffsetWidth);
   pane.viewKind = ViewKind::None;
   pane.sectorsPerPage = 1;
-  if (!TakeBuffer(pane, pane.sectorBuffer, kSectorSize)) {
+  if (!TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize)) {
     ctx.Prompt().Message(kSectorBufferFailed);
     ReleaseChain(pane);
     return;
@@ -151,28 +150,22 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
   ListPaneState& pane = ctx.pane;
   pane.rows.clear();
   pane.selectedRows.clear();
-  DrivePacket copy = packet;
-  copy.sectorCount = 1;
   if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize, 0);
+  const std::span<uint8_t> page = std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize);
+  // An item's sectors count from its startSector; a disk, partition or volume
+  // node (startSector 0) has its own sector only.
+  const uint32_t index = packet.startSector != 0 ? pane.pageIndex : 0;
   // Marked until the sector has read: its bytes are no data before then.
   pane.unreadableSectors.assign(1, 1);
-  if (copy.startSector != 0) {
-    const uint64_t sector = uint64_t{copy.startSector} + pane.pageIndex;
-    bool read = sector <= std::numeric_limits<uint32_t>::max();
-    if (read) {
-      copy.startSector = static_cast<uint32_t>(sector);
-      read = ReadSectors(ctx.access, copy, pane.sectorBuffer.data());
-    }
-    if (!read) {
-      ctx.Prompt().Message(kSectorNotAccessible);
-      return false;
-    }
-  } else if (!ReadItemSector(ctx.access, copy, pane.sectorBuffer.data())) {
-    ctx.Prompt().Message(ctx.access.useSectorLibrary ? kSectorNotAccessible
-                                                     : kBootRecordNotAccessible);
+  if (!ReadNodeSectors(ctx.access, packet, index, page)) {
+    ctx.Prompt().Message(packet.startSector != 0 || ctx.access.useSectorLibrary
+                             ? kSectorNotAccessible
+                             : kBootRecordNotAccessible);
     return false;
   }
   pane.unreadableSectors[0] = 0;
+  DrivePacket copy = packet;
+  copy.startSector = static_cast<uint32_t>(packet.startSector + uint64_t{index});
   AddCallbackRows(pane, kDumpRowsPerSector);
   char status[48];
   std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, copy.startSector);

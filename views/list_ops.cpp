@@ -1,7 +1,6 @@
 #include "views/list_ops.h"
 
 #include <cstdio>
-#include <new>
 
 void ResetList(ViewContext& ctx) {
   ctx.Prompt().SetStatus(0, kWaitText);
@@ -43,24 +42,5 @@ bool ByteUnreadable(const ListPaneState& pane, uint64_t offset) {
 bool DiskSizeFits(const ListPaneState& pane, const DrivePacket& volume, uint64_t sectors) {
   if (sectors == 0) return false;
   if (volume.totalSectors != 0 && sectors > volume.totalSectors) return false;
-  return sectors <= pane.memoryLimit / kSectorSize;
-}
-
-bool TakeBuffer(const ListPaneState& pane, std::vector<uint8_t>& buffer, uint64_t bytes) {
-  buffer.clear();
-  if (bytes > pane.memoryLimit) {
-    buffer.shrink_to_fit();
-    return false;
-  }
-  try {
-    // A fresh block: the old one is released rather than kept at its size.
-    std::vector<uint8_t>(static_cast<size_t>(bytes), 0).swap(buffer);
-  } catch (const std::bad_alloc&) {
-    std::vector<uint8_t>().swap(buffer);
-    return false;
-  } catch (const std::length_error&) {
-    std::vector<uint8_t>().swap(buffer);
-    return false;
-  }
-  return true;
+  return sectors <= pane.budget.limit / kSectorSize;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "disk/memory_budget.h"
 #include "views/view_context.h"
 
 // Offset column widths of the hex dumps.
@@ -37,6 +38,3 @@ bool ByteUnreadable(const ListPaneState& pane, uint64_t offset);
 // and within the pane's memory limit.
 bool DiskSizeFits(const ListPaneState& pane, const DrivePacket& volume, uint64_t sectors);
 
-// Replaces buffer by `bytes` zero bytes. False (buffer emptied) when bytes is
-// over the pane's memory limit or the allocation fails.
-bool TakeBuffer(const ListPaneState& pane, std::vector<uint8_t>& buffer, uint64_t bytes);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk/drive_packet.h"
+#include "disk/memory_budget.h"
 
 enum class ViewKind : uint8_t {
   None = 0,
@@ -53,10 +54,9 @@ struct ListRow {
 // a 255-character long name and room to spare. Longer texts are cut.
 inline constexpr size_t kDisplayTextMax = 300;
 
-// The most one view takes for a buffer whose size comes from a disk (a whole
-// FAT copy of the largest 32-bit FAT fits); larger sizes are refused with the
-// view's own message instead of being allocated.
-inline constexpr uint64_t kViewMemoryLimit = uint64_t{1} << 30;
+// The most one view takes for a buffer whose size comes from a disk; larger
+// sizes are refused with the view's own message instead of being allocated.
+inline constexpr uint64_t kViewMemoryLimit = kDefaultMemoryLimit;
 
 struct ListPaneState {
   ViewKind viewKind = ViewKind::None;
@@ -83,6 +83,6 @@ struct ListPaneState {
   std::vector<ListRow> rows;
   std::vector<int> selectedRows;  // row numbers, ascending
 
-  // Bytes a view may take for one buffer sized from disk data (tests lower it).
-  uint64_t memoryLimit = kViewMemoryLimit;
+  // What a view may take for one buffer sized from disk data (tests lower it).
+  MemoryBudget budget;
 };

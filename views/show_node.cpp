@@ -25,7 +25,7 @@ bool IsFolder(const DrivePacket& p) { return (p.attributes & 0x10) != 0; }
 bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node, uint64_t sectors) {
   std::vector<uint8_t>().swap(pane.sectorBuffer);
   if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
-  return sectors * kSectorSize <= pane.memoryLimit;
+  return sectors * kSectorSize <= pane.budget.limit;
 }
 
 // Files and folders: their views load the first FAT copy into sectorBuffer.
@@ -133,4 +133,11 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
     ShowStructure(ctx, node);
   }
   ctx.Prompt().SetStatus(0, "");
+}
+
+bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
+                     TreeSink& sink) {
+  ctx.pane.shownPacket = node;
+  ctx.pane.selectedPacket = node;
+  return discovery.ExpandNode(ctx.access, ctx.pane.budget, node, sink);
 }

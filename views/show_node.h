@@ -1,6 +1,8 @@
 // The tree selection: shows a node in the list pane, decoded or as a dump, as
 // its kind and the two dump modes choose.
 #pragma once
+#include "disk/discovery.h"
+#include "disk/tree_sink.h"
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
@@ -9,3 +11,9 @@
 // sector/cluster dumping; a raw dump runs from the node's first sector to the
 // end of its volume (one sector for disks, partitions and volumes).
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
+
+// Expands node as the tree does: the node goes into shownPacket and
+// selectedPacket (the recovery commands act on the node last selected or
+// expanded), then discovery makes its children within the pane's budget.
+bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
+                     TreeSink& sink);

@@ -2,7 +2,6 @@
 
 #include "disk/sector_access.h"
 #include "views/editor_page.h"
-#include "views/item_sector.h"
 #include "views/list_ops.h"
 
 namespace {
@@ -53,7 +52,8 @@ bool WriteChanges(ViewContext& ctx, DumpModes modes) {
         // The node's own sector (a boot record, a partition table), read at
         // the node's address; it is the item's only sector, so the page is 0.
         written = onShow && pane.sectorBuffer.size() >= kSectorSize &&
-                  WriteItemSector(ctx.access, pane.shownPacket, pane.sectorBuffer.data());
+                  WriteNodeSectors(ctx.access, pane.shownPacket, 0,
+                                   std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize));
         if (!written) ctx.Prompt().Message(kCriticalSectorNotAccessible);
       } else {
         written = onShow && WriteSectorPage(ctx);

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -65,6 +66,21 @@ class ScriptedDialogs : public DialogRunner {
     if (!a) return false;
     input = *a;
     return true;
+  }
+  // Copy Out To Folder's folder: the answer (empty = Cancel) and how often asked.
+  QString folderAnswer;
+  int folderAsked = 0;
+  QString AskFolder(QWidget*, const QString&) override {
+    ++folderAsked;
+    return folderAnswer;
+  }
+  // Find Deleted Files: the roots it was opened on; findDeleted (when set)
+  // runs in place of the modal dialog.
+  std::vector<DrivePacket> findDeletedRoots;
+  std::function<void(QWidget*, DiskAccess&, const DrivePacket&)> findDeleted;
+  void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root) override {
+    findDeletedRoots.push_back(root);
+    if (findDeleted) findDeleted(parent, access, root);
   }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;

@@ -128,7 +128,9 @@ class MainWindowTest : public QObject {
                                  "Raw Sector &Dumping\tF4", "|", "&Write Changes", "|", "&Disk Copy\tF9",
                                  "-", "&Search Raw Disk\tF3", "&Undelete\tAlt+F7", "-",
                                  "&Backup Critical Areas\tF2", "&Restore Critical Areas\tCtrl+F2", "-",
-                                 "&Rename After Recovery of Deleted Files", "|", "&Usage\tF1", "-",
+                                 "&Rename After Recovery of Deleted Files", "-",
+                                 QString::fromUtf8("&Find Deleted Files\u2026"),
+                                 QString::fromUtf8("Copy &Out To Folder\u2026"), "|", "&Usage\tF1", "-",
                                  "&About Gleaner...", "|"}));
     // Keys belong to the accelerator table, not to the menu items; only
     // File -> Exit has the desktop's Ctrl+Q of its own.
@@ -585,7 +587,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.prompt.Status(0), std::string());
 
     // A buffer larger than the pane may take.
-    rig.Pane().memoryLimit = 4096;
+    rig.Pane().budget.limit = 4096;
     rig.prompt.Clear();
     QVERIFY(rig.Select(kFat16Fat1));
     QCOMPARE(rig.Messages(), QStringList({"Fatal Error!  Not able to allocate a buffer of memory!"}));
@@ -625,15 +627,18 @@ class MainWindowTest : public QObject {
     emit tree->customContextMenuRequested(QPoint(5, tree->viewport()->height() - 2));
     QCOMPARE(rig.dialogs.menus.size(), size_t{4});
 
-    // The list's row menu: six entries that nothing handles, shown disabled.
+    // The list's row menu: six entries that nothing handles, shown disabled,
+    // and Copy Out To Folder, greyed out without directory rows.
     QVERIFY(rig.Select(kFat16Fat1));
     const std::vector<uint8_t> buffer = rig.Pane().sectorBuffer;
     rig.dialogs.menuChoice = "&Copy";
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), rig.List()->viewport()->mapToGlobal(QPoint(20, 20)));
     QApplication::sendEvent(rig.List()->viewport(), &event);
     QCOMPARE(rig.dialogs.menus.back(),
-             QStringList({"&Copy", "&Paste", "&Safe Paste", "&Delete", "S&afe Delete", "D&oomed Delete"}));
-    QCOMPARE(rig.dialogs.menuEnabled.back(), QList<bool>({false, false, false, false, false, false}));
+             QStringList({"&Copy", "&Paste", "&Safe Paste", "&Delete", "S&afe Delete", "D&oomed Delete",
+                          "", QString::fromUtf8("Copy &Out To Folder\u2026")}));
+    QCOMPARE(rig.dialogs.menuEnabled.back(),
+             QList<bool>({false, false, false, false, false, false, true, false}));
     QVERIFY(rig.Pane().sectorBuffer == buffer);
     QVERIFY(rig.Messages().isEmpty());
   }

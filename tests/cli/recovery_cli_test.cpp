@@ -134,3 +134,52 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
 }
 
 }  // namespace
+
+TEST(RecoveryCli, TwoThousandSeventyKibFat12VolumeEndToEnd) {
+  // mkfs.fat -F 12 -s 1 on 2070 KiB: 4071 data clusters, a 12-bit FAT that a
+  // count of total sectors / sectors per cluster (4128) would take for 16-bit.
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("f.img"), 12, 4140, "-s 1");
+  std::vector<uint8_t> big(5000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + 1);
+  ASSERT_TRUE(v.PutFile("::/HELLO.TXT", "hello"));
+  ASSERT_TRUE(v.PutFile("::/BIG.BIN", big));
+  const std::vector<uint8_t> before = ReadFileBytes(v.image);
+  ASSERT_TRUE(v.Delete("::/BIG.BIN"));
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    ASSERT_TRUE(WriteFileBytes(dir.File("g.img"), ReadFileBytes(v.image)));
+    std::vector<std::string> drives = {"--floppy", dir.File("g.img")};
+    if (direct) drives.push_back("--direct");
+    auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), drives.begin(), drives.end());
+      return Cli(args);
+    };
+    const CliRun tree = run({"tree"});
+    EXPECT_EQ(tree.out,
+              "Floppy Disk 1\n  FAT 1\n  FAT 2\n  Root Directory\n    HELLO   .TXT\n");
+    const CliRun fat = run({"show", "Floppy Disk 1/FAT 1"});
+    ASSERT_EQ(fat.status, 0) << fat.err;
+    std::istringstream lines(fat.out);
+    std::string titles, first;
+    std::getline(lines, titles);
+    std::getline(lines, first);
+    EXPECT_EQ(titles.substr(0, 22), "FAT Entry\t000\t001\t002\t");
+    // Media F8, the end of HELLO.TXT's chain, then BIG.BIN's freed clusters.
+    EXPECT_EQ(first.substr(0, 33), "00000000\tFF8\tFFF\tFFF\t000\t000\t000\t");
+
+    const CliRun shown = run({"show", kRoot});
+    const int row = RowOf(shown.out, "\xCF\x83" "IG     .BIN");
+    ASSERT_GT(row, 0) << shown.out;
+    const CliRun undelete = run({"undelete", kRoot, std::to_string(row)});
+    EXPECT_EQ(undelete.status, 0);
+    EXPECT_EQ(undelete.err, "File(s) undeletion completed!\n");
+    const CliRun rename = run({"rename", kRoot, std::to_string(row), "BIG", "BIN"});
+    EXPECT_EQ(rename.status, 0) << rename.err;
+    // Back as it was before mdel, byte for byte; fsck.fat finds nothing.
+    EXPECT_EQ(ReadFileBytes(dir.File("g.img")), before);
+    FatVolume g{dir.File("g.img"), 0};
+    std::string report;
+    EXPECT_TRUE(g.Check(&report)) << report;
+  }
+}

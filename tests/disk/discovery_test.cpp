@@ -16,7 +16,8 @@
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
+#include "views/show_node.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ struct Harness {
   }
   std::vector<TreeNode> Expand(const TreeNode& node, bool* allowed = nullptr) {
     CollectSink sink;
-    const bool ok = discovery.ExpandNode(ctx, *node.packet, sink);
+    const bool ok = ExpandShownNode(ctx, discovery, *node.packet, sink);
     if (allowed) *allowed = ok;
     return sink.nodes;
   }
@@ -582,20 +583,21 @@ TEST(DiscoveryTest, BootRecordGivesTheFatCopiesAndTheRoot) {
   PutTable(d, 0, {{0x06, 10}, {0x06, 11}, {0x06, 12}, {0x06, 13}});
   Boot floppyLike;  // 2880 clusters
   floppyLike.Put(d, 10);
-  Boot exact;  // 4096 clusters of 4 sectors
+  // The width goes by data clusters: those after the FATs and the root.
+  Boot exact;  // 4085 data clusters of 4 sectors: the fewest of a 16-bit FAT
   exact.spc = 4;
   exact.total16 = 0;
-  exact.total32 = 16384;
+  exact.total32 = 81 + 4 * 4085;
   exact.fats = 3;
   exact.spf16 = 16;
   exact.rootEntries = 512;
   exact.Put(d, 11);
-  Boot below = exact;  // 4095 clusters
-  below.total32 = 16380;
+  Boot below = exact;  // 4084 data clusters
+  below.total32 = 81 + 4 * 4084 + 3;
   below.Put(d, 12);
-  Boot large = exact;  // 65536 clusters of 64 KiB: 2^32 bytes
+  Boot large = exact;  // 65524 data clusters of 64 KiB: the most of a 16-bit FAT
   large.spc = 128;
-  large.total32 = 8388608;
+  large.total32 = 545 + 128 * 65524 + 127;
   large.fats = 2;
   large.spf16 = 256;
   large.Put(d, 13);
@@ -645,7 +647,7 @@ TEST(DiscoveryTest, BootRecordGivesTheFatCopiesAndTheRoot) {
                                                     "FAT 3:3:33:16", "Root Directory:5:49:32"}));
   EXPECT_EQ(kinds(v1[2]), (std::vector<std::string>{"FAT 1:4:1:16", "FAT 2:4:17:16",
                                                     "FAT 3:4:33:16", "Root Directory:5:49:32"}));
-  // 2^32 bytes would wrap to 0 in 32 bits and pass for a 12-bit FAT.
+  // Nearly 2^32 bytes of clusters: counted in bytes they would wrap 32 bits.
   EXPECT_EQ(kinds(v1[3]), (std::vector<std::string>{"FAT 1:3:1:256", "FAT 2:3:257:256",
                                                     "Root Directory:5:513:32"}));
 
@@ -743,9 +745,14 @@ TEST(DiscoveryTest, BootRecordsLargerThanTheDiskGiveTheirMessages) {
   putLe32(std::span<uint8_t>(b32.data() + v32.offset, 512), 0x24, 0x00FFFFFF);
   putLe32(std::span<uint8_t>(b32.data() + v32.offset, 512), 0x20, 0xFFFFFFFF);
 
+  // A FAT of 65535 sectors on a volume that claims room for it (a record
+  // whose FATs pass its own end describes no volume at all).
   const FatVolume v16 = MakePartitioned(dir, "d16.img", 16, 20480);
   std::vector<uint8_t> b16 = ReadFileBytes(v16.image);
-  putLe16(std::span<uint8_t>(b16.data() + v16.offset, 512), 0x16, 0xFFFF);
+  const std::span<uint8_t> boot16(b16.data() + v16.offset, 512);
+  putLe16(boot16, 0x16, 0xFFFF);
+  putLe16(boot16, 0x13, 0);
+  putLe32(boot16, 0x20, le16(boot16, 0x0E) + 2 * 0xFFFFu + 32 + boot16[0x0D] * 30000u);
 
   std::vector<uint8_t> past(64 * 512);
   PutTable(past, 0, {{0x06, 0x7FFFFFF0}});
@@ -856,17 +863,17 @@ TEST(DiscoveryTest, EveryFailureShowsItsMessage) {
   EXPECT_EQ(said([&] { h.Expand(parts[0]); }), Texts{"Boot Record not accessible!"});
   hd->badReadSectors.clear();
 
-  h.pane.memoryLimit = 100;
+  h.pane.budget.limit = 100;
   EXPECT_EQ(said([&] {
               h.Expand(tops[2]);
               h.Expand(parts[1]);
               h.Expand(parts[0]);
             }),
             Texts(3, "Fatal Error!  Not able to allocate a Buffer!"));
-  h.pane.memoryLimit = 4000;
+  h.pane.budget.limit = 4000;
   EXPECT_EQ(said([&] { h.Expand(root); }),
             Texts{"Fatal Error!  Not able to allocate a Buffer for Root Directory!"});
-  h.pane.memoryLimit = kViewMemoryLimit;
+  h.pane.budget.limit = kViewMemoryLimit;
 
   // A bad root sector reads as deleted entries; the walk goes on past it.
   f0->badReadSectors = {20};
@@ -877,15 +884,15 @@ TEST(DiscoveryTest, EveryFailureShowsItsMessage) {
   f0->badReadSectors.clear();
   const TreeNode docs = files[0], chain = files[4];
 
-  h.pane.memoryLimit = 4000;
+  h.pane.budget.limit = 4000;
   EXPECT_EQ(said([&] { h.Expand(docs); }),
             Texts{"Fatal Error!  Not able to allocate a Buffer For FAT!"});
-  h.pane.memoryLimit = 4700;
+  h.pane.budget.limit = 4700;
   EXPECT_EQ(said([&] { h.Expand(chain); }),
             Texts{"Fatal Error!  Not able to allocate a Buffer for FAT Entries!"});
-  h.pane.memoryLimit = 5000;
+  h.pane.budget.limit = 5000;
   EXPECT_EQ(said([&] { h.Expand(chain); }), Texts{"Fatal Error! Not able to allocate a Buffer!"});
-  h.pane.memoryLimit = kViewMemoryLimit;
+  h.pane.budget.limit = kViewMemoryLimit;
 
   // The second FAT copy stands in for a failing first one.
   f0->badReadSectors = {1};

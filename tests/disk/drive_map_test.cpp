@@ -247,6 +247,18 @@ TEST(DriveMap, FloppyGeometryComesFromItsBootRecordWhenItFits) {
   putLe16(oddBoot, 0x18, 0);
   EXPECT_EQ(FloppyGeometry(odd.data(), odd.size()).sectorsPerTrack, 18);
   EXPECT_EQ(FloppyGeometry(nullptr, 720 * 1024).sectorsPerTrack, 9);
+
+  // A size of no standard floppy (mkfs.fat on 2070 KiB: 32 sectors a track,
+  // the last cylinder part used) has no geometry but its record's.
+  std::vector<uint8_t> other(2070 * 1024);
+  std::span<uint8_t> otherBoot(other.data(), 512);
+  putLe16(otherBoot, 0x0B, 512);
+  putLe16(otherBoot, 0x18, 32);
+  putLe16(otherBoot, 0x1A, 2);
+  const Geometry g = FloppyGeometry(other.data(), other.size());
+  EXPECT_EQ(g.sectorsPerTrack, 32);
+  EXPECT_EQ(g.heads, 2);
+  EXPECT_EQ(g.cylinders, 65u);
 }
 
 TEST(DriveMap, ReadOnlyDeviceRefusesWrites) {

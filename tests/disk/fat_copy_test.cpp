@@ -49,7 +49,7 @@ TEST(FatCopy, LargeTablesAreProbedBeforeTheirMemoryIsTaken) {
   std::vector<uint8_t> table;
   {  // The last sector of FAT 1 is read first, then the copy.
     ViewRig rig(v.disk);
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
     EXPECT_TRUE(AllBytes(table, 0x11));
     EXPECT_EQ(table.size(), 200u * 512);
     EXPECT_EQ(rig.dev->readLog, (Reads{{200 * 512, 512}, {512, 200 * 512}}));
@@ -57,30 +57,30 @@ TEST(FatCopy, LargeTablesAreProbedBeforeTheirMemoryIsTaken) {
   {  // FAT 1's last sector fails, FAT 2's reads: the table comes from FAT 2.
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {200};
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
     EXPECT_TRUE(AllBytes(table, 0x22));
   }
   {  // Neither last sector reads: refused on the two probes alone, before
      // the memory limit is looked at.
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {200, 400};
-    rig.pane.memoryLimit = 512;
+    rig.pane.budget.limit = 512;
     table.assign(10, 1);
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Unreadable);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Unreadable);
     EXPECT_TRUE(table.empty());
     EXPECT_EQ(rig.dev->readLog, (Reads{{200 * 512, 512}, {400 * 512, 512}}));
   }
   {  // One FAT: its failing last sector ends the load; FAT 2 is never read.
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {200};
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.secondCopy = false}),
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table, {.secondCopy = false}),
               FatCopyLoad::Unreadable);
     EXPECT_TRUE(v.NothingReadFromFat2(rig));
   }
   {  // 128 sectors are read without a probe.
     const TwoCopies small(128);
     ViewRig rig(small.disk);
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, small.node, table), FatCopyLoad::Loaded);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, small.node, table), FatCopyLoad::Loaded);
     EXPECT_EQ(rig.dev->readLog, (Reads{{512, 128 * 512}}));
   }
 }
@@ -91,11 +91,11 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
   {
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {1};
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
     EXPECT_TRUE(AllBytes(table, 0x22));
 
     rig.dev->readLog.clear();
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.secondCopy = false}),
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table, {.secondCopy = false}),
               FatCopyLoad::Unreadable);
     EXPECT_TRUE(table.empty());
     EXPECT_TRUE(v.NothingReadFromFat2(rig));
@@ -105,13 +105,13 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
     cut.totalSectors = 4;
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {1};
-    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, cut, table), FatCopyLoad::Unreadable);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, cut, table), FatCopyLoad::Unreadable);
     EXPECT_TRUE(v.NothingReadFromFat2(rig));
   }
   // A FAT that makes no sense is not read at all.
   auto refused = [&](DrivePacket node) {
     ViewRig rig(v.disk);
-    const FatCopyLoad load = LoadFatCopy(rig.access, rig.pane, node, table);
+    const FatCopyLoad load = LoadFatCopy(rig.access, rig.pane.budget, node, table);
     return load == FatCopyLoad::Unreadable && rig.dev->reads == 0 && table.empty();
   };
   DrivePacket node = v.node;
@@ -159,25 +159,25 @@ TEST(FatCopy, UsableSectorsAndTheBufferTakenForThem) {
   // A buffer already large enough is used in place, cut to what is read.
   std::vector<uint8_t> table(2 * 512, 0xAB);
   const uint8_t* block = table.data();
-  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table, {.usableSectorsOnly = true}),
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table, {.usableSectorsOnly = true}),
             FatCopyLoad::Loaded);
   EXPECT_EQ(table.data(), block);
   EXPECT_TRUE(AllBytes(table, 0x11));
   EXPECT_EQ(table.size(), 512u);
   EXPECT_EQ(rig.dev->readLog, (Reads{{512, 512}}));
   // The whole copy does not fit in it.
-  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::Loaded);
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
   EXPECT_EQ(table.size(), 2u * 512);
   // Over the memory limit, whatever the buffer holds already.
-  rig.pane.memoryLimit = 1023;
-  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane, v.node, table), FatCopyLoad::NoMemory);
+  rig.pane.budget.limit = 1023;
+  EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::NoMemory);
   EXPECT_TRUE(table.empty());
 
   std::vector<uint32_t> list(5, 7);
-  rig.pane.memoryLimit = 8;
-  EXPECT_TRUE(TakeClusterList(rig.pane, list, 2));
+  rig.pane.budget.limit = 8;
+  EXPECT_TRUE(TakeClusterList(rig.pane.budget, list, 2));
   EXPECT_EQ(list, (std::vector<uint32_t>{0, 0}));
-  EXPECT_FALSE(TakeClusterList(rig.pane, list, 3));
+  EXPECT_FALSE(TakeClusterList(rig.pane.budget, list, 3));
   EXPECT_TRUE(list.empty());
 }
 

@@ -14,7 +14,7 @@
 #include "disk/boot_sector.h"
 #include "disk/fat_codec.h"
 #include "fixtures/image_builder.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 #include "views/dir_entry_builder.h"
 #include "views/show_node.h"
 #include "views/view_rig.h"

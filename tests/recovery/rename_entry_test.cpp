@@ -201,7 +201,7 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
     EXPECT_EQ(NameBytes(c.rig.EntryAt(v.RootOffset() + 32)), "TWO     TXT");
     c.rig.dev->badWriteSectors.clear();
-    c.rig.pane.memoryLimit = 100;
+    c.rig.pane.budget.limit = 100;
     c.Run({1});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
     EXPECT_TRUE(c.rig.dev->writeLog.empty());

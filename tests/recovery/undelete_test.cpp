@@ -306,7 +306,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
-    rig.pane.memoryLimit = 9 * 512;  // the FAT image fits, the root does not
+    rig.pane.budget.limit = 9 * 512;  // the FAT image fits, the root does not
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
     Undelete(rig.ctx);
@@ -321,7 +321,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
-    rig.pane.memoryLimit = 512;
+    rig.pane.budget.limit = 512;
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
     Undelete(rig.ctx);
@@ -362,7 +362,7 @@ TEST(Undelete, FolderFailures) {
     TinyRig rig(v);
     run(rig);
     ASSERT_EQ(rig.pane.rows.size(), 1u);
-    rig.pane.memoryLimit = 600;  // the FAT, not the list of 200 clusters
+    rig.pane.budget.limit = 600;  // the FAT, not the list of 200 clusters
     Undelete(rig.ctx);
     EXPECT_EQ(rig.prompt.Messages(),
               Texts({"Fatal Error!  Not able to allocate a buffer for FAT Entries!"}));
@@ -371,7 +371,7 @@ TEST(Undelete, FolderFailures) {
   {
     TinyRig rig(v);
     run(rig);
-    rig.pane.memoryLimit = 1000;  // the list, not the folder's bytes
+    rig.pane.budget.limit = 1000;  // the list, not the folder's bytes
     Undelete(rig.ctx);
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
     EXPECT_TRUE(rig.dev->writeLog.empty());

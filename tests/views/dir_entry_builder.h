@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "disk/le.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 
 using EntryBytes = std::vector<uint8_t>;
 

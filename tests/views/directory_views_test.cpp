@@ -134,7 +134,7 @@ TEST(DirectoryView, RootThatCannotBeFullyReadIsListedAsFarAsItGoes) {
   }
   {  // No memory for the extent.
     Bench b(image, 0);
-    b.pane.memoryLimit = 1024;
+    b.pane.budget.limit = 1024;
     ShowRootDirectory(b.ctx, VolumeFromImage(image, 0, KindFat12, 0));
     EXPECT_EQ(b.prompt.Messages(), Texts({"Unable to allocate memory"}));
     EXPECT_TRUE(b.pane.rows.empty());
@@ -201,7 +201,7 @@ TEST(DirectoryView, FolderListingRules) {
 
   // No memory for the row records.
   b.pane.sectorBuffer = RuleSector();
-  b.pane.memoryLimit = 64;
+  b.pane.budget.limit = 64;
   ListDirectoryEntries(b.ctx, folder);
   EXPECT_EQ(b.prompt.Messages(), Texts({"Unable to allocate memory"}));
   EXPECT_TRUE(b.pane.rows.empty());
@@ -361,7 +361,7 @@ TEST(DirectoryView, SubDirectoryLoadsTheChainThroughTheFat) {
   }
   {  // No memory for the cluster list, then none for the folder's clusters.
     Bench b(h.bytes);
-    b.pane.memoryLimit = 512;  // the FAT copy fits, 3 * 512 bytes of clusters do not
+    b.pane.budget.limit = 512;  // the FAT copy fits, 3 * 512 bytes of clusters do not
     ShowSubDirectory(b.ctx, h.Folder(2));
     EXPECT_EQ(b.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
     EXPECT_EQ(b.pane.viewKind, ViewKind::None);
@@ -410,7 +410,7 @@ TEST(DirectoryView, DamagedFolderChainsAreBounded) {
     for (uint16_t c = 2; c < 202; ++c) chain.push_back(c);
     h.Chain(chain);
     Bench b(h.bytes);
-    b.pane.memoryLimit = 700;  // the 512-byte FAT copy fits, 200 * 4 bytes do not
+    b.pane.budget.limit = 700;  // the 512-byte FAT copy fits, 200 * 4 bytes do not
     DrivePacket folder = h.Folder(2);
     ASSERT_EQ(folder.sectorsPerFat, 2u);
     folder.sectorsPerFat = 1;

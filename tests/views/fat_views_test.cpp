@@ -182,7 +182,7 @@ TEST(FatView, DamagedSizesAreRefusedBeforeAnythingIsTaken) {
 
   // Within the volume but over the memory a view may take.
   ViewRig rig(disk);
-  rig.pane.memoryLimit = 8 * 512;
+  rig.pane.budget.limit = 8 * 512;
   node.sectorCount = 9;
   ShowFat32Table(rig.ctx, node);
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"FAT not accessible!"}));

@@ -37,7 +37,7 @@ struct FloppyRig {
   }
   std::vector<TreeNode> Expand(const TreeNode& n) {
     CollectSink sink;
-    discovery.ExpandNode(ctx, *n.packet, sink);
+    (void)ExpandShownNode(ctx, discovery, *n.packet, sink);
     return sink.nodes;
   }
   ScriptedPrompt prompt;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
-#include "views/item_sector.h"
 #include "views/view_rig.h"
 
 namespace {
@@ -144,26 +144,26 @@ TEST(HexDump, ItemSectorIsWrittenAtTheItemsOwnAddress) {
   std::vector<uint8_t> sector(512, 0xAB);
   DrivePacket volume = DiskPacket();
   volume.partitionStart = 3;
-  volume.startSector = 1;  // plays no part
+  volume.startSector = 0;  // the node's own sector
   for (auto path : {ViewRig::Direct, ViewRig::Library}) {
     ViewRig rig(std::vector<uint8_t>(8 * 512, 0), path);
-    ASSERT_TRUE(WriteItemSector(rig.access, volume, sector.data()));
+    ASSERT_TRUE(WriteNodeSectors(rig.access, volume, 0, sector));
     EXPECT_EQ(rig.dev->writeLog, (std::vector<std::pair<uint64_t, size_t>>{{3 * 512, 512}}));
     EXPECT_EQ(rig.dev->Bytes()[3 * 512 + 511], 0xAB);
     rig.dev->badWriteSectors = {3};
-    EXPECT_FALSE(WriteItemSector(rig.access, volume, sector.data()));
+    EXPECT_FALSE(WriteNodeSectors(rig.access, volume, 0, sector));
   }
   // A floppy whose disk was changed: opened again, the same sector retried.
   ViewRig floppy(std::vector<uint8_t>(8 * 512, 0), ViewRig::Direct, 0);
   floppy.dev->noDisk = true;
   floppy.dev->insertOnReopen = true;
   volume.drive = 0;
-  ASSERT_TRUE(WriteItemSector(floppy.access, volume, sector.data()));
+  ASSERT_TRUE(WriteNodeSectors(floppy.access, volume, 0, sector));
   EXPECT_EQ(floppy.dev->opens, 1);
   EXPECT_EQ(floppy.dev->writeLog.back(), (std::pair<uint64_t, size_t>{3 * 512, 512}));
   floppy.dev->noDisk = true;
   floppy.dev->openFails = true;
-  EXPECT_FALSE(WriteItemSector(floppy.access, volume, sector.data()));
+  EXPECT_FALSE(WriteNodeSectors(floppy.access, volume, 0, sector));
 }
 
 TEST(HexDump, SectorDumpWithoutItsBufferReleasesTheChain) {
@@ -171,7 +171,7 @@ TEST(HexDump, SectorDumpWithoutItsBufferReleasesTheChain) {
   rig.pane.clusterChain = {2, 3, 4};
   rig.pane.chainLength = 3;
   rig.pane.viewKind = ViewKind::ClusterDump;
-  rig.pane.memoryLimit = 100;
+  rig.pane.budget.limit = 100;
   DrivePacket p = DiskPacket();
   p.startSector = 1;
   p.sectorCount = 2;
@@ -355,7 +355,7 @@ TEST(HexDump, DamagedVolumesGiveTheDumpsOwnMessages) {
     for (uint16_t c = 2; c < 200; ++c) v.Link(c, c + 1);
     v.Link(200, 0xFFFF);
     ViewRig rig(v.disk);
-    rig.pane.memoryLimit = 512;
+    rig.pane.budget.limit = 512;
     ShowFileClusterDump(rig.ctx, v.node);
     EXPECT_EQ(rig.prompt.Messages(),
               (Texts{"Fatal Error!  Not able to allocate a buffer for FAT Entries!"}));
@@ -368,7 +368,7 @@ TEST(HexDump, DamagedVolumesGiveTheDumpsOwnMessages) {
     for (uint16_t perCluster : {2, 0}) {
       v.node.sectorsPerCluster = perCluster;
       ViewRig file(v.disk);
-      file.pane.memoryLimit = 512;
+      file.pane.budget.limit = 512;
       ShowFileClusterDump(file.ctx, v.node);
       EXPECT_EQ(file.prompt.Messages(), (Texts{"Fatal Error!  Not able to allocate a Buffer!"}));
       EXPECT_EQ(file.pane.viewKind, ViewKind::None);
@@ -376,7 +376,7 @@ TEST(HexDump, DamagedVolumesGiveTheDumpsOwnMessages) {
       EXPECT_TRUE(file.pane.clusterChain.empty());
       EXPECT_TRUE(file.pane.rows.empty());
       ViewRig folder(v.disk);
-      folder.pane.memoryLimit = 512;
+      folder.pane.budget.limit = 512;
       ShowFolderClusterDump(folder.ctx, v.node);
       EXPECT_EQ(folder.prompt.Messages(), (Texts{"Fatal Error!  Not able to allocate a buffer!"}));
       EXPECT_EQ(folder.pane.viewKind, ViewKind::None);

@@ -53,7 +53,7 @@ struct ShowHarness {
         return none;
       }
       CollectSink sink;
-      discovery.ExpandNode(ctx, *found, sink);
+      ExpandShownNode(ctx, discovery, *found, sink);
       level = sink.nodes;
     }
     prompt.Clear();
@@ -226,7 +226,7 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   ShowNode(h.ctx, fat, kStructure);
   ASSERT_FALSE(h.pane.rows.empty());
   h.prompt.Clear();
-  h.pane.memoryLimit = 4000;
+  h.pane.budget.limit = 4000;
   h.pane.canGoNext = true;
   ShowNode(h.ctx, fat, kStructure);
   // ... and a node that cannot be shown clears them: nothing is left to page.
@@ -237,11 +237,19 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   EXPECT_EQ(h.pane.viewKind, ViewKind::None);
   EXPECT_TRUE(h.pane.rows.empty());
   EXPECT_EQ(h.pane.shownPacket.startSector, 1u);
+  // The raw dump of the same FAT holds one sector a page, whatever the node
+  // claims: it shows.
+  h.prompt.Clear();
+  ShowNode(h.ctx, fat, kRaw);
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+  EXPECT_EQ(h.pane.rows.size(), 32u);
+  EXPECT_TRUE(h.pane.canGoNext);
 
   // Files and folders take the volume's FAT size before their views.
-  h.pane.memoryLimit = kViewMemoryLimit;
+  h.pane.budget.limit = kViewMemoryLimit;
   const DrivePacket& file = h.Node({"Floppy Disk 1", "Root Directory", "README  .TXT"});
-  h.pane.memoryLimit = 4000;
+  h.pane.budget.limit = 4000;
   for (DumpModes modes : {kStructure, kSectorDump}) {
     // The boot record's rows carry their own texts: they must not stay on
     // show under the file.

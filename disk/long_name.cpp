@@ -1,9 +1,9 @@
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 #include <vector>
 
 #include "disk/le.h"
-#include "views/dir_entry.h"
+#include "disk/dir_entry.h"
 
 namespace {
 

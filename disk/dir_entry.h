@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "disk/drive_packet.h"
@@ -72,3 +73,13 @@ inline uint32_t DirEntryFirstCluster(std::span<const uint8_t> entry, uint16_t fa
   const uint32_t high = fatType == KindFat32 ? le16(entry, kDirClusterHigh) : 0;
   return (high << 16) | le16(entry, kDirClusterLow);
 }
+
+// What a directory listing makes of one 32-byte entry: a row, nothing (a
+// long-name piece; in a folder, its "." and ".." entries), or the end of the
+// listing. Undelete and rename find a row's entry by the same rule.
+enum class ListedEntry { Skip, Row, End };
+ListedEntry ClassifyListedEntry(std::span<const uint8_t> entry, bool skipDotEntries);
+// The byte offset in dir of the entry the listing made row `row` (counted
+// from 0); nullopt when the listing of dir has fewer rows.
+std::optional<size_t> ListedEntryOffset(std::span<const uint8_t> dir, size_t row,
+                                        bool skipDotEntries);

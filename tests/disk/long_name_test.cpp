@@ -1,6 +1,6 @@
 // Long names from the long-name pieces in front of a short entry, and short
 // names as readable text.
-#include "views/long_name.h"
+#include "disk/long_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,89 @@
+// Find Deleted Files: a table of every deleted file and folder of a volume
+// with the judgement of what can come back, found on a worker thread with
+// progress and Stop, and a button that copies the selected ones out to a
+// folder of the host (on the worker too). The worker never touches a widget:
+// it hands its progress and results to the dialog through queued calls.
+#pragma once
+#include <QDialog>
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "recovery/copy_out.h"
+#include "recovery/deleted_files.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSortFilterProxyModel;
+class QStandardItemModel;
+class QTableView;
+
+// Asks for the host folder to copy into; empty for Cancel.
+using AskFolder = std::function<QString(QWidget* parent)>;
+
+class FindDeletedDialog : public QDialog {
+  Q_OBJECT
+ public:
+  enum Column { StateColumn, SizeColumn, ClusterColumn, PathColumn };
+
+  FindDeletedDialog(DiskAccess& access, const DrivePacket& root, AskFolder askFolder,
+                    QWidget* parent = nullptr);
+  ~FindDeletedDialog() override;
+
+  // Find (also when the dialog is first shown), Stop, and Copy Out of the
+  // selected rows.
+  void StartFind();
+  void StopWork();
+  void CopySelected();
+  // A find or copy is running on the worker.
+  bool Running() const { return worker_.joinable(); }
+
+  const std::vector<DeletedFile>& Files() const { return files_; }
+  QTableView* Table() const { return table_; }
+  QPushButton* FindButton() const { return find_; }
+  QPushButton* StopButton() const { return stop_; }
+  QPushButton* CopyButton() const { return copy_; }
+  QCheckBox* SkipAllocatedBox() const { return skipAllocated_; }
+  QProgressBar* Progress() const { return progress_; }
+  QLabel* StatusLabel() const { return status_; }
+  QPlainTextEdit* Report() const { return report_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  // Refused while the worker runs: Stop is pressed and the dialog closes when
+  // the worker has ended.
+  void reject() override;
+
+ private:
+  void Begin();
+  void Finish();
+  void FoundAll(FindDeletedResult result);
+  void CopiedAll(CopyOutResult result, QString folder);
+  void UpdateButtons();
+
+  DiskAccess& access_;
+  DrivePacket root_;
+  AskFolder askFolder_;
+  std::thread worker_;
+  std::atomic<bool> stopFlag_{false};
+  bool closeWhenDone_ = false;
+  bool shownOnce_ = false;
+  std::vector<DeletedFile> files_;
+
+  QStandardItemModel* model_ = nullptr;
+  QSortFilterProxyModel* sorted_ = nullptr;
+  QTableView* table_ = nullptr;
+  QPushButton* find_ = nullptr;
+  QPushButton* stop_ = nullptr;
+  QPushButton* copy_ = nullptr;
+  QPushButton* close_ = nullptr;
+  QCheckBox* skipAllocated_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* status_ = nullptr;
+  QPlainTextEdit* report_ = nullptr;
+};

@@ -1,0 +1,69 @@
+// The main window's handlers of Find Deleted Files and Copy Out To Folder:
+// the volume of the selected tree node, the dialog, and the rows of the
+// listing on show copied to a folder the person picks.
+#include <QApplication>
+#include <QTreeWidgetItem>
+
+#include "app/dialog_runner.h"
+#include "app/list_pane.h"
+#include "app/main_window.h"
+#include "app/tree_pane.h"
+#include "recovery/copy_out.h"
+#include "recovery/directory_image.h"
+
+namespace {
+
+constexpr const char* kRootLabel = "Root Directory";
+
+}  // namespace
+
+std::optional<DrivePacket> MainWindow::SelectedVolumeRoot() {
+  // Up from the selected node: a root directory on the way is the one; a
+  // partition, floppy or FAT copy has it as its own child or a sibling's.
+  for (QTreeWidgetItem* item = tree_->currentItem(); item != nullptr; item = item->parent()) {
+    const DrivePacket* packet = TreePane::PacketOf(item);
+    if (packet == nullptr) return std::nullopt;
+    if (item->text(0) == QLatin1String(kRootLabel) &&
+        (packet->kind == KindRootDir || packet->kind == KindDirEntry))
+      return *packet;
+    if (packet->kind == KindVolume) {
+      item->setExpanded(true);  // its children are made on the first expansion
+      for (int i = 0; i < item->childCount(); ++i)
+        if (item->child(i)->text(0) == QLatin1String(kRootLabel))
+          if (const DrivePacket* root = TreePane::PacketOf(item->child(i))) return *root;
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+void MainWindow::OnFindDeleted() {
+  const std::optional<DrivePacket> root = SelectedVolumeRoot();
+  if (!root) {
+    state_.Prompt().Message(kFindDeletedNoVolume);
+    return;
+  }
+  dialogs_.FindDeleted(this, state_.access, *root);
+}
+
+void MainWindow::OnCopyOut() {
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(state_.pane);
+  if (!dir || !CopyOutAllowed(state_.pane)) return;
+  const std::optional<std::vector<CopyOutItem>> items =
+      ItemsOfDirectory(state_.access, dir->node, state_.pane.selectedRows);
+  if (!items) {
+    state_.Prompt().Message(kFindDeletedFatUnreadable);
+    return;
+  }
+  const QString folder = dialogs_.AskFolder(this, QString::fromLatin1(kCopyOutCaption));
+  if (folder.isEmpty()) return;
+  CopyOutOptions options;
+  options.targetFolder = folder.toStdString();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CopyOutResult result = CopyOut(state_.access, dir->node, *items, options);
+  QApplication::restoreOverrideCursor();
+  std::string text = result.opened ? CopyOutSummary(result, options.targetFolder) : result.error;
+  for (const std::string& line : CopyOutReport(result)) text += "\n" + line;
+  state_.Prompt().Message(text, kCopyOutCaption,
+                          result.Complete() ? PromptIcon::Information : PromptIcon::Exclamation);
+}

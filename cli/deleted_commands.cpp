@@ -1,0 +1,132 @@
+#include "cli/deleted_commands.h"
+
+#include <optional>
+
+#include "cli/node_path.h"
+#include "cli/tree_session.h"
+#include "recovery/copy_out.h"
+#include "recovery/deleted_files.h"
+#include "disk/dir_entry.h"
+
+namespace {
+
+// A row number from 1; 0 when the text is none.
+size_t RowNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
+  size_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  return n;
+}
+
+bool IsDirectory(const DrivePacket& p) {
+  return p.kind == KindRootDir || (p.kind == KindDirEntry && (p.attributes & kAttrFolder));
+}
+
+// The root directory of the volume VOLUME names: the node itself when it is
+// a root directory, else its child "Root Directory".
+std::optional<DrivePacket> VolumeRoot(TreeSession& tree, const std::string& path,
+                                      std::ostream& err) {
+  const std::optional<TreeNode> found = tree.Find(path);
+  if (!found) {
+    err << "gleaner-cli: no node " << path << '\n';
+    return std::nullopt;
+  }
+  if (found->packet->kind == KindRootDir || TreeLabel(*found) == "Root Directory")
+    return *found->packet;
+  for (const TreeNode& child : tree.Expand(*found))
+    if (TreeLabel(child) == "Root Directory") return *child.packet;
+  err << "gleaner-cli: " << path << " is no FAT volume\n";
+  return std::nullopt;
+}
+
+int Deleted(const std::vector<std::string>& args, DiskAccess& access, std::ostream& out,
+            std::ostream& err, const std::function<int(const std::string&)>& usageError) {
+  if (args.size() != 1) return usageError("deleted needs VOLUME");
+  TreeSession tree(access);
+  const std::optional<DrivePacket> root = VolumeRoot(tree, args[0], err);
+  if (!root) return 1;
+  const FindDeletedResult result = FindDeletedFiles(access, *root);
+  if (!result.opened) {
+    err << result.error << '\n';
+    return 1;
+  }
+  for (const DeletedFile& f : result.files)
+    out << DeletedStateText(f) << '\t' << f.size << '\t' << f.startCluster << '\t' << f.path
+        << (f.folder ? "/" : "") << '\n';
+  for (const std::string& p : result.problems) err << p << '\n';
+  return result.files.empty() ? 1 : 0;
+}
+
+int Extract(const std::vector<std::string>& args, DiskAccess& access, std::ostream& out,
+            std::ostream& err, const std::function<int(const std::string&)>& usageError) {
+  std::string node;
+  std::vector<int> rows;
+  CopyOutOptions options;
+  bool haveTarget = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--to") {
+      if (i + 1 >= args.size()) return usageError("--to needs a folder");
+      options.targetFolder = args[++i];
+      haveTarget = true;
+    } else if (a == "--skip-allocated") {
+      options.skipAllocated = true;
+    } else if (node.empty()) {
+      node = a;
+    } else {
+      const size_t row = RowNumber(a);
+      if (row == 0) return usageError("ROW must be a row number from 1: " + a);
+      rows.push_back(static_cast<int>(row - 1));
+    }
+  }
+  if (node.empty()) return usageError("extract needs a NODE");
+  if (!haveTarget || options.targetFolder.empty()) return usageError("extract needs --to DIR");
+
+  TreeSession tree(access);
+  const std::optional<TreeNode> found = tree.Find(node);
+  if (!found) {
+    err << "gleaner-cli: no node " << node << '\n';
+    return 1;
+  }
+  const DrivePacket dir = *found->packet;
+  if (!IsDirectory(dir)) {
+    err << "gleaner-cli: " << node << " is no root directory or folder\n";
+    return 1;
+  }
+  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(access, dir, rows);
+  if (!items) {
+    err << "gleaner-cli: " << node << " cannot be read or has not every row given\n";
+    return 1;
+  }
+  const CopyOutResult result = CopyOut(access, dir, *items, options);
+  if (!result.opened) {
+    err << result.error << '\n';
+    return 1;
+  }
+  for (const std::string& path : result.written) out << path << '\n';
+  for (const std::string& line : CopyOutReport(result)) err << line << '\n';
+  return result.Complete() ? 0 : 1;
+}
+
+}  // namespace
+
+bool IsDeletedCommand(const std::string& command) {
+  return command == "deleted" || command == "extract";
+}
+
+int RunDeletedCommand(const std::string& command, const std::vector<std::string>& args,
+                      BindOptions options, DiskAccess& access, std::ostream& out,
+                      std::ostream& err,
+                      const std::function<int(const std::string&)>& usageError) {
+  // Both only read: no drive is opened for writing.
+  options.drives.readOnly = true;
+  const bool deleted = command == "deleted";
+  // Usage is checked before the drives are bound.
+  if (deleted && args.size() != 1) return usageError("deleted needs VOLUME");
+  if (!BindDiskAccess(access, options)) return 1;
+  return deleted ? Deleted(args, access, out, err, usageError)
+                 : Extract(args, access, out, err, usageError);
+}

@@ -1,0 +1,59 @@
+#include "disk/volume_layout.h"
+
+#include "disk/boot_sector.h"
+#include "disk/le.h"
+
+namespace {
+
+bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+bool IsFat32PartitionType(uint8_t type) { return type == 0x0B || type == 0x0C; }
+
+std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> boot, uint8_t partitionType) {
+  if (boot.size() < 0x40) return std::nullopt;
+  VolumeLayout v;
+  v.bytesPerSector = le16(boot, kBootBytesPerSector);
+  v.sectorsPerCluster = le8(boot, kBootSectorsPerCluster);
+  v.reservedSectors = le16(boot, kBootReservedSectors);
+  v.fatCount = le8(boot, kBootFatCount);
+  v.rootEntries = le16(boot, kBootRootEntries);
+  const uint16_t total16 = le16(boot, kBootTotalSectors16);
+  v.totalSectors = total16 != 0 ? total16 : le32(boot, kBootTotalSectors32);
+  const uint16_t perFat16 = le16(boot, kBootSectorsPerFat16);
+  v.sectorsPerFat = perFat16 != 0 ? perFat16 : le32(boot, kBootSectorsPerFat32);
+  v.sectorsPerTrack = le16(boot, kBootSectorsPerTrack);
+  v.heads = le16(boot, kBootHeads);
+
+  if (v.bytesPerSector < 512 || v.bytesPerSector > 4096 || !PowerOfTwo(v.bytesPerSector))
+    return std::nullopt;
+  if (!PowerOfTwo(v.sectorsPerCluster)) return std::nullopt;
+  if (v.fatCount < 1 || v.fatCount > 8 || v.reservedSectors < 1 || v.sectorsPerFat == 0)
+    return std::nullopt;
+
+  const bool fat32Record = perFat16 == 0 || IsFat32PartitionType(partitionType);
+  // The root's entries fill whole sectors; a 32-bit FAT volume keeps its root
+  // in the data area, whatever the field says.
+  const uint64_t rootSectors =
+      fat32Record ? 0 : (uint64_t{v.rootEntries} * 32 + v.bytesPerSector - 1) / v.bytesPerSector;
+  const uint64_t rootStart = v.reservedSectors + uint64_t{v.fatCount} * v.sectorsPerFat;
+  const uint64_t dataStart = rootStart + rootSectors;
+  if (dataStart > v.totalSectors) return std::nullopt;  // also keeps it in 32 bits
+
+  v.fatStart = v.reservedSectors;
+  v.rootStart = static_cast<uint32_t>(rootStart);
+  v.rootSectors = static_cast<uint32_t>(rootSectors);
+  v.dataStart = static_cast<uint32_t>(dataStart);
+  v.dataClusters = (v.totalSectors - v.dataStart) / v.sectorsPerCluster;
+  v.lastCluster = v.dataClusters + 1;
+  if (fat32Record || v.dataClusters >= kFat32MinClusters)
+    v.width = KindFat32;
+  else
+    v.width = v.dataClusters < kFat16MinClusters ? KindFat12 : KindFat16;
+  if (v.width == KindFat32) {
+    v.rootCluster = le32(boot, kBootRootCluster);
+    v.fsInfoSector = le16(boot, kBootFsInfoSector);
+  }
+  return v;
+}

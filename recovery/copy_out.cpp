@@ -1,0 +1,359 @@
+#include "recovery/copy_out.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <unordered_set>
+
+#include "disk/le.h"
+#include "recovery/entry_names.h"
+#include "recovery/volume_reader.h"
+#include "disk/dir_entry.h"
+#include "views/directory_views.h"
+
+namespace {
+
+// Enough for any name a person keeps twice; past it the copy says so.
+constexpr int kMostSuffixes = 10000;
+// Folders inside folders: deeper than this is a damaged volume's loop.
+constexpr int kMostDepth = 128;
+
+std::string WithSuffix(const std::string& name, int n, bool folder) {
+  if (n == 1) return name;
+  const std::string suffix = " (" + std::to_string(n) + ")";
+  const size_t dot = folder ? std::string::npos : name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + suffix;
+  return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    const ssize_t n = ::write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The entry's modified time as the host's local time (FAT keeps local time).
+void SetModifiedTime(const std::string& path, uint16_t date, uint16_t time) {
+  if (date == 0) return;
+  std::tm tm{};
+  tm.tm_year = 80 + (date >> 9);
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = time >> 11;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday == 0) return;
+  const std::time_t when = std::mktime(&tm);
+  if (when == static_cast<std::time_t>(-1)) return;
+  const struct timespec times[2] = {{when, 0}, {when, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+class Copier {
+ public:
+  Copier(VolumeReader& volume, const CopyOutOptions& options, CopyOutResult& result,
+         const std::atomic<bool>* stop, const CopyOutProgress& progress)
+      : volume_(volume), options_(options), result_(result), stop_(stop), progress_(progress) {}
+
+  void Items(std::span<const CopyOutItem> items, const std::string& into, int depth) {
+    for (const CopyOutItem& item : items) {
+      if (stop_ && stop_->load()) {
+        result_.stopped = true;
+        return;
+      }
+      if (item.folder)
+        Folder(item, into, depth);
+      else
+        File(item, into);
+    }
+  }
+
+ private:
+  void Problem(const std::string& path, const std::string& what) {
+    result_.problems.push_back(path + ": " + what);
+  }
+
+  // Creates the file or folder under a name nobody has taken; the host path,
+  // empty (said) when it cannot be made.
+  std::string Create(const std::string& into, const std::string& name, bool folder, int& fd) {
+    const std::string safe = SafeHostName(name);
+    for (int n = 1; n <= kMostSuffixes; ++n) {
+      const std::string path = into + "/" + WithSuffix(safe, n, folder);
+      if (folder) {
+        if (::mkdir(path.c_str(), 0755) == 0) return path;
+      } else {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) return path;
+      }
+      if (errno != EEXIST) {
+        Problem(into + "/" + safe, std::strerror(errno));
+        return {};
+      }
+    }
+    Problem(into + "/" + safe, "no free name");
+    return {};
+  }
+
+  void File(const CopyOutItem& item, const std::string& into) {
+    int fd = -1;
+    const std::string path = Create(into, item.name, false, fd);
+    if (path.empty()) return;
+    result_.written.push_back(path);
+    const bool ok = item.deleted ? DeletedContent(item, path, fd) : LiveContent(item, path, fd);
+    if (::close(fd) != 0 && ok) Problem(path, std::strerror(errno));
+    SetModifiedTime(path, item.modifiedDate, item.modifiedTime);
+    ++result_.filesWritten;
+    if (progress_) progress_(result_.filesWritten);
+  }
+
+  // Writes the part of cluster c that belongs at byte `at` of the file;
+  // unreadable sectors are written as read and listed.
+  bool PutCluster(uint32_t c, uint64_t at, uint64_t size, const std::string& path, int fd) {
+    std::vector<uint32_t> failed;
+    if (!volume_.ReadCluster(c, buffer_.data(), &failed)) {
+      for (uint32_t s : failed) {
+        const uint64_t from = at + uint64_t{s} * kSectorSize;
+        const uint64_t to = std::min(size, from + kSectorSize);
+        if (from >= to) continue;
+        auto& list = result_.unreadable;
+        if (!list.empty() && list.back().file == path && list.back().to == from)
+          list.back().to = to;
+        else
+          list.push_back({path, from, to});
+      }
+    }
+    const uint64_t length = std::min<uint64_t>(volume_.ClusterBytes(), size - at);
+    if (WriteAll(fd, buffer_.data(), static_cast<size_t>(length))) return true;
+    Problem(path, std::strerror(errno));
+    return false;
+  }
+
+  void Short(const std::string& path, uint64_t copied, uint64_t size, const std::string& why) {
+    Problem(path, "copied " + std::to_string(copied) + " of " + std::to_string(size) +
+                      " bytes (" + why + ")");
+  }
+
+  bool LiveContent(const CopyOutItem& item, const std::string& path, int fd) {
+    const uint64_t bytes = volume_.ClusterBytes();
+    const uint64_t size = item.size;
+    const uint64_t needed = (size + bytes - 1) / bytes;
+    buffer_.assign(bytes, 0);
+    const std::vector<uint32_t> chain =
+        needed == 0 ? std::vector<uint32_t>{}
+                    : volume_.Chain(item.firstCluster, static_cast<uint32_t>(needed));
+    uint64_t at = 0;
+    for (uint32_t c : chain) {
+      if (!PutCluster(c, at, size, path, fd)) return false;
+      at += std::min(bytes, size - at);
+    }
+    if (at < size) Short(path, at, size, "its cluster chain ends");
+    return true;
+  }
+
+  bool DeletedContent(const CopyOutItem& item, const std::string& path, int fd) {
+    const uint64_t bytes = volume_.ClusterBytes();
+    const uint64_t size = item.size;
+    buffer_.assign(bytes, 0);
+    uint64_t at = 0;
+    uint32_t c = item.firstCluster;
+    // As undelete chains it: cluster after cluster from the start.
+    for (uint32_t steps = 0; at < size && steps <= volume_.LastCluster(); ++steps, ++c) {
+      if (!volume_.InRange(c)) {
+        Short(path, at, size, "the volume ends at cluster " + std::to_string(c));
+        return true;
+      }
+      if (volume_.Entry(c) != 0) {
+        if (options_.skipAllocated) continue;
+        Short(path, at, size, "cluster " + std::to_string(c) + " is in use");
+        return true;
+      }
+      if (!PutCluster(c, at, size, path, fd)) return false;
+      at += std::min(bytes, size - at);
+    }
+    if (at < size) Short(path, at, size, "no more free clusters");
+    return true;
+  }
+
+  void Folder(const CopyOutItem& item, const std::string& into, int depth) {
+    if (depth >= kMostDepth) {
+      Problem(into + "/" + SafeHostName(item.name), "folders nest too deep");
+      return;
+    }
+    std::vector<uint8_t> dir;
+    if (item.deleted) {
+      if (!visited_.insert(item.firstCluster).second) return;
+      if (ReadDeletedFolder(volume_, item.firstCluster, dir).empty()) {
+        Problem(into + "/" + SafeHostName(item.name), "its first cluster holds no folder now");
+        return;
+      }
+    } else {
+      if (!volume_.InRange(item.firstCluster) || !visited_.insert(item.firstCluster).second) return;
+      if (!volume_.ReadFolder(item.firstCluster, dir))
+        Problem(into + "/" + SafeHostName(item.name), "folder not fully readable");
+    }
+    int unused = -1;
+    const std::string path = Create(into, item.name, true, unused);
+    if (path.empty()) return;
+    result_.written.push_back(path);
+    ++result_.foldersMade;
+    // A live folder gives its live entries, a deleted one its deleted ones.
+    std::vector<CopyOutItem> children;
+    const size_t entries = dir.size() / kDirEntrySize;
+    for (size_t i = 0; i < entries; ++i) {
+      const auto e = std::span<const uint8_t>(dir).subspan(i * kDirEntrySize, kDirEntrySize);
+      const ListedEntry use = ClassifyListedEntry(e, true);
+      if (use == ListedEntry::End) break;
+      if (use == ListedEntry::Skip || (le8(e, kDirAttributes) & kAttrVolumeLabel) != 0) continue;
+      const bool deleted = IsDeletedMark(le8(e, kDirName));
+      if (deleted != item.deleted || (deleted && !PlausibleDeletedName(e))) continue;
+      children.push_back(EntryItem(dir, i, volume_.Width()));
+    }
+    Items(children, path, depth + 1);
+    SetModifiedTime(path, item.modifiedDate, item.modifiedTime);
+  }
+
+ public:
+  static CopyOutItem EntryItem(std::span<const uint8_t> dir, size_t index, uint16_t width) {
+    const auto e = dir.subspan(index * kDirEntrySize, kDirEntrySize);
+    CopyOutItem item;
+    item.deleted = IsDeletedMark(le8(e, kDirName));
+    item.name = (item.deleted ? DeletedEntryName(dir, index) : LiveEntryName(dir, index)).text;
+    item.folder = (le8(e, kDirAttributes) & kAttrFolder) != 0;
+    item.firstCluster = DirEntryFirstCluster(e, width);
+    item.size = item.folder ? 0 : le32(e, kDirSize);
+    item.modifiedDate = le16(e, kDirModifiedDate);
+    item.modifiedTime = le16(e, kDirModifiedTime);
+    return item;
+  }
+
+ private:
+  VolumeReader& volume_;
+  const CopyOutOptions& options_;
+  CopyOutResult& result_;
+  const std::atomic<bool>* stop_;
+  const CopyOutProgress& progress_;
+  std::vector<uint8_t> buffer_;
+  std::unordered_set<uint32_t> visited_;
+};
+
+std::string OpenError(VolumeReader::Open open) {
+  switch (open) {
+    case VolumeReader::Open::Ready: return {};
+    case VolumeReader::Open::NoMemory: return kFindDeletedNoMemory;
+    case VolumeReader::Open::NotFat: return kFindDeletedNoVolume;
+    case VolumeReader::Open::FatUnreadable: return kFindDeletedFatUnreadable;
+  }
+  return {};
+}
+
+bool IsDirectoryNode(const DrivePacket& node) {
+  return node.kind == KindRootDir || (node.kind == KindDirEntry && (node.attributes & kAttrFolder));
+}
+
+}  // namespace
+
+std::string SafeHostName(const std::string& name) {
+  if (name.empty() || name == ".") return "_";
+  if (name == "..") return "__";
+  std::string safe = name;
+  for (char& c : safe)
+    if (c == '/' || c == '\0') c = '_';
+  return safe;
+}
+
+CopyOutItem ItemOfDeleted(const DeletedFile& file) {
+  CopyOutItem item;
+  item.name = file.name;
+  item.folder = file.folder;
+  item.deleted = true;
+  item.firstCluster = file.startCluster;
+  item.size = file.folder ? 0 : file.size;
+  item.modifiedDate = file.modifiedDate;
+  item.modifiedTime = file.modifiedTime;
+  return item;
+}
+
+std::optional<std::vector<CopyOutItem>> ItemsOfDirectory(DiskAccess& access,
+                                                         const DrivePacket& dir,
+                                                         std::span<const int> rows) {
+  if (!IsDirectoryNode(dir)) return std::nullopt;
+  VolumeReader volume(access, dir);
+  if (volume.Load() != VolumeReader::Open::Ready) return std::nullopt;
+  std::vector<uint8_t> bytes;
+  // A partly read directory still gives the entries that were read.
+  const bool fixedRoot = dir.kind == KindRootDir;
+  (void)(fixedRoot ? volume.ReadRootDirectory(bytes) : volume.ReadFolder(dir.firstCluster, bytes));
+  const std::span<const uint8_t> image(bytes);
+  std::vector<CopyOutItem> items;
+  if (!rows.empty()) {
+    for (const int row : rows) {
+      const std::optional<size_t> offset =
+          row < 0 ? std::nullopt : ListedEntryOffset(image, static_cast<size_t>(row), !fixedRoot);
+      if (!offset) return std::nullopt;
+      items.push_back(Copier::EntryItem(image, *offset / kDirEntrySize, dir.fatType));
+    }
+    return items;
+  }
+  for (size_t at = 0; image.size() - at >= kDirEntrySize; at += kDirEntrySize) {
+    const auto e = image.subspan(at, kDirEntrySize);
+    const ListedEntry use = ClassifyListedEntry(e, true);
+    if (use == ListedEntry::End) break;
+    if (use == ListedEntry::Skip || IsDeletedMark(le8(e, kDirName)) ||
+        (le8(e, kDirAttributes) & kAttrVolumeLabel) != 0)
+      continue;
+    items.push_back(Copier::EntryItem(image, at / kDirEntrySize, dir.fatType));
+  }
+  return items;
+}
+
+CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
+                      std::span<const CopyOutItem> items, const CopyOutOptions& options,
+                      const std::atomic<bool>* stop, const CopyOutProgress& progress) {
+  CopyOutResult result;
+  if (!IsDirectoryNode(volumeNode)) {
+    result.error = kFindDeletedNoVolume;
+    return result;
+  }
+  VolumeReader volume(access, volumeNode);
+  result.error = OpenError(volume.Load());
+  if (!result.error.empty()) return result;
+  struct stat target{};
+  if (::stat(options.targetFolder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+    result.error = "No such folder: " + options.targetFolder;
+    return result;
+  }
+  result.opened = true;
+  Copier copier(volume, options, result, stop, progress);
+  copier.Items(items, options.targetFolder, 0);
+  return result;
+}
+
+std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder) {
+  return std::to_string(result.filesWritten) + " files and " + std::to_string(result.foldersMade) +
+         " folders copied to " + folder + (result.stopped ? " (stopped)" : "");
+}
+
+bool CopyOutAllowed(const ListPaneState& pane) {
+  const bool listing =
+      (pane.viewKind == ViewKind::RootDirectory && pane.selectedPacket.kind == KindRootDir) ||
+      (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(pane.selectedPacket));
+  return listing && !pane.fileDumpShown && !pane.selectedRows.empty();
+}
+
+std::vector<std::string> CopyOutReport(const CopyOutResult& result) {
+  std::vector<std::string> lines = result.problems;
+  for (const UnreadableRange& r : result.unreadable)
+    lines.push_back(r.file + ": bytes " + std::to_string(r.from) + "-" + std::to_string(r.to - 1) +
+                    " unreadable");
+  return lines;
+}

@@ -1,0 +1,94 @@
+// Copy Out To Folder: copies files and folders of a FAT volume - live ones,
+// and deleted ones as undelete would chain them - into a folder of the host.
+// The volume is only read, so it works on a drive opened read-only; nothing
+// on the host is overwritten: a name that exists gets " (2)", " (3)", ...
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+#include "recovery/deleted_files.h"
+#include "views/list_pane_state.h"
+
+inline constexpr int kCommandCopyOut = 32851;
+inline constexpr const char* kCopyOutCaption = "Copy Out To Folder";
+
+// One file or folder to copy: an entry of a directory of the volume.
+struct CopyOutItem {
+  std::string name;  // UTF-8: the long name, else the short name ("_" for a lost first character)
+  bool folder = false;
+  bool deleted = false;
+  uint32_t firstCluster = 0;
+  uint32_t size = 0;
+  uint16_t modifiedDate = 0;  // FAT date and time of the entry; 0: not set
+  uint16_t modifiedTime = 0;
+};
+
+struct CopyOutOptions {
+  std::string targetFolder;  // an existing folder of the host
+  // A deleted file's clusters run on from its start cluster; by default the
+  // copy stops at the first one a live file holds now, with this it skips
+  // such clusters and takes the next free ones.
+  bool skipAllocated = false;
+};
+
+// A byte range of a copied file that came from sectors that could not be
+// read: the bytes are as the read left them.
+struct UnreadableRange {
+  std::string file;  // host path
+  uint64_t from = 0;  // bytes [from, to)
+  uint64_t to = 0;
+};
+
+struct CopyOutResult {
+  bool opened = false;  // the volume could be read; else error says why
+  std::string error;
+  uint32_t filesWritten = 0;
+  uint32_t foldersMade = 0;
+  std::vector<std::string> written;  // host paths of the files and folders made, in order
+  std::vector<UnreadableRange> unreadable;
+  std::vector<std::string> problems;  // "host path: what" for short copies and failures
+  bool stopped = false;
+  bool Complete() const { return opened && problems.empty() && unreadable.empty() && !stopped; }
+};
+
+using CopyOutProgress = std::function<void(uint32_t filesDone)>;
+
+// volumeNode: the root-directory node or any folder node of the volume.
+[[nodiscard]] CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
+                                    std::span<const CopyOutItem> items,
+                                    const CopyOutOptions& options,
+                                    const std::atomic<bool>* stop = nullptr,
+                                    const CopyOutProgress& progress = {});
+
+// The item of a deleted file or folder the finder listed.
+CopyOutItem ItemOfDeleted(const DeletedFile& file);
+
+// The items of entries of the directory node dir (root or folder): the
+// entries listing rows `rows` show (counted from 0, as the directory listing
+// counts them), or, with no rows, every live file and folder in it. nullopt
+// when the directory cannot be read or a row is not there.
+[[nodiscard]] std::optional<std::vector<CopyOutItem>> ItemsOfDirectory(DiskAccess& access,
+                                                                      const DrivePacket& dir,
+                                                                      std::span<const int> rows);
+
+// A name the host takes: "/" and NUL become "_", "." and ".." become "_" and
+// "__", an empty name "_".
+std::string SafeHostName(const std::string& name);
+
+// "N files and M folders copied to FOLDER", with " (stopped)" when it was.
+std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder);
+
+// Whether Copy Out To Folder can act on the list on show: rows of a root
+// directory or folder listing are selected (not while a file dump is on show).
+bool CopyOutAllowed(const ListPaneState& pane);
+
+// The report lines of a copy: one a problem, then one an unreadable range
+// ("FILE: bytes FROM-TO unreadable", TO inclusive).
+std::vector<std::string> CopyOutReport(const CopyOutResult& result);

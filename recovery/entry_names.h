@@ -1,0 +1,47 @@
+// The names of directory entries as the recovery commands give them to the
+// person and to the host: a live entry's long name or short name, and a
+// deleted entry's long name where its deleted long-name pieces still belong to
+// it, else its short name with "_" for the lost first character.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+// The checksum long-name pieces carry of their short entry's 11 name bytes.
+uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
+
+// The deleted long-name pieces in front of the (deleted or revived) short
+// entry at index of dir: the run of deleted pieces (ordinal 0xE5) carrying
+// one checksum, cut after the piece that ends the name.
+struct DeletedLongName {
+  size_t first = 0;    // entry index of the piece farthest back (the name's last piece)
+  size_t count = 0;    // pieces, 1 to 20
+  uint8_t checksum = 0;
+  std::string text;    // UTF-8
+  // The first short-name byte that the checksum asks for (the byte the
+  // deletion overwrote), when it is one a short name may begin with.
+  std::optional<uint8_t> firstByte;
+};
+std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index);
+
+// The short name as NAME.EXT (blanks cut, no point without an extension),
+// lower case where the entry's case flags say so, through code page 437;
+// a deleted entry's lost first character reads "_".
+std::string ShortNameOf(std::span<const uint8_t> entry, bool deleted);
+
+// A deleted entry keeps its name; one whose name bytes after the mark hold
+// controls (a zeroed slot marked deleted) is no file.
+bool PlausibleDeletedName(std::span<const uint8_t> entry);
+
+struct EntryName {
+  std::string text;       // UTF-8
+  bool longName = false;  // the long name was recovered
+};
+// A live entry: its long name where it has one, else its short name.
+EntryName LiveEntryName(std::span<const uint8_t> dir, size_t index);
+// A deleted entry: its long name when deleted pieces in front of it carry the
+// checksum of its short name with a first character a short name may have,
+// else its short name with "_".
+EntryName DeletedEntryName(std::span<const uint8_t> dir, size_t index);

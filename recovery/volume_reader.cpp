@@ -1,0 +1,108 @@
+#include "recovery/volume_reader.h"
+
+#include <algorithm>
+
+#include "disk/cluster_place.h"
+#include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
+#include "disk/sector_access.h"
+#include "views/directory_views.h"
+#include "views/list_ops.h"
+
+VolumeReader::VolumeReader(DiskAccess& access, const DrivePacket& root)
+    : access_(access), root_(root) {
+  data_ = root;
+  data_.startSector = root.dataStart;
+}
+
+VolumeReader::Open VolumeReader::Load() {
+  const uint16_t w = Width();
+  if ((w != KindFat12 && w != KindFat16 && w != KindFat32) || root_.sectorsPerCluster == 0)
+    return Open::NotFat;
+  switch (LoadFatCopy(access_, limits_, root_, fat_, {.usableSectorsOnly = true})) {
+    case FatCopyLoad::NoMemory: return Open::NoMemory;
+    case FatCopyLoad::Unreadable: return Open::FatUnreadable;
+    case FatCopyLoad::Loaded: break;
+  }
+  // The highest cluster: no further than the volume's sectors, the table in
+  // memory and the width's own numbers (the bad mark and the end values
+  // above it name no cluster).
+  uint64_t last = std::max<uint64_t>(FatEntryCapacity(w, fat_.size()), 1) - 1;
+  if (root_.totalSectors != 0)
+    last = std::min<uint64_t>(
+        last, 1 + (root_.totalSectors > root_.dataStart ? root_.totalSectors - root_.dataStart : 0) /
+                      root_.sectorsPerCluster);
+  const uint32_t bad = w == KindFat12 ? 0xFF7u : w == KindFat16 ? 0xFFF7u : 0x0FFFFFF7u;
+  last = std::min<uint64_t>(last, bad - 1);
+  // and within 32-bit sector numbers.
+  last = std::min<uint64_t>(last, 1 + (UINT32_MAX - uint64_t{root_.dataStart}) / root_.sectorsPerCluster);
+  lastCluster_ = last >= 2 ? static_cast<uint32_t>(last) : 0;
+  return Open::Ready;
+}
+
+uint32_t VolumeReader::Entry(uint32_t cluster) const {
+  return static_cast<uint32_t>(GetFatEntry(cluster, Width(), fat_));
+}
+
+std::vector<uint32_t> VolumeReader::Chain(uint32_t first, uint32_t most) const {
+  std::vector<uint32_t> chain;
+  if (!InRange(first) || most == 0) return chain;
+  const uint32_t length = std::min(ChainLength(first, Width(), fat_), most);
+  if (!TakeClusterList(limits_, chain, length)) return {};
+  ListChain(first, Width(), chain, length, fat_);
+  // The chain ends where it leaves the volume.
+  const auto out = std::find_if(chain.begin(), chain.end(),
+                                [this](uint32_t c) { return !InRange(c); });
+  chain.erase(out, chain.end());
+  return chain;
+}
+
+bool VolumeReader::ReadCluster(uint32_t cluster, uint8_t* out,
+                               std::vector<uint32_t>* failedSectors) {
+  if (failedSectors) failedSectors->clear();
+  const uint32_t one[1] = {cluster};
+  if (InRange(cluster) && ReadClusters(access_, one, data_, 1, out)) return true;
+  if (!InRange(cluster)) {
+    std::fill_n(out, ClusterBytes(), uint8_t{0});
+    if (failedSectors)
+      for (uint32_t s = 0; s < root_.sectorsPerCluster; ++s) failedSectors->push_back(s);
+    return false;
+  }
+  // Sector by sector, to say which ones failed; each keeps what the read left.
+  DrivePacket sector = data_;
+  sector.sectorCount = 1;
+  const uint64_t first = ClusterFirstSector(data_, cluster, root_.sectorsPerCluster);
+  for (uint32_t s = 0; s < root_.sectorsPerCluster; ++s) {
+    sector.startSector = static_cast<uint32_t>(first + s);
+    uint8_t* place = out + uint64_t{s} * kSectorSize;
+    if (ReadSectors(access_, sector, place)) continue;
+    // A one-sector read that fails leaves the buffer as it was; the program
+    // shows an unreadable sector as 0xE5 bytes everywhere else.
+    std::fill_n(place, kSectorSize, uint8_t{0xE5});
+    if (failedSectors) failedSectors->push_back(s);
+  }
+  return false;
+}
+
+bool VolumeReader::ReadRootDirectory(std::vector<uint8_t>& out) {
+  if (!FixedRoot()) return ReadFolder(root_.firstCluster, out);
+  DrivePacket extent = root_;
+  extent.sectorCount = ListedRootSectors(root_);
+  if (!TakeBuffer(limits_, out, uint64_t{extent.sectorCount} * kSectorSize)) return false;
+  bool complete = extent.sectorCount == root_.sectorCount;
+  if (extent.sectorCount != 0 && !ReadSectors(access_, extent, out.data())) complete = false;
+  return complete;
+}
+
+uint32_t VolumeReader::FolderClusterMost() const { return FolderClusterLimit(root_, UINT32_MAX); }
+
+bool VolumeReader::ReadFolder(uint32_t first, std::vector<uint8_t>& out) {
+  out.clear();
+  const std::vector<uint32_t> chain = Chain(first, FolderClusterMost());
+  if (chain.empty()) return false;
+  if (!TakeBuffer(limits_, out, uint64_t{chain.size()} * ClusterBytes())) return false;
+  bool complete = true;
+  for (size_t i = 0; i < chain.size(); ++i)
+    if (!ReadCluster(chain[i], out.data() + i * ClusterBytes())) complete = false;
+  return complete;
+}

@@ -1,0 +1,166 @@
+// Find Deleted Files and Copy Out To Folder from the window: the dialog finds
+// the deleted files of a read-only volume on its worker, its table sorts and
+// colours them, and the selected ones are copied out into a temporary folder
+// byte for byte, with the image left as it was.
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTest>
+
+#include "app/command_ids.h"
+#include "app/find_deleted_dialog.h"
+#include "fixtures/deleted_scene.h"
+#include "gui_rig.h"
+
+namespace {
+
+void WaitForWorker(const FindDeletedDialog& dialog) {
+  while (dialog.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+QStringList Column(const QTableView* table, int column) {
+  QStringList texts;
+  for (int r = 0; r < table->model()->rowCount(); ++r)
+    texts << table->model()->index(r, column).data().toString();
+  return texts;
+}
+
+int RowWithPath(const QTableView* table, const QString& path) {
+  const QStringList paths = Column(table, FindDeletedDialog::PathColumn);
+  return static_cast<int>(paths.indexOf(path));
+}
+
+}  // namespace
+
+class FindDeletedTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void findSelectAndCopyOut() {
+    TempDir dir;
+    const DeletedScene s = MakeDeletedScene(dir.File("disk.img"), 16);
+    const std::vector<uint8_t> before = ReadFileBytes(s.volume.image);
+    DriveMapConfig config = Drives({s.volume.image});
+    config.readOnly = true;
+    GuiRig rig(config);
+    QVERIFY(rig.started);
+    QVERIFY(!rig.Enabled(kCmdFindDeleted));  // nothing selected yet
+    QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "FAT 1"}));
+    QVERIFY(rig.Enabled(kCmdFindDeleted));
+
+    TempDir out;
+    QString status;
+    QStringList report;
+    rig.dialogs.findDeleted = [&](QWidget* parent, DiskAccess& access, const DrivePacket& root) {
+      FindDeletedDialog dialog(access, root, [&](QWidget*) { return QString::fromStdString(out.Path()); },
+                               parent);
+      QCOMPARE(dialog.windowTitle(), QString("Find Deleted Files"));
+      dialog.show();  // the search starts when the dialog first shows
+      QVERIFY(dialog.Running());
+      QVERIFY(dialog.StopButton()->isEnabled());
+      QVERIFY(!dialog.FindButton()->isEnabled());
+      WaitForWorker(dialog);
+      QVERIFY(!dialog.StopButton()->isEnabled());
+      QVERIFY(!dialog.CopyButton()->isEnabled());  // nothing selected
+
+      QTableView* table = dialog.Table();
+      QCOMPARE(Column(table, FindDeletedDialog::PathColumn),
+               QStringList({"/Fragmented File.bin", "/Old Letter.txt", "/Annual Report 2023.bin",
+                            "/_ocs/", "/keep/_AP.BIN", "/_ocs/Quarterly Numbers.dat",
+                            "/_ocs/_otes.txt"}));
+      QCOMPARE(Column(table, FindDeletedDialog::StateColumn),
+               QStringList({"partly overwritten (1 cluster)", "partly overwritten (1 cluster)",
+                            "intact", "intact", "intact", "intact", "intact"}));
+      QCOMPARE(dialog.StatusLabel()->text(), QString("7 deleted files and folders found in 4 folders"));
+      const QModelIndex intact = table->model()->index(2, FindDeletedDialog::StateColumn);
+      const QModelIndex partly = table->model()->index(0, FindDeletedDialog::StateColumn);
+      QCOMPARE(intact.data(Qt::ForegroundRole).value<QColor>(), QColor(0, 128, 0));
+      QCOMPARE(partly.data(Qt::ForegroundRole).value<QColor>(), QColor(176, 96, 0));
+
+      // Sizes sort as numbers: 0 (the folder), 512 (one cluster and a byte
+      // is 513) ... not as texts.
+      table->horizontalHeader()->setSortIndicator(FindDeletedDialog::SizeColumn, Qt::AscendingOrder);
+      QCOMPARE(Column(table, FindDeletedDialog::SizeColumn),
+               QStringList({"0", "513", "1024", "1024", "1024", "1529", "1948"}));
+
+      // The deleted folder, a file inside it (which comes with the folder)
+      // and an intact file.
+      for (const QString& path : {QString("/_ocs/"), QString("/_ocs/_otes.txt"),
+                                  QString("/Annual Report 2023.bin")}) {
+        const int row = RowWithPath(table, path);
+        QVERIFY2(row >= 0, qPrintable(path));
+        table->selectionModel()->select(table->model()->index(row, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      }
+      QVERIFY(dialog.CopyButton()->isEnabled());
+      QTest::mouseClick(dialog.CopyButton(), Qt::LeftButton);
+      WaitForWorker(dialog);
+      status = dialog.StatusLabel()->text();
+      report << dialog.Report()->toPlainText();
+      dialog.grab().save(QString::fromStdString(dir.File("find-deleted.png")));
+      dialog.close();
+    };
+    rig.window.RunCommand(kCmdFindDeleted);
+    QCOMPARE(rig.dialogs.findDeletedRoots.size(), size_t{1});
+    QCOMPARE(rig.dialogs.findDeletedRoots[0].kind, uint16_t{KindRootDir});
+
+    QCOMPARE(status, QString::fromStdString("3 files and 1 folders copied to " + out.Path()));
+    QCOMPARE(report, QStringList({""}));
+    QVERIFY(ReadFileBytes(out.File("Annual Report 2023.bin")) == s.original.at("Annual Report 2023.bin"));
+    QVERIFY(ReadFileBytes(out.File("_ocs/Quarterly Numbers.dat")) ==
+            s.original.at("docs/Quarterly Numbers.dat"));
+    QVERIFY(ReadFileBytes(out.File("_ocs/_otes.txt")) == s.original.at("docs/notes.txt"));
+    QVERIFY(!QFile::exists(QString::fromStdString(out.File("_otes.txt"))));
+    QVERIFY(ReadFileBytes(s.volume.image) == before);
+    QVERIFY(rig.Messages().isEmpty());
+  }
+
+  void copyOutFromTheListMenu() {
+    TempDir dir;
+    const DeletedScene s = MakeDeletedScene(dir.File("disk.img"), 32);
+    const std::vector<uint8_t> before = ReadFileBytes(s.volume.image);
+    DriveMapConfig config = Drives({s.volume.image});
+    config.readOnly = true;
+    GuiRig rig(config);
+    QVERIFY(rig.Select({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"}));
+    QVERIFY(!rig.Enabled(kCmdCopyOut));  // no row selected
+    // The deleted fragmented file and the live folder keep.
+    std::vector<int> rows;
+    for (int r = 0; r < rig.Rows(); ++r) {
+      const QStringList texts = rig.Row(r);
+      if (texts[1] == "Fragmented Fi" || texts[0] == "KEEP    .   ") rig.List()->selectionModel()->select(
+              rig.List()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QCOMPARE(rig.Pane().selectedRows.size(), size_t{2});
+    QVERIFY(rig.Enabled(kCmdCopyOut));
+
+    TempDir out;
+    rig.dialogs.folderAnswer.clear();  // Cancel: nothing copied
+    rig.window.RunCommand(kCmdCopyOut);
+    QCOMPARE(rig.dialogs.folderAsked, 1);
+    QVERIFY(rig.Messages().isEmpty());
+
+    rig.dialogs.folderAnswer = QString::fromStdString(out.Path());
+    rig.dialogs.menuChoice = QString::fromUtf8("Copy &Out To Folder\u2026");
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
+                            rig.List()->viewport()->mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(rig.List()->viewport(), &event);
+    QCOMPARE(rig.dialogs.folderAsked, 2);
+    const std::string fragment = out.File("Fragmented File.bin");
+    QCOMPARE(rig.Messages(),
+             QStringList({QString::fromStdString(
+                 "3 files and 1 folders copied to " + out.Path() + "\n" + fragment + ": copied 1024 of " +
+                 std::to_string(s.original.at("Fragmented File.bin").size()) + " bytes (cluster 8 is in use)")}));
+    QVERIFY(ReadFileBytes(out.File("keep/A.BIN")) == s.original.at("keep/A.BIN"));
+    QVERIFY(ReadFileBytes(out.File("keep/C.BIN")) == s.original.at("keep/C.BIN"));
+    QVERIFY(ReadFileBytes(s.volume.image) == before);
+  }
+};
+
+QTEST_MAIN(FindDeletedTest)
+#include "find_deleted_test.moc"

@@ -1,0 +1,165 @@
+// gleaner-cli deleted and extract over FAT12, FAT16 and FAT32 volumes emptied
+// by mdel and mdeltree: every deleted file with its path and judgement, and
+// the intact ones copied out byte for byte under --read-only with the image
+// left as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "fixtures/deleted_scene.h"
+
+namespace {
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Cli(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
+  return {status, out.str(), err.str()};
+}
+
+// The lines of deleted's output without the start cluster column.
+std::vector<std::string> WithoutClusters(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+    EXPECT_EQ(cells.size(), 4u) << line;
+    if (cells.size() != 4) continue;
+    EXPECT_GE(std::stoul(cells[2]), 2u) << line;
+    lines.push_back(cells[0] + "\t" + cells[1] + "\t" + cells[3]);
+  }
+  return lines;
+}
+
+// The list row numbers show gives the entries named (the long-name column
+// when there is one, else the short name).
+int RowOf(const std::string& showOutput, const std::string& cellText) {
+  std::istringstream in(showOutput);
+  std::string line;
+  std::getline(in, line);
+  for (int row = 1; std::getline(in, line); ++row)
+    if (line.find(cellText) != std::string::npos) return row;
+  ADD_FAILURE() << "no row " << cellText << " in\n" << showOutput;
+  return 0;
+}
+
+class DeletedCli : public ::testing::TestWithParam<int> {};
+
+TEST_P(DeletedCli, ListsJudgesAndCopiesOutWithoutWriting) {
+  TempDir dir;
+  const DeletedScene s = MakeDeletedScene(dir.File("disk.img"), GetParam());
+  const std::vector<uint8_t> before = ReadFileBytes(s.volume.image);
+  const std::string cb = std::to_string(s.clusterBytes);
+  auto size = [&](const std::string& path) { return std::to_string(s.original.at(path).size()); };
+
+  CliRun r = Cli({"--read-only", s.volume.image, "deleted", s.volumeNode});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(WithoutClusters(r.out),
+            (std::vector<std::string>{
+                "partly overwritten (1 cluster)\t" + size("Fragmented File.bin") +
+                    "\t/Fragmented File.bin",
+                "partly overwritten (1 cluster)\t" + size("Old Letter.txt") + "\t/Old Letter.txt",
+                "intact\t" + size("Annual Report 2023.bin") + "\t/Annual Report 2023.bin",
+                "intact\t0\t/_ocs/",
+                "intact\t" + size("keep/GAP.BIN") + "\t/keep/_AP.BIN",
+                "intact\t" + size("docs/Quarterly Numbers.dat") + "\t/_ocs/Quarterly Numbers.dat",
+                "intact\t" + size("docs/notes.txt") + "\t/_ocs/_otes.txt",
+            }));
+  // The root directory names the same volume.
+  EXPECT_EQ(Cli({"--read-only", s.volume.image, "deleted", s.rootNode}).out, r.out);
+
+  const CliRun shown = Cli({s.volume.image, "show", s.rootNode});
+  const int fragmented = RowOf(shown.out, "Fragmented Fi");
+  const int annual = RowOf(shown.out, "Annual Report");
+  const int docs = RowOf(shown.out, "OCS    .   ");
+  const int keep = RowOf(shown.out, "KEEP    .   ");
+
+  // The intact ones, a deleted folder with what it held, and a live folder.
+  TempDir out;
+  r = Cli({"--read-only", s.volume.image, "extract", s.rootNode, std::to_string(annual),
+           std::to_string(docs), std::to_string(keep), "--to", out.Path()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, out.File("Annual Report 2023.bin") + "\n" + out.File("_ocs") + "\n" +
+                       out.File("_ocs/Quarterly Numbers.dat") + "\n" + out.File("_ocs/_otes.txt") +
+                       "\n" + out.File("keep") + "\n" + out.File("keep/A.BIN") + "\n" +
+                       out.File("keep/C.BIN") + "\n");
+  EXPECT_EQ(ReadFileBytes(out.File("Annual Report 2023.bin")), s.original.at("Annual Report 2023.bin"));
+  EXPECT_EQ(ReadFileBytes(out.File("_ocs/Quarterly Numbers.dat")),
+            s.original.at("docs/Quarterly Numbers.dat"));
+  EXPECT_EQ(ReadFileBytes(out.File("_ocs/_otes.txt")), s.original.at("docs/notes.txt"));
+  EXPECT_EQ(ReadFileBytes(out.File("keep/C.BIN")), s.original.at("keep/C.BIN"));
+  // The modified time comes from the entry (mtools stamps the host file's).
+  struct stat st{};
+  ASSERT_EQ(::stat(out.File("Annual Report 2023.bin").c_str(), &st), 0);
+  EXPECT_LT(std::abs(std::difftime(st.st_mtime, std::time(nullptr))), 3600.0);
+
+  // The fragmented file: as undelete chains it the copy stops at the cluster
+  // keep/C.BIN holds; stepping over it gets every byte.
+  const std::string fragSize = size("Fragmented File.bin");
+  r = Cli({"--read-only", s.volume.image, "extract", s.rootNode, std::to_string(fragmented), "--to",
+           out.Path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, out.File("Fragmented File.bin") + "\n");
+  const std::string err = out.File("Fragmented File.bin") + ": copied " +
+                          std::to_string(2 * s.clusterBytes) + " of " + fragSize + " bytes (cluster ";
+  EXPECT_EQ(r.err.substr(0, err.size()), err) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - 9), " in use)\n") << r.err;
+  EXPECT_EQ(ReadFileBytes(out.File("Fragmented File.bin")).size(), 2 * s.clusterBytes);
+
+  r = Cli({"--read-only", s.volume.image, "extract", s.rootNode, std::to_string(fragmented), "--to",
+           out.Path(), "--skip-allocated"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The name was taken by the first copy.
+  EXPECT_EQ(r.out, out.File("Fragmented File (2).bin") + "\n");
+  EXPECT_EQ(ReadFileBytes(out.File("Fragmented File (2).bin")), s.original.at("Fragmented File.bin"));
+
+  // A whole folder without rows: its live files.
+  TempDir whole;
+  r = Cli({"--read-only", s.volume.image, "extract", s.rootNode + "/KEEP    .   ", "--to",
+           whole.Path()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, whole.File("A.BIN") + "\n" + whole.File("C.BIN") + "\n");
+  EXPECT_EQ(ReadFileBytes(whole.File("A.BIN")), s.original.at("keep/A.BIN"));
+
+  EXPECT_TRUE(ReadFileBytes(s.volume.image) == before) << "the image was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, DeletedCli, ::testing::Values(12, 16, 32));
+
+TEST(DeletedCli, UsageAndMissingNodes) {
+  TempDir dir;
+  const DeletedScene s = MakeDeletedScene(dir.File("disk.img"), 16);
+  CliRun r = Cli({s.volume.image, "deleted"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.substr(0, 37), "gleaner-cli: deleted needs VOLUME\nusa");
+  r = Cli({s.volume.image, "extract", s.rootNode, "1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.substr(0, 38), "gleaner-cli: extract needs --to DIR\nus");
+  r = Cli({s.volume.image, "extract", s.rootNode, "0", "--to", dir.Path()});
+  EXPECT_EQ(r.status, 2);
+  r = Cli({s.volume.image, "deleted", "Hard Disk 1/Nothing"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "gleaner-cli: no node Hard Disk 1/Nothing\n");
+  r = Cli({s.volume.image, "deleted", s.volumeNode + "/FAT 1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "gleaner-cli: " + s.volumeNode + "/FAT 1 is no FAT volume\n");
+  r = Cli({s.volume.image, "extract", s.rootNode, "99", "--to", dir.Path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "gleaner-cli: " + s.rootNode + " cannot be read or has not every row given\n");
+  r = Cli({s.volume.image, "extract", s.rootNode, "1", "--to", dir.File("missing")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "No such folder: " + dir.File("missing") + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Find Deleted Files and Copy Out over small FAT12 volumes made by hand, for
+// what mtools does not make: long-name pieces that no longer fit their short
+// entry, start clusters outside the volume, deleted folders that contain
+// themselves, and sectors that cannot be read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "recovery/copy_out.h"
+#include "recovery/deleted_files.h"
+#include "recovery/entry_names.h"
+#include "fixtures/deleted_scene.h"
+#include "recovery/recovery_rig.h"
+
+namespace {
+
+// Marks long-name pieces and their short entry deleted, as a deletion does.
+std::vector<EntryBytes> DeletedNamed(const std::u16string& name, EntryBytes shortEntry) {
+  std::vector<EntryBytes> entries = NamedEntry(name, shortEntry);
+  for (EntryBytes& e : entries) e[0] = 0xE5;
+  return entries;
+}
+
+const DeletedFile* Named(const FindDeletedResult& r, const std::string& path) {
+  for (const DeletedFile& f : r.files)
+    if (f.path == path) return &f;
+  ADD_FAILURE() << "no " << path;
+  return nullptr;
+}
+
+TEST(FindDeleted, NamesAndJudgements) {
+  TinyVolume v;
+  std::vector<EntryBytes> root;
+  // A long name whose pieces carry the short name's checksum.
+  for (auto& e : DeletedNamed(u"Quarterly Report.doc", Live("QUARTE~1DOC", 2, 100))) root.push_back(e);
+  // Pieces whose checksum asks for a first byte no short name has (0x01):
+  // they belonged to another entry; the short name stands.
+  EntryBytes other = Live("\x01" "BCDEF~1TXT", 3, 10);
+  const uint8_t foreign = ShortNameChecksum(other);
+  root.push_back(LongNamePiece(0xE5, u"Stale name.txt", foreign));
+  root.push_back(Deleted("BCDEF~1TXT", 3, 10));
+  // No pieces; the case flags make the short name lower case.
+  EntryBytes lower = Deleted("EADME  TXT", 4, 0);
+  lower[kDirReserved] = 0x18;
+  root.push_back(lower);
+  root.push_back(Deleted("UTSIDE BIN", 5000, 10));    // past the volume
+  root.push_back(Deleted("MPTY   TXT", 0, 0));        // neither size nor cluster
+  root.push_back(Deleted("WO     BIN", 10, 1024));     // cluster 11 is NEWFILE's now
+  root.push_back(Deleted("ALT    BIN", 12, 1, kAttrArchive, '\x05'));
+  // Stale deleted pieces in front of a live entry are not its name.
+  root.push_back(LongNamePiece(0xE5, u"Old long name", 0x11));
+  root.push_back(Live("NEWFILE TXT", 11, 5));
+  ASSERT_LE(root.size(), 16u);
+  v.PutEntries(v.RootOffset(), root);
+  v.SetFatAll(11, 0xFFF);
+
+  RecoveryRig rig(v.bytes);
+  const std::vector<uint8_t> dir = Join(root);
+  EXPECT_EQ(LiveEntryName(dir, root.size() - 1).text, "NEWFILE.TXT");
+  const std::optional<DeletedLongName> lfn = FindDeletedLongName(dir, 2);
+  ASSERT_TRUE(lfn);
+  EXPECT_EQ(lfn->first, 0u);
+  EXPECT_EQ(lfn->count, 2u);
+  EXPECT_EQ(lfn->firstByte, std::optional<uint8_t>('Q'));
+
+  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+  ASSERT_TRUE(r.opened) << r.error;
+  std::vector<std::string> lines;
+  for (const DeletedFile& f : r.files)
+    lines.push_back(DeletedStateText(f) + "\t" + std::to_string(f.size) + "\t" +
+                    std::to_string(f.startCluster) + "\t" + f.path);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "intact\t100\t2\t/Quarterly Report.doc",
+                       "intact\t10\t3\t/_BCDEF~1.TXT",
+                       "intact\t0\t4\t/_eadme.txt",
+                       "lost\t10\t5000\t/_UTSIDE.BIN",
+                       "lost\t0\t0\t/_MPTY.TXT",
+                       "partly overwritten (1 cluster)\t1024\t10\t/_WO.BIN",
+                       "intact\t1\t12\t/_ALT.BIN",
+                   }));
+  EXPECT_TRUE(Named(r, "/Quarterly Report.doc")->longName);
+  EXPECT_TRUE(r.problems.empty());
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+}
+
+TEST(FindDeleted, DeletedFoldersThatHoldThemselvesEndTheWalk) {
+  TinyVolume v;
+  v.PutEntries(v.RootOffset(), {Deleted("OOP       ", 40, 0, kAttrFolder)});
+  // Cluster 40: ".", "..", a deleted folder that is cluster 40 again and a
+  // deleted file; cluster 41 goes on with entries of the same folder.
+  v.PutEntries(v.ClusterOffset(40), {Dot(".          ", 40), Dot("..         ", 0),
+                                     Deleted("GAIN      ", 40, 0, kAttrFolder),
+                                     Deleted("ILE    TXT", 50, 600)});
+  for (size_t at = 4 * 32; at < 512; at += 32) v.bytes[v.ClusterOffset(40) + at] = 0xE5;
+  v.PutEntries(v.ClusterOffset(41), {Deleted("ECOND  TXT", 60, 10)});
+  const std::vector<uint8_t> file = SceneBytes(600, 3);
+  std::copy(file.begin(), file.end(), v.bytes.begin() + static_cast<ptrdiff_t>(v.ClusterOffset(50)));
+
+  RecoveryRig rig(v.bytes);
+  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+  ASSERT_TRUE(r.opened);
+  std::vector<std::string> paths;
+  for (const DeletedFile& f : r.files) paths.push_back(f.path + (f.folder ? "/" : ""));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/_OOP/", "/_OOP/_GAIN/", "/_OOP/_ILE.TXT",
+                                             "/_OOP/_ECOND.TXT"}));
+  EXPECT_EQ(r.foldersWalked, 3u);  // the root, _OOP, and _GAIN found walked already
+  EXPECT_EQ(Named(r, "/_OOP")->clusters, 2u);
+
+  // Copied out, the folder comes once, with its files.
+  TempDir out;
+  const DeletedFile* loop = Named(r, "/_OOP");
+  ASSERT_NE(loop, nullptr);
+  const CopyOutItem item = ItemOfDeleted(*loop);
+  const CopyOutResult c = CopyOut(rig.access, rig.RootNode(KindFat12), {&item, 1}, {out.Path()});
+  EXPECT_TRUE(c.Complete()) << c.problems.size();
+  EXPECT_EQ(c.written, (std::vector<std::string>{out.File("_OOP"), out.File("_OOP/_ILE.TXT"),
+                                                 out.File("_OOP/_ECOND.TXT")}));
+  EXPECT_EQ(ReadFileBytes(out.File("_OOP/_ILE.TXT")), file);
+}
+
+TEST(CopyOut, UnreadableSectorsAreCopiedAsReadAndReported) {
+  TinyVolume v;
+  v.PutEntries(v.RootOffset(), {Live("DATA    BIN", 20, 1300), Deleted("ELETED BIN", 30, 700),
+                                Live("DATA    BIN", 25, 3)});
+  v.SetFatAll(20, 21);
+  v.SetFatAll(21, 22);
+  v.SetFatAll(22, 0xFFF);
+  v.SetFatAll(25, 0xFFF);
+  const std::vector<uint8_t> live = SceneBytes(1300, 1), gone = SceneBytes(700, 2);
+  std::copy(live.begin(), live.end(), v.bytes.begin() + static_cast<ptrdiff_t>(v.ClusterOffset(20)));
+  std::copy(gone.begin(), gone.end(), v.bytes.begin() + static_cast<ptrdiff_t>(v.ClusterOffset(30)));
+  RecoveryRig rig(v.bytes);
+  rig.dev->badReadSectors = {v.ClusterOffset(21) / 512, v.ClusterOffset(31) / 512};
+
+  const DrivePacket root = rig.RootNode(KindFat12);
+  const std::vector<int> rows = {0, 1, 2};
+  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(rig.access, root, rows);
+  ASSERT_TRUE(items);
+  TempDir out;
+  const CopyOutResult c = CopyOut(rig.access, root, *items, {out.Path()});
+  ASSERT_TRUE(c.opened);
+  EXPECT_FALSE(c.Complete());
+  // The second DATA.BIN finds its name taken.
+  EXPECT_EQ(c.written, (std::vector<std::string>{out.File("DATA.BIN"), out.File("_ELETED.BIN"),
+                                                 out.File("DATA (2).BIN")}));
+  EXPECT_EQ(CopyOutReport(c), (std::vector<std::string>{
+                                  out.File("DATA.BIN") + ": bytes 512-1023 unreadable",
+                                  out.File("_ELETED.BIN") + ": bytes 512-699 unreadable",
+                              }));
+  std::vector<uint8_t> expectLive = live, expectGone = gone;
+  std::fill(expectLive.begin() + 512, expectLive.begin() + 1024, 0xE5);
+  std::fill(expectGone.begin() + 512, expectGone.end(), 0xE5);
+  EXPECT_EQ(ReadFileBytes(out.File("DATA.BIN")), expectLive);
+  EXPECT_EQ(ReadFileBytes(out.File("_ELETED.BIN")), expectGone);
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+}
+
+TEST(CopyOut, HostNamesAreMadeSafe) {
+  EXPECT_EQ(SafeHostName(".."), "__");
+  EXPECT_EQ(SafeHostName("."), "_");
+  EXPECT_EQ(SafeHostName(""), "_");
+  EXPECT_EQ(SafeHostName("a/b"), "a_b");
+  EXPECT_EQ(SafeHostName(std::string("a\0b", 3)), "a_b");
+  EXPECT_EQ(SafeHostName("..."), "...");
+}
+
+}  // namespace
