@@ -1,7 +1,7 @@
 // The main window's command handlers: Refresh, the dump modes, the sector
 // editor (Previous, Next, row editing, Write Changes, Go to a Sector), the
-// two right-click menus, Help, the pane switch, Undelete and Rename After
-// Recovery. Each gathers its input
+// two right-click menus, Help, the pane switch, Undelete, Rename After
+// Recovery and Search Raw Disk. Each gathers its input
 // and calls one core function; the list pane then shows the state.
 #include <QApplication>
 #include <QMenu>
@@ -13,6 +13,7 @@
 #include "app/tree_pane.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
+#include "tools/raw_search.h"
 #include "views/editor_commands.h"
 #include "views/editor_page.h"
 #include "views/list_ops.h"
@@ -135,6 +136,15 @@ void MainWindow::OnUndelete() {
 void MainWindow::OnRename() {
   RenameAfterRecovery(state_.ctx,
                       [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); });
+  list_->Repaint();
+  UpdateCommands();
+}
+
+void MainWindow::OnSearch() {
+  // The node selected in the tree, searched in raw sector dumping only.
+  const DrivePacket node = state_.pane.selectedPacket;
+  if (!SearchOpenAllowed(state_.Prompt(), state_.modes, node)) return;
+  dialogs_.RunSearch(this, state_, *list_, node);
   list_->Repaint();
   UpdateCommands();
 }

@@ -7,6 +7,7 @@
 #include "app/find_deleted_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
+#include "app/search_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -33,6 +34,11 @@ bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
+}
+
+void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
+  SearchDialog dialog(state, list, node, parent);
+  dialog.exec();
 }
 
 QString DialogRunner::AskFolder(QWidget* parent, const QString& caption) {

@@ -1,5 +1,6 @@
 // How the window asks the person for input: the byte dialog, the sector jump,
-// the new short name of a recovered entry, the About box and pop-up menus. The default runs the real modal dialogs;
+// the new short name of a recovered entry, the raw search, the About box
+// and pop-up menus. The default runs the real modal dialogs;
 // tests put a scripted runner in its place so nothing blocks.
 #pragma once
 #include <QPoint>
@@ -9,11 +10,12 @@
 #include "recovery/rename_entry.h"
 
 class DiskAccess;
-struct DrivePacket;
-
+class ListPane;
 class QAction;
 class QMenu;
 class QWidget;
+struct AppState;
+struct DrivePacket;
 
 class DialogRunner {
  public:
@@ -28,6 +30,8 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // "Search Bytes" on node, modal; a hit goes into the list pane.
+  virtual void RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node);
   // A folder of the host to copy into; empty on Cancel.
   virtual QString AskFolder(QWidget* parent, const QString& caption);
   // Find Deleted Files over the volume whose root directory is root.

@@ -71,6 +71,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdSearch, [this] { OnSearch(); });
   SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
   SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
 

@@ -85,6 +85,7 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnSearch();
   void OnFindDeleted();
   void OnCopyOut();
   // The root directory of the volume the selected tree node belongs to.

@@ -95,13 +95,31 @@ PromptAnswer QtPromptPort::AskAbortRetryIgnore(std::string_view text, std::strin
 void QtPromptPort::SetStatus(int pane, std::string_view text) {
   if (pane < 0 || pane > 1) return;
   const QString t = text.empty() ? idle_[pane] : ToQ(text);
-  OnUiThread([&] {
+  auto show = [this, pane, t] {
     QLabel* label = status_[pane];
     if (!label || label->text() == t) return;
     label->setText(t);
     // Long reads run on this thread: paint now, or "Wait...." is never seen.
     if (label->isVisible()) label->repaint();
-  });
+  };
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() == app->thread()) {
+    {
+      std::lock_guard<std::mutex> lock(statusMutex_);
+      posted_[pane] = t;
+    }
+    show();
+    return;
+  }
+  // A worker says "Wait...." before every read: a text the pane is already
+  // given is not sent again, and none is waited for, so a worker reading
+  // thousands of blocks a second is never held up by the status bar.
+  {
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    if (posted_[pane] == t) return;
+    posted_[pane] = t;
+  }
+  QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
 }
 
 void QtPromptPort::SetControlText(int controlId, std::string_view text) {

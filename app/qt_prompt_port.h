@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <map>
+#include <mutex>
 
 #include "disk/prompt_port.h"
 
@@ -36,5 +37,8 @@ class QtPromptPort final : public PromptPort {
   QPointer<QWidget> owner_;
   QPointer<QLabel> status_[2];
   QString idle_[2];
+  // The texts last given to the status panes, from any thread.
+  std::mutex statusMutex_;
+  QString posted_[2];
   std::map<int, QPointer<QWidget>> controls_;
 };

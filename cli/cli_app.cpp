@@ -7,6 +7,7 @@
 #include "cli/cli_prompt.h"
 #include "cli/deleted_commands.h"
 #include "cli/recovery_commands.h"
+#include "cli/search_command.h"
 #include "cli/tree_commands.h"
 #include "disk/disk_access.h"
 #include "views/editor_page.h"
@@ -60,6 +61,19 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "  search NODE (--hex BYTES | --text STRING) [--start SECTOR] [--progress]\n"
+    "                    find the first occurrence of 1 to 16 bytes (--hex \"41 42\",\n"
+    "                    each a hexadecimal number whose low 8 bits count) or of a\n"
+    "                    text (--text, as Windows-1252, at most 89 characters) in\n"
+    "                    the raw sectors from SECTOR (default: NODE's first sector)\n"
+    "                    to the end of NODE's volume, as Search Raw Disk does in\n"
+    "                    raw sector dumping mode; NODE lies below the partition\n"
+    "                    level. On a hit prints \"hit<TAB>SECTOR<TAB>ROW<TAB>OFFSET\"\n"
+    "                    (the sector as the status bar gives it, the dump row 0-31\n"
+    "                    and the first byte's offset 0-511 in that sector), then\n"
+    "                    the sector as show --raw-dump prints it; exit status 1\n"
+    "                    when nothing is found. --progress prints the progress\n"
+    "                    text to standard error as it changes.\n"
     "  deleted VOLUME    find every deleted file and folder of the FAT volume\n"
     "                    VOLUME (its node, or its Root Directory): one line each,\n"
     "                    state (intact, partly overwritten (N clusters), lost),\n"
@@ -81,14 +95,15 @@ constexpr const char* kUsage =
     "(a label that exists as written is taken first). Labels may be given as\n"
     "tree prints them.\n"
     "\n"
-    "tree, show, deleted and extract open the drives read-only and use\n"
+    "tree, show, search, deleted and extract open the drives read-only and use\n"
     "libsect32.so from the program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
     "REASON\") and the command is not run.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound, 2 a usage error or a drive that cannot be opened.\n";
+    "bound (search: or nothing was found), 2 a usage error or a drive that cannot\n"
+    "be opened.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -219,6 +234,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
     });
   }
+  if (command == "search") return RunSearchCommand(commandArgs, options, access, out, err, usageError);
   if (IsDeletedCommand(command))
     return RunDeletedCommand(command, commandArgs, options, access, out, err, usageError);
   if (IsRecoveryCommand(command))

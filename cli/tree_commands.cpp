@@ -47,7 +47,11 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
   ShowNode(session.ctx, *found->packet, modes);
   const PageOutcome outcome = beforePrint ? beforePrint(session.ctx) : PageOutcome::Print;
   if (outcome == PageOutcome::Refused) return 1;
-  const ListPaneState& pane = session.pane;
+  PrintPane(session.pane, out);
+  return outcome == PageOutcome::Print ? 0 : 1;
+}
+
+void PrintPane(const ListPaneState& pane, std::ostream& out) {
   for (size_t c = 0; c < pane.columns.size(); ++c)
     out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);
   out << '\n';
@@ -56,5 +60,4 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
       out << (c ? "\t" : "") << SafeCellText(FormatCell(pane, r, static_cast<int>(c)));
     out << '\n';
   }
-  return outcome == PageOutcome::Print ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 
 #include "disk/disk_access.h"
 #include "views/dump_modes.h"
+#include "views/list_pane_state.h"
 #include "views/view_context.h"
 
 // Every node depth first, expanding every node that has children, in the
@@ -28,3 +29,7 @@ enum class PageOutcome { Print, PrintFailed, Refused };
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
                    std::ostream& out, std::ostream& err,
                    const std::function<PageOutcome(ViewContext&)>& beforePrint = {});
+
+// The list pane as show prints it: the column titles joined by tabs, then
+// each row's cell texts joined by tabs, made safe for a terminal.
+void PrintPane(const ListPaneState& pane, std::ostream& out);

@@ -95,6 +95,22 @@ std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir,
   return found;
 }
 
+std::optional<size_t> ReviveLongNamePieces(std::span<uint8_t> dir, size_t index) {
+  if (index >= dir.size() / kDirEntrySize) return std::nullopt;
+  const std::span<uint8_t> entry = dir.subspan(index * kDirEntrySize, kDirEntrySize);
+  if (IsDeletedMark(entry[kDirName]) || entry[kDirName] == kDirEndMark ||
+      IsLongNameEntry(entry[kDirAttributes]))
+    return std::nullopt;
+  const std::optional<DeletedLongName> pieces = FindDeletedLongName(dir, index);
+  if (!pieces || pieces->checksum != ShortNameChecksum(entry.first(11))) return std::nullopt;
+  for (size_t n = 1; n <= pieces->count; ++n) {
+    uint8_t ordinal = static_cast<uint8_t>(n);
+    if (n == pieces->count) ordinal |= kLfnLastPiece;
+    dir[(index - n) * kDirEntrySize + kLfnOrdinal] = ordinal;
+  }
+  return pieces->first;
+}
+
 bool PlausibleDeletedName(std::span<const uint8_t> entry) {
   for (size_t i = 1; i < 11; ++i)
     if (le8(entry, i) < 0x20) return false;

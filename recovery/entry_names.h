@@ -26,6 +26,13 @@ struct DeletedLongName {
 };
 std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index);
 
+// Gives the deleted long-name pieces in front of the live short entry at
+// index their ordinals back (1 nearest the entry, the last one marked 0x40)
+// when they carry the checksum of the entry's short name as it stands now.
+// The index of the first piece revived; nullopt (nothing changed) when there
+// are no such pieces.
+std::optional<size_t> ReviveLongNamePieces(std::span<uint8_t> dir, size_t index);
+
 // The short name as NAME.EXT (blanks cut, no point without an extension),
 // lower case where the entry's case flags say so, through code page 437;
 // a deleted entry's lost first character reads "_".

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "recovery/directory_image.h"
+#include "recovery/entry_names.h"
 #include "recovery/fat_image.h"
+#include "recovery/undelete.h"
 #include "disk/dir_entry.h"
 #include "disk/long_name.h"
 
@@ -89,6 +91,16 @@ void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
 
   const std::optional<size_t> offset = RowEntryOffset(pane, *dir, static_cast<size_t>(row));
   if (!offset) return;
-  StoreShortName(std::span<uint8_t>(pane.sectorBuffer).subspan(*offset, kDirEntrySize), input);
-  WriteEntrySector(ctx, *dir, *offset);
+  const std::span<uint8_t> image(pane.sectorBuffer);
+  const bool revived = image[*offset] == kRevivedMark;
+  StoreShortName(image.subspan(*offset, kDirEntrySize), input);
+  // A revived entry given the short name its deleted long-name pieces were
+  // made for gets its long name back. The entry's own sector goes first: a
+  // piece written without it would name no entry.
+  const std::optional<size_t> pieces =
+      revived ? ReviveLongNamePieces(image, *offset / kDirEntrySize) : std::nullopt;
+  if (!WriteEntrySector(ctx, *dir, *offset) || !pieces) return;
+  const size_t entrySector = *offset / kSectorSize;
+  for (size_t at = *pieces * kDirEntrySize; at < *offset; at += kSectorSize - at % kSectorSize)
+    if (at / kSectorSize != entrySector && !WriteEntrySector(ctx, *dir, at)) return;
 }

@@ -27,8 +27,11 @@ using AskShortName = std::function<bool(ShortNameInput&)>;
 // rows selected it says "Only one file can be selected!" before any dialog.
 // Bytes 0-7 of the entry get the name and 8-10 the extension, each padded
 // with blanks, without a change of case or a check of the characters;
-// nothing else of the entry changes. The rows on show are not rebuilt; the
-// pane's sectorBuffer and clusterChain keep the directory as written.
+// nothing else of the entry changes, except that a revived entry ("!" first)
+// whose new short name has the checksum its deleted long-name entries carry
+// gets those entries back, and with them its long name. The rows on show are
+// not rebuilt; the pane's sectorBuffer and clusterChain keep the directory as
+// written.
 void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask);
 
 // A typed text as short-name bytes: at most maxChars characters, each in code

@@ -2,7 +2,8 @@
 // directory listing on show. Each gets a chain over consecutive free clusters
 // from its recorded start cluster, and its entry gets "!" in place of the
 // lost first character of its short name (Rename After Recovery gives it its
-// name back). Long-name entries stay deleted. The disk is changed at once.
+// name back, and its long name when the new short name fits its deleted
+// long-name entries, which Undelete leaves deleted). The disk is changed at once.
 #pragma once
 #include "views/view_context.h"
 

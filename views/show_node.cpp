@@ -42,9 +42,9 @@ bool PrepareClusterView(ViewContext& ctx, const DrivePacket& node) {
   return true;
 }
 
-// The raw dump's extent: one sector for nodes that stand for a single
-// sector, else the rest of the volume from the node's first sector.
-uint32_t RawSectorCount(const DrivePacket& node) {
+}  // namespace
+
+uint32_t RawDumpSectorCount(const DrivePacket& node) {
   if (node.kind == KindHardDisk || node.kind == KindVolume || node.kind == KindExtended) return 1;
   // A count that would wrap (a volume of unknown size, a node past its
   // volume's claimed end) is kept inside the 32-bit sector numbers.
@@ -52,6 +52,8 @@ uint32_t RawSectorCount(const DrivePacket& node) {
   if (node.totalSectors <= node.startSector) return 1;
   return node.totalSectors - node.startSector;
 }
+
+namespace {
 
 void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
   switch (node.kind) {
@@ -125,7 +127,7 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
 
   if (modes.rawDump) {
     DrivePacket whole = node;
-    whole.sectorCount = RawSectorCount(node);
+    whole.sectorCount = RawDumpSectorCount(node);
     ShowSectorDump(ctx, whole);
   } else if (modes.sectorDump) {
     ShowSectorOrClusterDump(ctx, node);

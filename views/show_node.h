@@ -12,6 +12,11 @@
 // end of its volume (one sector for disks, partitions and volumes).
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
 
+// The raw dump's extent: one sector for nodes that stand for a single sector
+// (disks, partitions, volumes), else the rest of the volume from the node's
+// first sector.
+uint32_t RawDumpSectorCount(const DrivePacket& node);
+
 // Expands node as the tree does: the node goes into shownPacket and
 // selectedPacket (the recovery commands act on the node last selected or
 // expanded), then discovery makes its children within the pane's budget.

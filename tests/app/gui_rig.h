@@ -67,6 +67,12 @@ class ScriptedDialogs : public DialogRunner {
     input = *a;
     return true;
   }
+  // Search Raw Disk: the nodes it was opened on (the search dialog's own
+  // test drives the dialog itself).
+  std::vector<DrivePacket> searchShown;
+  void RunSearch(QWidget*, AppState&, ListPane&, const DrivePacket& node) override {
+    searchShown.push_back(node);
+  }
   // Copy Out To Folder's folder: the answer (empty = Cancel) and how often asked.
   QString folderAnswer;
   int folderAsked = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <ctime>
 #include <sstream>
 
@@ -160,6 +161,59 @@ TEST(DeletedCli, UsageAndMissingNodes) {
   r = Cli({s.volume.image, "extract", s.rootNode, "1", "--to", dir.File("missing")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "No such folder: " + dir.File("missing") + "\n");
+}
+
+// Undelete brings an entry back with "!" for its first character; renamed to
+// the short name its deleted long-name pieces were made for, it gets its long
+// name back (pieces across a sector boundary too); a wrong first letter leaves
+// the pieces deleted.
+TEST(DeletedCli, RenameAfterUndeleteBringsTheLongNameBack) {
+  TempDir dir;
+  FatVolume v = MakeFloppy1440(dir.File("floppy.img"));
+  // Fourteen entries first: the three pieces of the long name then end in
+  // the root's second sector, where its short entry stands.
+  for (int i = 1; i <= 14; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "::/F%02d.TXT", i);
+    ASSERT_TRUE(v.PutFile(name, "x"));
+  }
+  const std::string longName = "A Rather Long Name For A Report.txt";
+  const std::vector<uint8_t> text = SceneBytes(3000, 5);
+  ASSERT_TRUE(v.PutFile("::/" + longName, text));
+  ASSERT_TRUE(v.PutFile("::/Second long name.txt", "second"));
+  ASSERT_TRUE(v.Delete("::/" + longName));
+  ASSERT_TRUE(v.Delete("::/Second long name.txt"));
+  const std::string root = "Floppy Disk 1/Root Directory";
+
+  CliRun shown = Cli({v.image, "show", root});
+  const int first = RowOf(shown.out, "A Rather Long");
+  const int second = RowOf(shown.out, "Second long n");
+  CliRun r = Cli({v.image, "undelete", root, std::to_string(first), std::to_string(second)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  shown = Cli({v.image, "show", root});
+  // The revived rows' short names: "!RATHE~1.TXT" and "!ECOND~1.TXT".
+  auto shortName = [&](int row) {
+    std::istringstream in(shown.out);
+    std::string line;
+    for (int i = 0; i <= row; ++i) std::getline(in, line);
+    return line.substr(0, 12);
+  };
+  EXPECT_EQ(shortName(first), "!RATHE~1.TXT");
+  EXPECT_EQ(shortName(second), "!ECOND~1.TXT");
+
+  r = Cli({v.image, "rename", root, std::to_string(first), "ARATHE~1", "TXT"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  r = Cli({v.image, "rename", root, std::to_string(second), "XECOND~1", "TXT"});
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  const std::string listing = v.ListAll();
+  EXPECT_NE(listing.find("::/" + longName + "\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("::/XECOND~1.TXT\n"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("Second long name"), std::string::npos) << listing;
+  EXPECT_EQ(v.ReadFile("::/" + longName), text);
+  std::string report;
+  EXPECT_TRUE(v.Check(&report)) << report;
 }
 
 }  // namespace

@@ -3,10 +3,9 @@
 // or read outside a buffer, whatever the sectors claim.
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 
-#include "cli/tree_session.h"
 #include "disk/prompt_port.h"
+#include "fuzz_walk.h"
 #include "sparse_image.h"
 #include "views/format_cell.h"
 #include "views/page_navigation.h"
@@ -41,16 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzDisk disk;
   if (!BindFuzzDisk({data, size}, access, disk)) return 0;
   TreeSession session(access);
-  std::deque<TreeNode> todo;
-  for (const TreeNode& n : session.ListDrives()) todo.push_back(n);
-  size_t seen = 0;
-  while (!todo.empty() && seen < kMaxNodes) {
-    const TreeNode node = todo.front();
-    todo.pop_front();
-    ++seen;
-    if (node.packet == nullptr) continue;
-    ShowAllModes(session, *node.packet);
-    for (const TreeNode& child : session.Expand(node)) todo.push_back(child);
-  }
+  for (const TreeNode& node : WalkTree(session, kMaxNodes)) ShowAllModes(session, *node.packet);
   return 0;
 }
