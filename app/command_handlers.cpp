@@ -126,7 +126,7 @@ void MainWindow::OnSwitchPane() {
 
 void MainWindow::OnUndelete() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  Undelete(state_.ctx);
+  static_cast<void>(Undelete(state_.ctx));  // its messages have told the person
   QApplication::restoreOverrideCursor();
   // The rows stay as they were; only the page memory behind them is gone.
   list_->Repaint();
@@ -134,8 +134,9 @@ void MainWindow::OnUndelete() {
 }
 
 void MainWindow::OnRename() {
-  RenameAfterRecovery(state_.ctx,
-                      [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); });
+  // Its messages have told the person how it went.
+  static_cast<void>(RenameAfterRecovery(
+      state_.ctx, [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); }));
   list_->Repaint();
   UpdateCommands();
 }

@@ -102,8 +102,9 @@ constexpr const char* kUsage =
     "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
     "REASON\") and the command is not run.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound (search: or nothing was found), 2 a usage error or a drive that cannot\n"
-    "be opened.\n";
+    "bound (undelete and rename: also when a write failed or nothing was done;\n"
+    "search: or nothing was found), 2 a usage error or a drive that cannot be\n"
+    "opened.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {

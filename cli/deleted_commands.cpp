@@ -3,23 +3,13 @@
 #include <optional>
 
 #include "cli/node_path.h"
+#include "cli/recovery_commands.h"
 #include "cli/tree_session.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
 #include "disk/dir_entry.h"
 
 namespace {
-
-// A row number from 1; 0 when the text is none.
-size_t RowNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
-  size_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<size_t>(c - '0');
-  }
-  return n;
-}
 
 bool IsDirectory(const DrivePacket& p) {
   return p.kind == KindRootDir || (p.kind == KindDirEntry && (p.attributes & kAttrFolder));

@@ -16,17 +16,6 @@ size_t CharacterCount(const std::string& text) {
   }));
 }
 
-// A row number from 1; 0 when the text is none.
-size_t RowNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
-  size_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<size_t>(c - '0');
-  }
-  return n;
-}
-
 // The tree down to one directory node, shown in the list pane.
 class DirectorySession {
  public:
@@ -74,6 +63,17 @@ class DirectorySession {
 
 }  // namespace
 
+// A row number from 1; 0 when the text is none.
+size_t RowNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
+  size_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  return n;
+}
+
 bool IsRecoveryCommand(const std::string& command) {
   return command == "undelete" || command == "rename";
 }
@@ -103,13 +103,14 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   if (!BindDiskAccess(access, options)) return 1;
   DirectorySession session(access);
   if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
+  // 1 when a write failed or nothing was done: a script must not take a
+  // failed recovery for a done one.
   if (rename) {
-    RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
+    const RenameResult result = RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
       input = typed;
       return true;
     });
-  } else {
-    Undelete(session.ctx);
+    return result.written ? 0 : 1;
   }
-  return 0;
+  return Undelete(session.ctx).Succeeded() ? 0 : 1;
 }

@@ -12,6 +12,10 @@
 
 bool IsRecoveryCommand(const std::string& command);
 
+// A ROW argument: a row number from 1 (decimal, no leading zero); 0 when the
+// text is none.
+size_t RowNumber(const std::string& text);
+
 // Runs "undelete NODE ROW..." or "rename NODE ROW NAME [EXT]" (args follow
 // the command word). ROW counts the rows of show NODE from 1 below the title
 // line. Binds access with options as given (a drive opened read-only makes

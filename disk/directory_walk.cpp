@@ -3,13 +3,11 @@
 #include <vector>
 
 #include "disk/dir_entry.h"
-#include "disk/directory_extent.h"
+#include "disk/directory_loader.h"
 #include "disk/discovery.h"
-#include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/long_name.h"
-#include "disk/sector_access.h"
 
 namespace {
 
@@ -26,13 +24,13 @@ constexpr const char* kFolderUnreadable = "Not able to load the sub-directory";
 
 void DriveDiscovery::ExpandRootDirectory(Walk& ctx, const DrivePacket& node,
                                          TreeSink& sink) {
-  std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.budget, dir, uint64_t{node.sectorCount} * kSectorSize)) {
+  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, {});
+  if (!dir.Loaded()) {
     ctx.Prompt().Message(kRootBufferFailed);
     return;
   }
-  if (!ReadSectors(ctx.access, node, dir.data())) ctx.Prompt().Message(kRootUnreadable);
-  WalkEntries(ctx, node, dir, true, sink);
+  if (!dir.Complete()) ctx.Prompt().Message(kRootUnreadable);
+  WalkEntries(ctx, node, dir.bytes, true, sink);
 }
 
 void DriveDiscovery::ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink) {
@@ -46,35 +44,21 @@ void DriveDiscovery::ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& 
     case FatCopyLoad::Unreadable: ctx.Prompt().Message(kFatUnreadable); return;
     case FatCopyLoad::Loaded: break;
   }
-
-  const uint32_t length = ChainLength(node.firstCluster, node.fatType, fat);
-  if (length == 0) return;
-  const uint64_t clusterBytes = uint64_t{node.sectorsPerCluster} * kSectorSize;
-  // A directory holds at most 65536 entries; clusters past them are no part
-  // of it, whatever its chain says.
-  uint32_t count = FolderClusterLimit(node, length);
-  std::vector<uint32_t> chain;
-  if (!TakeClusterList(ctx.budget, chain, count)) {
-    ctx.Prompt().Message(kListFailed);
-    return;
-  }
-  ListChain(node.firstCluster, node.fatType, chain, count, fat);
+  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, fat);
   std::vector<uint8_t>().swap(fat);
-  // Clusters past the volume's end belong to whatever follows it on the
-  // disk: the folder ends where its chain leaves the volume.
-  count = ClustersInsideVolume(node, std::span<const uint32_t>(chain).first(count));
-  if (count == 0) return;
-
-  std::vector<uint8_t> dir;
-  if (!TakeBuffer(ctx.budget, dir, clusterBytes * count)) {
-    ctx.Prompt().Message(kFolderBufferFailed);
-    return;
+  switch (dir.status) {
+    case DirectoryImage::Status::NoChain: return;
+    case DirectoryImage::Status::NoClusterList: ctx.Prompt().Message(kListFailed); return;
+    case DirectoryImage::Status::NoBuffer: ctx.Prompt().Message(kFolderBufferFailed); return;
+    case DirectoryImage::Status::Loaded: break;
   }
-  if (!ReadClusters(ctx.access, chain, node, count, dir.data())) {
+  // A cut chain ends the folder silently; a cluster that cannot be read
+  // leaves its entries unknown, and none are made up from the fill.
+  if (!dir.AllRead()) {
     ctx.Prompt().Message(kFolderUnreadable);
     return;
   }
-  WalkEntries(ctx, node, dir, false, sink);
+  WalkEntries(ctx, node, dir.bytes, false, sink);
 }
 
 void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,

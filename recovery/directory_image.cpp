@@ -1,79 +1,10 @@
 #include "recovery/directory_image.h"
 
 #include <algorithm>
-#include <vector>
 
-#include "disk/fat_codec.h"
-#include "disk/fat_copy.h"
+#include "disk/dir_entry.h"
 #include "disk/sector_access.h"
 #include "recovery/fat_image.h"
-#include "disk/dir_entry.h"
-#include "views/directory_views.h"
-#include "views/list_ops.h"
-
-namespace {
-
-void ReleaseDirectory(ListPaneState& pane) {
-  std::vector<uint8_t>().swap(pane.sectorBuffer);
-  std::vector<uint32_t>().swap(pane.clusterChain);
-  pane.chainLength = 0;
-}
-
-DirectoryLoad LoadRoot(ViewContext& ctx, const DrivePacket& node) {
-  ListPaneState& pane = ctx.pane;
-  DrivePacket extent = node;
-  extent.sectorCount = ListedRootSectors(node);
-  if (!TakeBuffer(pane.budget, pane.sectorBuffer, uint64_t{extent.sectorCount} * kSectorSize)) {
-    ctx.Prompt().Message(kRootDirNoBuffer);
-    return DirectoryLoad::NoMemory;
-  }
-  bool complete = extent.sectorCount == node.sectorCount;
-  if (extent.sectorCount != 0 && !ReadSectors(ctx.access, extent, pane.sectorBuffer.data()))
-    complete = false;
-  if (!complete) ctx.Prompt().Message(kRootDirNotAccessible);
-  return DirectoryLoad::Loaded;
-}
-
-DirectoryLoad LoadFolder(ViewContext& ctx, const DrivePacket& node, std::span<const uint8_t> fat) {
-  ListPaneState& pane = ctx.pane;
-  const uint32_t length = ChainLength(node.firstCluster, node.fatType, fat);
-  if (length == 0 || node.sectorsPerCluster == 0) return DirectoryLoad::NoChain;
-  const uint64_t clusterBytes = uint64_t{node.sectorsPerCluster} * kSectorSize;
-  uint32_t count = FolderClusterLimit(node, length);
-  bool complete = count == length;
-
-  // The cluster list first, as the listing takes it.
-  if (!TakeClusterList(pane.budget, pane.clusterChain, count)) {
-    ReleaseDirectory(pane);
-    ctx.Prompt().Message(kFatEntriesNoBuffer);
-    return DirectoryLoad::NoMemory;
-  }
-  if (!TakeBuffer(pane.budget, pane.sectorBuffer, count * clusterBytes)) {
-    ReleaseDirectory(pane);
-    ctx.Prompt().Message(kRecoveryNoBuffer);
-    return DirectoryLoad::NoMemory;
-  }
-  ListChain(node.firstCluster, node.fatType, pane.clusterChain, count, fat);
-  const uint32_t inside = ClustersInsideVolume(node, pane.clusterChain);
-  if (inside != count) {
-    count = inside;
-    complete = false;
-    pane.clusterChain.resize(count);
-    pane.sectorBuffer.resize(count * clusterBytes);
-  }
-  pane.chainLength = count;
-  // Cluster by cluster, as the listing reads them: one unreadable cluster
-  // does not keep the entries of those after it from their rows.
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!ReadClusters(ctx.access, std::span<const uint32_t>(pane.clusterChain).subspan(i, 1), node,
-                      1, pane.sectorBuffer.data() + i * clusterBytes))
-      complete = false;
-  }
-  if (!complete) ctx.Prompt().Message(kSubDirNotLoaded);
-  return DirectoryLoad::Loaded;
-}
-
-}  // namespace
 
 std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane) {
   const DrivePacket& node = pane.selectedPacket;
@@ -91,55 +22,63 @@ const DirectoryRow* RowRecord(const ListPaneState& pane, size_t row) {
   return index < pane.rowStore.size() ? &pane.rowStore[index] : nullptr;
 }
 
-DirectoryLoad LoadDirectoryImage(ViewContext& ctx, const ListedDirectory& dir,
-                                 std::span<const uint8_t> fat) {
-  ReleaseDirectory(ctx.pane);
-  return dir.root ? LoadRoot(ctx, dir.node) : LoadFolder(ctx, dir.node, fat);
+std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane) {
+  std::vector<int> rows = pane.selectedRows;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::vector<ListedRow> listed;
+  for (const int row : rows) {
+    if (row < 0) continue;
+    if (const DirectoryRow* record = RowRecord(pane, static_cast<size_t>(row)))
+      listed.push_back({static_cast<size_t>(row), *record});
+  }
+  return listed;
 }
 
-std::optional<size_t> RowEntryOffset(const ListPaneState& pane, const ListedDirectory& dir,
-                                     size_t row) {
-  const DirectoryRow* record = RowRecord(pane, row);
-  if (record == nullptr) return std::nullopt;
-  const std::span<const uint8_t> image(pane.sectorBuffer);
-  const std::optional<size_t> offset = ListedEntryOffset(image, row, !dir.root);
+DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
+                                   const ListedDirectory& dir, std::span<const uint8_t> fat) {
+  DrivePacket node = dir.node;
+  node.kind = dir.root ? KindRootDir : KindDirEntry;
+  DirectoryImage image = LoadDirectory(access, budget, node, fat);
+  switch (image.status) {
+    case DirectoryImage::Status::NoChain: break;
+    case DirectoryImage::Status::NoClusterList: prompt.Message(kFatEntriesNoBuffer); break;
+    case DirectoryImage::Status::NoBuffer:
+      prompt.Message(dir.root ? kRootDirNoBuffer : kRecoveryNoBuffer);
+      break;
+    case DirectoryImage::Status::Loaded:
+      if (!image.Complete()) prompt.Message(dir.root ? kRootDirNotAccessible : kSubDirNotLoaded);
+      break;
+  }
+  return image;
+}
+
+std::optional<size_t> RowEntryOffset(const DirectoryImage& image, const ListedDirectory& dir,
+                                     const ListedRow& row) {
+  if (!image.Loaded()) return std::nullopt;
+  const std::span<const uint8_t> bytes(image.bytes);
+  const std::optional<size_t> offset = ListedEntryOffset(bytes, row.row, !dir.root);
   if (!offset) return std::nullopt;
-  // A sector that could not be read holds nothing but the 0xE5 fill, which
-  // the listing shows as deleted rows; written back it would replace the
-  // disk's own bytes.
-  const size_t first = *offset / kSectorSize * kSectorSize;
-  const auto sector = image.subspan(first, std::min<size_t>(kSectorSize, image.size() - first));
-  if (std::all_of(sector.begin(), sector.end(), [](uint8_t b) { return b == 0xE5; }))
-    return std::nullopt;
-  const std::span<const uint8_t> entry = image.subspan(*offset, kDirEntrySize);
-  if (le8(entry, kDirAttributes) != record->attributes ||
-      DirEntryFirstCluster(entry, dir.node.fatType) != record->firstCluster ||
-      le32(entry, kDirSize) != record->size)
+  // A sector that could not be read holds nothing but filler, which the
+  // listing shows as deleted rows; written back it would replace the disk's
+  // own bytes.
+  if (!image.SectorRead(*offset)) return std::nullopt;
+  const std::span<const uint8_t> entry = bytes.subspan(*offset, kDirEntrySize);
+  if (le8(entry, kDirAttributes) != row.record.attributes ||
+      DirEntryFirstCluster(entry, dir.node.fatType) != row.record.firstCluster ||
+      le32(entry, kDirSize) != row.record.size)
     return std::nullopt;
   return offset;
 }
 
-bool WriteEntrySector(ViewContext& ctx, const ListedDirectory& dir, size_t offset) {
-  const ListPaneState& pane = ctx.pane;
+bool WriteEntrySector(DiskAccess& access, PromptPort& prompt, const ListedDirectory& dir,
+                      const DirectoryImage& image, size_t offset) {
   const size_t sectorOffset = offset / kSectorSize * kSectorSize;
-  DrivePacket one = dir.node;
-  one.sectorCount = 1;
-  uint64_t sector = 0;
-  bool placed = sectorOffset + kSectorSize <= pane.sectorBuffer.size();
-  if (dir.root) {
-    sector = dir.node.startSector + uint64_t{offset / kSectorSize};
-  } else {
-    const uint64_t clusterBytes = uint64_t{dir.node.sectorsPerCluster} * kSectorSize;
-    const uint64_t index = clusterBytes == 0 ? UINT64_MAX : offset / clusterBytes;
-    placed = placed && index < pane.clusterChain.size() && pane.clusterChain[index] >= 2;
-    if (placed)
-      sector = dir.node.startSector +
-               uint64_t{pane.clusterChain[index] - 2} * dir.node.sectorsPerCluster +
-               (offset % clusterBytes) / kSectorSize;
-  }
-  placed = placed && sector <= UINT32_MAX;
-  one.startSector = static_cast<uint32_t>(sector);
-  if (placed && WriteSectors(ctx.access, one, pane.sectorBuffer.data() + sectorOffset)) return true;
-  ctx.Prompt().Message(dir.root ? kRootDirNotAccessible : kSubDirNotWritten);
+  const std::optional<uint32_t> index = DirectorySectorIndex(dir.node, image, offset);
+  if (index && sectorOffset + kSectorSize <= image.bytes.size() &&
+      WriteNodeSectors(access, dir.node, *index,
+                       std::span<const uint8_t>(image.bytes).subspan(sectorOffset, kSectorSize)))
+    return true;
+  prompt.Message(dir.root ? kRootDirNotAccessible : kSubDirNotWritten);
   return false;
 }

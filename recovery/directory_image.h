@@ -1,14 +1,17 @@
 // The directory of a root-directory or folder listing, loaded again for a
-// change to one of its entries: its bytes into the pane's sectorBuffer and, for
-// a folder, its clusters into clusterChain. The extent, the clusters and the
-// rule that maps a row to its entry are the listing's own, so a change lands
-// on the entry the row shows.
+// change to one of its entries (undelete, rename). The extent, the clusters
+// and the rule that maps a row to its entry are the listing's own (the one
+// loader of disk/directory_loader.h), so a change lands on the entry the row
+// shows.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "disk/directory_loader.h"
+#include "disk/prompt_port.h"
 #include "views/view_context.h"
 
 inline constexpr const char* kRootDirNotAccessible = "Root Directory not fully accessible!";
@@ -19,10 +22,17 @@ inline constexpr const char* kFatEntriesNoBuffer =
 inline constexpr const char* kSubDirNotLoaded = "Not able to fully load the sub-directory";
 inline constexpr const char* kSubDirNotWritten = "Not able to fully write the sub-directory";
 
-// The directory a listing shows: the selected node and which kind it is.
+// The directory a listing shows: its node and which kind it is.
 struct ListedDirectory {
   DrivePacket node;
   bool root = false;  // the fixed root of a FAT12/16 volume; else a folder's chain
+};
+
+// One row of a listing a command acts on: its number (from 0) and the record
+// the listing made of its entry.
+struct ListedRow {
+  size_t row = 0;
+  DirectoryRow record;
 };
 
 // The listing on show: a root-directory view of a root node or a folder view
@@ -32,25 +42,28 @@ std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane);
 // The record list row `row` shows; nullptr when there is none.
 const DirectoryRow* RowRecord(const ListPaneState& pane, size_t row);
 
-enum class DirectoryLoad { Loaded, NoChain, NoMemory };
+// The selected rows that have a record, ascending and each once.
+std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane);
 
-// Releases the pane's sectorBuffer and clusterChain and loads the directory
-// into fresh ones; a folder's chain is taken from fat (a FAT image of the
-// node's width). A read that fails is reported and what was read stays
-// loaded. NoChain: a folder whose first cluster starts no chain (nothing
-// said). NoMemory: reported, and both buffers are left empty.
-DirectoryLoad LoadDirectoryImage(ViewContext& ctx, const ListedDirectory& dir,
-                                 std::span<const uint8_t> fat);
+// Loads the directory for a change; a folder's chain is taken from fat (a
+// FAT image of the node's width). What fails is reported: a read that fails
+// (what was read stays loaded), no memory (nothing loaded). A folder whose
+// first cluster starts no chain is NoChain, and nothing is said.
+[[nodiscard]] DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget,
+                                                 PromptPort& prompt, const ListedDirectory& dir,
+                                                 std::span<const uint8_t> fat);
 
-// The byte offset in the loaded directory of the entry that list row `row`
-// shows, when that entry still holds the row's attributes, first cluster and
-// size; nullopt when the directory has no such row or the entry has changed
-// (or was not read) since the listing.
-std::optional<size_t> RowEntryOffset(const ListPaneState& pane, const ListedDirectory& dir,
-                                     size_t row);
+// The byte offset in the loaded directory of the entry that row shows, when
+// that entry still holds the row's attributes, first cluster and size and its
+// sector was read; nullopt when the directory has no such row or the entry
+// has changed (or was not read) since the listing.
+std::optional<size_t> RowEntryOffset(const DirectoryImage& image, const ListedDirectory& dir,
+                                     const ListedRow& row);
 
 // Writes the one sector of the loaded directory that holds the entry at
 // offset back to its place, and no other: a sector that failed to read holds
 // filler, not the disk's bytes. A failure is reported ("Root Directory not
 // fully accessible!" or "Not able to fully write the sub-directory").
-bool WriteEntrySector(ViewContext& ctx, const ListedDirectory& dir, size_t offset);
+[[nodiscard]] bool WriteEntrySector(DiskAccess& access, PromptPort& prompt,
+                                    const ListedDirectory& dir, const DirectoryImage& image,
+                                    size_t offset);

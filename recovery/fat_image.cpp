@@ -73,14 +73,15 @@ FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePa
   return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.secondCopy});
 }
 
-FatImageWrite WriteFatImage(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
+FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DrivePacket& node,
+                            const FatImage& image) {
   FatImageWrite result;
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
   result.fat1 = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
-  if (!result.fat1) access.Prompt().Message(kFat1NotWritten);
+  if (!result.fat1) prompt.Message(kFat1NotWritten);
   if (image.secondCopy) {
     result.fat2 = WriteSectors(access, FatCopyPacket(node, 1), image.table.data());
-    if (!result.fat2) access.Prompt().Message(kFat2NotWritten);
+    if (!result.fat2) prompt.Message(kFat2NotWritten);
   }
   if (result.fat1) result.fsInfo = UpdateFreeCount(access, node, image);
   return result;

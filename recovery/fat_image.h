@@ -53,5 +53,5 @@ struct FatImageWrite {
 // Writes the image to FAT 1 and, when there is one, FAT 2; a copy that fails
 // is reported and the other is still written. When FAT 1 was written, the
 // FSInfo free count (when the volume keeps one) then loses clustersTaken.
-[[nodiscard]] FatImageWrite WriteFatImage(DiskAccess& access, const DrivePacket& node,
-                                          const FatImage& image);
+[[nodiscard]] FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt,
+                                          const DrivePacket& node, const FatImage& image);

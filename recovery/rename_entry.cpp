@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
 #include "recovery/entry_names.h"
-#include "recovery/fat_image.h"
 #include "recovery/undelete.h"
+#include "recovery/fat_image.h"
 #include "disk/dir_entry.h"
 #include "disk/long_name.h"
 
@@ -63,44 +64,70 @@ std::string TypedTextToOem(std::string_view utf8, size_t maxChars) {
   return out;
 }
 
-void RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
-  ListPaneState& pane = ctx.pane;
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
-  if (!dir) return;
-  if (pane.selectedRows.size() != 1) {
-    ctx.Prompt().Message(kOnlyOneFile);
-    return;
-  }
-  ShortNameInput input;
-  if (!ask || !ask(input)) return;
-  const int row = pane.selectedRows.front();
-  if (row < 0) return;
-
+RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
+                         const ListedDirectory& directory, const ListedRow& row,
+                         const ShortNameInput& name, PromptPort& prompt) {
+  RenameResult result;
   // Only a folder needs the FAT (for its chain); the root is read without.
   FatImage fat;
-  switch (LoadFatImage(ctx.access, pane.budget, dir->node, fat)) {
-    case FatImageLoad::NoMemory: ctx.Prompt().Message(kRecoveryNoBuffer); return;
+  switch (LoadFatImage(access, budget, directory.node, fat)) {
+    case FatImageLoad::NoMemory: prompt.Message(kRecoveryNoBuffer); return result;
     case FatImageLoad::Unreadable:
-      ctx.Prompt().Message(kFatsUnreadable);
-      if (!dir->root) return;
+      prompt.Message(kFatsUnreadable);
+      if (!directory.root) return result;
       break;
     case FatImageLoad::Loaded: break;
   }
-  if (LoadDirectoryImage(ctx, *dir, fat.table) != DirectoryLoad::Loaded) return;
+  result.directoryLoaded = true;
+  result.directory = LoadListedDirectory(access, budget, prompt, directory, fat.table);
   std::vector<uint8_t>().swap(fat.table);
+  if (!result.directory.Loaded()) return result;
 
-  const std::optional<size_t> offset = RowEntryOffset(pane, *dir, static_cast<size_t>(row));
-  if (!offset) return;
-  const std::span<uint8_t> image(pane.sectorBuffer);
+  const std::optional<size_t> offset = RowEntryOffset(result.directory, directory, row);
+  if (!offset) return result;
+  const std::span<uint8_t> image(result.directory.bytes);
   const bool revived = image[*offset] == kRevivedMark;
-  StoreShortName(image.subspan(*offset, kDirEntrySize), input);
+  StoreShortName(image.subspan(*offset, kDirEntrySize), name);
   // A revived entry given the short name its deleted long-name pieces were
   // made for gets its long name back. The entry's own sector goes first: a
   // piece written without it would name no entry.
   const std::optional<size_t> pieces =
       revived ? ReviveLongNamePieces(image, *offset / kDirEntrySize) : std::nullopt;
-  if (!WriteEntrySector(ctx, *dir, *offset) || !pieces) return;
+  result.written = WriteEntrySector(access, prompt, directory, result.directory, *offset);
+  if (!result.written || !pieces) return result;
   const size_t entrySector = *offset / kSectorSize;
   for (size_t at = *pieces * kDirEntrySize; at < *offset; at += kSectorSize - at % kSectorSize)
-    if (at / kSectorSize != entrySector && !WriteEntrySector(ctx, *dir, at)) return;
+    if (at / kSectorSize != entrySector &&
+        !WriteEntrySector(access, prompt, directory, result.directory, at)) {
+      result.written = false;
+      return result;
+    }
+  return result;
+}
+
+RenameResult RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
+  ListPaneState& pane = ctx.pane;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  if (!dir) return {};
+  if (pane.selectedRows.size() != 1) {
+    ctx.Prompt().Message(kOnlyOneFile);
+    return {};
+  }
+  ShortNameInput input;
+  if (!ask || !ask(input)) return {};
+  const int row = pane.selectedRows.front();
+  if (row < 0) return {};
+  const DirectoryRow* record = RowRecord(pane, static_cast<size_t>(row));
+  if (record == nullptr) return {};
+
+  RenameResult result =
+      RenameEntry(ctx.access, pane.budget, *dir, {static_cast<size_t>(row), *record}, input,
+                  ctx.Prompt());
+  if (result.directoryLoaded) {
+    // The pane keeps the directory as written (its rows are not rebuilt).
+    pane.sectorBuffer = result.directory.bytes;
+    pane.clusterChain = result.directory.clusters;
+    pane.chainLength = static_cast<uint32_t>(pane.clusterChain.size());
+  }
+  return result;
 }

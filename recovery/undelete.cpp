@@ -5,11 +5,11 @@
 
 #include "disk/fat_codec.h"
 #include "disk/le.h"
+#include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
 #include "recovery/fat_image.h"
 #include "disk/dir_entry.h"
 #include "views/directory_views.h"
-#include "views/list_ops.h"
 
 namespace {
 
@@ -21,7 +21,9 @@ enum class RowOutcome { Revived, Passed, Stop };
 
 class UndeleteRun {
  public:
-  UndeleteRun(ViewContext& ctx, const ListedDirectory& dir) : ctx_(ctx), dir_(dir) {
+  UndeleteRun(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
+              const ListedDirectory& dir)
+      : access_(access), budget_(budget), prompt_(prompt), dir_(dir) {
     data_ = dir.node;
     data_.startSector = dir.node.dataStart;
   }
@@ -29,30 +31,29 @@ class UndeleteRun {
   // Takes the FAT image and the folder cluster buffer; false (reported) when
   // either cannot be had.
   bool Begin() {
-    switch (LoadFatImage(ctx_.access, ctx_.pane.budget, dir_.node, fat_)) {
-      case FatImageLoad::Unreadable: ctx_.Prompt().Message(kFatsUnreadable); return false;
-      case FatImageLoad::NoMemory: ctx_.Prompt().Message(kRecoveryNoBuffer); return false;
+    switch (LoadFatImage(access_, budget_, dir_.node, fat_)) {
+      case FatImageLoad::Unreadable: prompt_.Message(kFatsUnreadable); return false;
+      case FatImageLoad::NoMemory: prompt_.Message(kRecoveryNoBuffer); return false;
       case FatImageLoad::Loaded: break;
     }
-    if (!TakeBuffer(ctx_.pane.budget, folderCluster_,
+    if (!TakeBuffer(budget_, folderCluster_,
                     uint64_t{dir_.node.sectorsPerCluster} * kSectorSize)) {
-      ctx_.Prompt().Message(kRecoveryNoBuffer);
+      prompt_.Message(kRecoveryNoBuffer);
       return false;
     }
     lastCluster_ = LastCluster();
     return true;
   }
 
-  RowOutcome Row(size_t row) {
-    const DirectoryRow* record = RowRecord(ctx_.pane, row);
-    if (record == nullptr) return RowOutcome::Passed;
+  RowOutcome Row(const ListedRow& row) {
+    const DirectoryRow* record = &row.record;
     const uint32_t c = record->firstCluster;
     if (c == 0 || c == 0xFFFFFFFF) return RowOutcome::Passed;
     if (!IsDeletedMark(static_cast<uint8_t>(record->dosName[0]))) return RowOutcome::Passed;
     // A start outside the data area names no cluster that could be chained.
     if (c < 2 || c > lastCluster_) return RowOutcome::Passed;
     if (GetFatEntry(c, Width(), fat_.table) != 0) {
-      ctx_.Prompt().Message(kClusterOccupied);
+      prompt_.Message(kClusterOccupied);
       return RowOutcome::Passed;
     }
     const uint32_t clusters = (record->attributes & kAttrFolder) != 0
@@ -62,17 +63,20 @@ class UndeleteRun {
     // The directory is loaded, and the row's entry found, before the chain
     // is made: a row whose entry cannot be revived leaves no chain that no
     // entry owns.
-    switch (LoadDirectoryImage(ctx_, dir_, fat_.table)) {
-      case DirectoryLoad::NoMemory: return RowOutcome::Stop;
-      case DirectoryLoad::NoChain: return RowOutcome::Passed;
-      case DirectoryLoad::Loaded: break;
+    DirectoryImage image = LoadListedDirectory(access_, budget_, prompt_, dir_, fat_.table);
+    switch (image.status) {
+      case DirectoryImage::Status::NoClusterList:
+      case DirectoryImage::Status::NoBuffer: return RowOutcome::Stop;
+      case DirectoryImage::Status::NoChain: return RowOutcome::Passed;
+      case DirectoryImage::Status::Loaded: break;
     }
-    const std::optional<size_t> offset = RowEntryOffset(ctx_.pane, dir_, row);
-    if (!offset || !IsDeletedMark(ctx_.pane.sectorBuffer[*offset])) return RowOutcome::Passed;
+    const std::optional<size_t> offset = RowEntryOffset(image, dir_, row);
+    if (!offset || !IsDeletedMark(image.bytes[*offset])) return RowOutcome::Passed;
 
     const uint32_t taken = RebuildChain(c, clusters);
-    ctx_.pane.sectorBuffer[*offset] = kRevivedMark;
-    if (!WriteEntrySector(ctx_, dir_, *offset)) {
+    image.bytes[*offset] = kRevivedMark;
+    if (!WriteEntrySector(access_, prompt_, dir_, image, *offset)) {
+      writeFailed_ = true;
       // The entry stays deleted on disk: a chain left for it would belong to
       // no file. Its clusters were all free before.
       for (uint32_t k = 0; k < taken; ++k) SetFatEntry(0, c + k, Width(), fat_.table);
@@ -82,7 +86,8 @@ class UndeleteRun {
     return RowOutcome::Revived;
   }
 
-  FatImageWrite WriteFat() { return WriteFatImage(ctx_.access, dir_.node, fat_); }
+  FatImageWrite WriteFat() { return WriteFatImage(access_, prompt_, dir_.node, fat_); }
+  bool WriteFailed() const { return writeFailed_; }
 
  private:
   uint16_t Width() const { return dir_.node.fatType; }
@@ -118,8 +123,8 @@ class UndeleteRun {
     uint32_t n = 0;
     for (uint32_t k = c;; ++k) {
       const uint32_t one[1] = {k};
-      if (!ReadClusters(ctx_.access, one, data_, 1, folderCluster_.data()))
-        ctx_.Prompt().Message(kDirClusterNotLoadable);
+      if (!ReadClusters(access_, one, data_, 1, folderCluster_.data()))
+        prompt_.Message(kDirClusterNotLoadable);
       ++n;
       bool onlyDeleted = true;
       for (size_t at = 0; at + kDirEntrySize <= buffer.size(); at += kDirEntrySize)
@@ -149,8 +154,11 @@ class UndeleteRun {
     return taken;
   }
 
-  ViewContext& ctx_;
+  DiskAccess& access_;
+  MemoryBudget budget_;
+  PromptPort& prompt_;
   ListedDirectory dir_;
+  bool writeFailed_ = false;
   DrivePacket data_;  // cluster reads: startSector is the first data sector
   FatImage fat_;
   std::vector<uint8_t> folderCluster_;
@@ -159,38 +167,46 @@ class UndeleteRun {
 
 }  // namespace
 
-void Undelete(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
-  if (pane.fileDumpShown) return;
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
-  if (!dir) return;
-  std::vector<int> rows = pane.selectedRows;
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  if (rows.empty()) return;
-
-  UndeleteRun run(ctx, *dir);
+UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
+                               const ListedDirectory& directory, std::span<const ListedRow> rows,
+                               PromptPort& prompt) {
+  UndeleteResult result;
+  UndeleteRun run(access, budget, prompt, directory);
   if (run.Begin()) {
-    ctx.Prompt().SetStatus(0, kUndeleteStatus);
-    bool revived = false;
-    bool stopped = false;
-    for (const int row : rows) {
-      if (row < 0) continue;
-      const RowOutcome outcome = run.Row(static_cast<size_t>(row));
+    result.ran = true;
+    prompt.SetStatus(0, kUndeleteStatus);
+    for (const ListedRow& row : rows) {
+      const RowOutcome outcome = run.Row(row);
       if (outcome == RowOutcome::Stop) {
-        stopped = true;
+        result.stopped = true;
         break;
       }
-      revived = revived || outcome == RowOutcome::Revived;
+      if (outcome == RowOutcome::Revived) ++result.revived;
     }
     // A stop for want of memory still writes the chains of the entries
     // already revived on disk: an entry without its chain would give its
     // clusters to the next file written.
-    if (!stopped || revived) static_cast<void>(run.WriteFat());  // its failures are said
-    if (!stopped) ctx.Prompt().Message(kUndeleteDone);
+    if (!result.stopped || result.revived > 0)
+      result.writeFailed = !run.WriteFat().AllWritten();
+    result.writeFailed = result.writeFailed || run.WriteFailed();
+    if (!result.stopped && !result.writeFailed) prompt.Message(kUndeleteDone);
   }
-  ctx.Prompt().SetStatus(0, "");
+  prompt.SetStatus(0, "");
+  return result;
+}
+
+UndeleteResult Undelete(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  if (pane.fileDumpShown) return {};
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  if (!dir) return {};
+  const std::vector<ListedRow> rows = SelectedListedRows(pane);
+  if (pane.selectedRows.empty()) return {};
+  const UndeleteResult result = UndeleteEntries(ctx.access, pane.budget, *dir, rows, ctx.Prompt());
+  // The directory was loaded apart from the page on show; the page memory
+  // goes so that Write Changes finds nothing to write.
   std::vector<uint8_t>().swap(pane.sectorBuffer);
   std::vector<uint32_t>().swap(pane.clusterChain);
   pane.chainLength = 0;
+  return result;
 }

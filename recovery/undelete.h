@@ -1,10 +1,14 @@
-// Undelete: brings back the deleted files and folders selected in the
-// directory listing on show. Each gets a chain over consecutive free clusters
-// from its recorded start cluster, and its entry gets "!" in place of the
-// lost first character of its short name (Rename After Recovery gives it its
-// name back, and its long name when the new short name fits its deleted
-// long-name entries, which Undelete leaves deleted). The disk is changed at once.
+// Undelete: brings back deleted files and folders of a directory listing.
+// Each gets a chain over consecutive free clusters from its recorded start
+// cluster, and its entry gets "!" in place of the lost first character of its
+// short name (Rename After Recovery gives it its name back, and its long name
+// when the new short name fits its deleted long-name entries, which Undelete
+// leaves deleted). The disk is changed at once.
 #pragma once
+#include <cstdint>
+#include <span>
+
+#include "recovery/directory_image.h"
 #include "views/view_context.h"
 
 inline constexpr int kCommandUndelete = 32793;
@@ -18,11 +22,26 @@ inline constexpr const char* kDirClusterNotLoadable = "Directory cluster not loa
 // The first character a revived entry gets.
 inline constexpr uint8_t kRevivedMark = 0x21;
 
-// Acts on the selected rows of a root-directory or folder listing of the
-// selected node (pane.selectedPacket), in ascending row order; does nothing
-// for any other view, while a file cluster dump is on show, or without a
-// selection. The FAT image is read once and written once, to FAT 1 and to FAT
-// 2 where the volume's boot record says it has one. The rows on show are not
-// rebuilt, and the pane's sectorBuffer and clusterChain are left empty, so
-// that Write Changes finds nothing to write.
-void Undelete(ViewContext& ctx);
+struct UndeleteResult {
+  bool ran = false;          // the FAT image was read and the rows were tried
+  uint32_t revived = 0;      // entries brought back (entry and chain on disk)
+  bool writeFailed = false;  // an entry sector, a FAT copy or the FSInfo sector was not written
+  bool stopped = false;      // memory ran out part way
+  // Everything asked was done: something came back and every write landed.
+  bool Succeeded() const { return ran && revived > 0 && !writeFailed && !stopped; }
+};
+
+// Undeletes rows of directory, in ascending row order. The FAT image is read
+// once and written once, to FAT 1 and to FAT 2 where the volume's boot record
+// says it has one. "File(s) undeletion completed!" closes a run in which
+// every write landed; a failed write is said as it happens.
+[[nodiscard]] UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
+                                             const ListedDirectory& directory,
+                                             std::span<const ListedRow> rows, PromptPort& prompt);
+
+// The command on the list pane: the selected rows of a root-directory or
+// folder listing of the selected node (pane.selectedPacket); nothing for any
+// other view, while a file cluster dump is on show, or without a selection.
+// The rows on show are not rebuilt, and the pane's sectorBuffer and
+// clusterChain are left empty, so that Write Changes finds nothing to write.
+[[nodiscard]] UndeleteResult Undelete(ViewContext& ctx);

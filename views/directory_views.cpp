@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disk/cluster_place.h"
+#include "disk/directory_loader.h"
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
@@ -165,21 +166,23 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   AddDirectoryColumns(pane);
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
 
   // The extent comes from the boot record: no more than a root can hold and
   // the volume has; what is cut off counts as not accessible.
-  const uint64_t sectors = ListedRootSectors(packet);
-  bool complete = sectors == packet.sectorCount;
-  if (!TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
+  DrivePacket root = packet;
+  root.kind = KindRootDir;  // whatever the caller's copy says: it is shown as a root
+  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, root, {});
+  if (!dir.Loaded()) {
     ctx.Prompt().Message(kNoMemory);
     return;
   }
   pane.viewKind = ViewKind::RootDirectory;
-  DrivePacket extent = packet;
-  extent.sectorCount = static_cast<uint32_t>(sectors);
-  if (sectors != 0 && !ReadSectors(ctx.access, extent, pane.sectorBuffer.data())) complete = false;
-  if (!complete) ctx.Prompt().Message(kRootNotAccessible);
+  pane.sectorBuffer = std::move(dir.bytes);
+  if (!dir.Complete()) ctx.Prompt().Message(kRootNotAccessible);
 
+  DrivePacket extent = packet;
+  extent.sectorCount = static_cast<uint32_t>(pane.sectorBuffer.size() / kSectorSize);
   if (!ListEntries(ctx, extent, false)) return;
   ctx.Prompt().SetStatus(1, Format("Current Sector Number: %" PRIu32, packet.startSector));
   ctx.Prompt().SetStatus(0, "");
@@ -200,49 +203,25 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
     case FatCopyLoad::Unreadable: prompt.Message(kFatNotAccessible); return;
     case FatCopyLoad::Loaded: break;
   }
-  const std::span<const uint8_t> fat(pane.sectorBuffer);
-
-  const uint32_t chainLength = ChainLength(packet.firstCluster, packet.fatType, fat);
-  if (chainLength == 0) return;
-
-  // Only as much of the chain as a folder can hold is loaded.
-  const uint64_t clusterBytes = uint64_t{packet.sectorsPerCluster} * kSectorSize;
-  uint32_t count = FolderClusterLimit(packet, chainLength);
-  bool complete = count == chainLength;
-
-  std::vector<uint32_t> clusters;
-  if (!TakeClusterList(pane.budget, clusters, count)) {
-    prompt.Message(kNoChainList);
-    return;
-  }
-  ListChain(packet.firstCluster, packet.fatType, clusters, count, fat);
-  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the folder comes
-
-  // A cluster past the volume's end holds nothing of this folder: the chain
-  // is cut there.
-  if (clusterBytes != 0) {
-    const uint32_t inside =
-        ClustersInsideVolume(packet, std::span<const uint32_t>(clusters).first(count));
-    if (inside != count) {
-      count = inside;
-      complete = false;
-    }
-  }
-  if (clusterBytes == 0 || !TakeBuffer(pane.budget, pane.sectorBuffer, count * clusterBytes)) {
+  // Without a cluster size a chain has no bytes to hold.
+  if (packet.sectorsPerCluster == 0 &&
+      ChainLength(packet.firstCluster, packet.fatType, pane.sectorBuffer) != 0) {
     prompt.Message(kNoBuffer);
     return;
   }
-  // Cluster by cluster, so that one unreadable cluster does not hide the
-  // entries of those after it.
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!ReadClusters(ctx.access, std::span<const uint32_t>(clusters).subspan(i, 1), packet, 1,
-                      pane.sectorBuffer.data() + i * clusterBytes))
-      complete = false;
+  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, packet, pane.sectorBuffer);
+  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes
+  switch (dir.status) {
+    case DirectoryImage::Status::NoChain: return;
+    case DirectoryImage::Status::NoClusterList: prompt.Message(kNoChainList); return;
+    case DirectoryImage::Status::NoBuffer: prompt.Message(kNoBuffer); return;
+    case DirectoryImage::Status::Loaded: break;
   }
-  if (!complete) prompt.Message(kFolderNotLoaded);
+  pane.sectorBuffer = std::move(dir.bytes);
+  if (!dir.Complete()) prompt.Message(kFolderNotLoaded);
 
   DrivePacket listed = packet;
-  listed.sectorCount = static_cast<uint32_t>(uint64_t{count} * packet.sectorsPerCluster);
+  listed.sectorCount = static_cast<uint32_t>(pane.sectorBuffer.size() / kSectorSize);
   ListDirectoryEntries(ctx, listed);
 
   const uint64_t firstSector =

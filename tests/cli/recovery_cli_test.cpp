@@ -124,12 +124,24 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
         "gleaner-cli: EXT has more than 3 characters");
   EXPECT_EQ(ReadFileBytes(v.image), image);
 
-  // Read-only drives: every write fails with the command's own message.
+  // Read-only drives: every write fails with the command's own message, no
+  // completion is claimed, and the exit status says it failed.
   r = Cli({"--read-only", "--direct", v.image, "undelete", kRoot, "1", "2"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "Root Directory not fully accessible!\nFAT 1 cannot be written successfully!\n"
-            "FAT 2 cannot be written successfully!\nFile(s) undeletion completed!\n");
+            "FAT 2 cannot be written successfully!\n");
+  EXPECT_EQ(ReadFileBytes(v.image), image);
+  r = Cli({"--read-only", v.image, "rename", kRoot, "1", "ONE", "TXT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Root Directory not fully accessible!\n");
+  EXPECT_EQ(ReadFileBytes(v.image), image);
+  // Nothing to bring back (a live entry): done as asked is nothing done.
+  const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
+  ASSERT_GT(live, 0);
+  r = Cli({v.image, "undelete", kRoot, std::to_string(live)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "File(s) undeletion completed!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
 }
 

@@ -36,11 +36,11 @@ void Rename(RecoveryRig& rig, const DrivePacket& node, const std::string& name83
             const std::string& name, const std::string& extension) {
   rig.Show(node);
   rig.Select({name83});
-  RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
+  static_cast<void>(RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
     in.name = name;
     in.extension = extension;
     return true;
-  });
+  }));
 }
 
 TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
@@ -94,7 +94,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
        "OCS    .   ",
        "KEEP    .TXT"});
   rig.prompt.Clear();
-  Undelete(rig.ctx);
+  static_cast<void>(Undelete(rig.ctx));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"File(s) undeletion completed!"}));
   const uint64_t docsEntry = rig.FindEntry("!OCS       ", rootRange.first, clusterBytes);
   const uint32_t docs = DirEntryFirstCluster(rig.EntryAt(docsEntry), w.kind);
@@ -135,7 +135,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
        "\xE5"
        "OTE    .TXT"});
   rig.prompt.Clear();
-  Undelete(rig.ctx);
+  static_cast<void>(Undelete(rig.ctx));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"File(s) undeletion completed!"}));
   Rename(rig, folder, "!NNER   .BIN", "INNER", "BIN");
   Rename(rig, folder, "!OTE    .TXT", "NOTE", "TXT");

@@ -38,7 +38,7 @@ TEST(RenameAfterRecovery, StoresTheTypedNamePaddedWithBlanks) {
     rig.pane.selectedRows = {1};
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    RenameAfterRecovery(rig.ctx, Typed(name, ext));
+    static_cast<void>(RenameAfterRecovery(rig.ctx, Typed(name, ext)));
     return NameBytes(rig.EntryAt(entry));
   };
 
@@ -93,7 +93,7 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
       rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("DOCS    .   "))].firstCluster;
   rig.Show(rig.FolderNode(KindFat32, docs));
   rig.Select({"SHORT   .TXT"});
-  RenameAfterRecovery(rig.ctx, Typed("Renamed", "doc"));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("Renamed", "doc")));
   EXPECT_TRUE(rig.prompt.Messages().empty());
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
   const std::string list = v.ListAll();
@@ -116,7 +116,7 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   const std::vector<uint8_t> before = rig.Bytes();
   rig.pane.selectedRows = {0};
   rig.prompt.Clear();
-  RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT"));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
   EXPECT_TRUE(rig.Bytes() == before) << "the fill went over the root's first sector";
@@ -143,12 +143,12 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
       rig.prompt.Clear();
       rig.dev->readLog.clear();
       rig.dev->writeLog.clear();
-      RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
+      static_cast<void>(RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
         ++asked;
         in.name = "NEW";
         in.extension = "TXT";
         return ok;
-      });
+      }));
     }
   };
   {  // Two rows or none: refused before any dialog.
