@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "disk/sect32_engine.h"
+#include "disk/undo_journal.h"
 
 namespace {
 
@@ -135,8 +136,19 @@ std::string RunningProgramFolder(const char* argv0) {
   return ProgramFolderFromCommandLine(argv0 != nullptr ? argv0 : "");
 }
 
-bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
+bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   PromptPort& prompt = access.Prompt();
+  BindOptions options = requested;
+  if (options.drives.undo && !options.drives.readOnly) {
+    // No write without its undo record: when the journal has nowhere to go,
+    // nothing is written at all.
+    if (options.drives.undoDir.empty()) options.drives.undoDir = DefaultUndoDir();
+    std::string why;
+    if (!PrepareUndoDir(options.drives.undoDir, why)) {
+      prompt.Message(UndoDirUnusableText(options.drives.undoDir, why));
+      options.drives.readOnly = true;
+    }
+  }
   access.programFolder = options.programFolder;
   access.drivesReady = false;
   access.floppyCount = 0;

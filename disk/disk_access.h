@@ -74,7 +74,9 @@ struct BindOptions {
 // reported and ends the binding with drivesReady false), hands it the drive
 // map and asks for the floppy count. On the direct path (options.drives.direct)
 // it builds the handle table from the drive map. True when the drives are
-// ready and should be listed.
+// ready and should be listed. With the undo journal on and writing allowed,
+// its folder is made first; when it cannot be, that is said and the drives
+// are opened read-only.
 bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
 
 // The folder of the program named by a command line: a program path in double
@@ -90,3 +92,8 @@ inline constexpr const char* kReadSectMissing = "ReadSect32 Function not accessi
 inline constexpr const char* kWriteSectMissing = "WriteSect32 Function not accessible!";
 inline constexpr const char* kCheckExtMissing = "DllCheckInt13Extension Function not accessible!";
 inline constexpr const char* kDriverOpenFailed = "Unable to open libsect32.so drive map";
+inline std::string UndoDirUnusableText(const std::string& dir, const std::string& why) {
+  return "The undo folder " + dir + " cannot be used (" + why +
+         "): the drives are opened read-only. Name another folder with --undo-dir, or write "
+         "without undo with --no-undo.";
+}
