@@ -85,6 +85,9 @@ int64_t DiskAccess::DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer,
 int64_t DiskAccess::DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer,
                                 size_t len) {
   Device* dev = devices_.Find(drive);
+  // Dropped whether or not the write succeeds: a failed one may have moved
+  // part of its bytes.
+  NoteWrite(drive, offset / kSectorSize, (offset % kSectorSize + len + kSectorSize - 1) / kSectorSize);
   return dev != nullptr ? dev->WriteAt(offset, buffer, len) : -1;
 }
 
@@ -110,6 +113,7 @@ uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
 }
 
 void DiskAccess::Release() {
+  fats_.Clear();
   devices_.CloseAll();
   library_ = nullptr;
   ownedLibrary_.reset();

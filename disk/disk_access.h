@@ -8,6 +8,7 @@
 #include <string>
 
 #include "disk/drive_map.h"
+#include "disk/fat_cache.h"
 #include "disk/prompt_port.h"
 #include "disk/sector_library.h"
 
@@ -53,12 +54,22 @@ class DiskAccess {
   // The extensions flag for a drive: the library's answer, 0 on the direct path.
   uint32_t Int13Extensions(uint16_t drive);
 
+  // The FAT sectors read so far, kept for later readers; every write through
+  // this access drops the ones it reaches.
+  FatCache& Fats() { return fats_; }
+  // Drops the kept FAT sectors a write of count sectors from absolute sector
+  // first reaches; the transfers call it for every write they make.
+  void NoteWrite(uint16_t drive, uint64_t first, uint64_t count) {
+    fats_.Forget(drive, first, count);
+  }
+
   // Closes every handle and unloads the library (closing the main window).
   void Release();
 
  private:
   PromptPort& prompt_;
   DeviceMap devices_;
+  FatCache fats_;
   SectorLibrary* library_ = nullptr;
   std::unique_ptr<SectorLibrary> ownedLibrary_;
 };
