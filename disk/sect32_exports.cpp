@@ -57,4 +57,17 @@ __attribute__((visibility("default"))) uint32_t CheckInt13Extension32(uint32_t d
   return e != nullptr ? e->CheckInt13Extension32(drive) : 0;
 }
 
+__attribute__((visibility("default"))) uint32_t Sect32DriveGeometry(uint32_t drive,
+                                                                    uint32_t* cylinders,
+                                                                    uint32_t* heads,
+                                                                    uint32_t* sectorsPerTrack) {
+  Sect32Engine* e = Engine();
+  Geometry g;
+  if (e == nullptr || !e->DriveGeometry(drive, g)) return 0;
+  if (cylinders != nullptr) *cylinders = g.cylinders;
+  if (heads != nullptr) *heads = g.heads;
+  if (sectorsPerTrack != nullptr) *sectorsPerTrack = g.sectorsPerTrack;
+  return 1;
+}
+
 }  // extern "C"
