@@ -44,7 +44,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
                    node.fatType == KindFat32 ? kFat32PartitionType : 0);
   // A record that fails its checks describes no FAT volume to walk.
   if (!layout) return true;
-  const uint16_t fatKind = layout->width;
+  const NodeKind fatKind = layout->width;
   const uint32_t fatSectors = layout->sectorsPerFat;
 
   DrivePacket volume;
