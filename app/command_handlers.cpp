@@ -1,10 +1,11 @@
 // The main window's command handlers: Refresh, the dump modes, the sector
 // editor (Previous, Next, row editing, Write Changes, Go to a Sector), the
 // two right-click menus, Help, the pane switch, Undelete, Rename After
-// Recovery and Search Raw Disk. Each gathers its input
+// Recovery, Search Raw Disk and Undo Writes. Each gathers its input
 // and calls one core function; the list pane then shows the state.
 #include <QApplication>
 #include <QMenu>
+#include <algorithm>
 
 #include "app/dialog_runner.h"
 #include "app/help_window.h"
@@ -12,8 +13,10 @@
 #include "app/main_window.h"
 #include "app/tree_pane.h"
 #include "recovery/rename_entry.h"
+#include "disk/undo_journal.h"
 #include "recovery/undelete.h"
 #include "tools/raw_search.h"
+#include "tools/undo_writes.h"
 #include "views/editor_commands.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
@@ -117,6 +120,33 @@ void MainWindow::OnUndelete() {
   // The rows stay as they were; only the page memory behind them is gone.
   list_->Repaint();
   UpdateCommands();
+}
+
+void MainWindow::OnUndoWrites() {
+  const DriveMapConfig& drives = bound_.drives;
+  std::vector<std::string> paths = drives.floppies;
+  paths.insert(paths.end(), drives.disks.begin(), drives.disks.end());
+  const std::string dir = drives.undoDir.empty() ? DefaultUndoDir() : drives.undoDir;
+  const std::vector<UndoFileInfo> files = paths.empty() ? std::vector<UndoFileInfo>{} : ListUndoFiles(dir, paths);
+  const int chosen = dialogs_.ChooseUndoFile(this, files);
+  if (chosen < 0 || static_cast<size_t>(chosen) >= files.size()) return;
+  const UndoFileInfo& f = files[static_cast<size_t>(chosen)];
+  PromptPort& prompt = state_.Prompt();
+  if (!prompt.AskYesNo(UndoQuestionText(f))) return;
+  UndoWritesOptions options;
+  options.journal = f.file;
+  options.readOnly = drives.readOnly;
+  options.undo = drives.undo;
+  options.undoDir = dir;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const UndoWritesResult result = UndoWrites(options, prompt);
+  QApplication::restoreOverrideCursor();
+  // Every outcome has been said through the prompt port. What was put back
+  // changed the drives under the tree: read them again.
+  const bool changed = std::any_of(result.sectors.begin(), result.sectors.end(), [](const UndoSectorOutcome& s) {
+    return s.state == UndoSectorState::Restored;
+  });
+  if (changed && state_.access.drivesReady) tree_->Refresh();
 }
 
 void MainWindow::OnRename() {

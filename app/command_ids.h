@@ -21,6 +21,7 @@ enum CommandId : int {
   kCmdRename = 32808,
   kCmdFindDeleted = 32850,
   kCmdCopyOut = 32851,
+  kCmdUndoWrites = 32852,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdNextPane = 57680,

@@ -12,7 +12,7 @@ struct CommandPrompt {
   const char* text;
 };
 
-constexpr std::array<CommandPrompt, 26> kPrompts = {{
+constexpr std::array<CommandPrompt, 27> kPrompts = {{
     {kCmdPrevious, "This takes you to the previous Sector or Cluster\nPrevious Sector/Cluster"},
     {kCmdNext, "This takes you to the next Sector or Cluster\nNext Sector/Cluster"},
     {kCmdRefresh, "Refreshes the disk items in the tree view by resetting all of them\nRefresh"},
@@ -38,6 +38,7 @@ constexpr std::array<CommandPrompt, 26> kPrompts = {{
     {kCmdCopyOut,
      "Copies the selected files and folders, live or deleted, to a folder without writing the "
      "disk\nCopy Out To Folder"},
+    {kCmdUndoWrites, "Puts back the sectors an undo file kept from earlier writes\nUndo Writes"},
     // The framework's own commands.
     {kCmdAbout, "Display program information and version number\nAbout"},
     {kCmdExit, "Quit the application\nExit"},

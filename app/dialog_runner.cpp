@@ -8,6 +8,7 @@
 #include "app/goto_dialog.h"
 #include "app/rename_dialog.h"
 #include "app/search_dialog.h"
+#include "app/undo_writes_dialog.h"
 
 bool DialogRunner::EditBytes(QWidget* parent, ByteBoxTexts& texts) {
   ByteDialog dialog(texts, parent);
@@ -30,6 +31,12 @@ void DialogRunner::ShowAbout(QWidget* parent) {
 
 bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
   return RenameDialog::Asker(parent)(input);
+}
+
+int DialogRunner::ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files) {
+  UndoWritesDialog dialog(files, parent);
+  if (dialog.exec() != QDialog::Accepted) return -1;
+  return dialog.Chosen();
 }
 
 QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {

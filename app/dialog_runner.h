@@ -8,6 +8,7 @@
 
 #include "app/byte_dialog.h"
 #include "recovery/rename_entry.h"
+#include "tools/undo_writes.h"
 
 class DiskAccess;
 class ListPane;
@@ -36,6 +37,8 @@ class DialogRunner {
   virtual QString AskFolder(QWidget* parent, const QString& caption);
   // Find Deleted Files over the volume whose root directory is root.
   virtual void FindDeleted(QWidget* parent, DiskAccess& access, const DrivePacket& root);
+  // Undo Writes…: the file chosen from files (an index), or -1 on Cancel.
+  virtual int ChooseUndoFile(QWidget* parent, const std::vector<UndoFileInfo>& files);
   // A pop-up menu at a screen position; the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPos);
 };

@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: gleaner [DRIVE [--mapfile MAP]]... [--read-only] [--direct]\n"
+    "               [--undo-dir DIR | --no-undo]\n"
     "  where DRIVE is --floppy FILE, --disk FILE or FILE\n"
     "\n"
     "  --floppy FILE     a floppy image or device (drives 0, 1, ...)\n"
@@ -23,6 +24,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          reach the drives directly instead of through libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
@@ -64,9 +68,8 @@ int main(int argc, char** argv) {
   }
   if (!parsed.namedDrives) {
     DriveMapConfig system = ScanSystemDrives();
-    system.readOnly = parsed.config.readOnly;
-    system.direct = parsed.config.direct;
-    parsed.config = system;
+    parsed.config.floppies = system.floppies;
+    parsed.config.disks = system.disks;
   }
 
   QtPromptPort prompt;

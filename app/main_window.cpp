@@ -117,6 +117,7 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
   MakeAction(kCmdFindDeleted, QString::fromUtf8("&Find Deleted Files\u2026"));
   MakeAction(kCmdCopyOut, QString::fromUtf8("Copy &Out To Folder\u2026"));
+  MakeAction(kCmdUndoWrites, QStringLiteral("Undo &Writes\u2026"));
   MakeAction(kCmdUsage, QStringLiteral("&Usage\tF1"));
   MakeAction(kCmdAbout, QStringLiteral("&About Gleaner..."))
       ->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
@@ -151,7 +152,7 @@ void MainWindow::BuildMenus() {
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
       {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename, 0,
-       kCmdFindDeleted, kCmdCopyOut});
+       kCmdFindDeleted, kCmdCopyOut, 0, kCmdUndoWrites});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -244,6 +245,7 @@ bool MainWindow::CommandEnabled(int id) const {
       return ready && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
     case kCmdCopyOut:
       return ready && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
+    case kCmdUndoWrites:
     case kCmdUsage:
     case kCmdAbout:
     case kCmdExit:
@@ -295,6 +297,7 @@ void MainWindow::Dispatch(int id) {
     case kCmdGoToSector: OnGoToSector(); break;
     case kCmdUsage: OnUsage(); break;
     case kCmdAbout: dialogs_.ShowAbout(this); break;
+    case kCmdUndoWrites: OnUndoWrites(); break;
     case kCmdExit: close(); break;
     case kCmdToggleToolBar: toolBar_->setVisible(actions_[kCmdToggleToolBar]->isChecked()); break;
     case kCmdToggleStatusBar:
@@ -315,6 +318,10 @@ void MainWindow::Dispatch(int id) {
 
 bool MainWindow::Start(const BindOptions& options) {
   programFolder_ = options.programFolder;
+  bound_ = options;
+  // Say it where it is always in sight: what is written now cannot be undone.
+  const bool undoOff = !options.drives.undo && !options.drives.readOnly;
+  setWindowTitle(QString::fromLatin1(kFrameCaption) + (undoOff ? QString::fromLatin1(kUndoOffCaption) : QString()));
   const bool ready = BindDiskAccess(state_.access, options);
   if (ready) tree_->ListDrives();
   UpdateCommands();

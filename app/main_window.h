@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "app/command_ids.h"
 #include "app/help_window.h"
+#include "disk/disk_access.h"
 
 class DialogRunner;
 class ListPane;
@@ -19,10 +20,11 @@ class QLabel;
 class QSplitter;
 class QToolBar;
 class TreePane;
-struct BindOptions;
 
 inline constexpr const char* kFrameCaption = "Gleaner 1.0 - Disk Inspection and FAT Recovery for Linux";
 inline constexpr const char* kIdleStatus = "Ready";
+// Ends the title while writes keep no undo files (--no-undo).
+inline constexpr const char* kUndoOffCaption = " (undo off)";
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -90,6 +92,7 @@ class MainWindow : public QMainWindow {
   void OnCopyOut();
   // The root directory of the volume the selected tree node belongs to.
   std::optional<DrivePacket> SelectedVolumeRoot();
+  void OnUndoWrites();
 
   AppState& state_;
   DialogRunner& dialogs_;
@@ -102,5 +105,6 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void()>> operations_;
   std::string programFolder_;
+  BindOptions bound_;
   bool released_ = false;
 };

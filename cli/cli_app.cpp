@@ -9,6 +9,7 @@
 #include "cli/recovery_commands.h"
 #include "cli/search_command.h"
 #include "cli/tree_commands.h"
+#include "cli/undo_command.h"
 #include "disk/disk_access.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
@@ -25,6 +26,9 @@ constexpr const char* kUsage =
     "                    otherwise a hard disk\n"
     "  --read-only       open every drive read-only\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
+    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
+    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
+    "  --no-undo         write without keeping undo files\n"
     "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
@@ -144,18 +148,20 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     err << "gleaner-cli: no command\n" << kUsage;
     return 2;
   }
-  if (!parsed.namedDrives) {
-    DriveMapConfig sys = ScanSystemDrives();
-    sys.readOnly = parsed.config.readOnly;
-    sys.direct = parsed.config.direct;
-    parsed.config = sys;
-  }
-  const std::string& command = parsed.rest[0];
-  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
   auto usageError = [&](const std::string& what) {
     err << "gleaner-cli: " << what << '\n' << kUsage;
     return 2;
   };
+  // Undo finds its drives in the undo file.
+  if (parsed.rest[0] == "undo")
+    return RunUndoCommand({parsed.rest.begin() + 1, parsed.rest.end()}, parsed.config, out, err, usageError);
+  if (!parsed.namedDrives) {
+    DriveMapConfig sys = ScanSystemDrives();
+    parsed.config.floppies = sys.floppies;
+    parsed.config.disks = sys.disks;
+  }
+  const std::string& command = parsed.rest[0];
+  const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
 
   CliPrompt prompt(err);
   DiskAccess access(prompt);

@@ -27,6 +27,8 @@ class Device {
   virtual uint64_t Size() const = 0;
   // The image file or block device behind the drive; empty when none.
   virtual std::string Path() const { return {}; }
+  // Whether writes can succeed at all (false when opened read-only).
+  virtual bool Writable() const { return true; }
 
   Geometry geometry;
 };
@@ -49,7 +51,7 @@ class FileDevice final : public Device {
   uint64_t Size() const override { return size_; }
 
   std::string Path() const override { return path_; }
-  bool Writable() const { return writable_; }
+  bool Writable() const override { return writable_; }
   // The block device's own geometry (HDIO_GETGEO), when it reports one.
   bool QueryBlockGeometry(Geometry& out) const;
 

@@ -5,6 +5,7 @@
 #include "disk/cluster_place.h"
 #include "disk/directory_extent.h"
 #include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
 #include "disk/sector_access.h"
 
 namespace {
@@ -48,10 +49,26 @@ DirectoryImage LoadRoot(DiskAccess& access, MemoryBudget budget, const DrivePack
   return image;
 }
 
+// A chain walked in a copy held in memory or through a FatReader.
+uint32_t Length(const DrivePacket& node, std::span<const uint8_t> fat) {
+  return ChainLength(node.firstCluster, node.fatType, fat);
+}
+uint32_t Length(const DrivePacket& node, FatReader& fat) {
+  return ChainLength(node.firstCluster, fat);
+}
+void List(const DrivePacket& node, std::vector<uint32_t>& list, uint32_t count,
+          std::span<const uint8_t> fat) {
+  ListChain(node.firstCluster, node.fatType, list, count, fat);
+}
+void List(const DrivePacket& node, std::vector<uint32_t>& list, uint32_t count, FatReader& fat) {
+  ListChain(node.firstCluster, list, count, fat);
+}
+
+template <class Fat>
 DirectoryImage LoadFolder(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
-                          std::span<const uint8_t> fat) {
+                          Fat&& fat) {
   DirectoryImage image;
-  const uint32_t length = ChainLength(node.firstCluster, node.fatType, fat);
+  const uint32_t length = Length(node, fat);
   if (length == 0 || node.sectorsPerCluster == 0) return image;  // NoChain
   const uint32_t perCluster = node.sectorsPerCluster;
   const uint64_t clusterBytes = uint64_t{perCluster} * kSectorSize;
@@ -61,7 +78,7 @@ DirectoryImage LoadFolder(DiskAccess& access, MemoryBudget budget, const DrivePa
     image.status = DirectoryImage::Status::NoClusterList;
     return image;
   }
-  ListChain(node.firstCluster, node.fatType, image.clusters, count, fat);
+  List(node, image.clusters, count, fat);
   // Clusters past the volume's end belong to whatever follows it on the
   // disk: the folder ends where its chain leaves the volume.
   const uint32_t inside = ClustersInsideVolume(node, image.clusters);
@@ -99,6 +116,12 @@ bool DirectoryImage::SectorRead(size_t offset) const {
 
 DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
                              const DrivePacket& directory, std::span<const uint8_t> fat) {
+  return directory.kind == KindRootDir ? LoadRoot(access, budget, directory)
+                                       : LoadFolder(access, budget, directory, fat);
+}
+
+DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
+                             const DrivePacket& directory, FatReader& fat) {
   return directory.kind == KindRootDir ? LoadRoot(access, budget, directory)
                                        : LoadFolder(access, budget, directory, fat);
 }

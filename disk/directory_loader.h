@@ -14,6 +14,8 @@
 #include "disk/drive_packet.h"
 #include "disk/memory_budget.h"
 
+class FatReader;
+
 struct DirectoryImage {
   enum class Status {
     Loaded,
@@ -47,6 +49,12 @@ struct DirectoryImage {
 [[nodiscard]] DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
                                            const DrivePacket& directory,
                                            std::span<const uint8_t> fat);
+
+// The same with a folder's chain read through the FAT cache: only the FAT
+// sectors it lies in, each once. An entry whose sector cannot be read ends the
+// chain there, and fat.Status() then says so.
+[[nodiscard]] DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
+                                           const DrivePacket& directory, FatReader& fat);
 
 // The sector holding byte `offset` of a loaded image, counted from the
 // directory node's startSector (as ReadNodeSectors and WriteNodeSectors take

@@ -37,15 +37,16 @@ void DriveDiscovery::ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& 
   if ((node.attributes & kAttrFolder) == 0 || node.sectorsPerCluster == 0) return;
   if (RepeatsAncestor(node)) return;  // its own or an ancestor's entries again
 
-  // The walk needs only the FAT sectors that can link this volume's clusters.
-  std::vector<uint8_t> fat;
-  switch (LoadFatCopy(ctx.access, ctx.budget, node, fat, {.usableSectorsOnly = true})) {
+  // The walk reads only the FAT sectors its chain lies in, and only those
+  // that can link this volume's clusters; the cache keeps them for the next
+  // folder and the listing.
+  FatReader fat(ctx.access, ctx.budget, node, {.usableSectorsOnly = true});
+  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, fat);
+  switch (fat.Status()) {
     case FatCopyLoad::NoMemory: ctx.Prompt().Message(kFatBufferFailed); return;
     case FatCopyLoad::Unreadable: ctx.Prompt().Message(kFatUnreadable); return;
     case FatCopyLoad::Loaded: break;
   }
-  const DirectoryImage dir = LoadDirectory(ctx.access, ctx.budget, node, fat);
-  std::vector<uint8_t>().swap(fat);
   switch (dir.status) {
     case DirectoryImage::Status::NoChain: return;
     case DirectoryImage::Status::NoClusterList: ctx.Prompt().Message(kListFailed); return;

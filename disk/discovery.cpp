@@ -50,6 +50,8 @@ const char* PartitionTypeLabel(uint8_t type) {
 void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
   PromptPort& prompt = access.Prompt();
   store_.Rewind();
+  // The disks may have changed since the last listing (Refresh).
+  access.Fats().Clear();
   origins_.clear();
   places_.clear();
   lastHardDisk_ = nullptr;

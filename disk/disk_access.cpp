@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "disk/sect32_engine.h"
+#include "disk/undo_journal.h"
 
 namespace {
 
@@ -76,6 +77,9 @@ int64_t DiskAccess::DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer,
 int64_t DiskAccess::DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer,
                                 size_t len) {
   Device* dev = devices_.Find(drive);
+  // Dropped whether or not the write succeeds: a failed one may have moved
+  // part of its bytes.
+  NoteWrite(drive, offset / kSectorSize, (offset % kSectorSize + len + kSectorSize - 1) / kSectorSize);
   return dev != nullptr ? dev->WriteAt(offset, buffer, len) : -1;
 }
 
@@ -93,6 +97,7 @@ uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
 }
 
 void DiskAccess::Release() {
+  fats_.Clear();
   devices_.CloseAll();
   library_ = nullptr;
   ownedLibrary_.reset();
@@ -119,8 +124,19 @@ std::string RunningProgramFolder(const char* argv0) {
   return ProgramFolderFromCommandLine(argv0 != nullptr ? argv0 : "");
 }
 
-bool BindDiskAccess(DiskAccess& access, const BindOptions& options) {
+bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   PromptPort& prompt = access.Prompt();
+  BindOptions options = requested;
+  if (options.drives.undo && !options.drives.readOnly) {
+    // No write without its undo record: when the journal has nowhere to go,
+    // nothing is written at all.
+    if (options.drives.undoDir.empty()) options.drives.undoDir = DefaultUndoDir();
+    std::string why;
+    if (!PrepareUndoDir(options.drives.undoDir, why)) {
+      prompt.Message(UndoDirUnusableText(options.drives.undoDir, why));
+      options.drives.readOnly = true;
+    }
+  }
   access.programFolder = options.programFolder;
   access.drivesReady = false;
   access.floppyCount = 0;

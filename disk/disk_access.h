@@ -8,6 +8,7 @@
 #include <string>
 
 #include "disk/drive_map.h"
+#include "disk/fat_cache.h"
 #include "disk/prompt_port.h"
 #include "disk/sector_library.h"
 
@@ -49,12 +50,22 @@ class DiskAccess {
   // The extensions flag for a drive: the library's answer, 0 on the direct path.
   uint32_t Int13Extensions(uint16_t drive);
 
+  // The FAT sectors read so far, kept for later readers; every write through
+  // this access drops the ones it reaches.
+  FatCache& Fats() { return fats_; }
+  // Drops the kept FAT sectors a write of count sectors from absolute sector
+  // first reaches; the transfers call it for every write they make.
+  void NoteWrite(uint16_t drive, uint64_t first, uint64_t count) {
+    fats_.Forget(drive, first, count);
+  }
+
   // Closes every handle and unloads the library (closing the main window).
   void Release();
 
  private:
   PromptPort& prompt_;
   DeviceMap devices_;
+  FatCache fats_;
   SectorLibrary* library_ = nullptr;
   std::unique_ptr<SectorLibrary> ownedLibrary_;
 };
@@ -70,7 +81,9 @@ struct BindOptions {
 // reported and ends the binding with drivesReady false), hands it the drive
 // map and asks for the floppy count. On the direct path (options.drives.direct)
 // it builds the handle table from the drive map. True when the drives are
-// ready and should be listed.
+// ready and should be listed. With the undo journal on and writing allowed,
+// its folder is made first; when it cannot be, that is said and the drives
+// are opened read-only.
 bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
 
 // The folder of the program named by a command line: a program path in double
@@ -86,3 +99,8 @@ inline constexpr const char* kReadSectMissing = "ReadSect32 Function not accessi
 inline constexpr const char* kWriteSectMissing = "WriteSect32 Function not accessible!";
 inline constexpr const char* kCheckExtMissing = "DllCheckInt13Extension Function not accessible!";
 inline constexpr const char* kDriverOpenFailed = "Unable to open libsect32.so drive map";
+inline std::string UndoDirUnusableText(const std::string& dir, const std::string& why) {
+  return "The undo folder " + dir + " cannot be used (" + why +
+         "): the drives are opened read-only. Name another folder with --undo-dir, or write "
+         "without undo with --no-undo.";
+}

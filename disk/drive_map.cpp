@@ -17,6 +17,7 @@
 #include "disk/guarded_device.h"
 #include "disk/le.h"
 #include "disk/rescue_map.h"
+#include "disk/undo_journal.h"
 
 namespace fs = std::filesystem;
 
@@ -36,6 +37,7 @@ std::string DriveMapConfig::Serialize() const {
     std::snprintf(num, sizeof num, "%02x", drive);
     out << "map " << num << ' ' << path << '\n';
   }
+  if (undo) out << "undo " << (undoDir.empty() ? DefaultUndoDir() : undoDir) << '\n';
   return out.str();
 }
 
@@ -48,6 +50,11 @@ bool DriveMapConfig::Deserialize(const std::string& text, DriveMapConfig& out) {
     if (line.empty()) continue;
     if (line == "readonly") {
       out.readOnly = true;
+      continue;
+    }
+    if (line.rfind("undo ", 0) == 0) {
+      out.undo = true;
+      out.undoDir = line.substr(5);
       continue;
     }
     if (line.rfind("map ", 0) == 0) {
@@ -99,6 +106,7 @@ bool LooksLikeFloppy(const std::string& path) {
 
 DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
   DriveArgsResult r;
+  r.config.undo = true;
   // The drive named last, which a --mapfile belongs to.
   std::optional<uint16_t> lastDrive;
   auto addDrive = [&](bool floppy, const std::string& path) {
@@ -138,6 +146,14 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
       r.config.mapfiles[*lastDrive] = file;
     } else if (a == "--read-only") {
       r.config.readOnly = true;
+    } else if (a == "--no-undo") {
+      r.config.undo = false;
+    } else if (a == "--undo-dir") {
+      if (i + 1 >= args.size()) {
+        r.error = "--undo-dir needs a folder";
+        return r;
+      }
+      r.config.undoDir = args[++i];
     } else if (a == "--direct") {
       r.config.direct = true;
     } else if (std::error_code ec; !a.empty() && a[0] != '-' && fs::exists(a, ec)) {
@@ -149,6 +165,10 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
     }
   }
   r.rest.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (r.config.undoDir.empty()) r.config.undoDir = DefaultUndoDir();
+  std::error_code ec;
+  const fs::path abs = fs::absolute(r.config.undoDir, ec);
+  if (!ec) r.config.undoDir = abs.lexically_normal().string();
   return r;
 }
 
@@ -360,7 +380,10 @@ DeviceMap BuildDeviceMap(const DriveMapConfig& config) {
     }
     auto file = std::make_unique<FileDevice>(path, config.readOnly);
     FileDevice& fileRef = *file;
-    auto dev = std::make_unique<GuardedDevice>(std::move(file), std::move(rescue));
+    std::unique_ptr<UndoJournal> journal;
+    if (config.undo && !config.readOnly)
+      journal = std::make_unique<UndoJournal>(config.undoDir.empty() ? DefaultUndoDir() : config.undoDir, path);
+    auto dev = std::make_unique<GuardedDevice>(std::move(file), std::move(rescue), std::move(journal));
     if (dev->Open()) {
       Geometry g;
       if (floppy) {

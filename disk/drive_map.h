@@ -17,10 +17,15 @@ struct DriveMapConfig {
   bool direct = false;  // the direct device path instead of the sector library
   // GNU ddrescue mapfiles by BIOS drive number (--mapfile after a drive).
   std::map<uint16_t, std::string> mapfiles;
+  // The undo journal of every write: on for the programs unless --no-undo
+  // (ParseDriveArgs), off for a config made in code; its folder (--undo-dir),
+  // DefaultUndoDir() when empty.
+  bool undo = false;
+  std::string undoDir;
 
   // One line per drive, "<hex drive> <path>", "map <hex drive> <path>" per
-  // mapfile, and "readonly" when set: the form in which the program hands its
-  // map to the sector library.
+  // mapfile, "undo <folder>" when journalling, and "readonly" when set: the
+  // form in which the program hands its map to the sector library.
   std::string Serialize() const;
   static bool Deserialize(const std::string& text, DriveMapConfig& out);
 };
@@ -32,7 +37,8 @@ struct DriveArgsResult {
   std::string error;              // non-empty on a usage error
 };
 
-// Takes --floppy FILE, --disk FILE, --read-only, --direct and bare FILEs (a
+// Takes --floppy FILE, --disk FILE, --read-only, --direct, --undo-dir DIR,
+// --no-undo and bare FILEs (a
 // floppy when it is a /dev/fd* device or a regular file of a standard floppy
 // size) out of args, and --mapfile FILE after a drive: the mapfile is read and
 // parsed here, so that one that is unreadable or malformed is a usage error
@@ -75,7 +81,7 @@ class DeviceMap {
 };
 
 // FileDevices for every drive of the config, each behind a GuardedDevice that
-// applies its mapfile, with their geometries set. A mapfile that can no longer
+// applies its mapfile and keeps its undo journal, with their geometries set. A mapfile that can no longer
 // be read leaves every sector of its drive failing. The devices are opened
 // once to learn their size and geometry and left closed.
 DeviceMap BuildDeviceMap(const DriveMapConfig& config);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
 
@@ -31,17 +32,58 @@ uint32_t IndexOf(uint32_t cluster, uint16_t width) {
   return width == KindFat32 ? cluster & kMask28 : cluster;
 }
 
-// The raw entry (32-bit: low 28 bits); false outside the table.
-bool ReadRaw(uint32_t index, uint16_t width, std::span<const uint8_t> table, uint32_t& out) {
-  if (index >= FatEntryCapacity(width, table.size())) return false;
+// Where a walk takes its bytes: a copy held whole in memory, or a FatReader
+// that reads the sectors it needs through the cache.
+class HeldTable {
+ public:
+  explicit HeldTable(std::span<const uint8_t> table) : table_(table) {}
+  uint64_t Bytes() const { return table_.size(); }
+  bool Get(uint64_t at, uint8_t* out, size_t n) const {
+    if (at > table_.size() || table_.size() - at < n) return false;
+    std::copy_n(table_.begin() + static_cast<std::ptrdiff_t>(at), n, out);
+    return true;
+  }
+
+ private:
+  std::span<const uint8_t> table_;
+};
+
+class ReadTable {
+ public:
+  explicit ReadTable(FatReader& reader) : reader_(reader) {}
+  uint64_t Bytes() const { return reader_.Bytes(); }
+  bool Get(uint64_t at, uint8_t* out, size_t n) const { return reader_.Get(at, out, n); }
+
+ private:
+  FatReader& reader_;
+};
+
+uint32_t Capacity(uint16_t width, uint64_t bytes) {
+  return FatEntryCapacity(width, static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX)));
+}
+
+// The raw entry (32-bit: low 28 bits); false outside the table and where its
+// bytes cannot be had.
+template <class Table>
+bool ReadRaw(uint32_t index, uint16_t width, const Table& table, uint32_t& out) {
+  if (index >= Capacity(width, table.Bytes())) return false;
+  uint8_t b[4] = {};
+  const std::span<const uint8_t> bytes(b);
   switch (width) {
     case KindFat12: {
-      const uint16_t word = le16(table, size_t{index} * 3 / 2);
+      if (!table.Get(uint64_t{index} * 3 / 2, b, 2)) return false;
+      const uint16_t word = le16(bytes, 0);
       out = (index & 1) ? word >> 4 : word & 0xFFFu;
       return true;
     }
-    case KindFat16: out = le16(table, size_t{index} * 2); return true;
-    case KindFat32: out = le32(table, size_t{index} * 4) & kMask28; return true;
+    case KindFat16:
+      if (!table.Get(uint64_t{index} * 2, b, 2)) return false;
+      out = le16(bytes, 0);
+      return true;
+    case KindFat32:
+      if (!table.Get(uint64_t{index} * 4, b, 4)) return false;
+      out = le32(bytes, 0) & kMask28;
+      return true;
     default: return false;
   }
 }
@@ -49,10 +91,11 @@ bool ReadRaw(uint32_t index, uint16_t width, std::span<const uint8_t> table, uin
 // One step of a chain walk over a table: the next cluster after c, or false
 // where the chain ends (free, 1, end of chain, a link outside the table).
 // Loops are left to the caller.
+template <class Table>
 class ChainStep {
  public:
-  ChainStep(uint16_t width, std::span<const uint8_t> table)
-      : width_(width), table_(table), capacity_(FatEntryCapacity(width, table.size())) {}
+  ChainStep(uint16_t width, const Table& table)
+      : width_(width), table_(table), capacity_(Capacity(width, table.Bytes())) {}
 
   // Whether c can start a chain: a data cluster whose entry is in the table.
   bool Starts(uint32_t c) const { return c >= 2 && c < capacity_; }
@@ -73,14 +116,15 @@ class ChainStep {
 
  private:
   uint16_t width_;
-  std::span<const uint8_t> table_;
+  const Table& table_;
   uint32_t capacity_;
 };
 
 // Distinct clusters from start (which must start a chain). Brent's cycle
 // finding keeps this free of allocations: a scan measures every file's chain,
 // and a visited bitmap per call would cost a FAT32 table's worth each time.
-uint32_t DistinctClusters(const ChainStep& step, uint32_t start) {
+template <class Step>
+uint32_t DistinctClusters(const Step& step, uint32_t start) {
   uint32_t power = 1, lambda = 1;
   uint32_t tortoise = start, hare = 0;
   uint32_t seen = 1;  // clusters up to and including the hare
@@ -109,6 +153,61 @@ uint32_t DistinctClusters(const ChainStep& step, uint32_t start) {
   return mu + lambda;
 }
 
+template <class Table>
+int32_t EntryOf(uint32_t cluster, uint16_t width, const Table& table) {
+  Width w;
+  if (!WidthOf(width, w)) return 0;
+  if ((cluster & kMask28) == 0 || IsFatChainEnd(cluster, width)) return 0;
+  uint32_t v = 0;
+  if (!ReadRaw(IndexOf(cluster, width), width, table, v)) return 0;
+  if (v == w.bad) return FatEntryBad;
+  if (IsFatChainEnd(v, width)) return FatEntryEnd;
+  return static_cast<int32_t>(v);
+}
+
+template <class Table>
+uint32_t LengthOf(uint32_t first, uint16_t width, const Table& table) {
+  const ChainStep<Table> step(width, table);
+  if (IsFatChainEnd(first, width)) return 0;
+  const uint32_t start = IndexOf(first, width);
+  return step.Starts(start) ? DistinctClusters(step, start) : 0;
+}
+
+template <class Table>
+uint32_t ListOf(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
+                const Table& table) {
+  const uint32_t asked = static_cast<uint32_t>(std::min<size_t>(count, list.size()));
+  if (asked == 0) return IndexOf(first, width);
+  // Measuring first keeps a looping chain from being listed twice round.
+  const uint32_t length = LengthOf(first, width, table);
+  const uint32_t listed = std::min(asked, length);
+  const ChainStep<Table> step(width, table);
+  uint32_t c = IndexOf(first, width);
+  for (uint32_t i = 0; i < listed; ++i) {
+    list[i] = c;
+    if (i + 1 < listed) step.Next(c, c);
+  }
+  std::fill(list.begin() + listed, list.begin() + asked, 0u);
+  if (listed < asked) return static_cast<uint32_t>(FatEntryEnd);
+  return step.Link(c);
+}
+
+template <class Table>
+uint32_t FirstFree(const DrivePacket& volume, const Table& table) {
+  Width w;
+  if (!WidthOf(volume.fatType, w)) return 0;
+  if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
+  uint32_t limit = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
+  // Numbers from the bad value up are never data clusters, whatever the
+  // boot record claims.
+  limit = std::min({limit, Capacity(volume.fatType, table.Bytes()), w.bad});
+  for (uint32_t c = 2; c < limit; ++c) {
+    uint32_t v = 0;
+    if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t FatEntryCapacity(uint16_t width, size_t tableBytes) {
@@ -131,14 +230,11 @@ bool IsFatChainEnd(uint32_t link, uint16_t width) {
 }
 
 int32_t GetFatEntry(uint32_t cluster, uint16_t width, std::span<const uint8_t> table) {
-  Width w;
-  if (!WidthOf(width, w)) return 0;
-  if ((cluster & kMask28) == 0 || IsFatChainEnd(cluster, width)) return 0;
-  uint32_t v = 0;
-  if (!ReadRaw(IndexOf(cluster, width), width, table, v)) return 0;
-  if (v == w.bad) return FatEntryBad;
-  if (IsFatChainEnd(v, width)) return FatEntryEnd;
-  return static_cast<int32_t>(v);
+  return EntryOf(cluster, width, HeldTable(table));
+}
+
+int32_t GetFatEntry(uint32_t cluster, FatReader& fat) {
+  return EntryOf(cluster, fat.Width(), ReadTable(fat));
 }
 
 bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table) {
@@ -167,50 +263,36 @@ bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uin
 }
 
 uint32_t ChainLength(uint32_t first, uint16_t width, std::span<const uint8_t> table) {
-  const ChainStep step(width, table);
-  if (IsFatChainEnd(first, width)) return 0;
-  const uint32_t start = IndexOf(first, width);
-  return step.Starts(start) ? DistinctClusters(step, start) : 0;
+  return LengthOf(first, width, HeldTable(table));
+}
+
+uint32_t ChainLength(uint32_t first, FatReader& fat) {
+  return LengthOf(first, fat.Width(), ReadTable(fat));
 }
 
 uint32_t ListChain(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
                    std::span<const uint8_t> table) {
-  const uint32_t asked = static_cast<uint32_t>(std::min<size_t>(count, list.size()));
-  if (asked == 0) return IndexOf(first, width);
-  // Measuring first keeps a looping chain from being listed twice round.
-  const uint32_t length = ChainLength(first, width, table);
-  const uint32_t listed = std::min(asked, length);
-  const ChainStep step(width, table);
-  uint32_t c = IndexOf(first, width);
-  for (uint32_t i = 0; i < listed; ++i) {
-    list[i] = c;
-    if (i + 1 < listed) step.Next(c, c);
-  }
-  std::fill(list.begin() + listed, list.begin() + asked, 0u);
-  if (listed < asked) return static_cast<uint32_t>(FatEntryEnd);
-  return step.Link(c);
+  return ListOf(first, width, list, count, HeldTable(table));
+}
+
+uint32_t ListChain(uint32_t first, std::span<uint32_t> list, uint32_t count, FatReader& fat) {
+  return ListOf(first, fat.Width(), list, count, ReadTable(fat));
 }
 
 void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t width) {
   Width w;
   if (!WidthOf(width, w)) return;
+  const HeldTable held(table);
   uint32_t v = 0;
-  while (ReadRaw(cluster, width, table, v) && v == w.bad) ++cluster;
+  while (ReadRaw(cluster, width, held, v) && v == w.bad) ++cluster;
 }
 
 uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table) {
-  Width w;
-  if (!WidthOf(volume.fatType, w)) return 0;
-  if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
-  uint32_t limit = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
-  // Numbers from the bad value up are never data clusters, whatever the
-  // boot record claims.
-  limit = std::min({limit, FatEntryCapacity(volume.fatType, table.size()), w.bad});
-  for (uint32_t c = 2; c < limit; ++c) {
-    uint32_t v = 0;
-    if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;
-  }
-  return 0;
+  return FirstFree(volume, HeldTable(table));
+}
+
+uint32_t FindFreeCluster(const DrivePacket& volume, FatReader& fat) {
+  return FirstFree(volume, ReadTable(fat));
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The File Allocation Table codec for the three widths, over one FAT copy held
-// whole in memory exactly as on disk. Every walk is bounded: a link outside the
-// table in memory or a chain that loops ends it.
+// whole in memory exactly as on disk or over a FatReader that reads the
+// sectors a walk needs through the FAT cache. Every walk is bounded: a link
+// outside the table or a chain that loops ends it, and so does an entry whose
+// sector cannot be read (the reader's Status() then says so).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +10,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+
+class FatReader;
 
 // Width codes are the FAT node kinds: KindFat12 (4), KindFat16 (3), KindFat32
 // (9). Any other code reads as 0 / an empty chain and writes nothing.
@@ -26,6 +30,7 @@ bool IsFatChainEnd(uint32_t link, uint16_t width);
 // given as the cluster, and for an entry outside the table; FatEntryBad,
 // FatEntryEnd, or the entry's value (32-bit: its low 28 bits).
 int32_t GetFatEntry(uint32_t cluster, uint16_t width, std::span<const uint8_t> table);
+int32_t GetFatEntry(uint32_t cluster, FatReader& fat);
 
 // Writes value into entry cluster (12-bit: the neighbour's nibble is kept;
 // 32-bit: the reserved top nibble is kept). False, and nothing written, for
@@ -38,6 +43,7 @@ bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uin
 // when its entry is free, end of chain, 1, a link outside the table, or a
 // link back to a cluster already counted (a loop).
 uint32_t ChainLength(uint32_t first, uint16_t width, std::span<const uint8_t> table);
+uint32_t ChainLength(uint32_t first, FatReader& fat);
 
 // Lists up to count clusters (never more than list holds) of the chain from
 // first, in chain order, with the same ends as ChainLength; returns the link
@@ -46,6 +52,7 @@ uint32_t ChainLength(uint32_t first, uint16_t width, std::span<const uint8_t> ta
 // it are set to 0 and the result is 0xFFFFFFFF (FatEntryEnd's unsigned value).
 uint32_t ListChain(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
                    std::span<const uint8_t> table);
+uint32_t ListChain(uint32_t first, std::span<uint32_t> list, uint32_t count, FatReader& fat);
 
 // Advances cluster while its entry is the bad value, at most to the first
 // entry past the table. A cluster outside the table is left as it is.
@@ -55,6 +62,7 @@ void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t 
 // sectorsPerCluster, inside the table and below the bad value; 0 when there
 // is none or the packet's sizes make no sense.
 uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table);
+uint32_t FindFreeCluster(const DrivePacket& volume, FatReader& fat);
 
 // Moves the first count clusters of list between the volume and buffer, one
 // cluster after another: cluster c at packet.startSector + (c - 2) *

@@ -81,3 +81,43 @@ FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePack
   if (second && ReadSectors(access, spare, table.data())) return FatCopyLoad::Loaded;
   return Fail(table, FatCopyLoad::Unreadable);
 }
+
+FatReader::FatReader(DiskAccess& access, MemoryBudget budget, const DrivePacket& volume,
+                     FatCopyRule rule)
+    : access_(access), memoryLimit_(budget.limit), volume_(volume) {
+  if (!KnownWidth(volume.fatType) || !FatCopyInsideVolume(volume, 0)) {
+    status_ = FatCopyLoad::Unreadable;
+    return;
+  }
+  if (!budget.Allows(kSectorSize)) {
+    status_ = FatCopyLoad::NoMemory;
+    return;
+  }
+  secondCopy_ = rule.secondCopy && FatCopyInsideVolume(volume, 1);
+  sectors_ = rule.usableSectorsOnly ? UsableFatSectors(volume) : volume.sectorsPerFat;
+}
+
+bool FatReader::Hold(uint32_t sector) {
+  if (heldIndex_ == int64_t{sector}) return true;
+  if (!access_.Fats().Read(access_, volume_, sector, secondCopy_, memoryLimit_, held_)) {
+    heldIndex_ = -1;
+    if (status_ == FatCopyLoad::Loaded) status_ = FatCopyLoad::Unreadable;
+    return false;
+  }
+  heldIndex_ = sector;
+  return true;
+}
+
+bool FatReader::Get(uint64_t at, uint8_t* out, size_t n) {
+  if (at > Bytes() || Bytes() - at < n) return false;
+  // A 12-bit entry may straddle two sectors: byte by byte across the seam.
+  for (size_t i = 0; i < n;) {
+    const uint64_t place = at + i;
+    if (!Hold(static_cast<uint32_t>(place / kSectorSize))) return false;
+    const size_t offset = place % kSectorSize;
+    const size_t take = std::min<size_t>(n - i, kSectorSize - offset);
+    std::copy_n(held_ + offset, take, out + i);
+    i += take;
+  }
+  return true;
+}

@@ -62,3 +62,40 @@ inline constexpr uint32_t kProbeAboveSectors = 128;
                                       const DrivePacket& node, std::vector<uint8_t>& table,
                                       FatCopyRule rule = {});
 
+// One volume's FAT as the chain walks read it: sector by sector, when first
+// needed, through the access's FAT cache, FAT 2's sector standing in where
+// FAT 1's cannot be read (when the rule allows and FAT 2 lies inside the
+// volume). No table is held: a reader costs one sector. The first sector it
+// cannot have is kept in Status(), and every entry of such a sector reads as
+// outside the table.
+class FatReader {
+ public:
+  // Unreadable from the start, with nothing read, when the FAT makes no
+  // sense: an unknown width, no sectors, or FAT 1 outside the volume.
+  // NoMemory from the start when not even one sector fits the budget; the
+  // cache keeps no more sectors than the budget holds.
+  FatReader(DiskAccess& access, MemoryBudget budget, const DrivePacket& volume,
+            FatCopyRule rule = {});
+
+  FatCopyLoad Status() const { return status_; }
+  uint16_t Width() const { return volume_.fatType; }
+  // Bytes of the copy the reader serves.
+  uint64_t Bytes() const { return uint64_t{sectors_} * kSectorSize; }
+
+  // Copies n bytes from byte `at` of the copy; false past its end and when a
+  // sector they lie in cannot be had (Status() then says why).
+  [[nodiscard]] bool Get(uint64_t at, uint8_t* out, size_t n);
+
+ private:
+  bool Hold(uint32_t sector);
+
+  DiskAccess& access_;
+  uint64_t memoryLimit_;
+  DrivePacket volume_;
+  uint32_t sectors_ = 0;
+  bool secondCopy_ = false;
+  FatCopyLoad status_ = FatCopyLoad::Loaded;
+  // The sector last copied out of the cache: a walk reads many entries of one.
+  uint8_t held_[kSectorSize] = {};
+  int64_t heldIndex_ = -1;
+};

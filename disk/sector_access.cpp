@@ -40,12 +40,14 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
     if (lba64 + n - 1 > UINT32_MAX) return false;
     const auto lba = static_cast<uint32_t>(lba64);
     uint32_t ok;
-    if constexpr (Write)
+    if constexpr (Write) {
+      access.NoteWrite(w.drive, lba, n);
       ok = lib->WriteSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
                             w.int13Extensions);
-    else
+    } else {
       ok = lib->ReadSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
                            w.int13Extensions);
+    }
     if (ok != 0) {
       remaining -= n;
       continue;

@@ -13,7 +13,6 @@
 #include "recovery/entry_names.h"
 #include "recovery/volume_reader.h"
 #include "disk/dir_entry.h"
-#include "views/directory_views.h"
 
 namespace {
 

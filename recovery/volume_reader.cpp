@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "disk/cluster_place.h"
+#include "disk/dir_entry.h"
+#include "disk/directory_extent.h"
+#include "disk/directory_loader.h"
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/sector_access.h"
-#include "views/directory_views.h"
-#include "views/list_ops.h"
 
 VolumeReader::VolumeReader(DiskAccess& access, const DrivePacket& root)
     : access_(access), root_(root) {
@@ -85,24 +86,23 @@ bool VolumeReader::ReadCluster(uint32_t cluster, uint8_t* out,
 }
 
 bool VolumeReader::ReadRootDirectory(std::vector<uint8_t>& out) {
-  if (!FixedRoot()) return ReadFolder(root_.firstCluster, out);
-  DrivePacket extent = root_;
-  extent.sectorCount = ListedRootSectors(root_);
-  if (!TakeBuffer(limits_, out, uint64_t{extent.sectorCount} * kSectorSize)) return false;
-  bool complete = extent.sectorCount == root_.sectorCount;
-  if (extent.sectorCount != 0 && !ReadSectors(access_, extent, out.data())) complete = false;
-  return complete;
+  return LoadDirectoryBytes(root_, out);
 }
 
 uint32_t VolumeReader::FolderClusterMost() const { return FolderClusterLimit(root_, UINT32_MAX); }
 
 bool VolumeReader::ReadFolder(uint32_t first, std::vector<uint8_t>& out) {
-  out.clear();
-  const std::vector<uint32_t> chain = Chain(first, FolderClusterMost());
-  if (chain.empty()) return false;
-  if (!TakeBuffer(limits_, out, uint64_t{chain.size()} * ClusterBytes())) return false;
-  bool complete = true;
-  for (size_t i = 0; i < chain.size(); ++i)
-    if (!ReadCluster(chain[i], out.data() + i * ClusterBytes())) complete = false;
-  return complete;
+  DrivePacket folder = root_;
+  folder.kind = KindDirEntry;
+  folder.attributes = kAttrFolder;
+  folder.firstCluster = first;
+  folder.startSector = root_.dataStart;
+  folder.sectorCount = 0;
+  return LoadDirectoryBytes(folder, out);
+}
+
+bool VolumeReader::LoadDirectoryBytes(const DrivePacket& directory, std::vector<uint8_t>& out) {
+  DirectoryImage image = LoadDirectory(access_, limits_, directory, fat_);
+  out = std::move(image.bytes);
+  return image.Complete();
 }

@@ -51,6 +51,9 @@ class VolumeReader {
   uint32_t FolderClusterMost() const;
 
  private:
+  // Loads a directory node's bytes through the one directory loader.
+  bool LoadDirectoryBytes(const DrivePacket& directory, std::vector<uint8_t>& out);
+
   DiskAccess& access_;
   DrivePacket root_;
   DrivePacket data_;  // cluster reads: startSector is the first data sector

@@ -196,21 +196,26 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
   std::vector<DirectoryRow>().swap(pane.rowStore);
   PromptPort& prompt = ctx.Prompt();
 
-  // The FAT goes into the pane's buffer, which the tree selection has sized
-  // for it already: a large FAT is then never held twice.
-  switch (LoadFatCopy(ctx.access, pane.budget, packet, pane.sectorBuffer)) {
+  // The chain's FAT sectors come through the cache: a folder listed after
+  // the tree expanded it reads none again.
+  FatReader fat(ctx.access, pane.budget, packet);
+  const uint32_t chainLength = ChainLength(packet.firstCluster, fat);
+  switch (fat.Status()) {
     case FatCopyLoad::NoMemory: prompt.Message(kNoBuffer); return;
     case FatCopyLoad::Unreadable: prompt.Message(kFatNotAccessible); return;
     case FatCopyLoad::Loaded: break;
   }
   // Without a cluster size a chain has no bytes to hold.
-  if (packet.sectorsPerCluster == 0 &&
-      ChainLength(packet.firstCluster, packet.fatType, pane.sectorBuffer) != 0) {
+  if (packet.sectorsPerCluster == 0 && chainLength != 0) {
     prompt.Message(kNoBuffer);
     return;
   }
-  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, packet, pane.sectorBuffer);
-  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
+  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, packet, fat);
+  if (fat.Status() != FatCopyLoad::Loaded) {
+    prompt.Message(kFatNotAccessible);
+    return;
+  }
   switch (dir.status) {
     case DirectoryImage::Status::NoChain: return;
     case DirectoryImage::Status::NoClusterList: prompt.Message(kNoChainList); return;

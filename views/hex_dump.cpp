@@ -29,26 +29,26 @@ void ReleaseChain(ListPaneState& pane) {
   pane.chainLength = 0;
 }
 
-// Loads the first readable FAT copy of the volume into the page buffer (the
-// selection has sized it for the FAT) and lists the item's cluster chain into
-// pane.clusterChain. False when the dump stops here; the reason has been
-// shown, except for an empty chain (an empty file), which stops silently.
+// Lists the item's cluster chain into pane.clusterChain, reading its FAT
+// sectors through the cache (FAT 2's where FAT 1's cannot be read). False
+// when the dump stops here; the reason has been shown, except for an empty
+// chain (an empty file), which stops silently.
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   ListPaneState& pane = ctx.pane;
   // No memory for the FAT is told as the FAT not being accessible.
-  if (LoadFatCopy(ctx.access, pane.budget, packet, pane.sectorBuffer) != FatCopyLoad::Loaded) {
+  FatReader fat(ctx.access, pane.budget, packet);
+  const uint32_t length = ChainLength(packet.firstCluster, fat);
+  if (fat.Status() != FatCopyLoad::Loaded) {
     ctx.Prompt().Message(kFatNotAccessible);
     return false;
   }
-  const std::span<const uint8_t> fat(pane.sectorBuffer);
-  const uint32_t length = ChainLength(packet.firstCluster, packet.fatType, fat);
   if (length == 0) return false;
   std::vector<uint32_t> chain;
   if (!TakeClusterList(pane.budget, chain, length)) {
     ctx.Prompt().Message(kChainBufferFailed);
     return false;
   }
-  ListChain(packet.firstCluster, packet.fatType, chain, length, fat);
+  ListChain(packet.firstCluster, chain, length, fat);
   pane.clusterChain = std::move(chain);
   pane.chainLength = length;
   return true;

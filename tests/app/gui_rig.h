@@ -88,6 +88,13 @@ class ScriptedDialogs : public DialogRunner {
     findDeletedRoots.push_back(root);
     if (findDeleted) findDeleted(parent, access, root);
   }
+  // Undo Writes…: the files offered each time, and the index to choose (-1 Cancel).
+  std::vector<std::vector<UndoFileInfo>> undoOffers;
+  int undoChoice = -1;
+  int ChooseUndoFile(QWidget*, const std::vector<UndoFileInfo>& files) override {
+    undoOffers.push_back(files);
+    return undoChoice;
+  }
   QAction* PopupMenu(QMenu& menu, const QPoint&) override {
     QStringList texts;
     QList<bool> enabled;

@@ -763,8 +763,10 @@ TEST(DiscoveryTest, BootRecordsLargerThanTheDiskGiveTheirMessages) {
   h.AddDisk(past);
   const auto tops = h.Bind();
   const auto root32 = h.Child(h.Expand(tops[0])[0], "Root Directory");
+  // The root's FAT sector reads; its cluster lies past the two FATs claimed,
+  // far past the disk's end.
   EXPECT_EQ(h.Expand(root32).size(), 0u);
-  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{"FAT not accessible!"});
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{"Not able to load the sub-directory"});
   for (const auto& [offset, length] : d32->readLog) EXPECT_LE(length, 1u << 20);
 
   h.prompt.Clear();
@@ -891,7 +893,8 @@ TEST(DiscoveryTest, EveryFailureShowsItsMessage) {
   f0->badReadSectors.clear();
   const TreeNode docs = files[0], chain = files[4];
 
-  h.pane.budget.limit = 4000;
+  // Not even one FAT sector fits.
+  h.pane.budget.limit = 500;
   EXPECT_EQ(said([&] { h.Expand(docs); }),
             Texts{"Fatal Error!  Not able to allocate a Buffer For FAT!"});
   h.pane.budget.limit = 4700;
@@ -904,6 +907,8 @@ TEST(DiscoveryTest, EveryFailureShowsItsMessage) {
   // The second FAT copy stands in for a failing first one.
   f0->badReadSectors = {1};
   EXPECT_EQ(said([&] { EXPECT_EQ(h.Expand(docs).size(), 3u); }), Texts{});
+  // The sector FAT 2 gave is kept until Refresh; after it neither copy reads.
+  h.access.Fats().Clear();
   f0->badReadSectors = {1, 10};
   EXPECT_EQ(said([&] { h.Expand(docs); }), Texts{"FAT not accessible!"});
   f0->badReadSectors = {vol.dataStart + docs.packet->firstCluster - 2};

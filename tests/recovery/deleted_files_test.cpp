@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
 
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
@@ -165,3 +168,40 @@ TEST(CopyOut, HostNamesAreMadeSafe) {
 }
 
 }  // namespace
+
+// The dialog runs the finder on a worker while the window may press Stop:
+// the flag and the progress cross threads (the ThreadSanitizer leg runs this).
+TEST(FindDeleted, WorkerThreadStopsWhenAskedAndOtherwiseFindsAll) {
+  TinyVolume v;
+  std::vector<EntryBytes> root;
+  for (int i = 0; i < 8; ++i) {
+    char name[11];
+    std::snprintf(name, sizeof name, "LDER%d    ", i);
+    root.push_back(Deleted(name, static_cast<uint32_t>(40 + i), 0,
+                           kAttrFolder));
+    v.PutEntries(v.ClusterOffset(static_cast<uint32_t>(40 + i)),
+                 {Dot(".          ", static_cast<uint32_t>(40 + i)), Dot("..         ", 0),
+                  Deleted("ILE    TXT", static_cast<uint32_t>(60 + i), 10)});
+  }
+  v.PutEntries(v.RootOffset(), root);
+  RecoveryRig rig(v.bytes);
+  const DrivePacket rootNode = rig.RootNode(KindFat12);
+
+  std::atomic<bool> stop{false};
+  std::atomic<uint32_t> reports{0};
+  FindDeletedResult whole;
+  std::thread all([&] {
+    whole = FindDeletedFiles(rig.access, rootNode, &stop, [&](uint32_t, uint32_t) { ++reports; });
+  });
+  all.join();
+  EXPECT_FALSE(whole.stopped);
+  EXPECT_EQ(whole.files.size(), 16u);
+  EXPECT_GE(reports.load(), 9u);
+
+  stop = true;  // pressed before the worker looks at its first folder
+  FindDeletedResult stopped;
+  std::thread early([&] { stopped = FindDeletedFiles(rig.access, rootNode, &stop); });
+  early.join();
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_LT(stopped.files.size(), whole.files.size());
+}

@@ -1,0 +1,286 @@
+// The FAT cache counted at the device: the tree reads the FAT sectors its
+// folders' chains lie in and no others, each once; later listings read none
+// again; and no kept sector outlives a write that reaches it or Refresh.
+#include "disk/fat_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "cli/tree_session.h"
+#include "disk/boot_sector.h"
+#include "disk/dir_entry.h"
+#include "disk/fat_codec.h"
+#include "disk/fat_copy.h"
+#include "disk/le.h"
+#include "disk/scripted_prompt.h"
+#include "disk/sector_access.h"
+#include "disk/sect32_engine.h"
+#include "fixtures/fault_device.h"
+#include "fixtures/image_builder.h"
+#include "recovery/undelete.h"
+#include "views/show_node.h"
+#include "views/write_changes.h"
+
+namespace {
+
+using Reads = std::map<uint32_t, int>;  // FAT sector index -> reads
+
+// One hard disk (a FAT32 partition at sector 2048) behind gleaner-cli's tree
+// session, on either access path.
+struct CountedDisk {
+  CountedDisk(std::vector<uint8_t> bytes, bool library) {
+    auto device = std::make_unique<FaultDevice>(std::move(bytes));
+    dev = device.get();
+    dev->geometry = {0, 255, 63};
+    DeviceMap devices;
+    devices.Add(0x80, std::move(device));
+    if (library) {
+      map = std::make_unique<DeviceMap>(std::move(devices));
+      engine = std::make_unique<Sect32Engine>(*map);
+      access.UseLibrary(engine.get());
+    } else {
+      access.UseDirect(std::move(devices));
+    }
+    const std::span<const uint8_t> boot(dev->Bytes().data() + uint64_t{kStart} * 512, 512);
+    fatStart = kStart + le16(boot, kBootReservedSectors);
+    sectorsPerFat = le32(boot, kBootSectorsPerFat32);
+  }
+
+  // Every node below the drives, expanded as `gleaner-cli tree` does; the
+  // folders (with the root folder first) go into folders.
+  std::vector<TreeNode> WalkTree() {
+    std::vector<TreeNode> all;
+    std::function<void(const TreeNode&)> walk = [&](const TreeNode& n) {
+      all.push_back(n);
+      for (const auto& c : session.Expand(n)) walk(c);
+    };
+    for (const auto& top : session.ListDrives()) walk(top);
+    return all;
+  }
+
+  // Reads that reached FAT copy `copy`, by sector; a read of more than one
+  // sector there fails the test.
+  Reads FatReads(uint32_t copy = 0) const {
+    Reads reads;
+    const uint64_t from = (uint64_t{fatStart} + uint64_t{copy} * sectorsPerFat) * 512;
+    const uint64_t to = from + uint64_t{sectorsPerFat} * 512;
+    for (const auto& [offset, length] : dev->readLog) {
+      if (offset >= to || offset + length <= from) continue;
+      EXPECT_EQ(length, 512u) << offset;
+      ++reads[static_cast<uint32_t>((offset - from) / 512)];
+    }
+    return reads;
+  }
+
+  // The FAT 1 sectors the chains of these folders lie in, from the image's
+  // own FAT.
+  std::set<uint32_t> ChainSectors(const std::vector<uint32_t>& firstClusters) const {
+    const std::span<const uint8_t> fat(dev->Bytes().data() + uint64_t{fatStart} * 512,
+                                       uint64_t{sectorsPerFat} * 512);
+    std::set<uint32_t> sectors;
+    for (uint32_t first : firstClusters) {
+      std::vector<uint32_t> chain(ChainLength(first, KindFat32, fat));
+      EXPECT_FALSE(chain.empty()) << first;
+      ListChain(first, KindFat32, chain, static_cast<uint32_t>(chain.size()), fat);
+      for (uint32_t c : chain) sectors.insert(c * 4 / 512);
+    }
+    return sectors;
+  }
+
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  TreeSession session{access};
+  FaultDevice* dev = nullptr;
+  std::unique_ptr<DeviceMap> map;
+  std::unique_ptr<Sect32Engine> engine;
+  static constexpr uint32_t kStart = 2048;
+  uint32_t fatStart = 0, sectorsPerFat = 0;  // fatStart: absolute
+};
+
+bool IsFolder(const TreeNode& n) {
+  return n.packet != nullptr && n.packet->kind == KindDirEntry &&
+         (n.packet->attributes & kAttrFolder) != 0;
+}
+
+// A 40 MB FAT32 partition of 512-byte clusters (about 80,000 clusters, a FAT of
+// 620 sectors): folders whose chains are split over FAT sectors far apart,
+// with large files between them whose FAT sectors no folder needs.
+std::vector<uint8_t> SpreadVolume(const TempDir& dir) {
+  PartitionImage(dir.File("spread.img"), 2048 + 80000, "start=2048, size=80000, type=c\n");
+  const FatVolume v = FormatPartition(dir.File("spread.img"), 2048, 80000, 32, "-s 1");
+  EXPECT_TRUE(v.MakeDir("::/ALPHA"));
+  for (int i = 0; i < 40; ++i)
+    EXPECT_TRUE(v.PutFile("::/ALPHA/F" + std::to_string(i) + ".TXT", "alpha"));
+  // 600 clusters: almost five FAT sectors of a file's chain.
+  EXPECT_TRUE(v.PutFile("::/BIG1.BIN", std::vector<uint8_t>(600 * 512, 0x11)));
+  EXPECT_TRUE(v.MakeDir("::/BETA"));
+  EXPECT_TRUE(v.MakeDir("::/BETA/GAMMA"));
+  EXPECT_TRUE(v.PutFile("::/BIG2.BIN", std::vector<uint8_t>(700 * 512, 0x22)));
+  // ALPHA grows again: its chain now has a cluster past both large files.
+  for (int i = 40; i < 60; ++i)
+    EXPECT_TRUE(v.PutFile("::/ALPHA/F" + std::to_string(i) + ".TXT", "alpha"));
+  EXPECT_TRUE(v.PutFile("::/BETA/GAMMA/NOTE.TXT", "gamma"));
+  EXPECT_TRUE(v.PutFile("::/GONE.TXT", "deleted"));
+  EXPECT_TRUE(v.Delete("::/GONE.TXT"));
+  return ReadFileBytes(v.image);
+}
+
+TEST(FatCache, TreeReadsTheFatSectorsOfItsFoldersChainsOnlyAndOnce) {
+  TempDir dir;
+  const std::vector<uint8_t> image = SpreadVolume(dir);
+  for (bool library : {false, true}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    CountedDisk disk(image, library);
+    const std::vector<TreeNode> all = disk.WalkTree();
+
+    std::vector<uint32_t> folders;
+    for (const auto& n : all)
+      if (IsFolder(n)) folders.push_back(n.packet->firstCluster);
+    ASSERT_EQ(folders.size(), 4u);  // the root folder, ALPHA, BETA, GAMMA
+    const std::set<uint32_t> needed = disk.ChainSectors(folders);
+    // The large files' chains lie in sectors of their own, which nothing reads.
+    EXPECT_GE(needed.size(), 3u);
+    EXPECT_LT(needed.size(), 6u);
+
+    const Reads reads = disk.FatReads();
+    std::set<uint32_t> read;
+    for (const auto& [sector, times] : reads) {
+      read.insert(sector);
+      EXPECT_EQ(times, 1) << "FAT sector " << sector;
+    }
+    EXPECT_EQ(read, needed);
+    EXPECT_TRUE(disk.FatReads(1).empty());
+    EXPECT_EQ(disk.access.Fats().Size(), needed.size());
+    EXPECT_TRUE(disk.prompt.Messages().empty());
+
+    // Expanding every folder again, and listing each as the window does when
+    // it is selected, reads no FAT sector again.
+    disk.dev->readLog.clear();
+    for (const auto& n : all) {
+      if (!IsFolder(n)) continue;
+      EXPECT_FALSE(disk.session.Expand(n).empty());
+      ShowNode(disk.session.ctx, *n.packet, {});
+      EXPECT_EQ(disk.session.pane.viewKind, ViewKind::SubDirectory);
+      ShowNode(disk.session.ctx, *n.packet, {.sectorDump = true});
+      EXPECT_EQ(disk.session.pane.viewKind, ViewKind::ClusterDump);
+    }
+    EXPECT_TRUE(disk.FatReads().empty());
+    EXPECT_TRUE(disk.prompt.Messages().empty());
+  }
+}
+
+TEST(FatCache, FatTwoStandsInSectorBySectorAndIsKeptApart) {
+  TempDir dir;
+  const std::vector<uint8_t> image = SpreadVolume(dir);
+  CountedDisk disk(image, false);
+  const std::vector<TreeNode> tops = disk.session.ListDrives();
+  const TreeNode root = disk.session.Expand(disk.session.Expand(tops[0])[0]).back();
+  const uint32_t rootSector = root.packet->firstCluster * 4 / 512;
+  disk.dev->badReadSectors = {disk.fatStart + rootSector};
+
+  // The root folder's chain comes from FAT 2's sector; nothing is said.
+  const std::vector<TreeNode> files = disk.session.Expand(root);
+  EXPECT_EQ(files.size(), 4u);  // ALPHA, BIG1.BIN, BETA, BIG2.BIN
+  EXPECT_TRUE(disk.prompt.Messages().empty());
+  EXPECT_EQ(disk.FatReads(1), (Reads{{rootSector, 1}}));
+
+  // A reader that must not take FAT 2 does not get the kept FAT 2 bytes.
+  FatReader one(disk.access, {}, *root.packet, {.secondCopy = false});
+  EXPECT_EQ(GetFatEntry(root.packet->firstCluster, one), 0);
+  EXPECT_EQ(one.Status(), FatCopyLoad::Unreadable);
+
+  // A write to FAT 2's sector drops the bytes it gave.
+  uint8_t sector[512] = {};
+  ASSERT_EQ(disk.access.DeviceWrite(0x80,
+                                    uint64_t{disk.fatStart + disk.sectorsPerFat + rootSector} * 512,
+                                    sector, 0),
+            0);
+  EXPECT_EQ(disk.access.Fats().Size(), 1u);  // an empty write reaches nothing
+  ASSERT_EQ(disk.access.DeviceWrite(
+                0x80, uint64_t{disk.fatStart + disk.sectorsPerFat + rootSector} * 512 + 100,
+                disk.dev->Bytes().data() + uint64_t{disk.fatStart + disk.sectorsPerFat +
+                                                    rootSector} * 512 + 100,
+                4),
+            4);
+  EXPECT_EQ(disk.access.Fats().Size(), 0u);
+
+  // Neither copy reads: the folder says so.
+  disk.dev->badReadSectors.insert(disk.fatStart + disk.sectorsPerFat + rootSector);
+  disk.prompt.Clear();
+  EXPECT_TRUE(disk.session.Expand(root).empty());
+  EXPECT_EQ(disk.prompt.Messages(), std::vector<std::string>{"FAT not accessible!"});
+}
+
+// A FAT 1 sector kept by the tree, then changed on disk by Write Changes on
+// its page, by Undelete, or behind the program's back before Refresh: the
+// next reader sees the disk's bytes.
+TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
+  TempDir dir;
+  const std::vector<uint8_t> image = SpreadVolume(dir);
+  for (bool library : {false, true}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    CountedDisk disk(image, library);
+    auto find = [&](const std::vector<TreeNode>& nodes, const std::string& label) {
+      for (const auto& n : nodes)
+        if ((n.labelByCallback ? NodeLabel(*n.packet) : n.label) == label) return n;
+      ADD_FAILURE() << "no " << label;
+      return TreeNode{};
+    };
+    const std::vector<TreeNode> volume =
+        disk.session.Expand(disk.session.Expand(disk.session.ListDrives()[0])[0]);
+    const TreeNode fat1 = find(volume, "FAT 1");
+    const TreeNode root = find(volume, "Root Directory");
+    const TreeNode alpha = find(disk.session.Expand(root), "ALPHA   .   ");
+    ASSERT_EQ(disk.session.Expand(alpha).size(), 60u);
+
+    // Write Changes on the FAT 1 page that holds ALPHA's first entry: the
+    // chain now ends at its first cluster (16 entries less "." and "..").
+    const uint32_t first = alpha.packet->firstCluster;
+    ShowNode(disk.session.ctx, *fat1.packet, {.sectorDump = true});
+    ListPaneState& pane = disk.session.pane;
+    pane.pageIndex = first * 4 / 512;
+    DrivePacket page = *fat1.packet;
+    page.startSector += pane.pageIndex;
+    page.sectorCount = 1;
+    ASSERT_TRUE(ReadSectors(disk.access, page, pane.sectorBuffer.data()));
+    putLe32(std::span<uint8_t>(pane.sectorBuffer.data(), 512), first * 4 % 512, 0x0FFFFFFF);
+    disk.prompt.AnswerYes();
+    ASSERT_TRUE(WriteChanges(disk.session.ctx, {.sectorDump = true}));
+    EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);
+
+    // Undelete GONE.TXT from the root listing: its cluster's entry, kept as
+    // free, now ends a chain, and a reader sees that without Refresh.
+    ShowNode(disk.session.ctx, *root.packet, {});
+    const uint32_t gone = [&] {
+      for (size_t r = 0; r < pane.rows.size(); ++r) {
+        const DirectoryRow& row = pane.rowStore[pane.rows[r].value];
+        if (std::string(row.dosName) == std::string("\xE5ONE    .TXT")) {
+          pane.selectedRows = {static_cast<int>(r)};
+          return row.firstCluster;
+        }
+      }
+      ADD_FAILURE() << "no deleted row";
+      return 0u;
+    }();
+    FatReader before(disk.access, {}, *root.packet);
+    EXPECT_EQ(GetFatEntry(gone, before), 0);
+    Undelete(disk.session.ctx);
+    FatReader after(disk.access, {}, *root.packet);
+    EXPECT_EQ(GetFatEntry(gone, after), FatEntryEnd);
+    EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);
+
+    // Another program puts ALPHA's chain back; Refresh shows it.
+    const uint64_t entry = (uint64_t{disk.fatStart} * 512) + first * 4;
+    putLe32(std::span<uint8_t>(disk.dev->Bytes()), entry, le32(std::span<const uint8_t>(image), entry));
+    EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);  // still the kept sector
+    const std::vector<TreeNode> again = disk.session.Expand(
+        disk.session.Expand(disk.session.Expand(disk.session.ListDrives()[0])[0]).back());
+    EXPECT_EQ(disk.session.Expand(find(again, "ALPHA   .   ")).size(), 60u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// Read-only, proven: every command that can write, run with --read-only on
+// both paths, leaves the image as it was, says why it could not write and
+// reports no success; the commands that only look never make a write call.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "cli/tree_commands.h"
+#include "cli/tree_session.h"
+#include "disk/guarded_device.h"
+#include "disk/scripted_prompt.h"
+#include "disk/sect32_engine.h"
+#include "disk/undo_journal.h"
+#include "fixtures/image_builder.h"
+#include "views/row_edit.h"
+#include "views/show_node.h"
+#include "views/write_changes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
+  return {status, out.str(), err.str()};
+}
+
+const char* const kRoot = "Floppy Disk 1/Root Directory";
+
+// A floppy with a deleted file in row 1 and a live one.
+FatVolume Sample(const TempDir& dir) {
+  FatVolume v = MakeFloppy1440(dir.File("floppy.img"));
+  EXPECT_TRUE(v.PutFile("::/GONE.TXT", std::string(2000, 'g')));
+  EXPECT_TRUE(v.PutFile("::/LIVE.TXT", "live"));
+  EXPECT_TRUE(v.Delete("::/GONE.TXT"));
+  return v;
+}
+
+TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
+  TempDir dir;
+  FatVolume v = Sample(dir);
+  const std::vector<uint8_t> image = ReadFileBytes(v.image);
+  // A journal to undo: one real write first, on a copy.
+  const std::string copy = dir.File("copy.img");
+  ASSERT_TRUE(WriteFileBytes(copy, image));
+  ASSERT_EQ(Cli({copy, "--undo-dir", dir.File("undo"), "rename", kRoot, "2", "ALIVE", "TXT"}).status, 0);
+  std::string journal;
+  for (const auto& e : fs::directory_iterator(dir.File("undo"))) journal = e.path().string();
+  ASSERT_NE(journal, "");
+  const std::vector<uint8_t> renamed = ReadFileBytes(copy);
+
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    std::vector<std::string> drives = {"--read-only", v.image, "--undo-dir", dir.File("ro-undo")};
+    if (direct) drives.push_back("--direct");
+    auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), drives.begin(), drives.end());
+      return Cli(args);
+    };
+    CliRun r = run({"undelete", kRoot, "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.find("File(s) undeletion completed!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err, "");
+    r = run({"rename", kRoot, "2", "OTHER", "TXT"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err, "");
+    EXPECT_EQ(ReadFileBytes(v.image), image);
+
+    // Write Changes, in the window's way.
+    {
+      ScriptedPrompt prompt;
+      DiskAccess access(prompt);
+      BindOptions o;
+      o.programFolder = GLEANER_BIN_DIR "/";
+      o.drives = ParseDriveArgs(drives).config;
+      ASSERT_TRUE(BindDiskAccess(access, o));
+      TreeSession tree(access);
+      const std::optional<TreeNode> node = tree.Find(kRoot);
+      ASSERT_TRUE(node);
+      const DumpModes sectorMode{.sectorDump = true, .rawDump = false};
+      ShowNode(tree.ctx, *node->packet, sectorMode);
+      RowBytesArray bytes = RowBytes(tree.pane, 0);
+      bytes[0] ^= 0xFF;
+      ASSERT_TRUE(SetRowBytes(tree.pane, 0, bytes));
+      prompt.AnswerYes();
+      EXPECT_FALSE(WriteChanges(tree.ctx, sectorMode));
+      const std::vector<std::string> said = prompt.Messages();
+      ASSERT_EQ(said.size(), 2u);
+      EXPECT_EQ(said[0], kWriteQuestion);
+      EXPECT_NE(said[1], kWriteDone);
+    }
+    EXPECT_EQ(ReadFileBytes(v.image), image);
+    // No undo file: nothing was about to be written.
+    EXPECT_FALSE(fs::exists(dir.File("ro-undo")));
+  }
+  // Undo, read-only: says why and restores nothing.
+  CliRun r = Cli({"--read-only", "undo", journal});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')), fs::absolute(copy).string() + " is open read-only: nothing of it was restored.");
+  EXPECT_EQ(ReadFileBytes(copy), renamed);
+}
+
+// A drive that fails the test on any write call.
+class NoWriteDevice final : public Device {
+ public:
+  explicit NoWriteDevice(const std::string& path) : file_(path, true) {}
+  bool Open() override { return file_.Open(); }
+  void Close() override { file_.Close(); }
+  bool IsOpen() const override { return file_.IsOpen(); }
+  int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override { return file_.ReadAt(offset, buffer, len); }
+  int64_t WriteAt(uint64_t offset, const uint8_t*, size_t len) override {
+    ADD_FAILURE() << "a write of " << len << " bytes at " << offset;
+    return -1;
+  }
+  uint64_t Size() const override { return file_.Size(); }
+
+ private:
+  FileDevice file_;
+};
+
+void ShowEverything(TreeSession& tree, const TreeNode& node, int depth) {
+  ASSERT_LT(depth, 16);
+  for (const DumpModes modes : {DumpModes{}, DumpModes{.sectorDump = true, .rawDump = false},
+                                DumpModes{.sectorDump = false, .rawDump = true}})
+    ShowNode(tree.ctx, *node.packet, modes);
+  for (const TreeNode& child : tree.Expand(node)) ShowEverything(tree, child, depth + 1);
+}
+
+TEST(ReadOnly, LookingNeverCallsWrite) {
+  TempDir dir;
+  SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  FatVolume floppy = MakeSampleFloppy(dir.File("floppy.img"));
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    auto map = [&] {
+      DeviceMap m;
+      auto fd = std::make_unique<NoWriteDevice>(floppy.image);
+      auto hd = std::make_unique<NoWriteDevice>(disk.image);
+      fd->geometry = {80, 2, 18};
+      hd->geometry = {1024, 255, 63};
+      m.Add(0, std::move(fd));
+      m.Add(0x80, std::move(hd));
+      return m;
+    };
+    ScriptedPrompt prompt;
+    DiskAccess access(prompt);
+    DeviceMap libraryMap = map();
+    Sect32Engine engine(libraryMap);
+    if (direct) access.UseDirect(map());
+    else access.UseLibrary(&engine);
+    access.floppyCount = 1;
+    access.drivesReady = true;
+    std::ostringstream out, err;
+    EXPECT_EQ(PrintTree(access, out, err), 0) << err.str();
+    TreeSession tree(access);
+    for (const TreeNode& top : tree.ListDrives()) ShowEverything(tree, top, 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// gleaner-cli undo over real recoveries: undelete, rename and Write Changes
+// each journal exactly the sectors they own and are undone byte for byte; a
+// run killed between a journal record and its sector write leaves a journal
+// whose undo gives back the image as it was.
+#include "tools/undo_writes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "cli/tree_session.h"
+#include "disk/le.h"
+#include "disk/scripted_prompt.h"
+#include "disk/undo_journal.h"
+#include "fixtures/image_builder.h"
+#include "views/row_edit.h"
+#include "views/show_node.h"
+#include "views/write_changes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
+  return {status, out.str(), err.str()};
+}
+
+int RowOf(const std::string& showOutput, const std::string& name) {
+  std::istringstream in(showOutput);
+  std::string line;
+  std::getline(in, line);
+  for (int row = 1; std::getline(in, line); ++row)
+    if (line.substr(0, line.find('\t')) == name) return row;
+  return 0;
+}
+
+// The one undo file in dir ("" when there is not exactly one).
+std::string OnlyUndoFile(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) files.push_back(e.path().string());
+  return files.size() == 1 ? files[0] : "";
+}
+
+std::set<uint64_t> JournalSectors(const std::string& file) {
+  std::set<uint64_t> s;
+  for (const auto& r : ReadUndoJournal(file).records) s.insert(r.sector);
+  return s;
+}
+
+std::set<uint64_t> ChangedSectors(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  std::set<uint64_t> s;
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (a[i] != b[i]) s.insert(i / 512);
+  return s;
+}
+
+std::set<uint64_t> Range(uint64_t first, uint64_t count) {
+  std::set<uint64_t> s;
+  for (uint64_t i = 0; i < count; ++i) s.insert(first + i);
+  return s;
+}
+
+bool Within(const std::set<uint64_t>& inner, const std::set<uint64_t>& outer) {
+  return std::includes(outer.begin(), outer.end(), inner.begin(), inner.end());
+}
+
+std::string Show(const std::set<uint64_t>& s) {
+  std::string t;
+  for (uint64_t x : s) t += std::to_string(x) + " ";
+  return t;
+}
+
+const char* const kRoot = "Floppy Disk 1/Root Directory";
+const std::string kDeletedReadme = "\xCF\x83" "EADME  .TXT";
+const std::string kDeletedDocs = "\xCF\x83" "OCS    .   ";
+
+// A 1.44 MB floppy (FATs at sectors 1-18, root 19-32, cluster 2 at 33) with
+// a deleted file and a deleted folder.
+struct Floppy {
+  TempDir dir;
+  FatVolume v = MakeFloppy1440(dir.File("floppy.img"));
+  Floppy() {
+    EXPECT_TRUE(v.PutFile("::/README.TXT", std::string(3000, 'x')));
+    EXPECT_TRUE(v.MakeDir("::/DOCS"));
+    EXPECT_TRUE(v.PutFile("::/DOCS/NOTE.TXT", "note"));
+    EXPECT_TRUE(v.Delete("::/README.TXT"));
+    EXPECT_TRUE(v.DeleteTree("::/DOCS"));
+  }
+};
+
+TEST(UndoWrites, UndeleteRenameAndWriteChangesAreUndoneByteForByte) {
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    Floppy f;
+    const std::vector<uint8_t> original = ReadFileBytes(f.v.image);
+    const std::set<uint64_t> fats = Range(1, 18), root = Range(19, 14);
+    auto run = [&](const std::string& undoDir, std::vector<std::string> args) {
+      std::vector<std::string> all = {f.v.image, "--undo-dir", undoDir};
+      if (direct) all.push_back("--direct");
+      all.insert(all.end(), args.begin(), args.end());
+      return Cli(all);
+    };
+    const std::string shown = run(f.dir.File("u0"), {"show", kRoot}).out;
+    const int readme = RowOf(shown, kDeletedReadme), docs = RowOf(shown, kDeletedDocs);
+    ASSERT_NE(readme, 0);
+    ASSERT_NE(docs, 0);
+    // Looking writes nothing and keeps no undo file.
+    EXPECT_FALSE(fs::exists(f.dir.File("u0")));
+
+    // Undelete: the FAT copies and the root directory; the folder brought
+    // back owns its cluster too (its entries are marked).
+    CliRun r = run(f.dir.File("u1"), {"undelete", kRoot, std::to_string(readme), std::to_string(docs)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> undeleted = ReadFileBytes(f.v.image);
+    const std::string j1 = OnlyUndoFile(f.dir.File("u1"));
+    ASSERT_NE(j1, "");
+    const std::span<const uint8_t> rootBytes(original.data() + 19 * 512, 14 * 512);
+    uint16_t docsCluster = 0;
+    for (size_t e = 0; e < 224; ++e)
+      if (rootBytes[e * 32] == 0xE5 && std::memcmp(&rootBytes[e * 32 + 1], "OCS    ", 7) == 0)
+        docsCluster = le16(rootBytes, e * 32 + 26);
+    ASSERT_GE(docsCluster, 2);
+    std::set<uint64_t> owned = fats;
+    owned.insert(root.begin(), root.end());
+    owned.insert(33 + docsCluster - 2);
+    EXPECT_TRUE(Within(JournalSectors(j1), owned)) << Show(JournalSectors(j1));
+    // Every sector that changed was journalled first.
+    EXPECT_TRUE(Within(ChangedSectors(original, undeleted), JournalSectors(j1)))
+        << Show(ChangedSectors(original, undeleted));
+    std::string fsck;
+    EXPECT_TRUE(f.v.Check(&fsck)) << fsck;
+
+    // Rename: the root directory only.
+    r = run(f.dir.File("u2"), {"rename", kRoot, std::to_string(readme), "README", "TXT"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> renamed = ReadFileBytes(f.v.image);
+    const std::string j2 = OnlyUndoFile(f.dir.File("u2"));
+    ASSERT_NE(j2, "");
+    EXPECT_TRUE(Within(JournalSectors(j2), root)) << Show(JournalSectors(j2));
+    EXPECT_FALSE(JournalSectors(j2).empty());
+    EXPECT_TRUE(Within(ChangedSectors(undeleted, renamed), JournalSectors(j2)));
+
+    // Write Changes of the root's second sector page, one byte edited: that
+    // sector and no other.
+    {
+      ScriptedPrompt prompt;
+      DiskAccess access(prompt);
+      BindOptions o;
+      o.programFolder = GLEANER_BIN_DIR "/";
+      o.drives = ParseDriveArgs({f.v.image, "--undo-dir", f.dir.File("u3")}).config;
+      o.drives.direct = direct;
+      ASSERT_TRUE(BindDiskAccess(access, o));
+      TreeSession tree(access);
+      const std::optional<TreeNode> node = tree.Find(kRoot);
+      ASSERT_TRUE(node);
+      const DumpModes sectorMode{.sectorDump = true, .rawDump = false};
+      ShowNode(tree.ctx, *node->packet, sectorMode);
+      ASSERT_FALSE(tree.pane.rows.empty());
+      RowBytesArray bytes = RowBytes(tree.pane, 2);
+      bytes[5] ^= 0xFF;
+      ASSERT_TRUE(SetRowBytes(tree.pane, 2, bytes));
+      prompt.AnswerYes();
+      EXPECT_TRUE(WriteChanges(tree.ctx, sectorMode));
+      EXPECT_EQ(prompt.Messages(), (std::vector<std::string>{kWriteQuestion, kWriteDone}));
+      access.Release();
+    }
+    const std::string j3 = OnlyUndoFile(f.dir.File("u3"));
+    ASSERT_NE(j3, "");
+    EXPECT_EQ(JournalSectors(j3), std::set<uint64_t>{19});
+    EXPECT_EQ(ChangedSectors(renamed, ReadFileBytes(f.v.image)), std::set<uint64_t>{19});
+
+    // Undone newest first, each whole.
+    r = Cli({"--undo-dir", f.dir.File("u4"), "undo", j3});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "19\trestored\n");
+    EXPECT_EQ(r.err, "1 sector restored, 0 already as before, 0 left alone.\n");
+    EXPECT_EQ(ReadFileBytes(f.v.image), renamed);
+    r = Cli({"--no-undo", "undo", "--dry-run", j2});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(f.v.image), renamed);
+    r = Cli({"--no-undo", "undo", j2});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(f.v.image), undeleted);
+    r = Cli({"--no-undo", "undo", j1});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(f.v.image), original);
+    // The undo's own writes were journalled: undoing the undo of Write
+    // Changes puts the edit back.
+    const std::string j4 = OnlyUndoFile(f.dir.File("u4"));
+    ASSERT_NE(j4, "");
+    EXPECT_EQ(JournalSectors(j4), std::set<uint64_t>{19});
+
+    EXPECT_EQ(Cli({"undo"}).err.substr(0, 36), "gleaner-cli: undo needs an undo FILE");
+    EXPECT_EQ(Cli({"undo", j1, "--now"}).status, 2);
+  }
+}
+
+TEST(UndoWrites, AKillBetweenRecordAndWriteLeavesAJournalThatUndoesWhole) {
+  const std::string cli = std::string(GLEANER_BIN_DIR) + "/gleaner-cli";
+  Floppy f;
+  const std::vector<uint8_t> original = ReadFileBytes(f.v.image);
+  const std::string shown = Cli({f.v.image, "show", kRoot}).out;
+  const std::string rows =
+      std::to_string(RowOf(shown, kDeletedReadme)) + " " + std::to_string(RowOf(shown, kDeletedDocs));
+  // How many records a whole undelete makes.
+  const std::string image = f.dir.File("work.img");
+  ASSERT_TRUE(WriteFileBytes(image, original));
+  ASSERT_EQ(RunCommand(ShellQuote(cli) + " " + ShellQuote(image) + " --direct --undo-dir " +
+                       ShellQuote(f.dir.File("whole")) + " undelete " + ShellQuote(kRoot) + " " + rows),
+            0);
+  const uint64_t records = ReadUndoJournal(OnlyUndoFile(f.dir.File("whole"))).records.size();
+  ASSERT_GE(records, 3u);
+  int cutShort = 0;  // runs killed after some sectors had changed
+  for (const bool direct : {false, true}) {
+    for (uint64_t kill = 1; kill < records; kill += 2) {
+      SCOPED_TRACE(std::string(direct ? "direct" : "library") + " killed after record " + std::to_string(kill));
+      ASSERT_TRUE(WriteFileBytes(image, original));
+      const std::string undo = f.dir.File("k" + std::to_string(direct) + "-" + std::to_string(kill));
+      const int status = RunCommand("GLEANER_UNDO_TEST_KILL_AFTER=" + std::to_string(kill) + " " +
+                                    ShellQuote(cli) + " " + ShellQuote(image) + (direct ? " --direct" : "") +
+                                    " --undo-dir " + ShellQuote(undo) + " undelete " + ShellQuote(kRoot) +
+                                    " " + rows);
+      EXPECT_EQ(status, 128 + 9);  // SIGKILL
+      const std::string journal = OnlyUndoFile(undo);
+      ASSERT_NE(journal, "");
+      const UndoJournalContents c = ReadUndoJournal(journal);
+      EXPECT_EQ(c.tail, UndoJournalContents::Tail::Clean);
+      EXPECT_GE(c.records.size(), kill);
+      EXPECT_LE(c.records.size(), records);
+      // The last batch of records was never written to the image: undo finds
+      // those sectors as they were and puts back the ones before.
+      if (ReadFileBytes(image) != original) ++cutShort;
+      std::string out;
+      EXPECT_EQ(RunCommand(ShellQuote(cli) + " --no-undo undo " + ShellQuote(journal), &out), 0) << out;
+      EXPECT_EQ(ReadFileBytes(image), original);
+    }
+  }
+  EXPECT_GT(cutShort, 0);
+}
+
+}  // namespace
