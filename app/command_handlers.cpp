@@ -11,10 +11,14 @@
 #include "app/help_window.h"
 #include "app/list_pane.h"
 #include "app/main_window.h"
+#include "app/qt_prompt_port.h"
 #include "app/tree_pane.h"
+#include "recovery/copy_to_floppy.h"
 #include "recovery/rename_entry.h"
 #include "disk/undo_journal.h"
 #include "recovery/undelete.h"
+#include "tools/critical_area_dialog.h"
+#include "tools/disk_copy_dialog.h"
 #include "tools/raw_search.h"
 #include "tools/undo_writes.h"
 #include "views/editor_commands.h"
@@ -155,6 +159,40 @@ void MainWindow::OnRename() {
       state_.ctx, [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); }));
   list_->Repaint();
   UpdateCommands();
+}
+
+void MainWindow::RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls) {
+  auto* port = dynamic_cast<QtPromptPort*>(&state_.Prompt());
+  if (port != nullptr) port->SetDialogControls(controls);
+  dialogs_.RunModal(dialog);
+  if (port != nullptr) port->SetDialogControls({});
+}
+
+void MainWindow::OnCriticalAreas(bool backup) {
+  CriticalAreaDialog dialog(state_.access,
+                            backup ? CriticalAreaTool::Backup : CriticalAreaTool::Restore, this);
+  if (!dialog.Prepare()) return;
+  RunToolDialog(dialog, dialog.Controls());
+}
+
+void MainWindow::OnDiskCopy() {
+  DiskCopyDialog dialog(
+      state_.access,
+      [this](QWidget* parent) {
+        return dialogs_.AskTargetImage(parent, QStringLiteral("Target disk image"));
+      },
+      this);
+  RunToolDialog(dialog, dialog.Controls());
+}
+
+void MainWindow::OnCopyToFloppy() {
+  // The copy gives the floppy's contents up: the person says so first.
+  if (!state_.Prompt().AskYesNo(kCopyFloppyQuestion)) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CopyToFloppyResult result = CopyToFloppy(state_.ctx);
+  QApplication::restoreOverrideCursor();
+  (void)result;  // every outcome has been said through the prompt port
+  list_->Repaint();
 }
 
 void MainWindow::OnSearch() {

@@ -43,6 +43,12 @@ QAction* DialogRunner::PopupMenu(QMenu& menu, const QPoint& globalPos) {
   return menu.exec(globalPos);
 }
 
+void DialogRunner::RunModal(QDialog& dialog) { dialog.exec(); }
+
+QString DialogRunner::AskTargetImage(QWidget* parent, const QString& caption) {
+  return QFileDialog::getSaveFileName(parent, caption);
+}
+
 void DialogRunner::RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node) {
   SearchDialog dialog(state, list, node, parent);
   dialog.exec();

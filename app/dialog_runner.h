@@ -13,6 +13,7 @@
 class DiskAccess;
 class ListPane;
 class QAction;
+class QDialog;
 class QMenu;
 class QWidget;
 struct AppState;
@@ -31,6 +32,10 @@ class DialogRunner {
   // Rename After Recovery's dialog; on OK input holds the typed name and
   // extension. False on Cancel.
   virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
+  // A tool's modal dialog (backup, restore, disk copy), prepared and ready.
+  virtual void RunModal(QDialog& dialog);
+  // A file to write a floppy image to (disk copy's target); empty on Cancel.
+  virtual QString AskTargetImage(QWidget* parent, const QString& caption);
   // "Search Bytes" on node, modal; a hit goes into the list pane.
   virtual void RunSearch(QWidget* parent, AppState& state, ListPane& list, const DrivePacket& node);
   // A folder of the host to copy into; empty on Cancel.

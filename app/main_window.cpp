@@ -15,6 +15,7 @@
 #include "app/list_pane.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
+#include "recovery/directory_image.h"
 #include "recovery/copy_out.h"
 
 namespace {
@@ -68,6 +69,10 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
+  SetOperation(kCmdBackup, [this] { OnCriticalAreas(true); });
+  SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
+  SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });
+  SetOperation(kCmdCopyToFloppy, [this] { OnCopyToFloppy(); });
   SetOperation(kCmdSearch, [this] { OnSearch(); });
   SetOperation(kCmdFindDeleted, [this] { OnFindDeleted(); });
   SetOperation(kCmdCopyOut, [this] { OnCopyOut(); });
@@ -115,6 +120,7 @@ void MainWindow::BuildActions() {
   MakeAction(kCmdBackup, QStringLiteral("&Backup Critical Areas\tF2"));
   MakeAction(kCmdRestore, QStringLiteral("&Restore Critical Areas\tCtrl+F2"));
   MakeAction(kCmdRename, QStringLiteral("&Rename After Recovery of Deleted Files"));
+  MakeAction(kCmdCopyToFloppy, QStringLiteral("Copy File to &Floppy"));
   MakeAction(kCmdFindDeleted, QString::fromUtf8("&Find Deleted Files\u2026"));
   MakeAction(kCmdCopyOut, QString::fromUtf8("Copy &Out To Folder\u2026"));
   MakeAction(kCmdUndoWrites, QStringLiteral("Undo &Writes\u2026"));
@@ -151,8 +157,8 @@ void MainWindow::BuildMenus() {
       {kCmdRefresh, kCmdGoToSector, 0, kCmdSectorDump, kCmdRawDump});
   add(bar->addMenu(QStringLiteral("&Changes")), {kCmdWriteChanges});
   add(bar->addMenu(QStringLiteral("&Operations")),
-      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename, 0,
-       kCmdFindDeleted, kCmdCopyOut, 0, kCmdUndoWrites});
+      {kCmdDiskCopy, 0, kCmdSearch, kCmdUndelete, 0, kCmdBackup, kCmdRestore, 0, kCmdRename,
+       kCmdCopyToFloppy, 0, kCmdFindDeleted, kCmdCopyOut, 0, kCmdUndoWrites});
   add(bar->addMenu(QStringLiteral("&Help")), {kCmdUsage, 0, kCmdAbout});
 }
 
@@ -239,8 +245,12 @@ bool MainWindow::CommandEnabled(int id) const {
     case kCmdScan:
     case kCmdUndelete:
     case kCmdRename:
-    case kCmdCopyToFloppy:
       return operations_.count(id) != 0;
+    case kCmdCopyToFloppy:
+      // A file of a listing to copy: a root directory or folder on show with
+      // a row selected.
+      return operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
+             !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
     case kCmdFindDeleted:
       return ready && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
     case kCmdCopyOut:

@@ -87,6 +87,11 @@ class MainWindow : public QMainWindow {
   void OnSwitchPane();
   void OnUndelete();
   void OnRename();
+  void OnCriticalAreas(bool backup);
+  void OnDiskCopy();
+  void OnCopyToFloppy();
+  // Runs a tool's dialog modally with its controls lent to the prompt port.
+  void RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls);
   void OnSearch();
   void OnFindDeleted();
   void OnCopyOut();

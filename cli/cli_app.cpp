@@ -7,6 +7,7 @@
 #include "cli/cli_prompt.h"
 #include "cli/deleted_commands.h"
 #include "cli/recovery_commands.h"
+#include "cli/tool_commands.h"
 #include "cli/search_command.h"
 #include "cli/tree_commands.h"
 #include "cli/undo_command.h"
@@ -62,6 +63,7 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "%TOOLS%"
     "  search NODE (--hex BYTES | --text STRING) [--start SECTOR] [--progress]\n"
     "                    find the first occurrence of 1 to 16 bytes (--hex \"41 42\",\n"
     "                    each a hexadecimal number whose low 8 bits count) or of a\n"
@@ -102,7 +104,9 @@ constexpr const char* kUsage =
     "Message-box texts are printed to standard error, one per line.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
     "bound (undelete and rename: also when a write failed or nothing was done;\n"
-    "search: or nothing was found), 2 a usage error.\n";
+    "search: or nothing was found), 2 a usage error. backup, restore, diskcopy\n"
+    "and copy-to-floppy: 0 done, 1 the command could not do what was asked, 2 a\n"
+    "usage or drive error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -134,22 +138,24 @@ int Drives(DiskAccess& access, std::ostream& out) {
 
 int RunCli(const std::vector<std::string>& args, const std::string& programFolder,
            std::ostream& out, std::ostream& err) {
+  std::string usage = kUsage;
+  usage.replace(usage.find("%TOOLS%"), 7, kToolCommandsUsage);
   for (const auto& a : args)
     if (a == "--help" || a == "-h") {
-      out << kUsage;
+      out << usage;
       return 0;
     }
   DriveArgsResult parsed = ParseDriveArgs(args);
   if (!parsed.error.empty()) {
-    err << "gleaner-cli: " << parsed.error << '\n' << kUsage;
+    err << "gleaner-cli: " << parsed.error << '\n' << usage;
     return 2;
   }
   if (parsed.rest.empty()) {
-    err << "gleaner-cli: no command\n" << kUsage;
+    err << "gleaner-cli: no command\n" << usage;
     return 2;
   }
   auto usageError = [&](const std::string& what) {
-    err << "gleaner-cli: " << what << '\n' << kUsage;
+    err << "gleaner-cli: " << what << '\n' << usage;
     return 2;
   };
   // Undo finds its drives in the undo file.
@@ -220,10 +226,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
         if (!GoNext(ctx, modes)) break;
     });
   }
+  if (IsToolCommand(command))
+    return RunToolCommand(command, commandArgs, options, out, err, usageError);
   if (command == "search") return RunSearchCommand(commandArgs, options, access, out, err, usageError);
   if (IsDeletedCommand(command))
     return RunDeletedCommand(command, commandArgs, options, access, out, err, usageError);
   if (IsRecoveryCommand(command))
-    return RunRecoveryCommand(command, commandArgs, options, access, err, usageError);
+    return RunRecoveryCommand(command, commandArgs, options, access, out, err, usageError);
   return usageError("unknown command " + command);
 }

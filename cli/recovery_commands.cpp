@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/tree_session.h"
+#include "recovery/copy_to_floppy.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
 #include "views/show_node.h"
@@ -75,13 +76,15 @@ size_t RowNumber(const std::string& text) {
 }
 
 bool IsRecoveryCommand(const std::string& command) {
-  return command == "undelete" || command == "rename";
+  return command == "undelete" || command == "rename" || command == "copy-to-floppy";
 }
 
 int RunRecoveryCommand(const std::string& command, const std::vector<std::string>& args,
-                       const BindOptions& options, DiskAccess& access, std::ostream& err,
+                       const BindOptions& options, DiskAccess& access, std::ostream& out,
+                       std::ostream& err,
                        const std::function<int(const std::string&)>& usageError) {
   const bool rename = command == "rename";
+  const bool copy = command == "copy-to-floppy";
   if (args.empty()) return usageError(command + " needs a NODE");
   const std::string& nodePath = args[0];
   std::vector<size_t> rows;
@@ -93,6 +96,9 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
     typed.extension = args.size() == 4 ? args[3] : std::string();
     if (CharacterCount(typed.name) > 8) return usageError("NAME has more than 8 characters");
     if (CharacterCount(typed.extension) > 3) return usageError("EXT has more than 3 characters");
+  } else if (copy) {
+    if (args.size() != 2) return usageError("copy-to-floppy needs NODE and one ROW");
+    rows.push_back(RowNumber(args[1]));
   } else {
     if (args.size() < 2) return usageError("undelete needs NODE and a ROW");
     for (size_t i = 1; i < args.size(); ++i) rows.push_back(RowNumber(args[i]));
@@ -103,6 +109,15 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   if (!BindDiskAccess(access, options)) return 1;
   DirectorySession session(access);
   if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
+  if (copy) {
+    const CopyToFloppyResult r = CopyToFloppy(session.ctx);
+    if (!r.floppyWritten) return 1;
+    out << "first cluster\t" << r.firstCluster << "\nclusters\t" << r.chainClusters << "\nsize\t"
+        << r.size << "\nbad clusters\t";
+    for (size_t i = 0; i < r.badClusters.size(); ++i) out << (i ? " " : "") << r.badClusters[i];
+    out << '\n';
+    return r.full || r.failedWrites != 0 ? 1 : 0;
+  }
   // 1 when a write failed or nothing was done: a script must not take a
   // failed recovery for a done one.
   if (rename) {

@@ -16,12 +16,13 @@ bool IsRecoveryCommand(const std::string& command);
 // text is none.
 size_t RowNumber(const std::string& text);
 
-// Runs "undelete NODE ROW..." or "rename NODE ROW NAME [EXT]" (args follow
-// the command word). ROW counts the rows of show NODE from 1 below the title
+// Runs "undelete NODE ROW...", "rename NODE ROW NAME [EXT]" or
+// "copy-to-floppy NODE ROW" (args follow the command word). ROW counts the rows of show NODE from 1 below the title
 // line. Binds access with options as given (a drive opened read-only makes
 // every write fail with the command's own message). Usage errors go through
 // usageError, which returns the exit status; 1 when a drive cannot be bound,
 // NODE does not exist or is no root directory or folder, or has no such row.
 int RunRecoveryCommand(const std::string& command, const std::vector<std::string>& args,
-                       const BindOptions& options, DiskAccess& access, std::ostream& err,
+                       const BindOptions& options, DiskAccess& access, std::ostream& out,
+                       std::ostream& err,
                        const std::function<int(const std::string&)>& usageError);

@@ -138,6 +138,7 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
     }
   }
   access.programFolder = options.programFolder;
+  access.drives = options.drives;
   access.drivesReady = false;
   access.floppyCount = 0;
   access.hardDiskCount = 0;

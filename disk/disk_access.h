@@ -27,6 +27,8 @@ class DiskAccess {
   uint32_t hardDiskCount = 0;  // set by the drive listing
   bool drivesReady = false;
   std::string programFolder;
+  // The drive map the binding was made from (the files behind the drives).
+  DriveMapConfig drives;
 
   // Binding helpers: the direct path over a device map, the library path over
   // any SectorLibrary (the loaded libsect32.so or an in-process engine).

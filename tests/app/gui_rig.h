@@ -2,6 +2,7 @@
 // dialogs, for the Qt tests: nothing blocks, every message is recorded.
 #pragma once
 #include <QAction>
+#include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTest>
@@ -66,6 +67,26 @@ class ScriptedDialogs : public DialogRunner {
     if (!a) return false;
     input = *a;
     return true;
+  }
+  // The tools' modal dialogs: their object names (dialog ids), in order; the
+  // handler (if any) drives the dialog in place of a person.
+  std::vector<QString> modalShown;
+  std::function<void(QDialog&)> onModal;
+  void RunModal(QDialog& dialog) override {
+    modalShown.push_back(dialog.objectName());
+    if (onModal) onModal(dialog);
+  }
+  // Disk copy's target images, in order (empty = Cancel).
+  std::deque<QString> targetAnswers;
+  int targetsAsked = 0;
+  std::function<void(QWidget*)> onTargetAsked;  // runs before the answer
+  QString AskTargetImage(QWidget* parent, const QString&) override {
+    ++targetsAsked;
+    if (onTargetAsked) onTargetAsked(parent);
+    if (targetAnswers.empty()) return {};
+    QString a = targetAnswers.front();
+    targetAnswers.pop_front();
+    return a;
   }
   // Search Raw Disk: the nodes it was opened on (the search dialog's own
   // test drives the dialog itself).

@@ -129,7 +129,7 @@ class MainWindowTest : public QObject {
                                  "Raw Sector &Dumping\tF4", "|", "&Write Changes", "|", "&Disk Copy\tF9",
                                  "-", "&Search Raw Disk\tF3", "&Undelete\tAlt+F7", "-",
                                  "&Backup Critical Areas\tF2", "&Restore Critical Areas\tCtrl+F2", "-",
-                                 "&Rename After Recovery of Deleted Files", "-",
+                                 "&Rename After Recovery of Deleted Files", "Copy File to &Floppy", "-",
                                  QString::fromUtf8("&Find Deleted Files\u2026"),
                                  QString::fromUtf8("Copy &Out To Folder\u2026"), "-",
                                  "Undo &Writes\u2026", "|", "&Usage\tF1", "-",
@@ -209,9 +209,10 @@ class MainWindowTest : public QObject {
     for (int id : {kCmdUsage, kCmdAbout, kCmdExit, kCmdToggleToolBar, kCmdViewDetails})
       QVERIFY(stopped.Enabled(id));
     // The operations' dialogs come from elsewhere; until plugged in they are
-    // off. Undelete, Rename and Search are the window's own.
-    for (int id : {kCmdDiskCopy, kCmdScan}) QVERIFY(!stopped.Enabled(id));
-    QVERIFY(stopped.Enabled(kCmdUndelete) && stopped.Enabled(kCmdRename) && stopped.Enabled(kCmdSearch));
+    // off. Undelete, Rename, Search and Disk Copy are the window's own.
+    for (int id : {kCmdScan}) QVERIFY(!stopped.Enabled(id));
+    QVERIFY(stopped.Enabled(kCmdUndelete) && stopped.Enabled(kCmdRename) && stopped.Enabled(kCmdSearch) &&
+            stopped.Enabled(kCmdDiskCopy));
     int undeletes = 0;
     for (int id : {kCmdDiskCopy, kCmdSearch, kCmdScan, kCmdUndelete, kCmdRename, kCmdBackup, kCmdRestore})
       stopped.window.SetOperation(id, [&undeletes, id] { undeletes += id == kCmdUndelete; });
@@ -232,9 +233,9 @@ class MainWindowTest : public QObject {
     QVERIFY(ready.started);
     for (int id : {kCmdRefresh, kCmdWriteChanges, kCmdGoToSector, kCmdSectorDump, kCmdRawDump})
       QVERIFY(ready.Enabled(id));
-    QVERIFY(!ready.Enabled(kCmdBackup));
-    ready.window.SetOperation(kCmdBackup, [] {});
+    // Backup and Restore are the window's own, enabled with ready drives.
     QVERIFY(ready.Enabled(kCmdBackup) && ready.window.Action(kCmdBackup)->isEnabled());
+    QVERIFY(ready.Enabled(kCmdRestore) && ready.window.Action(kCmdRestore)->isEnabled());
     // Previous and Next follow the pane's flags.
     QVERIFY(!ready.Enabled(kCmdPrevious) && !ready.Enabled(kCmdNext));
     ready.window.RunCommand(kCmdRawDump);
@@ -609,8 +610,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.dialogs.menus[0], QStringList({"Disk Copy"}));
     QCOMPARE(rig.dialogs.menus[1], QStringList({"Disk Copy", "Raw Search"}));
     QCOMPARE(rig.dialogs.menus[2], QStringList({"Raw Search"}));
-    // Disk Copy's dialog is not in this build: its entry is disabled.
-    QCOMPARE(rig.dialogs.menuEnabled[1], QList<bool>({false, true}));
+    // Both dialogs are the window's own: the entries are enabled.
+    QCOMPARE(rig.dialogs.menuEnabled[1], QList<bool>({true, true}));
     // Once plugged in, choosing one runs it.
     int searches = 0;
     rig.window.SetOperation(kCmdSearch, [&] { ++searches; });

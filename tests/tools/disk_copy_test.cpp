@@ -1,0 +1,231 @@
+// Disk Copy over 1.44 MB floppy images from mkfs.fat filled with files: the
+// read pass once, every target equal to the source, bad tracks, Stop, Verify.
+#include "tools/disk_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "disk/le.h"
+
+#include "tools/tool_rig.h"
+
+namespace {
+
+// A floppy whose every sector differs: files over the whole data area.
+FatVolume FullFloppy(const TempDir& dir) {
+  FatVolume v = MakeFloppy1440(dir.File("source.img"), "SOURCE");
+  std::vector<uint8_t> bytes(1400 * 1024);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 512);
+  v.PutFile("::/FILL.BIN", bytes);
+  return v;
+}
+
+// Targets from a list, as the CLI and the file dialog give them.
+struct Targets {
+  std::deque<std::string> paths;
+  int asked = 0;
+  std::optional<std::string> operator()() {
+    ++asked;
+    if (paths.empty()) return std::nullopt;
+    std::string p = paths.front();
+    paths.pop_front();
+    return p;
+  }
+};
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint64_t sector, uint64_t count = 1) {
+  return {b.begin() + static_cast<ptrdiff_t>(sector * 512),
+          b.begin() + static_cast<ptrdiff_t>((sector + count) * 512)};
+}
+
+size_t Count(const std::vector<std::string>& texts, const std::string& text) {
+  return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
+}
+
+}  // namespace
+
+TEST(DiskCopy, ThreeTargetsEqualTheSourceAndTheSourceIsReadOnce) {
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  const std::vector<uint8_t> original = ReadFileBytes(source.image);
+  for (const bool verify : {false, true}) {
+    LibraryRig rig({source.image}, {}, true);
+    rig.access.drives.floppies = {source.image};
+    DiskCopyGeometry g;
+    ASSERT_TRUE(StartDiskCopy(rig.access, {0, verify}, g));
+    EXPECT_EQ(g.cylinders, 80u);
+    EXPECT_EQ(g.heads, 2u);
+    EXPECT_EQ(g.sectorsPerTrack, 18u);
+    const std::string suffix = verify ? "-v.img" : ".img";
+    Targets targets{{dir.File("t1" + suffix), dir.File("t2" + suffix), dir.File("t3" + suffix)}};
+    // An existing target larger than the source keeps its tail.
+    WriteFileBytes(dir.File("t3" + suffix), std::vector<uint8_t>(original.size() + 512, 0xAB));
+    for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
+    rig.prompt.AnswerNo();
+    DiskCopyControl control;
+    control.nextImage = std::ref(targets);
+    std::vector<std::pair<uint32_t, uint32_t>> progress;
+    control.progress = [&](uint32_t pos, uint32_t range) { progress.emplace_back(pos, range); };
+    const int readsBefore = rig.fault->reads;
+    const DiskCopyResult r = RunDiskCopy(rig.access, {0, verify}, g, control);
+    EXPECT_TRUE(r.readPassDone);
+    EXPECT_EQ(r.targetsWritten, 3u);
+    EXPECT_EQ(r.failedTracks, 0u);
+    // 160 whole tracks and 2880 single sectors, once for all three targets.
+    EXPECT_EQ(rig.fault->reads - readsBefore, 160 + 2880);
+    EXPECT_TRUE(rig.fault->writeLog.empty());
+    for (const char* t : {"t1", "t2", "t3"}) {
+      const std::vector<uint8_t> copy = ReadFileBytes(dir.File(t + suffix));
+      ASSERT_GE(copy.size(), original.size()) << t;
+      EXPECT_TRUE(std::equal(original.begin(), original.end(), copy.begin())) << t;
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("t3" + suffix)).back(), 0xAB);
+    EXPECT_EQ(ReadFileBytes(dir.File("t1" + suffix)).size(), original.size());
+    EXPECT_EQ(targets.asked, 3);
+    const std::vector<std::string> said = rig.prompt.Messages();
+    EXPECT_EQ(Count(said, "Copy over!  Write to another disk?"), 3u);
+    EXPECT_EQ(Count(said, "Insert the target disk in drive and press OK"), 0u);
+    // 80 steps a pass, from 0; the bar is not set back between targets.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), std::make_pair(0u, 80u));
+    EXPECT_EQ(progress[80], std::make_pair(80u, 80u));
+    EXPECT_EQ(progress[81], std::make_pair(0u, 80u));
+    EXPECT_EQ(progress.back(), std::make_pair(0u, 80u));
+    // Idle again: the list, Copy and Verify on, Stop off.
+    EXPECT_TRUE(rig.prompt.ControlEnabled(kCopyDriveListId) && rig.prompt.ControlEnabled(kCopyButtonId) &&
+                rig.prompt.ControlEnabled(kCopyVerifyId));
+    EXPECT_FALSE(rig.prompt.ControlEnabled(kCopyStopId));
+    EXPECT_FALSE(control.running);
+  }
+}
+
+TEST(DiskCopy, AnIgnoredBadTrackKeepsItsReadableSectorsAndZerosTheRest) {
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  const std::vector<uint8_t> original = ReadFileBytes(source.image);
+  LibraryRig rig({source.image}, {}, true);
+  // Track (5, 1): sectors 5*36 + 18 .. +17; three of them unreadable.
+  const uint64_t track = 5 * 36 + 18;
+  rig.fault->badReadSectors = {track + 2, track + 3, track + 17};
+  DiskCopyGeometry g;
+  ASSERT_TRUE(StartDiskCopy(rig.access, {}, g));
+  Targets targets{{dir.File("t.img")}};
+  rig.prompt.Answer(PromptAnswer::Ignore);
+  rig.prompt.AnswerNo();
+  DiskCopyControl control;
+  control.nextImage = std::ref(targets);
+  const DiskCopyResult r = RunDiskCopy(rig.access, {}, g, control);
+  EXPECT_EQ(r.targetsWritten, 1u);
+  EXPECT_EQ(rig.prompt.Messages(), (std::vector<std::string>{"Disk failure during read operation!!",
+                                                             "Copy over!  Write to another disk?"}));
+  const std::vector<uint8_t> copy = ReadFileBytes(dir.File("t.img"));
+  for (uint64_t s = 0; s < 2880; ++s) {
+    const bool bad = rig.fault->badReadSectors.count(s) != 0;
+    EXPECT_EQ(Slice(copy, s), bad ? std::vector<uint8_t>(512, 0) : Slice(original, s)) << s;
+  }
+}
+
+TEST(DiskCopy, StopVerifyAndTheEdgesOfTheGeometry) {
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  const std::vector<uint8_t> original = ReadFileBytes(source.image);
+  {  // Stop Copy during the read pass, answered No: the copy goes on whole.
+    LibraryRig rig({source.image}, {}, true);
+    DiskCopyGeometry g;
+    ASSERT_TRUE(StartDiskCopy(rig.access, {}, g));
+    Targets targets{{dir.File("stop.img")}};
+    DiskCopyControl control;
+    control.nextImage = std::ref(targets);
+    control.progress = [&](uint32_t pos, uint32_t) {
+      if (pos == 3 && targets.asked == 0) control.stop = true;
+    };
+    rig.prompt.AnswerNo();  // Stop Operation?
+    rig.prompt.AnswerNo();  // another disk?
+    const DiskCopyResult r = RunDiskCopy(rig.access, {}, g, control);
+    EXPECT_EQ(rig.prompt.Messages(),
+              (std::vector<std::string>{"Stop Operation?", "Copy over!  Write to another disk?"}));
+    EXPECT_EQ(r.failedTracks, 1u);
+    EXPECT_EQ(r.targetsWritten, 1u);
+    // The track the stop failed (cylinder 3, head 0) stayed as the image held it.
+    const std::vector<uint8_t> copy = ReadFileBytes(dir.File("stop.img"));
+    EXPECT_EQ(Slice(copy, 3 * 36, 18), std::vector<uint8_t>(18 * 512, 0));
+    EXPECT_EQ(Slice(copy, 3 * 36 + 18, 18), Slice(original, 3 * 36 + 18, 18));
+  }
+  {  // Answered Yes: the copy ends before any target is asked for.
+    LibraryRig rig({source.image}, {}, true);
+    DiskCopyGeometry g;
+    ASSERT_TRUE(StartDiskCopy(rig.access, {}, g));
+    Targets targets;
+    DiskCopyControl control;
+    control.nextImage = std::ref(targets);
+    control.progress = [&](uint32_t pos, uint32_t) {
+      if (pos == 1) control.stop = true;
+    };
+    rig.prompt.AnswerYes();
+    const DiskCopyResult r = RunDiskCopy(rig.access, {}, g, control);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(targets.asked, 0);
+    EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{"Stop Operation?"});
+  }
+  {  // The drive itself as the target, with Verify: a written track that reads
+     // back differently.
+    LibraryRig rig({source.image}, {}, true);
+    DiskCopyGeometry g;
+    ASSERT_TRUE(StartDiskCopy(rig.access, {0, true}, g));
+    DiskCopyControl control;
+    int zeros = 0;
+    control.progress = [&](uint32_t pos, uint32_t) {
+      if (pos == 0 && ++zeros == 2) rig.fault->badReadSectors = {40};  // after the read pass
+    };
+    rig.prompt.Answer(PromptAnswer::Ignore);  // the read-back's read failure
+    rig.prompt.AnswerYes();                   // Stop Operation?
+    const DiskCopyResult r = RunDiskCopy(rig.access, {0, true}, g, control);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(rig.prompt.Messages(),
+              (std::vector<std::string>{"Insert the target disk in drive and press OK",
+                                        "Disk failure during read operation!!", "Compare failed!!",
+                                        "Stop Operation?"}));
+  }
+  {  // A total not a multiple of H x P: the sectors after the last whole
+     // cylinder are neither read nor written.
+    std::vector<uint8_t> odd = original;
+    putLe16(odd, 19, 2870);
+    const std::string path = dir.File("odd.img");
+    WriteFileBytes(path, odd);
+    LibraryRig rig({path}, {});
+    DiskCopyGeometry g;
+    ASSERT_TRUE(StartDiskCopy(rig.access, {}, g));
+    EXPECT_EQ(g.cylinders, 79u);
+    Targets targets{{dir.File("odd-copy.img")}};
+    DiskCopyControl control;
+    control.nextImage = std::ref(targets);
+    (void)RunDiskCopy(rig.access, {}, g, control);
+    const std::vector<uint8_t> copy = ReadFileBytes(dir.File("odd-copy.img"));
+    ASSERT_EQ(copy.size(), 2870u * 512);
+    EXPECT_TRUE(std::equal(copy.begin(), copy.begin() + 2844 * 512, odd.begin()));
+    EXPECT_EQ(Slice(copy, 2844, 26), std::vector<uint8_t>(26 * 512, 0));
+  }
+  {  // No geometry, an unreadable boot sector, and the source as its own target.
+    std::vector<uint8_t> flat = original;
+    putLe16(flat, 26, 0);
+    const std::string path = dir.File("flat.img");
+    WriteFileBytes(path, flat);
+    LibraryRig rig({path, source.image}, {}, true);
+    rig.access.drives.floppies = {path, source.image};
+    DiskCopyGeometry g;
+    EXPECT_FALSE(StartDiskCopy(rig.access, {}, g));
+    rig.fault->badReadSectors = {0};
+    EXPECT_FALSE(StartDiskCopy(rig.access, {}, g));
+    ASSERT_TRUE(StartDiskCopy(rig.access, {1, false}, g));
+    Targets targets{{source.image}};
+    DiskCopyControl control;
+    control.nextImage = std::ref(targets);
+    const DiskCopyResult r = RunDiskCopy(rig.access, {1, false}, g, control);
+    EXPECT_EQ(r.targetsWritten, 0u);
+    EXPECT_EQ(rig.prompt.Messages(),
+              (std::vector<std::string>{kCopyNoGeometry, "Boot Record not accessible!!", kCopyTargetIsSource,
+                                        "Copy over!  Write to another disk?"}));
+    EXPECT_TRUE(ReadFileBytes(source.image) == original);
+  }
+}

@@ -1,0 +1,73 @@
+// The sector-library path over real image files, for the floppy tools: the
+// drives are the files themselves (sparse hard disks of any size), or a
+// floppy held in memory with faults placed on it.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/scripted_prompt.h"
+#include "disk/sect32_engine.h"
+#include "fixtures/fault_device.h"
+#include "fixtures/image_builder.h"
+
+struct LibraryRig {
+  // faultyFloppy: floppy 0 is read into memory as a FaultDevice (floppy()).
+  LibraryRig(std::vector<std::string> floppies, std::vector<std::string> disks,
+             bool faultyFloppy = false) {
+    DriveMapConfig config;
+    config.floppies = std::move(floppies);
+    config.disks = std::move(disks);
+    map = std::make_unique<DeviceMap>(BuildDeviceMap(config));
+    if (faultyFloppy && !config.floppies.empty()) {
+      auto dev = std::make_unique<FaultDevice>(FaultDevice::FromFile(config.floppies[0]));
+      dev->geometry = map->Find(0)->geometry;
+      fault = dev.get();
+      map->Add(0, std::move(dev));
+    }
+    engine = std::make_unique<Sect32Engine>(*map);
+    access.UseLibrary(engine.get());
+    access.floppyCount = map->FloppyCount();
+    access.drivesReady = true;
+  }
+  std::vector<std::string> ControlTexts(int id) const {
+    std::vector<std::string> texts;
+    for (const auto& e : prompt.Events())
+      if (e.kind == ScriptedPrompt::Event::ControlText && e.id == id) texts.push_back(e.text);
+    return texts;
+  }
+
+  ScriptedPrompt prompt;
+  DiskAccess access{prompt};
+  std::unique_ptr<DeviceMap> map;
+  std::unique_ptr<Sect32Engine> engine;
+  FaultDevice* fault = nullptr;
+};
+
+// 512 bytes of a file at a sector.
+inline std::vector<uint8_t> SectorOf(const std::string& path, uint64_t sector) {
+  std::vector<uint8_t> bytes(512);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(sector * 512));
+  in.read(reinterpret_cast<char*>(bytes.data()), 512);
+  return bytes;
+}
+
+// A new zero-filled (sparse) file of `bytes` bytes.
+inline bool MakeBlankFile(const std::string& path, uint64_t bytes) {
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::error_code ec;
+  std::filesystem::resize_file(path, bytes, ec);
+  return !ec;
+}
+
+inline void PutSector(const std::string& path, uint64_t sector, const std::vector<uint8_t>& bytes) {
+  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(sector * 512));
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}

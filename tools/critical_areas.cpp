@@ -1,0 +1,388 @@
+#include "tools/critical_areas.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <set>
+
+#include "disk/boot_sector.h"
+#include "disk/drive_map.h"
+#include "disk/fat_codec.h"
+#include "disk/le.h"
+#include "disk/partition_entry.h"
+#include "disk/sector_access.h"
+
+namespace {
+
+using Sector = std::array<uint8_t, kSectorSize>;
+
+// The first sector of the hard disk: cylinder 0, head 0, sector 1.
+constexpr DiskSectorAddress kMbrAddress{0, 1, 0, 0, true};
+
+// The backup floppy: its boot sector's layout, one FAT copy, and the slots
+// in the first sector of clusters 2, 3, ... past the clusters marked bad.
+class BackupFloppy {
+ public:
+  BackupFloppy(DiskAccess& access, uint16_t drive) : access_(access), drive_(drive) {}
+
+  // Reads the boot sector and a FAT copy; the failure's message otherwise.
+  const char* Load() {
+    SectorLibrary* lib = access_.Library();
+    Sector boot{};
+    if (lib == nullptr || lib->ReadSect32(drive_, 0, 0, 1, 1, boot.data(), 0, 0) == 0)
+      return kFloppyBootUnreadable;
+    const std::span<const uint8_t> b(boot);
+    const uint16_t bytesPerSector = le16(b, kBootBytesPerSector);
+    sectorsPerCluster_ = le8(b, kBootSectorsPerCluster);
+    const uint16_t reserved = le16(b, kBootReservedSectors);
+    const uint8_t fats = le8(b, kBootFatCount);
+    const uint16_t rootEntries = le16(b, kBootRootEntries);
+    const uint16_t sectorsPerFat = le16(b, kBootSectorsPerFat16);
+    const uint16_t sectorsPerTrack = le16(b, kBootSectorsPerTrack);
+    const uint16_t heads = le16(b, kBootHeads);
+    total_ = le16(b, kBootTotalSectors16);
+    if (total_ == 0) total_ = le32(b, kBootTotalSectors32);
+    // Without these there is no cluster to place a slot in and no track to
+    // address a transfer by.
+    if (bytesPerSector == 0 || sectorsPerCluster_ == 0 || sectorsPerTrack == 0 || heads == 0)
+      return kFloppyNoLayout;
+
+    dataStart_ = reserved + uint32_t{fats} * sectorsPerFat + rootEntries / 16u;
+    const uint64_t clusters =
+        (uint64_t{total_} * bytesPerSector) / (uint64_t{sectorsPerCluster_} * bytesPerSector);
+    width_ = static_cast<uint32_t>(clusters) < 4096 ? KindFat12 : KindFat16;
+
+    packet_ = DrivePacket{};
+    packet_.drive = drive_;
+    packet_.sector = 1;
+    packet_.heads = heads;
+    packet_.sectorsPerTrack = sectorsPerTrack;
+    packet_.sectorsPerCluster = sectorsPerCluster_;
+
+    // A FAT that does not lie on the floppy is no FAT to read: its size comes
+    // from the boot sector and is checked before the memory is taken.
+    if (sectorsPerFat == 0 || uint64_t{reserved} + sectorsPerFat > total_) return kFloppyFatUnreadable;
+    fat_.assign(size_t{sectorsPerFat} * kSectorSize, 0);
+    DrivePacket copy = packet_;
+    copy.startSector = reserved;
+    copy.sectorCount = sectorsPerFat;
+    if (ReadSectors(access_, copy, fat_.data())) return nullptr;
+    copy.startSector = uint32_t{reserved} + sectorsPerFat;
+    if (fats >= 2 && uint64_t{copy.startSector} + sectorsPerFat <= total_) {
+      std::fill(fat_.begin(), fat_.end(), 0);
+      if (ReadSectors(access_, copy, fat_.data())) return nullptr;
+    }
+    return kFloppyFatUnreadable;
+  }
+
+  // The slot after cluster k: k + 1, then past every cluster marked bad.
+  uint32_t Next(uint32_t k) const {
+    uint32_t next = k + 1;
+    SkipBadEntries(fat_, next, width_);
+    return next;
+  }
+
+  // The first sector of cluster k; false when it lies past the floppy.
+  bool SlotPacket(uint32_t k, DrivePacket& out) const {
+    const uint64_t sector = dataStart_ + uint64_t{k - 2} * sectorsPerCluster_;
+    if (k < 2 || sector >= total_) return false;
+    out = packet_;
+    out.startSector = static_cast<uint32_t>(sector);
+    out.sectorCount = 1;
+    return true;
+  }
+
+  bool ReadSlot(uint32_t k, uint8_t* buffer) const {
+    DrivePacket p;
+    return SlotPacket(k, p) && ReadSectors(access_, p, buffer);
+  }
+  bool WriteSlot(uint32_t k, const uint8_t* buffer) const {
+    DrivePacket p;
+    return SlotPacket(k, p) && WriteSectors(access_, p, buffer);
+  }
+
+ private:
+  DiskAccess& access_;
+  uint16_t drive_;
+  DrivePacket packet_;
+  uint32_t sectorsPerCluster_ = 0;
+  uint32_t dataStart_ = 0;
+  uint32_t total_ = 0;
+  uint16_t width_ = KindFat12;
+  std::vector<uint8_t> fat_;
+};
+
+// One hard disk through the sector library, one sector at a time.
+class HardDisk {
+ public:
+  HardDisk(DiskAccess& access, uint16_t drive)
+      : lib_(access.Library()), drive_(drive), ext_(access.Int13Extensions(drive)) {}
+
+  // The geometry that judges the entries' CHS bytes: the one the disk's
+  // master boot record implies.
+  void UseGeometryOf(std::span<const uint8_t> mbr) {
+    const Geometry g = GeometryFromMbr(mbr.data(), 0);
+    heads_ = g.heads;
+    sectorsPerTrack_ = g.sectorsPerTrack;
+  }
+  uint16_t Heads() const { return heads_; }
+  uint16_t SectorsPerTrack() const { return sectorsPerTrack_; }
+
+  bool Read(const DiskSectorAddress& at, uint8_t* buffer) { return Transfer(at, buffer, nullptr); }
+  bool Write(const DiskSectorAddress& at, const uint8_t* buffer) {
+    return Transfer(at, nullptr, buffer);
+  }
+
+ private:
+  // Reads into `into`, or writes `from`.
+  bool Transfer(const DiskSectorAddress& at, uint8_t* into, const uint8_t* from) {
+    if (lib_ == nullptr || at.lba > UINT32_MAX) return false;
+    uint32_t cylinder = at.cylinder, head = at.head, sector = at.sector, ext = ext_;
+    if (!at.chsMatches && ext == 0) {
+      // The stored CHS names another sector (saturated past cylinder 1023):
+      // without the extensions the LBA is reached through its own CHS, when
+      // it has one.
+      if (heads_ == 0 || sectorsPerTrack_ == 0) return false;
+      const uint64_t track = at.lba / sectorsPerTrack_;
+      const uint64_t c = track / heads_;
+      if (c > 1023) return false;
+      cylinder = static_cast<uint32_t>(c & 0xFF);
+      head = static_cast<uint32_t>(track % heads_);
+      sector = static_cast<uint32_t>(at.lba % sectorsPerTrack_ + 1) | static_cast<uint32_t>((c >> 2) & 0xC0);
+    }
+    // Where the CHS matches, both name the same sector and the library may
+    // take either; where it does not, only the LBA is passed as the address.
+    const auto lba = static_cast<uint32_t>(at.lba);
+    return (from != nullptr ? lib_->WriteSect32(drive_, cylinder, head, sector, 1, from, lba, ext)
+                            : lib_->ReadSect32(drive_, cylinder, head, sector, 1, into, lba, ext)) != 0;
+  }
+
+  SectorLibrary* lib_;
+  uint16_t drive_;
+  uint32_t ext_;
+  uint16_t heads_ = 255;
+  uint16_t sectorsPerTrack_ = 63;
+};
+
+// The messages and the end of one run: each ends it, with the status pane
+// and the progress text cleared.
+class Run {
+ public:
+  Run(DiskAccess& access, int progressId) : prompt_(access.Prompt()), progressId_(progressId) {}
+  void Progress(const char* text) { prompt_.SetControlText(progressId_, text); }
+  CriticalAreaResult& End(const char* message, bool completed) {
+    result.completed = completed;
+    result.message = message;
+    prompt_.Message(message, {}, completed ? PromptIcon::Information : PromptIcon::Exclamation);
+    prompt_.SetStatus(0, "");
+    prompt_.SetControlText(progressId_, "");
+    return result;
+  }
+  CriticalAreaResult result;
+
+ private:
+  PromptPort& prompt_;
+  int progressId_;
+};
+
+// A chain whose link leads back to a table already met would repeat for ever:
+// it ends there, as at a table without a link.
+bool SeenBefore(std::set<uint64_t>& seen, uint64_t lba) { return !seen.insert(lba).second; }
+
+}  // namespace
+
+bool IsBackupFatType(uint8_t type) {
+  switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E: case 0x0F: return true;
+    default: return false;
+  }
+}
+
+bool IsBackupExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F; }
+
+namespace {
+int FindEntry(std::span<const uint8_t> table, bool (*match)(uint8_t)) {
+  for (size_t i = 0; i < kPartitionEntries; ++i)
+    if (match(le8(table, PartitionEntryOffset(i) + kPartType))) return static_cast<int>(i);
+  return -1;
+}
+}  // namespace
+
+int FindFatEntry(std::span<const uint8_t> table) { return FindEntry(table, IsBackupFatType); }
+int FindExtendedEntry(std::span<const uint8_t> table) {
+  return FindEntry(table, IsBackupExtendedType);
+}
+
+DiskSectorAddress EntryAddress(std::span<const uint8_t> table, int index, bool isMbr,
+                               uint64_t tableLba, uint64_t extendedBase, uint16_t heads,
+                               uint16_t sectorsPerTrack) {
+  const size_t e = PartitionEntryOffset(static_cast<size_t>(index));
+  DiskSectorAddress a;
+  a.head = le8(table, e + kPartStartHead);
+  a.sector = le8(table, e + kPartStartSector);
+  a.cylinder = le8(table, e + kPartStartCylinder);
+  const uint32_t stored = le32(table, e + kPartStartLba);
+  if (isMbr)
+    a.lba = stored;
+  else
+    a.lba = (IsBackupExtendedType(le8(table, e + kPartType)) ? extendedBase : tableLba) + stored;
+  const uint32_t s = a.sector & 0x3Fu;
+  const uint32_t c = a.cylinder | ((a.sector & 0xC0u) << 2);
+  a.chsMatches = heads != 0 && sectorsPerTrack != 0 && s >= 1 && s <= sectorsPerTrack &&
+                 a.head < heads &&
+                 (uint64_t{c} * heads + a.head) * sectorsPerTrack + (s - 1) == a.lba;
+  return a;
+}
+
+bool OpenCriticalAreaDrives(DiskAccess& access, CriticalAreaTool tool, CriticalAreaDrives& out) {
+  const bool backup = tool == CriticalAreaTool::Backup;
+  PromptPort& prompt = access.Prompt();
+  out = {};
+  if (!access.useSectorLibrary || access.Library() == nullptr) {
+    prompt.Message(backup ? kBackupDirectRefused : kRestoreDirectRefused);
+    return false;
+  }
+  out.floppies = access.floppyCount;
+  if (out.floppies == 0) {
+    prompt.Message(backup ? kNoFloppyToBackupTo : kNoFloppyToRestoreFrom);
+    return false;
+  }
+  SectorLibrary* lib = access.Library();
+  Sector probe{};
+  while (out.hardDisks < 0x80 &&
+         lib->ReadSect32(kFirstHardDisk + out.hardDisks, 0, 0, 1, 1, probe.data(), 0, 0) != 0)
+    ++out.hardDisks;
+  if (out.hardDisks == 0) {
+    prompt.Message(backup ? kNoHardDiskToBackup : kNoHardDiskToRestore);
+    return false;
+  }
+  return true;
+}
+
+CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& options) {
+  Run run(access, kBackupProgressId);
+  if (!access.useSectorLibrary || access.Library() == nullptr)
+    return run.End(kBackupDirectRefused, false);
+  BackupFloppy floppy(access, options.floppy);
+  if (const char* failure = floppy.Load()) return run.End(failure, false);
+
+  HardDisk disk(access, options.hardDisk);
+  Sector table{}, boot{}, readBack{};
+  if (!disk.Read(kMbrAddress, table.data())) return run.End(kTableUnreadable, false);
+  disk.UseGeometryOf(table);
+  const int firstFat = FindFatEntry(table);
+  if (firstFat < 0) return run.End(kNoFatPartition, false);
+  // The master boot record's entries count from the disk's start; the chain's
+  // links from the extended partition its extended entry names.
+  const int mbrExtended = FindExtendedEntry(table);
+  const uint64_t extendedBase =
+      mbrExtended < 0 ? 0 : le32(table, PartitionEntryOffset(size_t(mbrExtended)) + kPartStartLba);
+  const DiskSectorAddress firstBoot =
+      EntryAddress(table, firstFat, true, 0, extendedBase, disk.Heads(), disk.SectorsPerTrack());
+  if (!disk.Read(firstBoot, boot.data())) return run.End(kBootRecordUnreadable, false);
+  if (!disk.Read(kMbrAddress, table.data())) return run.End(kTableUnreadable, false);
+
+  auto saveSlot = [&](uint32_t k, const Sector& sector) -> const char* {
+    if (!floppy.WriteSlot(k, sector.data())) return kBackupWriteFailed;
+    if (options.verify) {
+      readBack.fill(0);
+      if (!floppy.ReadSlot(k, readBack.data()) || readBack != sector) return kFloppyDataError;
+    }
+    return nullptr;
+  };
+
+  std::set<uint64_t> seen{0};
+  uint64_t tableLba = 0;
+  bool isMbr = true;
+  uint32_t k = 2;
+  for (;;) {
+    run.Progress(kProgressTable);
+    if (const char* failure = saveSlot(k, table)) return run.End(failure, false);
+    run.result.saved.push_back({k, tableLba, false, false});
+
+    run.Progress(kProgressBootRecord);
+    const int fat = FindFatEntry(table);
+    DiskSectorAddress bootAt;
+    if (fat >= 0) {
+      bootAt = EntryAddress(table, fat, isMbr, tableLba, extendedBase, disk.Heads(),
+                            disk.SectorsPerTrack());
+      if (!disk.Read(bootAt, boot.data())) return run.End(kBootRecordUnreadable, false);
+    } else {
+      // A table without a FAT entry keeps its slot, zero-filled.
+      boot.fill(0);
+    }
+    k = floppy.Next(k);
+    if (const char* failure = saveSlot(k, boot)) return run.End(failure, false);
+    run.result.saved.push_back({k, fat >= 0 ? bootAt.lba : 0, true, fat < 0});
+
+    const int link = FindExtendedEntry(table);
+    k = floppy.Next(k);
+    if (link < 0) return run.End(kBackupDone, true);
+    const DiskSectorAddress next = EntryAddress(table, link, isMbr, tableLba, extendedBase,
+                                                disk.Heads(), disk.SectorsPerTrack());
+    if (SeenBefore(seen, next.lba)) return run.End(kBackupDone, true);
+    if (!disk.Read(next, table.data())) return run.End(kTableUnreadable, false);
+    tableLba = next.lba;
+    isMbr = false;
+  }
+}
+
+CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions& options) {
+  Run run(access, kRestoreProgressId);
+  if (!access.useSectorLibrary || access.Library() == nullptr)
+    return run.End(kRestoreDirectRefused, false);
+  BackupFloppy floppy(access, options.floppy);
+  if (const char* failure = floppy.Load()) return run.End(failure, false);
+
+  HardDisk disk(access, options.hardDisk);
+  Sector table{}, boot{}, scratch{};
+  if (!disk.Read(kMbrAddress, scratch.data())) return run.End(kTableUnreadable, false);
+
+  std::set<uint64_t> seen{0};
+  DiskSectorAddress target = kMbrAddress;
+  bool isMbr = true;
+  uint64_t extendedBase = 0;
+  uint32_t k = 2;
+  for (;;) {
+    run.Progress(kProgressTable);
+    if (!floppy.ReadSlot(k, table.data())) return run.End(kRestoreSlotUnreadable, false);
+    if (isMbr) {
+      // Every place comes from the saved tables, judged by the geometry the
+      // saved master boot record implies: the one on the disk may be gone.
+      disk.UseGeometryOf(table);
+      const int ext = FindExtendedEntry(table);
+      extendedBase = ext < 0 ? 0 : le32(table, PartitionEntryOffset(size_t(ext)) + kPartStartLba);
+    }
+    run.result.saved.push_back({k, target.lba, false, false});
+    if (!disk.Read(target, scratch.data())) return run.End(kTableUnreadable, false);
+    if (options.partitionTables) {
+      if (!disk.Write(target, table.data())) return run.End(kTableUnreadable, false);
+      run.result.written.push_back(target.lba);
+    }
+
+    run.Progress(kProgressBootRecord);
+    const int fat = FindFatEntry(table);
+    DiskSectorAddress bootAt;
+    if (fat >= 0) {
+      bootAt = EntryAddress(table, fat, isMbr, target.lba, extendedBase, disk.Heads(),
+                            disk.SectorsPerTrack());
+      if (!disk.Read(bootAt, scratch.data())) return run.End(kBootRecordUnreadable, false);
+    }
+    k = floppy.Next(k);
+    if (!floppy.ReadSlot(k, boot.data())) return run.End(kRestoreSlotUnreadable, false);
+    run.result.saved.push_back({k, fat >= 0 ? bootAt.lba : 0, true, fat < 0});
+    if (options.bootRecords && fat >= 0) {
+      if (!disk.Write(bootAt, boot.data())) return run.End(kBootRecordUnwritable, false);
+      run.result.written.push_back(bootAt.lba);
+    }
+
+    const int link = FindExtendedEntry(table);
+    k = floppy.Next(k);
+    if (link < 0) return run.End(kRestoreDone, true);
+    const DiskSectorAddress next = EntryAddress(table, link, isMbr, target.lba, extendedBase,
+                                                disk.Heads(), disk.SectorsPerTrack());
+    if (SeenBefore(seen, next.lba)) return run.End(kRestoreDone, true);
+    target = next;
+    isMbr = false;
+  }
+}

@@ -1,0 +1,314 @@
+#include "tools/disk_copy.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "disk/boot_sector.h"
+#include "disk/device.h"
+#include "disk/le.h"
+
+namespace {
+
+// Whole tracks and single sectors of one disk, by cylinder, head and sector
+// (1-based) within the source's geometry.
+class TrackIo {
+ public:
+  virtual ~TrackIo() = default;
+  virtual bool Read(uint32_t c, uint32_t h, uint32_t s, uint32_t count, uint8_t* into) = 0;
+  virtual bool Write(uint32_t c, uint32_t h, uint32_t s, uint32_t count, const uint8_t* from) = 0;
+};
+
+// The floppy drive itself, on the path the program runs on: the library by
+// CHS (as every floppy is addressed), or the device at byte offsets.
+class DriveTrackIo final : public TrackIo {
+ public:
+  DriveTrackIo(DiskAccess& access, uint16_t drive, const DiskCopyGeometry& g)
+      : access_(access), drive_(drive), g_(g) {}
+  bool Read(uint32_t c, uint32_t h, uint32_t s, uint32_t count, uint8_t* into) override {
+    return Move(c, h, s, count, into, nullptr);
+  }
+  bool Write(uint32_t c, uint32_t h, uint32_t s, uint32_t count, const uint8_t* from) override {
+    return Move(c, h, s, count, nullptr, from);
+  }
+
+ private:
+  bool Move(uint32_t c, uint32_t h, uint32_t s, uint32_t count, uint8_t* into, const uint8_t* from) {
+    if (access_.useSectorLibrary) {
+      SectorLibrary* lib = access_.Library();
+      if (lib == nullptr || c > 1023) return false;
+      const uint32_t sector = s | ((c >> 2) & 0xC0);
+      return (from != nullptr ? lib->WriteSect32(drive_, c & 0xFF, h, sector, count, from, 0, 0)
+                              : lib->ReadSect32(drive_, c & 0xFF, h, sector, count, into, 0, 0)) != 0;
+    }
+    const uint64_t offset =
+        ((uint64_t{c} * g_.heads + h) * g_.sectorsPerTrack + (s - 1)) * kSectorSize;
+    const uint64_t len = uint64_t{count} * kSectorSize;
+    const int64_t moved = from != nullptr ? access_.DeviceWrite(drive_, offset, from, len)
+                                          : access_.DeviceRead(drive_, offset, into, len);
+    return moved >= 0 && static_cast<uint64_t>(moved) == len;
+  }
+
+  DiskAccess& access_;
+  uint16_t drive_;
+  DiskCopyGeometry g_;
+};
+
+// A target image file, laid out as the source's tracks.
+class FileTrackIo final : public TrackIo {
+ public:
+  FileTrackIo(Device& device, const DiskCopyGeometry& g) : device_(device), g_(g) {}
+  bool Read(uint32_t c, uint32_t h, uint32_t s, uint32_t count, uint8_t* into) override {
+    const uint64_t len = uint64_t{count} * kSectorSize;
+    return device_.ReadAt(Offset(c, h, s), into, len) == static_cast<int64_t>(len);
+  }
+  bool Write(uint32_t c, uint32_t h, uint32_t s, uint32_t count, const uint8_t* from) override {
+    const uint64_t len = uint64_t{count} * kSectorSize;
+    return device_.WriteAt(Offset(c, h, s), from, len) == static_cast<int64_t>(len);
+  }
+
+ private:
+  uint64_t Offset(uint32_t c, uint32_t h, uint32_t s) const {
+    return ((uint64_t{c} * g_.heads + h) * g_.sectorsPerTrack + (s - 1)) * kSectorSize;
+  }
+  Device& device_;
+  DiskCopyGeometry g_;
+};
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+class CopyRun {
+ public:
+  CopyRun(DiskAccess& access, const DiskCopyOptions& options, const DiskCopyGeometry& g,
+          DiskCopyControl& control)
+      : access_(access), prompt_(access.Prompt()), options_(options), g_(g), control_(control) {}
+
+  DiskCopyResult Run() {
+    const uint64_t bytes = uint64_t{g_.totalSectors} * kSectorSize;
+    try {
+      image_.assign(bytes, 0);
+    } catch (const std::bad_alloc&) {
+      prompt_.Message(kCopyNoMemory);
+      result_.stopped = true;
+      return result_;
+    }
+    const uint64_t trackBytes = uint64_t{g_.sectorsPerTrack} * kSectorSize;
+    Progress(0);
+
+    DriveTrackIo source(access_, options_.floppy, g_);
+    for (uint32_t c = 0; c < g_.cylinders; ++c) {
+      for (uint32_t h = 0; h < g_.heads; ++h) {
+        if (!TrackRead(source, c, h, image_.data() + TrackIndex(c, h) * trackBytes) && StopAsked())
+          return result_;
+      }
+      Step();
+    }
+    result_.readPassDone = true;
+    Progress(0);
+
+    for (;;) {
+      std::unique_ptr<FileDevice> file;
+      std::unique_ptr<TrackIo> target;
+      if (control_.nextImage) {
+        const std::optional<std::string> path = control_.nextImage();
+        if (!path) return result_;
+        target = OpenImage(*path, file);
+      } else {
+        prompt_.Message(kCopyInsertTarget, {}, PromptIcon::Information);
+        // A changed disk is only seen through a handle opened after it.
+        if (!access_.useSectorLibrary && !access_.OpenDrive(options_.floppy))
+          prompt_.Message(kCopyBootUnreadable);
+        else
+          target = std::make_unique<DriveTrackIo>(access_, options_.floppy, g_);
+      }
+      if (target) {
+        bool whole = true;
+        for (uint32_t c = 0; c < g_.cylinders && whole; ++c) {
+          for (uint32_t h = 0; h < g_.heads; ++h) {
+            if (!TrackWrite(*target, c, h, image_.data() + TrackIndex(c, h) * trackBytes) &&
+                StopAsked()) {
+              whole = false;
+              break;
+            }
+          }
+          if (whole) Step();
+        }
+        if (!access_.useSectorLibrary && !control_.nextImage) access_.CloseDrive(options_.floppy);
+        if (!whole) return result_;
+        ++result_.targetsWritten;
+      }
+      if (!prompt_.AskYesNo(kCopyAnother)) return result_;
+    }
+  }
+
+ private:
+  uint64_t TrackIndex(uint32_t c, uint32_t h) const { return uint64_t{c} * g_.heads + h; }
+
+  void Progress(uint32_t position) {
+    position_ = position;
+    if (control_.progress) control_.progress(position_, g_.cylinders);
+  }
+  // One step a cylinder; past the end the bar starts over, as it is not set
+  // back between targets.
+  void Step() { Progress(position_ >= g_.cylinders ? 1 : position_ + 1); }
+
+  // "Stop Operation?": Yes ends the copy; No clears the stop flag and the
+  // copy goes on with the next track.
+  bool StopAsked() {
+    ++result_.failedTracks;
+    if (prompt_.AskYesNo(kCopyStopQuestion)) {
+      result_.stopped = true;
+      return true;
+    }
+    control_.stop = false;
+    return false;
+  }
+
+  // The whole-track transfer, asked about until it moves, is given up or
+  // ignored; then, unless given up, the sector-wise pass. False when the
+  // track failed.
+  bool TrackTransfer(TrackIo& io, uint32_t c, uint32_t h, uint8_t* into, const uint8_t* from) {
+    const uint32_t p = g_.sectorsPerTrack;
+    if (control_.stop) return false;
+    for (;;) {
+      const bool moved = from != nullptr ? io.Write(c, h, 1, p, from) : io.Read(c, h, 1, p, into);
+      if (moved) break;
+      const PromptAnswer a =
+          prompt_.AskAbortRetryIgnore(from != nullptr ? kCopyWriteFailure : kCopyReadFailure);
+      if (a == PromptAnswer::Abort) return false;
+      if (a == PromptAnswer::Ignore) {
+        ++result_.ignoredTracks;
+        break;
+      }
+      if (control_.stop) return false;
+    }
+    // The sector-wise pass recovers every sector that can still be moved.
+    for (uint32_t s = 1; s <= p; ++s) {
+      const uint64_t at = uint64_t{s - 1} * kSectorSize;
+      if (from != nullptr)
+        (void)io.Write(c, h, s, 1, from + at);
+      else
+        (void)io.Read(c, h, s, 1, into + at);
+    }
+    return true;
+  }
+
+  bool TrackRead(TrackIo& io, uint32_t c, uint32_t h, uint8_t* into) {
+    return TrackTransfer(io, c, h, into, nullptr);
+  }
+
+  bool TrackWrite(TrackIo& io, uint32_t c, uint32_t h, const uint8_t* from) {
+    if (!TrackTransfer(io, c, h, nullptr, from)) return false;
+    if (!options_.verify) return true;
+    std::vector<uint8_t> back;
+    try {
+      back.assign(size_t{g_.sectorsPerTrack} * kSectorSize, 0);
+    } catch (const std::bad_alloc&) {
+      prompt_.Message(kCopyNoVerifyMemory);
+      return false;
+    }
+    if (!TrackRead(io, c, h, back.data()) || !std::equal(back.begin(), back.end(), from)) {
+      prompt_.Message(kCopyCompareFailed);
+      return false;
+    }
+    return true;
+  }
+
+  std::unique_ptr<TrackIo> OpenImage(const std::string& path, std::unique_ptr<FileDevice>& file) {
+    const auto& floppies = access_.drives.floppies;
+    if (options_.floppy < floppies.size() && SameFile(path, floppies[options_.floppy])) {
+      prompt_.Message(kCopyTargetIsSource);
+      return nullptr;
+    }
+    // A new image is made the source's size; a smaller one grows to it.
+    struct stat st {};
+    const uint64_t bytes = uint64_t{g_.totalSectors} * kSectorSize;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists || (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) < bytes)) {
+      FILE* f = std::fopen(path.c_str(), exists ? "r+b" : "wb");
+      const bool sized = f != nullptr && ::ftruncate(::fileno(f), static_cast<off_t>(bytes)) == 0;
+      if (f != nullptr) std::fclose(f);
+      if (!sized) {
+        prompt_.Message(kCopyTargetNotOpened);
+        return nullptr;
+      }
+    }
+    file = std::make_unique<FileDevice>(path, false);
+    if (!file->Open() || !file->Writable()) {
+      prompt_.Message(kCopyTargetNotOpened);
+      return nullptr;
+    }
+    return std::make_unique<FileTrackIo>(*file, g_);
+  }
+
+  DiskAccess& access_;
+  PromptPort& prompt_;
+  DiskCopyOptions options_;
+  DiskCopyGeometry g_;
+  DiskCopyControl& control_;
+  std::vector<uint8_t> image_;
+  uint32_t position_ = 0;
+  DiskCopyResult result_;
+};
+
+}  // namespace
+
+bool FloppyIsImageFile(const DiskAccess& access, uint16_t floppy) {
+  const auto& floppies = access.drives.floppies;
+  if (floppy >= floppies.size()) return false;
+  struct stat st {};
+  return ::stat(floppies[floppy].c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool StartDiskCopy(DiskAccess& access, const DiskCopyOptions& options, DiskCopyGeometry& geometry) {
+  PromptPort& prompt = access.Prompt();
+  std::array<uint8_t, kSectorSize> boot{};
+  bool read = false;
+  if (access.useSectorLibrary) {
+    SectorLibrary* lib = access.Library();
+    read = lib != nullptr && lib->ReadSect32(options.floppy, 0, 0, 1, 1, boot.data(), 0, 0) != 0;
+  } else {
+    // A disk changed since the drive was opened is seen through a new handle.
+    read = access.OpenDrive(options.floppy) &&
+           access.DeviceRead(options.floppy, 0, boot.data(), kSectorSize) ==
+               static_cast<int64_t>(kSectorSize);
+  }
+  if (!read) {
+    prompt.Message(kCopyBootUnreadable);
+    return false;
+  }
+  const std::span<const uint8_t> b(boot);
+  geometry = DiskCopyGeometry{};
+  geometry.totalSectors = le16(b, kBootTotalSectors16);
+  geometry.sectorsPerTrack = le16(b, kBootSectorsPerTrack);
+  geometry.heads = le16(b, kBootHeads);
+  if (geometry.sectorsPerTrack == 0 || geometry.heads == 0) {
+    prompt.Message(kCopyNoGeometry);
+    return false;
+  }
+  geometry.cylinders = geometry.totalSectors / (uint32_t{geometry.heads} * geometry.sectorsPerTrack);
+  return true;
+}
+
+DiskCopyResult RunDiskCopy(DiskAccess& access, const DiskCopyOptions& options,
+                           const DiskCopyGeometry& geometry, DiskCopyControl& control) {
+  control.running = true;
+  control.stop = false;
+  DiskCopyResult result = CopyRun(access, options, geometry, control).Run();
+  // Back to idle, whatever ended the copy.
+  PromptPort& prompt = access.Prompt();
+  prompt.EnableControl(kCopyDriveListId, true);
+  prompt.EnableControl(kCopyStopId, false);
+  if (control.progress) control.progress(0, geometry.cylinders);
+  prompt.EnableControl(kCopyButtonId, true);
+  prompt.EnableControl(kCopyVerifyId, true);
+  control.running = false;
+  return result;
+}
