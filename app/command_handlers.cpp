@@ -22,6 +22,8 @@
 #include "tools/raw_search.h"
 #include "tools/undo_writes.h"
 #include "views/editor_commands.h"
+#include "views/editor_page.h"
+#include "views/list_ops.h"
 
 void MainWindow::OnRefresh() { tree_->Refresh(); }
 
@@ -58,6 +60,13 @@ void MainWindow::OnGoToSector() {
 void MainWindow::EditRow(int row) {
   if (row < 0) return;  // no row has the focus: nothing to edit
   if (!CanEditRows(state_.ctx, state_.modes)) return;
+  if (ByteUnreadable(state_.pane, uint64_t(row) * kBytesPerDumpRow)) {
+    // Its sector did not read: there are no bytes of the disk to change.
+    state_.Prompt().Message(ShownPageKind(state_.pane) == PageKind::Cluster
+                                ? kEditorClusterNotAccessible
+                                : kEditorSectorNotAccessible);
+    return;
+  }
   RowBytesArray bytes = RowBytes(state_.pane, static_cast<size_t>(row));
   ByteBoxTexts texts;
   for (size_t k = 0; k < bytes.size(); ++k) texts[k] = QString::fromStdString(HexByteBoxText(bytes[k]));
@@ -71,10 +80,14 @@ void MainWindow::EditRow(int row) {
 }
 
 void MainWindow::ShowRowMenu(const QPoint& globalPos) {
-  // No part of the program handles these entries: they are offered and do
-  // nothing when chosen.
+  // No part of the program handles these entries: they are shown disabled,
+  // as a command that would do nothing is.
   QMenu menu(this);
-  for (const MenuItem& item : kRowMenuItems) menu.addAction(QString::fromLatin1(item.text))->setData(item.id);
+  for (const MenuItem& item : kRowMenuItems) {
+    QAction* action = menu.addAction(QString::fromLatin1(item.text));
+    action->setData(item.id);
+    action->setEnabled(false);
+  }
   // Copy Out To Folder is the one entry that acts: on the selected rows of
   // a directory listing.
   menu.addSeparator();
@@ -102,6 +115,7 @@ void MainWindow::OnUsage() {
   // The guide lives beside the program and has no owner window.
   if (!help_) help_ = new HelpWindow(nullptr);
   help_->OpenContents(QString::fromStdString(programFolder_) + QString::fromLatin1(kHelpFileName));
+  help_->PlaceOn(screen());
   help_->show();
   help_->raise();
   help_->activateWindow();

@@ -1,6 +1,8 @@
 #include "app/help_window.h"
 
 #include <QFileInfo>
+#include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QToolBar>
@@ -34,6 +36,17 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(bar);
   layout->addWidget(browser_);
   resize(720, 640);
+  auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(close, &QShortcut::activated, this, &QWidget::close);
+}
+
+void HelpWindow::PlaceOn(QScreen* screen) {
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  resize(QSize(720, 640).boundedTo(area.size()));
+  QRect frame(QPoint(0, 0), size());
+  frame.moveCenter(area.center());
+  move(frame.topLeft());
 }
 
 bool HelpWindow::OpenContents(const QString& file) {

@@ -4,15 +4,9 @@
 #include <climits>
 
 #include "views/format_cell.h"
+#include "disk/long_name.h"
 
 namespace {
-
-// Windows-1252 for 0x80-0x9F, the bytes where it differs from Latin-1; its
-// five unassigned bytes show as the box a missing glyph is drawn as.
-constexpr char16_t kAnsiHigh[32] = {
-    0x20AC, 0x25A1, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x25A1, 0x017D, 0x25A1, 0x25A1, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x25A1, 0x017E, 0x0178};
 
 // Control characters would move or break the text of a one-line cell; each
 // is shown as its own symbol (U+2401 for 0x01, ..., U+2421 for 0x7F).
@@ -34,12 +28,8 @@ QString CellText(std::string_view text) {
   if (utf8.isValidUtf8()) {
     out = utf8.toString();
   } else {
-    // Single bytes: the character half of a dump, short names past 0x7F.
-    out.reserve(static_cast<qsizetype>(text.size()));
-    for (char ch : text) {
-      const auto b = static_cast<unsigned char>(ch);
-      out += (b >= 0x80 && b < 0xA0) ? QChar(kAnsiHigh[b - 0x80]) : QChar(char16_t(b));
-    }
+    // Cells are UTF-8; a text that is not is taken byte by byte as ANSI.
+    for (char ch : text) out += QString::fromStdString(AnsiByteToUtf8(static_cast<uint8_t>(ch)));
   }
   ShowControls(out);
   return out;

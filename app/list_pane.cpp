@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <algorithm>
@@ -124,6 +125,16 @@ void ListPane::mouseDoubleClickEvent(QMouseEvent* event) {
   QTableView::mouseDoubleClickEvent(event);
   const QModelIndex index = indexAt(event->position().toPoint());
   if (event->button() == Qt::LeftButton && index.isValid()) emit RowDoubleClicked(index.row());
+}
+
+void ListPane::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      currentIndex().isValid()) {
+    emit RowDoubleClicked(currentIndex().row());
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void ListPane::contextMenuEvent(QContextMenuEvent* event) {

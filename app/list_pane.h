@@ -24,12 +24,14 @@ class ListPane : public QTableView {
   QStringList RowTexts(int row) const;
 
  signals:
-  // A double-click on a row (never on the empty area below the rows).
+  // A double-click on a row (never on the empty area below the rows), or
+  // Enter on the current row.
   void RowDoubleClicked(int row);
   void MenuRequested(const QPoint& globalPos);
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:

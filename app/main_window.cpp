@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -15,6 +16,8 @@
 #include "app/list_pane.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
+#include "views/editor_page.h"
+#include "views/list_ops.h"
 #include "recovery/directory_image.h"
 #include "recovery/copy_out.h"
 
@@ -83,7 +86,11 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   connect(list_, &ListPane::RowDoubleClicked, this, &MainWindow::EditRow);
   connect(list_, &ListPane::MenuRequested, this, &MainWindow::ShowRowMenu);
 
-  resize(1280, 800);
+  // Never larger than the screen's free area (a high scale factor makes the
+  // usual size run off the screen).
+  QSize size(1280, 800);
+  if (QScreen* shown = screen()) size = size.boundedTo(shown->availableGeometry().size());
+  resize(size);
   UpdateCommands();
 }
 
@@ -134,6 +141,11 @@ void MainWindow::BuildActions() {
       ->setIcon(s->standardIcon(QStyle::SP_ArrowLeft));
   MakeAction(kCmdNext, QStringLiteral("Next Sector/Cluster"))
       ->setIcon(s->standardIcon(QStyle::SP_ArrowRight));
+  actions_[kCmdExit]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  // The page keys page a dump; while there is nothing to page the actions are
+  // disabled and the keys go to the pane as usual.
+  actions_[kCmdNext]->setShortcut(QKeySequence(Qt::Key_PageDown));
+  actions_[kCmdPrevious]->setShortcut(QKeySequence(Qt::Key_PageUp));
   actions_[kCmdToggleToolBar]->setChecked(true);
   actions_[kCmdToggleStatusBar]->setChecked(true);
   // The list is a report list, the one style a table view has.
@@ -228,33 +240,38 @@ void MainWindow::SetOperation(int id, std::function<void()> run) {
 
 bool MainWindow::CommandEnabled(int id) const {
   const bool ready = state_.access.drivesReady;
+  // Commands that act on a drive need one to act on.
+  const bool drive = ready && state_.access.floppyCount + state_.access.hardDiskCount > 0;
   switch (id) {
     case kCmdPrevious: return state_.pane.canGoPrevious;
     case kCmdNext: return state_.pane.canGoNext;
     case kCmdRefresh:
+      return ready;
     case kCmdSectorDump:
     case kCmdRawDump:
-    case kCmdWriteChanges:
     case kCmdGoToSector:
-      return ready;
+      return drive;
+    case kCmdWriteChanges:
+      // Only a page of bytes that all read can be written.
+      return drive && ShownPageKind(state_.pane) != PageKind::None && !state_.pane.rows.empty() &&
+             !PageHasUnreadableSector(state_.pane);
     case kCmdBackup:
     case kCmdRestore:
-      return ready && operations_.count(id) != 0;
     case kCmdDiskCopy:
     case kCmdSearch:
     case kCmdScan:
     case kCmdUndelete:
     case kCmdRename:
-      return operations_.count(id) != 0;
+      return drive && operations_.count(id) != 0;
     case kCmdCopyToFloppy:
       // A file of a listing to copy: a root directory or folder on show with
       // a row selected.
-      return operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
+      return drive && operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
              !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
     case kCmdFindDeleted:
-      return ready && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
     case kCmdCopyOut:
-      return ready && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
     case kCmdUndoWrites:
     case kCmdUsage:
     case kCmdAbout:
@@ -329,9 +346,12 @@ void MainWindow::Dispatch(int id) {
 bool MainWindow::Start(const BindOptions& options) {
   programFolder_ = options.programFolder;
   bound_ = options;
-  // Say it where it is always in sight: what is written now cannot be undone.
+  // Say it where it is always in sight: nothing can be written, or what is
+  // written now cannot be undone.
   const bool undoOff = !options.drives.undo && !options.drives.readOnly;
-  setWindowTitle(QString::fromLatin1(kFrameCaption) + (undoOff ? QString::fromLatin1(kUndoOffCaption) : QString()));
+  setWindowTitle(QString::fromLatin1(kFrameCaption) +
+                 (options.drives.readOnly ? QStringLiteral(" [read-only]") : QString()) +
+                 (undoOff ? QString::fromLatin1(kUndoOffCaption) : QString()));
   const bool ready = BindDiskAccess(state_.access, options);
   if (ready) tree_->ListDrives();
   UpdateCommands();

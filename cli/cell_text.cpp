@@ -1,5 +1,7 @@
 #include "cli/cell_text.h"
 
+#include "disk/long_name.h"
+
 namespace {
 
 bool InRange(unsigned char c, unsigned char low, unsigned char high) {
@@ -53,7 +55,14 @@ std::string SafeCellText(std::string_view text) {
       continue;
     }
     const auto c = static_cast<unsigned char>(text[i]);
-    out += (c < 0x20 || InRange(c, 0x7F, 0x9F)) ? '.' : static_cast<char>(c);
+    // A lone byte past 0x7F is no UTF-8: it is printed as the ANSI character
+    // the window shows for it, never raw.
+    if (c < 0x20 || c == 0x7F)
+      out += '.';
+    else if (c < 0x80)
+      out += static_cast<char>(c);
+    else
+      out += AnsiByteToUtf8(c);
     ++i;
   }
   return out;

@@ -12,6 +12,7 @@
 #include "cli/tree_commands.h"
 #include "cli/undo_command.h"
 #include "disk/disk_access.h"
+#include "views/editor_page.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
 
@@ -40,21 +41,23 @@ constexpr const char* kUsage =
     "  drives            list the bound drives with their BIOS numbers and geometry\n"
     "  tree              print every node of the disk tree depth first, expanding\n"
     "                    every node that can be expanded: one line a node, two\n"
-    "                    spaces of indent a level, then its label (file and folder\n"
-    "                    names as stored, trailing spaces kept; control bytes\n"
-    "                    printed as for show)\n"
+    "                    spaces of indent a level, then its label (short names\n"
+    "                    through code page 437 as the list shows them, trailing\n"
+    "                    spaces kept; control bytes printed as for show)\n"
     "  show NODE [--sector-dump] [--raw-dump] [--page N] [--goto SECTOR]\n"
     "                    show NODE in the list pane and print it: the column titles\n"
     "                    joined by tabs, then one line a row of its cells joined by\n"
     "                    tabs. --sector-dump and --raw-dump are the two dump modes\n"
     "                    (raw wins when both are given); neither: the decoded view.\n"
-    "                    Control bytes in a cell (0x00-0x1F, 0x7F, and 0x80-0x9F\n"
-    "                    outside well-formed UTF-8, C1 controls written as UTF-8)\n"
-    "                    are printed as \".\"; UTF-8 long names stand as they are.\n"
+    "                    Every cell is printed as UTF-8: a dump's characters as\n"
+    "                    the window shows them (ANSI), control bytes (0x00-0x1F,\n"
+    "                    0x7F, C1 controls) as \".\".\n"
     "                    --goto SECTOR jumps to a sector of the volume as Go to a\n"
     "                    Sector does (raw sector dumping, a node below the\n"
-    "                    partition level); --page N then presses Next N times (it\n"
-    "                    stops at the last page).\n"
+    "                    partition level); --page N then shows the page N pages\n"
+    "                    on (one read, whatever N). A page or sector outside the\n"
+    "                    node is refused with its message and exit status 1;\n"
+    "                    sectors that do not read are printed as \"??\" (status 1).\n"
     "  undelete NODE ROW...\n"
     "                    bring back the deleted files and folders of rows ROW of\n"
     "                    the root directory or folder NODE (rows counted from 1\n"
@@ -102,11 +105,13 @@ constexpr const char* kUsage =
     "libsect32.so from the program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
+    "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
+    "REASON\") and the command is not run.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
     "bound (undelete and rename: also when a write failed or nothing was done;\n"
-    "search: or nothing was found), 2 a usage error. backup, restore, diskcopy\n"
-    "and copy-to-floppy: 0 done, 1 the command could not do what was asked, 2 a\n"
-    "usage or drive error.\n";
+    "search: or nothing was found), 2 a usage error or a drive that cannot be\n"
+    "opened. backup, restore, diskcopy and copy-to-floppy: 0 done, 1 the command\n"
+    "could not do what was asked, 2 a usage or drive error.\n";
 
 // A count of pages: decimal digits only, at most 32 bits.
 bool ParseCount(const std::string& text, uint32_t& count) {
@@ -169,6 +174,15 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
   const std::string& command = parsed.rest[0];
   const std::vector<std::string> commandArgs(parsed.rest.begin() + 1, parsed.rest.end());
 
+  // A script wants to fail fast: a drive it named that cannot be opened ends
+  // the run here, named with the reason, rather than be left out.
+  {
+    DriveMapConfig named = parsed.config;
+    const std::vector<std::string> problems = DropUnopenableDrives(named);
+    for (const std::string& problem : problems) err << problem << '\n';
+    if (!problems.empty()) return 2;
+  }
+
   CliPrompt prompt(err);
   DiskAccess access(prompt);
   BindOptions options;
@@ -218,12 +232,18 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     options.drives.readOnly = true;
     if (!BindDiskAccess(access, options)) return 1;
     if (command == "tree") return PrintTree(access, out, err);
-    // The jump first (as Go to a Sector), then Next pressed `pages` times.
+    // The jump first (as Go to a Sector), then the page `pages` on from it,
+    // reached with one read.
     uint32_t jumpTarget = 0;
     return PrintShownNode(access, node, modes, out, err, [&](ViewContext& ctx) {
-      if (jump && GoToSectorAllowed(ctx, modes)) GoToSector(ctx, modes, *jump, jumpTarget);
-      for (uint32_t p = 0; p < pages; ++p)
-        if (!GoNext(ctx, modes)) break;
+      if (jump && (!GoToSectorAllowed(ctx, modes) || !GoToSector(ctx, modes, *jump, jumpTarget)))
+        return PageOutcome::Refused;
+      // A decoded view has no pages to go to: it is printed as it is.
+      if (pages == 0 || ShownPageKind(ctx.pane) == PageKind::None) return PageOutcome::Print;
+      const uint64_t page = uint64_t{ctx.pane.pageIndex} + pages;
+      if (GoToPage(ctx, modes, page)) return PageOutcome::Print;
+      // Moved, but a sector of it did not read: shown as it could be read.
+      return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
     });
   }
   if (IsToolCommand(command))

@@ -36,7 +36,7 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
 
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
                    std::ostream& out, std::ostream& err,
-                   const std::function<void(ViewContext&)>& beforePrint) {
+                   const std::function<PageOutcome(ViewContext&)>& beforePrint) {
   TreeSession session(access);
   const std::optional<TreeNode> found = session.Find(nodePath);
   if (!found) {
@@ -45,9 +45,10 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
   }
 
   ShowNode(session.ctx, *found->packet, modes);
-  if (beforePrint) beforePrint(session.ctx);
+  const PageOutcome outcome = beforePrint ? beforePrint(session.ctx) : PageOutcome::Print;
+  if (outcome == PageOutcome::Refused) return 1;
   PrintPane(session.pane, out);
-  return 0;
+  return outcome == PageOutcome::Print ? 0 : 1;
 }
 
 void PrintPane(const ListPaneState& pane, std::ostream& out) {

@@ -22,10 +22,13 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err);
 // cell texts joined by tabs, made safe for a terminal (SafeCellText).
 // 0, or 1 when the node does not exist.
 // beforePrint, when given, runs on the pane after the node is shown (the
-// editor's paging commands of show --page and --goto).
+// editor's paging commands of show --page and --goto) and says what to do:
+// Print (status 0), PrintFailed (the page is printed as it could be read,
+// status 1) or Refused (nothing printed, status 1).
+enum class PageOutcome { Print, PrintFailed, Refused };
 int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes modes,
                    std::ostream& out, std::ostream& err,
-                   const std::function<void(ViewContext&)>& beforePrint = {});
+                   const std::function<PageOutcome(ViewContext&)>& beforePrint = {});
 
 // The list pane as show prints it: the column titles joined by tabs, then
 // each row's cell texts joined by tabs, made safe for a terminal.

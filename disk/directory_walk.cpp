@@ -80,10 +80,12 @@ void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
     name.clear();
     if (i > 0) AssembleLongName(dir, i, name);
     if (name.empty()) {
-      name.assign(reinterpret_cast<const char*>(entry.data()) + kDirName, kDirNameLength);
-      name += '.';
-      name.append(reinterpret_cast<const char*>(entry.data()) + kDirExtension,
-                  kDirExtensionLength);
+      // Decoded as the listing decodes it, so tree and list name a file alike.
+      std::string stored(reinterpret_cast<const char*>(entry.data()) + kDirName, kDirNameLength);
+      stored += '.';
+      stored.append(reinterpret_cast<const char*>(entry.data()) + kDirExtension,
+                    kDirExtensionLength);
+      name = OemNameToUtf8(stored);
     }
 
     DrivePacket* p = TakeChild(ctx, node, name.c_str());

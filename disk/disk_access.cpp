@@ -14,8 +14,8 @@ namespace {
 class LoadedSectorLibrary final : public SectorLibrary {
  public:
   LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, CheckInt13Extension32Fn c,
-                      Sect32FloppyCountFn f)
-      : handle_(handle), read_(r), write_(w), check_(c), floppies_(f) {}
+                      Sect32FloppyCountFn f, Sect32DriveGeometryFn g)
+      : handle_(handle), read_(r), write_(w), check_(c), floppies_(f), geometry_(g) {}
   ~LoadedSectorLibrary() override {
     if (handle_ != nullptr) ::dlclose(handle_);
   }
@@ -29,6 +29,13 @@ class LoadedSectorLibrary final : public SectorLibrary {
   }
   uint32_t CheckInt13Extension32(uint32_t d) override { return check_(d); }
   uint32_t FloppyCount() override { return floppies_ != nullptr ? floppies_() : 0; }
+  bool DriveGeometry(uint32_t drive, Geometry& out) override {
+    uint32_t cylinders = 0, heads = 0, perTrack = 0;
+    if (geometry_ == nullptr || geometry_(drive, &cylinders, &heads, &perTrack) == 0) return false;
+    if (heads > 0xFFFF || perTrack > 0xFFFF) return false;
+    out = Geometry{cylinders, static_cast<uint16_t>(heads), static_cast<uint16_t>(perTrack)};
+    return true;
+  }
 
  private:
   void* handle_;
@@ -36,6 +43,7 @@ class LoadedSectorLibrary final : public SectorLibrary {
   WriteSect32Fn write_;
   CheckInt13Extension32Fn check_;
   Sect32FloppyCountFn floppies_;
+  Sect32DriveGeometryFn geometry_;
 };
 
 }  // namespace
@@ -92,6 +100,14 @@ bool DiskAccess::HardDiskExists(uint16_t drive) {
   return OpenDrive(drive);
 }
 
+bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
+  if (useSectorLibrary) return library_ != nullptr && library_->DriveGeometry(drive, out);
+  const Device* dev = devices_.Find(drive);
+  if (dev == nullptr) return false;
+  out = dev->geometry;
+  return true;
+}
+
 uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
   return useSectorLibrary && library_ != nullptr ? library_->CheckInt13Extension32(drive) : 0;
 }
@@ -143,8 +159,13 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   access.floppyCount = 0;
   access.hardDiskCount = 0;
 
-  if (options.drives.direct) {
-    DeviceMap map = BuildDeviceMap(options.drives);
+  // A drive that cannot be opened is named with the reason and left out: it
+  // must not hide the drives after it, nor (on the library path) every drive.
+  DriveMapConfig drives = options.drives;
+  for (const std::string& problem : DropUnopenableDrives(drives)) prompt.Message(problem);
+
+  if (drives.direct) {
+    DeviceMap map = BuildDeviceMap(drives);
     access.floppyCount = map.FloppyCount();
     access.UseDirect(std::move(map));
     access.drivesReady = true;
@@ -180,13 +201,16 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   }
   auto open = reinterpret_cast<Sect32OpenDrivesFn>(::dlsym(handle, "Sect32OpenDrives"));
   auto floppies = reinterpret_cast<Sect32FloppyCountFn>(::dlsym(handle, "Sect32FloppyCount"));
-  auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, check, floppies);
+  // A library without the geometry query gives no geometry: a CHS transfer
+  // past a drive's first sector then fails rather than land at a guessed place.
+  auto geometry = reinterpret_cast<Sect32DriveGeometryFn>(::dlsym(handle, "Sect32DriveGeometry"));
+  auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, check, floppies, geometry);
   SectorLibrary* raw = lib.get();
   access.UseLibrary(raw, std::move(lib));
 
   // The drive map stands where the old driver stood: without it the library
   // has no floppies to count, but the program still lists what it can reach.
-  const std::string map = options.drives.Serialize();
+  const std::string map = drives.Serialize();
   if (open == nullptr || floppies == nullptr || open(map.c_str()) == 0) {
     prompt.Message(kDriverOpenFailed);
     access.floppyCount = 0;

@@ -49,6 +49,10 @@ class DiskAccess {
   // Whether hard disk `drive` (0x80 + n) exists: on the library path its first
   // sector reads; on the direct path its device opens (and stays open).
   bool HardDiskExists(uint16_t drive);
+  // The drive's CHS geometry: decided once, when the drive map was built (on
+  // the library path by the library, which is asked), and the only one any
+  // CHS triple is made with. False when the drive has none.
+  bool DriveGeometry(uint16_t drive, Geometry& out) const;
   // The extensions flag for a drive: the library's answer, 0 on the direct path.
   uint32_t Int13Extensions(uint16_t drive);
 

@@ -1,11 +1,12 @@
 #include "disk/drive_map.h"
 
-#include "disk/boot_sector.h"
-
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,10 @@
 #include <regex>
 #include <span>
 #include <sstream>
+#include <cstring>
 
+#include "disk/boot_sector.h"
+#include "disk/drive_packet.h"
 #include "disk/guarded_device.h"
 #include "disk/le.h"
 #include "disk/rescue_map.h"
@@ -86,6 +90,45 @@ bool DriveMapConfig::Deserialize(const std::string& text, DriveMapConfig& out) {
     }
   }
   return true;
+}
+
+std::string DriveOpenProblem(const std::string& path) {
+  auto problem = [&](const char* reason) { return "Cannot open " + path + ": " + reason; };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return problem(std::strerror(errno));
+  // A folder opens for reading on Linux, but holds no sectors.
+  if (S_ISDIR(st.st_mode)) return problem(std::strerror(EISDIR));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return problem(std::strerror(errno));
+  ::close(fd);
+  if (S_ISREG(st.st_mode) && st.st_size < 512) return problem("it holds no whole sector");
+  return {};
+}
+
+std::vector<std::string> DropUnopenableDrives(DriveMapConfig& config) {
+  std::vector<std::string> problems;
+  std::map<uint16_t, std::string> mapfiles;
+  // The drives after a dropped one take the BIOS numbers up; a drive's
+  // mapfile goes with its drive, never to the one that takes its number.
+  auto keep = [&](std::vector<std::string>& paths, uint16_t base) {
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      std::string problem = DriveOpenProblem(paths[i]);
+      if (!problem.empty()) {
+        problems.push_back(std::move(problem));
+        continue;
+      }
+      const auto map = config.mapfiles.find(static_cast<uint16_t>(base + i));
+      if (map != config.mapfiles.end())
+        mapfiles[static_cast<uint16_t>(base + kept.size())] = map->second;
+      kept.push_back(paths[i]);
+    }
+    paths = std::move(kept);
+  };
+  keep(config.floppies, 0);
+  keep(config.disks, kFirstHardDisk);
+  config.mapfiles = std::move(mapfiles);
+  return problems;
 }
 
 namespace {

@@ -47,6 +47,15 @@ struct DriveArgsResult {
 // everything from there is in `rest`.
 DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
 
+// Why path cannot serve as a drive, as "Cannot open PATH: REASON" (a missing
+// file, a folder, an empty file, no permission); empty when it can be opened
+// for reading. A block device is taken as it opens: a drive without a disk in
+// it is still a drive.
+std::string DriveOpenProblem(const std::string& path);
+// Takes the drives that cannot be opened out of config (the others keep their
+// order) and returns one DriveOpenProblem text for each.
+std::vector<std::string> DropUnopenableDrives(DriveMapConfig& config);
+
 // True for /dev/fd* and regular files of 160, 180, 320, 360, 720, 1200, 1440
 // or 2880 KiB.
 bool LooksLikeFloppy(const std::string& path);

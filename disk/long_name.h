@@ -25,3 +25,8 @@ void AppendUtf16AsUtf8(std::span<const uint16_t> units, std::string& text);
 // be 437 (Linux's default for FAT); bytes below 0x80 stay as they are, so a
 // deleted entry's 0xE5 reads as U+03C3 (sigma).
 std::string OemNameToUtf8(std::string_view bytes);
+
+// One byte as the ANSI character (Windows-1252) a hex dump's character column
+// shows, as UTF-8: bytes 0x80-0x9F as 1252 has them (its five unassigned ones
+// as U+25A1, the box a missing glyph is drawn as), the rest as Latin-1.
+std::string AnsiByteToUtf8(uint8_t byte);

@@ -61,3 +61,10 @@ uint32_t Sect32Engine::CheckInt13Extension32(uint32_t drive) {
 }
 
 uint32_t Sect32Engine::FloppyCount() { return map_.FloppyCount(); }
+
+bool Sect32Engine::DriveGeometry(uint32_t drive, Geometry& out) {
+  Device* dev = drive <= 0xFF ? map_.Find(static_cast<uint16_t>(drive)) : nullptr;
+  if (dev == nullptr) return false;
+  out = dev->geometry;
+  return true;
+}

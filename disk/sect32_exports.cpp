@@ -75,4 +75,17 @@ __attribute__((visibility("default"))) uint32_t CheckInt13Extension32(uint32_t d
   return d != nullptr ? d->engine->CheckInt13Extension32(drive) : 0;
 }
 
+__attribute__((visibility("default"))) uint32_t Sect32DriveGeometry(uint32_t drive,
+                                                                    uint32_t* cylinders,
+                                                                    uint32_t* heads,
+                                                                    uint32_t* sectorsPerTrack) {
+  const std::shared_ptr<Drives> d = Current();
+  Geometry g;
+  if (d == nullptr || !d->engine->DriveGeometry(drive, g)) return 0;
+  if (cylinders != nullptr) *cylinders = g.cylinders;
+  if (heads != nullptr) *heads = g.heads;
+  if (sectorsPerTrack != nullptr) *sectorsPerTrack = g.sectorsPerTrack;
+  return 1;
+}
+
 }  // extern "C"

@@ -18,6 +18,8 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
   SectorLibrary* lib = access.Library();
   if (lib == nullptr) return false;
   DrivePacket w = packet;
+  Geometry geometry;
+  if (!access.DriveGeometry(packet.drive, geometry)) geometry = Geometry{};
   uint32_t remaining = packet.sectorCount;
   while (remaining > 0) {
     // The library numbers sectors in 32 bits: a chunk that reaches past them
@@ -27,12 +29,12 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
     if (sector64 > UINT32_MAX) return false;
     w.startSector = static_cast<uint32_t>(sector64);
     ChsTriple t;
-    const bool haveGeometry = PacketToChs(w, t);
+    const bool haveGeometry = PacketToChs(w, geometry, t);
     // Without a geometry only the base address itself can be given in CHS.
     if (!haveGeometry && w.int13Extensions == 0 && w.startSector != 0) return false;
     uint32_t n = remaining;
     if (haveGeometry) {
-      const uint32_t left = w.sectorsPerTrack - t.sectorInTrack + 1;
+      const uint32_t left = geometry.sectorsPerTrack - t.sectorInTrack + 1;
       if (left < n) n = left;
     }
     const uint64_t done = uint64_t{packet.sectorCount - remaining} * kSectorSize;
@@ -186,22 +188,21 @@ bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t firs
   return MoveNodeSectors<true>(access, node, first, buffer.data(), buffer.size());
 }
 
-bool PacketToChs(const DrivePacket& p, ChsTriple& out) {
+bool PacketToChs(const DrivePacket& p, const Geometry& g, ChsTriple& out) {
   out = ChsTriple{};
   out.cylinder = p.cylinder;
   out.head = p.head;
   out.sector = p.sector;
   out.sectorInTrack = p.sector & 0x3F;
-  if (p.heads == 0 || p.sectorsPerTrack == 0) return false;
-  const uint64_t baseCyl = p.cylinder + 256u * ((p.sector >> 6) & 3u);
-  const uint64_t baseSec = p.sector & 0x3Fu;
-  // A base sector of 0 is damaged; it counts as the track's first sector.
-  const uint64_t base = (baseCyl * p.heads + p.head) * p.sectorsPerTrack + (baseSec ? baseSec - 1 : 0);
-  const uint64_t l = base + p.startSector;
-  const uint32_t s = static_cast<uint32_t>(l % p.sectorsPerTrack) + 1;
-  const uint64_t t = l / p.sectorsPerTrack;
-  const uint64_t cyl = t / p.heads;
-  const uint16_t head = static_cast<uint16_t>(t % p.heads);
+  if (g.heads == 0 || g.sectorsPerTrack == 0) return false;
+  // Counted from the absolute sector, the one the LBA argument names: a
+  // partition entry's CHS start may be clamped or made for another geometry,
+  // and the triple must never name another sector than the LBA does.
+  const uint64_t l = uint64_t{p.partitionStart} + p.startSector;
+  const uint32_t s = static_cast<uint32_t>(l % g.sectorsPerTrack) + 1;
+  const uint64_t t = l / g.sectorsPerTrack;
+  const uint64_t cyl = t / g.heads;
+  const uint16_t head = static_cast<uint16_t>(t % g.heads);
   out.sectorInTrack = s;
   if (cyl > 1000) {
     // Beyond CHS reach: the library addresses it by LBA.

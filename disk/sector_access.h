@@ -35,6 +35,9 @@ struct ChsTriple {
   uint32_t sectorInTrack = 0;  // S, 1-based
   bool packed = true;     // false beyond cylinder 1000
 };
-// Converts base plus startSector with the packet's heads and sectorsPerTrack;
-// false when the geometry is zero (the triple is then the packet's base).
-[[nodiscard]] bool PacketToChs(const DrivePacket& packet, ChsTriple& out);
+// The triple of the packet's current sector, absolute sector partitionStart +
+// startSector, counted with the drive's geometry (never the boot record's
+// heads and sectors per track, which need not match how the drive is laid
+// out); false when the geometry is zero (the triple is then the packet's base).
+[[nodiscard]] bool PacketToChs(const DrivePacket& packet, const Geometry& geometry,
+                               ChsTriple& out);

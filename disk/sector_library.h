@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "disk/device.h"
+
 class SectorLibrary {
  public:
   virtual ~SectorLibrary() = default;
@@ -17,6 +19,10 @@ class SectorLibrary {
                                uint32_t ext) = 0;
   virtual uint32_t CheckInt13Extension32(uint32_t drive) = 0;
   virtual uint32_t FloppyCount() = 0;
+  // The geometry the library converts CHS triples with for `drive`, decided
+  // once when it opened the drive; false when it has none for it. The program
+  // converts with the same geometry, so a triple names the sector its LBA does.
+  virtual bool DriveGeometry(uint32_t drive, Geometry& out) = 0;
 };
 
 // The C entry points exported by libsect32.so.
@@ -30,4 +36,6 @@ using CheckInt13Extension32Fn = uint32_t (*)(uint32_t);
 // when every drive of it could be opened.
 using Sect32OpenDrivesFn = uint32_t (*)(const char*);
 using Sect32FloppyCountFn = uint32_t (*)();
+// The drive's CHS geometry; nonzero when the drive is known.
+using Sect32DriveGeometryFn = uint32_t (*)(uint32_t, uint32_t*, uint32_t*, uint32_t*);
 }

@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kBufferFailed = "Fatal Error!  Not able to allocate a Buffer!";
 constexpr const char* kDriveUnreachable = "Drive not accessible!";
 constexpr const char* kBootUnreadable = "Boot Record not accessible!";
+// Formatted with the boot record's bytes per sector.
+constexpr const char* kSectorSizeUnsupported = "Sector size of %u bytes is not supported!";
 
 }  // namespace
 
@@ -44,7 +46,16 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
                    node.fatType == KindFat32 ? kFat32PartitionType : 0);
   // A record that fails its checks describes no FAT volume to walk.
   if (!layout) return true;
-  const NodeKind fatKind = layout->width;
+  // Every place below is counted in 512-byte sectors: a volume of larger
+  // sectors would be listed from the wrong sectors (an empty root at best).
+  if (layout->bytesPerSector != kSectorSize) {
+    char text[64];
+    std::snprintf(text, sizeof text, kSectorSizeUnsupported,
+                  static_cast<unsigned>(layout->bytesPerSector));
+    ctx.Prompt().Message(text);
+    return true;
+  }
+  const uint16_t fatKind = layout->width;
   const uint32_t fatSectors = layout->sectorsPerFat;
 
   DrivePacket volume;

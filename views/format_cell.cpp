@@ -7,6 +7,7 @@
 #include "disk/le.h"
 #include "views/directory_views.h"
 #include "views/list_ops.h"
+#include "disk/long_name.h"
 
 namespace {
 
@@ -30,12 +31,16 @@ std::string HexCell(const ListPaneState& pane, uint64_t r, int column) {
   }
   if (column >= 1 && column <= 16) {
     const uint64_t at = r * kBytesPerDumpRow + static_cast<uint64_t>(column - 1);
-    return Inside(buffer, at, 1) ? Printf("%02" PRIX64, buffer[at]) : std::string();
+    if (!Inside(buffer, at, 1)) return {};
+    // A sector that did not read has no bytes to show, only its place.
+    if (ByteUnreadable(pane, at)) return "??";
+    return Printf("%02" PRIX64, buffer[at]);
   }
   if (column >= 18 && column < kHexColumnCount) {
     const uint64_t at = r * kBytesPerDumpRow + static_cast<uint64_t>(column - 18);
-    if (!Inside(buffer, at, 1) || buffer[at] == 0) return {};
-    return std::string(1, static_cast<char>(buffer[at]));
+    if (!Inside(buffer, at, 1) || buffer[at] == 0 || ByteUnreadable(pane, at)) return {};
+    // UTF-8 like every other cell: a lone byte past 0x7F is no text.
+    return AnsiByteToUtf8(buffer[at]);
   }
   return {};  // the spacer and anything past it
 }

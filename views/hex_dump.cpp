@@ -1,5 +1,6 @@
 #include "views/hex_dump.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
@@ -81,6 +82,25 @@ void ListClusterPage(ViewContext& ctx) {
   pane.canGoNext = pane.chainLength != 1;
 }
 
+// Reads a page's sectors into buffer. A failed transfer is gone over one
+// sector at a time (the library path reads nothing after a failed chunk), so
+// that every sector that reads is shown and only the others are marked.
+bool ReadPageSectors(ViewContext& ctx, const DrivePacket& extent, uint8_t* buffer) {
+  ListPaneState& pane = ctx.pane;
+  pane.unreadableSectors.assign(extent.sectorCount, 0);
+  if (ReadSectors(ctx.access, extent, buffer)) return true;
+  for (uint32_t i = 0; i < extent.sectorCount; ++i) {
+    DrivePacket one = extent;
+    one.startSector = extent.startSector + i;
+    one.sectorCount = 1;
+    if (!ReadSectors(ctx.access, one, buffer + uint64_t{i} * kSectorSize)) {
+      std::fill_n(buffer + uint64_t{i} * kSectorSize, kSectorSize, uint8_t{0});
+      pane.unreadableSectors[i] = 1;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
@@ -94,7 +114,9 @@ bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t clust
     DrivePacket copy = packet;
     copy.startSector = static_cast<uint32_t>(first);
     copy.sectorCount = sectors;
-    read = ReadSectors(ctx.access, copy, pane.sectorBuffer.data());
+    read = ReadPageSectors(ctx, copy, pane.sectorBuffer.data());
+  } else {
+    pane.unreadableSectors.assign(sectors, 1);
   }
   char status[96];
   std::snprintf(status, sizeof status,
@@ -133,12 +155,15 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
   // An item's sectors count from its startSector; a disk, partition or volume
   // node (startSector 0) has its own sector only.
   const uint32_t index = packet.startSector != 0 ? pane.pageIndex : 0;
+  // Marked until the sector has read: its bytes are no data before then.
+  pane.unreadableSectors.assign(1, 1);
   if (!ReadNodeSectors(ctx.access, packet, index, page)) {
     ctx.Prompt().Message(packet.startSector != 0 || ctx.access.useSectorLibrary
                              ? kSectorNotAccessible
                              : kBootRecordNotAccessible);
     return false;
   }
+  pane.unreadableSectors[0] = 0;
   DrivePacket copy = packet;
   copy.startSector = static_cast<uint32_t>(packet.startSector + uint64_t{index});
   AddCallbackRows(pane, kDumpRowsPerSector);

@@ -28,6 +28,17 @@ void AddCallbackRows(ListPaneState& pane, uint64_t count, uint64_t step, uint64_
   for (uint64_t i = 0; i < count; ++i) pane.rows.push_back({first + i * step, {}});
 }
 
+bool PageHasUnreadableSector(const ListPaneState& pane) {
+  for (uint8_t u : pane.unreadableSectors)
+    if (u != 0) return true;
+  return false;
+}
+
+bool ByteUnreadable(const ListPaneState& pane, uint64_t offset) {
+  const uint64_t sector = offset / kSectorSize;
+  return sector < pane.unreadableSectors.size() && pane.unreadableSectors[sector] != 0;
+}
+
 bool DiskSizeFits(const ListPaneState& pane, const DrivePacket& volume, uint64_t sectors) {
   if (sectors == 0) return false;
   if (volume.totalSectors != 0 && sectors > volume.totalSectors) return false;

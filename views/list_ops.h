@@ -28,6 +28,11 @@ void AddHexColumns(ListPaneState& pane, int offsetWidth);
 void AddCallbackRows(ListPaneState& pane, uint64_t count, uint64_t step = 1,
                      uint64_t first = 0);
 
+// Whether the dump page on show has a sector that could not be read, and
+// whether the sector holding byte `offset` of the page is one.
+bool PageHasUnreadableSector(const ListPaneState& pane);
+bool ByteUnreadable(const ListPaneState& pane, uint64_t offset);
+
 // Whether a buffer of `sectors` sectors, a count read from a disk, may be
 // taken: not zero, not more than the volume holds (when its size is known)
 // and within the pane's memory limit.

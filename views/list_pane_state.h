@@ -62,6 +62,10 @@ struct ListPaneState {
   ViewKind viewKind = ViewKind::None;
   DrivePacket shownPacket;
   std::vector<uint8_t> sectorBuffer;
+  // Per sector of the dump page in sectorBuffer: nonzero where the sector
+  // could not be read. Its bytes are no data: they are shown as unreadable,
+  // cannot be edited, and the page is not written back. Empty: all read.
+  std::vector<uint8_t> unreadableSectors;
   uint32_t pageIndex = 0;
   uint32_t sectorsPerPage = 1;
   std::vector<uint32_t> clusterChain;

@@ -8,21 +8,22 @@
 #include "views/hex_dump.h"
 #include "views/list_ops.h"
 
+#include <cstdint>
+
 namespace {
 
-// What a failed read leaves in the page: the fill the sector access uses for
-// unreadable sectors, never the bytes of the page shown before.
-constexpr uint8_t kUnreadFill = 0xE5;
-
+// A page that does not read is marked unreadable sector by sector; the bytes
+// of the page shown before are never left to pass for its own.
 void ShowClusterPage(ViewContext& ctx) {
   ListPaneState& pane = ctx.pane;
-  std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), kUnreadFill);
+  std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), uint8_t{0});
   uint32_t first = 0;
   bool read = false;
   if (ClusterPageSector(pane, pane.pageIndex, first)) {
     read = ReadClusterPage(ctx, pane.shownPacket, pane.clusterChain[pane.pageIndex]);
   } else {
     // No sector to name for a cluster that has no place on the volume.
+    pane.unreadableSectors.assign(pane.sectorsPerPage, 1);
     ctx.Prompt().SetStatus(1, "");
   }
   if (!read) ctx.Prompt().Message(kEditorClusterNotAccessible);
@@ -32,11 +33,12 @@ void ShowClusterPage(ViewContext& ctx) {
 void ShowSectorPage(ViewContext& ctx) {
   ListPaneState& pane = ctx.pane;
   if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize);
-  std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), kUnreadFill);
+  std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), uint8_t{0});
   uint32_t sector = 0;
   if (SectorPageSector(pane.shownPacket, pane.pageIndex, sector)) {
     if (ReadDumpSector(ctx, pane.shownPacket)) return;  // rows and status are in place
   } else {
+    pane.unreadableSectors.assign(1, 1);
     ctx.Prompt().Message(kEditorSectorNotAccessible);
   }
   RepaintPageRows(pane, PageKind::Sector);
@@ -80,6 +82,32 @@ bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
 }
 
 }  // namespace
+
+bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
+  ListPaneState& pane = ctx.pane;
+  EnterRawKind(pane, modes);
+  const PageKind kind = ShownPageKind(pane);
+  if (kind == PageKind::None) return false;
+  const uint64_t count = PageCount(pane, kind);
+  if (page >= count || page > UINT32_MAX) {
+    char text[128];
+    std::snprintf(text, sizeof text, kPagePastItem,
+                  static_cast<unsigned long>(count == 0 ? 0 : count - 1));
+    ctx.Prompt().Message(text);
+    return false;
+  }
+  if (page == pane.pageIndex) return true;
+  ctx.Prompt().SetStatus(0, "");
+  pane.pageIndex = static_cast<uint32_t>(page);
+  pane.canGoPrevious = page != 0;
+  pane.canGoNext = page + 1 < count;
+  if (kind == PageKind::Cluster)
+    ShowClusterPage(ctx);
+  else
+    ShowSectorPage(ctx);
+  ctx.Prompt().SetStatus(0, "");
+  return !PageHasUnreadableSector(pane);
+}
 
 bool GoPrevious(ViewContext& ctx, DumpModes modes) { return Step(ctx, modes, false); }
 

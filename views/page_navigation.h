@@ -10,7 +10,17 @@ inline constexpr int kCommandNext = 32773;
 
 // Nothing unless canGoPrevious / canGoNext is set and a hex page is on show.
 // True when the page moved. A page that cannot be read shows its message and
-// is still moved to, its unreadable bytes shown as 0xE5, so the bytes on show
-// always belong to the page whose number the status pane gives.
+// is still moved to, its unreadable sectors marked as such (shown as "??",
+// not editable, not written), so the bytes on show always belong to the page
+// whose number the status pane gives.
 bool GoPrevious(ViewContext& ctx, DumpModes modes);
 bool GoNext(ViewContext& ctx, DumpModes modes);
+
+// Formatted with the item's last page number.
+inline constexpr const char* kPagePastItem =
+    "Page number is past the last page of the current selected item, %lu";
+
+// Page `page` (counted from 0) of the dump on show, with one read whatever
+// page it is. Past the item's last page: kPagePastItem, nothing changes,
+// false. Also false when the page did not read whole (it is shown marked).
+bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page);

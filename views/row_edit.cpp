@@ -26,6 +26,8 @@ RowBytesArray RowBytes(const ListPaneState& pane, size_t row) {
 bool SetRowBytes(ListPaneState& pane, size_t row, const RowBytesArray& bytes) {
   std::vector<uint8_t>& buffer = pane.sectorBuffer;
   if (row >= buffer.size() / kBytesPerDumpRow) return false;
+  // A sector that did not read holds no bytes of the disk to change.
+  if (ByteUnreadable(pane, uint64_t{row} * kBytesPerDumpRow)) return false;
   std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<ptrdiff_t>(row * kBytesPerDumpRow));
   // Deselected and selected again to repaint it: the row ends up selected.
   const int selected = static_cast<int>(row);

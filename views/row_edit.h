@@ -33,7 +33,8 @@ bool CanEditRows(ViewContext& ctx, DumpModes modes);
 // read as 0.
 RowBytesArray RowBytes(const ListPaneState& pane, size_t row);
 // Puts the bytes into the row and leaves it selected (it is repainted). False,
-// with nothing changed, when the row does not lie wholly in sectorBuffer.
+// with nothing changed, when the row does not lie wholly in sectorBuffer or
+// lies in a sector that could not be read.
 bool SetRowBytes(ListPaneState& pane, size_t row, const RowBytesArray& bytes);
 
 // A byte box's first text: "%02X".

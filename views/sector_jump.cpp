@@ -77,6 +77,15 @@ bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint3
   if (ShownPageKind(pane) != PageKind::Sector) return false;
   uint32_t sector = 0;
   const uint32_t index = target - item.startSector;
+  // Past the extent lies no sector of this volume: a page read there would
+  // be another structure's, or none.
+  if (index >= item.sectorCount) {
+    char text[96];
+    std::snprintf(text, sizeof text, kJumpPastVolume,
+                  static_cast<unsigned long>(uint64_t{item.startSector} + item.sectorCount - 1));
+    ctx.Prompt().Message(text);
+    return false;
+  }
   if (!SectorPageSector(item, index, sector)) {
     ctx.Prompt().Message(kEditorSectorNotAccessible);
     return false;

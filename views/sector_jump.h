@@ -24,6 +24,10 @@ inline constexpr const char* kJumpFromTopLevel =
 // Formatted with the item's first sector.
 inline constexpr const char* kJumpBelowItem = "Sector number is below the current selected item of %lu";
 
+// Formatted with the volume's last sector.
+inline constexpr const char* kJumpPastVolume =
+    "Sector number is past the end of the volume at %lu";
+
 // Raw sector mode is on and the item on show has sectors of its own
 // (startSector not 0); otherwise says why not and answers false.
 bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes);

@@ -99,6 +99,9 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   pane.viewKind = ViewKind::None;
   pane.fileDumpShown = false;
   ctx.Prompt().SetStatus(0, "");
+  // The sector pane names the sector of what is on show: the view that reads
+  // one says which, every other leaves it empty, never the last node's.
+  ctx.Prompt().SetStatus(1, "");
   pane.pageIndex = 0;
   pane.shownPacket = node;
   pane.selectedPacket = node;
@@ -106,7 +109,11 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   // Previous and Next page through this node with the old chain.
   pane.canGoPrevious = false;
   pane.canGoNext = false;
-  if (node.sectorCount != 0 && !RetakeSectorBuffer(pane, node, node.sectorCount)) {
+  pane.unreadableSectors.clear();
+  // The raw dump holds one sector a page, whatever size the node claims (a
+  // damaged boot record's FAT of 65535 sectors must not keep it from showing).
+  if (!modes.rawDump && node.sectorCount != 0 &&
+      !RetakeSectorBuffer(pane, node, node.sectorCount)) {
     // Rows of the node shown before would pass for this one's.
     pane.rows.clear();
     pane.selectedRows.clear();

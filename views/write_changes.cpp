@@ -2,6 +2,7 @@
 
 #include "disk/sector_access.h"
 #include "views/editor_page.h"
+#include "views/list_ops.h"
 
 namespace {
 
@@ -34,16 +35,19 @@ bool WriteChanges(ViewContext& ctx, DumpModes modes) {
   EnterRawKind(pane, modes);
   if (!ctx.Prompt().AskYesNo(kWriteQuestion, {}, PromptIcon::Question)) return false;
   bool written;
+  // A page with a sector that did not read holds filler there, not the
+  // disk's bytes: writing it would put the filler over the real sector.
+  const bool whole = !PageHasUnreadableSector(pane);
   switch (ShownPageKind(pane)) {
     case PageKind::Cluster:
-      written = WriteClusterPage(ctx);
+      written = whole && WriteClusterPage(ctx);
       if (!written) ctx.Prompt().Message(kEditorClusterNotAccessible);
       break;
     case PageKind::Sector: {
       // A sector dump lists no rows when its sector could not be read: the
       // buffer then holds no bytes of that sector, only zeros or a fragment,
       // and nobody has seen them.
-      const bool onShow = !pane.rows.empty();
+      const bool onShow = !pane.rows.empty() && whole;
       if (pane.shownPacket.startSector == 0) {
         // The node's own sector (a boot record, a partition table), read at
         // the node's address; it is the item's only sector, so the page is 0.

@@ -13,6 +13,5 @@ inline constexpr const char* kCriticalSectorNotAccessible = "Critical Sector not
 // Asks first (Yes/No, question icon); No writes nothing. A cluster page goes
 // to its cluster, a sector page to startSector + pageIndex, and the own
 // sector of a disk, partition or volume node (startSector 0) to the node's
-// address. A sector page whose sector could not be read (no rows on show) is
-// not written. True when the page was written; every failure is reported.
+// address. A page with a sector that could not be read is not written. True when the page was written; every failure is reported.
 bool WriteChanges(ViewContext& ctx, DumpModes modes);

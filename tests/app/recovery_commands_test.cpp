@@ -102,14 +102,14 @@ class RecoveryCommandsTest : public QObject {
     QVERIFY(ReadFileBytes(image) == before);
   }
 
-  void recoveryCommandsStayEnabledWithoutDrives() {
-    // No sector library in this folder: the binding stops, the disk
-    // commands go grey, Undelete and Rename do not.
+  void recoveryCommandsNeedADrive() {
+    // No sector library in this folder: the binding stops, and with no drive
+    // to act on the disk commands, Undelete and Rename among them, go grey.
     GuiRig rig(Drives({Disk()}), dir_->Path() + "/");
     QVERIFY(!rig.state.access.drivesReady);
     QVERIFY(!rig.window.CommandEnabled(kCmdRefresh));
-    QVERIFY(rig.window.CommandEnabled(kCmdUndelete));
-    QVERIFY(rig.window.CommandEnabled(kCmdRename));
+    QVERIFY(!rig.window.CommandEnabled(kCmdUndelete));
+    QVERIFY(!rig.window.CommandEnabled(kCmdRename));
     rig.prompt.Clear();
     rig.window.RunCommand(kCmdUndelete);  // nothing on show: nothing to do
     QVERIFY(rig.Messages().isEmpty());

@@ -101,9 +101,10 @@ class UndoWritesDialogTest : public QObject {
     FatVolume fd = MakeFloppy1440(dir.File("fd.img"));
     GuiRig off(ParseDriveArgs({"--floppy", fd.image, "--no-undo"}).config);
     QCOMPARE(off.window.windowTitle(), QString(kFrameCaption) + " (undo off)");
-    // Read-only writes nothing: there is nothing to undo either way.
+    // Read-only writes nothing: there is nothing to undo either way, and the
+    // title says it is read-only.
     GuiRig readOnly(ParseDriveArgs({"--floppy", fd.image, "--no-undo", "--read-only"}).config);
-    QCOMPARE(readOnly.window.windowTitle(), QString(kFrameCaption));
+    QCOMPARE(readOnly.window.windowTitle(), QString(kFrameCaption) + " [read-only]");
   }
 };
 

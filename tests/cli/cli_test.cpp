@@ -125,7 +125,8 @@ TEST(CliTest, ShowPrintsThePaneOfTheNamedNode) {
             "0\t1\t2\t3\t4\t5\t6\t7\t8\t9\tA\tB\tC\tD\tE\tF");
   EXPECT_EQ(lines[1],
             "00000000\t4F\t4B\t1B\t5B\t32\t4A\t07\t7F\t85\t9B\tC3\tA4\tA0\tFF\t00\t21\t\t"
-            "O\tK\t.\t[\t2\tJ\t.\t.\t.\t.\t\xC3\t\xA4\t\xA0\t\xFF\t\t!");
+            "O\tK\t.\t[\t2\tJ\t.\t.\t\xE2\x80\xA6\t\xE2\x80\xBA\t\xC3\x83\t\xC2\xA4\t\xC2\xA0\t"
+            "\xC3\xBF\t\t!");
   // The same in the file's own view, and raw from its first sector on.
   EXPECT_EQ(Lines(Cli({disk.image, "show", docs + "/Nämé €.bin"}).out).at(1), lines[1]);
   r = Cli({disk.image, "show", docs + "/Nämé €.bin", "--raw-dump"});
@@ -199,14 +200,16 @@ TEST(CliTest, MessagesUsageAndExitStatus) {
 TEST(CliTest, CellTextsCannotDriveTheTerminal) {
   EXPECT_EQ(SafeCellText("\x1B[31mred\x07"), ".[31mred.");
   EXPECT_EQ(SafeCellText(std::string("a\0b\tc\n\x7F", 7)), "a.b.c..");
-  // Lone bytes 0x80-0x9F go; other high bytes stay, as a dump cell shows them.
-  EXPECT_EQ(SafeCellText("\x85\x9B\x9F\xA0\xC3\xFF"), "...\xA0\xC3\xFF");
+  // Lone bytes past 0x7F are written as their ANSI characters, in UTF-8.
+  EXPECT_EQ(SafeCellText("\x85\x9B\x9F\xA0\xC3\xFF"),
+            "\xE2\x80\xA6\xE2\x80\xBA\xC5\xB8\xC2\xA0\xC3\x83\xC3\xBF");
   // Well-formed UTF-8 stays, except the C1 controls it can also spell.
   EXPECT_EQ(SafeCellText("N\xC3\xA4m\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
             "N\xC3\xA4m\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
   EXPECT_EQ(SafeCellText("\xC2\x9B" "2J \xC2\x85 \xC2\xA0"), ".2J . \xC2\xA0");
   // Ill-formed sequences are taken byte by byte: overlong, surrogate, cut short.
-  EXPECT_EQ(SafeCellText("\xC0\x80 \xED\xA0\x80 \xE2\x82"), "\xC0. \xED\xA0. \xE2.");
+  EXPECT_EQ(SafeCellText("\xC0\x80 \xED\xA0\x80 \xE2\x82"),
+            "\xC3\x80\xE2\x82\xAC \xC3\xAD\xC2\xA0\xE2\x82\xAC \xC3\xA2\xE2\x80\x9A");
 }
 
 TEST(CliTest, NodeNamesPickSiblings) {
@@ -226,4 +229,64 @@ TEST(CliTest, NodeNamesPickSiblings) {
   EXPECT_EQ(SplitNodePath("A//B"), std::vector<std::string>{});
   EXPECT_EQ(SplitNodePath("A/"), std::vector<std::string>{});
   EXPECT_EQ(SplitNodePath(""), std::vector<std::string>{});
+}
+
+TEST(Cli, ADriveThatCannotBeOpenedEndsTheRunWithItsReason) {
+  TempDir dir;
+  FatVolume f = MakeFloppy1440(dir.File("f.img"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.img"), {}));
+  const std::string missing = dir.File("nope.img");
+  for (const char* const path : {"", "--direct"}) {
+    SCOPED_TRACE(*path == 0 ? "library path" : "direct path");
+    auto run = [&](std::vector<std::string> args) {
+      if (*path != 0) args.insert(args.begin(), path);
+      return Cli(args);
+    };
+    CliRun r = run({"--disk", missing, "tree"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + missing + ": No such file or directory\n");
+    EXPECT_EQ(r.out, "");
+    r = run({"--floppy", f.image, "--disk", dir.Path(), "tree"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + dir.Path() + ": Is a directory\n");
+    r = run({"--disk", dir.File("empty.img"), "show", "Hard Disk 1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Cannot open " + dir.File("empty.img") + ": it holds no whole sector\n");
+    r = run({"--floppy", f.image, "tree"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(Cli, TreeAndListNameAShortNamePastAsciiAlike) {
+  TempDir dir;
+  FatVolume f = MakeFloppy1440(dir.File("f.img"));
+  ASSERT_TRUE(f.PutFile("::/CAFE.TXT", std::string("menu")));
+  // The short name's fourth byte made 0x90, code page 437's E with acute.
+  std::vector<uint8_t> bytes = ReadFileBytes(f.image);
+  const std::string stored = "CAFE    TXT";
+  auto at = std::search(bytes.begin() + 19 * 512, bytes.begin() + 33 * 512, stored.begin(),
+                        stored.end());
+  ASSERT_NE(at, bytes.begin() + 33 * 512);
+  at[3] = 0x90;
+  ASSERT_TRUE(WriteFileBytes(f.image, bytes));
+  const std::string name = "CAF\xC3\x89    .TXT";
+  for (const char* const path : {"", "--direct"}) {
+    SCOPED_TRACE(*path == 0 ? "library path" : "direct path");
+    std::vector<std::string> tree = {f.image, "tree"}, show = {f.image, "show",
+                                                                "Floppy Disk 1/Root Directory"};
+    if (*path != 0) {
+      tree.insert(tree.begin(), path);
+      show.insert(show.begin(), path);
+    }
+    CliRun r = Cli(tree);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\n    " + name + "\n"), std::string::npos) << r.out;
+    r = Cli(show);
+    EXPECT_EQ(Cells(Lines(r.out).at(1), 1), name);
+    // The tree's label names the node for show.
+    r = Cli({f.image, "show", "Floppy Disk 1/Root Directory/" + name});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out).at(1).substr(0, 20), "00000000\t6D\t65\t6E\t75");
+  }
 }

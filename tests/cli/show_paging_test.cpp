@@ -86,20 +86,35 @@ TEST_F(ShowPaging, PagesAndJumpsBeforePrinting) {
   ShowRun both = Show(image_, {kFat1, "--page", "1", "--goto", target});
   EXPECT_EQ(HexCells(both.lines[1]), Expected(image, (fat1 + 6) * 512, "00000C00"));
 
-  // The jump's refusals are said on standard error; the node is printed as shown.
+  // The jump's refusals are said on standard error, nothing is printed and
+  // the status says the command could not do it.
   ShowRun below = Show(image_, {kFat1, "--goto", std::to_string(reserved - 1)});
-  EXPECT_EQ(below.status, 0);
+  EXPECT_EQ(below.status, 1);
   EXPECT_EQ(below.err, "Sector number is below the current selected item of " + std::to_string(reserved) + "\n");
-  EXPECT_EQ(HexCells(below.lines[1]), Expected(image, fat1 * 512, "00000000"));
+  EXPECT_TRUE(below.lines.empty());
   ShowRun top = Show(image_, {"Hard Disk 1", "--goto", "5"});
+  EXPECT_EQ(top.status, 1);
   EXPECT_EQ(top.err, "You cannot goto a sector from this level.  Choose a child item and try\n");
-  EXPECT_EQ(HexCells(top.lines[1]), Expected(image, 0, "00000000"));
+  EXPECT_TRUE(top.lines.empty());
+  // Past the volume's last sector lies another structure's sector or none.
+  const uint32_t total = le32(std::span<const uint8_t>(image.data() + kFat16Start * 512, 512), 32) != 0
+                             ? le32(std::span<const uint8_t>(image.data() + kFat16Start * 512, 512), 32)
+                             : le16(std::span<const uint8_t>(image.data() + kFat16Start * 512, 512), 19);
+  ShowRun past = Show(image_, {kFat1, "--goto", std::to_string(total)});
+  EXPECT_EQ(past.status, 1);
+  EXPECT_EQ(past.err,
+            "Sector number is past the end of the volume at " + std::to_string(total - 1) + "\n");
+  EXPECT_TRUE(past.lines.empty());
+  ShowRun last = Show(image_, {kFat1, "--goto", std::to_string(total - 1)});
+  EXPECT_EQ(last.status, 0);
+  EXPECT_EQ(HexCells(last.lines[1]),
+            Expected(image, (uint64_t{kFat16Start} + total - 1) * 512, HexCells(last.lines[1])[0].c_str()));
   ShowRun decoded = Show(image_, {kFat1, "--page", "3"});  // no dump on show: nothing to page
   EXPECT_EQ(decoded.lines[0].substr(0, 9), "FAT Entry");
   EXPECT_EQ(decoded.err, "");
 }
 
-TEST_F(ShowPaging, PagingStopsAtTheLastCluster) {
+TEST_F(ShowPaging, APagePastTheLastClusterIsRefusedOnce) {
   const std::string big = "Hard Disk 1/16-Bit FAT Disk/Root Directory/DOCS    .   /BIG     .BIN";
   ShowRun first = Show(image_, {big, "--sector-dump"});
   ASSERT_EQ(first.status, 0) << first.err;
@@ -109,10 +124,36 @@ TEST_F(ShowPaging, PagingStopsAtTheLastCluster) {
   ASSERT_GT(clusters, 1u);
   char last[16];
   std::snprintf(last, sizeof last, "%08zX", (clusters - 1) * clusterBytes);
-  ShowRun end = Show(image_, {big, "--sector-dump", "--page", "4000000000"});
+  ShowRun end = Show(image_, {big, "--sector-dump", "--page", std::to_string(clusters - 1)});
   ASSERT_EQ(end.status, 0) << end.err;
   EXPECT_EQ(HexCells(end.lines[1]).at(0), last);
   EXPECT_EQ(end.err, "");
+  ShowRun past = Show(image_, {big, "--sector-dump", "--page", "4000000000"});
+  EXPECT_EQ(past.status, 1);
+  EXPECT_EQ(past.err, "Page number is past the last page of the current selected item, " +
+                          std::to_string(clusters - 1) + "\n");
+  EXPECT_TRUE(past.lines.empty());
+}
+
+TEST(ShowPagingRaw, AnyPageCostsOneRead) {
+  TempDir dir;
+  // One Linux partition: an "Unknown" node whose volume size nobody knows,
+  // so its raw dump claims every 32-bit sector.
+  const std::string disk = dir.File("linux.img");
+  ASSERT_TRUE(PartitionImage(disk, 8192, "start=2048, type=83\n"));
+  ShowRun far = Show(disk, {"Hard Disk 1/Unknown", "--raw-dump", "--page", "4294967295"});
+  EXPECT_EQ(far.status, 1);
+  EXPECT_EQ(far.err, "Page number is past the last page of the current selected item, 4294967294\n");
+  EXPECT_TRUE(far.lines.empty());
+  // A page inside the claim but past the disk: one read, one message, and
+  // the page shown as unreadable.
+  ShowRun gone = Show(disk, {"Hard Disk 1/Unknown", "--raw-dump", "--page", "4000000000"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(gone.err, "Sector not accessible!\n");
+  ASSERT_EQ(gone.lines.size(), 33u);
+  EXPECT_EQ(HexCells(gone.lines[1]),
+            (std::vector<std::string>{"1DCD6500000", "??", "??", "??", "??", "??", "??", "??", "??",
+                                      "??", "??", "??", "??", "??", "??", "??", "??"}));
 }
 
 TEST_F(ShowPaging, BadValuesAreUsageErrors) {

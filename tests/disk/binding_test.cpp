@@ -51,29 +51,58 @@ TEST(Binding, MissingLibraryOrEntryPointIsReportedAndLeavesTheDrivesUnready) {
 TEST(Binding, DriveMapThatCannotBeOpenedStillLetsTheDrivesBeListed) {
   TempDir dir;
   FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
-  struct Case {
-    std::string folder;
-    std::vector<std::string> disks;
-  };
-  // A library without the drive-map entry point, and the real one given a
-  // disk that does not exist.
-  const Case cases[] = {{BrokenLibFolder("Sect32OpenDrives"), {}},
-                        {GLEANER_BIN_DIR "/", {dir.File("missing.img")}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.folder);
+  // A library without the drive-map entry point.
+  ScriptedPrompt prompt;
+  DiskAccess access(prompt);
+  BindOptions o;
+  o.programFolder = BrokenLibFolder("Sect32OpenDrives");
+  o.drives.floppies = {floppy.image};
+  EXPECT_TRUE(BindDiskAccess(access, o));
+  EXPECT_EQ(prompt.Messages(), std::vector<std::string>{"Unable to open libsect32.so drive map"});
+  EXPECT_TRUE(access.drivesReady);
+  EXPECT_EQ(access.floppyCount, 0u);
+  EXPECT_NE(access.Library(), nullptr);
+  EXPECT_TRUE(access.useSectorLibrary);
+}
+
+TEST(Binding, ADriveThatCannotBeOpenedIsNamedAndTheOthersAreBound) {
+  TempDir dir;
+  FatVolume a = MakeFloppy1440(dir.File("a.img"));
+  FatVolume b = MakeFloppy1440(dir.File("b.img"));
+  FatVolume hd = MakeFatImage(dir.File("hd.img"), 16, 40960);
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.img"), {}));
+  const std::string missing = dir.File("nope.img");
+  for (bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
     ScriptedPrompt prompt;
     DiskAccess access(prompt);
     BindOptions o;
-    o.programFolder = c.folder;
-    o.drives.floppies = {floppy.image};
-    o.drives.disks = c.disks;
+    o.programFolder = GLEANER_BIN_DIR "/";
+    o.drives.direct = direct;
+    o.drives.floppies = {a.image, missing, b.image};
+    o.drives.disks = {dir.Path(), dir.File("empty.img"), hd.image};
     EXPECT_TRUE(BindDiskAccess(access, o));
-    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{"Unable to open libsect32.so drive map"});
+    EXPECT_EQ(prompt.Messages(),
+              (std::vector<std::string>{
+                  "Cannot open " + missing + ": No such file or directory",
+                  "Cannot open " + dir.Path() + ": Is a directory",
+                  "Cannot open " + dir.File("empty.img") + ": it holds no whole sector"}));
     EXPECT_TRUE(access.drivesReady);
-    EXPECT_EQ(access.floppyCount, 0u);
-    EXPECT_NE(access.Library(), nullptr);
-    EXPECT_TRUE(access.useSectorLibrary);
+    // The two floppies and the one hard disk that open are the drives.
+    EXPECT_EQ(access.floppyCount, 2u);
+    EXPECT_TRUE(access.HardDiskExists(0x80));
+    EXPECT_FALSE(access.HardDiskExists(0x81));
+    DrivePacket p;
+    p.drive = 1;
+    p.sector = 1;
+    p.sectorCount = 1;
+    std::vector<uint8_t> sector(512);
+    EXPECT_TRUE(ReadSectors(access, p, sector.data()));
+    std::vector<uint8_t> want = ReadFileBytes(b.image);
+    want.resize(512);
+    EXPECT_EQ(sector, want);
   }
+  EXPECT_EQ(DriveOpenProblem(a.image), "");
 }
 
 TEST(Binding, RealLibraryAndDirectPathCountTheDrives) {

@@ -779,7 +779,7 @@ TEST(DiscoveryTest, BootRecordsLargerThanTheDiskGiveTheirMessages) {
   EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{"Boot Record not accessible!"});
 }
 
-TEST(DiscoveryTest, ZeroGeometryFailsOnlyWhereTransfersNeedIt) {
+TEST(DiscoveryTest, ABootRecordWithoutGeometryIsStillReadWhole) {
   TempDir dir;
   const FatVolume floppy = MakeSampleFloppy(dir.File("floppy.img"));
   std::vector<uint8_t> noHeads = ReadFileBytes(floppy.image);
@@ -802,17 +802,10 @@ TEST(DiscoveryTest, ZeroGeometryFailsOnlyWhereTransfersNeedIt) {
       h.prompt.Clear();
       const auto root = h.Child(tops[f], "Root Directory");
       EXPECT_EQ(root.packet->heads == 0 || root.packet->sectorsPerTrack == 0, true);
-      const size_t files = h.Expand(root).size();
-      // A floppy is addressed by CHS only: without a geometry on the library
-      // path nothing past its first sector can be reached.
-      if (library) {
-        EXPECT_EQ(files, 0u);
-        EXPECT_EQ(h.prompt.Messages(),
-                  std::vector<std::string>{"Root Directory not fully accessible!"});
-      } else {
-        EXPECT_EQ(files, 4u);
-        EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
-      }
+      // CHS addresses are counted with the drive's geometry, never the boot
+      // record's: a floppy whose record gives none is still read whole.
+      EXPECT_EQ(h.Expand(root).size(), 4u);
+      EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
     }
     // A hard disk is addressed by LBA on both paths.
     h.prompt.Clear();
@@ -1032,4 +1025,21 @@ TEST(DiscoveryTest, FolderOfFiveThousandFilesExpandsWellUnderASecond) {
   EXPECT_LT(ms, 1000.0);
   RecordProperty("expand_ms", std::to_string(ms));
   std::cout << "expanding a folder of 5000 files took " << ms << " ms\n";
+}
+
+TEST(DiscoveryTest, AVolumeOfLargerSectorsSaysSoInsteadOfShowingNothing) {
+  TempDir dir;
+  const std::string image = dir.File("big-sectors.img");
+  ASSERT_TRUE(MustRun("mkfs.fat -S 1024 -C " + ShellQuote(image) + " 1440 >/dev/null"));
+  ASSERT_TRUE(MustRun("mcopy -i " + ShellQuote(image) + " /etc/hostname ::/HOST.TXT"));
+  for (bool library : {true, false}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    Harness h(library);
+    h.AddFloppy(ReadFileBytes(image));
+    const auto tops = h.Bind();
+    ASSERT_EQ(tops.size(), 1u);
+    EXPECT_TRUE(h.Expand(tops[0]).empty());
+    EXPECT_EQ(h.prompt.Messages(),
+              std::vector<std::string>{"Sector size of 1024 bytes is not supported!"});
+  }
 }

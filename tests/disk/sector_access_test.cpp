@@ -152,6 +152,11 @@ class RecordingLibrary final : public SectorLibrary {
   }
   uint32_t CheckInt13Extension32(uint32_t) override { return 1; }
   uint32_t FloppyCount() override { return 0; }
+  bool DriveGeometry(uint32_t, Geometry& out) override {
+    out = geometry;
+    return true;
+  }
+  Geometry geometry{0, 255, 63};
 };
 
 TEST(SectorAccessLibrary, ExtentBeyondCylinder1000GoesToTheLibraryByLba) {
@@ -180,10 +185,10 @@ TEST(SectorAccessLibrary, ExtentBeyondCylinder1000GoesToTheLibraryByLba) {
                                                             {0x81, 1001, 1, 1, 2, lba + 58, 7}}));
 
   ChsTriple t;
-  ASSERT_TRUE(PacketToChs(p, t));
+  ASSERT_TRUE(PacketToChs(p, lib.geometry, t));
   EXPECT_FALSE(t.packed);
   p.startSector = 16065 * 999;  // LBA 63 + 999 cylinders: cylinder 999, head 1
-  ASSERT_TRUE(PacketToChs(p, t));
+  ASSERT_TRUE(PacketToChs(p, lib.geometry, t));
   EXPECT_TRUE(t.packed);
   EXPECT_EQ(t.cylinder, 999 & 0xFF);
   EXPECT_EQ(t.head, 1);
@@ -315,10 +320,9 @@ TEST(SectorAccessWrite, FloppyWithoutDiskIsReopenedBeforeTheWrite) {
 struct LbaRig {
   LbaRig(uint16_t heads, uint16_t sectorsPerTrack) {
     access.UseLibrary(&lib);
+    lib.geometry = Geometry{0, heads, sectorsPerTrack};
     packet.drive = 0x80;
     packet.sector = 1;
-    packet.heads = heads;
-    packet.sectorsPerTrack = sectorsPerTrack;
     packet.int13Extensions = 1;
   }
   ScriptedPrompt prompt;
@@ -387,7 +391,7 @@ TEST(SectorAccessLibrary, CylindersPast16BitsNeverAliasALowCylinder) {
   EXPECT_FALSE(ReadSectors(rig.access, p, got.data()));
   EXPECT_TRUE(rig.dev->readLog.empty());
   ChsTriple t;
-  ASSERT_TRUE(PacketToChs(p, t));
+  ASSERT_TRUE(PacketToChs(p, rig.dev->geometry, t));
   EXPECT_FALSE(t.packed);
   EXPECT_EQ(t.cylinder, 0xFFFF);
 }

@@ -155,17 +155,29 @@ TEST(EditorNavigation, ClustersThatCannotBeReadNeverShowTheOldPage) {
   ASSERT_EQ(rig.pane.chainLength, 3u);
   const std::vector<uint32_t> chain = rig.pane.clusterChain;
 
-  // A bad sector: the message, the move, and 0xE5 where the bytes could not
-  // be read, never the bytes of the cluster shown before.
+  // A bad sector: the message, the move, and rows that say the bytes could
+  // not be read, never the bytes of the cluster shown before nor a filler
+  // dressed as data. They cannot be edited, and the page is not written.
   rig.dev->badReadSectors = {volume.dataStart + chain[1] - 2};
   rig.prompt.Clear();
   EXPECT_TRUE(GoNext(rig.ctx, kSectorMode));
   EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kClusterFailed});
   EXPECT_EQ(rig.pane.pageIndex, 1u);
-  EXPECT_EQ(rig.pane.sectorBuffer, std::vector<uint8_t>(512, 0xE5));
+  EXPECT_EQ(rig.pane.unreadableSectors, std::vector<uint8_t>{1});
+  EXPECT_EQ(rig.Row(0), (std::vector<std::string>{"00000200", "??", "??", "??", "??", "??", "??",
+                                                   "??", "??", "??", "??", "??", "??", "??", "??",
+                                                   "??", "??", "", "", "", "", "", "", "", "", "",
+                                                   "", "", "", "", "", "", "", ""}));
   EXPECT_EQ(rig.prompt.Status(1), ClusterStatus(chain[1], volume.dataStart + chain[1] - 2));
   ExpectPageRows(rig.pane, 32);
   EXPECT_TRUE(rig.pane.canGoNext);
+  EXPECT_TRUE(CanEditRows(rig.ctx, kSectorMode));
+  EXPECT_FALSE(SetRowBytes(rig.pane, 0, RowBytesArray{}));
+  rig.prompt.Clear();
+  rig.prompt.AnswerYes();
+  EXPECT_FALSE(WriteChanges(rig.ctx, kSectorMode));
+  EXPECT_EQ(rig.prompt.Messages(), (std::vector<std::string>{kQuestion, kClusterFailed}));
+  EXPECT_EQ(rig.dev->writes, 0);
   rig.dev->badReadSectors.clear();
 
   // A damaged chain: cluster 1 has no place, and the chain claims more
@@ -181,7 +193,7 @@ TEST(EditorNavigation, ClustersThatCannotBeReadNeverShowTheOldPage) {
   EXPECT_EQ(rig.dev->reads, reads);
   EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kClusterFailed});
   EXPECT_EQ(rig.prompt.Status(1), "");
-  EXPECT_EQ(rig.pane.sectorBuffer, std::vector<uint8_t>(512, 0xE5));
+  EXPECT_EQ(rig.pane.unreadableSectors, std::vector<uint8_t>{1});
   rig.prompt.Clear();
   rig.prompt.AnswerYes();
   EXPECT_FALSE(WriteChanges(rig.ctx, kSectorMode));
@@ -221,9 +233,13 @@ TEST(EditorNavigation, SectorPagesStayInsideTheExtent) {
   EXPECT_TRUE(GoNext(rig.ctx, kSectorMode));
   EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kSectorFailed});
   EXPECT_EQ(rig.pane.pageIndex, 1u);
-  EXPECT_EQ(rig.pane.sectorBuffer, std::vector<uint8_t>(512, 0xE5));
+  EXPECT_EQ(rig.pane.unreadableSectors, std::vector<uint8_t>{1});
+  EXPECT_EQ(rig.Row(31)[16], "??");
   EXPECT_EQ(rig.prompt.Status(1), SectorStatus(5));
   ExpectPageRows(rig.pane, 32);
+  rig.prompt.AnswerYes();
+  EXPECT_FALSE(WriteChanges(rig.ctx, kSectorMode));
+  EXPECT_EQ(rig.dev->writes, 0);
   EXPECT_EQ(rig.prompt.Status(0), "");
 
   rig.prompt.Clear();
@@ -582,15 +598,16 @@ TEST(EditorJump, JumpsAnywhereAtOrAfterTheItem) {
   EXPECT_EQ(rig.pane.sectorBuffer, Sector(image, root + 5));
   EXPECT_EQ(rig.prompt.Status(1), SectorStatus(root + 5));
 
-  // Past the end of the volume: read like any other sector, and it fails.
+  // Past the end of the volume: refused with the range message; the page on
+  // show stays, and with it what Write Changes would write.
   rig.prompt.Clear();
-  EXPECT_TRUE(GoToSector(rig.ctx, kRawMode, std::to_string(last + 10), target));
-  EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kSectorFailed});
-  EXPECT_EQ(rig.pane.pageIndex, last + 10 - root);
-  EXPECT_EQ(rig.pane.sectorBuffer, std::vector<uint8_t>(512, 0xE5));
-  EXPECT_EQ(rig.prompt.Status(1), SectorStatus(last + 10));
-  EXPECT_FALSE(rig.pane.canGoNext);
-  EXPECT_TRUE(rig.pane.canGoPrevious);
+  const uint32_t at = rig.pane.pageIndex;
+  EXPECT_FALSE(GoToSector(rig.ctx, kRawMode, std::to_string(last + 1), target));
+  EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{
+                                       "Sector number is past the end of the volume at " +
+                                       std::to_string(last)});
+  EXPECT_EQ(rig.pane.pageIndex, at);
+  EXPECT_EQ(rig.pane.sectorBuffer, Sector(image, root + 5));
 
   // A sector whose absolute number leaves 32 bits: nothing moves.
   rig.pane.shownPacket.partitionStart = 0xFFFFFF00u;
@@ -598,6 +615,6 @@ TEST(EditorJump, JumpsAnywhereAtOrAfterTheItem) {
   const int reads = rig.dev->reads;
   EXPECT_FALSE(GoToSector(rig.ctx, kRawMode, std::to_string(root + 0x100), target));
   EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kSectorFailed});
-  EXPECT_EQ(rig.pane.pageIndex, last + 10 - root);
+  EXPECT_EQ(rig.pane.pageIndex, at);
   EXPECT_EQ(rig.dev->reads, reads);
 }

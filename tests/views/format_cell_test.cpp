@@ -33,11 +33,12 @@ TEST(FormatCell, HexLayoutGivesOffsetBytesAndCharacters) {
   EXPECT_EQ(FormatCell(pane, 1, 4), "FF");
   EXPECT_EQ(FormatCell(pane, 2, 16), "4C");  // byte 47
   EXPECT_EQ(FormatCell(pane, 1, 17), "");
-  // The character half: 0x00 gives an empty cell, any other byte itself.
+  // The character half: 0x00 gives an empty cell, any other byte its ANSI
+  // character in UTF-8.
   EXPECT_EQ(FormatCell(pane, 1, 18), "");
   EXPECT_EQ(FormatCell(pane, 1, 19), std::string(1, '\x01'));
-  EXPECT_EQ(FormatCell(pane, 1, 20), std::string(1, '\x80'));
-  EXPECT_EQ(FormatCell(pane, 1, 21), std::string(1, '\xFF'));
+  EXPECT_EQ(FormatCell(pane, 1, 20), "\xE2\x82\xAC");  // the euro sign
+  EXPECT_EQ(FormatCell(pane, 1, 21), "\xC3\xBF");      // y with diaeresis
   EXPECT_EQ(FormatCell(pane, 1, 22), "A");
   EXPECT_EQ(FormatCell(pane, 1, 34), "");
   EXPECT_EQ(FormatCell(pane, 1, -1), "");
@@ -67,7 +68,7 @@ TEST(FormatCell, HexCellsNeverReadPastTheBuffer) {
   ListPaneState pane = HexPane(ViewKind::ClusterDump, 20);  // two rows, the second partial
   EXPECT_EQ(FormatCell(pane, 1, 4), "88");                  // byte 19
   EXPECT_EQ(FormatCell(pane, 1, 5), "");
-  EXPECT_EQ(FormatCell(pane, 1, 21), std::string(1, '\x88'));
+  EXPECT_EQ(FormatCell(pane, 1, 21), "\xCB\x86");  // 0x88, the circumflex
   EXPECT_EQ(FormatCell(pane, 1, 22), "");
   pane.sectorBuffer.clear();
   EXPECT_EQ(FormatCell(pane, 0, 1), "");

@@ -285,7 +285,9 @@ TEST_F(HexDumpFiles, FatAndClusterFailures) {
   EXPECT_EQ(cluster.pane.viewKind, ViewKind::ClusterDump);
   ASSERT_EQ(cluster.pane.rows.size(), 128u);
   EXPECT_EQ(cluster.Row(0)[1], Hex2(big[0]));
-  EXPECT_EQ(cluster.Row(32)[1], "E5");
+  // The sector that did not read says so; the ones around it show.
+  EXPECT_EQ(cluster.Row(32)[1], "??");
+  EXPECT_EQ(cluster.Row(64)[1], Hex2(big[1024]));
 }
 
 TEST_F(HexDumpFiles, FolderDumpKeepsTheSelectionsPacket) {

@@ -237,6 +237,14 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   EXPECT_EQ(h.pane.viewKind, ViewKind::None);
   EXPECT_TRUE(h.pane.rows.empty());
   EXPECT_EQ(h.pane.shownPacket.startSector, 1u);
+  // The raw dump of the same FAT holds one sector a page, whatever the node
+  // claims: it shows.
+  h.prompt.Clear();
+  ShowNode(h.ctx, fat, kRaw);
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SectorDump);
+  EXPECT_EQ(h.pane.rows.size(), 32u);
+  EXPECT_TRUE(h.pane.canGoNext);
 
   // Files and folders take the volume's FAT size before their views.
   h.pane.budget.limit = kViewMemoryLimit;
