@@ -7,8 +7,6 @@
 #include "disk/le.h"
 #include "disk/sector_access.h"
 
-std::atomic<bool> fatAltered{false};
-
 namespace {
 
 constexpr uint32_t kMask28 = 0x0FFFFFFF;
@@ -261,7 +259,6 @@ bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uin
     }
     default: return false;
   }
-  fatAltered = true;
   return true;
 }
 

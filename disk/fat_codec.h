@@ -4,7 +4,6 @@
 // outside the table or a chain that loops ends it, and so does an entry whose
 // sector cannot be read (the reader's Status() then says so).
 #pragma once
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -18,9 +17,6 @@ class FatReader;
 // (9). Any other code reads as 0 / an empty chain and writes nothing.
 inline constexpr int32_t FatEntryBad = -9;  // 0xFFFFFFF7
 inline constexpr int32_t FatEntryEnd = -1;
-
-// Set by every SetFatEntry that wrote; the scan clears it when it starts.
-extern std::atomic<bool> fatAltered;
 
 // Number of entries the table in memory holds for a width, never more than
 // the width can number (4096, 65536, 2^28); 0 for an unknown width.
@@ -37,8 +33,9 @@ int32_t GetFatEntry(uint32_t cluster, uint16_t width, std::span<const uint8_t> t
 int32_t GetFatEntry(uint32_t cluster, FatReader& fat);
 
 // Writes value into entry cluster (12-bit: the neighbour's nibble is kept;
-// 32-bit: the reserved top nibble is kept) and sets fatAltered. False, and
-// nothing written, for an entry outside the table or an unknown width.
+// 32-bit: the reserved top nibble is kept). False, and nothing written, for
+// an entry outside the table or an unknown width. Whoever keeps a table in
+// memory keeps its own record of whether it changed.
 bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table);
 
 // Distinct clusters in the chain from first (0 when first is below 2, an
@@ -73,7 +70,7 @@ uint32_t FindFreeCluster(const DrivePacket& volume, FatReader& fat);
 // with nothing moved, when list is shorter than count, sectorsPerCluster is 0
 // or a cluster is below 2 or lies past 32-bit sector numbers; else false at
 // the first failed transfer, without trying the rest. count 0 moves nothing.
-bool ReadClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
+[[nodiscard]] bool ReadClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
                   uint32_t count, uint8_t* buffer);
-bool WriteClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
+[[nodiscard]] bool WriteClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
                    uint32_t count, const uint8_t* buffer);

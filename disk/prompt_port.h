@@ -33,17 +33,3 @@ class PromptPort {
 };
 
 inline constexpr std::string_view kWaitText = "Wait....";
-
-// A port that says nothing and answers No / Abort: for callers that run
-// without a person (and as a safe default).
-class SilentPrompt final : public PromptPort {
- public:
-  void Message(std::string_view, std::string_view, PromptIcon) override {}
-  bool AskYesNo(std::string_view, std::string_view, PromptIcon) override { return false; }
-  PromptAnswer AskAbortRetryIgnore(std::string_view, std::string_view, PromptIcon) override {
-    return PromptAnswer::Abort;
-  }
-  void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
-};

@@ -8,14 +8,23 @@
 #include "disk/sect32_engine.h"
 
 namespace {
-std::mutex gMutex;  // guards the map and engine while the drives are (re)opened
-DeviceMap gMap;
-std::unique_ptr<Sect32Engine> gEngine;
 
-Sect32Engine* Engine() {
+// The engine and the drive map it works over live together; a transfer holds
+// its own reference for the length of the call, so an open that replaces the
+// map while a transfer runs frees the old one only when that transfer ends.
+struct Drives {
+  DeviceMap map;
+  std::unique_ptr<Sect32Engine> engine;
+};
+
+std::mutex gMutex;  // guards gDrives while the drives are (re)opened
+std::shared_ptr<Drives> gDrives;
+
+std::shared_ptr<Drives> Current() {
   std::lock_guard lock(gMutex);
-  return gEngine.get();
+  return gDrives;
 }
+
 }  // namespace
 
 extern "C" {
@@ -23,47 +32,56 @@ extern "C" {
 __attribute__((visibility("default"))) uint32_t Sect32OpenDrives(const char* mapText) {
   DriveMapConfig config;
   if (mapText == nullptr || !DriveMapConfig::Deserialize(mapText, config)) return 0;
-  std::lock_guard lock(gMutex);
-  gEngine.reset();
-  gMap = BuildDeviceMap(config);
-  gEngine = std::make_unique<Sect32Engine>(gMap);
-  return gEngine->AllOpen() ? 1 : 0;
+  auto drives = std::make_shared<Drives>();
+  drives->map = BuildDeviceMap(config);
+  drives->engine = std::make_unique<Sect32Engine>(drives->map);
+  const bool allOpen = drives->engine->AllOpen();
+  std::shared_ptr<Drives> old;
+  {
+    std::lock_guard lock(gMutex);
+    old = std::move(gDrives);
+    gDrives = std::move(drives);
+  }
+  return allOpen ? 1 : 0;
 }
 
 __attribute__((visibility("default"))) uint32_t Sect32FloppyCount() {
-  Sect32Engine* e = Engine();
-  return e != nullptr ? e->FloppyCount() : 0;
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr ? d->engine->FloppyCount() : 0;
 }
 
 __attribute__((visibility("default"))) uint32_t ReadSect32(uint32_t drive, uint32_t cylinder,
                                                            uint32_t head, uint32_t sector,
                                                            uint32_t count, void* buffer,
                                                            uint32_t lba, uint32_t ext) {
-  Sect32Engine* e = Engine();
-  return e != nullptr ? e->ReadSect32(drive, cylinder, head, sector, count, buffer, lba, ext) : 0;
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr
+             ? d->engine->ReadSect32(drive, cylinder, head, sector, count, buffer, lba, ext)
+             : 0;
 }
 
 __attribute__((visibility("default"))) uint32_t WriteSect32(uint32_t drive, uint32_t cylinder,
                                                             uint32_t head, uint32_t sector,
                                                             uint32_t count, const void* buffer,
                                                             uint32_t lba, uint32_t ext) {
-  Sect32Engine* e = Engine();
-  return e != nullptr ? e->WriteSect32(drive, cylinder, head, sector, count, buffer, lba, ext)
-                      : 0;
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr
+             ? d->engine->WriteSect32(drive, cylinder, head, sector, count, buffer, lba, ext)
+             : 0;
 }
 
 __attribute__((visibility("default"))) uint32_t CheckInt13Extension32(uint32_t drive) {
-  Sect32Engine* e = Engine();
-  return e != nullptr ? e->CheckInt13Extension32(drive) : 0;
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr ? d->engine->CheckInt13Extension32(drive) : 0;
 }
 
 __attribute__((visibility("default"))) uint32_t Sect32DriveGeometry(uint32_t drive,
                                                                     uint32_t* cylinders,
                                                                     uint32_t* heads,
                                                                     uint32_t* sectorsPerTrack) {
-  Sect32Engine* e = Engine();
+  const std::shared_ptr<Drives> d = Current();
   Geometry g;
-  if (e == nullptr || !e->DriveGeometry(drive, g)) return 0;
+  if (d == nullptr || !d->engine->DriveGeometry(drive, g)) return 0;
   if (cylinders != nullptr) *cylinders = g.cylinders;
   if (heads != nullptr) *heads = g.heads;
   if (sectorsPerTrack != nullptr) *sectorsPerTrack = g.sectorsPerTrack;

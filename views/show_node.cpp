@@ -88,9 +88,6 @@ void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
       else
         ShowFileClusterDump(ctx, node);
       break;
-    case 7:
-    case 8:
-    case 10: break;
     default: ShowSectorDump(ctx, node); break;
   }
 }

@@ -20,7 +20,7 @@
 #include "app/main_window.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 
 class ScriptedDialogs : public DialogRunner {
  public:

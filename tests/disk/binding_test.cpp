@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "disk/disk_access.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
 

@@ -16,7 +16,7 @@
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
@@ -268,7 +268,7 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     }();
     FatReader before(disk.access, {}, *root.packet);
     EXPECT_EQ(GetFatEntry(gone, before), 0);
-    Undelete(disk.session.ctx);
+    static_cast<void>(Undelete(disk.session.ctx));
     FatReader after(disk.access, {}, *root.packet);
     EXPECT_EQ(GetFatEntry(gone, after), FatEntryEnd);
     EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);

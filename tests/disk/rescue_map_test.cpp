@@ -10,7 +10,7 @@
 
 #include "cli/cli_app.h"
 #include "disk/drive_map.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
 #include "fixtures/rescue_mapfile.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
 

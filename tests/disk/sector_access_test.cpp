@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 

@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "disk/disk_access.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
 #include "tools/undo_writes.h"

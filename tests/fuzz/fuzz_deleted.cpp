@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/prompt_port.h"
+#include "fixtures/silent_prompt.h"
 #include "fuzz_walk.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"

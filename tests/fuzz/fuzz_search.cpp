@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "disk/prompt_port.h"
+#include "fixtures/silent_prompt.h"
 #include "fuzz_walk.h"
 #include "sparse_image.h"
 #include "tools/byte_matcher.h"

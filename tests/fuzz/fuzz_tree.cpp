@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "disk/prompt_port.h"
+#include "fixtures/silent_prompt.h"
 #include "fuzz_walk.h"
 #include "sparse_image.h"
 #include "views/format_cell.h"

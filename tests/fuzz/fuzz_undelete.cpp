@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/prompt_port.h"
+#include "fixtures/silent_prompt.h"
 #include "fuzz_walk.h"
 #include "recovery/directory_image.h"
 #include "recovery/rename_entry.h"

@@ -10,7 +10,7 @@
 #include "cli/tree_commands.h"
 #include "cli/tree_session.h"
 #include "disk/guarded_device.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "disk/undo_journal.h"
 #include "fixtures/image_builder.h"

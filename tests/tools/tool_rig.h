@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "disk/disk_access.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"

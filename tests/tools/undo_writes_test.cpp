@@ -14,7 +14,7 @@
 #include "cli/cli_app.h"
 #include "cli/tree_session.h"
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/undo_journal.h"
 #include "fixtures/image_builder.h"
 #include "views/row_edit.h"

@@ -8,7 +8,7 @@
 
 #include "disk/discovery.h"
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "fixtures/image_builder.h"
 #include "views/row_edit.h"
 #include "views/show_node.h"

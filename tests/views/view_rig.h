@@ -10,7 +10,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 #include "views/format_cell.h"
