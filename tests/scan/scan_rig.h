@@ -14,7 +14,7 @@
 #include "disk/drive_map.h"
 #include "disk/fat_codec.h"
 #include "disk/le.h"
-#include "disk/scripted_prompt.h"
+#include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
