@@ -21,7 +21,7 @@ Environment Environment::FromProcess() {
 }
 
 std::optional<fs::path> ProgramsFolder(const Environment& env) {
-  // The base directory specification ignores a relative XDG_DATA_HOME.
+  // A relative XDG_DATA_HOME is ignored, as the XDG base-directory rules say.
   if (!env.xdgDataHome.empty() && env.xdgDataHome.front() == '/') {
     return fs::path(env.xdgDataHome) / "applications";
   }
