@@ -1,5 +1,6 @@
 #include "tools/byte_matcher.h"
 
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -29,6 +30,19 @@ size_t Scalar(const uint8_t* block, size_t from, size_t to, const uint8_t* patte
 
 #ifdef GLEANER_X86
 
+// The lowest candidate of a step that holds the whole pattern: a set bit i of
+// mask says the first and last byte agree at start h + i; the middle decides.
+template <typename Mask>
+size_t FirstCandidate(const uint8_t* block, size_t h, Mask mask, const uint8_t* pattern,
+                      size_t length) {
+  while (mask != 0) {
+    const size_t at = h + static_cast<size_t>(std::countr_zero(mask));
+    if (length <= 2 || std::memcmp(block + at + 1, pattern + 1, length - 2) == 0) return at;
+    mask &= mask - 1;
+  }
+  return kNoMatch;
+}
+
 // 16 starts a step: lanes where the first byte and the last byte both agree
 // are candidates; each is checked in order, so the first found is the lowest.
 size_t Sse2(const uint8_t* block, size_t starts, const uint8_t* pattern, size_t length, size_t& done) {
@@ -40,11 +54,7 @@ size_t Sse2(const uint8_t* block, size_t starts, const uint8_t* pattern, size_t 
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + h + length - 1));
     auto mask = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
-    while (mask != 0) {
-      const size_t at = h + static_cast<size_t>(__builtin_ctz(mask));
-      if (length <= 2 || std::memcmp(block + at + 1, pattern + 1, length - 2) == 0) return at;
-      mask &= mask - 1;
-    }
+    if (const size_t at = FirstCandidate(block, h, mask, pattern, length); at != kNoMatch) return at;
   }
   done = h;
   return kNoMatch;
@@ -69,22 +79,14 @@ __attribute__((target("avx2"))) size_t Avx2(const uint8_t* block, size_t starts,
     if (_mm256_testz_si256(_mm256_or_si256(m0, m1), _mm256_or_si256(m0, m1))) continue;
     uint64_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(m0)) |
                     (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(m1))} << 32);
-    while (mask != 0) {
-      const size_t at = h + static_cast<size_t>(__builtin_ctzll(mask));
-      if (length <= 2 || std::memcmp(block + at + 1, pattern + 1, length - 2) == 0) return at;
-      mask &= mask - 1;
-    }
+    if (const size_t at = FirstCandidate(block, h, mask, pattern, length); at != kNoMatch) return at;
   }
   for (; h + 32 <= starts; h += 32) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + h));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + h + length - 1));
     auto mask = static_cast<uint32_t>(
         _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
-    while (mask != 0) {
-      const size_t at = h + static_cast<size_t>(__builtin_ctz(mask));
-      if (length <= 2 || std::memcmp(block + at + 1, pattern + 1, length - 2) == 0) return at;
-      mask &= mask - 1;
-    }
+    if (const size_t at = FirstCandidate(block, h, mask, pattern, length); at != kNoMatch) return at;
   }
   done = h;
   return kNoMatch;
