@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <set>
 
 #include "cli/cli_prompt.h"
 #include "cli/deleted_commands.h"
@@ -153,6 +154,12 @@ int Drives(DiskAccess& access, std::ostream& out) {
   return 0;
 }
 
+bool IsCommandWord(const std::string& word) {
+  static const std::set<std::string, std::less<>> kPlain = {"drives", "tree", "show", "scan", "search", "undo"};
+  return kPlain.count(word) != 0 || IsToolCommand(word) || IsDeletedCommand(word) ||
+         IsRecoveryCommand(word);
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, const std::string& programFolder,
@@ -164,7 +171,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       out << usage;
       return 0;
     }
-  DriveArgsResult parsed = ParseDriveArgs(args);
+  DriveArgsResult parsed = ParseDriveArgs(args, IsCommandWord);
   if (!parsed.error.empty()) {
     err << "gleaner-cli: " << parsed.error << '\n' << usage;
     return 2;

@@ -77,6 +77,9 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
 
 template <bool Write, typename Buf>
 bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  if constexpr (Write) {
+    if (access.RefuseWrite()) return false;
+  }
   return access.useSectorLibrary ? TransferLibrary<Write>(access, packet, buffer)
                                  : TransferDirect<Write>(access, packet, buffer);
 }
