@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "disk/disk_access.h"
 #include "fixtures/image_builder.h"
 
 namespace {
@@ -129,12 +130,13 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
   r = Cli({"--read-only", "--direct", v.image, "undelete", kRoot, "1", "2"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
-            "Root Directory not fully accessible!\nFAT 1 cannot be written successfully!\n"
+            std::string(kDrivesReadOnly) +
+            "\nRoot Directory not fully accessible!\nFAT 1 cannot be written successfully!\n"
             "FAT 2 cannot be written successfully!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
   r = Cli({"--read-only", v.image, "rename", kRoot, "1", "ONE", "TXT"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Root Directory not fully accessible!\n");
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\nRoot Directory not fully accessible!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
   // Nothing to bring back (a live entry): done as asked is nothing done.
   const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
