@@ -128,6 +128,9 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
 // partitionStart (startSector plays no part).
 template <bool Write, typename Buf>
 bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  if constexpr (Write) {
+    if (access.RefuseWrite()) return false;
+  }
   if (access.useSectorLibrary) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;
