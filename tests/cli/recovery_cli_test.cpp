@@ -132,13 +132,21 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
             "Root Directory not fully accessible!\nFAT 1 cannot be written successfully!\n"
             "FAT 2 cannot be written successfully!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
-  r = Cli({"--read-only", v.image, "rename", kRoot, "1", "ONE", "TXT"});
+  const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
+  ASSERT_GT(live, 0);
+  r = Cli({"--read-only", v.image, "rename", kRoot, std::to_string(live), "ONE", "TXT"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Root Directory not fully accessible!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
+  // A refused name: said, status 1, nothing written.
+  r = Cli({v.image, "rename", kRoot, std::to_string(live), "A*B", "TXT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "The name contains a character a short name cannot hold: *\n");
+  r = Cli({v.image, "rename", kRoot, "1", "GONE", "TXT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "The entry is still deleted: undelete it before giving it a name.\n");
+  EXPECT_EQ(ReadFileBytes(v.image), image);
   // Nothing to bring back (a live entry): done as asked is nothing done.
-  const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
-  ASSERT_GT(live, 0);
   r = Cli({v.image, "undelete", kRoot, std::to_string(live)});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File(s) undeletion completed!\n");
