@@ -33,7 +33,8 @@ void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& ima
   const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&
                       layout->dataStart == node.dataStart;
   if (!agrees) return;
-  image.secondCopy = layout->fatCount >= 2 && FatCopyInsideVolume(node, 1);
+  image.copies = 1;
+  while (image.copies < layout->fatCount && FatCopyInsideVolume(node, image.copies)) ++image.copies;
   // FSInfo lies among the reserved sectors, after the boot record.
   if (node.fatType == KindFat32 && layout->fsInfoSector != 0 &&
       layout->fsInfoSector < node.reservedSectors)
@@ -70,18 +71,23 @@ FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePa
   ReadVolumeLayout(access, node, image);
   // The whole copy, as it is written back to every copy; FAT 2 only where
   // the boot record says there is one.
-  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.secondCopy});
+  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.copies >= 2});
+}
+
+std::string FatNotWrittenText(uint32_t copy) {
+  return "FAT " + std::to_string(copy) + " cannot be written successfully!";
 }
 
 FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DrivePacket& node,
                             const FatImage& image) {
   FatImageWrite result;
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
-  result.fat1 = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
-  if (!result.fat1) prompt.Message(kFat1NotWritten);
-  if (image.secondCopy) {
-    result.fat2 = WriteSectors(access, FatCopyPacket(node, 1), image.table.data());
-    if (!result.fat2) prompt.Message(kFat2NotWritten);
+  for (uint32_t copy = 0; copy < image.copies; ++copy) {
+    const bool written = WriteSectors(access, FatCopyPacket(node, copy), image.table.data());
+    if (copy == 0) result.fat1 = written;
+    if (written) continue;
+    ++result.failed;
+    prompt.Message(FatNotWrittenText(copy + 1));
   }
   if (result.fat1) result.fsInfo = UpdateFreeCount(access, node, image);
   return result;

@@ -144,13 +144,6 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
                          const ListedDirectory& directory, const ListedRow& row,
                          const ShortNameInput& name, PromptPort& prompt) {
   RenameResult result;
-  // A deleted row's clusters were never claimed: a name would make it a
-  // live file over clusters another file may hold.
-  if (IsDeletedMark(static_cast<uint8_t>(row.record.dosName[0]))) {
-    prompt.Message(kRenameDeletedRow);
-    result.refused = true;
-    return result;
-  }
   if (const std::optional<std::string> refusal = ShortNameRefusal(name)) {
     prompt.Message(*refusal);
     result.refused = true;
@@ -175,6 +168,9 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
   if (!offset) return result;
   const std::span<uint8_t> image(result.directory.bytes);
   const size_t index = *offset / kDirEntrySize;
+  // A deleted entry's clusters were never claimed: a name would make it a
+  // live file over clusters another file may hold. The disk decides, not the
+  // listing, which may show the row from before an undelete.
   if (IsDeletedMark(image[*offset])) {
     prompt.Message(kRenameDeletedRow);
     result.refused = true;

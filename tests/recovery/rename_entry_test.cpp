@@ -117,8 +117,7 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   rig.pane.selectedRows = {0};
   rig.prompt.Clear();
   static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
-  EXPECT_EQ(rig.prompt.Messages(),
-            Texts({"The entry is still deleted: undelete it before giving it a name."}));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
   // Listed while readable, unreadable when renamed.
   rig.dev->badReadSectors.clear();
