@@ -253,14 +253,24 @@ void MainWindow::OnCopyToFloppy() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const CopyToFloppyResult result = CopyToFloppy(state_.ctx);
   QApplication::restoreOverrideCursor();
-  // Every outcome has been said through the prompt port.
-  if (!result.floppyWritten && result.failedWrites == 0) {
-    list_->Repaint();
-    return;
+  // Every outcome has been said through the prompt port. The file's own
+  // listing is unchanged; the floppy's branch of the tree is read again
+  // (unless the node on show lies in it: Refresh Disks does that).
+  list_->Repaint();
+  if (!result.floppyWritten && result.failedWrites == 0) return;
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* drive = tree_->topLevelItem(i);
+    const DrivePacket* packet = TreePane::PacketOf(drive);
+    if (packet == nullptr || packet->drive != 0) continue;
+    bool holdsSelection = false;
+    for (QTreeWidgetItem* at = tree_->currentItem(); at != nullptr; at = at->parent())
+      holdsSelection = holdsSelection || at == drive;
+    if (!holdsSelection) tree_->ReloadChildren(drive);
   }
-  ReadAgainAfterWrite(result.floppyWritten && !result.full && result.failedWrites == 0
-                          ? QString::fromLatin1(kStatusCopiedToFloppy)
-                          : QString::fromLatin1(kStatusCopyToFloppyFailed));
+  state_.Prompt().SetStatus(0, result.floppyWritten && !result.full && result.failedWrites == 0
+                                   ? kStatusCopiedToFloppy
+                                   : kStatusCopyToFloppyFailed);
+  UpdateCommands();
 }
 
 void MainWindow::OnSearch() {

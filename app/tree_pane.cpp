@@ -92,8 +92,9 @@ void TreePane::ReshowSelected() {
   item->setSelected(true);
 }
 
-void TreePane::ReloadSelectedChildren() {
-  QTreeWidgetItem* item = currentItem();
+void TreePane::ReloadSelectedChildren() { ReloadChildren(currentItem()); }
+
+void TreePane::ReloadChildren(QTreeWidgetItem* item) {
   if (item == nullptr || !item->data(0, kExpandedRole).toBool()) return;
   const bool open = item->isExpanded();
   const bool was = suppressSelection_;

@@ -27,6 +27,8 @@ class TreePane : public QTreeWidget, public TreeSink {
   // After a write: the selected node's children are made again from the disk
   // (at once when it is open, else when it is next opened), nothing shown.
   void ReloadSelectedChildren();
+  // The same for any item; an item that was never opened is left alone.
+  void ReloadChildren(QTreeWidgetItem* item);
   // Removes every item without showing anything (closing, Refresh).
   void ClearNodes();
 
