@@ -21,3 +21,7 @@ inline constexpr size_t kPartSectors = 12;    // u32
 inline constexpr size_t PartitionEntryOffset(size_t index) {
   return kPartitionTable + index * kPartitionEntrySize;
 }
+
+// An extended partition (0x05, or 0x0F addressed by LBA): its entry links to
+// the next extended boot record instead of holding a volume.
+inline constexpr bool IsExtendedPartitionType(unsigned type) { return type == 0x05 || type == 0x0F; }

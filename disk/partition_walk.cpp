@@ -15,8 +15,6 @@ constexpr const char* kTableUnreadable = "Partition table not accessible!";
 constexpr const char* kExtendedUnreadable = "Extended partition not accessible!";
 constexpr const char* kUnknownLabel = "Unknown";
 
-bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F; }
-
 }  // namespace
 
 // Logical drives count from their own extended boot record and links from
@@ -50,7 +48,7 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     const uint8_t type = le8(sector, e + kPartType);
     if (type == 0) continue;
     const uint32_t lba = le32(sector, e + kPartStartLba);
-    const bool isExtended = IsExtendedType(type);
+    const bool isExtended = IsExtendedPartitionType(type);
     uint64_t start = lba;
     if (extended) start = uint64_t{isExtended ? base : node.partitionStart} + lba;
     // A start past 32-bit sector numbers cannot be addressed; wrapping it

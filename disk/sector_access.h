@@ -27,6 +27,16 @@
 [[nodiscard]] bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
                                     std::span<const uint8_t> buffer);
 
+// The volume (or partition) a node lies in, addressed from its own sector 0:
+// every node below a volume carries the volume's address, so sector k of the
+// volume is sector k of this node, and sector 0 alone is its boot record.
+inline DrivePacket VolumeNodeOf(const DrivePacket& node) {
+  DrivePacket volume = node;
+  volume.startSector = 0;
+  volume.sectorCount = 0;
+  return volume;
+}
+
 // The CHS triple a library transfer passes for packet's current sector.
 struct ChsTriple {
   uint16_t cylinder = 0;  // bits 0-7 (whole cylinder when unpacked)

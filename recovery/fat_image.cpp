@@ -17,17 +17,10 @@ constexpr size_t kFsInfoFreeCount = 488;    // u32, 0xFFFFFFFF when not known
 constexpr size_t kFsInfoTrailSignature = 508;  // u32 0xAA550000
 constexpr uint32_t kFreeCountUnknown = 0xFFFFFFFF;
 
-DrivePacket VolumeSectors(const DrivePacket& node, uint64_t start, uint32_t count) {
-  DrivePacket p = node;
-  p.startSector = static_cast<uint32_t>(start);
-  p.sectorCount = count;
-  return p;
-}
-
 // The copies and the FSInfo sector, from the boot record.
 void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& image) {
   uint8_t sector[kSectorSize] = {};
-  if (!ReadSectors(access, VolumeSectors(node, 0, 1), sector)) return;
+  if (!ReadNodeSectors(access, VolumeNodeOf(node), 0, sector)) return;
   const std::optional<VolumeLayout> layout =
       DecodeVolume(sector, node.fatType == KindFat32 ? kFat32PartitionType : 0);
   const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&
@@ -45,10 +38,10 @@ void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& ima
 // changed and could not be written back.
 bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage& image) {
   if (image.fsInfoSector == 0 || image.clustersTaken == 0) return true;
-  const DrivePacket place = VolumeSectors(node, image.fsInfoSector, 1);
+  const DrivePacket volume = VolumeNodeOf(node);
   uint8_t sector[kSectorSize] = {};
   // An FSInfo sector that cannot be read keeps its old count: a hint only.
-  if (!ReadSectors(access, place, sector)) return true;
+  if (!ReadNodeSectors(access, volume, image.fsInfoSector, sector)) return true;
   const std::span<uint8_t> info(sector);
   if (le32(info, kFsInfoLeadSignature) != 0x41615252 ||
       le32(info, kFsInfoSignature) != 0x61417272 ||
@@ -57,7 +50,7 @@ bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage
   const uint32_t free = le32(info, kFsInfoFreeCount);
   if (free == kFreeCountUnknown || free < image.clustersTaken) return true;
   putLe32(info, kFsInfoFreeCount, free - image.clustersTaken);
-  return WriteSectors(access, place, sector);
+  return WriteNodeSectors(access, volume, image.fsInfoSector, sector);
 }
 
 }  // namespace
@@ -77,10 +70,15 @@ FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DriveP
                             const FatImage& image) {
   FatImageWrite result;
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
-  result.fat1 = WriteSectors(access, FatCopyPacket(node, 0), image.table.data());
+  // Each copy is written whole, as sectorsPerFat sectors of the volume.
+  const std::span<const uint8_t> copy(image.table.data(), uint64_t{node.sectorsPerFat} * kSectorSize);
+  auto write = [&](uint32_t k) {
+    return WriteNodeSectors(access, VolumeNodeOf(node), FatCopyPacket(node, k).startSector, copy);
+  };
+  result.fat1 = write(0);
   if (!result.fat1) prompt.Message(kFat1NotWritten);
   if (image.secondCopy) {
-    result.fat2 = WriteSectors(access, FatCopyPacket(node, 1), image.table.data());
+    result.fat2 = write(1);
     if (!result.fat2) prompt.Message(kFat2NotWritten);
   }
   if (result.fat1) result.fsInfo = UpdateFreeCount(access, node, image);

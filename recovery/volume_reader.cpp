@@ -20,15 +20,21 @@ VolumeReader::Open VolumeReader::Load() {
   const uint16_t w = Width();
   if ((w != KindFat12 && w != KindFat16 && w != KindFat32) || root_.sectorsPerCluster == 0)
     return Open::NotFat;
-  switch (LoadFatCopy(access_, limits_, root_, fat_, {.usableSectorsOnly = true})) {
+  fat_.emplace(access_, limits_, root_, FatCopyRule{.usableSectorsOnly = true});
+  switch (fat_->Status()) {
     case FatCopyLoad::NoMemory: return Open::NoMemory;
     case FatCopyLoad::Unreadable: return Open::FatUnreadable;
     case FatCopyLoad::Loaded: break;
   }
-  // The highest cluster: no further than the volume's sectors, the table in
-  // memory and the width's own numbers (the bad mark and the end values
-  // above it name no cluster).
-  uint64_t last = std::max<uint64_t>(FatEntryCapacity(w, fat_.size()), 1) - 1;
+  // The table's two ends must read: a FAT that cannot be had at all, or that
+  // the boot record makes larger than the disk, is no FAT to walk.
+  uint8_t probe[1];
+  if (fat_->Bytes() == 0 || !fat_->Get(0, probe, 1) || !fat_->Get(fat_->Bytes() - 1, probe, 1))
+    return Open::FatUnreadable;
+  // The highest cluster: no further than the volume's sectors, the table and
+  // the width's own numbers (the bad mark and the end values above it name
+  // no cluster).
+  uint64_t last = std::max<uint64_t>(FatEntryCapacity(w, fat_->Bytes()), 1) - 1;
   if (root_.totalSectors != 0)
     last = std::min<uint64_t>(
         last, 1 + (root_.totalSectors > root_.dataStart ? root_.totalSectors - root_.dataStart : 0) /
@@ -41,16 +47,21 @@ VolumeReader::Open VolumeReader::Load() {
   return Open::Ready;
 }
 
-uint32_t VolumeReader::Entry(uint32_t cluster) const {
-  return static_cast<uint32_t>(GetFatEntry(cluster, Width(), fat_));
+uint32_t VolumeReader::Entry(uint32_t cluster) {
+  if (!fat_) return 0;
+  const int32_t entry = GetFatEntry(cluster, *fat_);
+  // Once a FAT sector has read in neither copy, an entry that reads as free
+  // may be one of its: it counts as bad, so no walk takes it as free space.
+  if (entry == 0 && fat_->Status() != FatCopyLoad::Loaded) return static_cast<uint32_t>(FatEntryBad);
+  return static_cast<uint32_t>(entry);
 }
 
-std::vector<uint32_t> VolumeReader::Chain(uint32_t first, uint32_t most) const {
+std::vector<uint32_t> VolumeReader::Chain(uint32_t first, uint32_t most) {
   std::vector<uint32_t> chain;
-  if (!InRange(first) || most == 0) return chain;
-  const uint32_t length = std::min(ChainLength(first, Width(), fat_), most);
+  if (!fat_ || !InRange(first) || most == 0) return chain;
+  const uint32_t length = std::min(ChainLength(first, *fat_), most);
   if (!TakeClusterList(limits_, chain, length)) return {};
-  ListChain(first, Width(), chain, length, fat_);
+  ListChain(first, chain, length, *fat_);
   // The chain ends where it leaves the volume.
   const auto out = std::find_if(chain.begin(), chain.end(),
                                 [this](uint32_t c) { return !InRange(c); });
@@ -70,16 +81,13 @@ bool VolumeReader::ReadCluster(uint32_t cluster, uint8_t* out,
     return false;
   }
   // Sector by sector, to say which ones failed; each keeps what the read left.
-  DrivePacket sector = data_;
-  sector.sectorCount = 1;
-  const uint64_t first = ClusterFirstSector(data_, cluster, root_.sectorsPerCluster);
+  const uint64_t first = ClusterFirstSector(data_, cluster, root_.sectorsPerCluster) - data_.startSector;
   for (uint32_t s = 0; s < root_.sectorsPerCluster; ++s) {
-    sector.startSector = static_cast<uint32_t>(first + s);
-    uint8_t* place = out + uint64_t{s} * kSectorSize;
-    if (ReadSectors(access_, sector, place)) continue;
+    const std::span<uint8_t> place(out + uint64_t{s} * kSectorSize, kSectorSize);
+    if (ReadNodeSectors(access_, data_, static_cast<uint32_t>(first + s), place)) continue;
     // A one-sector read that fails leaves the buffer as it was; the program
     // shows an unreadable sector as 0xE5 bytes everywhere else.
-    std::fill_n(place, kSectorSize, uint8_t{0xE5});
+    std::fill(place.begin(), place.end(), uint8_t{0xE5});
     if (failedSectors) failedSectors->push_back(s);
   }
   return false;
@@ -102,7 +110,8 @@ bool VolumeReader::ReadFolder(uint32_t first, std::vector<uint8_t>& out) {
 }
 
 bool VolumeReader::LoadDirectoryBytes(const DrivePacket& directory, std::vector<uint8_t>& out) {
-  DirectoryImage image = LoadDirectory(access_, limits_, directory, fat_);
+  if (!fat_) return false;
+  DirectoryImage image = LoadDirectory(access_, limits_, directory, *fat_);
   out = std::move(image.bytes);
   return image.Complete();
 }

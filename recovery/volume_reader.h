@@ -1,14 +1,16 @@
 // Read-only access to one FAT volume for the commands that walk all of it
-// (finding deleted files, copying out): its FAT copy in memory, its clusters
-// and its directories. Nothing here writes. The FAT and directory loading of
+// (finding deleted files, copying out): its FAT through the FAT cache, its
+// clusters and its directories. Nothing here writes. The FAT and directory loading of
 // these commands goes through this one place.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "disk/fat_copy.h"
 #include "disk/memory_budget.h"
 
 class VolumeReader {
@@ -20,7 +22,9 @@ class VolumeReader {
   VolumeReader(DiskAccess& access, const DrivePacket& root);
 
   enum class Open { Ready, NotFat, FatUnreadable, NoMemory };
-  // Loads one FAT copy (FAT 2 when FAT 1 cannot be read).
+  // Opens the FAT for reading sector by sector through the FAT cache (FAT 2's
+  // sector where FAT 1's cannot be read). FatUnreadable when its first
+  // sector, or the last that holds entries of the volume, reads in neither.
   [[nodiscard]] Open Load();
 
   uint16_t Width() const { return root_.fatType; }
@@ -28,11 +32,12 @@ class VolumeReader {
   // The highest cluster number of the volume (0 before Load).
   uint32_t LastCluster() const { return lastCluster_; }
   bool InRange(uint32_t cluster) const { return cluster >= 2 && cluster <= lastCluster_; }
-  // The FAT entry of cluster (0: free).
-  uint32_t Entry(uint32_t cluster) const;
+  // The FAT entry of cluster (0: free). Once a FAT sector has read in neither
+  // copy, an entry that would read as free reads as the bad mark instead.
+  [[nodiscard]] uint32_t Entry(uint32_t cluster);
   // The clusters of the chain from first, at most `most` of them, ending where
   // the chain leaves the volume or loops.
-  std::vector<uint32_t> Chain(uint32_t first, uint32_t most) const;
+  [[nodiscard]] std::vector<uint32_t> Chain(uint32_t first, uint32_t most);
   const DrivePacket& Root() const { return root_; }
   bool FixedRoot() const { return root_.kind == KindRootDir; }
 
@@ -58,6 +63,6 @@ class VolumeReader {
   DrivePacket root_;
   DrivePacket data_;  // cluster reads: startSector is the first data sector
   MemoryBudget limits_;  // buffers sized from the disk
-  std::vector<uint8_t> fat_;
+  std::optional<FatReader> fat_;
   uint32_t lastCluster_ = 0;
 };

@@ -1,7 +1,6 @@
 #include "scan/disk_scan.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -12,6 +11,7 @@
 #include "disk/le.h"
 #include "disk/sector_access.h"
 #include "scan/scan_texts.h"
+#include "views/format_cell.h"
 #include "disk/dir_entry.h"
 
 namespace {
@@ -20,15 +20,6 @@ constexpr uint32_t kEndValue = 0xFFFFFFFF;  // SetFatEntry stores the width's en
 constexpr uint32_t kBadValue = 0xFFFFFFF7;  // and its bad-cluster value
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
 constexpr size_t kBootBackupSector = 0x32;  // u16, 32-bit FAT volumes
-
-std::string Format(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
 std::string EntryName(std::span<const uint8_t> entry) {
@@ -113,10 +104,8 @@ bool DiskScan::WriteCluster(uint32_t c, const uint8_t* buffer) {
 
 bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
   if (sector > UINT32_MAX) return false;
-  DrivePacket p = volume_;
-  p.startSector = static_cast<uint32_t>(sector);
-  p.sectorCount = 1;
-  return WriteSectors(access_, p, bytes);
+  return WriteNodeSectors(access_, VolumeNodeOf(volume_), static_cast<uint32_t>(sector),
+                          std::span<const uint8_t>(bytes, kSectorSize));
 }
 
 bool DiskScan::Ask(const char* text) {
@@ -215,10 +204,7 @@ void DiskScan::Finish() {
 
 bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
   boot_.assign(kSectorSize, 0);
-  DrivePacket p = volume.packet;
-  p.startSector = 0;
-  p.sectorCount = 1;
-  const bool read = ReadSectors(access_, p, boot_.data());
+  const bool read = ReadNodeSectors(access_, VolumeNodeOf(volume.packet), 0, boot_);
   const std::optional<VolumeLayout> layout =
       read ? DecodeVolume(boot_, volume.partitionType) : std::nullopt;
   if (!layout) {
@@ -255,11 +241,8 @@ void DiskScan::CompareFatCopies() {
     if (Stopped()) break;
     const uint64_t s1 = uint64_t{layout_.reservedSectors} + s;
     const uint64_t s2 = s1 + spf;
-    Phase(Format(kScanFatSector, static_cast<unsigned long>(s1)));
+    Phase(FormatText(kScanFatSector, static_cast<unsigned long>(s1)));
     Progress(s + 1, spf);
-    DrivePacket p = volume_;
-    p.sectorCount = 1;
-    p.startSector = static_cast<uint32_t>(s1);
     // A question answered Yes leaves a difference the write-back mends:
     // every copy then gets the image.
     auto question = [&](const std::string& text) {
@@ -272,15 +255,15 @@ void DiskScan::CompareFatCopies() {
       altered_ = true;
       return true;
     };
-    if (!ReadSectors(access_, p, first) &&
-        !question(Format(kScanFatReadError, 1u, static_cast<unsigned long>(s1))))
+    const DrivePacket node = VolumeNodeOf(volume_);
+    if (!ReadNodeSectors(access_, node, static_cast<uint32_t>(s1), first) &&
+        !question(FormatText(kScanFatReadError, 1u, static_cast<unsigned long>(s1))))
       return;
-    p.startSector = static_cast<uint32_t>(s2);
-    if (!ReadSectors(access_, p, second) &&
-        !question(Format(kScanFatReadError, 2u, static_cast<unsigned long>(s2))))
+    if (!ReadNodeSectors(access_, node, static_cast<uint32_t>(s2), second) &&
+        !question(FormatText(kScanFatReadError, 2u, static_cast<unsigned long>(s2))))
       return;
     if (std::memcmp(first, second, kSectorSize) != 0 &&
-        !question(Format(kScanFatsDiffer, static_cast<unsigned long>(s1),
+        !question(FormatText(kScanFatsDiffer, static_cast<unsigned long>(s1),
                          static_cast<unsigned long>(s2))))
       return;
   }
@@ -313,9 +296,10 @@ void DiskScan::WriteFatImage() {
   }
   bool all = true;
   for (uint32_t k = 0; k < layout_.fatCount; ++k) {
-    DrivePacket p = FatCopyPacket(volume_, k);
-    if (!FatCopyInsideVolume(volume_, k) || !WriteSectors(access_, p, fat_.data())) {
-      Say(Format(kScanFatNotWritten, static_cast<unsigned>(k + 1)));
+    if (!FatCopyInsideVolume(volume_, k) ||
+        !WriteNodeSectors(access_, VolumeNodeOf(volume_), FatCopyPacket(volume_, k).startSector,
+                          std::span<const uint8_t>(fat_).first(uint64_t{layout_.sectorsPerFat} * kSectorSize))) {
+      Say(FormatText(kScanFatNotWritten, static_cast<unsigned>(k + 1)));
       all = false;
     }
   }
@@ -566,7 +550,7 @@ void DiskScan::CountLostClusters() {
     ++result_.problemsFound;
     ++result_.problemsLeft;
   }
-  Say(Format(kScanLostClusters, static_cast<unsigned long>(lost)));
+  Say(FormatText(kScanLostClusters, static_cast<unsigned long>(lost)));
 }
 
 // ---------------------------------------------------------------- surface tests
@@ -583,34 +567,10 @@ bool DiskScan::SurfaceTest(ScanFolder& folder) {
     if (entry[0] == kDirEndMark || Stopped()) break;
     basePort_.SetControlText(kScanEntryName, EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
-    uint32_t c = DirEntryFirstCluster(entry, layout_.width), prev = 0;
-    const uint32_t length = ChainLength(c, layout_.width, fat_);
-    bool isFirst = true;
-    for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
-      Phase(Format(kScanFileCluster, static_cast<unsigned long>(c)));
-      Progress(c, layout_.lastCluster);
-      const uint32_t successor = Next(c);
-      if (ReadCluster(c, buffer.data())) {
-        prev = c;
-      } else {
-        Say(kScanBadCluster);
-        ++result_.problemsFound;
-        ++result_.badClusters;
-        uint32_t replacement = 0;
-        if (!options_.repairUnasked) {
-          ++result_.problemsLeft;
-          prev = c;
-        } else if (MoveBadCluster(c, prev, isFirst, &folder, at, buffer, replacement) ==
-                   Move::Moved) {
-          prev = replacement;
-        } else {
-          ++result_.problemsLeft;
-          basePort_.SetControlText(kScanEntryName, "");
-          return false;
-        }
-      }
-      c = successor;
-      isFirst = false;
+    if (TestChain(DirEntryFirstCluster(entry, layout_.width), &folder, at, buffer) !=
+        Move::Moved) {
+      basePort_.SetControlText(kScanEntryName, "");
+      return false;
     }
   }
   basePort_.SetControlText(kScanEntryName, "");
@@ -654,10 +614,8 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
       const uint16_t backup = le16(boot_, kBootBackupSector);
       if (written && backup != 0 && backup < layout_.reservedSectors) {
         uint8_t sector[kSectorSize];
-        DrivePacket p = volume_;
-        p.startSector = backup;
-        p.sectorCount = 1;
-        if (ReadSectors(access_, p, sector) && std::memcmp(sector, old.data(), kSectorSize) == 0)
+        if (ReadNodeSectors(access_, VolumeNodeOf(volume_), backup, sector) &&
+            std::memcmp(sector, old.data(), kSectorSize) == 0)
           (void)WriteVolumeSector(backup, boot_.data());
       }
     }
@@ -690,10 +648,10 @@ void DiskScan::TestFreeClusters() {
   // No stop check here: once started, the test runs to its end.
   for (uint32_t c = 2; c <= last; ++c) {
     if (Entry(c) != 0) continue;
-    Phase(Format(kScanFreeCluster, static_cast<unsigned long>(c), static_cast<unsigned long>(last)));
+    Phase(FormatText(kScanFreeCluster, static_cast<unsigned long>(c), static_cast<unsigned long>(last)));
     Progress(c, last);
     if (ReadCluster(c, buffer.data())) continue;
-    Say(Format(kScanBadFreeCluster, static_cast<unsigned long>(c)));
+    Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(c)));
     ++result_.problemsFound;
     ++result_.badClusters;
     SetEntry(kBadValue, c);
@@ -702,20 +660,18 @@ void DiskScan::TestFreeClusters() {
   Phase("");
 }
 
-bool DiskScan::TestRootChain() {
-  uint32_t c = layout_.rootCluster, prev = 0;
-  if (!InVolume(c)) return true;
-  std::vector<uint8_t> buffer;
-  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
-    Say(kScanClusterNoMemory);
-    return false;
-  }
+DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
+                                   std::vector<uint8_t>& buffer) {
+  uint32_t c = first, prev = 0;
   const uint32_t length = ChainLength(c, layout_.width, fat_);
-  bool first = true;
   for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
-    if (Stopped()) return false;
-    Phase(Format(kScanFileCluster, static_cast<unsigned long>(c)));
-    Progress(steps + 1, length);
+    if (Stopped()) return Move::Moved;
+    Phase(FormatText(kScanFileCluster, static_cast<unsigned long>(c)));
+    // A file's progress is its place on the volume, the root's its own chain.
+    if (folder != nullptr)
+      Progress(c, layout_.lastCluster);
+    else
+      Progress(steps + 1, length);
     const uint32_t successor = Next(c);
     if (ReadCluster(c, buffer.data())) {
       prev = c;
@@ -728,15 +684,27 @@ bool DiskScan::TestRootChain() {
         ++result_.problemsLeft;
         prev = c;
       } else {
-        switch (MoveBadCluster(c, prev, first, nullptr, 0, buffer, replacement)) {
-          case Move::Moved: prev = replacement; break;
-          case Move::Declined: ++result_.problemsLeft; return true;
-          case Move::Failed: ++result_.problemsLeft; return false;
+        const Move move = MoveBadCluster(c, prev, steps == 0, folder, entryOffset, buffer, replacement);
+        if (move != Move::Moved) {
+          ++result_.problemsLeft;
+          return move;
         }
+        prev = replacement;
       }
     }
     c = successor;
-    first = false;
   }
-  return true;
+  return Move::Moved;
+}
+
+bool DiskScan::TestRootChain() {
+  if (!InVolume(layout_.rootCluster)) return true;
+  std::vector<uint8_t> buffer;
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
+    Say(kScanClusterNoMemory);
+    return false;
+  }
+  // A move the person declined leaves the root as it is and the scan goes on.
+  const Move move = TestChain(layout_.rootCluster, nullptr, 0, buffer);
+  return move != Move::Failed && !Stopped();
 }

@@ -100,6 +100,12 @@ class DiskScan {
   bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
   bool SurfaceTest(ScanFolder& folder);
   enum class Move { Moved, Failed, Declined };
+  // Reads every cluster of the chain from first: a file's or folder's, whose
+  // entry lies at entryOffset of folder, or (folder null) the 32-bit root's.
+  // A cluster that fails is reported and, when the options allow, moved.
+  // Moved: the chain was read to its end (or the scan was stopped).
+  Move TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
+                 std::vector<uint8_t>& buffer);
   Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
                       size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
   bool WriteFolderBack(ScanFolder& folder);

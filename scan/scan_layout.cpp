@@ -2,36 +2,29 @@
 
 #include <algorithm>
 
-#include "disk/fat_codec.h"
-#include "disk/sector_access.h"
+#include "disk/dir_entry.h"
+#include "disk/directory_loader.h"
 
 namespace {
 
-// Reads sectors [0, count) of a folder into folder.bytes, run sectors at a
-// time from the places place(k) gives (the first sector of each run: runs are
-// contiguous on disk). A failed run is read again one sector at a time so
-// that each sector's own state is known.
-template <typename Place>
-bool ReadFolderSectors(DiskAccess& access, const DrivePacket& volume, size_t count, size_t run,
-                       Place place, ScanFolder& folder) {
-  folder.sectorRead.assign(count, true);
-  bool clean = true;
-  for (size_t k = 0; k < count; k += run) {
-    DrivePacket p = volume;
-    p.startSector = static_cast<uint32_t>(place(k));
-    p.sectorCount = static_cast<uint32_t>(std::min(run, count - k));
-    if (ReadSectors(access, p, folder.bytes.data() + k * kSectorSize)) continue;
-    clean = false;
-    for (size_t i = k; i < k + p.sectorCount; ++i) {
-      DrivePacket one = volume;
-      one.startSector = static_cast<uint32_t>(place(i));
-      one.sectorCount = 1;
-      // An unreadable sector reads as deleted entries, never as an end mark.
-      std::fill_n(folder.bytes.data() + i * kSectorSize, kSectorSize, uint8_t{0xE5});
-      folder.sectorRead[i] = ReadSectors(access, one, folder.bytes.data() + i * kSectorSize);
-    }
+// The scan's folder from the one directory loader's image: an unreadable
+// sector keeps the loader's 0xE5 filler (deleted entries, never an end mark)
+// and is marked, so that it is never written back.
+FolderLoad Take(DirectoryImage image, ScanFolder& folder) {
+  switch (image.status) {
+    case DirectoryImage::Status::NoChain: return FolderLoad::Empty;
+    case DirectoryImage::Status::NoClusterList:
+    case DirectoryImage::Status::NoBuffer: return FolderLoad::NoMemory;
+    case DirectoryImage::Status::Loaded: break;
   }
-  return clean;
+  if (image.bytes.empty()) return FolderLoad::Empty;
+  const bool clean = image.AllRead();
+  folder.clusters = std::move(image.clusters);
+  folder.bytes = std::move(image.bytes);
+  folder.sectorRead = std::move(image.sectorRead);
+  folder.loaded = folder.bytes;
+  folder.entryCount = folder.bytes.size() / 32;
+  return clean ? FolderLoad::Loaded : FolderLoad::PartlyRead;
 }
 
 }  // namespace
@@ -48,16 +41,15 @@ FolderLoad LoadFixedRoot(DiskAccess& access, const DrivePacket& volume, const Vo
   folder = ScanFolder{};
   folder.fixedRoot = true;
   if (layout.rootSectors == 0) return FolderLoad::Empty;
-  if (!TakeBuffer(budget, folder.bytes, uint64_t{layout.rootSectors} * kSectorSize))
-    return FolderLoad::NoMemory;
-  const bool clean = ReadFolderSectors(
-      access, volume, layout.rootSectors, layout.rootSectors, [&](size_t k) { return folder.FirstSectorOf(k, layout); },
-      folder);
+  DrivePacket root = volume;
+  root.kind = KindRootDir;
+  root.startSector = layout.rootStart;
+  root.sectorCount = layout.rootSectors;
+  const FolderLoad load = Take(LoadDirectory(access, budget, root, {}), folder);
   // The root holds rootEntries entries; the rest of its last sector is not
   // the root's.
-  folder.entryCount = layout.rootEntries;
-  folder.loaded = folder.bytes;
-  return clean ? FolderLoad::Loaded : FolderLoad::PartlyRead;
+  folder.entryCount = std::min<size_t>(folder.entryCount, layout.rootEntries);
+  return load;
 }
 
 FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
@@ -65,24 +57,12 @@ FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
                              uint32_t first, MemoryBudget budget, ScanFolder& folder) {
   folder = ScanFolder{};
   if (first < 2 || first > layout.lastCluster) return FolderLoad::Empty;
-  const uint32_t length = ChainLength(first, layout.width, fat);
-  if (length == 0) return FolderLoad::Empty;
-  const uint64_t clusterBytes = uint64_t{layout.sectorsPerCluster} * kSectorSize;
-  if (!TakeClusterList(budget, folder.clusters, length)) return FolderLoad::NoMemory;
-  ListChain(first, layout.width, folder.clusters, length, fat);
-  // A chain that leaves the volume ends before the first cluster outside it.
-  for (size_t i = 0; i < folder.clusters.size(); ++i)
-    if (folder.clusters[i] < 2 || folder.clusters[i] > layout.lastCluster) {
-      folder.clusters.resize(i);
-      break;
-    }
-  if (folder.clusters.empty()) return FolderLoad::Empty;
-  if (!TakeBuffer(budget, folder.bytes, folder.clusters.size() * clusterBytes))
-    return FolderLoad::NoMemory;
-  const bool clean = ReadFolderSectors(
-      access, volume, folder.clusters.size() * layout.sectorsPerCluster,
-      layout.sectorsPerCluster, [&](size_t k) { return folder.FirstSectorOf(k, layout); }, folder);
-  folder.entryCount = folder.bytes.size() / 32;
-  folder.loaded = folder.bytes;
-  return clean ? FolderLoad::Loaded : FolderLoad::PartlyRead;
+  DrivePacket node = volume;
+  node.kind = KindDirEntry;
+  node.attributes = kAttrFolder;
+  node.fatType = layout.width;
+  node.firstCluster = first;
+  node.startSector = layout.dataStart;
+  node.sectorCount = 0;
+  return Take(LoadDirectory(access, budget, node, fat), folder);
 }

@@ -1,6 +1,7 @@
-// The loading of the scan's folders: the fixed root, and a folder's clusters
-// from the working FAT image, with each sector's read state kept (a folder
-// written back must never get the filler of a sector that failed).
+// The scan's folders as the one directory loader loads them: the fixed root,
+// and a folder's clusters from the working FAT image, with each sector's read
+// state kept (a folder written back must never get the filler of a sector
+// that failed).
 #pragma once
 #include <cstdint>
 #include <optional>

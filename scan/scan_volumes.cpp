@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <set>
 
+#include "disk/discovery.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
@@ -10,20 +11,6 @@
 #include "scan/scan_texts.h"
 
 namespace {
-
-const char* FatTypeText(uint8_t type) {
-  switch (type) {
-    case 0x01: return "12-Bit FAT Disk";
-    case 0x04:
-    case 0x06:
-    case 0x0E: return "16-Bit FAT Disk";
-    case 0x0B:
-    case 0x0C: return "32-Bit FAT Disk";
-    default: return nullptr;
-  }
-}
-
-bool IsLink(uint8_t type) { return type == 0x05 || type == 0x0F; }
 
 // A chain of extended boot records longer than this is damaged (each holds a
 // logical drive, and the list ends at 50 anyway).
@@ -61,7 +48,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
     for (int links = 0; links <= kMaxLinks; ++links) {
       if (!walked.insert(table.partitionStart).second) break;  // a chain that loops
       uint8_t sector[kSectorSize] = {};
-      if (!ReadSectors(access, table, sector)) {
+      if (!ReadNodeSectors(access, table, 0, sector)) {
         port.Message(kScanTableUnreadable);
         break;
       }
@@ -75,9 +62,9 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         // Links count from the extended partition's start; a logical drive
         // from its own extended boot record.
         const uint64_t start =
-            master ? lba : uint64_t{IsLink(type) ? extendedBase : table.partitionStart} + lba;
+            master ? lba : uint64_t{IsExtendedPartitionType(type) ? extendedBase : table.partitionStart} + lba;
         if (start > UINT32_MAX) continue;
-        if (IsLink(type)) {
+        if (IsExtendedPartitionType(type)) {
           if (master) extendedBase = lba;
           linked = true;
           next.cylinder = le8(record, at + kPartStartCylinder);
@@ -86,7 +73,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
           next.partitionStart = static_cast<uint32_t>(start);
           continue;
         }
-        const char* typeText = FatTypeText(type);
+        const char* typeText = PartitionTypeLabel(type);
         if (typeText == nullptr) continue;
         if (list.size() >= kScanVolumesMax) return list;
         ScanVolumeEntry e;

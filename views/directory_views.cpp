@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -16,6 +15,7 @@
 #include "disk/le.h"
 #include "disk/sector_access.h"
 #include "disk/dir_entry.h"
+#include "views/format_cell.h"
 #include "views/list_ops.h"
 #include "disk/long_name.h"
 
@@ -106,16 +106,6 @@ bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntrie
   return true;
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[128];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
 const char* MonthName(uint16_t date) {
   const unsigned month = (date >> 5) & 0x0F;
   return month >= 1 && month <= 12 ? kMonthNames[month - 1] : kUnknownMonth;
@@ -123,12 +113,12 @@ const char* MonthName(uint16_t date) {
 
 std::string DateText(uint16_t date) {
   if (date == 0) return {};
-  return Format("%u %s %u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9));
+  return FormatText("%u %s %u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9));
 }
 
 std::string DateTimeText(uint16_t date, uint16_t time) {
   if (date == 0) return {};
-  return Format("%u %s %u %u:%02u:%02u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9),
+  return FormatText("%u %s %u %u:%02u:%02u", date & 0x1Fu, MonthName(date), 1980u + (date >> 9),
                 static_cast<unsigned>(time >> 11), (time >> 5) & 0x3Fu, 2u * (time & 0x1Fu));
 }
 
@@ -184,7 +174,7 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
   DrivePacket extent = packet;
   extent.sectorCount = static_cast<uint32_t>(pane.sectorBuffer.size() / kSectorSize);
   if (!ListEntries(ctx, extent, false)) return;
-  ctx.Prompt().SetStatus(1, Format("Current Sector Number: %" PRIu32, packet.startSector));
+  ctx.Prompt().SetStatus(1, FormatText("Current Sector Number: %" PRIu32, packet.startSector));
   ctx.Prompt().SetStatus(0, "");
 }
 
@@ -231,7 +221,7 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
 
   const uint64_t firstSector =
       ClusterFirstSector(packet, packet.firstCluster, packet.sectorsPerCluster);
-  prompt.SetStatus(1, Format("Current Cluster Number: 0x%08" PRIX32
+  prompt.SetStatus(1, FormatText("Current Cluster Number: 0x%08" PRIX32
                              ", Current Sector Number: %" PRIu64,
                              packet.firstCluster, firstSector));
 }
@@ -249,9 +239,9 @@ std::string FormatDirectoryCell(const ListPaneState& pane, const DirectoryRow& r
   switch (column) {
     case 0: return ShortNameText(row);
     case 1: return CutToDisplay(row.longName);
-    case 2: return Format("%08" PRIX32, row.firstCluster);
+    case 2: return FormatText("%08" PRIX32, row.firstCluster);
     case 3: return AttributeText(row);
-    case 4: return Format("%" PRIu32, row.size);
+    case 4: return FormatText("%" PRIu32, row.size);
     case 5: return DateTimeText(row.modifiedDate, row.modifiedTime);
     case 6: return DateText(row.createdDate);
     case 7: return DateText(row.accessedDate);

@@ -1,6 +1,7 @@
 #include "views/format_cell.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <span>
 
@@ -113,5 +114,14 @@ std::string FormatCell(const ListPaneState& pane, size_t row, int column) {
   // The display buffer's size: a longer text (a long name pieced together from
   // damaged entries) is cut, not overflowed.
   if (text.size() > kDisplayTextMax) text.resize(kDisplayTextMax);
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
   return text;
 }

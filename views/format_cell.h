@@ -10,3 +10,7 @@
 // Empty for a row or column the list does not have, and for every call-back
 // cell while the view kind is None.
 std::string FormatCell(const ListPaneState& pane, size_t row, int column);
+
+// printf into a string: the one formatter of the texts the views and the
+// commands build from numbers (at most 255 characters).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

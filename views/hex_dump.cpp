@@ -82,19 +82,21 @@ void ListClusterPage(ViewContext& ctx) {
   pane.canGoNext = pane.chainLength != 1;
 }
 
-// Reads a page's sectors into buffer. A failed transfer is gone over one
-// sector at a time (the library path reads nothing after a failed chunk), so
-// that every sector that reads is shown and only the others are marked.
-bool ReadPageSectors(ViewContext& ctx, const DrivePacket& extent, uint8_t* buffer) {
+// Reads a page's sectors, from sector `first` of the node's extent, into
+// buffer. A failed transfer is gone over one sector at a time (the library
+// path reads nothing after a failed chunk), so that every sector that reads is
+// shown and only the others are marked.
+bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, uint32_t count,
+                     uint8_t* buffer) {
   ListPaneState& pane = ctx.pane;
-  pane.unreadableSectors.assign(extent.sectorCount, 0);
-  if (ReadSectors(ctx.access, extent, buffer)) return true;
-  for (uint32_t i = 0; i < extent.sectorCount; ++i) {
-    DrivePacket one = extent;
-    one.startSector = extent.startSector + i;
-    one.sectorCount = 1;
-    if (!ReadSectors(ctx.access, one, buffer + uint64_t{i} * kSectorSize)) {
-      std::fill_n(buffer + uint64_t{i} * kSectorSize, kSectorSize, uint8_t{0});
+  pane.unreadableSectors.assign(count, 0);
+  if (ReadNodeSectors(ctx.access, node, first,
+                      std::span<uint8_t>(buffer, uint64_t{count} * kSectorSize)))
+    return true;
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::span<uint8_t> one(buffer + uint64_t{i} * kSectorSize, kSectorSize);
+    if (!ReadNodeSectors(ctx.access, node, first + i, one)) {
+      std::fill(one.begin(), one.end(), uint8_t{0});
       pane.unreadableSectors[i] = 1;
     }
   }
@@ -111,10 +113,9 @@ bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t clust
   bool read = false;
   if (ClusterInsideVolume(packet, cluster, sectors) &&
       pane.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
-    DrivePacket copy = packet;
-    copy.startSector = static_cast<uint32_t>(first);
-    copy.sectorCount = sectors;
-    read = ReadPageSectors(ctx, copy, pane.sectorBuffer.data());
+    // Counted from the node's own startSector, the volume's first data sector.
+    read = ReadPageSectors(ctx, packet, static_cast<uint32_t>(first - packet.startSector), sectors,
+                           pane.sectorBuffer.data());
   } else {
     pane.unreadableSectors.assign(sectors, 1);
   }

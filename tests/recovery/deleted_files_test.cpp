@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 #include "recovery/copy_out.h"
@@ -156,6 +157,27 @@ TEST(CopyOut, UnreadableSectorsAreCopiedAsReadAndReported) {
   EXPECT_EQ(ReadFileBytes(out.File("DATA.BIN")), expectLive);
   EXPECT_EQ(ReadFileBytes(out.File("_ELETED.BIN")), expectGone);
   EXPECT_TRUE(rig.dev->writeLog.empty());
+}
+
+TEST(FindDeleted, FatIsReadSectorBySectorWithTheSecondCopyStandingIn) {
+  TinyVolume v;
+  v.PutEntries(v.RootOffset(), {Deleted("ELETED BIN", 30, 700), Live("KEEP    BIN", 31, 10)});
+  v.SetFatAll(31, 0xFFF);
+  auto listing = [&](const std::set<uint64_t>& bad) {
+    RecoveryRig rig(v.bytes);
+    rig.dev->badReadSectors = bad;
+    const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+    std::vector<std::string> lines{r.error};
+    for (const DeletedFile& f : r.files) lines.push_back(DeletedStateText(f) + " " + f.path);
+    return lines;
+  };
+  const uint64_t fat1 = v.FatOffset(0) / 512, fat2 = v.FatOffset(1) / 512;
+  // Cluster 31 is KEEP's: the deleted file's second cluster is taken.
+  const std::vector<std::string> whole = listing({});
+  EXPECT_EQ(whole.size(), 2u);
+  EXPECT_EQ(listing({fat1}), whole);
+  EXPECT_EQ(listing({fat2}), whole);
+  EXPECT_EQ(listing({fat1, fat2}), (std::vector<std::string>{"FAT not accessible!"}));
 }
 
 TEST(CopyOut, HostNamesAreMadeSafe) {
