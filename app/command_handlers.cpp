@@ -45,8 +45,30 @@ void MainWindow::OnNext() {
 }
 
 void MainWindow::OnWriteChanges() {
-  WriteChanges(state_.ctx, state_.modes);
-  list_->Repaint();
+  if (!WriteChanges(state_.ctx, state_.modes)) {
+    list_->Repaint();
+    return;
+  }
+  ReadAgainAfterWrite(QString::fromLatin1(kStatusChangesWritten), true);
+}
+
+void MainWindow::ReadAgainAfterWrite(const QString& done, bool pageOnly) {
+  // The tree may show what the write changed (names of a folder's entries).
+  tree_->ReloadSelectedChildren();
+  if (pageOnly) {
+    static_cast<void>(ReadPageAgain(state_.ctx, state_.modes));  // a failed read is marked and said
+    list_->Repaint();
+  } else {
+    const std::vector<int> selected = state_.pane.selectedRows;
+    tree_->ReshowSelected();  // the list is made again from the disk
+    state_.pane.selectedRows.clear();
+    for (const int row : selected)
+      if (row >= 0 && static_cast<size_t>(row) < state_.pane.rows.size())
+        state_.pane.selectedRows.push_back(row);
+    list_->Reload();
+  }
+  state_.Prompt().SetStatus(0, done.toStdString());
+  UpdateCommands();
 }
 
 void MainWindow::OnGoToSector() {
@@ -133,11 +155,17 @@ void MainWindow::OnSwitchPane() {
 
 void MainWindow::OnUndelete() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  static_cast<void>(Undelete(state_.ctx));  // its messages have told the person
+  const UndeleteResult result = Undelete(state_.ctx);  // its messages have told the person
   QApplication::restoreOverrideCursor();
-  // The rows stay as they were; only the page memory behind them is gone.
-  list_->Repaint();
-  UpdateCommands();
+  if (!result.ran) {
+    list_->Repaint();
+    UpdateCommands();
+    return;
+  }
+  ReadAgainAfterWrite(result.Succeeded() ? QString::fromLatin1(kStatusUndeleted).arg(result.revived)
+                      : result.revived > 0 || result.writeFailed
+                          ? QString::fromLatin1(kStatusUndeleteFailed)
+                          : QString::fromLatin1(kStatusNothingUndeleted));
 }
 
 void MainWindow::OnUndoWrites() {
@@ -165,15 +193,32 @@ void MainWindow::OnUndoWrites() {
   const bool changed = std::any_of(result.sectors.begin(), result.sectors.end(), [](const UndoSectorOutcome& s) {
     return s.state == UndoSectorState::Restored;
   });
-  if (changed && state_.access.drivesReady) tree_->Refresh();
+  if (changed && state_.access.drivesReady) {
+    tree_->Refresh();
+    state_.Prompt().SetStatus(0, kStatusWritesUndone);
+  }
 }
 
 void MainWindow::OnRename() {
   // Its messages have told the person how it went.
-  static_cast<void>(RenameAfterRecovery(
-      state_.ctx, [this](ShortNameInput& input) { return dialogs_.AskShortName(this, input); }));
-  list_->Repaint();
-  UpdateCommands();
+  ShortNameInput typed;
+  const RenameResult result = RenameAfterRecovery(state_.ctx, [&](ShortNameInput& input) {
+    const bool ok = dialogs_.AskShortName(this, input);
+    typed = input;
+    return ok;
+  });
+  if (result.refused) state_.Prompt().SetStatus(0, kStatusRenameRefused);
+  if (!result.directoryLoaded || result.refused) {
+    list_->Repaint();
+    UpdateCommands();
+    return;
+  }
+  ReadAgainAfterWrite(result.written
+                          ? QString::fromLatin1(kStatusRenamed)
+                                .arg(QString::fromStdString(typed.name).trimmed() +
+                                     (typed.extension.empty() ? QString()
+                                                              : "." + QString::fromStdString(typed.extension).trimmed()))
+                          : QString::fromLatin1(kStatusRenameFailed));
 }
 
 void MainWindow::RunToolDialog(QDialog& dialog, const std::map<int, QWidget*>& controls) {
@@ -188,6 +233,9 @@ void MainWindow::OnCriticalAreas(bool backup) {
                             backup ? CriticalAreaTool::Backup : CriticalAreaTool::Restore, this);
   if (!dialog.Prepare()) return;
   RunToolDialog(dialog, dialog.Controls());
+  // Restore writes the hard disk's partition tables and boot records.
+  if (!backup)
+    ReadAgainAfterWrite(QString::fromLatin1(kStatusToolDone).arg(QStringLiteral("Restore Critical Areas")));
 }
 
 void MainWindow::OnDiskCopy() {
@@ -206,8 +254,24 @@ void MainWindow::OnCopyToFloppy() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const CopyToFloppyResult result = CopyToFloppy(state_.ctx);
   QApplication::restoreOverrideCursor();
-  (void)result;  // every outcome has been said through the prompt port
+  // Every outcome has been said through the prompt port. The file's own
+  // listing is unchanged; the floppy's branch of the tree is read again
+  // (unless the node on show lies in it: Refresh Disks does that).
   list_->Repaint();
+  if (!result.floppyWritten && result.failedWrites == 0) return;
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* drive = tree_->topLevelItem(i);
+    const DrivePacket* packet = TreePane::PacketOf(drive);
+    if (packet == nullptr || packet->drive != 0) continue;
+    bool holdsSelection = false;
+    for (QTreeWidgetItem* at = tree_->currentItem(); at != nullptr; at = at->parent())
+      holdsSelection = holdsSelection || at == drive;
+    if (!holdsSelection) tree_->ReloadChildren(drive);
+  }
+  state_.Prompt().SetStatus(0, result.floppyWritten && !result.full && result.failedWrites == 0
+                                   ? kStatusCopiedToFloppy
+                                   : kStatusCopyToFloppyFailed);
+  UpdateCommands();
 }
 
 void MainWindow::OnSearch() {

@@ -72,7 +72,11 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   BuildAccelerators();
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
-  SetOperation(kCmdScan, [this] { dialogs_.ScanDisk(this, state_.access); });
+  SetOperation(kCmdScan, [this] {
+    dialogs_.ScanDisk(this, state_.access);
+    // Its repairs write the FATs: what is on show is read again.
+    ReadAgainAfterWrite(QString::fromLatin1(kStatusToolDone).arg(QStringLiteral("Scan Disks for Errors")));
+  });
   SetOperation(kCmdBackup, [this] { OnCriticalAreas(true); });
   SetOperation(kCmdRestore, [this] { OnCriticalAreas(false); });
   SetOperation(kCmdDiskCopy, [this] { OnDiskCopy(); });

@@ -23,6 +23,18 @@ class TreePane;
 
 inline constexpr const char* kFrameCaption = "Gleaner 1.0 - Disk Inspection and FAT Recovery for Linux";
 inline constexpr const char* kIdleStatus = "Ready";
+// What the first status pane says after a command that wrote.
+inline constexpr const char* kStatusUndeleted = "Undeleted: %1 file(s)";
+inline constexpr const char* kStatusUndeleteFailed = "Undelete: a write failed";
+inline constexpr const char* kStatusNothingUndeleted = "Nothing undeleted";
+inline constexpr const char* kStatusRenamed = "Renamed to %1";
+inline constexpr const char* kStatusRenameRefused = "Rename refused";
+inline constexpr const char* kStatusRenameFailed = "Rename: a write failed";
+inline constexpr const char* kStatusChangesWritten = "Changes written";
+inline constexpr const char* kStatusCopiedToFloppy = "Copied to the floppy";
+inline constexpr const char* kStatusCopyToFloppyFailed = "Copy to floppy: not all written";
+inline constexpr const char* kStatusWritesUndone = "Writes undone";
+inline constexpr const char* kStatusToolDone = "%1 done: read again from the disk";
 // Ends the title while writes keep no undo files (--no-undo).
 inline constexpr const char* kUndoOffCaption = " (undo off)";
 
@@ -98,6 +110,11 @@ class MainWindow : public QMainWindow {
   // The root directory of the volume the selected tree node belongs to.
   std::optional<DrivePacket> SelectedVolumeRoot();
   void OnUndoWrites();
+  // After a command that wrote: the selected node's children in the tree
+  // and the list are read again from the disk, and the first status pane
+  // says what was done. The node is shown again (its selected rows kept),
+  // or, with pageOnly, the page on show is read again where it is.
+  void ReadAgainAfterWrite(const QString& done, bool pageOnly = false);
 
   AppState& state_;
   DialogRunner& dialogs_;

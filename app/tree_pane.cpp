@@ -92,6 +92,21 @@ void TreePane::ReshowSelected() {
   item->setSelected(true);
 }
 
+void TreePane::ReloadSelectedChildren() { ReloadChildren(currentItem()); }
+
+void TreePane::ReloadChildren(QTreeWidgetItem* item) {
+  if (item == nullptr || !item->data(0, kExpandedRole).toBool()) return;
+  const bool open = item->isExpanded();
+  const bool was = suppressSelection_;
+  suppressSelection_ = true;
+  collapseItem(item);
+  qDeleteAll(item->takeChildren());
+  item->setData(0, kExpandedRole, false);
+  item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  if (open) expandItem(item);  // the discovery reads the node again
+  suppressSelection_ = was;
+}
+
 QTreeWidgetItem* TreePane::ItemOf(const DrivePacket* packet) const {
   if (packet == nullptr) return nullptr;
   for (QTreeWidgetItemIterator it(const_cast<TreePane*>(this)); *it; ++it)

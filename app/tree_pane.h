@@ -24,6 +24,11 @@ class TreePane : public QTreeWidget, public TreeSink {
   // around the deselection, so the node is shown once, in the current dump
   // modes. Nothing happens when no node is selected.
   void ReshowSelected();
+  // After a write: the selected node's children are made again from the disk
+  // (at once when it is open, else when it is next opened), nothing shown.
+  void ReloadSelectedChildren();
+  // The same for any item; an item that was never opened is left alone.
+  void ReloadChildren(QTreeWidgetItem* item);
   // Removes every item without showing anything (closing, Refresh).
   void ClearNodes();
 

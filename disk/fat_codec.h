@@ -36,7 +36,7 @@ int32_t GetFatEntry(uint32_t cluster, FatReader& fat);
 // 32-bit: the reserved top nibble is kept). False, and nothing written, for
 // an entry outside the table or an unknown width. Whoever keeps a table in
 // memory keeps its own record of whether it changed.
-bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table);
+[[nodiscard]] bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table);
 
 // Distinct clusters in the chain from first (0 when first is below 2, an
 // end value or outside the table). The walk counts a cluster and then stops

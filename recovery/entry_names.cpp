@@ -19,9 +19,9 @@ constexpr uint8_t kDeletedPiece = 0xE5;
 // A byte a short name may begin with: no blank, no control, no lower-case
 // letter and none of the characters short names exclude.
 bool ShortNameLead(uint8_t b) {
-  if (b <= 0x20 || b == kDirDeletedMark || b == 0x7F) return false;
+  if (b == ' ' || b == kDirDeletedMark) return false;
   if (b >= 'a' && b <= 'z') return false;
-  return std::strchr("\"*+,./:;<=>?[\\]|", b) == nullptr;
+  return ShortNameByte(b);
 }
 
 std::string Trimmed(std::span<const uint8_t> bytes, bool lower) {
@@ -35,6 +35,11 @@ std::string Trimmed(std::span<const uint8_t> bytes, bool lower) {
 }
 
 }  // namespace
+
+bool ShortNameByte(uint8_t b) {
+  if (b < 0x20 || b == 0x7F) return false;
+  return std::strchr("\"*+,./:;<=>?[\\]|", b) == nullptr;
+}
 
 uint8_t ShortNameChecksum(std::span<const uint8_t> name11) {
   uint8_t sum = 0;
@@ -93,6 +98,20 @@ std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir,
     break;
   }
   return found;
+}
+
+std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
+                                        uint8_t checksum) {
+  if (index >= dir.size() / kDirEntrySize) return std::nullopt;
+  for (size_t n = 1; n <= kLfnMaxPieces && n <= index; ++n) {
+    const auto piece = dir.subspan((index - n) * kDirEntrySize, kDirEntrySize);
+    const uint8_t ordinal = le8(piece, kLfnOrdinal);
+    if (!IsLongNameEntry(le8(piece, kDirAttributes)) || ordinal == kDeletedPiece ||
+        le8(piece, kLfnChecksum) != checksum || (ordinal & ~kLfnLastPiece) != n)
+      return std::nullopt;
+    if ((ordinal & kLfnLastPiece) != 0) return index - n;
+  }
+  return std::nullopt;
 }
 
 std::optional<size_t> ReviveLongNamePieces(std::span<uint8_t> dir, size_t index) {

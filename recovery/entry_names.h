@@ -9,6 +9,11 @@
 #include <span>
 #include <string>
 
+// Whether a short name may hold byte b anywhere: no control, no DEL and none
+// of " * + , . / : ; < = > ? [ \ ] |. Blanks count as allowed here (they may
+// only pad); lower case is allowed (kept as typed).
+bool ShortNameByte(uint8_t b);
+
 // The checksum long-name pieces carry of their short entry's 11 name bytes.
 uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
 
@@ -25,6 +30,13 @@ struct DeletedLongName {
   std::optional<uint8_t> firstByte;
 };
 std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index);
+
+// The live long-name pieces in front of the short entry at index that carry
+// checksum and count up from ordinal 1 next to it to the piece marked last:
+// the entry index of the piece farthest back; nullopt when there is no such
+// run.
+std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
+                                        uint8_t checksum);
 
 // Gives the deleted long-name pieces in front of the live short entry at
 // index their ordinals back (1 nearest the entry, the last one marked 0x40)

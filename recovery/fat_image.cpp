@@ -26,7 +26,8 @@ void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& ima
   const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&
                       layout->dataStart == node.dataStart;
   if (!agrees) return;
-  image.secondCopy = layout->fatCount >= 2 && FatCopyInsideVolume(node, 1);
+  image.copies = 1;
+  while (image.copies < layout->fatCount && FatCopyInsideVolume(node, image.copies)) ++image.copies;
   // FSInfo lies among the reserved sectors, after the boot record.
   if (node.fatType == KindFat32 && layout->fsInfoSector != 0 &&
       layout->fsInfoSector < node.reservedSectors)
@@ -63,7 +64,11 @@ FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePa
   ReadVolumeLayout(access, node, image);
   // The whole copy, as it is written back to every copy; FAT 2 only where
   // the boot record says there is one.
-  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.secondCopy});
+  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.copies >= 2});
+}
+
+std::string FatNotWrittenText(uint32_t copy) {
+  return "FAT " + std::to_string(copy) + " cannot be written successfully!";
 }
 
 FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DrivePacket& node,
@@ -71,15 +76,14 @@ FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DriveP
   FatImageWrite result;
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
   // Each copy is written whole, as sectorsPerFat sectors of the volume.
-  const std::span<const uint8_t> copy(image.table.data(), uint64_t{node.sectorsPerFat} * kSectorSize);
-  auto write = [&](uint32_t k) {
-    return WriteNodeSectors(access, VolumeNodeOf(node), FatCopyPacket(node, k).startSector, copy);
-  };
-  result.fat1 = write(0);
-  if (!result.fat1) prompt.Message(kFat1NotWritten);
-  if (image.secondCopy) {
-    result.fat2 = write(1);
-    if (!result.fat2) prompt.Message(kFat2NotWritten);
+  const std::span<const uint8_t> table(image.table.data(), uint64_t{node.sectorsPerFat} * kSectorSize);
+  for (uint32_t copy = 0; copy < image.copies; ++copy) {
+    const bool written =
+        WriteNodeSectors(access, VolumeNodeOf(node), FatCopyPacket(node, copy).startSector, table);
+    if (copy == 0) result.fat1 = written;
+    if (written) continue;
+    ++result.failed;
+    prompt.Message(FatNotWrittenText(copy + 1));
   }
   if (result.fat1) result.fsInfo = UpdateFreeCount(access, node, image);
   return result;

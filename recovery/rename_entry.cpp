@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
@@ -24,14 +26,68 @@ size_t SequenceLength(uint8_t lead) {
 }
 
 // The code page byte whose character is the UTF-8 sequence, by the listing's
-// own table; '?' when there is none.
-char OemByteOf(std::string_view sequence) {
+// own table; nullopt when there is none.
+std::optional<char> OemByteOf(std::string_view sequence) {
   if (sequence.size() == 1) return sequence[0];
   for (int b = 0x80; b <= 0xFF; ++b) {
     const char byte = static_cast<char>(b);
     if (OemNameToUtf8(std::string_view(&byte, 1)) == sequence) return byte;
   }
-  return '?';
+  return std::nullopt;
+}
+
+// One typed character: its UTF-8 bytes and its code page byte (nullopt for
+// a character the page lacks or bytes that are no UTF-8).
+struct TypedCharacter {
+  std::string_view text;
+  std::optional<char> oem;
+};
+
+// The first maxChars characters of a typed text.
+std::vector<TypedCharacter> TypedCharacters(std::string_view utf8, size_t maxChars) {
+  std::vector<TypedCharacter> out;
+  size_t at = 0;
+  while (at < utf8.size() && out.size() < maxChars) {
+    const size_t length = SequenceLength(static_cast<uint8_t>(utf8[at]));
+    bool valid = length != 0 && length <= utf8.size() - at;
+    for (size_t i = 1; valid && i < length; ++i)
+      valid = (static_cast<uint8_t>(utf8[at + i]) & 0xC0) == 0x80;
+    if (!valid) {
+      out.push_back({utf8.substr(at, 1), std::nullopt});
+      ++at;
+      continue;
+    }
+    out.push_back({utf8.substr(at, length), OemByteOf(utf8.substr(at, length))});
+    at += length;
+  }
+  return out;
+}
+
+// A character as a message shows it: controls and bytes that are no UTF-8
+// by number, the rest as typed.
+std::string CharacterShown(const TypedCharacter& c) {
+  const auto b = static_cast<uint8_t>(c.text[0]);
+  if (c.text.size() == 1 && (b < 0x20 || b >= 0x7F)) {
+    static const char kHex[] = "0123456789ABCDEF";
+    return std::string("0x") + kHex[b >> 4] + kHex[b & 15];
+  }
+  return std::string(c.text);
+}
+
+// The problem of one part of the name (name or extension); nullopt when none.
+std::optional<std::string> PartRefusal(std::string_view typed, size_t maxChars,
+                                       const char* badCharacter, const char* innerSpace) {
+  bool blank = false;
+  for (const TypedCharacter& c : TypedCharacters(typed, maxChars)) {
+    if (!c.oem || !ShortNameByte(static_cast<uint8_t>(*c.oem)))
+      return badCharacter + CharacterShown(c);
+    if (*c.oem == ' ') {
+      blank = true;
+    } else if (blank) {
+      return std::string(innerSpace);
+    }
+  }
+  return std::nullopt;
 }
 
 // name into bytes 0-7 and extension into 8-10, blanks after each.
@@ -43,31 +99,56 @@ void StoreShortName(std::span<uint8_t> entry, const ShortNameInput& input) {
   std::memcpy(entry.data() + kDirExtension, extension.data(), extension.size());
 }
 
+uint8_t AsciiUpper(uint8_t b) { return b >= 'a' && b <= 'z' ? static_cast<uint8_t>(b - 32) : b; }
+
+// Another live short entry of the directory (before its end mark) whose
+// eleven name bytes are those of the entry at offset, letters compared
+// without case: DOS and Windows find files by name regardless of case.
+bool NameTaken(std::span<const uint8_t> dir, size_t offset) {
+  const std::span<const uint8_t> name = dir.subspan(offset, 11);
+  for (size_t at = 0; at + kDirEntrySize <= dir.size(); at += kDirEntrySize) {
+    const uint8_t first = dir[at];
+    if (first == kDirEndMark) break;
+    if (at == offset || IsDeletedMark(first) || IsLongNameEntry(dir[at + kDirAttributes]))
+      continue;
+    bool same = true;
+    for (size_t i = 0; i < 11 && same; ++i) same = AsciiUpper(dir[at + i]) == AsciiUpper(name[i]);
+    if (same) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string TypedTextToOem(std::string_view utf8, size_t maxChars) {
   std::string out;
-  size_t at = 0;
-  while (at < utf8.size() && out.size() < maxChars) {
-    size_t length = SequenceLength(static_cast<uint8_t>(utf8[at]));
-    bool valid = length != 0 && length <= utf8.size() - at;
-    for (size_t i = 1; valid && i < length; ++i)
-      valid = (static_cast<uint8_t>(utf8[at + i]) & 0xC0) == 0x80;
-    if (!valid) {
-      out += '?';
-      ++at;
-      continue;
-    }
-    out += OemByteOf(utf8.substr(at, length));
-    at += length;
-  }
+  for (const TypedCharacter& c : TypedCharacters(utf8, maxChars)) out += c.oem.value_or('?');
   return out;
+}
+
+std::optional<std::string> ShortNameRefusal(const ShortNameInput& input) {
+  const std::string name = TypedTextToOem(input.name, kDirNameLength);
+  if (name.find_first_not_of(' ') == std::string::npos) return std::string(kRenameEmptyName);
+  if (name == "." || name == "..") return std::string(kRenameDotName);
+  if (auto problem = PartRefusal(input.name, kDirNameLength, kRenameBadNameCharacter,
+                                 kRenameNameInnerSpace))
+    return problem;
+  if (auto problem = PartRefusal(input.extension, kDirExtensionLength,
+                                 kRenameBadExtensionCharacter, kRenameExtensionInnerSpace))
+    return problem;
+  if (static_cast<uint8_t>(name[0]) == kDirDeletedMark) return std::string(kRenameDeletedMarkFirst);
+  return std::nullopt;
 }
 
 RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
                          const ListedDirectory& directory, const ListedRow& row,
                          const ShortNameInput& name, PromptPort& prompt) {
   RenameResult result;
+  if (const std::optional<std::string> refusal = ShortNameRefusal(name)) {
+    prompt.Message(*refusal);
+    result.refused = true;
+    return result;
+  }
   // Only a folder needs the FAT (for its chain); the root is read without.
   FatImage fat;
   switch (LoadFatImage(access, budget, directory.node, fat)) {
@@ -86,13 +167,39 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
   const std::optional<size_t> offset = RowEntryOffset(result.directory, directory, row);
   if (!offset) return result;
   const std::span<uint8_t> image(result.directory.bytes);
+  const size_t index = *offset / kDirEntrySize;
+  // A deleted entry's clusters were never claimed: a name would make it a
+  // live file over clusters another file may hold. The disk decides, not the
+  // listing, which may show the row from before an undelete.
+  if (IsDeletedMark(image[*offset])) {
+    prompt.Message(kRenameDeletedRow);
+    result.refused = true;
+    return result;
+  }
   const bool revived = image[*offset] == kRevivedMark;
+  const std::optional<size_t> ownPieces =
+      OwnLongNamePieces(image, index, ShortNameChecksum(image.subspan(*offset, 11)));
+  const std::vector<uint8_t> before(image.begin() + static_cast<ptrdiff_t>(*offset),
+                                    image.begin() + static_cast<ptrdiff_t>(*offset + 11));
   StoreShortName(image.subspan(*offset, kDirEntrySize), name);
-  // A revived entry given the short name its deleted long-name pieces were
-  // made for gets its long name back. The entry's own sector goes first: a
-  // piece written without it would name no entry.
-  const std::optional<size_t> pieces =
-      revived ? ReviveLongNamePieces(image, *offset / kDirEntrySize) : std::nullopt;
+  if (NameTaken(image, *offset)) {
+    prompt.Message(kRenameNameTaken + ShortNameOf(image.subspan(*offset, kDirEntrySize), false));
+    std::copy(before.begin(), before.end(), image.begin() + static_cast<ptrdiff_t>(*offset));
+    result.refused = true;
+    return result;
+  }
+  // The long name stays the entry's: its pieces carry the checksum of the
+  // short name. A revived entry given the short name its deleted long-name
+  // pieces were made for gets its long name back. The entry's own sector
+  // goes first: a piece written without it would name no entry.
+  std::optional<size_t> pieces;
+  if (ownPieces) {
+    const uint8_t sum = ShortNameChecksum(image.subspan(*offset, 11));
+    for (size_t at = *ownPieces; at < index; ++at) image[at * kDirEntrySize + kLfnChecksum] = sum;
+    pieces = ownPieces;
+  } else if (revived) {
+    pieces = ReviveLongNamePieces(image, index);
+  }
   result.written = WriteEntrySector(access, prompt, directory, result.directory, *offset);
   if (!result.written || !pieces) return result;
   const size_t entrySector = *offset / kSectorSize;

@@ -1,10 +1,13 @@
 #include "recovery/undelete.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "disk/fat_codec.h"
 #include "disk/le.h"
+#include "disk/long_name.h"
 #include "disk/memory_budget.h"
 #include "recovery/directory_image.h"
 #include "recovery/fat_image.h"
@@ -13,11 +16,46 @@
 
 namespace {
 
-// 32-byte entries of a folder that a deleted folder's clusters may hold: "."
-// and "..", and entries deleted with it.
-bool DeletedFolderEntry(uint8_t first) { return IsDeletedMark(first) || first == '.'; }
+// What one cluster after a deleted folder's start is to that folder.
+enum class FolderCluster {
+  Whole,    // its entries, all deleted: the folder may go on
+  Last,     // deleted entries, then never-used ones: the folder's last cluster
+  Foreign,  // a live entry, another folder's "." or nothing used: not the folder's
+};
 
-enum class RowOutcome { Revived, Passed, Stop };
+// The "." entry of the folder whose first cluster is `cluster`, live or
+// deleted: a folder entry with a blank name after its first byte that names
+// that cluster.
+bool DotEntryOf(std::span<const uint8_t> entry, uint32_t cluster, uint16_t width) {
+  if ((entry[kDirAttributes] & kAttrFolder) == 0) return false;
+  for (size_t i = 1; i < 11; ++i)
+    if (entry[i] != ' ') return false;
+  return DirEntryFirstCluster(entry, width) == cluster;
+}
+
+// Judges the cluster k of a deleted folder that starts at cluster c from its
+// entries. Only the first cluster holds "." (naming c) and ".."; a later
+// cluster that starts with a "." of its own is the start of another folder.
+FolderCluster JudgeFolderCluster(std::span<const uint8_t> cluster, uint32_t c, uint32_t k,
+                                 uint16_t width) {
+  const bool first = k == c;
+  for (size_t slot = 0; slot * kDirEntrySize + kDirEntrySize <= cluster.size(); ++slot) {
+    const std::span<const uint8_t> entry = cluster.subspan(slot * kDirEntrySize, kDirEntrySize);
+    const uint8_t lead = entry[0];
+    if (lead == kDirEndMark) return slot == 0 && !first ? FolderCluster::Foreign : FolderCluster::Last;
+    if (lead == '.') {
+      const bool own = first && ((slot == 0 && DotEntryOf(entry, c, width)) ||
+                                 (slot == 1 && entry[1] == '.'));
+      if (!own) return FolderCluster::Foreign;
+      continue;
+    }
+    if (!IsDeletedMark(lead)) return FolderCluster::Foreign;
+    if (slot == 0 && !first && DotEntryOf(entry, k, width)) return FolderCluster::Foreign;
+  }
+  return FolderCluster::Whole;
+}
+
+enum class RowOutcome { Revived, Passed, NotDeleted, Stop };
 
 class UndeleteRun {
  public:
@@ -48,8 +86,8 @@ class UndeleteRun {
   RowOutcome Row(const ListedRow& row) {
     const DirectoryRow* record = &row.record;
     const uint32_t c = record->firstCluster;
+    if (!IsDeletedMark(static_cast<uint8_t>(record->dosName[0]))) return RowOutcome::NotDeleted;
     if (c == 0 || c == 0xFFFFFFFF) return RowOutcome::Passed;
-    if (!IsDeletedMark(static_cast<uint8_t>(record->dosName[0]))) return RowOutcome::Passed;
     // A start outside the data area names no cluster that could be chained.
     if (c < 2 || c > lastCluster_) return RowOutcome::Passed;
     if (GetFatEntry(c, Width(), fat_.table) != 0) {
@@ -74,12 +112,14 @@ class UndeleteRun {
     if (!offset || !IsDeletedMark(image.bytes[*offset])) return RowOutcome::Passed;
 
     const uint32_t taken = RebuildChain(c, clusters);
+    if (taken == 0) return RowOutcome::Passed;
     image.bytes[*offset] = kRevivedMark;
     if (!WriteEntrySector(access_, prompt_, dir_, image, *offset)) {
       writeFailed_ = true;
       // The entry stays deleted on disk: a chain left for it would belong to
-      // no file. Its clusters were all free before.
-      for (uint32_t k = 0; k < taken; ++k) SetFatEntry(0, c + k, Width(), fat_.table);
+      // no file. Its clusters were all free before (each was set above).
+      for (uint32_t k = 0; k < taken; ++k)
+        if (!SetFatEntry(0, c + k, Width(), fat_.table)) break;
       return RowOutcome::Passed;
     }
     fat_.clustersTaken += taken;
@@ -114,25 +154,24 @@ class UndeleteRun {
     return static_cast<uint32_t>(std::max<uint64_t>(n, 1));
   }
 
-  // A deleted folder's clusters: from c on, every cluster that holds nothing
-  // but "." entries and deleted ones, while the next cluster is free. A folder
-  // is never longer than its 65536 entries.
+  // A deleted folder's clusters: from c on, every cluster that holds its own
+  // "." and ".." (the first) and deleted entries, while the next cluster is
+  // free; a cluster whose deleted entries end in never-used ones is the last.
+  // A cluster that cannot be read ends the count. A folder is never longer
+  // than its 65536 entries.
   uint32_t FolderClusters(uint32_t c) {
     const uint32_t most = FolderClusterLimit(dir_.node, UINT32_MAX);
-    const std::span<const uint8_t> buffer(folderCluster_);
     uint32_t n = 0;
     for (uint32_t k = c;; ++k) {
       const uint32_t one[1] = {k};
-      if (!ReadClusters(access_, one, data_, 1, folderCluster_.data()))
+      if (!ReadClusters(access_, one, data_, 1, folderCluster_.data())) {
         prompt_.Message(kDirClusterNotLoadable);
-      ++n;
-      bool onlyDeleted = true;
-      for (size_t at = 0; at + kDirEntrySize <= buffer.size(); at += kDirEntrySize)
-        if (!DeletedFolderEntry(buffer[at])) onlyDeleted = false;
-      if (!onlyDeleted) {
-        --n;
         break;
       }
+      const FolderCluster verdict = JudgeFolderCluster(folderCluster_, c, k, Width());
+      if (verdict == FolderCluster::Foreign) break;
+      ++n;
+      if (verdict == FolderCluster::Last) break;
       if (n >= most || k >= lastCluster_ || GetFatEntry(k + 1, Width(), fat_.table) != 0) break;
     }
     return std::max<uint32_t>(n, 1);
@@ -146,11 +185,13 @@ class UndeleteRun {
     uint32_t taken = 1;
     for (; taken < n; ++taken) {
       const uint32_t b = a + 1;
-      if (b > lastCluster_ || GetFatEntry(b, Width(), fat_.table) != 0) break;
-      SetFatEntry(b, a, Width(), fat_.table);
+      // lastCluster_ keeps b inside the table, so the link is stored.
+      if (b > lastCluster_ || GetFatEntry(b, Width(), fat_.table) != 0 ||
+          !SetFatEntry(b, a, Width(), fat_.table))
+        break;
       a = b;
     }
-    SetFatEntry(0xFFFFFFFF, a, Width(), fat_.table);
+    if (!SetFatEntry(0xFFFFFFFF, a, Width(), fat_.table)) return 0;
     return taken;
   }
 
@@ -165,16 +206,31 @@ class UndeleteRun {
   uint32_t lastCluster_ = 0;
 };
 
+// A row's short name as the list shows it, blanks cut: "ONE.TXT".
+std::string RowName(const DirectoryRow& record) {
+  std::string name(record.dosName, strnlen(record.dosName, sizeof record.dosName));
+  std::string base = name.substr(0, std::min<size_t>(name.size(), kDirNameLength));
+  std::string extension = name.size() > kDirNameLength + 1 ? name.substr(kDirNameLength + 1) : "";
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  while (!extension.empty() && extension.back() == ' ') extension.pop_back();
+  return OemNameToUtf8(extension.empty() ? base : base + "." + extension);
+}
+
 }  // namespace
 
 UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
                                const ListedDirectory& directory, std::span<const ListedRow> rows,
                                PromptPort& prompt) {
   UndeleteResult result;
+  if (rows.empty()) {
+    prompt.Message(kUndeleteNoRow);
+    return result;
+  }
   UndeleteRun run(access, budget, prompt, directory);
   if (run.Begin()) {
     result.ran = true;
     prompt.SetStatus(0, kUndeleteStatus);
+    std::string live;
     for (const ListedRow& row : rows) {
       const RowOutcome outcome = run.Row(row);
       if (outcome == RowOutcome::Stop) {
@@ -182,14 +238,21 @@ UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
         break;
       }
       if (outcome == RowOutcome::Revived) ++result.revived;
+      if (outcome == RowOutcome::NotDeleted) {
+        ++result.notDeleted;
+        live += (live.empty() ? "" : ", ") + RowName(row.record);
+      }
     }
-    // A stop for want of memory still writes the chains of the entries
-    // already revived on disk: an entry without its chain would give its
-    // clusters to the next file written.
-    if (!result.stopped || result.revived > 0)
-      result.writeFailed = !run.WriteFat().AllWritten();
+    if (!live.empty()) prompt.Message(kUndeleteNotDeleted + live);
+    // The chains of the entries revived on disk go to every FAT copy, also
+    // after a stop for want of memory: an entry without its chain would give
+    // its clusters to the next file written. Nothing revived, nothing written.
+    if (result.revived > 0) result.writeFailed = !run.WriteFat().AllWritten();
     result.writeFailed = result.writeFailed || run.WriteFailed();
-    if (!result.stopped && !result.writeFailed) prompt.Message(kUndeleteDone);
+    if (result.Succeeded())
+      prompt.Message(kUndeleteDone);
+    else if (result.revived == 0)
+      prompt.Message(kUndeleteNothing);
   }
   prompt.SetStatus(0, "");
   return result;
@@ -201,8 +264,8 @@ UndeleteResult Undelete(ViewContext& ctx) {
   const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
   if (!dir) return {};
   const std::vector<ListedRow> rows = SelectedListedRows(pane);
-  if (pane.selectedRows.empty()) return {};
   const UndeleteResult result = UndeleteEntries(ctx.access, pane.budget, *dir, rows, ctx.Prompt());
+  if (!result.ran) return result;
   // The directory was loaded apart from the page on show; the page memory
   // goes so that Write Changes finds nothing to write.
   std::vector<uint8_t>().swap(pane.sectorBuffer);

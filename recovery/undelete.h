@@ -18,6 +18,11 @@ inline constexpr const char* kUndeleteDone = "File(s) undeletion completed!";
 inline constexpr const char* kClusterOccupied =
     "File Cluster already occupied by another file!!  Undelete not possible!";
 inline constexpr const char* kDirClusterNotLoadable = "Directory cluster not loadable!";
+inline constexpr const char* kUndeleteNoRow =
+    "No row is selected: select the deleted files to undelete.";
+// Followed by the short names of the rows, ", " between them.
+inline constexpr const char* kUndeleteNotDeleted = "Not a deleted entry, left as it is: ";
+inline constexpr const char* kUndeleteNothing = "No file was undeleted.";
 
 // The first character a revived entry gets.
 inline constexpr uint8_t kRevivedMark = 0x21;
@@ -25,6 +30,7 @@ inline constexpr uint8_t kRevivedMark = 0x21;
 struct UndeleteResult {
   bool ran = false;          // the FAT image was read and the rows were tried
   uint32_t revived = 0;      // entries brought back (entry and chain on disk)
+  uint32_t notDeleted = 0;   // rows that are no deleted entry (left alone)
   bool writeFailed = false;  // an entry sector, a FAT copy or the FSInfo sector was not written
   bool stopped = false;      // memory ran out part way
   // Everything asked was done: something came back and every write landed.
@@ -32,16 +38,19 @@ struct UndeleteResult {
 };
 
 // Undeletes rows of directory, in ascending row order. The FAT image is read
-// once and written once, to FAT 1 and to FAT 2 where the volume's boot record
-// says it has one. "File(s) undeletion completed!" closes a run in which
-// every write landed; a failed write is said as it happens.
+// once and, when an entry came back, written once to every FAT copy the
+// volume's boot record gives. "File(s) undeletion completed!" closes a run in
+// which an entry came back and every write landed, "No file was undeleted."
+// one in which none did; a failed write is said as it happens. Rows that are
+// no deleted entry are named in one message; no rows at all is said too.
 [[nodiscard]] UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
                                              const ListedDirectory& directory,
                                              std::span<const ListedRow> rows, PromptPort& prompt);
 
 // The command on the list pane: the selected rows of a root-directory or
 // folder listing of the selected node (pane.selectedPacket); nothing for any
-// other view, while a file cluster dump is on show, or without a selection.
-// The rows on show are not rebuilt, and the pane's sectorBuffer and
-// clusterChain are left empty, so that Write Changes finds nothing to write.
+// other view or while a file cluster dump is on show. After a run the rows
+// on show are not rebuilt, and the pane's sectorBuffer and clusterChain are
+// left empty, so that Write Changes finds nothing to write until the
+// listing is read again.
 [[nodiscard]] UndeleteResult Undelete(ViewContext& ctx);

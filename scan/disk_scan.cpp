@@ -68,7 +68,8 @@ void DiskScan::SetEntry(uint32_t value, uint32_t c) {
 
 void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
   for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
-    SetFatEntry(static_cast<uint32_t>(it->old), it->cluster, layout_.width, fat_);
+    // Each entry was set before, so it lies inside the table.
+    static_cast<void>(SetFatEntry(static_cast<uint32_t>(it->old), it->cluster, layout_.width, fat_));
     --changes_;
   }
 }

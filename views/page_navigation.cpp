@@ -119,6 +119,19 @@ bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
   return !PageHasUnreadableSector(pane);
 }
 
+bool ReadPageAgain(ViewContext& ctx, DumpModes modes) {
+  ListPaneState& pane = ctx.pane;
+  EnterRawKind(pane, modes);
+  const PageKind kind = ShownPageKind(pane);
+  if (kind == PageKind::None) return false;
+  if (kind == PageKind::Cluster)
+    ShowClusterPage(ctx);
+  else
+    ShowSectorPage(ctx);
+  ctx.Prompt().SetStatus(0, "");
+  return !PageHasUnreadableSector(pane);
+}
+
 bool GoPrevious(ViewContext& ctx, DumpModes modes) { return Step(ctx, modes, false); }
 
 bool GoNext(ViewContext& ctx, DumpModes modes) { return Step(ctx, modes, true); }

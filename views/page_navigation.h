@@ -24,3 +24,8 @@ inline constexpr const char* kPagePastItem =
 // page it is. Past the item's last page: kPagePastItem, nothing changes,
 // false. Also false when the page did not read whole (it is shown marked).
 bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page);
+
+// The page on show read again from the disk where it is (after a write), its
+// edits in memory replaced. False when no page is on show or it did not read
+// whole (it is shown marked).
+bool ReadPageAgain(ViewContext& ctx, DumpModes modes);

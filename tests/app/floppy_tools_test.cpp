@@ -231,6 +231,7 @@ class FloppyToolsTest : public QObject {
     rig.window.RunCommand(kCmdCopyToFloppy);
     QCOMPARE(rig.Messages(), QStringList{"The floppy's files will be replaced by this file. Continue?"});
     QCOMPARE(QString::fromStdString(rig.prompt.Status(1)), QString("0%"));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Copied to the floppy"));
     QCOMPARE(floppy.ListAll(), std::string("::/README.TXT\n"));
     const std::string text = "Sample volume for Gleaner tests.\r\n";
     QVERIFY(floppy.ReadFile("::/README.TXT") == std::vector<uint8_t>(text.begin(), text.end()));

@@ -489,6 +489,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(HexOf(after, sector * 512 + 48), expected);
     QVERIFY(changed >= 12 && changed <= 16);
     QCOMPARE(HexOf(after, sector * 512 + 48, 4), QStringList({"07", "AB", shown[2], shown[3]}));
+    // The page on show was read again from the disk, and the status says so.
+    QCOMPARE(rig.RowBytes(3), HexOf(after, sector * 512 + 48));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Changes written"));
   }
 
   void writeChangesOnADecodedViewWritesNothing() {

@@ -3,6 +3,7 @@
 // that mtools and fsck.fat then read.
 #include <QApplication>
 #include <QTest>
+#include <QTreeWidgetItem>
 
 #include "app/command_ids.h"
 #include "fixtures/image_builder.h"
@@ -50,6 +51,16 @@ class RecoveryCommandsTest : public QObject {
     QVERIFY(rig.window.CommandEnabled(kCmdUndelete));
     QVERIFY(rig.window.CommandEnabled(kCmdRename));
     QVERIFY(rig.Select(kFat16Root));
+    QTreeWidgetItem* root = rig.Tree()->FindPath(kFat16Root);
+    QVERIFY(root != nullptr);
+    rig.Tree()->expandItem(root);
+    auto childLabels = [&] {
+      QStringList labels;
+      for (int i = 0; i < root->childCount(); ++i) labels << root->child(i)->text(0);
+      return labels;
+    };
+    QVERIFY(!childLabels().isEmpty());
+    QVERIFY(!childLabels().contains("!ELETED .TXT"));
     const int row = RowNamed(rig.Pane(), "\xE5" "ELETED .TXT");
     QVERIFY(row >= 0);
     rig.List()->selectRow(row);
@@ -65,14 +76,45 @@ class RecoveryCommandsTest : public QObject {
     QCOMPARE(volume.ReadFile("::/!ELETED.TXT"),
              std::vector<uint8_t>({'T', 'h', 'i', 's', ' ', 'f', 'i', 'l', 'e', ' ', 'w', 'a', 's',
                                    ' ', 'd', 'e', 'l', 'e', 't', 'e', 'd', '.', '\r', '\n'}));
-    // Nothing is left on show for Write Changes to write.
-    QVERIFY(rig.Pane().sectorBuffer.empty());
+    // The list and the tree are read again from the disk: the row shows the
+    // revived entry and stays selected; the status pane says what was done.
+    QCOMPARE(RowNamed(rig.Pane(), "!ELETED .TXT"), row);
+    QCOMPARE(rig.Row(row).at(0), QString("!ELETED .TXT"));
+    QCOMPARE(rig.Pane().selectedRows, std::vector<int>({row}));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Undeleted: 1 file(s)"));
+    QVERIFY2(childLabels().contains("!ELETED .TXT"), qPrintable(childLabels().join("|")));
 
     rig.prompt.Clear();
     rig.dialogs.nameAnswers.push_back(ShortNameInput{"DELETED", "TXT"});
     w.RunCommand(kCmdRename);
     QCOMPARE(rig.dialogs.nameShown, 1);
     QVERIFY(rig.Messages().isEmpty());
+    QCOMPARE(rig.Row(row).at(0), QString("DELETED .TXT"));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Renamed to DELETED.TXT"));
+    QVERIFY2(childLabels().contains("DELETED .TXT"), qPrintable(childLabels().join("|")));
+    QVERIFY(!childLabels().contains("!ELETED .TXT"));
+
+    // A refused name is said; nothing is written and the status says so.
+    const std::vector<uint8_t> renamed = ReadFileBytes(image);
+    rig.prompt.Clear();
+    rig.dialogs.nameAnswers.push_back(ShortNameInput{"A*B", "TXT"});
+    w.RunCommand(kCmdRename);
+    QCOMPARE(rig.Messages(),
+             QStringList({"The name contains a character a short name cannot hold: *"}));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Rename refused"));
+    QVERIFY(ReadFileBytes(image) == renamed);
+    // Undelete of a live row and of nothing: said, nothing written.
+    rig.prompt.Clear();
+    w.RunCommand(kCmdUndelete);
+    QCOMPARE(rig.Messages(), QStringList({"Not a deleted entry, left as it is: DELETED.TXT",
+                                          "No file was undeleted."}));
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Nothing undeleted"));
+    rig.List()->clearSelection();
+    rig.prompt.Clear();
+    w.RunCommand(kCmdUndelete);
+    QCOMPARE(rig.Messages(),
+             QStringList({"No row is selected: select the deleted files to undelete."}));
+    QVERIFY(ReadFileBytes(image) == renamed);
     const std::vector<uint8_t> text = volume.ReadFile("::/DELETED.TXT");
     QCOMPARE(std::string(text.begin(), text.end()), std::string("This file was deleted.\r\n"));
     std::string report;

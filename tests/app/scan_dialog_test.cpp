@@ -69,8 +69,8 @@ struct CrossLinkedDisk {
     layout = *DecodeVolume(std::span<const uint8_t>(bytes).subspan(2048 * 512, 512));
     const uint32_t a1 = 2, b1 = 5;  // mkfs.fat and mcopy place them first
     std::span<uint8_t> fat1 = Fat(0), fat2 = Fat(1);
-    SetFatEntry(GetFatEntry(a1, KindFat16, fat1), b1, KindFat16, fat1);
-    SetFatEntry(GetFatEntry(a1, KindFat16, fat2), b1, KindFat16, fat2);
+    QVERIFY(SetFatEntry(GetFatEntry(a1, KindFat16, fat1), b1, KindFat16, fat1));
+    QVERIFY(SetFatEntry(GetFatEntry(a1, KindFat16, fat2), b1, KindFat16, fat2));
     WriteFileBytes(image, bytes);
   }
   std::span<uint8_t> Fat(uint32_t copy) {

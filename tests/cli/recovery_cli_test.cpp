@@ -128,20 +128,29 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
   // completion is claimed, and the exit status says it failed.
   r = Cli({"--read-only", "--direct", v.image, "undelete", kRoot, "1", "2"});
   EXPECT_EQ(r.status, 1);
+  // The entry's sector failed first: nothing came back, so no FAT is written.
   EXPECT_EQ(r.err,
-            "Root Directory not fully accessible!\nFAT 1 cannot be written successfully!\n"
-            "FAT 2 cannot be written successfully!\n");
+            "Root Directory not fully accessible!\nNot a deleted entry, left as it is: LIVE.TXT\n"
+            "No file was undeleted.\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
-  r = Cli({"--read-only", v.image, "rename", kRoot, "1", "ONE", "TXT"});
+  const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
+  ASSERT_GT(live, 0);
+  r = Cli({"--read-only", v.image, "rename", kRoot, std::to_string(live), "ONE", "TXT"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Root Directory not fully accessible!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
+  // A refused name: said, status 1, nothing written.
+  r = Cli({v.image, "rename", kRoot, std::to_string(live), "A*B", "TXT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "The name contains a character a short name cannot hold: *\n");
+  r = Cli({v.image, "rename", kRoot, "1", "GONE", "TXT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "The entry is still deleted: undelete it before giving it a name.\n");
+  EXPECT_EQ(ReadFileBytes(v.image), image);
   // Nothing to bring back (a live entry): done as asked is nothing done.
-  const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
-  ASSERT_GT(live, 0);
   r = Cli({v.image, "undelete", kRoot, std::to_string(live)});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File(s) undeletion completed!\n");
+  EXPECT_EQ(r.err, "Not a deleted entry, left as it is: LIVE.TXT\nNo file was undeleted.\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
 }
 

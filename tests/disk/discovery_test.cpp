@@ -200,7 +200,7 @@ struct Vol {
   void SetFat(uint32_t cluster, uint32_t value) const {
     for (uint32_t i = 0; i < fats; ++i) {
       std::span<uint8_t> t(bytes->data() + SectorOffset(reserved + i * spf), spf * 512);
-      SetFatEntry(value, cluster, width, t);
+      EXPECT_TRUE(SetFatEntry(value, cluster, width, t));
     }
   }
   // The entry named name11 (8 + 3 bytes, blank-padded) in the 32-byte slots from off.

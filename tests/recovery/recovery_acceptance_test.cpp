@@ -95,7 +95,8 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
        "KEEP    .TXT"});
   rig.prompt.Clear();
   static_cast<void>(Undelete(rig.ctx));
-  EXPECT_EQ(rig.prompt.Messages(), Texts({"File(s) undeletion completed!"}));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({"Not a deleted entry, left as it is: KEEP.TXT",
+                                          "File(s) undeletion completed!"}));
   const uint64_t docsEntry = rig.FindEntry("!OCS       ", rootRange.first, clusterBytes);
   const uint32_t docs = DirEntryFirstCluster(rig.EntryAt(docsEntry), w.kind);
   EXPECT_NE(rig.FindEntry("!EADME  TXT", rootRange.first, clusterBytes), 0u);

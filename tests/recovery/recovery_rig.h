@@ -165,7 +165,8 @@ struct TinyVolume {
   uint64_t RootOffset() const { return (1 + fats) * 512ull; }
   uint64_t ClusterOffset(uint32_t c) const { return RootOffset() + 512 + (c - 2) * 512ull; }
   void SetFat(uint32_t copy, uint32_t cluster, uint32_t value) {
-    SetFatEntry(value, cluster, KindFat12, std::span<uint8_t>(bytes.data() + FatOffset(copy), 512));
+    EXPECT_TRUE(SetFatEntry(value, cluster, KindFat12,
+                            std::span<uint8_t>(bytes.data() + FatOffset(copy), 512)));
   }
   void SetFatAll(uint32_t cluster, uint32_t value) {
     for (uint32_t f = 0; f < fats; ++f) SetFat(f, cluster, value);

@@ -60,11 +60,11 @@ TEST(RenameAfterRecovery, StoresTheTypedNamePaddedWithBlanks) {
   EXPECT_EQ(rename("README", "X"), "README  X  ");
   EXPECT_EQ(rename("readme", "txt"), "readme  txt");
   EXPECT_EQ(rename("NOEXT", ""), "NOEXT      ");
-  EXPECT_EQ(rename("", ""), "           ");
+  EXPECT_EQ(rename("AB  ", "X "), "AB      X  ");  // blanks may pad
   // Longer texts (the command line has no edit limits) are cut to 8 and 3.
   EXPECT_EQ(rename("LONGERNAME", "HTML"), "LONGERNAHTM");
   // Characters go into code page 437, as the listing shows short names.
-  EXPECT_EQ(rename("caf\xC3\xA9", "\xE2\x82\xAC"), "caf\x82    ?  ");
+  EXPECT_EQ(rename("caf\xC3\xA9", "\xC3\xA9"), "caf\x82    \x82  ");
   EXPECT_EQ(NameBytes(rig.EntryAt(v.RootOffset())), "KEEP    TXT");
 }
 
@@ -115,6 +115,15 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   ASSERT_EQ(rig.Row(0)[3], "RSA-Deleted");
   const std::vector<uint8_t> before = rig.Bytes();
   rig.pane.selectedRows = {0};
+  rig.prompt.Clear();
+  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+  // Listed while readable, unreadable when renamed.
+  rig.dev->badReadSectors.clear();
+  rig.Show(root);
+  rig.Select({"ONE     .TXT"});
+  rig.dev->badReadSectors = {root.startSector};
   rig.prompt.Clear();
   static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
@@ -205,6 +214,131 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
     c.Run({1});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
     EXPECT_TRUE(c.rig.dev->writeLog.empty());
+  }
+}
+
+TEST(RenameAfterRecovery, RefusesNamesAVolumeDoesNotAccept) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 12, 2880);
+  ASSERT_TRUE(v.PutFile("::/ONE.TXT", "one"));
+  ASSERT_TRUE(v.PutFile("::/TWO.TXT", "two"));
+  ASSERT_TRUE(v.PutFile("::/GONE.TXT", "gone"));
+  ASSERT_TRUE(v.Delete("::/GONE.TXT"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  const DrivePacket root = rig.RootNode(KindFat12);
+  const std::vector<uint8_t> image = rig.Bytes();
+  auto refusal = [&](const std::string& row, const std::string& name, const std::string& ext) {
+    rig.Show(root);
+    rig.Select({row});
+    rig.prompt.Clear();
+    rig.dev->writeLog.clear();
+    const RenameResult r = RenameAfterRecovery(rig.ctx, Typed(name, ext));
+    EXPECT_TRUE(r.refused) << name << "." << ext;
+    EXPECT_FALSE(r.written);
+    EXPECT_TRUE(rig.dev->writeLog.empty()) << name << "." << ext;
+    return rig.prompt.Messages().size() == 1 ? rig.prompt.Messages()[0] : "";
+  };
+  const std::string bad = "The name contains a character a short name cannot hold: ";
+  EXPECT_EQ(refusal("ONE     .TXT", "a b*?", "TXT"),
+            "The name has a space before another character: a short name may only end in spaces.");
+  EXPECT_EQ(refusal("ONE     .TXT", "ab*?", "TXT"), bad + "*");
+  EXPECT_EQ(refusal("ONE     .TXT", "t/x", ""), bad + "/");
+  for (const char c : std::string("\"*+,./:;<=>?[\\]|"))
+    EXPECT_EQ(refusal("ONE     .TXT", std::string("A") + c, "TXT"), bad + c);
+  EXPECT_EQ(refusal("ONE     .TXT", "A\tB", "TXT"), bad + "0x09");
+  EXPECT_EQ(refusal("ONE     .TXT", "A\x7F", "TXT"), bad + "0x7F");
+  EXPECT_EQ(refusal("ONE     .TXT", "A\xFF", "TXT"), bad + "0xFF");  // no UTF-8
+  EXPECT_EQ(refusal("ONE     .TXT", "\xE2\x82\xAC", "TXT"), bad + "\xE2\x82\xAC");  // not in the code page
+  EXPECT_EQ(refusal("ONE     .TXT", "NEW", "T;X"),
+            "The extension contains a character a short name cannot hold: ;");
+  EXPECT_EQ(refusal("ONE     .TXT", "NEW", "T X"),
+            "The extension has a space before another character: a short name may only end in "
+            "spaces.");
+  EXPECT_EQ(refusal("ONE     .TXT", " NEW", "TXT"),
+            "The name has a space before another character: a short name may only end in spaces.");
+  EXPECT_EQ(refusal("ONE     .TXT", "", "TXT"), "The name is empty.");
+  EXPECT_EQ(refusal("ONE     .TXT", "   ", ""), "The name is empty.");
+  EXPECT_EQ(refusal("ONE     .TXT", ".", ""), "The names . and .. belong to a folder's own entries.");
+  EXPECT_EQ(refusal("ONE     .TXT", "..", ""), "The names . and .. belong to a folder's own entries.");
+  // Sigma is the code page's 0xE5: as a first byte it would delete the file.
+  EXPECT_EQ(refusal("ONE     .TXT", "\xCF\x83" "B", "TXT"),
+            "The name cannot begin with \xCF\x83: its byte (0xE5) marks a deleted entry.");
+  EXPECT_EQ(refusal("ONE     .TXT", "TWO", "TXT"),
+            "Another entry of this directory is already named TWO.TXT");
+  EXPECT_EQ(refusal("ONE     .TXT", "two", "txt"),
+            "Another entry of this directory is already named two.txt");
+  const int gone = rig.RowNamed("\xE5ONE    .TXT");
+  ASSERT_GE(gone, 0);
+  rig.Show(root);
+  rig.pane.selectedRows = {gone};
+  rig.prompt.Clear();
+  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, Typed("GONE", "TXT")).refused);
+  EXPECT_EQ(rig.prompt.Messages(),
+            Texts({"The entry is still deleted: undelete it before giving it a name."}));
+  EXPECT_TRUE(rig.Bytes() == image);
+
+  // An entry keeps its own name without a refusal.
+  rig.Show(root);
+  rig.Select({"ONE     .TXT"});
+  rig.prompt.Clear();
+  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, Typed("ONE", "TXT")).written);
+  EXPECT_TRUE(rig.prompt.Messages().empty());
+  EXPECT_TRUE(rig.Bytes() == image);
+}
+
+TEST(RenameAfterRecovery, AcceptedNamesLeaveTheVolumeClean) {
+  TempDir dir;
+  for (const int bits : {12, 16, 32}) {
+    SCOPED_TRACE(bits);
+    FatVolume v = MakeFatImage(dir.File("v" + std::to_string(bits) + ".img"), bits,
+                               bits == 32 ? 69632 : bits == 16 ? 20480 : 4000, "-s 1");
+    ASSERT_TRUE(v.MakeDir("::/DOCS"));
+    ASSERT_TRUE(v.PutFile("::/DOCS/A rather long file name.txt", "long"));
+    ASSERT_TRUE(v.PutFile("::/DOCS/SHORT.TXT", "short"));
+    ASSERT_TRUE(v.PutFile("::/Top level long name.doc", "top"));
+    RecoveryRig rig(ReadFileBytes(v.image));
+    const DrivePacket root = rig.RootNode(static_cast<uint16_t>(bits == 12   ? KindFat12
+                                                                : bits == 16 ? KindFat16
+                                                                             : KindFat32));
+    auto rename = [&](const std::string& row, const std::string& name, const std::string& ext) {
+      rig.Select({row});
+      rig.prompt.Clear();
+      const RenameResult r = RenameAfterRecovery(rig.ctx, Typed(name, ext));
+      EXPECT_TRUE(r.written) << name;
+      EXPECT_TRUE(rig.prompt.Messages().empty()) << rig.prompt.Messages()[0];
+    };
+    rig.Show(root);
+    // The short name mtools made for the long one, whatever it is.
+    std::string topRow;
+    for (size_t r = 0; r < rig.pane.rows.size(); ++r) {
+      const std::string n = rig.pane.rowStore[rig.pane.rows[r].value].dosName;
+      if (n.substr(9) == "DOC") topRow = n;
+    }
+    ASSERT_FALSE(topRow.empty());
+    rename(topRow, "TOP\xCF\x83", "doc");  // lower case and sigma after the first byte
+    rig.Show(root);
+    const uint32_t docs =
+        rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("DOCS    .   "))].firstCluster;
+    rig.Show(rig.FolderNode(root.fatType, docs));
+    std::string longRow;
+    for (size_t r = 0; r < rig.pane.rows.size(); ++r) {
+      const std::string n = rig.pane.rowStore[rig.pane.rows[r].value].dosName;
+      if (n[0] == 'A') longRow = n;
+    }
+    ASSERT_FALSE(longRow.empty());
+    rename(longRow, "LONGONE", "TXT");
+    rig.Show(rig.FolderNode(root.fatType, docs));
+    rename("SHORT   .TXT", "short2", "");
+    ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+    std::string report;
+    EXPECT_TRUE(v.Check(&report)) << report;
+    // The long names stay, now over the new short names.
+    const std::string list = v.ListAll();
+    EXPECT_NE(list.find("::/DOCS/A rather long file name.txt"), std::string::npos) << list;
+    EXPECT_NE(list.find("::/Top level long name.doc"), std::string::npos) << list;
+    EXPECT_NE(list.find("::/DOCS/short2"), std::string::npos) << list;
+    EXPECT_EQ(v.ReadFile("::/DOCS/A rather long file name.txt"),
+              std::vector<uint8_t>({'l', 'o', 'n', 'g'}));
   }
 }
 

@@ -15,6 +15,7 @@ using Texts = std::vector<std::string>;
 const char* const kDone = "File(s) undeletion completed!";
 const char* const kOccupied =
     "File Cluster already occupied by another file!!  Undelete not possible!";
+const char* const kNothing = "No file was undeleted.";
 
 // A folder cluster: "." and "..", then `deleted` deleted entries, the rest
 // never used.
@@ -58,7 +59,8 @@ TEST(Undelete, ChainsRunOverFreeClustersOnly) {
   TinyRig rig(v);
   rig.Run({0, 1, 2, 3, 4, 5});
 
-  EXPECT_EQ(rig.prompt.Messages(), Texts({kOccupied, kDone}));
+  EXPECT_EQ(rig.prompt.Messages(),
+            Texts({kOccupied, "Not a deleted entry, left as it is: CHARLIE.TXT", kDone}));
   for (uint32_t copy = 0; copy < 2; ++copy) {
     EXPECT_EQ(rig.Fat(copy, 10), 11u);
     EXPECT_EQ(rig.Fat(copy, 11), 0xFFFu);
@@ -96,34 +98,100 @@ TEST(Undelete, DeletedFolderCountsItsClustersOfDeletedEntries) {
                                    Deleted("IG        ", 50, 0, kAttrFolder),
                                    Deleted("MALL      ", 60, 0, kAttrFolder),
                                    Deleted("AD        ", 70, 0, kAttrFolder),
+                                   Deleted("IRST      ", 80, 0, kAttrFolder),
+                                   Deleted("ECOND     ", 81, 0, kAttrFolder),
+                                   Deleted("HIRD      ", 90, 0, kAttrFolder),
+                                   Deleted("TRAY      ", 100, 0, kAttrFolder),
                                });
-  // 50 and 51 hold nothing but dot and deleted entries; 52 has unused ones.
+  // 50 and 51 hold nothing but dot and deleted entries; 52 has deleted
+  // entries, then unused ones: the folder's last; 53 looks like more of it.
   v.PutEntries(v.ClusterOffset(50), FolderHead(50, 14));
   v.PutEntries(v.ClusterOffset(51), std::vector<EntryBytes>(16, Deleted("OLD    TXT", 0, 0)));
   v.PutEntries(v.ClusterOffset(52), {Deleted("LAST   TXT", 0, 0)});
+  v.PutEntries(v.ClusterOffset(53), std::vector<EntryBytes>(16, Deleted("OLD    TXT", 0, 0)));
   // 60: dots, one deleted entry and unused ones; 61 looks like more of it.
   v.PutEntries(v.ClusterOffset(60), FolderHead(60, 1));
   v.PutEntries(v.ClusterOffset(61), std::vector<EntryBytes>(16, Deleted("OLD    TXT", 0, 0)));
-  // 70 full; 71 unreadable; 72 has unused entries.
+  // 70 full; 71 unreadable: the count ends before it.
   v.PutEntries(v.ClusterOffset(70), FolderHead(70, 14));
   v.PutEntries(v.ClusterOffset(72), {Deleted("LAST   TXT", 0, 0)});
+  // Two folders deleted together: 80 full, 81 the other's first cluster.
+  v.PutEntries(v.ClusterOffset(80), FolderHead(80, 14));
+  v.PutEntries(v.ClusterOffset(81), FolderHead(81, 2));
+  // 90 full, 91 starts with a deleted "." of its own: another folder.
+  v.PutEntries(v.ClusterOffset(90), FolderHead(90, 14));
+  v.PutEntries(v.ClusterOffset(91), {Deleted("          ", 91, 0, kAttrFolder)});
+  // 100 full; 101 holds a "." that is no "." of 100's: not its cluster.
+  v.PutEntries(v.ClusterOffset(100), FolderHead(100, 14));
+  v.PutEntries(v.ClusterOffset(101), {Deleted("OLD    TXT", 0, 0), Dot(".          ", 101)});
   TinyRig rig(v);
   rig.dev->badReadSectors = {v.ClusterOffset(71) / 512};
-  rig.Run({0, 1, 2});
+  rig.Run({0, 1, 2, 3, 4, 5, 6});
 
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Directory cluster not loadable!", kDone}));
   EXPECT_EQ(rig.Fat(0, 50), 51u);
-  EXPECT_EQ(rig.Fat(0, 51), 0xFFFu);
-  EXPECT_EQ(rig.Fat(0, 52), 0u);
+  EXPECT_EQ(rig.Fat(0, 51), 52u);
+  EXPECT_EQ(rig.Fat(0, 52), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 53), 0u);
   EXPECT_EQ(rig.Fat(0, 60), 0xFFFu);
   EXPECT_EQ(rig.Fat(0, 61), 0u);
-  // An unreadable cluster reads as deleted entries: it is counted.
-  EXPECT_EQ(rig.Fat(0, 70), 71u);
-  EXPECT_EQ(rig.Fat(0, 71), 0xFFFu);
-  EXPECT_EQ(rig.Fat(0, 72), 0u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(rig.RootByte(i), '!');
+  EXPECT_EQ(rig.Fat(0, 70), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 71), 0u);
+  // Both folders deleted together come back, each with its own cluster.
+  EXPECT_EQ(rig.Fat(0, 80), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 81), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 82), 0u);
+  EXPECT_EQ(rig.Fat(0, 90), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 91), 0u);
+  EXPECT_EQ(rig.Fat(0, 100), 0xFFFu);
+  EXPECT_EQ(rig.Fat(0, 101), 0u);
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(rig.RootByte(i), '!');
   // Counting reads the folders' clusters; nothing of them is written.
   EXPECT_EQ(rig.WritesWithin(v.ClusterOffset(2), v.bytes.size()), 0);
+}
+
+TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 12, 2880, "-s 1");
+  ASSERT_TRUE(v.MakeDir("::/ALPHA"));
+  ASSERT_TRUE(v.MakeDir("::/BETA"));
+  // Fourteen files fill each folder's one cluster; BETA's follows ALPHA's.
+  for (int i = 0; i < 14; ++i) {
+    ASSERT_TRUE(v.PutFile("::/ALPHA/A" + std::to_string(i) + ".TXT", "alpha " + std::to_string(i)));
+    ASSERT_TRUE(v.PutFile("::/BETA/B" + std::to_string(i) + ".TXT", "beta " + std::to_string(i)));
+  }
+  ASSERT_TRUE(v.DeleteTree("::/ALPHA"));
+  ASSERT_TRUE(v.DeleteTree("::/BETA"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  const DrivePacket root = rig.RootNode(KindFat12);
+  for (const char* row : {"\xE5LPHA   .   ", "\xE5" "ETA    .   "}) {
+    rig.Show(root);
+    rig.Select({row});
+    rig.prompt.Clear();
+    EXPECT_TRUE(Undelete(rig.ctx).Succeeded()) << row;
+    EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+  }
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  std::string report;
+  EXPECT_TRUE(v.Check(&report)) << report;
+  // Their files are listed again, as deleted entries of the revived folders.
+  const std::string list = v.ListAll();
+  EXPECT_NE(list.find("::/!LPHA"), std::string::npos) << list;
+  EXPECT_NE(list.find("::/!ETA"), std::string::npos) << list;
+  rig.Show(root);
+  const uint32_t alpha = rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("!LPHA   .   "))].firstCluster;
+  rig.Show(rig.FolderNode(KindFat12, alpha));
+  EXPECT_EQ(rig.pane.rows.size(), 14u);
+  rig.Select({"\xE5" "13     .TXT"});
+  rig.prompt.Clear();
+  EXPECT_TRUE(Undelete(rig.ctx).Succeeded());
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  const std::vector<uint8_t> text = v.ReadFile("::/!LPHA/!13.TXT");
+  EXPECT_EQ(std::string(text.begin(), text.end()), "alpha 13");
+  rig.Show(root);
+  const uint32_t beta = rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("!ETA    .   "))].firstCluster;
+  EXPECT_EQ(beta, alpha + 1);  // the cluster the old count took for ALPHA
+  EXPECT_TRUE(v.Check(&report)) << report;
 }
 
 TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
@@ -154,7 +222,7 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   rig.dev->writeLog.clear();
   static_cast<void>(Undelete(rig.ctx));
 
-  EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({"Not a deleted entry, left as it is: LIVE.TXT", kDone}));
   // The command's own status texts, between the transfers' "Wait....".
   std::vector<std::string> status;
   for (const auto& e : rig.prompt.Events())
@@ -198,10 +266,15 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   EXPECT_FALSE(WriteChanges(rig.ctx, {}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
 
-  // A second run finds the clusters taken.
+  // A second run finds the clusters taken; with nothing back no FAT is written.
   rig.prompt.Clear();
-  static_cast<void>(Undelete(rig.ctx));
-  EXPECT_EQ(rig.prompt.Messages(), Texts({kOccupied, kOccupied, kOccupied, kDone}));
+  rig.dev->writeLog.clear();
+  const UndeleteResult again = Undelete(rig.ctx);
+  EXPECT_FALSE(again.Succeeded());
+  EXPECT_EQ(rig.prompt.Messages(),
+            Texts({kOccupied, kOccupied, kOccupied,
+                   "Not a deleted entry, left as it is: LIVE.TXT", kNothing}));
+  EXPECT_TRUE(rig.dev->writeLog.empty());
 }
 
 TEST(Undelete, WritesOnlyTheFatCopiesTheVolumeHas) {
@@ -265,6 +338,18 @@ TEST(Undelete, WritesOnlyTheFatCopiesTheVolumeHas) {
     EXPECT_EQ(rig.prompt.Messages(), Texts({"FAT 1 cannot be written successfully!",
                                             "FAT 2 cannot be written successfully!"}));
   }
+  {  // Three FATs: every copy gets the chain, and a copy that fails is named.
+    const TinyVolume v = volume(3);
+    TinyRig rig(v);
+    rig.Run({0});
+    EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+    for (uint32_t copy = 0; copy < 3; ++copy) EXPECT_EQ(rig.Fat(copy, 5), 0xFFFu) << copy;
+    TinyRig failing(v);
+    failing.dev->badWriteSectors = {3};
+    failing.Run({0});
+    EXPECT_EQ(failing.prompt.Messages(), Texts({"FAT 3 cannot be written successfully!"}));
+    EXPECT_FALSE(Undelete(failing.ctx).Succeeded());
+  }
 }
 
 TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
@@ -297,7 +382,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.dev->badWriteSectors = {rootSector};
     rig.prompt.Clear();
     const UndeleteResult result = Undelete(rig.ctx);
-    EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
+    EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!", kNothing}));
     EXPECT_TRUE(result.ran);
     EXPECT_EQ(result.revived, 0u);
     EXPECT_TRUE(result.writeFailed);
@@ -316,7 +401,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.dev->writeLog.clear();
     static_cast<void>(Undelete(rig.ctx));
     EXPECT_EQ(rig.prompt.Messages(),
-              Texts({"Fatal Error!  Not able to allocate a buffer of memory for root dir!"}));
+              Texts({"Fatal Error!  Not able to allocate a buffer of memory for root dir!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
     EXPECT_TRUE(rig.pane.sectorBuffer.empty());
   }
@@ -343,7 +428,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     const std::vector<uint8_t> changed = rig.Bytes();
     rig.prompt.Clear();
     static_cast<void>(Undelete(rig.ctx));
-    EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+    EXPECT_EQ(rig.prompt.Messages(), Texts({kNothing}));
     EXPECT_EQ(rig.Bytes(), changed);
   }
 }
@@ -370,7 +455,7 @@ TEST(Undelete, FolderFailures) {
     rig.pane.budget.limit = 600;  // the FAT, not the list of 200 clusters
     static_cast<void>(Undelete(rig.ctx));
     EXPECT_EQ(rig.prompt.Messages(),
-              Texts({"Fatal Error!  Not able to allocate a buffer for FAT Entries!"}));
+              Texts({"Fatal Error!  Not able to allocate a buffer for FAT Entries!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
   }
   {
@@ -378,7 +463,7 @@ TEST(Undelete, FolderFailures) {
     run(rig);
     rig.pane.budget.limit = 1000;  // the list, not the folder's bytes
     static_cast<void>(Undelete(rig.ctx));
-    EXPECT_EQ(rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
+    EXPECT_EQ(rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
   }
   {  // An unreadable cluster of the folder is reported and not written back.
@@ -396,7 +481,7 @@ TEST(Undelete, FolderFailures) {
     run(rig);
     rig.dev->badWriteSectors = {v.ClusterOffset(2) / 512};
     static_cast<void>(Undelete(rig.ctx));
-    EXPECT_EQ(rig.prompt.Messages(), Texts({"Not able to fully write the sub-directory"}));
+    EXPECT_EQ(rig.prompt.Messages(), Texts({"Not able to fully write the sub-directory", kNothing}));
   }
 }
 
@@ -415,8 +500,13 @@ TEST(Undelete, DoesNothingOutsideADirectoryListing) {
     EXPECT_TRUE(rig.dev->readLog.empty());
     EXPECT_TRUE(rig.dev->writeLog.empty());
   };
-  rig.pane.selectedRows.clear();  // no selection
-  quiet();
+  rig.pane.selectedRows.clear();  // no selection: said, nothing read
+  rig.prompt.Clear();
+  rig.dev->readLog.clear();
+  EXPECT_FALSE(Undelete(rig.ctx).Succeeded());
+  EXPECT_EQ(rig.prompt.Messages(),
+            Texts({"No row is selected: select the deleted files to undelete."}));
+  EXPECT_TRUE(rig.dev->readLog.empty());
   rig.pane.selectedRows = {0};
   rig.pane.fileDumpShown = true;  // a file cluster dump on show
   quiet();

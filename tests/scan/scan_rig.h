@@ -78,7 +78,7 @@ struct ScanRig {
   }
   // Sets an entry in every FAT copy, as a damaged but consistent volume has it.
   void SetFat(uint32_t cluster, uint32_t value) {
-    for (uint32_t k = 0; k < layout.fatCount; ++k) SetFatEntry(value, cluster, layout.width, Fat(k));
+    for (uint32_t k = 0; k < layout.fatCount; ++k) EXPECT_TRUE(SetFatEntry(value, cluster, layout.width, Fat(k)));
   }
   std::vector<uint32_t> Chain(uint32_t first) {
     std::vector<uint32_t> list(ChainLength(first, layout.width, Fat(0)));
