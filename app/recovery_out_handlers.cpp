@@ -24,9 +24,9 @@ std::optional<DrivePacket> MainWindow::SelectedVolumeRoot() {
     const DrivePacket* packet = TreePane::PacketOf(item);
     if (packet == nullptr) return std::nullopt;
     if (item->text(0) == QLatin1String(kRootLabel) &&
-        (packet->kind == KindRootDir || packet->kind == KindDirEntry))
+        (packet->kind == NodeKind::RootDir || packet->kind == NodeKind::DirEntry))
       return *packet;
-    if (packet->kind == KindVolume) {
+    if (packet->kind == NodeKind::Volume) {
       item->setExpanded(true);  // its children are made on the first expansion
       for (int i = 0; i < item->childCount(); ++i)
         if (item->child(i)->text(0) == QLatin1String(kRootLabel))

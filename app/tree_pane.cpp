@@ -1,6 +1,8 @@
 #include "app/tree_pane.h"
 
 #include <QHeaderView>
+#include <utility>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "views/show_node.h"
@@ -97,13 +99,42 @@ void TreePane::ReloadSelectedChildren() { ReloadChildren(currentItem()); }
 void TreePane::ReloadChildren(QTreeWidgetItem* item) {
   if (item == nullptr || !item->data(0, kExpandedRole).toBool()) return;
   const bool open = item->isExpanded();
+  // The open branches below it, by their labels, to be opened again.
+  std::vector<QStringList> openPaths;
+  std::vector<std::pair<QTreeWidgetItem*, QStringList>> pending = {{item, {}}};
+  while (!pending.empty()) {
+    auto [at, path] = pending.back();
+    pending.pop_back();
+    for (int i = 0; i < at->childCount(); ++i) {
+      QTreeWidgetItem* child = at->child(i);
+      if (!child->isExpanded()) continue;
+      QStringList childPath = path;
+      childPath << child->text(0);
+      openPaths.push_back(childPath);
+      pending.push_back({child, childPath});
+    }
+  }
   const bool was = suppressSelection_;
   suppressSelection_ = true;
   collapseItem(item);
   qDeleteAll(item->takeChildren());
   item->setData(0, kExpandedRole, false);
   item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-  if (open) expandItem(item);  // the discovery reads the node again
+  if (open) {
+    expandItem(item);  // the discovery reads the node again
+    // Parents come before their children in openPaths.
+    for (const QStringList& path : openPaths) {
+      QTreeWidgetItem* at = item;
+      for (const QString& label : path) {
+        QTreeWidgetItem* next = nullptr;
+        for (int i = 0; i < at->childCount() && next == nullptr; ++i)
+          if (at->child(i)->text(0) == label) next = at->child(i);
+        at = next;
+        if (at == nullptr) break;
+      }
+      if (at != nullptr) expandItem(at);
+    }
+  }
   suppressSelection_ = was;
 }
 

@@ -71,6 +71,8 @@ constexpr const char* kUsage =
     "  rename NODE ROW NAME [EXT]\n"
     "                    give row ROW of NODE the short name NAME (at most 8\n"
     "                    characters) and the extension EXT (at most 3), as typed\n"
+    "                    (a name no FAT volume accepts, a name another entry of\n"
+    "                    NODE has, and a row still deleted are refused, said why)\n"
     "%TOOLS%"
     "  search NODE (--hex BYTES | --text STRING) [--start SECTOR] [--progress]\n"
     "                    find the first occurrence of 1 to 16 bytes (--hex \"41 42\",\n"
@@ -126,7 +128,8 @@ constexpr const char* kUsage =
     "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
     "REASON\") and the command is not run.\n"
     "Exit status: 0 the command ran, 1 NODE does not exist or no drive could be\n"
-    "bound (undelete and rename: also when a write failed or nothing was done;\n"
+    "bound (undelete and rename: also when a write failed, nothing was done or\n"
+    "the name was refused;\n"
     "search: or nothing was found), 2 a usage error or a drive that cannot be\n"
     "opened. backup, restore, diskcopy and copy-to-floppy: 0 done, 1 the command\n"
     "could not do what was asked, 2 a usage or drive error.\n";

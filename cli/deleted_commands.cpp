@@ -12,7 +12,7 @@
 namespace {
 
 bool IsDirectory(const DrivePacket& p) {
-  return p.kind == KindRootDir || (p.kind == KindDirEntry && (p.attributes & kAttrFolder));
+  return p.kind == NodeKind::RootDir || (p.kind == NodeKind::DirEntry && (p.attributes & kAttrFolder));
 }
 
 // The root directory of the volume VOLUME names: the node itself when it is
@@ -24,7 +24,7 @@ std::optional<DrivePacket> VolumeRoot(TreeSession& tree, const std::string& path
     err << "gleaner-cli: no node " << path << '\n';
     return std::nullopt;
   }
-  if (found->packet->kind == KindRootDir || TreeLabel(*found) == "Root Directory")
+  if (found->packet->kind == NodeKind::RootDir || TreeLabel(*found) == "Root Directory")
     return *found->packet;
   for (const TreeNode& child : tree.Expand(*found))
     if (TreeLabel(child) == "Root Directory") return *child.packet;

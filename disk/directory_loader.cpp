@@ -116,13 +116,13 @@ bool DirectoryImage::SectorRead(size_t offset) const {
 
 DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
                              const DrivePacket& directory, std::span<const uint8_t> fat) {
-  return directory.kind == KindRootDir ? LoadRoot(access, budget, directory)
+  return directory.kind == NodeKind::RootDir ? LoadRoot(access, budget, directory)
                                        : LoadFolder(access, budget, directory, fat);
 }
 
 DirectoryImage LoadDirectory(DiskAccess& access, MemoryBudget budget,
                              const DrivePacket& directory, FatReader& fat) {
-  return directory.kind == KindRootDir ? LoadRoot(access, budget, directory)
+  return directory.kind == NodeKind::RootDir ? LoadRoot(access, budget, directory)
                                        : LoadFolder(access, budget, directory, fat);
 }
 

@@ -41,7 +41,7 @@ struct DirectoryImage {
   bool SectorRead(size_t offset) const;
 };
 
-// Loads directory: a root-directory node (KindRootDir) or a folder node whose
+// Loads directory: a root-directory node (NodeKind::RootDir) or a folder node whose
 // startSector is the volume's first data sector. A folder's chain is walked
 // in fat (a FAT copy of the node's width); a root needs none. Clusters are
 // read one at a time and a failed one sector by sector, so one bad sector

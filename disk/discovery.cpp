@@ -10,20 +10,20 @@ constexpr const char* kPoolFull = "Packets memory not enough";
 // Extended boot records and folders are the nodes whose children can lead
 // back to themselves.
 bool IsContainer(const DrivePacket& p) {
-  return p.kind == KindExtended || (p.kind == KindDirEntry && (p.attributes & 0x10) != 0);
+  return p.kind == NodeKind::Extended || (p.kind == NodeKind::DirEntry && (p.attributes & 0x10) != 0);
 }
 
 bool SamePlace(const DrivePacket& a, const DrivePacket& b) {
   return a.drive == b.drive && a.kind == b.kind && a.partitionStart == b.partitionStart &&
-         (a.kind == KindExtended || a.firstCluster == b.firstCluster);
+         (a.kind == NodeKind::Extended || a.firstCluster == b.firstCluster);
 }
 
 // A hash of the place; equal keys are confirmed with SamePlace.
 uint64_t PlaceKey(const DrivePacket& p) {
   uint64_t h = p.drive;
-  h = h * 1000003u ^ p.kind;
+  h = h * 1000003u ^ static_cast<uint16_t>(p.kind);
   h = h * 1000003u ^ p.partitionStart;
-  if (p.kind != KindExtended) h = h * 1000003u ^ p.firstCluster;
+  if (p.kind != NodeKind::Extended) h = h * 1000003u ^ p.firstCluster;
   return h;
 }
 
@@ -69,7 +69,7 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
     p->drive = static_cast<uint16_t>(n);
     p->sector = 1;
     p->sectorCount = 1;
-    p->kind = KindVolume;
+    p->kind = NodeKind::Volume;
     origins_[p] = {};
     std::snprintf(label, sizeof label, "Floppy Disk %lu", static_cast<unsigned long>(n + 1));
     Add(sink, p, label, true);
@@ -85,7 +85,7 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
     p->drive = static_cast<uint16_t>(d);
     p->sector = 1;
     p->sectorCount = 1;
-    p->kind = KindHardDisk;
+    p->kind = NodeKind::HardDisk;
     p->int13Extensions = access.Int13Extensions(static_cast<uint16_t>(d));
     origins_[p] = {};
     std::snprintf(label, sizeof label, "Hard Disk %lu", static_cast<unsigned long>(d - 127));
@@ -102,11 +102,11 @@ bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const D
   ctx.Prompt().SetStatus(0, "");
   bool allowed = true;
   switch (node.kind) {
-    case KindHardDisk: ExpandPartitionTable(ctx, node, sink, false); break;
-    case KindExtended: ExpandPartitionTable(ctx, node, sink, true); break;
-    case KindVolume: allowed = ExpandVolume(ctx, node, sink); break;
-    case KindRootDir: ExpandRootDirectory(ctx, node, sink); break;
-    case KindDirEntry: ExpandFolder(ctx, node, sink); break;
+    case NodeKind::HardDisk: ExpandPartitionTable(ctx, node, sink, false); break;
+    case NodeKind::Extended: ExpandPartitionTable(ctx, node, sink, true); break;
+    case NodeKind::Volume: allowed = ExpandVolume(ctx, node, sink); break;
+    case NodeKind::RootDir: ExpandRootDirectory(ctx, node, sink); break;
+    case NodeKind::DirEntry: ExpandFolder(ctx, node, sink); break;
     default: break;
   }
   ctx.Prompt().SetStatus(0, "");

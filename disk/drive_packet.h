@@ -5,17 +5,29 @@
 #pragma once
 #include <cstdint>
 
-enum NodeKind : uint16_t {
-  KindHardDisk = 0,
-  KindVolume = 1,
-  KindExtended = 2,
-  KindFat16 = 3,
-  KindFat12 = 4,
-  KindRootDir = 5,
-  KindDirEntry = 6,
-  KindFat32 = 9,
-  KindUnknown = 11,
+// What a tree node is: a disk, a partition or volume, an extended partition,
+// a FAT copy (of its width), a fixed root, a file or folder, or a partition of
+// a type the program does not read.
+enum class NodeKind : uint16_t {
+  HardDisk = 0,
+  Volume = 1,
+  Extended = 2,
+  Fat16 = 3,
+  Fat12 = 4,
+  RootDir = 5,
+  DirEntry = 6,
+  Fat32 = 9,
+  Unknown = 11,
 };
+
+// A FAT's width as a packet's fatType holds it (0 while unknown): the number
+// of the FAT copy's node kind.
+inline constexpr uint16_t KindFat16 = static_cast<uint16_t>(NodeKind::Fat16);
+inline constexpr uint16_t KindFat12 = static_cast<uint16_t>(NodeKind::Fat12);
+inline constexpr uint16_t KindFat32 = static_cast<uint16_t>(NodeKind::Fat32);
+
+// The kind of a FAT copy node of width (KindFat12/16/32).
+inline constexpr NodeKind FatCopyKind(uint16_t width) { return static_cast<NodeKind>(width); }
 
 // Bytes a packet counts for in the stores: the packed record of the original
 // layout. The in-memory struct may be larger (it holds a 64-bit pointer).
@@ -29,7 +41,7 @@ struct DrivePacket {
   uint16_t head = 0;             // CHS base: head
   uint16_t sector = 0;           // CHS base: sector in bits 0-5, cylinder bits 8-9 in bits 6-7
   uint32_t sectorCount = 0;      // sectors of the extent and of a transfer
-  uint16_t kind = 0;             // NodeKind
+  NodeKind kind = NodeKind::HardDisk;
   uint16_t fatType = 0;          // KindFat12/16/32, or 0 while unknown
   uint16_t reservedSectors = 0;
   uint32_t sectorsPerFat = 0;

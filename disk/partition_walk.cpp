@@ -70,17 +70,17 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     const char* label = PartitionTypeLabel(type);
     bool hasChildren = true;
     if (isExtended) {
-      p->kind = KindExtended;
+      p->kind = NodeKind::Extended;
       origins_[p].extendedBase = extended ? base : lba;
       Count(*p);
     } else if (label != nullptr) {
-      p->kind = KindVolume;
+      p->kind = NodeKind::Volume;
     } else if (extended) {
       // An unknown type inside the chain is still offered as a volume.
-      p->kind = KindVolume;
+      p->kind = NodeKind::Volume;
       label = kUnknownLabel;
     } else {
-      p->kind = KindUnknown;
+      p->kind = NodeKind::Unknown;
       p->startSector = 1;
       label = kUnknownLabel;
       hasChildren = false;

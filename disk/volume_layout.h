@@ -30,7 +30,7 @@ struct VolumeLayout {
   uint16_t fsInfoSector = 0;  // 32-bit FAT volumes; 0 otherwise
 
   // Computed once.
-  NodeKind width = KindUnknown;  // KindFat12, KindFat16 or KindFat32
+  uint16_t width = 0;  // KindFat12, KindFat16 or KindFat32
   uint32_t fatStart = 0;         // FAT 1; FAT n at fatStart + (n - 1) * sectorsPerFat
   uint32_t rootStart = 0;        // the fixed root (12/16-bit); the data area on 32-bit
   uint32_t rootSectors = 0;      // 0 on 32-bit FAT volumes

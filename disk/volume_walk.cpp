@@ -76,7 +76,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
     DrivePacket* p = TakeChild(ctx, node);
     if (p == nullptr) return true;
     *p = volume;
-    p->kind = fatKind;
+    p->kind = FatCopyKind(fatKind);
     p->sectorCount = fatSectors;
     p->startSector = layout->FatCopyStart(i);
     std::snprintf(label, sizeof label, "FAT %u", static_cast<unsigned>(i + 1));
@@ -91,13 +91,13 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   root->dataStart = layout->dataStart;
   if (fatKind == KindFat32) {
     // The root is a folder in the data area: its clusters count from there.
-    root->kind = KindDirEntry;
+    root->kind = NodeKind::DirEntry;
     root->sectorCount = 0;
     root->attributes = kAttrFolder;
     root->firstCluster = layout->rootCluster;
     root->startSector = layout->dataStart;
   } else {
-    root->kind = KindRootDir;
+    root->kind = NodeKind::RootDir;
     root->startSector = layout->rootStart;
     root->sectorCount = layout->rootSectors;
   }

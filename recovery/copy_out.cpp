@@ -256,7 +256,7 @@ std::string OpenError(VolumeReader::Open open) {
 }
 
 bool IsDirectoryNode(const DrivePacket& node) {
-  return node.kind == KindRootDir || (node.kind == KindDirEntry && (node.attributes & kAttrFolder));
+  return node.kind == NodeKind::RootDir || (node.kind == NodeKind::DirEntry && (node.attributes & kAttrFolder));
 }
 
 }  // namespace
@@ -290,7 +290,7 @@ std::optional<std::vector<CopyOutItem>> ItemsOfDirectory(DiskAccess& access,
   if (volume.Load() != VolumeReader::Open::Ready) return std::nullopt;
   std::vector<uint8_t> bytes;
   // A partly read directory still gives the entries that were read.
-  const bool fixedRoot = dir.kind == KindRootDir;
+  const bool fixedRoot = dir.kind == NodeKind::RootDir;
   (void)(fixedRoot ? volume.ReadRootDirectory(bytes) : volume.ReadFolder(dir.firstCluster, bytes));
   const std::span<const uint8_t> image(bytes);
   std::vector<CopyOutItem> items;
@@ -344,7 +344,7 @@ std::string CopyOutSummary(const CopyOutResult& result, const std::string& folde
 
 bool CopyOutAllowed(const ListPaneState& pane) {
   const bool listing =
-      (pane.viewKind == ViewKind::RootDirectory && pane.selectedPacket.kind == KindRootDir) ||
+      (pane.viewKind == ViewKind::RootDirectory && pane.selectedPacket.kind == NodeKind::RootDir) ||
       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(pane.selectedPacket));
   return listing && !pane.fileDumpShown && !pane.selectedRows.empty();
 }

@@ -243,12 +243,12 @@ std::vector<uint32_t> ReadDeletedFolder(VolumeReader& volume, uint32_t first,
 
 bool FindDeletedAllowed(const ListPaneState& pane) {
   switch (pane.selectedPacket.kind) {
-    case KindVolume:
-    case KindFat12:
-    case KindFat16:
-    case KindFat32:
-    case KindRootDir:
-    case KindDirEntry: return true;
+    case NodeKind::Volume:
+    case NodeKind::Fat12:
+    case NodeKind::Fat16:
+    case NodeKind::Fat32:
+    case NodeKind::RootDir:
+    case NodeKind::DirEntry: return true;
     default: return false;
   }
 }
@@ -257,7 +257,7 @@ FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
                                    const std::atomic<bool>* stop,
                                    const FindDeletedProgress& progress) {
   FindDeletedResult result;
-  if (root.kind != KindRootDir && !(root.kind == KindDirEntry && (root.attributes & kAttrFolder))) {
+  if (root.kind != NodeKind::RootDir && !(root.kind == NodeKind::DirEntry && (root.attributes & kAttrFolder))) {
     result.error = kFindDeletedNoVolume;
     return result;
   }

@@ -8,9 +8,9 @@
 
 std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane) {
   const DrivePacket& node = pane.selectedPacket;
-  if (pane.viewKind == ViewKind::RootDirectory && node.kind == KindRootDir)
+  if (pane.viewKind == ViewKind::RootDirectory && node.kind == NodeKind::RootDir)
     return ListedDirectory{node, true};
-  if (pane.viewKind == ViewKind::SubDirectory && node.kind == KindDirEntry &&
+  if (pane.viewKind == ViewKind::SubDirectory && node.kind == NodeKind::DirEntry &&
       (node.attributes & kAttrFolder) != 0)
     return ListedDirectory{node, false};
   return std::nullopt;
@@ -38,7 +38,7 @@ std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane) {
 DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
                                    const ListedDirectory& dir, std::span<const uint8_t> fat) {
   DrivePacket node = dir.node;
-  node.kind = dir.root ? KindRootDir : KindDirEntry;
+  node.kind = dir.root ? NodeKind::RootDir : NodeKind::DirEntry;
   DirectoryImage image = LoadDirectory(access, budget, node, fat);
   switch (image.status) {
     case DirectoryImage::Status::NoChain: break;

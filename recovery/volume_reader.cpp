@@ -101,7 +101,7 @@ uint32_t VolumeReader::FolderClusterMost() const { return FolderClusterLimit(roo
 
 bool VolumeReader::ReadFolder(uint32_t first, std::vector<uint8_t>& out) {
   DrivePacket folder = root_;
-  folder.kind = KindDirEntry;
+  folder.kind = NodeKind::DirEntry;
   folder.attributes = kAttrFolder;
   folder.firstCluster = first;
   folder.startSector = root_.dataStart;

@@ -39,7 +39,7 @@ class VolumeReader {
   // the chain leaves the volume or loops.
   [[nodiscard]] std::vector<uint32_t> Chain(uint32_t first, uint32_t most);
   const DrivePacket& Root() const { return root_; }
-  bool FixedRoot() const { return root_.kind == KindRootDir; }
+  bool FixedRoot() const { return root_.kind == NodeKind::RootDir; }
 
   // Reads one cluster into out (ClusterBytes() bytes). False when a sector
   // failed; failedSectors (when given) then lists which sectors of the

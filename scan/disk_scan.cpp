@@ -214,7 +214,8 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
   }
   layout_ = *layout;
   volume_ = volume.packet;
-  volume_.kind = volume_.fatType = layout_.width;
+  volume_.fatType = layout_.width;
+  volume_.kind = FatCopyKind(layout_.width);
   volume_.heads = layout_.heads;
   volume_.sectorsPerTrack = layout_.sectorsPerTrack;
   volume_.sectorsPerCluster = layout_.sectorsPerCluster;

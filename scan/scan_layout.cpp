@@ -42,7 +42,7 @@ FolderLoad LoadFixedRoot(DiskAccess& access, const DrivePacket& volume, const Vo
   folder.fixedRoot = true;
   if (layout.rootSectors == 0) return FolderLoad::Empty;
   DrivePacket root = volume;
-  root.kind = KindRootDir;
+  root.kind = NodeKind::RootDir;
   root.startSector = layout.rootStart;
   root.sectorCount = layout.rootSectors;
   const FolderLoad load = Take(LoadDirectory(access, budget, root, {}), folder);
@@ -58,7 +58,7 @@ FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
   folder = ScanFolder{};
   if (first < 2 || first > layout.lastCluster) return FolderLoad::Empty;
   DrivePacket node = volume;
-  node.kind = KindDirEntry;
+  node.kind = NodeKind::DirEntry;
   node.attributes = kAttrFolder;
   node.fatType = layout.width;
   node.firstCluster = first;

@@ -27,7 +27,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
     e.packet.drive = static_cast<uint16_t>(n);
     e.packet.sector = 1;
     e.packet.sectorCount = 1;
-    e.packet.kind = KindVolume;
+    e.packet.kind = NodeKind::Volume;
     std::snprintf(text, sizeof text, kScanFloppyText, static_cast<unsigned>(n + 1));
     e.text = text;
     list.push_back(e);
@@ -82,7 +82,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.head = le8(record, at + kPartStartHead);
         e.packet.sector = le8(record, at + kPartStartSector);
         e.packet.sectorCount = 1;
-        e.packet.kind = KindVolume;
+        e.packet.kind = NodeKind::Volume;
         e.packet.fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
         e.packet.partitionStart = static_cast<uint32_t>(start);
         e.partitionType = type;

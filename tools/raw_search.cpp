@@ -119,7 +119,7 @@ bool IsUtf8(std::string_view s) {
 // The effective end of the searched area: the volume's size, or no upper
 // bound (2^32 - 1) for a partition of unknown type and a volume of unknown size.
 uint64_t SearchEnd(const DrivePacket& node) {
-  if (node.kind == KindUnknown || node.totalSectors == 0) return UINT32_MAX;
+  if (node.kind == NodeKind::Unknown || node.totalSectors == 0) return UINT32_MAX;
   return node.totalSectors;
 }
 

@@ -161,7 +161,7 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
   // The extent comes from the boot record: no more than a root can hold and
   // the volume has; what is cut off counts as not accessible.
   DrivePacket root = packet;
-  root.kind = KindRootDir;  // whatever the caller's copy says: it is shown as a root
+  root.kind = NodeKind::RootDir;  // whatever the caller's copy says: it is shown as a root
   DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, root, {});
   if (!dir.Loaded()) {
     ctx.Prompt().Message(kNoMemory);

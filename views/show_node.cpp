@@ -45,7 +45,7 @@ bool PrepareClusterView(ViewContext& ctx, const DrivePacket& node) {
 }  // namespace
 
 uint32_t RawDumpSectorCount(const DrivePacket& node) {
-  if (node.kind == KindHardDisk || node.kind == KindVolume || node.kind == KindExtended) return 1;
+  if (node.kind == NodeKind::HardDisk || node.kind == NodeKind::Volume || node.kind == NodeKind::Extended) return 1;
   // A count that would wrap (a volume of unknown size, a node past its
   // volume's claimed end) is kept inside the 32-bit sector numbers.
   if (node.totalSectors == 0) return UINT32_MAX - node.startSector + (node.startSector != 0);
@@ -57,18 +57,18 @@ namespace {
 
 void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
   switch (node.kind) {
-    case KindHardDisk:
-    case KindExtended: ShowPartitionTable(ctx, node); break;
-    case KindVolume:
-    case KindUnknown: ShowBootRecord(ctx, node); break;
-    case KindFat16: ShowFat16Table(ctx, node); break;
-    case KindFat12: ShowFat12Table(ctx, node); break;
-    case KindFat32: ShowFat32Table(ctx, node); break;
-    case KindRootDir:
+    case NodeKind::HardDisk:
+    case NodeKind::Extended: ShowPartitionTable(ctx, node); break;
+    case NodeKind::Volume:
+    case NodeKind::Unknown: ShowBootRecord(ctx, node); break;
+    case NodeKind::Fat16: ShowFat16Table(ctx, node); break;
+    case NodeKind::Fat12: ShowFat12Table(ctx, node); break;
+    case NodeKind::Fat32: ShowFat32Table(ctx, node); break;
+    case NodeKind::RootDir:
       std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
       ShowRootDirectory(ctx, node);
       break;
-    case KindDirEntry:
+    case NodeKind::DirEntry:
       if (!PrepareClusterView(ctx, node)) return;
       if (IsFolder(node))
         ShowSubDirectory(ctx, node);
@@ -81,7 +81,7 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
 
 void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
   switch (node.kind) {
-    case KindDirEntry:
+    case NodeKind::DirEntry:
       if (!PrepareClusterView(ctx, node)) return;
       if (IsFolder(node))
         ShowFolderClusterDump(ctx, node);

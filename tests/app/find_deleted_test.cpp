@@ -107,7 +107,7 @@ class FindDeletedTest : public QObject {
     };
     rig.window.RunCommand(kCmdFindDeleted);
     QCOMPARE(rig.dialogs.findDeletedRoots.size(), size_t{1});
-    QCOMPARE(rig.dialogs.findDeletedRoots[0].kind, uint16_t{KindRootDir});
+    QCOMPARE(rig.dialogs.findDeletedRoots[0].kind, NodeKind::RootDir);
 
     QCOMPARE(status, QString::fromStdString("3 files and 1 folders copied to " + out.Path()));
     QCOMPARE(report, QStringList({""}));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QMenuBar>
 #include <QTest>
+#include <QTreeWidgetItem>
 
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
@@ -212,6 +213,11 @@ class FloppyToolsTest : public QObject {
       if (m->text() == "&Operations") operations = m->menu();
     QVERIFY(operations != nullptr && operations->actions().contains(action));
     QVERIFY(!rig.Enabled(kCmdCopyToFloppy));  // nothing on show
+    // The floppy's root open in the tree, as it was before the copy.
+    QTreeWidgetItem* floppyRoot = rig.Tree()->FindPath({"Floppy Disk 1", "Root Directory"});
+    QVERIFY(floppyRoot != nullptr);
+    rig.Tree()->expandItem(floppyRoot);
+    QVERIFY(floppyRoot->childCount() > 1);
     QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"}));
     QVERIFY(!rig.Enabled(kCmdCopyToFloppy));  // no row selected
     int readme = -1;
@@ -232,6 +238,11 @@ class FloppyToolsTest : public QObject {
     QCOMPARE(rig.Messages(), QStringList{"The floppy's files will be replaced by this file. Continue?"});
     QCOMPARE(QString::fromStdString(rig.prompt.Status(1)), QString("0%"));
     QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Copied to the floppy"));
+    // The floppy's branch was read again: its root holds the one file.
+    floppyRoot = rig.Tree()->FindPath({"Floppy Disk 1", "Root Directory"});
+    QVERIFY(floppyRoot != nullptr);
+    QCOMPARE(floppyRoot->childCount(), 1);
+    QCOMPARE(floppyRoot->child(0)->text(0), QString("README  .TXT"));
     QCOMPARE(floppy.ListAll(), std::string("::/README.TXT\n"));
     const std::string text = "Sample volume for Gleaner tests.\r\n";
     QVERIFY(floppy.ReadFile("::/README.TXT") == std::vector<uint8_t>(text.begin(), text.end()));

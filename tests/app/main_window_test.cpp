@@ -784,7 +784,7 @@ class MainWindowTest : public QObject {
     rig.Tree()->expandItem(rig.Tree()->FindPath(kFat16Docs));
     QCOMPARE(rig.Pane().selectedRows, std::vector<int>({1, 3}));
     QVERIFY(selection->isRowSelected(3, {}));
-    QCOMPARE(rig.Pane().selectedPacket.kind, uint16_t{KindRootDir});
+    QCOMPARE(rig.Pane().selectedPacket.kind, NodeKind::RootDir);
   }
 
   void directDevicePathToo() {

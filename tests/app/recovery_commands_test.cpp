@@ -2,6 +2,7 @@
 // and Alt+F7, the rename dialog's texts reaching the entry, and the volume
 // that mtools and fsck.fat then read.
 #include <QApplication>
+#include <QDir>
 #include <QTest>
 #include <QTreeWidgetItem>
 
@@ -20,6 +21,14 @@ int RowNamed(ListPaneState& pane, const std::string& dosName) {
     if (std::string(row.dosName).rfind(dosName, 0) == 0) return static_cast<int>(r);
   }
   return -1;
+}
+
+// With GLEANER_SCREENSHOT_DIR set, the window as it stands, for a look.
+void Save(QWidget& w, const char* name) {
+  const QByteArray folder = qgetenv("GLEANER_SCREENSHOT_DIR");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(QString::fromLocal8Bit(folder));
+  QVERIFY(w.grab().save(QString::fromLocal8Bit(folder) + "/" + name + ".png"));
 }
 
 }  // namespace
@@ -82,6 +91,7 @@ class RecoveryCommandsTest : public QObject {
     QCOMPARE(rig.Row(row).at(0), QString("!ELETED .TXT"));
     QCOMPARE(rig.Pane().selectedRows, std::vector<int>({row}));
     QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Undeleted: 1 file(s)"));
+    Save(w, "after-undelete");
     QVERIFY2(childLabels().contains("!ELETED .TXT"), qPrintable(childLabels().join("|")));
 
     rig.prompt.Clear();
@@ -91,6 +101,7 @@ class RecoveryCommandsTest : public QObject {
     QVERIFY(rig.Messages().isEmpty());
     QCOMPARE(rig.Row(row).at(0), QString("DELETED .TXT"));
     QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Renamed to DELETED.TXT"));
+    Save(w, "after-rename");
     QVERIFY2(childLabels().contains("DELETED .TXT"), qPrintable(childLabels().join("|")));
     QVERIFY(!childLabels().contains("!ELETED .TXT"));
 

@@ -133,7 +133,7 @@ class SearchDialogTest : public QObject {
     rig.window.RunCommand(kCmdRawDump);
     QVERIFY(rig.Select({"Hard Disk 1", "Unknown"}));
     const DrivePacket node = rig.Pane().selectedPacket;
-    QCOMPARE(node.kind, uint16_t{KindUnknown});
+    QCOMPARE(node.kind, NodeKind::Unknown);
     SearchDialog dialog(rig.state, *rig.List(), node, &rig.window);
     dialog.show();
     QSignalSpy ended(&dialog, &SearchDialog::SearchEnded);

@@ -81,6 +81,7 @@ class UndoWritesDialogTest : public QObject {
     rig.window.RunCommand(kCmdUndoWrites);
     QCOMPARE(rig.Messages(), QStringList({question, "2 sectors restored, 0 already as before, 0 left alone."}));
     QCOMPARE(ReadFileBytes(fd.image), original);
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Writes undone"));
 
     // The dialog itself: one row a file, the newest first selected.
     UndoWritesDialog dialog(offered);

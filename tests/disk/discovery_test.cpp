@@ -321,17 +321,17 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   const auto tops = h.Bind();
   ASSERT_EQ(tops.size(), 1u);
   const DrivePacket& hd = *tops[0].packet;
-  EXPECT_EQ(hd.kind, KindHardDisk);
+  EXPECT_EQ(hd.kind, NodeKind::HardDisk);
   EXPECT_EQ(hd.sector, 1);
   EXPECT_EQ(hd.sectorCount, 1u);
   EXPECT_EQ(hd.int13Extensions, 1u);
 
   const auto parts = h.Expand(tops[0]);
-  EXPECT_EQ(h.pane.shownPacket.kind, KindHardDisk);
+  EXPECT_EQ(h.pane.shownPacket.kind, NodeKind::HardDisk);
   EXPECT_EQ(h.pane.selectedPacket.drive, 0x80);
   ASSERT_EQ(parts.size(), 2u);
   const DrivePacket& p16 = *parts[0].packet;
-  EXPECT_EQ(p16.kind, KindVolume);
+  EXPECT_EQ(p16.kind, NodeKind::Volume);
   EXPECT_EQ(p16.partitionStart, disk.fat16Start);
   EXPECT_EQ(p16.fatType, 0);
   EXPECT_EQ(p16.int13Extensions, 1u);
@@ -339,7 +339,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   EXPECT_EQ(p16.head, bytes[0x1BE + 1]);
   EXPECT_EQ(p16.sector, bytes[0x1BE + 2]);
   EXPECT_EQ(p16.cylinder, bytes[0x1BE + 3]);
-  EXPECT_EQ(parts[1].packet->kind, KindExtended);
+  EXPECT_EQ(parts[1].packet->kind, NodeKind::Extended);
   EXPECT_EQ(parts[1].packet->partitionStart, disk.extendedStart);
 
   const auto logical1 = h.Expand(parts[1]);
@@ -357,7 +357,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   ASSERT_EQ(Labels(c16), (std::vector<std::string>{"FAT 1", "FAT 2", "Root Directory"}));
   for (uint32_t i = 0; i < 2; ++i) {
     const DrivePacket& f = *c16[i].packet;
-    EXPECT_EQ(f.kind, KindFat16);
+    EXPECT_EQ(f.kind, NodeKind::Fat16);
     EXPECT_EQ(f.sectorCount, v16.spf);
     EXPECT_EQ(f.startSector, v16.reserved + i * v16.spf);
     EXPECT_EQ(f.totalSectors, v16.total);
@@ -365,7 +365,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
     EXPECT_FALSE(c16[i].hasChildren);
   }
   const DrivePacket& r16 = *c16[2].packet;
-  EXPECT_EQ(r16.kind, KindRootDir);
+  EXPECT_EQ(r16.kind, NodeKind::RootDir);
   EXPECT_EQ(r16.sectorCount, v16.rootEntries * 32 / 512);
   EXPECT_EQ(r16.startSector, v16.reserved + 2 * v16.spf);
   EXPECT_EQ(r16.dataStart, v16.dataStart);
@@ -380,7 +380,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   EXPECT_TRUE(readme->labelByCallback);
   EXPECT_EQ(readme->label, "");
   const DrivePacket& rp = *readme->packet;
-  EXPECT_EQ(rp.kind, KindDirEntry);
+  EXPECT_EQ(rp.kind, NodeKind::DirEntry);
   EXPECT_EQ(rp.sectorCount, 0u);
   EXPECT_EQ(rp.startSector, v16.dataStart);
   EXPECT_EQ(rp.attributes, 0x20);
@@ -392,10 +392,10 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   const Vol v32 = Vol::At(bytes, uint64_t{disk.fat32Start} * 512);
   const auto c32 = h.Expand(logical1[0]);
   ASSERT_EQ(c32.size(), 3u);
-  EXPECT_EQ(c32[0].packet->kind, KindFat32);
+  EXPECT_EQ(c32[0].packet->kind, NodeKind::Fat32);
   EXPECT_EQ(c32[0].packet->sectorCount, v32.spf);
   const DrivePacket& r32 = *c32[2].packet;
-  EXPECT_EQ(r32.kind, KindDirEntry);
+  EXPECT_EQ(r32.kind, NodeKind::DirEntry);
   EXPECT_EQ(r32.sectorCount, 0u);
   EXPECT_EQ(r32.attributes, 0x10);
   EXPECT_EQ(r32.firstCluster, v32.rootCluster);
@@ -411,7 +411,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   // FAT12 by its cluster count.
   const auto c12 = h.Expand(logical2[0]);
   ASSERT_EQ(c12.size(), 3u);
-  EXPECT_EQ(c12[0].packet->kind, KindFat12);
+  EXPECT_EQ(c12[0].packet->kind, NodeKind::Fat12);
 }
 
 TEST(DiscoveryTest, TreeListsWhatMdirListsOnEveryWidth) {
@@ -475,22 +475,22 @@ TEST(DiscoveryTest, PartitionTablesFollowTheTypeTable) {
   EXPECT_EQ(c1[0].packet->sectorCount, 1u);
   EXPECT_EQ(c1[0].packet->partitionStart, 10u);
   EXPECT_FALSE(c1[1].hasChildren);
-  EXPECT_EQ(c1[1].packet->kind, KindUnknown);
+  EXPECT_EQ(c1[1].packet->kind, NodeKind::Unknown);
   EXPECT_EQ(c1[1].packet->startSector, 1u);
   EXPECT_EQ(c1[1].packet->partitionStart, 20u);
   EXPECT_TRUE(c1[2].hasChildren);
-  EXPECT_EQ(c1[2].packet->kind, KindVolume);
+  EXPECT_EQ(c1[2].packet->kind, NodeKind::Volume);
   EXPECT_EQ(c1[2].packet->fatType, KindFat32);
   EXPECT_EQ(c1[2].packet->sector, 0xC5);
 
   const auto c2 = h.Expand(tops[1]);
   ASSERT_EQ(Labels(c2), (std::vector<std::string>{"12-Bit FAT Disk", "Extended DOS Partition",
                                                   "16-Bit FAT Disk", "Extended 32-bit Partition"}));
-  EXPECT_EQ(c2[1].packet->kind, KindExtended);
+  EXPECT_EQ(c2[1].packet->kind, NodeKind::Extended);
   EXPECT_EQ(c2[1].packet->partitionStart, 20u);
   // An entry after an extended one is still placed by its own start.
   EXPECT_EQ(c2[2].packet->partitionStart, 30u);
-  EXPECT_EQ(c2[3].packet->kind, KindExtended);
+  EXPECT_EQ(c2[3].packet->kind, NodeKind::Extended);
   EXPECT_EQ(c2[3].packet->fatType, 0);
 
   const auto c3 = h.Expand(tops[2]);
@@ -532,7 +532,7 @@ TEST(DiscoveryTest, LogicalDrivesKeepTheirStartsInAnyExpansionOrder) {
   const auto e3 = h.Expand(e2[0]);
   EXPECT_EQ(starts({e1, e2, e3}, 0), expected);
   // An unknown type inside the chain is offered as a volume.
-  EXPECT_EQ(e3[1].packet->kind, KindVolume);
+  EXPECT_EQ(e3[1].packet->kind, NodeKind::Volume);
   EXPECT_TRUE(e3[1].hasChildren);
 
   // Out of order, with another disk's chain expanded in between: the same
@@ -636,7 +636,7 @@ TEST(DiscoveryTest, BootRecordGivesTheFatCopiesAndTheRoot) {
   auto kinds = [&](const TreeNode& volume) {
     std::vector<std::string> out;
     for (const auto& c : h.Expand(volume))
-      out.push_back(LabelOf(c) + ":" + std::to_string(c.packet->kind) + ":" +
+      out.push_back(LabelOf(c) + ":" + std::to_string(static_cast<unsigned>(c.packet->kind)) + ":" +
                     std::to_string(c.packet->startSector) + ":" +
                     std::to_string(c.packet->sectorCount));
     return out;
@@ -656,12 +656,12 @@ TEST(DiscoveryTest, BootRecordGivesTheFatCopiesAndTheRoot) {
   EXPECT_EQ(kinds(v2[1]), std::vector<std::string>{});
   const auto c32 = h.Expand(v2[2]);
   ASSERT_EQ(Labels(c32), (std::vector<std::string>{"FAT 1", "FAT 2", "FAT 3", "Root Directory"}));
-  EXPECT_EQ(c32[2].packet->kind, KindFat32);
+  EXPECT_EQ(c32[2].packet->kind, NodeKind::Fat32);
   EXPECT_EQ(c32[2].packet->startSector, 32u + 2 * 977);
   EXPECT_EQ(c32[2].packet->sectorsPerCluster, 8);
   EXPECT_EQ(c32[2].packet->totalSectors, 1000000u);
   const DrivePacket& root = *c32[3].packet;
-  EXPECT_EQ(root.kind, KindDirEntry);
+  EXPECT_EQ(root.kind, NodeKind::DirEntry);
   EXPECT_EQ(root.firstCluster, 5u);
   EXPECT_EQ(root.attributes, 0x10);
   EXPECT_EQ(root.startSector, 32u + 3 * 977);

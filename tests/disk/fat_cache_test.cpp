@@ -106,7 +106,7 @@ struct CountedDisk {
 };
 
 bool IsFolder(const TreeNode& n) {
-  return n.packet != nullptr && n.packet->kind == KindDirEntry &&
+  return n.packet != nullptr && n.packet->kind == NodeKind::DirEntry &&
          (n.packet->attributes & kAttrFolder) != 0;
 }
 

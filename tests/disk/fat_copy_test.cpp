@@ -18,7 +18,7 @@ struct TwoCopies {
   explicit TwoCopies(uint32_t sectorsPerFat) {
     node.drive = 0x80;
     node.int13Extensions = 1;
-    node.kind = KindDirEntry;
+    node.kind = NodeKind::DirEntry;
     node.fatType = KindFat16;
     node.reservedSectors = 1;
     node.sectorsPerFat = sectorsPerFat;
@@ -121,7 +121,7 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
   node.sectorsPerFat = 0;
   EXPECT_TRUE(refused(node));
   node = v.node;
-  node.fatType = KindRootDir;
+  node.fatType = 5;  // no width
   EXPECT_TRUE(refused(node));
   node = v.node;
   node.totalSectors = 0;  // size not known: still within 32-bit sector numbers

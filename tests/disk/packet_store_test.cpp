@@ -75,9 +75,9 @@ TEST(PacketStore, RewindReusesThePoolFromItsStart) {
   PacketStore store;
   DrivePacket* a = store.TakePoolPacket("FIRST.TXT");
   DrivePacket* b = store.TakePoolPacket();
-  a->kind = KindDirEntry;
+  a->kind = NodeKind::DirEntry;
   a->firstCluster = 99;
-  b->kind = KindFat16;
+  b->kind = NodeKind::Fat16;
   store.Rewind();
   EXPECT_EQ(store.PoolBytesUsed(), 0u);
   DrivePacket* a2 = store.TakePoolPacket();
@@ -86,7 +86,7 @@ TEST(PacketStore, RewindReusesThePoolFromItsStart) {
   EXPECT_EQ(b2, b);
   EXPECT_TRUE(IsZero(*a2));
   EXPECT_STREQ(b2->nameText, "SECOND.TXT");
-  EXPECT_EQ(b2->kind, 0);
+  EXPECT_EQ(b2->kind, NodeKind::HardDisk);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct Edge {
   uint32_t sectors;
   const char* extra;
   uint32_t clusters;
-  NodeKind width;
+  uint16_t width;
 };
 
 }  // namespace

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TreeSession session(access);
   const auto before = disk.device->bytesWritten;
   for (const TreeNode& node : WalkTree(session, 64)) {
-    if (node.packet->kind != KindRootDir && !(node.packet->kind == KindDirEntry &&
+    if (node.packet->kind != NodeKind::RootDir && !(node.packet->kind == NodeKind::DirEntry &&
                                               node.packet->fatType == KindFat32 &&
                                               node.label == "Root Directory"))
       continue;

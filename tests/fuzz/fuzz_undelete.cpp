@@ -19,7 +19,7 @@
 namespace {
 
 bool IsDirectory(const DrivePacket& p) {
-  return p.kind == KindRootDir || (p.kind == KindDirEntry && (p.attributes & 0x10) != 0);
+  return p.kind == NodeKind::RootDir || (p.kind == NodeKind::DirEntry && (p.attributes & 0x10) != 0);
 }
 
 }  // namespace

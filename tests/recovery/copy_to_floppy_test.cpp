@@ -38,7 +38,7 @@ struct CopyRig {
                                        std::vector<std::string>{disk.image}, true);
     diskBytes = ReadFileBytes(disk.image);
     DrivePacket root = VolumeFromImage(diskBytes, disk.fat16Start, KindFat16);
-    root.kind = KindRootDir;
+    root.kind = NodeKind::RootDir;
     ctx = std::make_unique<ViewContext>(ViewContext{rig->access, pane});
     pane.selectedPacket = root;
     ShowNode(*ctx, root, {});

@@ -30,10 +30,10 @@ struct RecoveryRig : ViewRig {
   DrivePacket RootNode(uint16_t fatType) {
     DrivePacket p = VolumeFromImage(Bytes(), 0, fatType, 0x80);
     if (fatType != KindFat32) {
-      p.kind = KindRootDir;
+      p.kind = NodeKind::RootDir;
       return p;
     }
-    p.kind = KindDirEntry;
+    p.kind = NodeKind::DirEntry;
     p.attributes = kAttrFolder;
     p.sectorCount = 0;
     p.firstCluster = le32(Boot(), kBootRootCluster);
@@ -41,7 +41,7 @@ struct RecoveryRig : ViewRig {
   }
   DrivePacket FolderNode(uint16_t fatType, uint32_t firstCluster) {
     DrivePacket p = VolumeFromImage(Bytes(), 0, fatType, 0x80);
-    p.kind = KindDirEntry;
+    p.kind = NodeKind::DirEntry;
     p.attributes = kAttrFolder;
     p.startSector = p.dataStart;
     p.sectorCount = 0;

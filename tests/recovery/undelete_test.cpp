@@ -194,6 +194,31 @@ TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
   EXPECT_TRUE(v.Check(&report)) << report;
 }
 
+TEST(Undelete, EveryFatCopyOfAThreeFatVolumeGetsTheChain) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 16, 20480, "-f 3 -s 1");
+  ASSERT_TRUE(v.PutFile("::/GONE.BIN", std::string(3000, 'g')));
+  ASSERT_TRUE(v.Delete("::/GONE.BIN"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  const DrivePacket root = rig.RootNode(KindFat16);
+  ASSERT_EQ(rig.Boot()[kBootFatCount], 3);
+  rig.Show(root);
+  rig.Select({"\xE5" "ONE    .BIN"});
+  rig.prompt.Clear();
+  EXPECT_TRUE(Undelete(rig.ctx).Succeeded());
+  EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+  const uint64_t copyBytes = root.sectorsPerFat * 512ull;
+  const auto fat = [&](uint32_t k) {
+    const auto at = rig.Bytes().begin() + static_cast<ptrdiff_t>(root.reservedSectors * 512ull + k * copyBytes);
+    return std::vector<uint8_t>(at, at + static_cast<ptrdiff_t>(copyBytes));
+  };
+  EXPECT_EQ(RawFatEntry(rig.Bytes(), root.reservedSectors * 512ull, KindFat16, 2), 3u);
+  EXPECT_TRUE(fat(1) == fat(0));
+  EXPECT_TRUE(fat(2) == fat(0));
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  EXPECT_EQ(v.ReadFile("::/!ONE.BIN"), std::vector<uint8_t>(3000, 'g'));
+}
+
 TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   TempDir dir;
   FatVolume v = MakeFatImage(dir.File("v.img"), 16, 40960, "-s 4");

@@ -19,7 +19,7 @@ constexpr uint32_t kVolumeSectors = 1000;
 constexpr uint32_t kFirst = 10;  // F: the node's first sector
 
 // A root-directory-like node over a 1000-sector volume at the disk's start.
-DrivePacket Node(uint16_t kind = KindRootDir, uint32_t total = kVolumeSectors) {
+DrivePacket Node(NodeKind kind = NodeKind::RootDir, uint32_t total = kVolumeSectors) {
   DrivePacket p;
   p.drive = 0x80;
   p.kind = kind;
@@ -124,13 +124,13 @@ TEST(RawSearchInput, TotalSectorsFirstThenTheStartRangeThenThePattern) {
   EXPECT_EQ(messages(Node(), Hex({"41"}, "999"), ready), std::vector<std::string>({"Total sec: 1000"}));
   EXPECT_TRUE(ready);
   // A partition of unknown type has no size: any start from F on.
-  EXPECT_EQ(messages(Node(KindUnknown, 0), Hex({"41"}, "4294967295"), ready),
+  EXPECT_EQ(messages(Node(NodeKind::Unknown, 0), Hex({"41"}, "4294967295"), ready),
             std::vector<std::string>({"Total sec: 0"}));
   EXPECT_TRUE(ready);
 
   ScriptedPrompt prompt;
   EXPECT_FALSE(SearchOpenAllowed(prompt, DumpModes{.sectorDump = true, .rawDump = false}, Node()));
-  DrivePacket volume = Node(KindVolume);
+  DrivePacket volume = Node(NodeKind::Volume);
   volume.startSector = 0;
   EXPECT_FALSE(SearchOpenAllowed(prompt, DumpModes{.sectorDump = false, .rawDump = true}, volume));
   EXPECT_TRUE(SearchOpenAllowed(prompt, DumpModes{.sectorDump = false, .rawDump = true}, Node()));
@@ -228,7 +228,7 @@ TEST(RawSearch, ProgressStopAndFailedBlocks) {
 TEST(RawSearch, UnknownPartitionHasNoUpperBound) {
   Rig rig;
   rig.Plant(2000 + 1000 * 512, "Z");  // past anything a size would allow
-  DrivePacket unknown = Node(KindUnknown, 0);
+  DrivePacket unknown = Node(NodeKind::Unknown, 0);
   unknown.startSector = 1;
   SearchResult r = rig.Run(Hex({"5A"}, "1"), unknown);
   ASSERT_EQ(r.status, SearchStatus::Found);
@@ -315,7 +315,7 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
 TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {
   Rig rig;
   // A partition of unknown type: no upper bound, so only Stop ends it.
-  DrivePacket unknown = Node(KindUnknown, 0);
+  DrivePacket unknown = Node(NodeKind::Unknown, 0);
   unknown.startSector = 1;
   std::optional<SearchJob> job = PrepareRawSearch(rig.prompt, unknown, Hex({"5A", "A5"}, "1"));
   ASSERT_TRUE(job);

@@ -35,7 +35,7 @@ struct Bench : ViewRig {
 
 DrivePacket FolderPacket(const DrivePacket& volume, uint32_t firstCluster) {
   DrivePacket p = volume;
-  p.kind = KindDirEntry;
+  p.kind = NodeKind::DirEntry;
   p.attributes = kAttrFolder;
   p.startSector = volume.dataStart;
   p.sectorCount = 0;

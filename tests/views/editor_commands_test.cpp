@@ -67,7 +67,7 @@ void ExpectPageRows(const ListPaneState& pane, size_t count) {
 
 // A raw dump of a FAT16 volume's node that starts at `start` and runs to the
 // end of the volume, as the tree selection shows it in raw sector mode.
-DrivePacket RawNode(const DrivePacket& volume, uint16_t kind, uint32_t start) {
+DrivePacket RawNode(const DrivePacket& volume, NodeKind kind, uint32_t start) {
   DrivePacket p = volume;
   p.kind = kind;
   p.startSector = start;
@@ -267,7 +267,7 @@ TEST(EditorWrite, FatCopyInRawModeWritesOnlyItsSector) {
   for (ViewRig::Path path : {ViewRig::Direct, ViewRig::Library}) {
     SCOPED_TRACE(path == ViewRig::Direct ? "direct" : "library");
     ViewRig rig(image, path);
-    const DrivePacket fat = RawNode(volume, KindFat16, volume.reservedSectors);
+    const DrivePacket fat = RawNode(volume, NodeKind::Fat16, volume.reservedSectors);
     ShowSectorDump(rig.ctx, fat);
     ASSERT_TRUE(GoNext(rig.ctx, kRawMode));
     ASSERT_TRUE(GoNext(rig.ctx, kRawMode));
@@ -315,7 +315,7 @@ TEST(EditorWrite, ANodesOwnSectorGoesToItsAddress) {
     // (CHS 0/0/10 with 63 sectors a track).
     DrivePacket node;
     node.drive = 0x80;
-    node.kind = KindVolume;
+    node.kind = NodeKind::Volume;
     node.sector = 10;
     node.heads = 16;
     node.sectorsPerTrack = 63;
@@ -372,7 +372,7 @@ TEST(EditorWrite, APageThatCouldNotBeReadIsNeverWritten) {
     // A boot sector that cannot be read: its place is never overwritten.
     DrivePacket node;
     node.drive = 0x80;
-    node.kind = KindVolume;
+    node.kind = NodeKind::Volume;
     node.sector = 10;
     node.heads = 16;
     node.sectorsPerTrack = 63;
@@ -412,7 +412,7 @@ TEST(EditorWrite, DecodedViewsAreNeverWritten) {
   };
 
   DrivePacket mbr = volume;
-  mbr.kind = KindHardDisk;
+  mbr.kind = NodeKind::HardDisk;
   mbr.startSector = 0;
   mbr.sectorCount = 1;
   rig.pane.sectorBuffer.assign(512, 0);
@@ -420,12 +420,12 @@ TEST(EditorWrite, DecodedViewsAreNeverWritten) {
   expectNoWrite("partition table");
 
   DrivePacket boot = mbr;
-  boot.kind = KindVolume;
+  boot.kind = NodeKind::Volume;
   ShowBootRecord(rig.ctx, boot);
   expectNoWrite("boot record");
 
   DrivePacket fat = volume;
-  fat.kind = KindFat16;
+  fat.kind = NodeKind::Fat16;
   fat.startSector = volume.reservedSectors;
   fat.sectorCount = volume.sectorsPerFat;
   rig.pane.sectorBuffer.assign(uint64_t{fat.sectorCount} * 512, 0);
@@ -433,7 +433,7 @@ TEST(EditorWrite, DecodedViewsAreNeverWritten) {
   expectNoWrite("FAT table");
 
   DrivePacket root = volume;
-  root.kind = KindRootDir;
+  root.kind = NodeKind::RootDir;
   rig.pane.sectorBuffer.assign(uint64_t{root.sectorCount} * 512, 0);
   ShowRootDirectory(rig.ctx, root);
   expectNoWrite("root directory");
@@ -555,7 +555,7 @@ TEST(EditorJump, JumpsAnywhereAtOrAfterTheItem) {
   ViewRig rig(image);
   const uint32_t root = volume.startSector;
   const uint32_t last = volume.totalSectors - 1;
-  ShowSectorDump(rig.ctx, RawNode(volume, KindRootDir, root));
+  ShowSectorDump(rig.ctx, RawNode(volume, NodeKind::RootDir, root));
   uint32_t target = 77;
 
   // Entries that name no sector change nothing.

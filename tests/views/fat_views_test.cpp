@@ -14,10 +14,10 @@ namespace {
 using Texts = std::vector<std::string>;
 
 // The FAT node of copy 1 of a volume.
-DrivePacket FatNode(const DrivePacket& volume, uint16_t kind) {
+DrivePacket FatNode(const DrivePacket& volume, uint16_t width) {
   DrivePacket p = volume;
-  p.kind = kind;
-  p.fatType = kind;
+  p.kind = FatCopyKind(width);
+  p.fatType = width;
   p.startSector = volume.reservedSectors;
   p.sectorCount = volume.sectorsPerFat;
   return p;
@@ -71,7 +71,7 @@ TEST(FatView, TwelveBitLastRowStopsAtTheCopysEnd) {
   DrivePacket node;
   node.drive = 0x80;
   node.int13Extensions = 1;
-  node.kind = KindFat12;
+  node.kind = NodeKind::Fat12;
   node.fatType = KindFat12;
   node.startSector = 2;
   node.sectorCount = 1;
@@ -191,7 +191,7 @@ TEST(FatView, DamagedSizesAreRefusedBeforeAnythingIsTaken) {
   DrivePacket node;
   node.drive = 0x80;
   node.int13Extensions = 1;
-  node.kind = KindFat16;
+  node.kind = NodeKind::Fat16;
   node.fatType = KindFat16;
   node.startSector = 1;
   node.totalSectors = 64;

@@ -56,7 +56,7 @@ TEST(HexDump, SectorDumpShowsTheExtentsFirstSector) {
   const std::vector<uint8_t> disk = Pattern(16 * 512, 1);
   ViewRig rig(disk);
   DrivePacket p = DiskPacket();
-  p.kind = KindFat16;
+  p.kind = NodeKind::Fat16;
   p.partitionStart = 2;
   p.startSector = 5;
   p.sectorCount = 3;
@@ -104,7 +104,7 @@ TEST(HexDump, MasterBootRecordIsReadAtTheItemsOwnAddress) {
   ViewRig rig(disk);
   rig.dev->Close();
   DrivePacket mbr = DiskPacket();
-  mbr.kind = KindHardDisk;
+  mbr.kind = NodeKind::HardDisk;
   mbr.sectorCount = 1;
   ShowSectorDump(rig.ctx, mbr);
   EXPECT_TRUE(rig.prompt.Messages().empty());
@@ -118,7 +118,7 @@ TEST(HexDump, MasterBootRecordIsReadAtTheItemsOwnAddress) {
   // Library path: an extended partition's table sector by its LBA.
   ViewRig lib(disk, ViewRig::Library);
   DrivePacket ext = DiskPacket();
-  ext.kind = KindExtended;
+  ext.kind = NodeKind::Extended;
   ext.sectorCount = 1;
   ext.partitionStart = 4;
   ShowSectorDump(lib.ctx, ext);
@@ -328,7 +328,7 @@ struct TinyVolume {
   TinyVolume() : disk(64 * 512, 0) {
     node.drive = 0x80;
     node.int13Extensions = 1;
-    node.kind = KindDirEntry;
+    node.kind = NodeKind::DirEntry;
     node.fatType = KindFat16;
     node.reservedSectors = 1;
     node.sectorsPerFat = 1;

@@ -15,7 +15,7 @@ using Texts = std::vector<std::string>;
 DrivePacket DiskNode() {
   DrivePacket p;
   p.drive = 0x80;
-  p.kind = KindHardDisk;
+  p.kind = NodeKind::HardDisk;
   p.sector = 1;
   p.sectorCount = 1;
   p.int13Extensions = 1;
@@ -65,7 +65,7 @@ TEST(PartitionView, ShowsCylinderBitsInTheSectorByteAndReadsTheNodesOwnSector) {
   PutEntry(disk, 2, 0, e);
   ViewRig rig(disk);
   DrivePacket node = DiskNode();
-  node.kind = KindExtended;
+  node.kind = NodeKind::Extended;
   node.partitionStart = 2;
   node.startSector = 5;  // plays no part
   ShowPartitionTable(rig.ctx, node);
@@ -133,7 +133,7 @@ TEST(BootRecordView, DecodesAFat32BootSector) {
   ASSERT_NE(perFat, 0u);
   ViewRig rig(bytes);
   DrivePacket node = DiskNode();
-  node.kind = KindVolume;
+  node.kind = NodeKind::Volume;
   ShowBootRecord(rig.ctx, node);
 
   EXPECT_EQ(rig.ColumnTitles(), (Texts{"Field", "Value"}));
@@ -176,7 +176,7 @@ TEST(BootRecordView, DamagedBootSectorsStillShow) {
   s[26] = 2;            // two heads, no sectors per track
   ViewRig rig(disk);
   DrivePacket node = DiskNode();
-  node.kind = KindUnknown;
+  node.kind = NodeKind::Unknown;
   node.partitionStart = 1;
   node.startSector = 1;
   ShowBootRecord(rig.ctx, node);
@@ -213,7 +213,7 @@ TEST(BootRecordView, FloppyIsOpenedAgainBeforeTheRead) {
   floppy[3] = 'X';
   DrivePacket node;
   node.drive = 0;
-  node.kind = KindVolume;
+  node.kind = NodeKind::Volume;
   node.sector = 1;
   node.sectorCount = 1;
 

@@ -120,7 +120,7 @@ TEST(ShowNodeTest, KindAndModesChooseTheView) {
   EXPECT_EQ(h.Titles(), (std::vector<std::string>{"Partition", "Field", "Value"}));
   EXPECT_EQ(h.pane.rows.size(), 40u);
   EXPECT_EQ(h.pane.viewKind, ViewKind::None);
-  EXPECT_EQ(h.pane.shownPacket.kind, KindHardDisk);
+  EXPECT_EQ(h.pane.shownPacket.kind, NodeKind::HardDisk);
   EXPECT_EQ(h.pane.selectedPacket.drive, 0x80);
   // A disk's one sector, at its own address, in both dump modes.
   for (DumpModes modes : {kSectorDump, kRaw, kBoth}) {
@@ -289,11 +289,11 @@ TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
   volume.sectorsPerCluster = 1;
   volume.totalSectors = 0x00F00000;
   DrivePacket fat = volume;
-  fat.kind = KindFat32;
+  fat.kind = NodeKind::Fat32;
   fat.startSector = 32;
   fat.sectorCount = 40000;
   DrivePacket file = volume;
-  file.kind = KindDirEntry;
+  file.kind = NodeKind::DirEntry;
   file.startSector = 32 + 2 * 40000;
   file.firstCluster = 2;
   file.attributes = 0x20;
@@ -319,8 +319,8 @@ TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
     prompt.Clear();
     disk->largestBuffer = 0;
     ShowNode(ctx, c.node, c.modes);
-    EXPECT_EQ(prompt.Messages(), c.messages) << c.node.kind << " " << c.node.attributes;
-    EXPECT_LE(disk->largestBuffer, 512u) << c.node.kind << " " << c.node.attributes;
+    EXPECT_EQ(prompt.Messages(), c.messages) << static_cast<unsigned>(c.node.kind) << " " << c.node.attributes;
+    EXPECT_LE(disk->largestBuffer, 512u) << static_cast<unsigned>(c.node.kind) << " " << c.node.attributes;
     if (c.refused) {
       EXPECT_EQ(pane.viewKind, ViewKind::None);
       EXPECT_TRUE(pane.rows.empty());

@@ -90,7 +90,7 @@ inline DrivePacket VolumeFromImage(const std::vector<uint8_t>& image, uint32_t s
 inline DrivePacket RootEntryNode(const std::vector<uint8_t>& image, const DrivePacket& volume,
                                  const char* name83) {
   DrivePacket p = volume;
-  p.kind = KindDirEntry;
+  p.kind = NodeKind::DirEntry;
   p.startSector = volume.dataStart;
   p.sectorCount = 0;
   const uint64_t root = (uint64_t{volume.partitionStart} + volume.startSector) * 512;
