@@ -193,7 +193,7 @@ uint32_t ListOf(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32
 }
 
 template <class Table>
-uint32_t FirstFree(const DrivePacket& volume, const Table& table) {
+uint32_t FirstFree(const DrivePacket& volume, const Table& table, uint32_t from = 2) {
   Width w;
   if (!WidthOf(volume.fatType, w)) return 0;
   if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
@@ -201,7 +201,7 @@ uint32_t FirstFree(const DrivePacket& volume, const Table& table) {
   // Numbers from the bad value up are never data clusters, whatever the
   // boot record claims.
   limit = std::min({limit, Capacity(volume.fatType, table.Bytes()), w.bad});
-  for (uint32_t c = 2; c < limit; ++c) {
+  for (uint32_t c = std::max<uint32_t>(from, 2); c < limit; ++c) {
     uint32_t v = 0;
     if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;
   }
@@ -289,6 +289,10 @@ void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t 
 
 uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table) {
   return FirstFree(volume, HeldTable(table));
+}
+
+uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table, uint32_t from) {
+  return FirstFree(volume, HeldTable(table), from);
 }
 
 uint32_t FindFreeCluster(const DrivePacket& volume, FatReader& fat) {

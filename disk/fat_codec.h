@@ -62,6 +62,10 @@ void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t 
 // sectorsPerCluster, inside the table and below the bad value; 0 when there
 // is none or the packet's sizes make no sense.
 uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table);
+// The same, looking from cluster `from` on (clusters below it are known to be
+// taken): a caller that takes many free clusters one after another keeps the
+// last one found instead of reading the table from the start each time.
+uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table, uint32_t from);
 uint32_t FindFreeCluster(const DrivePacket& volume, FatReader& fat);
 
 // Moves the first count clusters of list between the volume and buffer, one

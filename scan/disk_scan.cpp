@@ -62,6 +62,7 @@ int32_t DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width,
 void DiskScan::SetEntry(uint32_t value, uint32_t c) {
   const int32_t old = Entry(c);
   if (!SetFatEntry(value, c, layout_.width, fat_)) return;
+  if (value == 0) freeFrom_ = std::min(freeFrom_, c);
   ++changes_;
   if (journal_ != nullptr) journal_->push_back({c, old});
 }
@@ -70,6 +71,7 @@ void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
   for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
     // Each entry was set before, so it lies inside the table.
     static_cast<void>(SetFatEntry(static_cast<uint32_t>(it->old), it->cluster, layout_.width, fat_));
+    if (it->old == 0) freeFrom_ = std::min(freeFrom_, it->cluster);
     --changes_;
   }
 }
@@ -130,7 +132,11 @@ void DiskScan::Progress(uint64_t done, uint64_t total) {
   basePort_.SetControlPercent(kScanProgress, percent);
 }
 
-uint32_t DiskScan::FindFreeCluster() const { return ::FindFreeCluster(volume_, fat_); }
+uint32_t DiskScan::FindFreeCluster() const {
+  const uint32_t c = ::FindFreeCluster(volume_, fat_, freeFrom_);
+  if (c >= 2) freeFrom_ = c;
+  return c;
+}
 
 // ---------------------------------------------------------------- the run
 
@@ -140,6 +146,7 @@ void DiskScan::Reset() {
   layout_ = VolumeLayout{};
   std::vector<uint8_t>().swap(boot_);
   std::vector<uint8_t>().swap(fat_);
+  freeFrom_ = 2;
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   altered_ = false;
@@ -196,6 +203,7 @@ void DiskScan::Finish() {
     basePort_.EnableControl(id, true);
   basePort_.EnableControl(kScanStop, false);
   std::vector<uint8_t>().swap(fat_);
+  freeFrom_ = 2;
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   walked_.clear();

@@ -144,6 +144,11 @@ class DiskScan {
   VolumeLayout layout_;
   std::vector<uint8_t> boot_;
   std::vector<uint8_t> fat_;     // the working image
+  // No cluster below this one is free in the working image: each search for
+  // a free cluster starts here, so a long tail copied cluster by cluster
+  // reads the table once rather than once a cluster. Lowered by every entry
+  // set to 0.
+  mutable uint32_t freeFrom_ = 2;
   std::vector<uint8_t> bitmap_;  // clusters reached from the folders, most significant bit first
   ScanFolder root_;              // the fixed root of a 12/16-bit volume
   bool altered_ = false;         // the copies differ: the write-back makes them equal

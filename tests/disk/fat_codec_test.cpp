@@ -164,6 +164,8 @@ TEST_P(FatCodecWidth, SkipBadEntriesAndFindFree) {
   v.startSector = 100;
   v.sectorsPerCluster = 4;  // limit 10: clusters 2..9
   EXPECT_EQ(FindFreeCluster(v, table), 7u);
+  EXPECT_EQ(FindFreeCluster(v, table, 8), 9u);  // from cluster 8 on
+  EXPECT_EQ(FindFreeCluster(v, table, 0), 7u);  // never below cluster 2
   Link(7, 2);
   EXPECT_EQ(FindFreeCluster(v, table), 9u);
   v.totalSectors = 136;  // limit 9
