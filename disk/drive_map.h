@@ -45,7 +45,7 @@ struct DriveArgsResult {
 // naming its file and line before any drive is opened. The first argument
 // that is not an existing file and not an option ends the drive arguments;
 // everything from there is in `rest`.
-DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
+[[nodiscard]] DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
 
 // Why path cannot serve as a drive, as "Cannot open PATH: REASON" (a missing
 // file, a folder, an empty file, no permission); empty when it can be opened

@@ -15,7 +15,7 @@ struct UndoWritesOptions {
   bool readOnly = false;  // --read-only: nothing may be written
   // The restore's own writes are journalled too, so that it can be undone.
   bool undo = false;
-  std::string undoDir;
+  std::string undoDir{};
 };
 
 enum class UndoSectorState {
