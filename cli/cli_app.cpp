@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <set>
 
 #include "cli/cli_prompt.h"
 #include "cli/deleted_commands.h"
@@ -27,7 +28,9 @@ constexpr const char* kUsage =
     "  --disk FILE       a hard-disk image or device (repeatable)\n"
     "  FILE              a floppy when it is /dev/fd* or of a standard floppy size,\n"
     "                    otherwise a hard disk\n"
-    "  --read-only       open every drive read-only\n"
+    "  --read-only       open every drive read-only: a command that would write\n"
+    "                    says \"The drives are open read-only: nothing is written\n"
+    "                    to them.\" and exits 1 (scan: 4)\n"
     "  --direct          use the direct device path instead of libsect32.so\n"
     "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
     "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
@@ -156,6 +159,12 @@ int Drives(DiskAccess& access, std::ostream& out) {
   return 0;
 }
 
+bool IsCommandWord(const std::string& word) {
+  static const std::set<std::string, std::less<>> kPlain = {"drives", "tree", "show", "scan", "search", "undo"};
+  return kPlain.count(word) != 0 || IsToolCommand(word) || IsDeletedCommand(word) ||
+         IsRecoveryCommand(word);
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, const std::string& programFolder,
@@ -167,7 +176,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       out << usage;
       return 0;
     }
-  DriveArgsResult parsed = ParseDriveArgs(args);
+  DriveArgsResult parsed = ParseDriveArgs(args, IsCommandWord);
   if (!parsed.error.empty()) {
     err << "gleaner-cli: " << parsed.error << '\n' << usage;
     return 2;

@@ -189,7 +189,7 @@ int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& 
   }
   o.floppy = static_cast<uint16_t>(from - 1);
   DiskCopyGeometry geometry;
-  if (!StartDiskCopy(access, o, geometry)) return 2;
+  if (!StartDiskCopy(access, o, geometry)) return access.WritesRefused() ? 1 : 2;
 
   const size_t wanted = targets.size();
   DiskCopyControl control;

@@ -3,6 +3,7 @@
 // hard-disk counts and whether the drives are ready. One instance, owned by
 // main() and passed by reference to everything that moves sectors.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -65,11 +66,26 @@ class DiskAccess {
     fats_.Forget(drive, first, count);
   }
 
+  // Whether this run writes nothing (--read-only, or an undo folder that
+  // could not be made). Commands that would only half run without their
+  // writes ask first and refuse with kDrivesReadOnly.
+  bool WritesRefused() const { return drives.readOnly; }
+  // The write road's check: true when the write must not be tried. The first
+  // refusal of the run says why (any thread may write: the flag is atomic).
+  bool RefuseWrite() {
+    if (!WritesRefused()) return false;
+    if (!readOnlySaid_.exchange(true)) prompt_.Message(kDrivesReadOnlyText);
+    return true;
+  }
+  static constexpr const char* kDrivesReadOnlyText =
+      "The drives are open read-only: nothing is written to them.";
+
   // Closes every handle and unloads the library (closing the main window).
   void Release();
 
  private:
   PromptPort& prompt_;
+  std::atomic<bool> readOnlySaid_{false};
   DeviceMap devices_;
   FatCache fats_;
   SectorLibrary* library_ = nullptr;
@@ -100,6 +116,7 @@ std::string ProgramFolderFromCommandLine(const std::string& commandLine);
 std::string RunningProgramFolder(const char* argv0);
 
 // The message texts of the binding.
+inline constexpr const char* kDrivesReadOnly = DiskAccess::kDrivesReadOnlyText;
 inline constexpr const char* kLibraryNotFound = "libsect32.so not found";
 inline constexpr const char* kReadSectMissing = "ReadSect32 Function not accessible!";
 inline constexpr const char* kWriteSectMissing = "WriteSect32 Function not accessible!";

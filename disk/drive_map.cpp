@@ -147,7 +147,8 @@ bool LooksLikeFloppy(const std::string& path) {
   return StandardFloppySize(static_cast<uint64_t>(st.st_size));
 }
 
-DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
+DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args,
+                               const std::function<bool(const std::string&)>& isCommand) {
   DriveArgsResult r;
   r.config.undo = true;
   // The drive named last, which a --mapfile belongs to.
@@ -199,6 +200,8 @@ DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args) {
       r.config.undoDir = args[++i];
     } else if (a == "--direct") {
       r.config.direct = true;
+    } else if (isCommand && isCommand(a)) {
+      break;
     } else if (std::error_code ec; !a.empty() && a[0] != '-' && fs::exists(a, ec)) {
       // The overload without an error code throws on a name the system
       // refuses (too long, say): that is simply not a drive.

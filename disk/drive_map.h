@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,13 @@ struct DriveArgsResult {
 // size) out of args, and --mapfile FILE after a drive: the mapfile is read and
 // parsed here, so that one that is unreadable or malformed is a usage error
 // naming its file and line before any drive is opened. The first argument
-// that is not an existing file and not an option ends the drive arguments;
+// that is not an existing file and not an option ends the drive arguments,
+// and so does one isCommand takes for a command word (a folder or file that
+// happens to be called "scan" in the working folder is not a drive then);
 // everything from there is in `rest`.
-[[nodiscard]] DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args);
+[[nodiscard]] DriveArgsResult ParseDriveArgs(
+    const std::vector<std::string>& args,
+    const std::function<bool(const std::string&)>& isCommand = {});
 
 // Why path cannot serve as a drive, as "Cannot open PATH: REASON" (a missing
 // file, a folder, an empty file, no permission); empty when it can be opened

@@ -77,6 +77,9 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
 
 template <bool Write, typename Buf>
 bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  if constexpr (Write) {
+    if (access.RefuseWrite()) return false;
+  }
   return access.useSectorLibrary ? TransferLibrary<Write>(access, packet, buffer)
                                  : TransferDirect<Write>(access, packet, buffer);
 }
@@ -125,6 +128,9 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
 // partitionStart (startSector plays no part).
 template <bool Write, typename Buf>
 bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+  if constexpr (Write) {
+    if (access.RefuseWrite()) return false;
+  }
   if (access.useSectorLibrary) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;

@@ -63,6 +63,11 @@ class CopyRun {
       prompt_.Message(kCtfFolderRow);
       return result_;
     }
+    // Without its writes the run would take every floppy cluster for bad.
+    if (ctx_.access.WritesRefused()) {
+      prompt_.Message(kDrivesReadOnly);
+      return result_;
+    }
     SourceFile file;
     file.row = row;
     if (!ReadSource(dir, file)) return result_;

@@ -331,6 +331,7 @@ CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions
   Run run(access, kRestoreProgressId);
   if (!access.useSectorLibrary || access.Library() == nullptr)
     return run.End(kRestoreDirectRefused, false);
+  if (access.WritesRefused()) return run.End(kDrivesReadOnly, false);
   BackupFloppy floppy(access, options.floppy);
   if (const char* failure = floppy.Load()) return run.End(failure, false);
 

@@ -269,6 +269,11 @@ bool FloppyIsImageFile(const DiskAccess& access, uint16_t floppy) {
 
 bool StartDiskCopy(DiskAccess& access, const DiskCopyOptions& options, DiskCopyGeometry& geometry) {
   PromptPort& prompt = access.Prompt();
+  // The targets, drive or image files, are written: nothing to start.
+  if (access.WritesRefused()) {
+    prompt.Message(kDrivesReadOnly);
+    return false;
+  }
   std::array<uint8_t, kSectorSize> boot{};
   bool read = false;
   if (access.useSectorLibrary) {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "disk/disk_access.h"
 #include "fixtures/image_builder.h"
 
 namespace {
@@ -130,14 +131,15 @@ TEST(RecoveryCli, RefusesWhatItCannotDo) {
   EXPECT_EQ(r.status, 1);
   // The entry's sector failed first: nothing came back, so no FAT is written.
   EXPECT_EQ(r.err,
-            "Root Directory not fully accessible!\nNot a deleted entry, left as it is: LIVE.TXT\n"
+            std::string(kDrivesReadOnly) +
+            "\nRoot Directory not fully accessible!\nNot a deleted entry, left as it is: LIVE.TXT\n"
             "No file was undeleted.\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
   const int live = RowOf(Cli({v.image, "show", kRoot}).out, "LIVE    .TXT");
   ASSERT_GT(live, 0);
   r = Cli({"--read-only", v.image, "rename", kRoot, std::to_string(live), "ONE", "TXT"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Root Directory not fully accessible!\n");
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\nRoot Directory not fully accessible!\n");
   EXPECT_EQ(ReadFileBytes(v.image), image);
   // A refused name: said, status 1, nothing written.
   r = Cli({v.image, "rename", kRoot, std::to_string(live), "A*B", "TXT"});

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "disk/disk_access.h"
 #include "fixtures/rescue_mapfile.h"
 #include "tests/scan/scan_rig.h"
 
@@ -78,7 +79,7 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
   }
   r = v.Run({"scan", "1", "--yes"}, {"--read-only"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, kCrossYes + "Error fixing file!!\n2 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, kCrossYes + kDrivesReadOnly + "\nError fixing file!!\n2 Lost Clusters found!!\n");
   EXPECT_EQ(v.Bytes(), damaged);
 
   // --yes: B gets its own copy of A's tail, the FAT goes to every copy.

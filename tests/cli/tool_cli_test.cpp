@@ -59,7 +59,7 @@ TEST(ToolCli, BackupThenRestoreOfTheSampleDisk) {
   EXPECT_EQ(r.err, "Sorry Backup not possible with --direct, only through libsect32.so!\n");
   r = Cli({"--floppy", floppy.image, "--disk", disk.image, "--read-only", "backup"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Backup failed on the floppy!\n");
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\nBackup failed on the floppy!\n");
   EXPECT_NE(Cli({"--help"}).out.find("  restore [--floppy N] [--disk N] [--no-partition-table]"),
             std::string::npos);
 }

@@ -60,6 +60,14 @@ TEST(DriveMap, ParseDriveArgs) {
   EXPECT_TRUE(none.config.floppies.empty() && none.config.disks.empty());
   EXPECT_EQ(none.rest, std::vector<std::string>{"drives"});
 
+  // A command word ends the drives even where a file or folder of that
+  // name exists (run from a folder that has a "scan" folder in it).
+  const std::string scan = dir.File("scan");
+  std::filesystem::create_directory(scan);
+  const auto isCommand = [&](const std::string& w) { return w == scan; };
+  EXPECT_EQ(ParseDriveArgs({hd, scan, "1"}, isCommand).rest, (std::vector<std::string>{scan, "1"}));
+  EXPECT_EQ(ParseDriveArgs({hd, scan, "1"}).config.disks, (std::vector<std::string>{hd, scan}));
+
   EXPECT_EQ(ParseDriveArgs({"--floppy"}).error, "--floppy needs a file");
   EXPECT_EQ(ParseDriveArgs({hd, "--disk"}).error, "--disk needs a file");
 }

@@ -59,6 +59,29 @@ fill "$floppy"
 "$pack" "$floppy" 3 "$images/floppy-library"
 "$pack" "$floppy" 5 "$images/floppy-read-only"
 
+# A floppy whose second file's chain joins the first's after one cluster (in
+# both FATs), and a lost cluster: the scan's repairs have work to do.
+set_fat12() {  # IMAGE FAT_BYTE_OFFSET CLUSTER VALUE
+  local img=$1 base=$2 c=$3 v=$4 off word
+  off=$((base + c * 3 / 2))
+  word=$(od -An -tu2 -j "$off" -N2 "$img" | tr -d ' ')
+  if ((c % 2)); then word=$(((word & 0x000F) | (v << 4))); else word=$(((word & 0xF000) | v)); fi
+  printf "\\x$(printf %02x $((word & 0xFF)))\\x$(printf %02x $((word >> 8)))" |
+    dd of="$img" bs=1 seek="$off" conv=notrunc status=none
+}
+crossed=$tmp/crossed.img
+mkfs.fat -C "$crossed" 360 >/dev/null
+seq 1 300 > "$tmp/two.txt"
+mcopy -i "$crossed" "$tmp/two.txt" ::/FIRST.TXT
+mcopy -i "$crossed" "$tmp/two.txt" ::/SECOND.TXT
+first=$(mshowfat -i "$crossed" ::/FIRST.TXT | sed -n 's/.*<\([0-9]*\)-.*/\1/p')
+second=$(mshowfat -i "$crossed" ::/SECOND.TXT | sed -n 's/.*<\([0-9]*\)-.*/\1/p')
+for fat in 512 1536; do  # a 360 KiB floppy: two FATs of two sectors from sector 1
+  set_fat12 "$crossed" $fat "$second" $((first + 1))
+  set_fat12 "$crossed" $fat 200 4095
+done
+"$pack" "$crossed" 1 "$images/floppy-crossed"
+
 small=$tmp/small.img
 mkfs.fat -C "$small" 160 >/dev/null
 fill "$small"

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
+#include <thread>
 
 #include "disk/le.h"
 
@@ -228,4 +230,35 @@ TEST(DiskCopy, StopVerifyAndTheEdgesOfTheGeometry) {
                                         "Copy over!  Write to another disk?"}));
     EXPECT_TRUE(ReadFileBytes(source.image) == original);
   }
+}
+
+// The dialog's way: the copy on a worker thread, Stop pressed on this one.
+// The worker asks, gets Yes, ends stopped, and clears the running flag last.
+TEST(DiskCopy, WorkerThreadStopsWhenTheDialogThreadAsks) {
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  LibraryRig rig({source.image}, {}, true);
+  DiskCopyGeometry g;
+  ASSERT_TRUE(StartDiskCopy(rig.access, {}, g));
+  Targets targets{{dir.File("copy.img")}};
+  DiskCopyControl control;
+  control.nextImage = std::ref(targets);
+  std::atomic<uint32_t> steps{0};
+  // The worker waits at its fourth step until Stop is pressed, so the press
+  // always falls inside the read pass however the threads are scheduled.
+  control.progress = [&](uint32_t, uint32_t) {
+    if (++steps == 4)
+      while (!control.stop) std::this_thread::yield();
+  };
+  rig.prompt.AnswerYes();  // Stop Operation?
+  control.running = true;
+  DiskCopyResult result;
+  std::thread worker([&] { result = RunDiskCopy(rig.access, {}, g, control); });
+  while (steps < 4) std::this_thread::yield();
+  control.stop = true;
+  worker.join();
+  EXPECT_FALSE(control.running);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.targetsWritten, 0u);
+  EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{"Stop Operation?"});
 }

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "recovery/copy_out.h"
+#include "recovery/deleted_files.h"
+#include "tools/raw_search.h"
 #include "cli/tree_commands.h"
 #include "cli/tree_session.h"
 #include "disk/guarded_device.h"
@@ -93,9 +96,10 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
       prompt.AnswerYes();
       EXPECT_FALSE(WriteChanges(tree.ctx, sectorMode));
       const std::vector<std::string> said = prompt.Messages();
-      ASSERT_EQ(said.size(), 2u);
+      ASSERT_EQ(said.size(), 3u);
       EXPECT_EQ(said[0], kWriteQuestion);
-      EXPECT_NE(said[1], kWriteDone);
+      EXPECT_EQ(said[1], kDrivesReadOnly);
+      EXPECT_NE(said[2], kWriteDone);
     }
     EXPECT_EQ(ReadFileBytes(v.image), image);
     // No undo file: nothing was about to be written.
@@ -106,6 +110,62 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(0, r.err.find('\n')), fs::absolute(copy).string() + " is open read-only: nothing of it was restored.");
   EXPECT_EQ(ReadFileBytes(copy), renamed);
+}
+
+// The tools that write, refused as a whole before they touch anything: a
+// scan repair, copy to floppy, disk copy onto an existing and a new target,
+// backup onto the floppy and restore onto the disk.
+TEST(ReadOnly, ScanAndTheFloppyToolsRefuseAndSaySoOnBothPaths) {
+  TempDir dir;
+  SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  FatVolume floppy = Sample(dir);
+  // FAT 2 made to differ: a scan with --yes would write the FATs back.
+  std::vector<uint8_t> bytes = ReadFileBytes(floppy.image);
+  bytes[10 * 512 + 300] ^= 0x5A;
+  ASSERT_TRUE(WriteFileBytes(floppy.image, bytes));
+  const std::string target = dir.File("target.img");
+  ASSERT_TRUE(WriteFileBytes(target, std::vector<uint8_t>(1474560, 0xF6)));
+  const std::vector<uint8_t> floppyBefore = ReadFileBytes(floppy.image);
+  const std::vector<uint8_t> diskBefore = ReadFileBytes(disk.image);
+  const std::vector<uint8_t> targetBefore = ReadFileBytes(target);
+
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    std::vector<std::string> drives = {"--read-only", "--floppy", floppy.image, "--disk", disk.image};
+    if (direct) drives.push_back("--direct");
+    auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), drives.begin(), drives.end());
+      return Cli(args);
+    };
+    const std::string refused = std::string(kDrivesReadOnly) + "\n";
+
+    CliRun r = run({"scan", "1", "--yes"});
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("Write changes to FATs? Yes\n" + refused + "Error writing to FAT 1\n"),
+              std::string::npos)
+        << r.err;
+
+    r = run({"copy-to-floppy", "Hard Disk 1/16-Bit FAT Disk/Root Directory", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, refused);
+    EXPECT_EQ(r.out, "");
+
+    r = run({"diskcopy", "--target", target, "--target", dir.File("new.img")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, refused);
+    EXPECT_FALSE(fs::exists(dir.File("new.img")));
+
+    for (const char* tool : {"backup", "restore"}) {
+      r = run({tool});
+      EXPECT_EQ(r.status, direct ? 2 : 1) << tool;
+      // The direct path cannot run them at all and says that instead.
+      if (!direct) EXPECT_EQ(r.err.substr(0, refused.size()), refused) << tool;
+      EXPECT_EQ(r.err.find("completed"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadFileBytes(floppy.image), floppyBefore);
+    EXPECT_EQ(ReadFileBytes(disk.image), diskBefore);
+    EXPECT_EQ(ReadFileBytes(target), targetBefore);
+  }
 }
 
 // A drive that fails the test on any write call.
@@ -162,6 +222,36 @@ TEST(ReadOnly, LookingNeverCallsWrite) {
     EXPECT_EQ(PrintTree(access, out, err), 0) << err.str();
     TreeSession tree(access);
     for (const TreeNode& top : tree.ListDrives()) ShowEverything(tree, top, 0);
+
+    // Search, find deleted files and copy out, on the floppy and on a
+    // partition of the disk.
+    for (const char* path : {"Floppy Disk 1/Root Directory",
+                             "Hard Disk 1/16-Bit FAT Disk/Root Directory"}) {
+      SCOPED_TRACE(path);
+      const std::optional<TreeNode> root = tree.Find(path);
+      ASSERT_TRUE(root);
+      const DrivePacket node = *root->packet;
+      RawSearchOptions o;
+      o.mode = SearchMode::Text;
+      o.text = "no such text on any of these disks";
+      o.start = std::to_string(node.startSector);
+      const std::optional<SearchJob> job = PrepareRawSearch(prompt, node, o);
+      ASSERT_TRUE(job);
+      SearchFlags flags;
+      EXPECT_EQ(SearchSectors(access, *job, flags, prompt).status, SearchStatus::NotFound);
+
+      const FindDeletedResult found = FindDeletedFiles(access, node);
+      EXPECT_TRUE(found.opened);
+      std::vector<CopyOutItem> items;
+      for (const DeletedFile& f : found.files) items.push_back(ItemOfDeleted(f));
+      const std::optional<std::vector<CopyOutItem>> live = ItemsOfDirectory(access, node, {});
+      ASSERT_TRUE(live);
+      items.insert(items.end(), live->begin(), live->end());
+      const std::string into = dir.File(std::string(direct ? "d-" : "l-") + std::to_string(node.startSector));
+      fs::create_directories(into);
+      const CopyOutResult copied = CopyOut(access, node, items, CopyOutOptions{.targetFolder = into});
+      EXPECT_TRUE(copied.opened);
+    }
   }
 }
 

@@ -8,10 +8,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "disk/fat_codec.h"
+#include "tools/tool_rig.h"
 #include "cli/tree_session.h"
 #include "disk/le.h"
 #include "fixtures/scripted_prompt.h"
@@ -251,3 +254,120 @@ TEST(UndoWrites, AKillBetweenRecordAndWriteLeavesAJournalThatUndoesWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// The sectors each drive's undo file of a run holds, by the drive's file.
+std::map<std::string, std::set<uint64_t>> JournalledByDrive(const std::string& dir) {
+  std::map<std::string, std::set<uint64_t>> by;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    for (const auto& r : ReadUndoJournal(e.path().string()).records)
+      by[fs::path(r.drivePath).filename().string()].insert(r.sector);
+  return by;
+}
+
+// The first cluster of a root entry of a 1.44 MB floppy (root at sector 19).
+uint16_t RootEntryCluster(const std::vector<uint8_t>& image, const char (&name)[12]) {
+  for (size_t e = 0; e < 224; ++e) {
+    const size_t at = 19 * 512 + e * 32;
+    if (std::memcmp(&image[at], name, 11) == 0) return le16(image, at + 26);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// A scan repair writes the FAT copies, the root entry it fixes and the free
+// clusters the copied tail goes to; backup only the floppy, restore only the
+// disk's tables and boot records; copy to floppy only the floppy. Each undo
+// gives back the image as it was.
+TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
+  TempDir dir;
+  FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+  ASSERT_TRUE(floppy.PutFile("::/FIRST.TXT", std::string(3000, 'a')));
+  ASSERT_TRUE(floppy.PutFile("::/SECOND.TXT", std::string(3000, 'b')));
+  std::vector<uint8_t> bytes = ReadFileBytes(floppy.image);
+  const uint16_t first = RootEntryCluster(bytes, "FIRST   TXT");
+  const uint16_t second = RootEntryCluster(bytes, "SECOND  TXT");
+  ASSERT_GE(first, 2);
+  ASSERT_GE(second, 2);
+  // SECOND's chain joins FIRST's at its third cluster, in both FATs.
+  for (const uint64_t fat : {1u, 10u})
+    ASSERT_TRUE(SetFatEntry(first + 2u, second, KindFat12,
+                            std::span<uint8_t>(bytes).subspan(fat * 512, 9 * 512)));
+  ASSERT_TRUE(WriteFileBytes(floppy.image, bytes));
+  std::set<uint64_t> owned = Range(1, 18);
+  const std::set<uint64_t> root = Range(19, 14);
+  owned.insert(root.begin(), root.end());
+  for (uint32_t c = 2; c < 2849; ++c)
+    if (GetFatEntry(c, KindFat12, std::span<const uint8_t>(bytes).subspan(512, 9 * 512)) == 0)
+      owned.insert(33 + c - 2);
+
+  CliRun r = Cli({floppy.image, "--undo-dir", dir.File("scan"), "scan", "1", "--yes"});
+  EXPECT_NE(r.err.find("Cross Linked file detected.  Fix it? Yes\n"), std::string::npos) << r.err;
+  const std::vector<uint8_t> repaired = ReadFileBytes(floppy.image);
+  const std::string scanJournal = OnlyUndoFile(dir.File("scan"));
+  ASSERT_NE(scanJournal, "");
+  EXPECT_TRUE(Within(JournalSectors(scanJournal), owned)) << Show(JournalSectors(scanJournal));
+  EXPECT_TRUE(Within(ChangedSectors(bytes, repaired), JournalSectors(scanJournal)));
+  EXPECT_FALSE(ChangedSectors(bytes, repaired).empty());
+  EXPECT_EQ(Cli({"--no-undo", "undo", scanJournal}).status, 0);
+  EXPECT_EQ(ReadFileBytes(floppy.image), bytes);
+
+  // Backup onto a blank floppy, restore onto a disk whose tables and boot
+  // records were wiped.
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  const FatVolume blank = MakeFloppy1440(dir.File("blank.img"));
+  const std::vector<uint8_t> diskBefore = ReadFileBytes(disk.image);
+  r = Cli({"--floppy", blank.image, "--disk", disk.image, "--undo-dir", dir.File("backup"), "backup"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto by = JournalledByDrive(dir.File("backup"));
+  EXPECT_EQ(by.count("disk.img"), 0u);
+  // The six slots are the floppy's first six data clusters (2-7).
+  EXPECT_EQ(by["blank.img"], Range(33, 6));
+  EXPECT_EQ(ReadFileBytes(disk.image), diskBefore);
+
+  const uint64_t ebr2 = disk.extendedStart + le32(SectorOf(disk.image, disk.extendedStart), 0x1BE + 16 + 8);
+  const std::set<uint64_t> critical = {0, disk.fat16Start, disk.extendedStart, disk.fat32Start, ebr2,
+                                       disk.fat12Start};
+  for (const uint64_t s : critical) PutSector(disk.image, s, std::vector<uint8_t>(512, 0));
+  const std::vector<uint8_t> wiped = ReadFileBytes(disk.image);
+  const std::vector<uint8_t> backupFloppy = ReadFileBytes(blank.image);
+  r = Cli({"--floppy", blank.image, "--disk", disk.image, "--undo-dir", dir.File("restore"), "restore"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  by = JournalledByDrive(dir.File("restore"));
+  EXPECT_EQ(by.count("blank.img"), 0u);
+  EXPECT_EQ(by["disk.img"], critical);
+  EXPECT_EQ(ReadFileBytes(disk.image), diskBefore);
+  EXPECT_EQ(ReadFileBytes(blank.image), backupFloppy);
+  EXPECT_EQ(Cli({"--no-undo", "undo", OnlyUndoFile(dir.File("restore"))}).status, 0);
+  EXPECT_EQ(ReadFileBytes(disk.image), wiped);
+
+  // Copy to floppy: a file of the FAT16 partition onto the floppy.
+  ASSERT_TRUE(WriteFileBytes(disk.image, diskBefore));
+  ASSERT_TRUE(disk.fat16.PutFile("::/COPY.TXT", std::string(5000, 'c')));
+  const std::vector<uint8_t> diskWithFile = ReadFileBytes(disk.image);
+  const std::string node = "Hard Disk 1/16-Bit FAT Disk/Root Directory";
+  int row = 0;
+  {
+    std::istringstream shown(Cli({disk.image, "show", node}).out);
+    std::string line;
+    std::getline(shown, line);
+    for (int n = 1; std::getline(shown, line); ++n)
+      if (line.rfind("COPY    .TXT\t", 0) == 0) row = n;
+  }
+  ASSERT_NE(row, 0);
+  r = Cli({"--floppy", blank.image, "--disk", disk.image, "--undo-dir", dir.File("ctf"), "copy-to-floppy",
+           node, std::to_string(row)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  by = JournalledByDrive(dir.File("ctf"));
+  EXPECT_EQ(by.count("disk.img"), 0u);
+  EXPECT_FALSE(by["blank.img"].empty());
+  EXPECT_EQ(ReadFileBytes(disk.image), diskWithFile);
+  EXPECT_TRUE(Within(ChangedSectors(backupFloppy, ReadFileBytes(blank.image)), by["blank.img"]));
+  std::string fsck;
+  EXPECT_TRUE(blank.Check(&fsck)) << fsck;
+  EXPECT_EQ(Cli({"--no-undo", "undo", OnlyUndoFile(dir.File("ctf"))}).status, 0);
+  EXPECT_EQ(ReadFileBytes(blank.image), backupFloppy);
+}
