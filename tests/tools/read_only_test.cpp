@@ -159,7 +159,9 @@ TEST(ReadOnly, ScanAndTheFloppyToolsRefuseAndSaySoOnBothPaths) {
       r = run({tool});
       EXPECT_EQ(r.status, direct ? 2 : 1) << tool;
       // The direct path cannot run them at all and says that instead.
-      if (!direct) EXPECT_EQ(r.err.substr(0, refused.size()), refused) << tool;
+      if (!direct) {
+        EXPECT_EQ(r.err.substr(0, refused.size()), refused) << tool;
+      }
       EXPECT_EQ(r.err.find("completed"), std::string::npos) << r.err;
     }
     EXPECT_EQ(ReadFileBytes(floppy.image), floppyBefore);
