@@ -181,6 +181,7 @@ void MainWindow::OnUndoWrites() {
   options.readOnly = drives.readOnly;
   options.undo = drives.undo;
   options.undoDir = dir;
+  options.keptFats = &state_.access.Fats();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const UndoWritesResult result = UndoWrites(options, prompt);
   QApplication::restoreOverrideCursor();

@@ -15,6 +15,7 @@
 #include "cli/undo_command.h"
 #include "disk/disk_access.h"
 #include "views/editor_page.h"
+#include "views/fat_views.h"
 #include "views/page_navigation.h"
 #include "views/sector_jump.h"
 
@@ -59,7 +60,10 @@ constexpr const char* kUsage =
     "                    --goto SECTOR jumps to a sector of the volume as Go to a\n"
     "                    Sector does (raw sector dumping, a node below the\n"
     "                    partition level); --page N then shows the page N pages\n"
-    "                    on (one read, whatever N). A page or sector outside the\n"
+    "                    on (one read, whatever N). The decoded table of a FAT copy\n"
+    "                    is paged too, 384 sectors a page (a large FAT32 copy has\n"
+    "                    more than one): --page N shows its page N alone.\n"
+    "                    A page or sector outside the\n"
     "                    node is refused with its message and exit status 1;\n"
     "                    sectors that do not read are printed as \"??\" (status 1).\n"
     "  undelete NODE ROW...\n"
@@ -265,7 +269,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       if (jump && (!GoToSectorAllowed(ctx, modes) || !GoToSector(ctx, modes, *jump, jumpTarget)))
         return PageOutcome::Refused;
       // A decoded view has no pages to go to: it is printed as it is.
-      if (pages == 0 || ShownPageKind(ctx.pane) == PageKind::None) return PageOutcome::Print;
+      if (pages == 0 || (ShownPageKind(ctx.pane) == PageKind::None && !FatTableShown(ctx.pane)))
+        return PageOutcome::Print;
       const uint64_t page = uint64_t{ctx.pane.pageIndex} + pages;
       if (GoToPage(ctx, modes, page)) return PageOutcome::Print;
       // Moved, but a sector of it did not read: shown as it could be read.

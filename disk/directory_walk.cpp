@@ -88,7 +88,7 @@ void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
       name = OemNameToUtf8(stored);
     }
 
-    DrivePacket* p = TakeChild(ctx, node, name.c_str());
+    DrivePacket* p = TakeChild(ctx, node, name.c_str(), (attributes & kAttrFolder) != 0);
     if (p == nullptr) return;
     const char* text = p->nameText;
     *p = DrivePacket{};

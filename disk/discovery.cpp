@@ -114,12 +114,13 @@ bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const D
 }
 
 DrivePacket* DriveDiscovery::TakeChild(Walk& ctx, const DrivePacket& parent,
-                                       const char* name) {
+                                       const char* name, bool mayHaveChildren) {
   DrivePacket* p = name != nullptr ? store_.TakePoolPacket(name) : store_.TakePoolPacket();
   if (p == nullptr) {
     ctx.Prompt().Message(kPoolFull);
     return nullptr;
   }
+  if (!mayHaveChildren) return p;
   // Only packets of the stores are remembered as parents: a caller's copy
   // would be gone before its children are expanded.
   Origin origin;

@@ -50,8 +50,11 @@ class DriveDiscovery {
   };
 
   // A new pool packet under parent; nullptr (with the message) when the pool
-  // is full.
-  DrivePacket* TakeChild(Walk& ctx, const DrivePacket& parent, const char* name = nullptr);
+  // is full. Its origin is remembered only when it may have children of its
+  // own (a file never has): a folder of thousands of files costs no entry
+  // for each.
+  DrivePacket* TakeChild(Walk& ctx, const DrivePacket& parent, const char* name = nullptr,
+                         bool mayHaveChildren = true);
   void Add(TreeSink& sink, DrivePacket* packet, std::string label, bool hasChildren,
            bool labelByCallback = false);
   // Whether node stands for the same extended boot record or folder as one of

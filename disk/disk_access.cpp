@@ -50,6 +50,42 @@ class LoadedSectorLibrary final : public SectorLibrary {
 
 DiskAccess::~DiskAccess() { Release(); }
 
+uint32_t DiskAccess::WatchedLibrary::ReadSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                                uint32_t sector, uint32_t count, void* buffer,
+                                                uint32_t lba, uint32_t ext) {
+  return access_.library_->ReadSect32(drive, cylinder, head, sector, count, buffer, lba, ext);
+}
+
+uint32_t DiskAccess::WatchedLibrary::WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                                 uint32_t sector, uint32_t count,
+                                                 const void* buffer, uint32_t lba, uint32_t ext) {
+  // The sectors are named as the library will take them; a triple that cannot
+  // be placed (no geometry) drops every kept sector of the drive instead.
+  // Dropped before the write and whatever its outcome: a failed one may have
+  // moved part of its sectors.
+  Geometry geometry;
+  uint64_t first = 0;
+  const bool placed = (ext != 0 || access_.library_->DriveGeometry(drive, geometry)) &&
+                      Sect32Engine::Address(geometry, cylinder, head, sector, lba, ext, first);
+  if (drive <= 0xFFFF) {
+    if (placed)
+      access_.NoteWrite(static_cast<uint16_t>(drive), first, count);
+    else
+      access_.NoteWrite(static_cast<uint16_t>(drive), 0, UINT64_MAX);
+  }
+  return access_.library_->WriteSect32(drive, cylinder, head, sector, count, buffer, lba, ext);
+}
+
+uint32_t DiskAccess::WatchedLibrary::CheckInt13Extension32(uint32_t drive) {
+  return access_.library_->CheckInt13Extension32(drive);
+}
+
+uint32_t DiskAccess::WatchedLibrary::FloppyCount() { return access_.library_->FloppyCount(); }
+
+bool DiskAccess::WatchedLibrary::DriveGeometry(uint32_t drive, Geometry& out) {
+  return access_.library_->DriveGeometry(drive, out);
+}
+
 void DiskAccess::UseDirect(DeviceMap map) {
   useSectorLibrary = false;
   devices_ = std::move(map);

@@ -35,7 +35,9 @@ class DiskAccess {
   // any SectorLibrary (the loaded libsect32.so or an in-process engine).
   void UseDirect(DeviceMap map);
   void UseLibrary(SectorLibrary* library, std::unique_ptr<SectorLibrary> owned = nullptr);
-  SectorLibrary* Library() const { return library_; }
+  // The bound library as every caller must use it: its writes pass NoteWrite
+  // first. Null when no library is bound.
+  SectorLibrary* Library() { return library_ != nullptr ? &watched_ : nullptr; }
   DeviceMap& Devices() { return devices_; }
 
   // Device layer of the direct path: the handle table is the device map; a
@@ -61,7 +63,9 @@ class DiskAccess {
   // this access drops the ones it reaches.
   FatCache& Fats() { return fats_; }
   // Drops the kept FAT sectors a write of count sectors from absolute sector
-  // first reaches; the transfers call it for every write they make.
+  // first reaches. Both roads to a drive call it for every write: DeviceWrite
+  // on the direct path and Library()'s WriteSect32 on the library path, so no
+  // command has to remember it.
   void NoteWrite(uint16_t drive, uint64_t first, uint64_t count) {
     fats_.Forget(drive, first, count);
   }
@@ -86,9 +90,26 @@ class DiskAccess {
  private:
   PromptPort& prompt_;
   std::atomic<bool> readOnlySaid_{false};
+  // Library() hands this out: it forwards to library_ and notes each write.
+  class WatchedLibrary final : public SectorLibrary {
+   public:
+    explicit WatchedLibrary(DiskAccess& access) : access_(access) {}
+    uint32_t ReadSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                        uint32_t count, void* buffer, uint32_t lba, uint32_t ext) override;
+    uint32_t WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                         uint32_t count, const void* buffer, uint32_t lba, uint32_t ext) override;
+    uint32_t CheckInt13Extension32(uint32_t drive) override;
+    uint32_t FloppyCount() override;
+    bool DriveGeometry(uint32_t drive, Geometry& out) override;
+
+   private:
+    DiskAccess& access_;
+  };
+
   DeviceMap devices_;
   FatCache fats_;
   SectorLibrary* library_ = nullptr;
+  WatchedLibrary watched_{*this};
   std::unique_ptr<SectorLibrary> ownedLibrary_;
 };
 

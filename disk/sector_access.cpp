@@ -43,7 +43,6 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
     const auto lba = static_cast<uint32_t>(lba64);
     uint32_t ok;
     if constexpr (Write) {
-      access.NoteWrite(w.drive, lba, n);
       ok = lib->WriteSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
                             w.int13Extensions);
     } else {

@@ -127,6 +127,7 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
       }
     }
     if (Sha256(current) == r.newHash) {
+      if (write && options.keptFats != nullptr) options.keptFats->Clear();
       if (!write) {
         out.state = UndoSectorState::WouldRestore;
       } else if (d.device->WriteAt(r.sector * kSector, r.oldBytes.data(), r.oldBytes.size()) ==

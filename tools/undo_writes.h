@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/fat_cache.h"
 #include "disk/prompt_port.h"
 
 struct UndoWritesOptions {
@@ -16,6 +17,9 @@ struct UndoWritesOptions {
   // The restore's own writes are journalled too, so that it can be undone.
   bool undo = false;
   std::string undoDir{};
+  // The window's kept FAT sectors. The undo writes the drives' files through
+  // devices of its own, which no access watches: its first write empties them.
+  FatCache* keptFats = nullptr;
 };
 
 enum class UndoSectorState {

@@ -1,5 +1,6 @@
 #include "views/fat_views.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -30,23 +31,63 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
   }
 
   // The copy's size comes from the boot record; a damaged one must not make
-  // us take more than the volume holds.
+  // us take more than the volume holds, nor read a page past the disk's end.
   const uint64_t sectors = packet.sectorCount;
-  if (!DiskSizeFits(pane, packet, sectors) ||
-      (sectors > kProbeAboveSectors && !LastSectorReads(ctx.access, packet)) ||
-      !TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
+  if (sectors == 0 || (packet.totalSectors != 0 && sectors > packet.totalSectors) ||
+      (sectors > kProbeAboveSectors && !LastSectorReads(ctx.access, packet))) {
     pane.viewKind = ViewKind::None;
     ctx.Prompt().Message(kFatNotAccessible);
     return;
   }
-  if (!ReadSectors(ctx.access, packet, pane.sectorBuffer.data())) {
+  pane.shownPacket = packet;
+  pane.pageIndex = 0;
+  pane.canGoPrevious = false;
+  pane.canGoNext = FatTablePageCount(packet) > 1;
+  // An unreadable 12-bit page is not listed, and the first pane keeps its
+  // "Wait....".
+  if (!ShowFatTablePage(ctx) && layout.kind == ViewKind::Fat12Table) return;
+  ctx.Prompt().SetStatus(0, "");
+}
+
+}  // namespace
+
+bool FatTableShown(const ListPaneState& pane) {
+  return pane.viewKind == ViewKind::Fat12Table || pane.viewKind == ViewKind::Fat16Table ||
+         pane.viewKind == ViewKind::Fat32Table;
+}
+
+uint64_t FatTablePageCount(const DrivePacket& copy) {
+  return copy.sectorCount == 0 ? 1 : (uint64_t{copy.sectorCount} + kFatPageSectors - 1) / kFatPageSectors;
+}
+
+bool ShowFatTablePage(ViewContext& ctx) {
+  ListPaneState& pane = ctx.pane;
+  const ViewKind kind = pane.viewKind;
+  pane.rows.clear();
+  pane.selectedRows.clear();
+  const uint64_t first = uint64_t{pane.pageIndex} * kFatPageSectors;
+  const DrivePacket& copy = pane.shownPacket;
+  const uint64_t sectors =
+      first < copy.sectorCount ? std::min<uint64_t>(kFatPageSectors, copy.sectorCount - first) : 0;
+  if (sectors == 0 || !TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
+    std::vector<uint8_t>().swap(pane.sectorBuffer);
+    ctx.Prompt().Message(kFatNotAccessible);
+    return false;
+  }
+  DrivePacket page = copy;
+  page.startSector = static_cast<uint32_t>(copy.startSector + first);
+  page.sectorCount = static_cast<uint32_t>(sectors);
+  const bool read = ReadSectors(ctx.access, page, pane.sectorBuffer.data());
+  char status[48];
+  std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, page.startSector);
+  ctx.Prompt().SetStatus(1, status);
+  if (!read) {
     ctx.Prompt().Message(kFatNotAccessible);
     // Unreadable sectors hold 0xE5 now; the 16- and 32-bit tables show them
     // as such, the 12-bit table is not listed.
-    if (layout.kind == ViewKind::Fat12Table) return;
+    if (kind == ViewKind::Fat12Table) return false;
   }
-
-  switch (layout.kind) {
+  switch (kind) {
     case ViewKind::Fat12Table:
       // 16 entries of 12 bits are 24 bytes: a sector is 21 1/3 rows, and the
       // last row of a copy that is not a multiple of 3 sectors runs past its
@@ -60,13 +101,8 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
       AddCallbackRows(pane, sectors * 8, 64);
       break;
   }
-  char status[48];
-  std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, packet.startSector);
-  ctx.Prompt().SetStatus(1, status);
-  ctx.Prompt().SetStatus(0, "");
+  return read;
 }
-
-}  // namespace
 
 void ShowFat12Table(ViewContext& ctx, const DrivePacket& packet) {
   ShowFatTable(ctx, packet, {ViewKind::Fat12Table, "%03X", 35});

@@ -7,6 +7,7 @@
 
 #include "disk/le.h"
 #include "views/directory_views.h"
+#include "views/fat_views.h"
 #include "views/list_ops.h"
 #include "disk/long_name.h"
 
@@ -53,9 +54,12 @@ std::string FatCell(const ListPaneState& pane, uint64_t d, int column) {
   std::span<const uint8_t> buffer(pane.sectorBuffer);
   if (column < 0 || column > 16) return {};
   const uint64_t n = static_cast<uint64_t>(column);
+  // Bytes of the copy before the page on show: the entry column counts from
+  // the copy's start.
+  const uint64_t base = uint64_t{pane.pageIndex} * kFatPageSectors * kSectorSize;
   switch (pane.viewKind) {
     case ViewKind::Fat12Table: {
-      if (n == 0) return Printf("%08" PRIX64, 16 * d);
+      if (n == 0) return Printf("%08" PRIX64, 16 * d + base * 2 / 3);
       const uint64_t k = 16 * d + n - 1;
       const uint64_t at = 24 * d + 3 * (n - 1) / 2;
       if (!Inside(buffer, at, 2)) return {};
@@ -63,12 +67,12 @@ std::string FatCell(const ListPaneState& pane, uint64_t d, int column) {
       return Printf("%03" PRIX64, (k % 2 == 0) ? (word & 0x0FFFu) : (word >> 4));
     }
     case ViewKind::Fat16Table: {
-      if (n == 0) return Printf("%08" PRIX64, d / 2);
+      if (n == 0) return Printf("%08" PRIX64, (base + d) / 2);
       const uint64_t at = d + 2 * (n - 1);
       return Inside(buffer, at, 2) ? Printf("%04" PRIX64, le16(buffer, at)) : std::string();
     }
     case ViewKind::Fat32Table: {
-      if (n == 0) return Printf("%08" PRIX64, d / 4);
+      if (n == 0) return Printf("%08" PRIX64, (base + d) / 4);
       const uint64_t at = d + 4 * (n - 1);
       return Inside(buffer, at, 4) ? Printf("%08" PRIX64, le32(buffer, at) & 0x0FFFFFFFu)
                                    : std::string();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "views/editor_page.h"
+#include "views/fat_views.h"
 #include "views/hex_dump.h"
 #include "views/list_ops.h"
 
@@ -55,8 +56,9 @@ bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
   if (!allowed) return false;
   ctx.Prompt().SetStatus(0, "");
   const PageKind kind = ShownPageKind(pane);
-  if (kind == PageKind::None) return false;
-  const uint64_t count = PageCount(pane, kind);
+  const bool fat = FatTableShown(pane);
+  if (kind == PageKind::None && !fat) return false;
+  const uint64_t count = fat ? FatTablePageCount(pane.shownPacket) : PageCount(pane, kind);
   const uint64_t index = pane.pageIndex;
   // A flag out of step with the page (a chain shorter than the page number,
   // the last sector of the extent) moves nothing and is put right.
@@ -73,7 +75,9 @@ bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
   pane.pageIndex = static_cast<uint32_t>(forward ? index + 1 : index - 1);
   pane.canGoPrevious = pane.pageIndex != 0;
   pane.canGoNext = uint64_t{pane.pageIndex} + 1 < count;
-  if (kind == PageKind::Cluster)
+  if (fat)
+    static_cast<void>(ShowFatTablePage(ctx));
+  else if (kind == PageKind::Cluster)
     ShowClusterPage(ctx);
   else
     ShowSectorPage(ctx);
@@ -87,8 +91,9 @@ bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
   ListPaneState& pane = ctx.pane;
   EnterRawKind(pane, modes);
   const PageKind kind = ShownPageKind(pane);
-  if (kind == PageKind::None) return false;
-  const uint64_t count = PageCount(pane, kind);
+  const bool fat = FatTableShown(pane);
+  if (kind == PageKind::None && !fat) return false;
+  const uint64_t count = fat ? FatTablePageCount(pane.shownPacket) : PageCount(pane, kind);
   if (page >= count || page > UINT32_MAX) {
     char text[128];
     std::snprintf(text, sizeof text, kPagePastItem,
@@ -101,6 +106,11 @@ bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
   pane.pageIndex = static_cast<uint32_t>(page);
   pane.canGoPrevious = page != 0;
   pane.canGoNext = page + 1 < count;
+  if (fat) {
+    const bool read = ShowFatTablePage(ctx);
+    ctx.Prompt().SetStatus(0, "");
+    return read;
+  }
   if (kind == PageKind::Cluster)
     ShowClusterPage(ctx);
   else

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,6 +25,9 @@
 #include "recovery/undelete.h"
 #include "views/show_node.h"
 #include "views/write_changes.h"
+#include "disk/drive_map.h"
+#include "tests/scan/scan_rig.h"
+#include "tools/undo_writes.h"
 
 namespace {
 
@@ -282,6 +286,150 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     const std::vector<TreeNode> again = disk.session.Expand(
         disk.session.Expand(disk.session.Expand(disk.session.ListDrives()[0])[0]).back());
     EXPECT_EQ(disk.session.Expand(find(again, "ALPHA   .   ")).size(), 60u);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The volume's root folder packet, reached as the tree reaches it.
+DrivePacket RootOf(TreeSession& session) {
+  const std::vector<TreeNode> volume =
+      session.Expand(session.Expand(session.ListDrives()[0])[0]);
+  return *volume.back().packet;
+}
+
+// FAT 1's entry of cluster as a new reader (through the kept sectors) sees it.
+int32_t Entry(DiskAccess& access, const DrivePacket& volume, uint32_t cluster) {
+  FatReader fat(access, {}, volume);
+  return GetFatEntry(cluster, fat);
+}
+
+// Writes that do not come through a command: every one made through the
+// library (Restore, Disk Copy and Copy File to Floppy address it themselves,
+// by CHS or by LBA) or the device drops the kept sector it reaches.
+TEST(FatCache, WritesOnEitherRoadDropTheSectorsTheyReach) {
+  TempDir dir;
+  const std::vector<uint8_t> image = SpreadVolume(dir);
+  for (bool library : {false, true}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    CountedDisk disk(image, library);
+    static_cast<void>(disk.WalkTree());
+    const DrivePacket root = RootOf(disk.session);
+    const uint32_t cluster = root.firstCluster;
+    const uint64_t sector = disk.fatStart + cluster * 4 / 512;
+    ASSERT_EQ(Entry(disk.access, root, cluster), FatEntryEnd);
+
+    // The sector as it is, with the root folder's entry changed to `value`.
+    auto changed = [&](uint32_t value) {
+      std::vector<uint8_t> bytes(disk.dev->Bytes().begin() + sector * 512,
+                                 disk.dev->Bytes().begin() + sector * 512 + 512);
+      putLe32(std::span<uint8_t>(bytes), cluster * 4 % 512, value);
+      return bytes;
+    };
+    if (library) {
+      SectorLibrary* lib = disk.access.Library();
+      ASSERT_NE(lib, nullptr);
+      // By LBA.
+      ASSERT_NE(lib->WriteSect32(0x80, 0, 0, 1, 1, changed(0x123).data(),
+                                 static_cast<uint32_t>(sector), 1), 0u);
+      EXPECT_EQ(Entry(disk.access, root, cluster), 0x123);
+      // By CHS, with the geometry the library converts with (255 heads, 63
+      // sectors a track).
+      const uint64_t track = sector / 63;
+      const auto c = static_cast<uint32_t>(track / 255);
+      ASSERT_LT(c, 256u);
+      ASSERT_NE(lib->WriteSect32(0x80, c, static_cast<uint32_t>(track % 255),
+                                 static_cast<uint32_t>(sector % 63 + 1), 1, changed(0x456).data(),
+                                 0, 0), 0u);
+      EXPECT_EQ(Entry(disk.access, root, cluster), 0x456);
+    } else {
+      ASSERT_EQ(disk.access.DeviceWrite(0x80, sector * 512, changed(0x789).data(), 512), 512);
+      EXPECT_EQ(Entry(disk.access, root, cluster), 0x789);
+    }
+    // Through the node-addressed transfers, as every command writes.
+    DrivePacket fat1 = root;
+    fat1.startSector = static_cast<uint32_t>(sector - root.partitionStart);
+    fat1.sectorCount = 1;
+    ASSERT_TRUE(WriteSectors(disk.access, fat1, changed(0x0FFFFFFF).data()));
+    EXPECT_EQ(Entry(disk.access, root, cluster), FatEntryEnd);
+  }
+}
+
+// The scan writes its repaired FAT image over both copies: a reader after
+// it sees the repaired chain, not the one kept before.
+TEST(FatCache, TheScansWriteBackReachesTheKeptSectors) {
+  for (auto path : {ScanRig::Direct, ScanRig::Library}) {
+    SCOPED_TRACE(path == ScanRig::Direct ? "direct path" : "library path");
+    ScanRig rig(32, 70000, "-s 1", false, path);
+    ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", std::vector<uint8_t>(2 * 512, 1)));
+    ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", std::vector<uint8_t>(2 * 512, 2)));
+    rig.Bind();
+    rig.access.hardDiskCount = 1;
+    const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+    const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+    rig.SetFat(b[0], a[1]);  // B's chain joins A's
+
+    TreeSession session(rig.access);
+    const DrivePacket root = RootOf(session);
+    ASSERT_EQ(Entry(rig.access, root, b[0]), static_cast<int32_t>(a[1]));
+    const ScanResult r = rig.Scan({.autoFix = true});
+    ASSERT_TRUE(r.fatWritten);
+    const int32_t repaired = rig.FatEntry(b[0]);
+    ASSERT_NE(repaired, static_cast<int32_t>(a[1]));
+    EXPECT_EQ(Entry(rig.access, root, b[0]), repaired);
+  }
+}
+
+// Undo Writes puts sectors back through devices of its own: the window's kept
+// sectors go with its first write.
+TEST(FatCache, UndoWritesEmptiesTheKeptSectors) {
+  TempDir dir;
+  const std::vector<uint8_t> image = SpreadVolume(dir);
+  const std::string file = dir.File("undo.img");
+  ASSERT_TRUE(WriteFileBytes(file, image));
+  for (bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "direct path" : "library path");
+    const std::string undoDir = dir.File(direct ? "undo-d" : "undo-l");
+    ScriptedPrompt prompt;
+    DiskAccess access(prompt);
+    BindOptions o;
+    o.programFolder = GLEANER_BIN_DIR "/";
+    DriveArgsResult args = ParseDriveArgs({"--disk", file, "--undo-dir", undoDir});
+    ASSERT_EQ(args.error, "");
+    o.drives = args.config;
+    o.drives.direct = direct;
+    ASSERT_TRUE(BindDiskAccess(access, o));
+    TreeSession session(access);
+    const DrivePacket root = RootOf(session);
+    const uint32_t cluster = root.firstCluster;
+    const uint32_t index = cluster * 4 / 512;
+
+    DrivePacket fat1 = root;
+    fat1.startSector = root.reservedSectors + index;
+    fat1.sectorCount = 1;
+    std::vector<uint8_t> sector(512);
+    ASSERT_TRUE(ReadSectors(access, fat1, sector.data()));
+    putLe32(std::span<uint8_t>(sector), cluster * 4 % 512, 0x2222);
+    ASSERT_TRUE(WriteSectors(access, fat1, sector.data()));
+    EXPECT_EQ(Entry(access, root, cluster), 0x2222);  // kept again, as written
+
+    const std::vector<std::string> journals = [&] {
+      std::vector<std::string> files;
+      for (const auto& e : std::filesystem::directory_iterator(undoDir)) files.push_back(e.path());
+      return files;
+    }();
+    ASSERT_EQ(journals.size(), 1u);
+    UndoWritesOptions undo;
+    undo.journal = journals[0];
+    undo.keptFats = &access.Fats();
+    ScriptedPrompt said;
+    EXPECT_TRUE(UndoWrites(undo, said).complete);
+    EXPECT_EQ(said.Messages(), std::vector<std::string>{"1 sector restored, 0 already as before, 0 left alone."});
+    EXPECT_EQ(Entry(access, root, cluster), FatEntryEnd);
+    access.Release();
+    EXPECT_EQ(ReadFileBytes(file), image);
   }
 }
 

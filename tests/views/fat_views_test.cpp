@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fixtures/image_builder.h"
+#include "views/page_navigation.h"
 #include "views/view_rig.h"
 
 namespace {
@@ -130,18 +131,59 @@ TEST(FatView, ThirtyTwoBitTableMasksTheTopNibble) {
   const size_t fat = size_t{node.startSector} * 512;
   const uint8_t entry[] = {0x05, 0x00, 0x00, 0xF0};
   std::copy(std::begin(entry), std::end(entry), image.begin() + fat + 4 * 53);
+  // The last entry of the copy, on its second page.
+  const uint8_t tail[] = {0x78, 0x56, 0x34, 0x12};
+  std::copy(std::begin(tail), std::end(tail), image.begin() + fat + size_t{node.sectorCount} * 512 - 4);
   ViewRig rig(image);
+  rig.dev->readLog.clear();
   ShowFat32Table(rig.ctx, node);
 
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_EQ(rig.ColumnTitles(), Titles("%08X"));
   EXPECT_EQ(rig.pane.columns[16].width, 75);
   EXPECT_EQ(rig.pane.viewKind, ViewKind::Fat32Table);
-  ASSERT_EQ(rig.pane.rows.size(), uint64_t{node.sectorCount} * 8);
+  // A copy of more than one page shows its first: its sectors alone are read.
+  ASSERT_GT(node.sectorCount, kFatPageSectors);
+  ASSERT_LT(node.sectorCount, 2 * kFatPageSectors);
+  ASSERT_EQ(rig.pane.rows.size(), uint64_t{kFatPageSectors} * 8);
+  EXPECT_EQ(rig.pane.sectorBuffer.size(), kFatPageSectors * 512u);
   EXPECT_EQ(rig.pane.rows[3].value, 192u);
   EXPECT_EQ(rig.Row(0)[3], "0FFFFFF8");  // the root folder's one cluster
   EXPECT_EQ(rig.Row(3)[0], "00000030");
   EXPECT_EQ(rig.Row(3)[6], "00000005");
+  EXPECT_TRUE(rig.pane.canGoNext);
+  EXPECT_FALSE(rig.pane.canGoPrevious);
+  const auto pageReads = [&](uint64_t first, uint64_t sectors) {
+    uint64_t read = 0;
+    for (const auto& [offset, length] : rig.dev->readLog) {
+      // Only the page's sectors (and the copy's last sector, probed once).
+      const bool inPage = offset >= first * 512 && offset + length <= (first + sectors) * 512;
+      const bool probe = offset == (uint64_t{node.startSector} + node.sectorCount - 1) * 512 && length == 512;
+      EXPECT_TRUE(inPage || probe) << offset << " " << length;
+      if (inPage) read += length;
+    }
+    EXPECT_EQ(read, sectors * 512);
+    rig.dev->readLog.clear();
+  };
+  pageReads(node.startSector, kFatPageSectors);
+
+  // Next shows the rest of the copy, its entries numbered from the copy's
+  // start; Previous goes back.
+  ASSERT_TRUE(GoNext(rig.ctx, {}));
+  const uint32_t rest = node.sectorCount - kFatPageSectors;
+  pageReads(uint64_t{node.startSector} + kFatPageSectors, rest);
+  ASSERT_EQ(rig.pane.rows.size(), uint64_t{rest} * 8);
+  EXPECT_EQ(rig.Row(0)[0], "0000C000");  // 384 sectors of 128 entries
+  EXPECT_EQ(rig.Row(rest * 8 - 1)[16], "02345678");
+  EXPECT_EQ(rig.prompt.Status(1),
+            "Current Sector Number: " + std::to_string(node.startSector + kFatPageSectors));
+  EXPECT_FALSE(rig.pane.canGoNext);
+  EXPECT_FALSE(GoNext(rig.ctx, {}));
+  ASSERT_TRUE(GoPrevious(rig.ctx, {}));
+  EXPECT_EQ(rig.Row(3)[6], "00000005");
+  EXPECT_FALSE(GoToPage(rig.ctx, {}, 2));
+  EXPECT_EQ(rig.prompt.Messages(),
+            (Texts{"Page number is past the last page of the current selected item, 1"}));
 }
 
 TEST(FatView, DamagedSizesAreRefusedBeforeAnythingIsTaken) {
