@@ -35,13 +35,11 @@ void MainWindow::OnDumpModeChanged() {
 }
 
 void MainWindow::OnPrevious() {
-  GoPrevious(state_.ctx, state_.modes);
-  list_->Repaint();
+  if (GoPrevious(state_.ctx, state_.modes)) list_->Repaint();
 }
 
 void MainWindow::OnNext() {
-  GoNext(state_.ctx, state_.modes);
-  list_->Repaint();
+  if (GoNext(state_.ctx, state_.modes)) list_->Repaint();
 }
 
 void MainWindow::OnWriteChanges() {
@@ -75,8 +73,7 @@ void MainWindow::OnGoToSector() {
   if (!GoToSectorAllowed(state_.ctx, state_.modes)) return;
   QString text = QString::fromStdString(GoToSectorInitialText(state_.pane));
   if (!dialogs_.AskSector(this, text)) return;
-  GoToSector(state_.ctx, state_.modes, text.toStdString(), state_.jumpTarget);
-  list_->Repaint();
+  if (GoToSector(state_.ctx, state_.modes, text.toStdString(), state_.jumpTarget)) list_->Repaint();
 }
 
 void MainWindow::EditRow(int row) {

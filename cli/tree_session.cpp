@@ -21,7 +21,8 @@ std::vector<TreeNode> TreeSession::ListDrives() {
 
 std::vector<TreeNode> TreeSession::Expand(const TreeNode& node) {
   CollectSink sink;
-  if (node.hasChildren) ExpandShownNode(ctx, discovery, *node.packet, sink);
+  // A refused expansion (a floppy that cannot be opened) has said why.
+  if (node.hasChildren && !ExpandShownNode(ctx, discovery, *node.packet, sink)) return {};
   return sink.nodes;
 }
 

@@ -16,13 +16,13 @@ class Device {
   virtual ~Device() = default;
 
   // Opens (or reopens) the drive; false when it cannot be opened.
-  virtual bool Open() = 0;
+  [[nodiscard]] virtual bool Open() = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Bytes moved, from 0 to len; -1 when the drive is not open or failed
   // before any byte moved.
-  virtual int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) = 0;
-  virtual int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) = 0;
+  [[nodiscard]] virtual int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) = 0;
+  [[nodiscard]] virtual int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) = 0;
   // Size in bytes as last seen (0 when unknown).
   virtual uint64_t Size() const = 0;
   // The image file or block device behind the drive; empty when none.
@@ -43,17 +43,17 @@ class FileDevice final : public Device {
   FileDevice(const FileDevice&) = delete;
   FileDevice& operator=(const FileDevice&) = delete;
 
-  bool Open() override;
+  [[nodiscard]] bool Open() override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
-  int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override;
-  int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override;
+  [[nodiscard]] int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override;
+  [[nodiscard]] int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override;
   uint64_t Size() const override { return size_; }
 
   std::string Path() const override { return path_; }
   bool Writable() const override { return writable_; }
   // The block device's own geometry (HDIO_GETGEO), when it reports one.
-  bool QueryBlockGeometry(Geometry& out) const;
+  [[nodiscard]] bool QueryBlockGeometry(Geometry& out) const;
 
  private:
   std::string path_;

@@ -59,5 +59,5 @@ struct DirectoryImage {
 // The sector holding byte `offset` of a loaded image, counted from the
 // directory node's startSector (as ReadNodeSectors and WriteNodeSectors take
 // it); nullopt when the image has no such byte or it lies in no cluster.
-std::optional<uint32_t> DirectorySectorIndex(const DrivePacket& directory,
+[[nodiscard]] std::optional<uint32_t> DirectorySectorIndex(const DrivePacket& directory,
                                              const DirectoryImage& image, size_t offset);

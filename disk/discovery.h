@@ -28,7 +28,7 @@ class DriveDiscovery {
   // placed by where the node came from. Buffers sized from disk data stay
   // within budget. False only when the expansion is refused (a floppy drive
   // that cannot be opened on the direct path).
-  bool ExpandNode(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
+  [[nodiscard]] bool ExpandNode(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                   TreeSink& sink);
 
   // The last hard disk the listing made; nullptr when there is none.
@@ -64,7 +64,7 @@ class DriveDiscovery {
 
   void ExpandPartitionTable(Walk& ctx, const DrivePacket& node, TreeSink& sink,
                             bool extended);
-  bool ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  [[nodiscard]] bool ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandRootDirectory(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   // The entry rule over a directory's bytes.

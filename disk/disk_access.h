@@ -42,12 +42,12 @@ class DiskAccess {
 
   // Device layer of the direct path: the handle table is the device map; a
   // drive's handle is "open" while its device is.
-  bool OpenDrive(uint16_t drive);
+  [[nodiscard]] bool OpenDrive(uint16_t drive);
   void CloseDrive(uint16_t drive);
   bool DriveOpen(uint16_t drive) const;
   // Bytes moved, or -1; fails on a drive that is not open.
-  int64_t DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer, size_t len);
-  int64_t DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer, size_t len);
+  [[nodiscard]] int64_t DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer, size_t len);
+  [[nodiscard]] int64_t DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer, size_t len);
 
   // Whether hard disk `drive` (0x80 + n) exists: on the library path its first
   // sector reads; on the direct path its device opens (and stays open).
@@ -55,7 +55,7 @@ class DiskAccess {
   // The drive's CHS geometry: decided once, when the drive map was built (on
   // the library path by the library, which is asked), and the only one any
   // CHS triple is made with. False when the drive has none.
-  bool DriveGeometry(uint16_t drive, Geometry& out) const;
+  [[nodiscard]] bool DriveGeometry(uint16_t drive, Geometry& out) const;
   // The extensions flag for a drive: the library's answer, 0 on the direct path.
   uint32_t Int13Extensions(uint16_t drive);
 
@@ -127,7 +127,7 @@ struct BindOptions {
 // ready and should be listed. With the undo journal on and writing allowed,
 // its folder is made first; when it cannot be, that is said and the drives
 // are opened read-only.
-bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
+[[nodiscard]] bool BindDiskAccess(DiskAccess& access, const BindOptions& options);
 
 // The folder of the program named by a command line: a program path in double
 // quotes is taken from within them, and everything after its last '/' is cut

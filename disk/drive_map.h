@@ -48,8 +48,9 @@ struct DriveArgsResult {
 // and so does one isCommand takes for a command word (a folder or file that
 // happens to be called "scan" in the working folder is not a drive then);
 // everything from there is in `rest`.
-DriveArgsResult ParseDriveArgs(const std::vector<std::string>& args,
-                               const std::function<bool(const std::string&)>& isCommand = {});
+[[nodiscard]] DriveArgsResult ParseDriveArgs(
+    const std::vector<std::string>& args,
+    const std::function<bool(const std::string&)>& isCommand = {});
 
 // Why path cannot serve as a drive, as "Cannot open PATH: REASON" (a missing
 // file, a folder, an empty file, no permission); empty when it can be opened

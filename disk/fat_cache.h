@@ -27,7 +27,7 @@ class FatCache {
   // Where FAT 1's sector cannot be read and secondCopy allows, FAT 2's sector
   // at the same index stands in. False when neither reads (nothing kept).
   // The caller has checked index against the copy's size.
-  bool Read(DiskAccess& access, const DrivePacket& volume, uint32_t index, bool secondCopy,
+  [[nodiscard]] bool Read(DiskAccess& access, const DrivePacket& volume, uint32_t index, bool secondCopy,
             uint64_t memoryLimit, uint8_t* out);
 
   // Drops every kept sector a transfer of `count` sectors from absolute

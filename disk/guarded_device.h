@@ -19,11 +19,11 @@ class GuardedDevice final : public Device {
                 std::unique_ptr<UndoJournal> journal = nullptr)
       : inner_(std::move(inner)), map_(std::move(map)), journal_(std::move(journal)) {}
 
-  bool Open() override { return inner_->Open(); }
+  [[nodiscard]] bool Open() override { return inner_->Open(); }
   void Close() override { inner_->Close(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
-  int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override;
-  int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override;
+  [[nodiscard]] int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override;
+  [[nodiscard]] int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override;
   uint64_t Size() const override { return inner_->Size(); }
   std::string Path() const override { return inner_->Path(); }
   bool Writable() const override { return inner_->Writable(); }

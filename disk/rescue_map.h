@@ -33,6 +33,6 @@ struct RescueMapLoad {
 // anywhere; the current position line "POS STATUS [PASS]" first; then block
 // lines "POS SIZE STATUS". Numbers as C reads them: 0x hex, 0 octal, decimal.
 // name is the file name the errors give.
-RescueMapLoad ParseRescueMap(std::string_view text, const std::string& name);
+[[nodiscard]] RescueMapLoad ParseRescueMap(std::string_view text, const std::string& name);
 // Reads and parses the mapfile at path.
-RescueMapLoad LoadRescueMap(const std::string& path);
+[[nodiscard]] RescueMapLoad LoadRescueMap(const std::string& path);

@@ -18,7 +18,7 @@ class Sect32Engine final : public SectorLibrary {
                        uint32_t count, const void* buffer, uint32_t lba, uint32_t ext) override;
   uint32_t CheckInt13Extension32(uint32_t drive) override;
   uint32_t FloppyCount() override;
-  bool DriveGeometry(uint32_t drive, Geometry& out) override;
+  [[nodiscard]] bool DriveGeometry(uint32_t drive, Geometry& out) override;
 
   bool AllOpen() const { return allOpen_; }
 

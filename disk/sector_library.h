@@ -22,7 +22,7 @@ class SectorLibrary {
   // The geometry the library converts CHS triples with for `drive`, decided
   // once when it opened the drive; false when it has none for it. The program
   // converts with the same geometry, so a triple names the sector its LBA does.
-  virtual bool DriveGeometry(uint32_t drive, Geometry& out) = 0;
+  [[nodiscard]] virtual bool DriveGeometry(uint32_t drive, Geometry& out) = 0;
 };
 
 // The C entry points exported by libsect32.so.

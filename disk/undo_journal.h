@@ -23,7 +23,7 @@
 std::string DefaultUndoDir();
 // Makes dir when it is missing; false with the reason when undo files cannot
 // be made in it.
-bool PrepareUndoDir(const std::string& dir, std::string& why);
+[[nodiscard]] bool PrepareUndoDir(const std::string& dir, std::string& why);
 
 struct UndoRecord {
   uint64_t sequence = 0;
@@ -57,7 +57,7 @@ class UndoJournal {
   uint64_t Records() const { return sequence_; }
 
  private:
-  bool Create();
+  [[nodiscard]] bool Create();
   std::string dir_;
   std::string drivePath_;
   std::string file_;

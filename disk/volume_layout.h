@@ -53,5 +53,5 @@ bool IsFat32PartitionType(uint8_t type);
 // The width follows the count of data clusters (below 4085 12-bit, below
 // 65525 16-bit, else 32-bit); a 32-bit FAT partition type or a record whose
 // 16-bit sectors-per-FAT field is 0 is 32-bit whatever its count.
-std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> bootSector,
+[[nodiscard]] std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> bootSector,
                                          uint8_t partitionType = 0);

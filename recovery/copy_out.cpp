@@ -291,7 +291,9 @@ std::optional<std::vector<CopyOutItem>> ItemsOfDirectory(DiskAccess& access,
   std::vector<uint8_t> bytes;
   // A partly read directory still gives the entries that were read.
   const bool fixedRoot = dir.kind == NodeKind::RootDir;
-  (void)(fixedRoot ? volume.ReadRootDirectory(bytes) : volume.ReadFolder(dir.firstCluster, bytes));
+  const bool whole =
+      fixedRoot ? volume.ReadRootDirectory(bytes) : volume.ReadFolder(dir.firstCluster, bytes);
+  if (!whole && bytes.empty()) return std::nullopt;
   const std::span<const uint8_t> image(bytes);
   std::vector<CopyOutItem> items;
   if (!rows.empty()) {

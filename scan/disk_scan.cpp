@@ -417,8 +417,7 @@ bool DiskScan::CheckFolder(Check check, ScanFolder& folder, bool isRoot) {
   return checked;
 }
 
-bool DiskScan::WriteFolderBack(ScanFolder& folder) {
-  bool all = true;
+void DiskScan::WriteFolderBack(ScanFolder& folder) {
   const size_t sectors = folder.bytes.size() / kSectorSize;
   for (size_t k = 0; k < sectors; ++k) {
     uint8_t* now = folder.bytes.data() + k * kSectorSize;
@@ -430,7 +429,6 @@ bool DiskScan::WriteFolderBack(ScanFolder& folder) {
       std::memcpy(before, now, kSectorSize);
       continue;
     }
-    all = false;
     std::memcpy(now, before, kSectorSize);
     const size_t from = k * kSectorSize, to = from + kSectorSize;
     for (auto it = entryRepairs_.begin(); it != entryRepairs_.end();) {
@@ -444,7 +442,6 @@ bool DiskScan::WriteFolderBack(ScanFolder& folder) {
       }
     }
   }
-  return all;
 }
 
 // ---------------------------------------------------------------- cross-links
@@ -523,9 +520,10 @@ bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
     return false;
   uint32_t s = shared;
   for (uint32_t i = 0; i < length; ++i) {
-    // What cannot be read is copied as the read left it: the copy holds
-    // what could be had.
-    (void)ReadCluster(s, buffer.data());
+    if (!ReadCluster(s, buffer.data())) {
+      // What cannot be read is copied as the read left it: the copy holds
+      // what could be had.
+    }
     if (!WriteCluster(d, buffer.data())) return false;
     SetEntry(kPlaceholder, d);
     Mark(d);
@@ -625,8 +623,9 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
       if (written && backup != 0 && backup < layout_.reservedSectors) {
         uint8_t sector[kSectorSize];
         if (ReadNodeSectors(access_, VolumeNodeOf(volume_), backup, sector) &&
-            std::memcmp(sector, old.data(), kSectorSize) == 0)
-          (void)WriteVolumeSector(backup, boot_.data());
+            std::memcmp(sector, old.data(), kSectorSize) == 0 &&
+            !WriteVolumeSector(backup, boot_.data()))
+          ++result_.problemsLeft;  // the backup now names the old root
       }
     }
     if (!written) {

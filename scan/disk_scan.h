@@ -88,30 +88,32 @@ class DiskScan {
   enum class Check { CrossLinks, Surface };
 
   void Reset();
-  bool ReadBootRecord(const ScanVolumeEntry& volume);
+  [[nodiscard]] bool ReadBootRecord(const ScanVolumeEntry& volume);
   void CompareFatCopies();
-  bool LoadFatImage();
+  [[nodiscard]] bool LoadFatImage();
   bool TakeBitmap();
-  bool LoadRoot();
+  [[nodiscard]] bool LoadRoot();
   void MarkRootChain();
   void WalkFolders(Check check);
-  bool CheckFolder(Check check, ScanFolder& folder, bool isRoot);
-  bool CheckCrossLinks(ScanFolder& folder);
-  bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
-  bool SurfaceTest(ScanFolder& folder);
+  [[nodiscard]] bool CheckFolder(Check check, ScanFolder& folder, bool isRoot);
+  [[nodiscard]] bool CheckCrossLinks(ScanFolder& folder);
+  [[nodiscard]] bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
+  [[nodiscard]] bool SurfaceTest(ScanFolder& folder);
   enum class Move { Moved, Failed, Declined };
   // Reads every cluster of the chain from first: a file's or folder's, whose
   // entry lies at entryOffset of folder, or (folder null) the 32-bit root's.
   // A cluster that fails is reported and, when the options allow, moved.
   // Moved: the chain was read to its end (or the scan was stopped).
-  Move TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
+  [[nodiscard]] Move TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
                  std::vector<uint8_t>& buffer);
-  Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
+  [[nodiscard]] Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
                       size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
-  bool WriteFolderBack(ScanFolder& folder);
+  // Writes the folder's changed sectors; one that fails (or never read) gets
+  // the disk's bytes back and its repairs are undone and counted as left.
+  void WriteFolderBack(ScanFolder& folder);
   void CountLostClusters();
   void TestFreeClusters();
-  bool TestRootChain();  // false: the scan ends
+  [[nodiscard]] bool TestRootChain();  // false: the scan ends
   void WriteFatImage();
   void Finish();
 
@@ -125,9 +127,9 @@ class DiskScan {
   // The next cluster of a chain, or 0 where it ends (free, end, bad mark, or
   // a number outside the volume).
   uint32_t Next(uint32_t c) const;
-  bool ReadCluster(uint32_t c, uint8_t* buffer);
-  bool WriteCluster(uint32_t c, const uint8_t* buffer);
-  bool WriteVolumeSector(uint64_t sector, const uint8_t* bytes);
+  [[nodiscard]] bool ReadCluster(uint32_t c, uint8_t* buffer);
+  [[nodiscard]] bool WriteCluster(uint32_t c, const uint8_t* buffer);
+  [[nodiscard]] bool WriteVolumeSector(uint64_t sector, const uint8_t* bytes);
   bool Stopped() const { return flags_.stop.load(); }
   bool Ask(const char* text);
   void Say(const std::string& text);

@@ -28,10 +28,10 @@ struct ScanFolder {
 enum class FolderLoad { Loaded, PartlyRead, NoMemory, Empty };
 
 // The fixed root of a 12/16-bit volume: rootEntries x 32 bytes from rootStart.
-FolderLoad LoadFixedRoot(DiskAccess& access, const DrivePacket& volume, const VolumeLayout& layout,
+[[nodiscard]] FolderLoad LoadFixedRoot(DiskAccess& access, const DrivePacket& volume, const VolumeLayout& layout,
                          MemoryBudget budget, ScanFolder& folder);
 // A folder's chain from first on the working FAT image, every cluster read
 // into its place. Empty when first starts no chain.
-FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
+[[nodiscard]] FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
                              const VolumeLayout& layout, std::span<const uint8_t> fat,
                              uint32_t first, MemoryBudget budget, ScanFolder& folder);

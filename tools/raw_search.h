@@ -137,7 +137,7 @@ std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& nod
 // Search pressed: "Total sec: %lu", then the start sector's range and the
 // pattern, each refused with its message. Nothing is read. refusal (when
 // given) tells a refused range from a refused pattern.
-std::optional<SearchJob> PrepareRawSearch(PromptPort& prompt, const DrivePacket& node,
+[[nodiscard]] std::optional<SearchJob> PrepareRawSearch(PromptPort& prompt, const DrivePacket& node,
                                           const RawSearchOptions& options,
                                           SearchRefusal* refusal = nullptr);
 
@@ -174,7 +174,7 @@ void BeginSearch(PromptPort& prompt, SearchFlags& flags);
 // puts the hit into the list pane where the pane lives, see ShowSearchHit);
 // the result message; the progress bar back to 0 and the controls idle; then
 // running is cleared. Returns the result for the caller to report.
-SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags,
+[[nodiscard]] SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags,
                              PromptPort& prompt,
                              const std::function<void(const SearchHit&)>& showHit);
 

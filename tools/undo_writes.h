@@ -16,7 +16,7 @@ struct UndoWritesOptions {
   bool readOnly = false;  // --read-only: nothing may be written
   // The restore's own writes are journalled too, so that it can be undone.
   bool undo = false;
-  std::string undoDir;
+  std::string undoDir{};
   // The window's kept FAT sectors. The undo writes the drives' files through
   // devices of its own, which no access watches: its first write empties them.
   FatCache* keptFats = nullptr;

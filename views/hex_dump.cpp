@@ -140,7 +140,9 @@ void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
   pane.viewKind = ViewKind::SectorDump;
   // Every dump starts at the extent's first sector, whoever calls it.
   pane.pageIndex = 0;
-  ReadDumpSector(ctx, packet);
+  if (!ReadDumpSector(ctx, packet)) {
+    // It has said so and lists no rows; Next still steps past the sector.
+  }
   pane.pageIndex = 0;
   pane.canGoPrevious = false;
   pane.canGoNext = packet.sectorCount > 1;

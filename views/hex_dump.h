@@ -11,7 +11,7 @@ void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet);
 // Reads the sector at pane.pageIndex of packet's extent (an item whose
 // startSector is 0 is read at its own address) and lists its 32 rows. False,
 // with the message shown and no rows, when the sector cannot be read.
-bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet);
+[[nodiscard]] bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet);
 
 // The cluster dumps of a file node and of a folder node, from the first
 // cluster of the node's chain.
@@ -22,5 +22,5 @@ void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet);
 // "Current Cluster Number: ..., Current Sector Number: ..." in the second
 // pane. False when the read failed or the cluster lies outside the volume;
 // the buffer then holds what could be read.
-bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster);
+[[nodiscard]] bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster);
 

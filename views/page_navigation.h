@@ -13,8 +13,8 @@ inline constexpr int kCommandNext = 32773;
 // is still moved to, its unreadable sectors marked as such (shown as "??",
 // not editable, not written), so the bytes on show always belong to the page
 // whose number the status pane gives.
-bool GoPrevious(ViewContext& ctx, DumpModes modes);
-bool GoNext(ViewContext& ctx, DumpModes modes);
+[[nodiscard]] bool GoPrevious(ViewContext& ctx, DumpModes modes);
+[[nodiscard]] bool GoNext(ViewContext& ctx, DumpModes modes);
 
 // Formatted with the item's last page number.
 inline constexpr const char* kPagePastItem =
@@ -23,9 +23,9 @@ inline constexpr const char* kPagePastItem =
 // Page `page` (counted from 0) of the dump on show, with one read whatever
 // page it is. Past the item's last page: kPagePastItem, nothing changes,
 // false. Also false when the page did not read whole (it is shown marked).
-bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page);
+[[nodiscard]] bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page);
 
 // The page on show read again from the disk where it is (after a write), its
 // edits in memory replaced. False when no page is on show or it did not read
 // whole (it is shown marked).
-bool ReadPageAgain(ViewContext& ctx, DumpModes modes);
+[[nodiscard]] bool ReadPageAgain(ViewContext& ctx, DumpModes modes);

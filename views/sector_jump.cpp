@@ -94,7 +94,7 @@ bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint3
   // read and listed the way Previous does it.
   pane.pageIndex = index + 1;
   pane.canGoPrevious = true;
-  GoPrevious(ctx, modes);
+  const bool moved = GoPrevious(ctx, modes);
   if (uint64_t{target} + 1 == item.totalSectors) pane.canGoNext = false;
-  return true;
+  return moved;
 }

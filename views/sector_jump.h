@@ -46,4 +46,4 @@ bool ParseSectorEntry(std::string_view entry, uint32_t& sector);
 // show. A number below the item's first sector is refused with its message; a
 // sector whose number leaves 32 bits shows "Sector not accessible!". Both
 // change nothing else. True when the pane moved to the sector.
-bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint32_t& jumpTarget);
+[[nodiscard]] bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint32_t& jumpTarget);

@@ -20,5 +20,5 @@ uint32_t RawDumpSectorCount(const DrivePacket& node);
 // Expands node as the tree does: the node goes into shownPacket and
 // selectedPacket (the recovery commands act on the node last selected or
 // expanded), then discovery makes its children within the pane's budget.
-bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
+[[nodiscard]] bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
                      TreeSink& sink);

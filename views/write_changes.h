@@ -14,4 +14,4 @@ inline constexpr const char* kCriticalSectorNotAccessible = "Critical Sector not
 // to its cluster, a sector page to startSector + pageIndex, and the own
 // sector of a disk, partition or volume node (startSector 0) to the node's
 // address. A page with a sector that could not be read is not written. True when the page was written; every failure is reported.
-bool WriteChanges(ViewContext& ctx, DumpModes modes);
+[[nodiscard]] bool WriteChanges(ViewContext& ctx, DumpModes modes);

@@ -272,7 +272,9 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     }();
     FatReader before(disk.access, {}, *root.packet);
     EXPECT_EQ(GetFatEntry(gone, before), 0);
-    static_cast<void>(Undelete(disk.session.ctx));
+    const UndeleteResult undone = Undelete(disk.session.ctx);
+    EXPECT_EQ(undone.revived, 1u);
+    EXPECT_FALSE(undone.writeFailed);
     FatReader after(disk.access, {}, *root.packet);
     EXPECT_EQ(GetFatEntry(gone, after), FatEntryEnd);
     EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);

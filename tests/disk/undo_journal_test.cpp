@@ -151,7 +151,7 @@ TEST(UndoJournal, NoUndoReadOnlyAndAnUnusableFolderKeepNoJournal) {
   TempDir dir;
   FatVolume fd = MakeFloppy1440(dir.File("fd.img"));
   const std::vector<uint8_t> original = ReadFileBytes(fd.image);
-  auto bind = [&](std::vector<std::string> args, ScriptedPrompt& prompt, DiskAccess& access) {
+  auto bind = [&](std::vector<std::string> args, DiskAccess& access) {
     args.insert(args.begin(), {"--floppy", fd.image});
     DriveArgsResult r = ParseDriveArgs(args);
     ASSERT_EQ(r.error, "");
@@ -163,14 +163,14 @@ TEST(UndoJournal, NoUndoReadOnlyAndAnUnusableFolderKeepNoJournal) {
   {
     ScriptedPrompt prompt;
     DiskAccess access(prompt);
-    bind({"--undo-dir", dir.File("ro"), "--read-only"}, prompt, access);
+    bind({"--undo-dir", dir.File("ro"), "--read-only"}, access);
     EXPECT_FALSE(WriteSectors(access, FloppyAt(40, 1), Pattern(512, 3).data()));
     EXPECT_FALSE(fs::exists(dir.File("ro")));
   }
   {
     ScriptedPrompt prompt;
     DiskAccess access(prompt);
-    bind({"--undo-dir", dir.File("off"), "--no-undo"}, prompt, access);
+    bind({"--undo-dir", dir.File("off"), "--no-undo"}, access);
     EXPECT_TRUE(WriteSectors(access, FloppyAt(40, 1), Pattern(512, 3).data()));
     EXPECT_FALSE(fs::exists(dir.File("off")));
   }
@@ -181,7 +181,7 @@ TEST(UndoJournal, NoUndoReadOnlyAndAnUnusableFolderKeepNoJournal) {
     std::ofstream(notDir) << "x";
     ScriptedPrompt prompt;
     DiskAccess access(prompt);
-    bind({"--undo-dir", notDir + "/undo"}, prompt, access);
+    bind({"--undo-dir", notDir + "/undo"}, access);
     EXPECT_EQ(prompt.Messages(),
               std::vector<std::string>{UndoDirUnusableText(notDir + "/undo", "Not a directory")});
     EXPECT_EQ(prompt.Messages()[0], "The undo folder " + notDir +

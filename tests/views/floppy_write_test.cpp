@@ -37,7 +37,7 @@ struct FloppyRig {
   }
   std::vector<TreeNode> Expand(const TreeNode& n) {
     CollectSink sink;
-    (void)ExpandShownNode(ctx, discovery, *n.packet, sink);
+    EXPECT_TRUE(ExpandShownNode(ctx, discovery, *n.packet, sink));
     return sink.nodes;
   }
   ScriptedPrompt prompt;

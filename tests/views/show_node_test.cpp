@@ -53,7 +53,7 @@ struct ShowHarness {
         return none;
       }
       CollectSink sink;
-      ExpandShownNode(ctx, discovery, *found, sink);
+      EXPECT_TRUE(ExpandShownNode(ctx, discovery, *found, sink)) << label;
       level = sink.nodes;
     }
     prompt.Clear();
