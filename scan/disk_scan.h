@@ -41,7 +41,7 @@ struct ScanOptions {
   // turns them off: the bad cluster is reported and left.
   bool repairUnasked = true;
   // What one buffer sized from the disk may take.
-  MemoryBudget budget;
+  MemoryBudget budget{};
 };
 
 struct ScanResult {
