@@ -59,6 +59,7 @@ uint32_t DiskAccess::WatchedLibrary::ReadSect32(uint32_t drive, uint32_t cylinde
 uint32_t DiskAccess::WatchedLibrary::WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
                                                  uint32_t sector, uint32_t count,
                                                  const void* buffer, uint32_t lba, uint32_t ext) {
+  if (access_.RefuseWrite()) return 0;
   // The sectors are named as the library will take them; a triple that cannot
   // be placed (no geometry) drops every kept sector of the drive instead.
   // Dropped before the write and whatever its outcome: a failed one may have
@@ -120,6 +121,7 @@ int64_t DiskAccess::DeviceRead(uint16_t drive, uint64_t offset, uint8_t* buffer,
 
 int64_t DiskAccess::DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* buffer,
                                 size_t len) {
+  if (RefuseWrite()) return -1;
   Device* dev = devices_.Find(drive);
   // Dropped whether or not the write succeeds: a failed one may have moved
   // part of its bytes.

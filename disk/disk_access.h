@@ -74,8 +74,9 @@ class DiskAccess {
   // could not be made). Commands that would only half run without their
   // writes ask first and refuse with kDrivesReadOnly.
   bool WritesRefused() const { return drives.readOnly; }
-  // The write road's check: true when the write must not be tried. The first
-  // refusal of the run says why (any thread may write: the flag is atomic).
+  // The check of both roads to a drive (DeviceWrite and Library()'s
+  // WriteSect32): true when the write must not be tried. The first refusal of
+  // the run says why (any thread may write: the flag is atomic).
   bool RefuseWrite() {
     if (!WritesRefused()) return false;
     if (!readOnlySaid_.exchange(true)) prompt_.Message(kDrivesReadOnlyText);

@@ -76,9 +76,6 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
 
 template <bool Write, typename Buf>
 bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
-  if constexpr (Write) {
-    if (access.RefuseWrite()) return false;
-  }
   return access.useSectorLibrary ? TransferLibrary<Write>(access, packet, buffer)
                                  : TransferDirect<Write>(access, packet, buffer);
 }
@@ -127,9 +124,6 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
 // partitionStart (startSector plays no part).
 template <bool Write, typename Buf>
 bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
-  if constexpr (Write) {
-    if (access.RefuseWrite()) return false;
-  }
   if (access.useSectorLibrary) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;
