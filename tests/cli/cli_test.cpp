@@ -1,4 +1,4 @@
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +10,6 @@
 #include "fixtures/image_builder.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args,
-        const std::string& folder = std::string(GLEANER_BIN_DIR) + "/") {
-  std::ostringstream out, err;
-  const int status = RunCli(args, folder, out, err);
-  return {status, out.str(), err.str()};
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

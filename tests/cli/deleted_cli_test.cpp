@@ -9,21 +9,10 @@
 #include <ctime>
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "fixtures/deleted_scene.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
 
 // The lines of deleted's output without the start cluster column.
 std::vector<std::string> WithoutClusters(const std::string& out) {
@@ -43,7 +32,7 @@ std::vector<std::string> WithoutClusters(const std::string& out) {
 
 // The list row numbers show gives the entries named (the long-name column
 // when there is one, else the short name).
-int RowOf(const std::string& showOutput, const std::string& cellText) {
+int RowContaining(const std::string& showOutput, const std::string& cellText) {
   std::istringstream in(showOutput);
   std::string line;
   std::getline(in, line);
@@ -80,10 +69,10 @@ TEST_P(DeletedCli, ListsJudgesAndCopiesOutWithoutWriting) {
   EXPECT_EQ(Cli({"--read-only", s.volume.image, "deleted", s.rootNode}).out, r.out);
 
   const CliRun shown = Cli({s.volume.image, "show", s.rootNode});
-  const int fragmented = RowOf(shown.out, "Fragmented Fi");
-  const int annual = RowOf(shown.out, "Annual Report");
-  const int docs = RowOf(shown.out, "OCS    .   ");
-  const int keep = RowOf(shown.out, "KEEP    .   ");
+  const int fragmented = RowContaining(shown.out, "Fragmented Fi");
+  const int annual = RowContaining(shown.out, "Annual Report");
+  const int docs = RowContaining(shown.out, "OCS    .   ");
+  const int keep = RowContaining(shown.out, "KEEP    .   ");
 
   // The intact ones, a deleted folder with what it held, and a live folder.
   TempDir out;
@@ -186,8 +175,8 @@ TEST(DeletedCli, RenameAfterUndeleteBringsTheLongNameBack) {
   const std::string root = "Floppy Disk 1/Root Directory";
 
   CliRun shown = Cli({v.image, "show", root});
-  const int first = RowOf(shown.out, "A Rather Long");
-  const int second = RowOf(shown.out, "Second long n");
+  const int first = RowContaining(shown.out, "A Rather Long");
+  const int second = RowContaining(shown.out, "Second long n");
   CliRun r = Cli({v.image, "undelete", root, std::to_string(first), std::to_string(second)});
   ASSERT_EQ(r.status, 0) << r.err;
   shown = Cli({v.image, "show", root});

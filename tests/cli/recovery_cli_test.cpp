@@ -4,33 +4,11 @@
 
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "disk/disk_access.h"
 #include "fixtures/image_builder.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
-
-// The number show gives the row whose first cell is name (from 1 below the
-// title line); 0 when there is none.
-int RowOf(const std::string& showOutput, const std::string& name) {
-  std::istringstream in(showOutput);
-  std::string line;
-  std::getline(in, line);  // the titles
-  for (int row = 1; std::getline(in, line); ++row)
-    if (line.substr(0, line.find('\t')) == name) return row;
-  return 0;
-}
 
 const char* const kRoot = "Floppy Disk 1/Root Directory";
 

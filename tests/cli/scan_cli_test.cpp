@@ -6,23 +6,12 @@
 
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "disk/disk_access.h"
 #include "fixtures/rescue_mapfile.h"
 #include "tests/scan/scan_rig.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
 
 const std::string kCrossYes = "Cross Linked file detected.  Fix it? Yes\n";
 const std::string kCrossNo = "Cross Linked file detected.  Fix it? No\n";

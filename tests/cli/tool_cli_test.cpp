@@ -4,24 +4,13 @@
 
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
 #include "fixtures/rescue_mapfile.h"
 #include "tools/tool_rig.h"
 
 namespace {
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
 
 }  // namespace
 

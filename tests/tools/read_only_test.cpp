@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
 #include "tools/raw_search.h"
@@ -24,17 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
 
 const char* const kRoot = "Floppy Disk 1/Root Directory";
 

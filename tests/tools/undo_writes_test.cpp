@@ -12,7 +12,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/cli_app.h"
+#include "fixtures/cli_run.h"
 #include "disk/fat_codec.h"
 #include "tools/tool_rig.h"
 #include "cli/tree_session.h"
@@ -27,26 +27,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, std::string(GLEANER_BIN_DIR) + "/", out, err);
-  return {status, out.str(), err.str()};
-}
-
-int RowOf(const std::string& showOutput, const std::string& name) {
-  std::istringstream in(showOutput);
-  std::string line;
-  std::getline(in, line);
-  for (int row = 1; std::getline(in, line); ++row)
-    if (line.substr(0, line.find('\t')) == name) return row;
-  return 0;
-}
 
 // The one undo file in dir ("" when there is not exactly one).
 std::string OnlyUndoFile(const std::string& dir) {
@@ -349,14 +329,7 @@ TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
   ASSERT_TRUE(disk.fat16.PutFile("::/COPY.TXT", std::string(5000, 'c')));
   const std::vector<uint8_t> diskWithFile = ReadFileBytes(disk.image);
   const std::string node = "Hard Disk 1/16-Bit FAT Disk/Root Directory";
-  int row = 0;
-  {
-    std::istringstream shown(Cli({disk.image, "show", node}).out);
-    std::string line;
-    std::getline(shown, line);
-    for (int n = 1; std::getline(shown, line); ++n)
-      if (line.rfind("COPY    .TXT\t", 0) == 0) row = n;
-  }
+  const int row = RowOf(Cli({disk.image, "show", node}).out, "COPY    .TXT");
   ASSERT_NE(row, 0);
   r = Cli({"--floppy", blank.image, "--disk", disk.image, "--undo-dir", dir.File("ctf"), "copy-to-floppy",
            node, std::to_string(row)});
