@@ -49,6 +49,24 @@ void ShowSectorPage(ViewContext& ctx) {
   ctx.Prompt().SetStatus(1, status);
 }
 
+// Puts page pane.pageIndex of what is on show into the list (a FAT table's
+// page when fat) and empties the first status pane; false when a sector of
+// the page did not read.
+bool ShowPage(ViewContext& ctx, bool fat, PageKind kind) {
+  bool read;
+  if (fat) {
+    read = ShowFatTablePage(ctx);
+  } else {
+    if (kind == PageKind::Cluster)
+      ShowClusterPage(ctx);
+    else
+      ShowSectorPage(ctx);
+    read = !PageHasUnreadableSector(ctx.pane);
+  }
+  ctx.Prompt().SetStatus(0, "");
+  return read;
+}
+
 bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
   ListPaneState& pane = ctx.pane;
   EnterRawKind(pane, modes);
@@ -75,13 +93,8 @@ bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
   pane.pageIndex = static_cast<uint32_t>(forward ? index + 1 : index - 1);
   pane.canGoPrevious = pane.pageIndex != 0;
   pane.canGoNext = uint64_t{pane.pageIndex} + 1 < count;
-  if (fat)
-    static_cast<void>(ShowFatTablePage(ctx));
-  else if (kind == PageKind::Cluster)
-    ShowClusterPage(ctx);
-  else
-    ShowSectorPage(ctx);
-  ctx.Prompt().SetStatus(0, "");
+  // The step was made; a page that did not read says so in its rows.
+  static_cast<void>(ShowPage(ctx, fat, kind));
   return true;
 }
 
@@ -106,17 +119,7 @@ bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
   pane.pageIndex = static_cast<uint32_t>(page);
   pane.canGoPrevious = page != 0;
   pane.canGoNext = page + 1 < count;
-  if (fat) {
-    const bool read = ShowFatTablePage(ctx);
-    ctx.Prompt().SetStatus(0, "");
-    return read;
-  }
-  if (kind == PageKind::Cluster)
-    ShowClusterPage(ctx);
-  else
-    ShowSectorPage(ctx);
-  ctx.Prompt().SetStatus(0, "");
-  return !PageHasUnreadableSector(pane);
+  return ShowPage(ctx, fat, kind);
 }
 
 bool ReadPageAgain(ViewContext& ctx, DumpModes modes) {
@@ -124,12 +127,7 @@ bool ReadPageAgain(ViewContext& ctx, DumpModes modes) {
   EnterRawKind(pane, modes);
   const PageKind kind = ShownPageKind(pane);
   if (kind == PageKind::None) return false;
-  if (kind == PageKind::Cluster)
-    ShowClusterPage(ctx);
-  else
-    ShowSectorPage(ctx);
-  ctx.Prompt().SetStatus(0, "");
-  return !PageHasUnreadableSector(pane);
+  return ShowPage(ctx, false, kind);
 }
 
 bool GoPrevious(ViewContext& ctx, DumpModes modes) { return Step(ctx, modes, false); }
