@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "app/control_tag.h"
 #include "app/list_pane.h"
 
 // The worker's port: messages, questions and the status bar go to the
@@ -51,17 +52,6 @@ class SearchDialog::WorkerPort final : public PromptPort {
   SearchDialog& dialog_;
   PromptPort& window_;
 };
-
-namespace {
-
-template <typename W>
-W* Tagged(W* widget, int id) {
-  widget->setObjectName(QString::number(id));
-  widget->setProperty("controlId", id);
-  return widget;
-}
-
-}  // namespace
 
 SearchDialog::SearchDialog(AppState& state, ListPane& list, const DrivePacket& node, QWidget* parent)
     : QDialog(parent), state_(state), list_(list), node_(node) {

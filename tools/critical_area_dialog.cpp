@@ -8,16 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-template <typename W>
-W* WithId(W* widget, int id) {
-  widget->setObjectName(QString::number(id));
-  widget->setProperty("controlId", id);
-  return widget;
-}
-
-}  // namespace
+#include "app/control_tag.h"
 
 CriticalAreaDialog::CriticalAreaDialog(DiskAccess& access, CriticalAreaTool tool, QWidget* parent)
     : QDialog(parent), access_(access), tool_(tool) {
@@ -25,13 +16,13 @@ CriticalAreaDialog::CriticalAreaDialog(DiskAccess& access, CriticalAreaTool tool
   setObjectName(backup ? QStringLiteral("131") : QStringLiteral("132"));
   setWindowTitle(backup ? QStringLiteral("Backup Drives") : QStringLiteral("Restore Drives"));
 
-  floppies_ = WithId(new QComboBox(this), 1001);
-  hardDisks_ = WithId(new QComboBox(this), 1002);
-  progress_ = WithId(new QLabel(this), backup ? kBackupProgressId : kRestoreProgressId);
+  floppies_ = Tagged(new QComboBox(this), 1001);
+  hardDisks_ = Tagged(new QComboBox(this), 1002);
+  progress_ = Tagged(new QLabel(this), backup ? kBackupProgressId : kRestoreProgressId);
   progress_->setMinimumWidth(220);
-  run_ = WithId(new QPushButton(backup ? QStringLiteral("&Backup") : QStringLiteral("&Restore"), this),
+  run_ = Tagged(new QPushButton(backup ? QStringLiteral("&Backup") : QStringLiteral("&Restore"), this),
                 backup ? 1004 : 1006);
-  close_ = WithId(new QPushButton(QStringLiteral("&Close"), this), 1005);
+  close_ = Tagged(new QPushButton(QStringLiteral("&Close"), this), 1005);
   run_->setDefault(true);
   run_->setAutoDefault(true);
   close_->setAutoDefault(false);
@@ -42,7 +33,7 @@ CriticalAreaDialog::CriticalAreaDialog(DiskAccess& access, CriticalAreaTool tool
                              this));
   form->addWidget(floppies_);
   if (backup) {
-    verify_ = WithId(new QCheckBox(QStringLiteral("&Verify while backup"), this), 1014);
+    verify_ = Tagged(new QCheckBox(QStringLiteral("&Verify while backup"), this), 1014);
     form->addWidget(verify_);
   }
   form->addWidget(new QLabel(backup ? QStringLiteral("Select Source Hard Drive:")
@@ -51,8 +42,8 @@ CriticalAreaDialog::CriticalAreaDialog(DiskAccess& access, CriticalAreaTool tool
   form->addWidget(hardDisks_);
   if (!backup) {
     auto* group = new QGroupBox(QStringLiteral("Restore Areas"), this);
-    tables_ = WithId(new QCheckBox(QStringLiteral("&Partition Table"), group), 1013);
-    bootRecords_ = WithId(new QCheckBox(QStringLiteral("&Boot Records"), group), 1017);
+    tables_ = Tagged(new QCheckBox(QStringLiteral("&Partition Table"), group), 1013);
+    bootRecords_ = Tagged(new QCheckBox(QStringLiteral("&Boot Records"), group), 1017);
     tables_->setChecked(true);
     bootRecords_->setChecked(true);
     auto* g = new QVBoxLayout(group);

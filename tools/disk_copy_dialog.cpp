@@ -10,30 +10,21 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-namespace {
-
-template <typename W>
-W* WithId(W* widget, int id) {
-  widget->setObjectName(QString::number(id));
-  widget->setProperty("controlId", id);
-  return widget;
-}
-
-}  // namespace
+#include "app/control_tag.h"
 
 DiskCopyDialog::DiskCopyDialog(DiskAccess& access, std::function<QString(QWidget*)> askTargetImage,
                                QWidget* parent)
     : QDialog(parent), access_(access), askTargetImage_(std::move(askTargetImage)) {
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("Copy Floppy Disk"));
-  drives_ = WithId(new QComboBox(this), kCopyDriveListId);
+  drives_ = Tagged(new QComboBox(this), kCopyDriveListId);
   for (uint32_t i = 1; i <= access_.floppyCount; ++i)
     drives_->addItem(QStringLiteral("Floppy Disk %1").arg(i));
   drives_->setCurrentIndex(drives_->count() > 0 ? 0 : -1);
-  verify_ = WithId(new QCheckBox(QStringLiteral("&Verify Write"), this), kCopyVerifyId);
-  copy_ = WithId(new QPushButton(QStringLiteral("&Copy"), this), kCopyButtonId);
-  stop_ = WithId(new QPushButton(QStringLiteral("&Stop Copy"), this), kCopyStopId);
-  progress_ = WithId(new QProgressBar(this), kCopyProgressId);
+  verify_ = Tagged(new QCheckBox(QStringLiteral("&Verify Write"), this), kCopyVerifyId);
+  copy_ = Tagged(new QPushButton(QStringLiteral("&Copy"), this), kCopyButtonId);
+  stop_ = Tagged(new QPushButton(QStringLiteral("&Stop Copy"), this), kCopyStopId);
+  progress_ = Tagged(new QProgressBar(this), kCopyProgressId);
   progress_->setRange(0, 1);
   progress_->setValue(0);
   progress_->setTextVisible(false);
