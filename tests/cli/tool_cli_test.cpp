@@ -19,8 +19,8 @@ TEST(ToolCli, BackupThenRestoreOfTheSampleDisk) {
   const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
   const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
   const std::vector<uint8_t> original = ReadFileBytes(disk.image);
-  const std::vector<uint8_t> ebr1 = SectorOf(disk.image, disk.extendedStart);
-  const uint64_t ebr2 = disk.extendedStart + le32(ebr1, 0x1BE + 16 + 8);
+  const std::vector<uint64_t> critical = SampleCriticalSectors(disk);
+  const uint64_t ebr2 = critical[4];
 
   CliRun r = Cli({"--floppy", floppy.image, "--disk", disk.image, "backup", "--verify"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -30,9 +30,7 @@ TEST(ToolCli, BackupThenRestoreOfTheSampleDisk) {
                        std::to_string(disk.fat32Start) + "\tboot\n6\t" + std::to_string(ebr2) +
                        "\ttable\n7\t" + std::to_string(disk.fat12Start) + "\tboot\n");
 
-  for (const uint64_t s : {uint64_t{0}, uint64_t{disk.fat16Start}, uint64_t{disk.extendedStart},
-                           uint64_t{disk.fat32Start}, ebr2, uint64_t{disk.fat12Start}})
-    PutSector(disk.image, s, std::vector<uint8_t>(512, 0));
+  for (const uint64_t s : critical) PutSector(disk.image, s, std::vector<uint8_t>(512, 0));
   r = Cli({"--floppy", floppy.image, "--disk", disk.image, "restore", "--floppy", "1", "--disk", "1"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "Restore completed successfully!\n");

@@ -12,14 +12,6 @@ namespace {
 
 constexpr uint32_t kFloppyData = 33;  // first data sector of a 1.44 MB floppy
 
-// The six critical sectors of the sample disk, in slot order: MBR, FAT16 boot,
-// EBR 1, FAT32 boot, EBR 2, FAT12 boot.
-std::vector<uint64_t> SampleCriticalSectors(const SampleDisk& d) {
-  const std::vector<uint8_t> ebr1 = SectorOf(d.image, d.extendedStart);
-  const uint64_t ebr2 = d.extendedStart + le32(ebr1, 0x1BE + 16 + 8);
-  return {0, d.fat16Start, d.extendedStart, d.fat32Start, ebr2, d.fat12Start};
-}
-
 std::vector<uint8_t> Zeros() { return std::vector<uint8_t>(512, 0); }
 
 // An MBR of one entry of `type` at LBA `start` (CHS under 255/63).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "disk/disk_access.h"
+#include "disk/le.h"
 #include "fixtures/scripted_prompt.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
@@ -56,6 +57,14 @@ inline std::vector<uint8_t> SectorOf(const std::string& path, uint64_t sector) {
   in.seekg(static_cast<std::streamoff>(sector * 512));
   in.read(reinterpret_cast<char*>(bytes.data()), 512);
   return bytes;
+}
+
+// The six critical sectors of the sample disk, in the order a backup saves
+// them: MBR, FAT16 boot, EBR 1, FAT32 boot, EBR 2, FAT12 boot.
+inline std::vector<uint64_t> SampleCriticalSectors(const SampleDisk& d) {
+  const std::vector<uint8_t> ebr1 = SectorOf(d.image, d.extendedStart);
+  const uint64_t ebr2 = d.extendedStart + le32(ebr1, 0x1BE + 16 + 8);
+  return {0, d.fat16Start, d.extendedStart, d.fat32Start, ebr2, d.fat12Start};
 }
 
 // A new zero-filled (sparse) file of `bytes` bytes.

@@ -308,9 +308,8 @@ TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
   EXPECT_EQ(by["blank.img"], Range(33, 6));
   EXPECT_EQ(ReadFileBytes(disk.image), diskBefore);
 
-  const uint64_t ebr2 = disk.extendedStart + le32(SectorOf(disk.image, disk.extendedStart), 0x1BE + 16 + 8);
-  const std::set<uint64_t> critical = {0, disk.fat16Start, disk.extendedStart, disk.fat32Start, ebr2,
-                                       disk.fat12Start};
+  const std::vector<uint64_t> criticalList = SampleCriticalSectors(disk);
+  const std::set<uint64_t> critical(criticalList.begin(), criticalList.end());
   for (const uint64_t s : critical) PutSector(disk.image, s, std::vector<uint8_t>(512, 0));
   const std::vector<uint8_t> wiped = ReadFileBytes(disk.image);
   const std::vector<uint8_t> backupFloppy = ReadFileBytes(blank.image);
