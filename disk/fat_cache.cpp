@@ -17,7 +17,49 @@ bool ReadOne(DiskAccess& access, const DrivePacket& volume, uint64_t sector, uin
   return ReadSectors(access, one, out);
 }
 
+// FAT 1's sector `first` (absolute), or FAT 2's at the same index where it
+// cannot be read and secondCopy allows: the absolute sector the bytes came
+// from in source; false when neither reads.
+bool ReadWithStandIn(DiskAccess& access, const DrivePacket& volume, uint64_t first,
+                     bool secondCopy, uint8_t* out, uint64_t& source) {
+  source = first;
+  if (ReadOne(access, volume, first, out)) return true;
+  source = first + volume.sectorsPerFat;
+  return secondCopy && ReadOne(access, volume, source, out);
+}
+
+// Sectors a whole-table read moves at once: large enough that the seeks
+// between runs cost nothing, small enough that a run with one bad sector in
+// it is gone over quickly.
+constexpr uint32_t kRunSectors = 2048;
+
 }  // namespace
+
+bool ReadFatSectors(DiskAccess& access, const DrivePacket& volume, uint32_t index, uint32_t count,
+                    bool secondCopy, uint8_t* out) {
+  bool all = true;
+  const uint64_t base = uint64_t{volume.partitionStart} + volume.reservedSectors;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(kRunSectors, count - done);
+    uint8_t* place = out + uint64_t{done} * kSectorSize;
+    DrivePacket run = volume;
+    run.startSector = static_cast<uint32_t>(uint64_t{volume.reservedSectors} + index + done);
+    run.sectorCount = n;
+    if (!ReadSectors(access, run, place)) {
+      // The transfer may have stopped at the failed chunk: every sector again.
+      for (uint32_t i = 0; i < n; ++i) {
+        uint8_t* one = place + uint64_t{i} * kSectorSize;
+        uint64_t source = 0;
+        if (!ReadWithStandIn(access, volume, base + index + done + i, secondCopy, one, source)) {
+          std::memset(one, 0xE5, kSectorSize);
+          all = false;
+        }
+      }
+    }
+    done += n;
+  }
+  return all;
+}
 
 bool FatCache::Read(DiskAccess& access, const DrivePacket& volume, uint32_t index,
                     bool secondCopy, uint64_t memoryLimit, uint8_t* out) {
@@ -38,10 +80,7 @@ bool FatCache::Read(DiskAccess& access, const DrivePacket& volume, uint32_t inde
 
   // Read without the lock: a slow disk must not hold up other readers.
   uint64_t source = first;
-  if (!ReadOne(access, volume, first, out)) {
-    source = first + volume.sectorsPerFat;
-    if (!secondCopy || !ReadOne(access, volume, source, out)) return false;
-  }
+  if (!ReadWithStandIn(access, volume, first, secondCopy, out, source)) return false;
 
   const std::lock_guard<std::mutex> lock(mutex_);
   if (generation != generation_) return true;  // a write came between: not kept

@@ -18,6 +18,17 @@
 
 class DiskAccess;
 
+// Copies `count` sectors of `volume`'s FAT 1 from sector `index` into out,
+// read in runs and kept nowhere: a reader of the whole table (the scan, a
+// FAT image for a write) must not push every other reader's sectors out of
+// the cache, and the table it fills is its own. A run that fails is gone over
+// one sector at a time, FAT 2's sector at the same index standing in where
+// FAT 1's cannot be read and secondCopy allows, as for a cached sector. False
+// when a sector reads in neither copy (its bytes are then 0xE5, the rest is
+// read). The caller has checked the sectors against the copy's size.
+[[nodiscard]] bool ReadFatSectors(DiskAccess& access, const DrivePacket& volume, uint32_t index,
+                                  uint32_t count, bool secondCopy, uint8_t* out);
+
 // The kept FAT sectors of every volume of one DiskAccess (owned by it). Safe
 // to use from a worker thread and the window at once.
 class FatCache {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "disk/fat_cache.h"
 #include "disk/sector_access.h"
 
 namespace {
@@ -77,8 +78,10 @@ FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePack
     std::vector<uint8_t>().swap(table);  // the old block goes before the new one is taken
     if (!TakeBuffer(budget, table, bytes)) return Fail(table, FatCopyLoad::NoMemory);
   }
-  if (ReadSectors(access, first, table.data())) return FatCopyLoad::Loaded;
-  if (second && ReadSectors(access, spare, table.data())) return FatCopyLoad::Loaded;
+  // Through the cache's own reading code, FAT 2 standing in sector by sector:
+  // one bad FAT 1 sector must not cost the rest of FAT 1, which may differ
+  // from FAT 2 (the newer copy when a write stopped between the two).
+  if (ReadFatSectors(access, node, 0, sectors, second, table.data())) return FatCopyLoad::Loaded;
   return Fail(table, FatCopyLoad::Unreadable);
 }
 

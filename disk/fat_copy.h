@@ -46,14 +46,15 @@ inline constexpr uint32_t kProbeAboveSectors = 128;
 // Whether the last sector of extent (startSector, sectorCount >= 1) reads.
 [[nodiscard]] bool LastSectorReads(DiskAccess& access, const DrivePacket& extent);
 
-// Loads one copy of node's volume into table; table.size() is then the bytes
-// loaded. Unreadable, with nothing read, when the FAT makes no sense: an
-// unknown width, no sectors, or FAT 1 outside the volume; Unreadable too when
-// a table of more than 128 sectors has a last sector that reads in neither
-// copy (a size larger than the disk, refused before its memory is taken), and
-// when no copy reads. NoMemory when the bytes are over the budget or
-// cannot be had. FAT 2 is tried only when the rule allows it and it lies
-// inside the volume.
+// Loads node's volume's FAT into table, FAT 1's sectors where they read and
+// FAT 2's at the same places where they do not (ReadFatSectors); table.size()
+// is then the bytes loaded. Unreadable, with nothing read, when the FAT makes
+// no sense: an unknown width, no sectors, or FAT 1 outside the volume;
+// Unreadable too when a table of more than 128 sectors has a last sector that
+// reads in neither copy (a size larger than the disk, refused before its
+// memory is taken), and when any sector reads in neither copy. NoMemory when
+// the bytes are over the budget or cannot be had. FAT 2 stands in only when
+// the rule allows it and it lies inside the volume.
 // A table that already holds at least the bytes (the views size the pane's
 // buffer for the FAT) is used in place; any other is released before the
 // copy's memory is taken, so a FAT is never held twice. table is empty after

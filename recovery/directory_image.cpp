@@ -1,9 +1,11 @@
 #include "recovery/directory_image.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "disk/dir_entry.h"
 #include "disk/sector_access.h"
+#include "disk/fat_copy.h"
 #include "recovery/fat_image.h"
 
 std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane) {
@@ -35,11 +37,15 @@ std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane) {
   return listed;
 }
 
-DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
-                                   const ListedDirectory& dir, std::span<const uint8_t> fat) {
+namespace {
+
+DrivePacket DirectoryNode(const ListedDirectory& dir) {
   DrivePacket node = dir.node;
   node.kind = dir.root ? NodeKind::RootDir : NodeKind::DirEntry;
-  DirectoryImage image = LoadDirectory(access, budget, node, fat);
+  return node;
+}
+
+DirectoryImage Reported(PromptPort& prompt, const ListedDirectory& dir, DirectoryImage image) {
   switch (image.status) {
     case DirectoryImage::Status::NoChain: break;
     case DirectoryImage::Status::NoClusterList: prompt.Message(kFatEntriesNoBuffer); break;
@@ -51,6 +57,26 @@ DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, Prom
       break;
   }
   return image;
+}
+
+}  // namespace
+
+DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
+                                   const ListedDirectory& dir, std::span<const uint8_t> fat) {
+  return Reported(prompt, dir, LoadDirectory(access, budget, DirectoryNode(dir), fat));
+}
+
+DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget, PromptPort& prompt,
+                                   const ListedDirectory& dir, FatReader& fat) {
+  DirectoryImage image;
+  if (fat.Status() == FatCopyLoad::Loaded) image = LoadDirectory(access, budget, DirectoryNode(dir), fat);
+  // A chain cut short by the FAT is no directory to change.
+  switch (fat.Status()) {
+    case FatCopyLoad::NoMemory: prompt.Message(kRecoveryNoBuffer); return {};
+    case FatCopyLoad::Unreadable: prompt.Message(kFatsUnreadable); return {};
+    case FatCopyLoad::Loaded: break;
+  }
+  return Reported(prompt, dir, std::move(image));
 }
 
 std::optional<size_t> RowEntryOffset(const DirectoryImage& image, const ListedDirectory& dir,

@@ -52,6 +52,11 @@ std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane);
 [[nodiscard]] DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget,
                                                  PromptPort& prompt, const ListedDirectory& dir,
                                                  std::span<const uint8_t> fat);
+// The same with a folder's chain read through the FAT cache (the sectors it
+// lies in only); fat.Status() then says whether the chain could be read.
+[[nodiscard]] DirectoryImage LoadListedDirectory(DiskAccess& access, MemoryBudget budget,
+                                                 PromptPort& prompt, const ListedDirectory& dir,
+                                                 FatReader& fat);
 
 // The byte offset in the loaded directory of the entry that row shows, when
 // that entry still holds the row's attributes, first cluster and size and its

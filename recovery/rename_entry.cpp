@@ -149,19 +149,25 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
     result.refused = true;
     return result;
   }
-  // Only a folder needs the FAT (for its chain); the root is read without.
-  FatImage fat;
-  switch (LoadFatImage(access, budget, directory.node, fat)) {
-    case FatImageLoad::NoMemory: prompt.Message(kRecoveryNoBuffer); return result;
-    case FatImageLoad::Unreadable:
-      prompt.Message(kFatsUnreadable);
-      if (!directory.root) return result;
-      break;
-    case FatImageLoad::Loaded: break;
+  if (directory.root) {
+    // The root is read without the FAT: a FAT that cannot be read is said
+    // and the rename goes on. A fixed root's FAT is at most 256 sectors.
+    FatImage fat;
+    switch (LoadFatImage(access, budget, directory.node, fat)) {
+      case FatImageLoad::NoMemory: prompt.Message(kRecoveryNoBuffer); return result;
+      case FatImageLoad::Unreadable: prompt.Message(kFatsUnreadable); break;
+      case FatImageLoad::Loaded: break;
+    }
+    std::vector<uint8_t>().swap(fat.table);
+    result.directoryLoaded = true;
+    result.directory = LoadListedDirectory(access, budget, prompt, directory, {});
+  } else {
+    // A folder needs only its chain, read through the FAT cache: no whole
+    // FAT is held (a terabyte volume's is a gigabyte), and none is written.
+    FatReader fat(access, budget, directory.node);
+    result.directory = LoadListedDirectory(access, budget, prompt, directory, fat);
+    result.directoryLoaded = fat.Status() == FatCopyLoad::Loaded;
   }
-  result.directoryLoaded = true;
-  result.directory = LoadListedDirectory(access, budget, prompt, directory, fat.table);
-  std::vector<uint8_t>().swap(fat.table);
   if (!result.directory.Loaded()) return result;
 
   const std::optional<size_t> offset = RowEntryOffset(result.directory, directory, row);

@@ -12,34 +12,34 @@
 namespace {
 
 constexpr const char* kNodeBufferFailed = "Fatal Error!  Not able to allocate a buffer of memory!";
-constexpr const char* kFatBufferFailed = "Fatal Error!  Not able to allocate a buffer!";
 
 bool IsFolder(const DrivePacket& p) { return (p.attributes & 0x10) != 0; }
 
-// Releases sectorBuffer and checks `sectors`, a count that comes from the
-// disk: never more than the volume holds when its size is known, nor over the
-// pane's limit. Every view takes its own memory once it trusts the count (a
-// FAT claimed past the disk's end is refused on its last sector first);
-// taken here, it would be held before that check, and twice while the view
-// takes its own.
-bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node, uint64_t sectors) {
-  std::vector<uint8_t>().swap(pane.sectorBuffer);
-  if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
-  return sectors * kSectorSize <= pane.budget.limit;
+bool IsFatCopy(const DrivePacket& p) {
+  return p.kind == NodeKind::Fat12 || p.kind == NodeKind::Fat16 || p.kind == NodeKind::Fat32;
 }
 
-// Files and folders: their views load the first FAT copy into sectorBuffer.
-bool PrepareClusterView(ViewContext& ctx, const DrivePacket& node) {
-  if (!RetakeSectorBuffer(ctx.pane, node, node.sectorsPerFat)) {
-    // Rows of the node shown before would pass for this one's.
-    ctx.pane.rows.clear();
-    ctx.pane.selectedRows.clear();
-    ctx.pane.columns.clear();
-    ctx.Prompt().Message(kFatBufferFailed);
-    return false;
-  }
+// Releases sectorBuffer and checks the node's extent, a count that comes from
+// the disk: never more than the volume holds when its size is known, and the
+// part of it a view holds at once not over the pane's limit. A FAT copy is
+// held one page at a time, however large the volume. Every view takes its own
+// memory once it trusts the count (a FAT claimed past the disk's end is
+// refused on its last sector first); taken here, it would be held before that
+// check, and twice while the view takes its own.
+bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node) {
+  std::vector<uint8_t>().swap(pane.sectorBuffer);
+  const uint64_t sectors = node.sectorCount;
+  if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
+  const uint64_t held = IsFatCopy(node) ? std::min<uint64_t>(sectors, kFatPageSectors) : sectors;
+  return held * kSectorSize <= pane.budget.limit;
+}
+
+// Files and folders read their chains' FAT sectors through the cache, one at
+// a time, and take only the buffers their views hold (a cluster, a folder's
+// image), each checked where it is taken.
+void PrepareClusterView(ViewContext& ctx) {
+  std::vector<uint8_t>().swap(ctx.pane.sectorBuffer);
   std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
-  return true;
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
       ShowRootDirectory(ctx, node);
       break;
     case NodeKind::DirEntry:
-      if (!PrepareClusterView(ctx, node)) return;
+      PrepareClusterView(ctx);
       if (IsFolder(node))
         ShowSubDirectory(ctx, node);
       else
@@ -82,7 +82,7 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
 void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
   switch (node.kind) {
     case NodeKind::DirEntry:
-      if (!PrepareClusterView(ctx, node)) return;
+      PrepareClusterView(ctx);
       if (IsFolder(node))
         ShowFolderClusterDump(ctx, node);
       else
@@ -113,7 +113,7 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   // The raw dump holds one sector a page, whatever size the node claims (a
   // damaged boot record's FAT of 65535 sectors must not keep it from showing).
   if (!modes.rawDump && node.sectorCount != 0 &&
-      !RetakeSectorBuffer(pane, node, node.sectorCount)) {
+      !RetakeSectorBuffer(pane, node)) {
     // Rows of the node shown before would pass for this one's.
     pane.rows.clear();
     pane.selectedRows.clear();

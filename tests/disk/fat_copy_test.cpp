@@ -54,11 +54,14 @@ TEST(FatCopy, LargeTablesAreProbedBeforeTheirMemoryIsTaken) {
     EXPECT_EQ(table.size(), 200u * 512);
     EXPECT_EQ(rig.dev->readLog, (Reads{{200 * 512, 512}, {512, 200 * 512}}));
   }
-  {  // FAT 1's last sector fails, FAT 2's reads: the table comes from FAT 2.
+  {  // FAT 1's last sector fails, FAT 2's reads: that sector comes from
+     // FAT 2, every other from FAT 1.
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {200};
     EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
-    EXPECT_TRUE(AllBytes(table, 0x22));
+    ASSERT_EQ(table.size(), 200u * 512);
+    EXPECT_TRUE(std::all_of(table.begin(), table.end() - 512, [](uint8_t b) { return b == 0x11; }));
+    EXPECT_TRUE(std::all_of(table.end() - 512, table.end(), [](uint8_t b) { return b == 0x22; }));
   }
   {  // Neither last sector reads: refused on the two probes alone, before
      // the memory limit is looked at.
@@ -92,7 +95,9 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
     ViewRig rig(v.disk);
     rig.dev->badReadSectors = {1};
     EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
-    EXPECT_TRUE(AllBytes(table, 0x22));
+    ASSERT_EQ(table.size(), 1024u);
+    EXPECT_TRUE(std::all_of(table.begin(), table.begin() + 512, [](uint8_t b) { return b == 0x22; }));
+    EXPECT_TRUE(std::all_of(table.begin() + 512, table.end(), [](uint8_t b) { return b == 0x11; }));
 
     rig.dev->readLog.clear();
     EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table, {.secondCopy = false}),
@@ -127,6 +132,41 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
   node.totalSectors = 0;  // size not known: still within 32-bit sector numbers
   node.sectorsPerFat = UINT32_MAX;
   EXPECT_TRUE(refused(node));
+}
+
+// A whole table is read in runs, never through the cache, and each sector
+// that FAT 1 gives comes from FAT 1 even where FAT 2 differs; one sector
+// that reads in neither copy makes the table Unreadable.
+TEST(FatCopy, WholeTableReadsInRunsWithFatTwoStandingInPerSector) {
+  TwoCopies v(3000);
+  // Sector 2500 of FAT 2 is stale (as after a write that stopped between
+  // the copies): FAT 1's must be the one taken.
+  std::fill_n(v.disk.begin() + (1 + 3000 + 2500) * 512, 512, 0x33);
+  std::vector<uint8_t> table;
+  for (const auto path : {ViewRig::Direct, ViewRig::Library}) {
+    ViewRig rig(v.disk, path);
+    rig.dev->badReadSectors = {1 + 10, 1 + 2100};  // one in each run
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Loaded);
+    ASSERT_EQ(table.size(), 3000u * 512);
+    for (uint32_t s = 0; s < 3000; ++s) {
+      const uint8_t want = s == 10 || s == 2100 ? 0x22 : 0x11;
+      ASSERT_TRUE(std::all_of(table.begin() + s * 512, table.begin() + (s + 1) * 512,
+                              [&](uint8_t b) { return b == want; }))
+          << "sector " << s;
+    }
+    // FAT 2 was read at the two failing places only, and nothing was kept.
+    const uint64_t fat2 = (1 + 3000) * 512ull;
+    Reads fromFat2;
+    for (const auto& read : rig.dev->readLog)
+      if (read.first >= fat2) fromFat2.push_back(read);
+    EXPECT_EQ(fromFat2, (Reads{{fat2 + 10 * 512, 512}, {fat2 + 2100 * 512, 512}}));
+    EXPECT_EQ(rig.access.Fats().Size(), 0u);
+
+    // Both copies fail at one sector: Unreadable, nothing left in the table.
+    rig.dev->badReadSectors.insert(1 + 3000 + 2100);
+    EXPECT_EQ(LoadFatCopy(rig.access, rig.pane.budget, v.node, table), FatCopyLoad::Unreadable);
+    EXPECT_TRUE(table.empty());
+  }
 }
 
 TEST(FatCopy, UsableSectorsAndTheBufferTakenForThem) {

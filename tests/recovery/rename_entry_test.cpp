@@ -188,7 +188,15 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
     EXPECT_EQ(NameBytes(c.rig.EntryAt(v.RootOffset())), "NEW     TXT");
     c.rig.dev->badReadSectors.clear();
     c.rig.Show(c.rig.FolderNode(KindFat12, 5));
+    // The folder's FAT sector, kept since the listing, serves the rename
+    // (it is the disk's: any write to it drops it) ...
     c.rig.dev->badReadSectors = {1, 2};
+    c.Run({0});
+    EXPECT_EQ(c.rig.prompt.Messages(), Texts({}));
+    EXPECT_EQ(NameBytes(c.rig.EntryAt(v.ClusterOffset(5) + 64)), "NEW     TXT");
+    // ... and once it is gone (Refresh), the unreadable copies stop it.
+    c.rig.access.Fats().Clear();
+    c.rig.dev->writeLog.clear();
     c.Run({0});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"FATs cannot be read successfully!"}));
     EXPECT_TRUE(c.rig.dev->writeLog.empty());

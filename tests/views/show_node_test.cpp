@@ -246,25 +246,44 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
   EXPECT_EQ(h.pane.rows.size(), 32u);
   EXPECT_TRUE(h.pane.canGoNext);
 
-  // Files and folders take the volume's FAT size before their views.
+  // Files and folders hold no FAT, only the sectors their chains lie in: a
+  // budget below the FAT's 9 sectors shows them ...
   h.pane.budget.limit = kViewMemoryLimit;
   const DrivePacket& file = h.Node({"Floppy Disk 1", "Root Directory", "README  .TXT"});
+  const DrivePacket& folder = h.Node({"Floppy Disk 1", "Root Directory", "DOCS    .   "});
   h.pane.budget.limit = 4000;
-  for (DumpModes modes : {kStructure, kSectorDump}) {
+  for (const DrivePacket* node : {&file, &folder}) {
+    for (DumpModes modes : {kStructure, kSectorDump}) {
+      h.prompt.Clear();
+      ShowNode(h.ctx, *node, modes);
+      EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{}) << node->nameText;
+      EXPECT_FALSE(h.pane.rows.empty()) << node->nameText;
+    }
+  }
+  // ... and one below the sector a chain is read through refuses them; the
+  // rows of what was shown before go.
+  struct Case {
+    const DrivePacket& node;
+    DumpModes modes;
+    const char* message;
+  };
+  for (const Case& c : {Case{file, kStructure, "FAT not accessible!"},
+                        Case{file, kSectorDump, "FAT not accessible!"},
+                        Case{folder, kStructure, "Fatal Error!  Not able to allocate a buffer!"},
+                        Case{folder, kSectorDump, "FAT not accessible!"}}) {
+    h.pane.budget.limit = 4000;
     // The boot record's rows carry their own texts: they must not stay on
     // show under the file.
     ShowNode(h.ctx, unknown, kStructure);
     ASSERT_EQ(h.pane.rows.size(), 13u);
     h.pane.selectedRows = {2};
     h.prompt.Clear();
-    ShowNode(h.ctx, file, modes);
-    EXPECT_EQ(h.prompt.Messages(),
-              std::vector<std::string>{"Fatal Error!  Not able to allocate a buffer!"});
+    h.pane.budget.limit = 511;
+    ShowNode(h.ctx, c.node, c.modes);
+    EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{c.message}) << c.node.nameText;
     EXPECT_EQ(h.pane.viewKind, ViewKind::None);
-    EXPECT_FALSE(h.pane.fileDumpShown);
     EXPECT_TRUE(h.pane.rows.empty());
     EXPECT_TRUE(h.pane.selectedRows.empty());
-    EXPECT_TRUE(h.pane.columns.empty());
   }
 }
 
