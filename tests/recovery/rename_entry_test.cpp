@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "recovery/undelete.h"
 #include "recovery_rig.h"
 
 namespace {
@@ -100,6 +101,37 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
   EXPECT_NE(list.find("::/DOCS/Renamed.doc"), std::string::npos) << list;
   EXPECT_NE(list.find("::/DOCS/Long file name.txt"), std::string::npos) << list;
   EXPECT_EQ(v.ReadFile("::/DOCS/Renamed.doc"), std::vector<uint8_t>({'s', 'h', 'o', 'r', 't'}));
+
+  // A FAT larger than the memory a command may take (as a terabyte
+  // volume's is): the folder is listed and renamed through its chain's FAT
+  // sector alone. Undelete holds the whole FAT to write it back, and says
+  // it cannot, writing nothing.
+  ASSERT_TRUE(v.PutFile("::/DOCS/GONE.TXT", "gone"));
+  ASSERT_TRUE(v.Delete("::/DOCS/GONE.TXT"));
+  rig.Bytes() = ReadFileBytes(v.image);
+  rig.access.Fats().Clear();
+  const uint64_t fatBytes = uint64_t{rig.RootNode(KindFat32).sectorsPerFat} * 512;
+  rig.pane.budget.limit = 64 * 1024;
+  ASSERT_GT(fatBytes, rig.pane.budget.limit);
+  rig.prompt.Clear();
+  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Select({"Renamed .doc"});
+  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("AGAIN", "TXT")));
+  EXPECT_TRUE(rig.prompt.Messages().empty());
+  EXPECT_LE(rig.access.Fats().Size(), 1u);
+  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Select({"\xE5"
+              "ONE    .TXT"});
+  rig.prompt.Clear();
+  rig.dev->writeLog.clear();
+  static_cast<void>(Undelete(rig.ctx));
+  EXPECT_EQ(rig.prompt.Messages(),
+            Texts({"Fatal Error!  Not able to allocate a buffer!"}));
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  std::string fsck;
+  EXPECT_TRUE(v.Check(&fsck)) << fsck;
+  EXPECT_EQ(v.ReadFile("::/DOCS/AGAIN.TXT"), std::vector<uint8_t>({'s', 'h', 'o', 'r', 't'}));
 }
 
 TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {

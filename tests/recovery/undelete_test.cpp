@@ -302,6 +302,40 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   EXPECT_TRUE(rig.dev->writeLog.empty());
 }
 
+// FAT 1 unreadable at one sector while FAT 2 is stale at another: the chain
+// is made on FAT 1's entries (FAT 2's sector standing in for the unreadable
+// one only), so the copies written back keep every live file's chain.
+TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
+  TempDir dir;
+  FatVolume v = MakeFatImage(dir.File("v.img"), 16, 40960, "-s 1");
+  ASSERT_TRUE(v.PutFile("::/LIVE.BIN", std::string(3000, 'l')));  // clusters 2-7
+  ASSERT_TRUE(v.PutFile("::/GONE.TXT", std::string(1000, 'g')));  // 8-9
+  ASSERT_TRUE(v.Delete("::/GONE.TXT"));
+  RecoveryRig rig(ReadFileBytes(v.image));
+  const DrivePacket root = rig.RootNode(KindFat16);
+  const uint64_t fat1 = root.reservedSectors * 512ull;
+  const uint64_t fat2 = fat1 + root.sectorsPerFat * 512ull;
+  ASSERT_EQ(RawFatEntry(rig.Bytes(), fat1, KindFat16, 2), 3u);
+  // FAT 2 from before LIVE.BIN was written; FAT 1's second sector unreadable.
+  std::fill_n(rig.Bytes().begin() + static_cast<ptrdiff_t>(fat2 + 4), 2 * 6, 0);
+  rig.dev->badReadSectors = {root.reservedSectors + 1};
+  rig.Show(root);
+  rig.Select({"\xE5"
+              "ONE    .TXT"});
+  rig.prompt.Clear();
+  static_cast<void>(Undelete(rig.ctx));
+  EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+  for (const uint64_t copy : {fat1, fat2}) {
+    for (uint32_t c = 2; c < 7; ++c) EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, c), c + 1);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 7), 0xFFFFu);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 8), 9u);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 9), 0xFFFFu);
+  }
+  ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
+  std::string fsck;
+  EXPECT_TRUE(v.Check(&fsck)) << fsck;
+}
+
 TEST(Undelete, WritesOnlyTheFatCopiesTheVolumeHas) {
   auto volume = [](uint32_t fats) {
     TinyVolume v(fats);

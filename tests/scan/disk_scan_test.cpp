@@ -201,6 +201,39 @@ TEST(Scan, UnreadableFatCopies) {
   EXPECT_EQ(r.ExitCode(), 8);
 }
 
+// FAT 1 unreadable at one sector while FAT 2 is stale at another (a write
+// that stopped between the copies): the scan works on FAT 1 wherever it
+// reads, FAT 2 standing in for the one sector only, and the write-back gives
+// every copy FAT 1's entries, never FAT 2's stale ones.
+TEST(Scan, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
+  ScanRig rig(16, 20480, "-s 1", false, ScanRig::Direct);
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(4000, 1)));
+  rig.Bind();
+  const std::vector<uint8_t> fat1(rig.Fat(0).begin(), rig.Fat(0).end());
+  const std::vector<uint8_t> clean = rig.Bytes();
+  // In FAT 2, A.TXT's chain of 8 clusters ends after its third cluster.
+  const uint32_t third = 2 + 2;
+  rig.Fat(1)[third * 2] = 0xFF;
+  rig.Fat(1)[third * 2 + 1] = 0xFF;
+  const uint64_t fat1At = rig.start + rig.layout.reservedSectors;
+  rig.dev->badReadSectors = {fat1At + 1};
+  const uint32_t s1 = rig.layout.reservedSectors, s2 = s1 + rig.layout.sectorsPerFat;
+  auto differ = [](uint32_t a, uint32_t b) {
+    return "FATs do not compare equal at Sector " + std::to_string(a) + " and Sector " +
+           std::to_string(b) + ", continue with FAT?";
+  };
+  for (int i = 0; i < 4; ++i) rig.prompt.AnswerYes();
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{differ(s1, s2),
+                               "Read error accessing FAT 1, Sector " + std::to_string(s1 + 1) +
+                                   ", continue with FAT?",
+                               differ(s1 + 1, s2 + 1), "0 Lost Clusters found!!", kAltered}));
+  EXPECT_TRUE(r.scanned);
+  EXPECT_TRUE(std::equal(fat1.begin(), fat1.end(), rig.Fat(0).begin()));
+  EXPECT_TRUE(std::equal(fat1.begin(), fat1.end(), rig.Fat(1).begin()));
+  EXPECT_EQ(rig.Bytes(), clean);
+}
+
 // The cross-link at a file's first cluster changes its entry: in a sub-folder
 // after a question, in the fixed root without one. A No leaves the entry and
 // takes back the FAT changes that would have served it.

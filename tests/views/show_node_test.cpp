@@ -11,6 +11,7 @@
 #include "disk/sect32_engine.h"
 #include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
+#include "views/fat_views.h"
 #include "views/format_cell.h"
 
 namespace {
@@ -285,6 +286,69 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
     EXPECT_TRUE(h.pane.rows.empty());
     EXPECT_TRUE(h.pane.selectedRows.empty());
   }
+}
+
+// A FAT larger than the memory a view may take (as a terabyte volume's is):
+// files, folders and their dumps read only their chains' FAT sectors, and the
+// FAT copy shows page by page, each page's sectors alone taken.
+TEST(ShowNodeTest, AFatLargerThanTheBudgetStillShowsEverything) {
+  TempDir dir;
+  MakeSampleFloppy(dir.File("floppy.img"));
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  const std::vector<uint8_t> bytes = ReadFileBytes(disk.image);
+  ShowHarness h(dir.File("floppy.img"), disk.image);
+  const std::vector<std::string> volume{"Hard Disk 1", "Extended DOS Partition", "32-Bit FAT Disk"};
+  auto at = [&](std::vector<std::string> path) -> const DrivePacket& {
+    path.insert(path.begin(), volume.begin(), volume.end());
+    return h.Node(path);
+  };
+  const DrivePacket& fat = at({"FAT 1"});
+  const DrivePacket& folder = at({"Root Directory", "DOCS    .   "});
+  const DrivePacket& file = at({"Root Directory", "DOCS    .   ", "BIG     .BIN"});
+  h.access.Fats().Clear();
+  // A page of the table fits, the whole copy does not.
+  h.pane.budget.limit = 200000;
+  ASSERT_GT(uint64_t{fat.sectorCount} * 512, h.pane.budget.limit);
+  ASSERT_GT(fat.sectorCount, kFatPageSectors);
+  const uint64_t fatAt = (uint64_t{disk.fat32Start} + fat.startSector) * 512;
+
+  ShowNode(h.ctx, fat, kStructure);
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
+  EXPECT_EQ(h.pane.viewKind, ViewKind::Fat32Table);
+  EXPECT_EQ(h.pane.rows.size(), kFatPageSectors * 8u);
+  ASSERT_EQ(h.pane.sectorBuffer.size(), kFatPageSectors * 512u);
+  EXPECT_TRUE(std::equal(h.pane.sectorBuffer.begin(), h.pane.sectorBuffer.end(),
+                         bytes.begin() + static_cast<ptrdiff_t>(fatAt)));
+  // The last page: the copy's remaining sectors only.
+  const uint32_t lastPage = static_cast<uint32_t>(FatTablePageCount(fat) - 1);
+  const uint32_t rest = fat.sectorCount - lastPage * kFatPageSectors;
+  h.pane.pageIndex = lastPage;
+  EXPECT_TRUE(ShowFatTablePage(h.ctx));
+  EXPECT_EQ(h.pane.rows.size(), rest * 8u);
+  ASSERT_EQ(h.pane.sectorBuffer.size(), rest * 512u);
+  EXPECT_TRUE(std::equal(h.pane.sectorBuffer.begin(), h.pane.sectorBuffer.end(),
+                         bytes.begin() + static_cast<ptrdiff_t>(fatAt + lastPage * kFatPageSectors * 512ull)));
+
+  // The file's 40 clusters, its first one on show, in both modes.
+  const uint64_t fileAt =
+      (uint64_t{disk.fat32Start} + file.dataStart + (file.firstCluster - 2) * uint64_t{file.sectorsPerCluster}) * 512;
+  const auto content = bytes.begin() + static_cast<ptrdiff_t>(fileAt);
+  ASSERT_EQ(content[0], 32);  // the file's pattern starts at its seed
+  for (DumpModes modes : {kStructure, kSectorDump}) {
+    ShowNode(h.ctx, file, modes);
+    EXPECT_EQ(h.pane.viewKind, ViewKind::ClusterDump);
+    EXPECT_EQ(h.pane.chainLength, 40u);
+    ASSERT_EQ(h.pane.sectorBuffer.size(), 512u);
+    EXPECT_TRUE(std::equal(h.pane.sectorBuffer.begin(), h.pane.sectorBuffer.end(), content));
+  }
+  ShowNode(h.ctx, folder, kStructure);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::SubDirectory);
+  EXPECT_FALSE(h.pane.rows.empty());
+  ShowNode(h.ctx, folder, kSectorDump);
+  EXPECT_EQ(h.pane.viewKind, ViewKind::ClusterDump);
+  EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
+  // The chains lie in the FAT's first sector: nothing near the whole copy is kept.
+  EXPECT_LE(h.access.Fats().Size(), 2u);
 }
 
 TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
