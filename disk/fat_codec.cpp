@@ -197,10 +197,12 @@ uint32_t FirstFree(const DrivePacket& volume, const Table& table, uint32_t from 
   Width w;
   if (!WidthOf(volume.fatType, w)) return 0;
   if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
-  uint32_t limit = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
+  // The data clusters are numbered 2 up to their count + 1.
+  const uint64_t clusters = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
   // Numbers from the bad value up are never data clusters, whatever the
   // boot record claims.
-  limit = std::min({limit, Capacity(volume.fatType, table.Bytes()), w.bad});
+  const uint32_t limit = static_cast<uint32_t>(
+      std::min<uint64_t>({clusters + 2, Capacity(volume.fatType, table.Bytes()), w.bad}));
   for (uint32_t c = std::max<uint32_t>(from, 2); c < limit; ++c) {
     uint32_t v = 0;
     if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;

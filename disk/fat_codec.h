@@ -58,9 +58,9 @@ uint32_t ListChain(uint32_t first, std::span<uint32_t> list, uint32_t count, Fat
 // entry past the table. A cluster outside the table is left as it is.
 void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t width);
 
-// The lowest free cluster from 2 below (totalSectors - startSector) /
-// sectorsPerCluster, inside the table and below the bad value; 0 when there
-// is none or the packet's sizes make no sense.
+// The lowest free data cluster: from 2 up to the last one, (totalSectors -
+// startSector) / sectorsPerCluster + 1, inside the table and below the bad
+// value; 0 when there is none or the packet's sizes make no sense.
 uint32_t FindFreeCluster(const DrivePacket& volume, std::span<const uint8_t> table);
 // The same, looking from cluster `from` on (clusters below it are known to be
 // taken): a caller that takes many free clusters one after another keeps the

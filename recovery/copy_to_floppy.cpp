@@ -289,11 +289,10 @@ class CopyRun {
     // Data sectors were filled in ascending order past exactly the clusters
     // marked bad, so this chain runs through the file's sectors in order; it
     // ends where the free clusters do (entries 0 and 1 are never touched).
-    // FindFreeCluster numbers clusters below (totalSectors - startSector):
-    // data sector i is cluster i + 2, so the last one is d + 1.
+    // Data sector i is cluster i + 2: the d data sectors are clusters 2 to d + 1.
     DrivePacket volume = f.packet;
     volume.startSector = f.dataStart;
-    volume.totalSectors = f.dataStart + d + 2;
+    volume.totalSectors = f.dataStart + d;
     std::vector<uint32_t> chain;
     for (uint32_t n = 0; n < written; ++n) {
       const uint32_t c = FindFreeCluster(volume, newFat_);

@@ -164,15 +164,15 @@ TEST_P(FatCodecWidth, SkipBadEntriesAndFindFree) {
   for (uint32_t c = 2; c < 12; ++c) Link(c, c == 9 || c == 7 ? 0 : 3);
   DrivePacket v;
   v.fatType = w.width;
-  v.totalSectors = 100 + 40;
+  v.totalSectors = 100 + 32;
   v.startSector = 100;
-  v.sectorsPerCluster = 4;  // limit 10: clusters 2..9
+  v.sectorsPerCluster = 4;  // 8 data clusters: 2..9, the last one free
   EXPECT_EQ(FindFreeCluster(v, table), 7u);
   EXPECT_EQ(FindFreeCluster(v, table, 8), 9u);  // from cluster 8 on
   EXPECT_EQ(FindFreeCluster(v, table, 0), 7u);  // never below cluster 2
   Link(7, 2);
   EXPECT_EQ(FindFreeCluster(v, table), 9u);
-  v.totalSectors = 136;  // limit 9
+  v.totalSectors = 131;  // 7 whole clusters: 2..8
   EXPECT_EQ(FindFreeCluster(v, table), 0u);
   v.totalSectors = 0xFFFFFFFF;  // the table bounds it
   EXPECT_EQ(FindFreeCluster(v, std::span(table).first(BytesFor(10))), 9u);

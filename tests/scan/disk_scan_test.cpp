@@ -435,6 +435,35 @@ TEST(Scan, FullVolume) {
   EXPECT_EQ(r.ExitCode(), 4);
 }
 
+// The last two data clusters are free clusters like any other: a cross-link
+// that needs two copies fits into exactly them.
+TEST(Scan, TheLastTwoDataClustersTakeACrossLinksCopy) {
+  ScanRig rig(12, 320, "-s 1", true);
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(2 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(2 * 512, 2)));
+  rig.Bind();
+  const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
+  const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
+  rig.SetFat(b[0], a[0]);  // B runs b0 a0 a1
+  const uint32_t last = rig.layout.lastCluster;
+  for (uint32_t c = 2; c + 1 < last; ++c)
+    if (rig.FatEntry(c) == 0) rig.SetFat(c, 0xFF7);
+  ASSERT_EQ(rig.FatEntry(last - 1), 0u);
+  ASSERT_EQ(rig.FatEntry(last), 0u);
+  const std::vector<uint8_t> aBytes = rig.ChainBytes(a[0]);
+
+  rig.prompt.AnswerYes();  // fix the cross-link
+  rig.prompt.AnswerYes();  // write the FATs
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "1 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Chain(b[0]), (std::vector<uint32_t>{b[0], last - 1, last}));
+  std::vector<uint8_t> expected = rig.ClusterBytes(b[0]);
+  expected.insert(expected.end(), aBytes.begin(), aBytes.end());
+  EXPECT_EQ(rig.ChainBytes(b[0]), expected);
+  EXPECT_EQ(rig.Chain(a[0]), a);
+  EXPECT_EQ(r.crossLinks, 1u);
+}
+
 // The width follows the data-cluster count: 4071 clusters is a 12-bit FAT,
 // read and written as 12-bit entries.
 TEST(Scan, Fat12OfFourThousandClusters) {
