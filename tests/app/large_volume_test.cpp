@@ -5,10 +5,11 @@
 // device.
 #include <QCoreApplication>
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 
-#include "disk/le.h"
+#include "disk/volume_layout.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
 
@@ -81,8 +82,10 @@ class LargeVolumeTest : public QObject {
       QVERIFY(file.Open());
       QCOMPARE(file.ReadAt(2048 * 512, boot.data(), 512), int64_t{512});
     }
-    const uint64_t fatStart = 2048 + le16(boot, 14);
-    const uint64_t fatEnd = fatStart + uint64_t{le32(boot, 36)} * le8(boot, 16);
+    const std::optional<VolumeLayout> layout = DecodeVolume(boot);
+    QVERIFY(layout);
+    const uint64_t fatStart = 2048 + layout->fatStart;
+    const uint64_t fatEnd = fatStart + uint64_t{layout->sectorsPerFat} * layout->fatCount;
 
     GuiRig rig(Drives({image}, {}, true));
     QVERIFY(rig.started);

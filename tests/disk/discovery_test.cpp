@@ -12,10 +12,9 @@
 
 #include "disk/fat_codec.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
+#include "disk/volume_layout.h"
 #include "disk/dir_entry.h"
 #include "views/show_node.h"
 
@@ -31,36 +30,14 @@ std::string LabelOf(const TreeNode& n) {
   return n.labelByCallback ? NodeLabel(*n.packet) : n.label;
 }
 
-// Drives behind one DiskAccess, on the library path (an in-process engine)
-// or the direct path; raw pointers to the fault devices stay usable.
-struct Harness {
-  explicit Harness(bool library) : library(library) {}
+// The tree over the shared test drives, on the library path (an in-process
+// engine) or the direct path.
+struct Harness : TestDrives {
+  explicit Harness(bool library) : TestDrives(library ? Library : Direct) {}
 
-  FaultDevice* AddFloppy(std::vector<uint8_t> bytes) {
-    auto dev = std::make_unique<FaultDevice>(std::move(bytes));
-    dev->geometry = FloppyGeometryForSize(dev->Size());
-    FaultDevice* raw = dev.get();
-    map.Add(static_cast<uint16_t>(floppies++), std::move(dev));
-    return raw;
-  }
-  FaultDevice* AddDisk(std::vector<uint8_t> bytes) {
-    auto dev = std::make_unique<FaultDevice>(std::move(bytes));
-    dev->geometry = {0, 255, 63};
-    FaultDevice* raw = dev.get();
-    map.Add(static_cast<uint16_t>(0x80 + disks++), std::move(dev));
-    return raw;
-  }
   // Binds and lists the drives; the top-level nodes.
   std::vector<TreeNode> Bind() {
-    access.floppyCount = map.FloppyCount();
-    if (library) {
-      engine = std::make_unique<Sect32Engine>(map);
-      access.UseLibrary(engine.get());
-    } else {
-      const uint32_t count = map.FloppyCount();
-      access.UseDirect(std::move(map));
-      access.floppyCount = count;
-    }
+    TestDrives::Bind();
     CollectSink sink;
     discovery.ListDrives(access, sink);
     return sink.nodes;
@@ -91,12 +68,6 @@ struct Harness {
     return out.str();
   }
 
-  bool library;
-  DeviceMap map;
-  uint32_t floppies = 0, disks = 0;
-  std::unique_ptr<Sect32Engine> engine;
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   ListPaneState pane;
   ViewContext ctx{access, pane};
   PacketStore store;
@@ -168,7 +139,8 @@ std::set<std::string> MdirPaths(const FatVolume& v) {
 
 namespace {
 
-// The parameters of a FAT volume that lies at byte `at` of an image.
+// The parameters of a FAT volume that lies at byte `at` of an image, as the
+// program's decoder gives them.
 struct Vol {
   std::vector<uint8_t>* bytes;
   uint64_t at;
@@ -176,18 +148,13 @@ struct Vol {
   uint16_t width;
 
   static Vol At(std::vector<uint8_t>& bytes, uint64_t at) {
-    std::span<const uint8_t> b(bytes.data() + at, 512);
-    Vol v{&bytes, at, le16(b, 0x0E), le8(b, 0x10), le16(b, 0x16), le16(b, 0x11), le8(b, 0x0D),
-          le16(b, 0x13) ? le16(b, 0x13) : le32(b, 0x20), 0, 0, KindFat16};
-    if (v.spf == 0) {
-      v.spf = le32(b, 0x24);
-      v.rootCluster = le32(b, 0x2C);
-      v.width = KindFat32;
-    } else if (v.total / v.spc < 4096) {
-      v.width = KindFat12;
+    const std::optional<VolumeLayout> l = DecodeVolume(std::span<const uint8_t>(bytes).subspan(at, 512));
+    if (!l) {
+      ADD_FAILURE() << "no FAT volume at byte " << at;
+      return Vol{&bytes, at, 1, 1, 1, 0, 1, 0, 0, 0, KindFat12};
     }
-    v.dataStart = v.reserved + v.fats * v.spf + v.rootEntries * 32 / 512;
-    return v;
+    return Vol{&bytes, at, l->reservedSectors, l->fatCount, l->sectorsPerFat, l->rootEntries,
+               l->sectorsPerCluster, l->totalSectors, l->rootCluster, l->dataStart, l->width};
   }
   uint64_t SectorOffset(uint64_t sector) const { return at + sector * 512; }
   uint64_t ClusterOffset(uint32_t c) const {

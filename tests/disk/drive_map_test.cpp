@@ -10,6 +10,7 @@
 #include "disk/le.h"
 #include "disk/sect32_engine.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 
 namespace {
 
@@ -267,6 +268,46 @@ TEST(DriveMap, FloppyGeometryComesFromItsBootRecordWhenItFits) {
   EXPECT_EQ(g.sectorsPerTrack, 32);
   EXPECT_EQ(g.heads, 2);
   EXPECT_EQ(g.cylinders, 65u);
+}
+
+// The tests' drives must stand as the program's would: held in memory, each
+// gets the geometry the drive map gives its file, and either path binds them
+// with the floppy count the program's binding sets.
+TEST(DriveMap, TestDrivesGetTheDriveMapsGeometry) {
+  TempDir dir;
+  const std::string dmf = dir.File("dmf.img");
+  std::vector<uint8_t> bytes(80 * 2 * 21 * 512);
+  putLe16(std::span<uint8_t>(bytes.data(), 512), 0x0B, 512);
+  putLe16(std::span<uint8_t>(bytes.data(), 512), 0x18, 21);
+  putLe16(std::span<uint8_t>(bytes.data(), 512), 0x1A, 2);
+  ASSERT_TRUE(WriteFileBytes(dmf, bytes));
+  FatVolume fd = MakeFloppy1440(dir.File("fd.img"));
+  const std::string hd = dir.File("hd.img");
+  ASSERT_TRUE(PartitionImage(hd, 40960, "start=2048, size=20480, type=6\n"));
+  const std::string blank = dir.File("blank.img");
+  MakeSizedFile(blank, 3000 * 512);
+  DriveMapConfig c;
+  c.floppies = {dmf, fd.image};
+  c.disks = {hd, blank};
+  const DeviceMap map = BuildDeviceMap(c);
+
+  for (const auto path : {TestDrives::Direct, TestDrives::Library}) {
+    SCOPED_TRACE(path == TestDrives::Direct ? "direct" : "library");
+    TestDrives drives(path);
+    for (const auto& f : c.floppies) drives.AddFloppy(ReadFileBytes(f));
+    for (const auto& d : c.disks) drives.AddDisk(ReadFileBytes(d));
+    drives.Bind();
+    EXPECT_EQ(drives.access.floppyCount, 2u);
+    EXPECT_TRUE(drives.access.drivesReady);
+    for (const uint16_t drive : {0, 1, 0x80, 0x81}) {
+      SCOPED_TRACE(drive);
+      ASSERT_NE(drives.Find(drive), nullptr);
+      const Geometry want = map.Find(drive)->geometry, got = drives.Find(drive)->geometry;
+      EXPECT_EQ(got.cylinders, want.cylinders);
+      EXPECT_EQ(got.heads, want.heads);
+      EXPECT_EQ(got.sectorsPerTrack, want.sectorsPerTrack);
+    }
+  }
 }
 
 TEST(DriveMap, ReadOnlyDeviceRefusesWrites) {

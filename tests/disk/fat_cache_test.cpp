@@ -17,11 +17,10 @@
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
+#include "disk/volume_layout.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "recovery/undelete.h"
 #include "views/show_node.h"
 #include "views/write_changes.h"
@@ -35,23 +34,16 @@ using Reads = std::map<uint32_t, int>;  // FAT sector index -> reads
 
 // One hard disk (a FAT32 partition at sector 2048) behind gleaner-cli's tree
 // session, on either access path.
-struct CountedDisk {
-  CountedDisk(std::vector<uint8_t> bytes, bool library) {
-    auto device = std::make_unique<FaultDevice>(std::move(bytes));
-    dev = device.get();
-    dev->geometry = {0, 255, 63};
-    DeviceMap devices;
-    devices.Add(0x80, std::move(device));
-    if (library) {
-      map = std::make_unique<DeviceMap>(std::move(devices));
-      engine = std::make_unique<Sect32Engine>(*map);
-      access.UseLibrary(engine.get());
-    } else {
-      access.UseDirect(std::move(devices));
-    }
-    const std::span<const uint8_t> boot(dev->Bytes().data() + uint64_t{kStart} * 512, 512);
-    fatStart = kStart + le16(boot, kBootReservedSectors);
-    sectorsPerFat = le32(boot, kBootSectorsPerFat32);
+struct CountedDisk : TestDrives {
+  CountedDisk(std::vector<uint8_t> bytes, bool library) : TestDrives(library ? Library : Direct) {
+    dev = AddDisk(std::move(bytes));
+    Bind();
+    const std::optional<VolumeLayout> layout =
+        DecodeVolume(std::span<const uint8_t>(dev->Bytes()).subspan(uint64_t{kStart} * 512, 512));
+    EXPECT_TRUE(layout);
+    if (!layout) return;
+    fatStart = kStart + layout->fatStart;
+    sectorsPerFat = layout->sectorsPerFat;
   }
 
   // Every node below the drives, expanded as `gleaner-cli tree` does; the
@@ -95,12 +87,8 @@ struct CountedDisk {
     return sectors;
   }
 
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   TreeSession session{access};
   FaultDevice* dev = nullptr;
-  std::unique_ptr<DeviceMap> map;
-  std::unique_ptr<Sect32Engine> engine;
   static constexpr uint32_t kStart = 2048;
   uint32_t fatStart = 0, sectorsPerFat = 0;  // fatStart: absolute
 };

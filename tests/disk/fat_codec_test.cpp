@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "disk/le.h"
-#include "fixtures/fault_device.h"
+#include "disk/volume_layout.h"
 #include "fixtures/image_builder.h"
-#include "fixtures/silent_prompt.h"
+#include "fixtures/test_drives.h"
 
 namespace {
 
@@ -64,6 +64,10 @@ struct WidthCase {
   uint16_t width;
   uint32_t bad, firstEnd, allOnes, entries;
 };
+// Named by its width, so that the test names stay the same from run to run.
+void PrintTo(const WidthCase& c, std::ostream* os) {
+  *os << (c.width == KindFat12 ? 12 : c.width == KindFat16 ? 16 : 32) << "-bit FAT";
+}
 
 class FatCodecWidth : public testing::TestWithParam<WidthCase> {
  protected:
@@ -194,18 +198,15 @@ class FatCodecClusters : public testing::Test {
   void SetUp() override {
     Bytes bytes(4096 * 512);
     for (size_t s = 0; s < 4096; ++s) bytes[s * 512] = static_cast<uint8_t>(s);
-    auto owned = std::make_unique<FaultDevice>(std::move(bytes));
-    dev = owned.get();
-    DeviceMap m;
-    m.Add(0x80, std::move(owned));
-    access.UseDirect(std::move(m));
+    dev = drives.AddDisk(std::move(bytes));
+    drives.Bind();
     packet.drive = 0x80;
     packet.partitionStart = 10;
     packet.startSector = 20;
     packet.sectorsPerCluster = 2;
   }
-  SilentPrompt prompt;
-  DiskAccess access{prompt};
+  TestDrives drives;
+  DiskAccess& access = drives.access;
   FaultDevice* dev = nullptr;
   DrivePacket packet;
 };
@@ -269,16 +270,16 @@ TEST(FatCodecImage, Fat32VolumeFromMkfs) {
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
   ASSERT_TRUE(vol.PutFile("::/DATA.BIN", payload));
   const Bytes image = ReadFileBytes(vol.image);
-  const std::span<const uint8_t> boot(image.data(), 512);
-  const uint32_t reserved = le16(boot, 14), fats = le8(boot, 16), perFat = le32(boot, 36);
-  const uint32_t root = le32(boot, 44);
-  ASSERT_EQ(le8(boot, 13), 1);
-  const std::span<const uint8_t> fat(image.data() + reserved * 512, perFat * 512);
+  const std::optional<VolumeLayout> layout = DecodeVolume(std::span<const uint8_t>(image).first(512));
+  ASSERT_TRUE(layout);
+  ASSERT_EQ(layout->sectorsPerCluster, 1);
+  const uint32_t root = layout->rootCluster, dataStart = layout->dataStart;
+  const std::span<const uint8_t> fat(image.data() + layout->fatStart * 512,
+                                     layout->sectorsPerFat * 512);
   EXPECT_EQ(le32(fat, root * 4), 0x0FFFFFF8u);
   EXPECT_EQ(GetFatEntry(root, KindFat32, fat), FatEntryEnd);
   EXPECT_EQ(ChainLength(root, KindFat32, fat), 1u);
 
-  const uint32_t dataStart = reserved + fats * perFat;
   const std::span<const uint8_t> rootDir(image.data() + (dataStart + root - 2) * 512, 512);
   uint32_t first = 0;
   for (size_t e = 0; e < 512; e += 32)
@@ -288,11 +289,10 @@ TEST(FatCodecImage, Fat32VolumeFromMkfs) {
   std::vector<uint32_t> list(4);
   EXPECT_TRUE(IsFatChainEnd(ListChain(first, KindFat32, list, 4, fat), KindFat32));
 
-  SilentPrompt prompt;
-  DiskAccess access(prompt);
-  DeviceMap m;
-  m.Add(0x80, std::make_unique<FaultDevice>(image));
-  access.UseDirect(std::move(m));
+  TestDrives drives;
+  drives.AddDisk(image);
+  drives.Bind();
+  DiskAccess& access = drives.access;
   DrivePacket packet;
   packet.drive = 0x80;
   packet.startSector = dataStart;

@@ -4,37 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include "fixtures/fault_device.h"
+#include "fixtures/test_drives.h"
 
 namespace {
 
-std::vector<uint8_t> PatternDisk(uint32_t sectors) {
-  std::vector<uint8_t> bytes(size_t{sectors} * 512);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i / 512) * 29 + i % 253);
-  return bytes;
-}
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t sector, uint32_t count) {
-  auto from = bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512);
-  return std::vector<uint8_t>(from, from + static_cast<std::ptrdiff_t>(count) * 512);
-}
-
 // A floppy (2 heads, 18 sectors) on drive 0 and a hard disk (4 heads, 8
-// sectors, 400 cylinders) on 0x80.
-struct Drives {
-  DeviceMap map;
-  FaultDevice* floppy;
-  FaultDevice* disk;
-  Drives() {
-    auto f = std::make_unique<FaultDevice>(PatternDisk(2880));
-    f->geometry = Geometry{80, 2, 18};
-    floppy = f.get();
-    auto d = std::make_unique<FaultDevice>(PatternDisk(400 * 32));
-    d->geometry = Geometry{400, 4, 8};
-    disk = d.get();
-    map.Add(0, std::move(f));
-    map.Add(0x80, std::move(d));
-  }
+// sectors, 400 cylinders) on 0x80, left unbound: each test builds the engine
+// under test over their map.
+struct Drives : TestDrives {
+  DeviceMap& map = Devices();
+  FaultDevice* floppy = Add(0, PatternDisk(2880), Geometry{80, 2, 18});
+  FaultDevice* disk = Add(0x80, PatternDisk(400 * 32), Geometry{400, 4, 8});
 };
 
 TEST(Sect32Engine, ChsWithFlagZeroAndLbaOtherwise) {
@@ -45,20 +25,20 @@ TEST(Sect32Engine, ChsWithFlagZeroAndLbaOtherwise) {
   // Cylinder 1, head 1, sector 5 of the floppy: (1*2+1)*18+4 = 58. The LBA
   // given beside it is not used.
   ASSERT_EQ(e.ReadSect32(0, 1, 1, 5, 3, buf.data(), 7, 0), 1u);
-  EXPECT_EQ(buf, Slice(d.floppy->Bytes(), 58, 3));
+  EXPECT_EQ(buf, SectorSlice(d.floppy->Bytes(), 58, 3));
   // With the flag the LBA is used and the triple ignored.
   ASSERT_EQ(e.ReadSect32(0x80, 0, 0, 1, 3, buf.data(), 1000, 1), 1u);
-  EXPECT_EQ(buf, Slice(d.disk->Bytes(), 1000, 3));
+  EXPECT_EQ(buf, SectorSlice(d.disk->Bytes(), 1000, 3));
   // Cylinder 300 = 0x12C: bits 8-9 in bits 6-7 of the sector byte.
   ASSERT_EQ(e.ReadSect32(0x80, 0x2C, 3, 0x40 | 2, 1, buf.data(), 0, 0), 1u);
-  EXPECT_EQ(Slice(buf, 0, 1), Slice(d.disk->Bytes(), (300 * 4 + 3) * 8 + 1, 1));
+  EXPECT_EQ(SectorSlice(buf, 0, 1), SectorSlice(d.disk->Bytes(), (300 * 4 + 3) * 8 + 1, 1));
 
   // Writes address the same way.
   std::vector<uint8_t> data(2 * 512, 0x6B);
   ASSERT_EQ(e.WriteSect32(0, 79, 1, 18, 1, data.data(), 0, 0), 1u);
-  EXPECT_EQ(Slice(d.floppy->Bytes(), 2879, 1), Slice(data, 0, 1));
+  EXPECT_EQ(SectorSlice(d.floppy->Bytes(), 2879, 1), SectorSlice(data, 0, 1));
   ASSERT_EQ(e.WriteSect32(0x80, 0, 0, 0, 2, data.data(), 12798, 5), 1u);
-  EXPECT_EQ(Slice(d.disk->Bytes(), 12798, 2), data);
+  EXPECT_EQ(SectorSlice(d.disk->Bytes(), 12798, 2), data);
 }
 
 TEST(Sect32Engine, InvalidAddressesAndMissingDrivesFail) {
@@ -93,9 +73,7 @@ TEST(Sect32Engine, InvalidAddressesAndMissingDrivesFail) {
 
 TEST(Sect32Engine, ExtensionsOnlyForHardDisksAndFloppyCount) {
   Drives d;
-  auto second = std::make_unique<FaultDevice>(PatternDisk(2880));
-  second->geometry = Geometry{80, 2, 18};
-  d.map.Add(1, std::move(second));
+  d.Add(1, PatternDisk(2880), Geometry{80, 2, 18});
   Sect32Engine e(d.map);
   EXPECT_EQ(e.CheckInt13Extension32(0x80), 1u);
   EXPECT_EQ(e.CheckInt13Extension32(0), 0u);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "disk/le.h"
+#include "fixtures/fault_device.h"
 #include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
@@ -28,11 +29,6 @@ std::vector<uint8_t> Data(uint32_t sectors, uint8_t seed) {
 
 void Put(std::vector<uint8_t>& image, uint64_t sector, const std::vector<uint8_t>& data) {
   std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(sector * 512));
-}
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t sector, uint32_t count) {
-  auto from = bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512);
-  return std::vector<uint8_t>(from, from + static_cast<std::ptrdiff_t>(count) * 512);
 }
 
 // A packet whose CHS base is the start address of a partition entry, as the
@@ -81,7 +77,7 @@ TEST(SectorAccessImage, WriteLandsAtItsOffsetOnBothPathsAndNotWithReadOnly) {
       ASSERT_EQ(ext.partitionStart, disk.extendedStart);
       std::vector<uint8_t> ebr(512);
       EXPECT_TRUE(ReadSectors(access, ext, ebr.data()));
-      EXPECT_EQ(ebr, Slice(diskImage, disk.extendedStart, 1));
+      EXPECT_EQ(ebr, SectorSlice(diskImage, disk.extendedStart, 1));
 
       // 30 sectors inside the FAT32 volume, across a track end, by LBA with
       // the drive's flag; then by CHS with the flag 0.
@@ -105,7 +101,7 @@ TEST(SectorAccessImage, WriteLandsAtItsOffsetOnBothPathsAndNotWithReadOnly) {
 
       std::vector<uint8_t> back(30 * 512);
       EXPECT_TRUE(ReadSectors(access, p, back.data()));
-      EXPECT_EQ(back, Slice(diskImage, disk.fat32Start + 5000, 30));
+      EXPECT_EQ(back, SectorSlice(diskImage, disk.fat32Start + 5000, 30));
 
       // The floppy by CHS (its flag is 0 on both paths), across a track end.
       DrivePacket f;
@@ -123,7 +119,7 @@ TEST(SectorAccessImage, WriteLandsAtItsOffsetOnBothPathsAndNotWithReadOnly) {
       EXPECT_EQ(FirstDifference(ReadFileBytes(floppy.image), floppyImage), "");
       std::vector<uint8_t> fback(3 * 512);
       EXPECT_TRUE(ReadSectors(access, f, fback.data()));
-      EXPECT_EQ(fback, Slice(floppyImage, 35, 3));
+      EXPECT_EQ(fback, SectorSlice(floppyImage, 35, 3));
     }
   }
 }

@@ -8,25 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
+#include "fixtures/test_drives.h"
 
 namespace {
 
 using Log = std::vector<std::pair<uint64_t, size_t>>;
-
-// Every sector different, so a sector read from the wrong place shows.
-std::vector<uint8_t> PatternDisk(uint32_t sectors) {
-  std::vector<uint8_t> bytes(size_t{sectors} * 512);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i / 512) * 13 + i % 251);
-  return bytes;
-}
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t sector, uint32_t count) {
-  auto from = bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512);
-  return std::vector<uint8_t>(from, from + static_cast<std::ptrdiff_t>(count) * 512);
-}
 
 DrivePacket FloppyPacket(uint32_t start, uint32_t count) {
   DrivePacket p;
@@ -41,27 +27,14 @@ DrivePacket FloppyPacket(uint32_t start, uint32_t count) {
 
 // A 1.44 MB fault device on drive 0 behind the library path (an in-process
 // engine) or the direct path.
-struct Rig {
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
+struct Rig : TestDrives {
   FaultDevice* dev = nullptr;
-  DeviceMap engineMap;
-  std::unique_ptr<Sect32Engine> engine;
 
   Rig(bool library, uint16_t drive = 0, std::vector<uint8_t> bytes = PatternDisk(2880),
-      Geometry g = Geometry{80, 2, 18}) {
-    auto d = std::make_unique<FaultDevice>(std::move(bytes));
-    d->geometry = g;
-    dev = d.get();
-    DeviceMap m;
-    m.Add(drive, std::move(d));
-    if (library) {
-      engineMap = std::move(m);
-      engine = std::make_unique<Sect32Engine>(engineMap);
-      access.UseLibrary(engine.get());
-    } else {
-      access.UseDirect(std::move(m));
-    }
+      Geometry g = Geometry{80, 2, 18})
+      : TestDrives(library ? Library : Direct) {
+    dev = Add(drive, std::move(bytes), g);
+    Bind();
   }
 };
 
@@ -78,7 +51,7 @@ TEST(SectorAccessLibrary, FailedMiddleChunkIsRetriedSectorBySectorAndEndsTheRead
   for (uint64_t s = 18; s <= 35; ++s) expected.emplace_back(s * 512, 512);
   EXPECT_EQ(rig.dev->readLog, expected);
 
-  std::vector<uint8_t> want = Slice(disk, 15, 21);
+  std::vector<uint8_t> want = SectorSlice(disk, 15, 21);
   std::fill_n(want.begin() + (20 - 15) * 512, 512, 0xE5);
   std::fill_n(want.begin() + (33 - 15) * 512, 512, 0xE5);
   want.resize(25 * 512, 0x11);  // chunk three never read
@@ -106,7 +79,7 @@ TEST(SectorAccessLibrary, ChunksStopAtTrackEnds) {
   EXPECT_TRUE(ReadSectors(rig.access, p, buf.data()));
   EXPECT_EQ(rig.dev->readLog, (Log{{46 * 512, 2 * 512}, {48 * 512, 8 * 512}, {56 * 512, 8 * 512},
                                    {64 * 512, 3 * 512}}));
-  EXPECT_EQ(buf, Slice(rig.dev->Bytes(), 46, 21));
+  EXPECT_EQ(buf, SectorSlice(rig.dev->Bytes(), 46, 21));
   EXPECT_EQ(rig.prompt.WaitCount(), 1);
 
   // The same extent by LBA (extensions flag set) is chunked the same way.
@@ -125,7 +98,7 @@ TEST(SectorAccessLibrary, FailedSingleSectorLeavesTheBufferAsTheDeviceLeftIt) {
     rig.dev->shortReadLimit = 100;  // the sector breaks off after 100 bytes
     std::vector<uint8_t> buf(512, 0x11);
     EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(40, 1), buf.data()));
-    std::vector<uint8_t> want = Slice(rig.dev->Bytes(), 40, 1);
+    std::vector<uint8_t> want = SectorSlice(rig.dev->Bytes(), 40, 1);
     std::fill(want.begin() + 100, want.end(), 0x11);
     EXPECT_EQ(buf, want);
   }
@@ -160,10 +133,10 @@ class RecordingLibrary final : public SectorLibrary {
 };
 
 TEST(SectorAccessLibrary, ExtentBeyondCylinder1000GoesToTheLibraryByLba) {
-  ScriptedPrompt prompt;
-  DiskAccess access(prompt);
   RecordingLibrary lib;
-  access.UseLibrary(&lib);
+  TestDrives drives;
+  drives.BindLibrary(lib);
+  DiskAccess& access = drives.access;
   DrivePacket p;
   p.drive = 0x81;
   p.cylinder = 0;
@@ -202,7 +175,7 @@ TEST(SectorAccessLibrary, ExtentBeyondCylinder1000GoesToTheLibraryByLba) {
   q.int13Extensions = 1;
   std::vector<uint8_t> got(4 * 512);
   EXPECT_TRUE(ReadSectors(rig.access, q, got.data()));
-  EXPECT_EQ(got, Slice(rig.dev->Bytes(), 36 * 1001 + 3, 4));
+  EXPECT_EQ(got, SectorSlice(rig.dev->Bytes(), 36 * 1001 + 3, 4));
   // Without the flag the library cannot reach it.
   q.int13Extensions = 0;
   EXPECT_FALSE(ReadSectors(rig.access, q, got.data()));
@@ -231,7 +204,7 @@ TEST(SectorAccessDirect, FloppyWithoutDiskIsReopenedOncePerRead) {
   later.dev->insertOnReopen = true;
   EXPECT_TRUE(ReadSectors(later.access, FloppyPacket(10, 4), buf.data()));
   EXPECT_EQ(later.dev->opens, 1);
-  EXPECT_EQ(buf, Slice(later.dev->Bytes(), 10, 4));
+  EXPECT_EQ(buf, SectorSlice(later.dev->Bytes(), 10, 4));
 
   // A reopen that fails ends the read.
   Rig gone(false);
@@ -256,7 +229,7 @@ TEST(SectorAccessDirect, ShortReadIsRetriedAndReportedEvenWhenEverySectorArrives
   rig.dev->shortReadLimit = 1000;
   std::vector<uint8_t> buf(4 * 512);
   EXPECT_FALSE(ReadSectors(rig.access, FloppyPacket(100, 4), buf.data()));
-  EXPECT_EQ(buf, Slice(rig.dev->Bytes(), 100, 4));
+  EXPECT_EQ(buf, SectorSlice(rig.dev->Bytes(), 100, 4));
   EXPECT_EQ(rig.dev->reads, 5);
 
   // Bad sectors of the extent read as 0xE5, the others as they are.
@@ -267,7 +240,7 @@ TEST(SectorAccessDirect, ShortReadIsRetriedAndReportedEvenWhenEverySectorArrives
   p.partitionStart = 2;  // absolute sectors 100..105
   std::vector<uint8_t> got(6 * 512);
   EXPECT_FALSE(ReadSectors(bad.access, p, got.data()));
-  std::vector<uint8_t> want = Slice(bad.dev->Bytes(), 100, 6);
+  std::vector<uint8_t> want = SectorSlice(bad.dev->Bytes(), 100, 6);
   std::fill_n(want.begin() + 512, 512, 0xE5);
   std::fill_n(want.begin() + 3 * 512, 512, 0xE5);
   EXPECT_EQ(got, want);
@@ -300,7 +273,7 @@ TEST(SectorAccessWrite, FailedSectorIsSkippedInTheRetryOnBothPaths) {
     // A write that goes through at once is true and writes nothing else.
     rig.dev->writeLog.clear();
     EXPECT_TRUE(WriteSectors(rig.access, FloppyPacket(30, 2), data.data()));
-    EXPECT_EQ(Slice(rig.dev->Bytes(), 30, 2), Slice(data, 0, 2));
+    EXPECT_EQ(SectorSlice(rig.dev->Bytes(), 30, 2), SectorSlice(data, 0, 2));
   }
 }
 
@@ -311,22 +284,20 @@ TEST(SectorAccessWrite, FloppyWithoutDiskIsReopenedBeforeTheWrite) {
   std::vector<uint8_t> data(2 * 512, 0x77);
   EXPECT_TRUE(WriteSectors(rig.access, FloppyPacket(5, 2), data.data()));
   EXPECT_EQ(rig.dev->opens, 1);
-  EXPECT_EQ(Slice(rig.dev->Bytes(), 5, 2), data);
+  EXPECT_EQ(SectorSlice(rig.dev->Bytes(), 5, 2), data);
 }
 
 }  // namespace
 
 // A hard disk addressed by LBA behind a library that records every call.
-struct LbaRig {
+struct LbaRig : TestDrives {
   LbaRig(uint16_t heads, uint16_t sectorsPerTrack) {
-    access.UseLibrary(&lib);
     lib.geometry = Geometry{0, heads, sectorsPerTrack};
+    BindLibrary(lib);
     packet.drive = 0x80;
     packet.sector = 1;
     packet.int13Extensions = 1;
   }
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   RecordingLibrary lib;
   DrivePacket packet;
 };

@@ -34,9 +34,9 @@ const std::filesystem::path& Scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SilentPrompt prompt;
-  DiskAccess access(prompt);
   FuzzDisk disk;
-  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  if (!BindFuzzDisk({data, size}, prompt, disk)) return 0;
+  DiskAccess& access = disk.Access();
   TreeSession session(access);
   const auto before = disk.device->bytesWritten;
   for (const TreeNode& node : WalkTree(session, 64)) {

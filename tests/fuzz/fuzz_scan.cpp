@@ -53,9 +53,9 @@ constexpr uint32_t kThoroughSectors = 1u << 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RecordingPort listing(false);
-  DiskAccess access(listing);
   FuzzDisk disk;
-  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  if (!BindFuzzDisk({data, size}, listing, disk)) return 0;
+  DiskAccess& access = disk.Access();
   const std::vector<ScanVolumeEntry> volumes = ListScanVolumes(access, listing);
   size_t scanned = 0;
   for (const ScanVolumeEntry& volume : volumes) {

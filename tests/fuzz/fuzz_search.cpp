@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   SilentPrompt prompt;
-  DiskAccess access(prompt);
   FuzzDisk disk;
-  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  if (!BindFuzzDisk({data, size}, prompt, disk)) return 0;
+  DiskAccess& access = disk.Access();
   TreeSession session(access);
   RawSearchOptions options;
   options.mode = (data[2] & 1) ? SearchMode::Text : SearchMode::Hex;

@@ -36,9 +36,9 @@ void ShowAllModes(TreeSession& session, const DrivePacket& node) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SilentPrompt prompt;
-  DiskAccess access(prompt);
   FuzzDisk disk;
-  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  if (!BindFuzzDisk({data, size}, prompt, disk)) return 0;
+  DiskAccess& access = disk.Access();
   TreeSession session(access);
   for (const TreeNode& node : WalkTree(session, kMaxNodes)) ShowAllModes(session, *node.packet);
   return 0;

@@ -26,9 +26,9 @@ bool IsDirectory(const DrivePacket& p) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SilentPrompt prompt;
-  DiskAccess access(prompt);
   FuzzDisk disk;
-  if (!BindFuzzDisk({data, size}, access, disk)) return 0;
+  if (!BindFuzzDisk({data, size}, prompt, disk)) return 0;
+  DiskAccess& access = disk.Access();
   TreeSession session(access);
   ViewContext& ctx = session.ctx;
   int directories = 0;

@@ -34,7 +34,7 @@ int64_t SparseDevice::WriteAt(uint64_t offset, const uint8_t* buffer, size_t len
   return static_cast<int64_t>(len);
 }
 
-bool BindFuzzDisk(std::span<const uint8_t> input, DiskAccess& access, FuzzDisk& disk) {
+bool BindFuzzDisk(std::span<const uint8_t> input, PromptPort& port, FuzzDisk& disk) {
   if (input.size() < 5 + 4) return false;
   uint64_t total = le32(input, 0);
   if (total == 0) return false;
@@ -53,22 +53,10 @@ bool BindFuzzDisk(std::span<const uint8_t> input, DiskAccess& access, FuzzDisk& 
     const size_t have = std::min<size_t>(512, input.size() - (at + 4));
     std::memcpy(bytes.data(), input.data() + at + 4, have);
   }
-  std::vector<uint8_t> first(512);
-  if (device->ReadAt(0, first.data(), 512) != 512) return false;
-  device->geometry = disk.floppy ? FloppyGeometry(first.data(), device->Size())
-                                 : GeometryFromMbr(first.data(), device->Size());
-  disk.device = device.get();
-  DeviceMap devices;
-  devices.Add(disk.floppy ? 0 : 0x80, std::move(device));
-  if (disk.library) {
-    disk.map = std::make_unique<DeviceMap>(std::move(devices));
-    disk.engine = std::make_unique<Sect32Engine>(*disk.map);
-    access.UseLibrary(disk.engine.get());
-  } else {
-    access.UseDirect(std::move(devices));
-  }
-  access.floppyCount = disk.floppy ? 1 : 0;
-  access.drivesReady = true;
+  // The geometry is the drive map's, from the first sector.
+  disk.drives.emplace(disk.library ? TestDrives::Library : TestDrives::Direct, port);
+  disk.device = disk.drives->AddDevice(disk.floppy ? 0 : 0x80, std::move(device));
+  disk.drives->Bind();
   return true;
 }
 

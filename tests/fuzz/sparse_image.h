@@ -11,13 +11,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "disk/device.h"
-#include "disk/disk_access.h"
-#include "disk/drive_map.h"
-#include "disk/sect32_engine.h"
+#include "fixtures/test_drives.h"
 
 class SparseDevice final : public Device {
  public:
@@ -39,18 +38,19 @@ class SparseDevice final : public Device {
 
 inline constexpr uint64_t kFuzzMaxSectors = uint64_t{1} << 26;  // a 32 GiB drive at most
 
-// One fuzz input bound to a DiskAccess on the path its flags choose.
+// One fuzz input bound as a test drive on the path its flags choose.
 struct FuzzDisk {
   bool floppy = false;
   bool library = false;
   bool readOnly = false;
   SparseDevice* device = nullptr;
-  std::unique_ptr<DeviceMap> map;
-  std::unique_ptr<Sect32Engine> engine;
+  std::optional<TestDrives> drives;
+  DiskAccess& Access() { return drives->access; }
 };
 
-// false when the input is too short to describe a drive.
-bool BindFuzzDisk(std::span<const uint8_t> input, DiskAccess& access, FuzzDisk& disk);
+// false when the input is too short to describe a drive. The drive speaks to
+// port.
+bool BindFuzzDisk(std::span<const uint8_t> input, PromptPort& port, FuzzDisk& disk);
 
 // The packed form of an image file: its non-zero sectors (seed corpora).
 std::vector<uint8_t> PackImage(std::span<const uint8_t> image, uint8_t flags);

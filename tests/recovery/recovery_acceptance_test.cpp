@@ -28,6 +28,8 @@ struct Width {
   uint32_t sectors;
   const char* extra;
 };
+// Named by its width, so that the test names stay the same from run to run.
+void PrintTo(const Width& w, std::ostream* os) { *os << w.bits << "-bit FAT"; }
 
 class RecoveryAcceptance : public ::testing::TestWithParam<Width> {};
 

@@ -601,15 +601,12 @@ TEST(ScanVolumes, ListFloppiesThenFatPartitionsInOrder) {
   EXPECT_GT(volumes[4].packet.partitionStart, 22528u);
 
   // The extended boot record cannot be read: the disk's list ends there.
-  auto device = std::make_unique<FaultDevice>(FaultDevice::FromFile(disk));
-  device->badReadSectors = {22528};
-  DeviceMap devices;
-  devices.Add(0x80, std::move(device));
-  ScriptedPrompt said;
-  DiskAccess broken(said);
-  broken.UseDirect(std::move(devices));
+  TestDrives broken;
+  broken.AddFile(0x80, disk)->badReadSectors = {22528};
+  broken.Bind();
+  ScriptedPrompt& said = broken.prompt;
   texts.clear();
-  for (const auto& v : ListScanVolumes(broken, said)) texts.push_back(v.text);
+  for (const auto& v : ListScanVolumes(broken.access, said)) texts.push_back(v.text);
   EXPECT_EQ(texts, (Texts{"Hard Disk 1 - 16-Bit FAT Disk - Primary Partition",
                           "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition"}));
   EXPECT_EQ(said.Messages(), (Texts{"Partition Table inaccessible!"}));

@@ -1,5 +1,5 @@
-// One FAT volume made by mkfs.fat and mtools, held on an in-memory fault
-// device (as a floppy or as the first partition of a hard disk), with the
+// One FAT volume made by mkfs.fat and mtools, held on an in-memory test drive
+// (as a floppy or as the first partition of a hard disk), with the
 // scan's listing, a scripted port and helpers that read and damage the FATs
 // and directory entries through the program's own codec.
 #pragma once
@@ -10,26 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_access.h"
-#include "disk/drive_map.h"
 #include "disk/fat_codec.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "scan/disk_scan.h"
 #include "disk/volume_layout.h"
 #include "scan/scan_layout.h"
 #include "scan/scan_volumes.h"
 
-struct ScanRig {
-  enum Path { Direct, Library };
-
+struct ScanRig : TestDrives {
   // A hard disk whose first partition (from sector 2048) holds the volume,
   // or with floppy set a floppy image that is the volume.
   ScanRig(int fatBits, uint32_t sectors, const std::string& mkfsExtra, bool floppy = false,
-          Path path = Library) {
+          Path path = Library)
+      : TestDrives(path) {
     if (floppy) {
       volume = MakeFatImage(dir.File("v.img"), fatBits, sectors, mkfsExtra);
     } else {
@@ -40,27 +35,12 @@ struct ScanRig {
       start = 2048;
     }
     this->floppy = floppy;
-    this->path = path;
   }
 
   // Puts the image (as the tools left it) on the fault device and binds it.
   void Bind() {
-    auto device = std::make_unique<FaultDevice>(FaultDevice::FromFile(volume.image));
-    dev = device.get();
-    DeviceMap devices;
-    const uint16_t drive = floppy ? 0 : 0x80;
-    devices.Add(drive, std::move(device));
-    // The geometry the drive map gives a drive of its kind.
-    dev->geometry = floppy ? FloppyGeometry(dev->Bytes().data(), dev->Size())
-                           : GeometryFromMbr(dev->Bytes().data(), dev->Size());
-    if (path == Direct) {
-      access.UseDirect(std::move(devices));
-    } else {
-      map = std::make_unique<DeviceMap>(std::move(devices));
-      engine = std::make_unique<Sect32Engine>(*map);
-      access.UseLibrary(engine.get());
-    }
-    access.floppyCount = floppy ? 1 : 0;
+    dev = AddFile(floppy ? 0 : 0x80, volume.image);
+    TestDrives::Bind();
     layout = *DecodeVolume(Boot());
   }
 
@@ -152,12 +132,7 @@ struct ScanRig {
   FatVolume volume;
   uint64_t start = 0;
   bool floppy = false;
-  Path path = Library;
   VolumeLayout layout;
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   ScanFlags flags;
   FaultDevice* dev = nullptr;
-  std::unique_ptr<DeviceMap> map;
-  std::unique_ptr<Sect32Engine> engine;
 };

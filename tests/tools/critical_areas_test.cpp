@@ -325,13 +325,14 @@ TEST(CriticalAreas, OpeningRefusesWithoutTheLibraryAFloppyOrAHardDisk) {
                                                                "No Hard drives to be restored!"}));
   }
   {
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
     DriveMapConfig config;
     config.floppies = {floppy.image};
     config.disks = {disk.image};
-    access.UseDirect(BuildDeviceMap(config));
-    access.floppyCount = 1;
+    TestDrives direct(TestDrives::Direct);
+    direct.AddFiles(config);
+    direct.Bind();
+    ScriptedPrompt& prompt = direct.prompt;
+    DiskAccess& access = direct.access;
     EXPECT_FALSE(OpenCriticalAreaDrives(access, CriticalAreaTool::Backup, drives));
     EXPECT_FALSE(OpenCriticalAreaDrives(access, CriticalAreaTool::Restore, drives));
     EXPECT_EQ(prompt.Messages(),

@@ -36,11 +36,6 @@ struct Targets {
   }
 };
 
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint64_t sector, uint64_t count = 1) {
-  return {b.begin() + static_cast<ptrdiff_t>(sector * 512),
-          b.begin() + static_cast<ptrdiff_t>((sector + count) * 512)};
-}
-
 size_t Count(const std::vector<std::string>& texts, const std::string& text) {
   return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
 }
@@ -124,7 +119,7 @@ TEST(DiskCopy, AnIgnoredBadTrackKeepsItsReadableSectorsAndZerosTheRest) {
   const std::vector<uint8_t> copy = ReadFileBytes(dir.File("t.img"));
   for (uint64_t s = 0; s < 2880; ++s) {
     const bool bad = rig.fault->badReadSectors.count(s) != 0;
-    EXPECT_EQ(Slice(copy, s), bad ? std::vector<uint8_t>(512, 0) : Slice(original, s)) << s;
+    EXPECT_EQ(SectorSlice(copy, s), bad ? std::vector<uint8_t>(512, 0) : SectorSlice(original, s)) << s;
   }
 }
 
@@ -151,8 +146,8 @@ TEST(DiskCopy, StopVerifyAndTheEdgesOfTheGeometry) {
     EXPECT_EQ(r.targetsWritten, 1u);
     // The track the stop failed (cylinder 3, head 0) stayed as the image held it.
     const std::vector<uint8_t> copy = ReadFileBytes(dir.File("stop.img"));
-    EXPECT_EQ(Slice(copy, 3 * 36, 18), std::vector<uint8_t>(18 * 512, 0));
-    EXPECT_EQ(Slice(copy, 3 * 36 + 18, 18), Slice(original, 3 * 36 + 18, 18));
+    EXPECT_EQ(SectorSlice(copy, 3 * 36, 18), std::vector<uint8_t>(18 * 512, 0));
+    EXPECT_EQ(SectorSlice(copy, 3 * 36 + 18, 18), SectorSlice(original, 3 * 36 + 18, 18));
   }
   {  // Answered Yes: the copy ends before any target is asked for.
     LibraryRig rig({source.image}, {}, true);
@@ -206,7 +201,7 @@ TEST(DiskCopy, StopVerifyAndTheEdgesOfTheGeometry) {
     const std::vector<uint8_t> copy = ReadFileBytes(dir.File("odd-copy.img"));
     ASSERT_EQ(copy.size(), 2870u * 512);
     EXPECT_TRUE(std::equal(copy.begin(), copy.begin() + 2844 * 512, odd.begin()));
-    EXPECT_EQ(Slice(copy, 2844, 26), std::vector<uint8_t>(26 * 512, 0));
+    EXPECT_EQ(SectorSlice(copy, 2844, 26), std::vector<uint8_t>(26 * 512, 0));
   }
   {  // No geometry, an unreadable boot sector, and the source as its own target.
     std::vector<uint8_t> flat = original;

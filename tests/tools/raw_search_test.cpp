@@ -57,12 +57,7 @@ struct Rig : ViewRig {
     if (!job) return {SearchStatus::NotFound, {}};
     return SearchSectors(access, *job, flags, prompt);
   }
-  std::vector<std::string> ProgressTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& e : prompt.Events())
-      if (e.kind == ScriptedPrompt::Event::ControlText && e.id == kSearchProgressText) texts.push_back(e.text);
-    return texts;
-  }
+  std::vector<std::string> ProgressTexts() const { return ControlTexts(kSearchProgressText); }
   SearchFlags flags;
 };
 

@@ -13,10 +13,9 @@
 #include "cli/tree_commands.h"
 #include "cli/tree_session.h"
 #include "disk/guarded_device.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
 #include "disk/undo_journal.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "views/row_edit.h"
 #include "views/show_node.h"
 #include "views/write_changes.h"
@@ -191,24 +190,12 @@ TEST(ReadOnly, LookingNeverCallsWrite) {
   FatVolume floppy = MakeSampleFloppy(dir.File("floppy.img"));
   for (const bool direct : {false, true}) {
     SCOPED_TRACE(direct ? "direct" : "library");
-    auto map = [&] {
-      DeviceMap m;
-      auto fd = std::make_unique<NoWriteDevice>(floppy.image);
-      auto hd = std::make_unique<NoWriteDevice>(disk.image);
-      fd->geometry = {80, 2, 18};
-      hd->geometry = {1024, 255, 63};
-      m.Add(0, std::move(fd));
-      m.Add(0x80, std::move(hd));
-      return m;
-    };
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    DeviceMap libraryMap = map();
-    Sect32Engine engine(libraryMap);
-    if (direct) access.UseDirect(map());
-    else access.UseLibrary(&engine);
-    access.floppyCount = 1;
-    access.drivesReady = true;
+    TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+    drives.AddDevice(0, std::make_unique<NoWriteDevice>(floppy.image));
+    drives.AddDevice(0x80, std::make_unique<NoWriteDevice>(disk.image));
+    drives.Bind();
+    ScriptedPrompt& prompt = drives.prompt;
+    DiskAccess& access = drives.access;
     std::ostringstream out, err;
     EXPECT_EQ(PrintTree(access, out, err), 0) << err.str();
     TreeSession tree(access);

@@ -10,43 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_access.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 
-struct LibraryRig {
-  // faultyFloppy: floppy 0 is read into memory as a FaultDevice (floppy()).
+struct LibraryRig : TestDrives {
+  // faultyFloppy: floppy 0 is read into memory as a FaultDevice (fault).
   LibraryRig(std::vector<std::string> floppies, std::vector<std::string> disks,
-             bool faultyFloppy = false) {
+             bool faultyFloppy = false)
+      : TestDrives(Library) {
     DriveMapConfig config;
     config.floppies = std::move(floppies);
     config.disks = std::move(disks);
-    map = std::make_unique<DeviceMap>(BuildDeviceMap(config));
-    if (faultyFloppy && !config.floppies.empty()) {
-      auto dev = std::make_unique<FaultDevice>(FaultDevice::FromFile(config.floppies[0]));
-      dev->geometry = map->Find(0)->geometry;
-      fault = dev.get();
-      map->Add(0, std::move(dev));
-    }
-    engine = std::make_unique<Sect32Engine>(*map);
-    access.UseLibrary(engine.get());
-    access.floppyCount = map->FloppyCount();
-    access.drivesReady = true;
-  }
-  std::vector<std::string> ControlTexts(int id) const {
-    std::vector<std::string> texts;
-    for (const auto& e : prompt.Events())
-      if (e.kind == ScriptedPrompt::Event::ControlText && e.id == id) texts.push_back(e.text);
-    return texts;
+    AddFiles(config);
+    if (faultyFloppy && !config.floppies.empty()) fault = AddFile(0, config.floppies[0]);
+    Bind();
   }
 
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
-  std::unique_ptr<DeviceMap> map;
-  std::unique_ptr<Sect32Engine> engine;
   FaultDevice* fault = nullptr;
 };
 

@@ -3,11 +3,12 @@
 // writes to, the place the volume's layout gives, never another sector.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "disk/discovery.h"
-#include "disk/le.h"
+#include "disk/volume_layout.h"
 #include "fixtures/scripted_prompt.h"
 #include "fixtures/image_builder.h"
 #include "views/row_edit.h"
@@ -89,10 +90,10 @@ TEST(FloppyWrite, EveryNodeOfEveryLayoutIsReadAndWrittenAtItsOwnSectors) {
     ASSERT_TRUE(vol.MakeDir("::/SUB"));
     ASSERT_TRUE(vol.PutFile("::/SUB/IN.TXT", std::string("inside")));
     const std::vector<uint8_t> boot = ReadFileBytes(image);
-    const std::span<const uint8_t> b(boot.data(), 512);
-    const uint32_t reserved = le16(b, 14), perFat = le16(b, 22), perCluster = le8(b, 13);
-    const uint32_t rootStart = reserved + le8(b, 16) * perFat;
-    const uint32_t dataStart = rootStart + le16(b, 17) * 32 / 512;
+    const std::optional<VolumeLayout> v = DecodeVolume(std::span<const uint8_t>(boot).first(512));
+    ASSERT_TRUE(v);
+    const uint32_t reserved = v->reservedSectors, perFat = v->sectorsPerFat;
+    const uint32_t perCluster = v->sectorsPerCluster, rootStart = v->rootStart, dataStart = v->dataStart;
 
     for (bool direct : {false, true}) {
       SCOPED_TRACE(std::string(layout.name) + (direct ? ", direct path" : ", library path"));

@@ -7,10 +7,8 @@
 
 #include "disk/discovery.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "views/fat_views.h"
 #include "views/format_cell.h"
 
@@ -24,18 +22,11 @@ class CollectSink final : public TreeSink {
 
 // The sample floppy and the sample hard disk on the library path, with the
 // nodes reached by their labels.
-struct ShowHarness {
-  ShowHarness(const std::string& floppy, const std::string& disk) {
-    auto f = std::make_unique<FaultDevice>(ReadFileBytes(floppy));
-    f->geometry = FloppyGeometryForSize(f->Size());
-    map.Add(0, std::move(f));
-    auto d = std::make_unique<FaultDevice>(ReadFileBytes(disk));
-    d->geometry = {0, 255, 63};
-    hd = d.get();
-    map.Add(0x80, std::move(d));
-    engine = std::make_unique<Sect32Engine>(map);
-    access.UseLibrary(engine.get());
-    access.floppyCount = 1;
+struct ShowHarness : TestDrives {
+  ShowHarness(const std::string& floppy, const std::string& disk) : TestDrives(Library) {
+    AddFile(0, floppy);
+    hd = AddFile(0x80, disk);
+    Bind();
     CollectSink sink;
     discovery.ListDrives(access, sink);
     tops = sink.nodes;
@@ -66,11 +57,7 @@ struct ShowHarness {
     return out;
   }
 
-  DeviceMap map;
   FaultDevice* hd = nullptr;
-  std::unique_ptr<Sect32Engine> engine;
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   ListPaneState pane;
   ViewContext ctx{access, pane};
   PacketStore store;
@@ -354,15 +341,13 @@ TEST(ShowNodeTest, AFatLargerThanTheBudgetStillShowsEverything) {
 TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
   // A damaged 32-bit boot record: a FAT of 40000 sectors (20 MB) and a
   // volume to match, on a disk of 64 sectors.
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
+  TestDrives drives;
+  ScriptedPrompt& prompt = drives.prompt;
   ListPaneState pane;
-  ViewContext ctx{access, pane};
-  auto owned = std::make_unique<WatchedDisk>(std::vector<uint8_t>(64 * 512, 0), pane);
-  WatchedDisk* disk = owned.get();
-  DeviceMap map;
-  map.Add(0x80, std::move(owned));
-  access.UseDirect(std::move(map));
+  ViewContext ctx{drives.access, pane};
+  WatchedDisk* disk =
+      drives.AddDevice(0x80, std::make_unique<WatchedDisk>(std::vector<uint8_t>(64 * 512, 0), pane));
+  drives.Bind();
 
   DrivePacket volume;
   volume.drive = 0x80;

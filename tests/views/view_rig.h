@@ -1,37 +1,24 @@
-// A list pane over one in-memory drive, on either access path, for the view
-// tests; and the few decoders the tests need to address real images.
+// A list pane over one in-memory test drive, on either access path, for the
+// view tests; and the nodes the tests need to address real images.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "disk/disk_access.h"
 #include "disk/le.h"
-#include "fixtures/scripted_prompt.h"
-#include "disk/sect32_engine.h"
-#include "fixtures/fault_device.h"
+#include "disk/volume_layout.h"
+#include "fixtures/test_drives.h"
 #include "views/format_cell.h"
 #include "views/view_context.h"
 
-struct ViewRig {
-  enum Path { Direct, Library };
-
-  ViewRig(std::vector<uint8_t> bytes, Path path = Direct, uint16_t drive = 0x80) {
-    auto device = std::make_unique<FaultDevice>(std::move(bytes));
-    dev = device.get();
-    dev->geometry = {1024, 16, 63};
-    DeviceMap devices;
-    devices.Add(drive, std::move(device));
-    if (path == Direct) {
-      access.UseDirect(std::move(devices));
-    } else {
-      map = std::make_unique<DeviceMap>(std::move(devices));
-      engine = std::make_unique<Sect32Engine>(*map);
-      access.UseLibrary(engine.get());
-    }
+struct ViewRig : TestDrives {
+  ViewRig(std::vector<uint8_t> bytes, Path path = Direct, uint16_t drive = 0x80) : TestDrives(path) {
+    dev = Add(drive, std::move(bytes));
+    Bind();
   }
 
   // Column texts of one row, as the list would paint them.
@@ -52,36 +39,35 @@ struct ViewRig {
     return widths;
   }
 
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
   ListPaneState pane;
   ViewContext ctx{access, pane};
   FaultDevice* dev = nullptr;
-  std::unique_ptr<DeviceMap> map;
-  std::unique_ptr<Sect32Engine> engine;
 };
 
 // The volume parameters of the FAT boot sector at sector `start` of image,
 // as the tree puts them into a volume's packets.
 inline DrivePacket VolumeFromImage(const std::vector<uint8_t>& image, uint32_t start,
                                    uint16_t fatType, uint16_t drive = 0x80) {
-  std::span<const uint8_t> boot(image.data() + uint64_t{start} * 512, 512);
   DrivePacket p;
   p.drive = drive;
   p.int13Extensions = 1;
   p.partitionStart = start;
   p.fatType = fatType;
-  p.reservedSectors = le16(boot, 14);
-  p.sectorsPerCluster = le8(boot, 13);
-  p.sectorsPerFat = le16(boot, 22) != 0 ? le16(boot, 22) : le32(boot, 36);
-  p.heads = le16(boot, 26);
-  p.sectorsPerTrack = le16(boot, 24);
-  p.totalSectors = le16(boot, 19) != 0 ? le16(boot, 19) : le32(boot, 32);
-  const uint32_t rootSectors = le16(boot, 17) * 32u / 512u;
-  const uint32_t rootStart = p.reservedSectors + le8(boot, 16) * p.sectorsPerFat;
-  p.dataStart = rootStart + rootSectors;
-  p.startSector = rootStart;
-  p.sectorCount = rootSectors;
+  const std::optional<VolumeLayout> v =
+      DecodeVolume(std::span<const uint8_t>(image).subspan(uint64_t{start} * 512, 512));
+  if (!v) {
+    ADD_FAILURE() << "no FAT boot record at sector " << start;
+    return p;
+  }
+  p.reservedSectors = v->reservedSectors;
+  p.sectorsPerCluster = v->sectorsPerCluster;
+  p.sectorsPerFat = v->sectorsPerFat;
+  p.heads = v->heads;
+  p.sectorsPerTrack = v->sectorsPerTrack;
+  p.totalSectors = v->totalSectors;
+  p.dataStart = v->dataStart;
+  p.startSector = v->rootStart;
+  p.sectorCount = v->rootSectors;
   return p;
 }
 
