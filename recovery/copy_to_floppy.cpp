@@ -81,12 +81,18 @@ class CopyRun {
   // Steps 1-4: the FAT, the chain and the file's clusters.
   bool ReadSource(const ListedDirectory& dir, SourceFile& file) {
     const DrivePacket& v = dir.node;
-    std::vector<uint8_t> fat;
-    switch (LoadFatCopy(ctx_.access, ctx_.pane.budget, v, fat)) {
-      case FatCopyLoad::NoMemory: prompt_.Message(kCtfNoFatBuffer); return false;
-      case FatCopyLoad::Unreadable: prompt_.Message(kCtfFatUnreadable); return false;
-      case FatCopyLoad::Loaded: break;
-    }
+    // The file's chain needs only the FAT sectors it lies in, read through
+    // the cache: a large volume's FAT is never held for one small file.
+    FatReader fat(ctx_.access, ctx_.pane.budget, v);
+    auto fatFailed = [&] {
+      switch (fat.Status()) {
+        case FatCopyLoad::NoMemory: prompt_.Message(kCtfNoFatBuffer); return true;
+        case FatCopyLoad::Unreadable: prompt_.Message(kCtfFatUnreadable); return true;
+        case FatCopyLoad::Loaded: break;
+      }
+      return false;
+    };
+    if (fatFailed()) return false;
     const uint32_t start = file.row.firstCluster;
     const uint64_t clusterBytes = uint64_t{v.sectorsPerCluster} * kSectorSize;
     if (start == 0 || clusterBytes == 0) return false;  // an empty file: nothing to copy
@@ -95,7 +101,7 @@ class CopyRun {
     if (deleted) {
       // As Undelete would chain it: from its start cluster on, one cluster
       // after another while they are free, for as many as its size needs.
-      const uint32_t last = LastCluster(v, fat.size());
+      const uint32_t last = LastCluster(v, fat.Bytes());
       if (start < 2 || start > last) return false;
       const uint64_t wanted = std::max<uint64_t>(1, (uint64_t{file.row.size} + clusterBytes - 1) / clusterBytes);
       if (!TakeClusterList(ctx_.pane.budget, chain, 1)) {
@@ -104,19 +110,20 @@ class CopyRun {
       }
       chain[0] = start;
       for (uint32_t c = start + 1; chain.size() < wanted && c <= last; ++c) {
-        if (GetFatEntry(c, v.fatType, fat) != 0) break;
+        if (GetFatEntry(c, fat) != 0) break;
         chain.push_back(c);
       }
+      if (fatFailed()) return false;
     } else {
-      const uint32_t len = ChainLength(start, v.fatType, fat);
-      if (len == 0) return false;
+      const uint32_t len = ChainLength(start, fat);
+      if (fatFailed() || len == 0) return false;
       if (!TakeClusterList(ctx_.pane.budget, chain, len)) {
         prompt_.Message(kCtfNoListBuffer);
         return false;
       }
-      (void)ListChain(start, v.fatType, chain, len, fat);
+      (void)ListChain(start, chain, len, fat);
+      if (fatFailed()) return false;
     }
-    std::vector<uint8_t>().swap(fat);
 
     // The image holds the chain's clusters, and never less than the size the
     // entry claims: a chain cut short gives zeros, not bytes from past it.
@@ -139,7 +146,7 @@ class CopyRun {
 
   // The highest data cluster of a volume: within its sectors, the table in
   // memory, and below the bad mark.
-  static uint32_t LastCluster(const DrivePacket& v, size_t tableBytes) {
+  static uint32_t LastCluster(const DrivePacket& v, uint64_t tableBytes) {
     uint64_t last = std::max<uint32_t>(FatEntryCapacity(v.fatType, tableBytes), 1) - 1;
     if (v.totalSectors != 0 && v.sectorsPerCluster != 0)
       last = std::min<uint64_t>(

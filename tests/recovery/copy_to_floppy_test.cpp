@@ -219,3 +219,39 @@ TEST(CopyToFloppy, AFileLargerThanTheFloppyIsCutWhereItRunsOut) {
   std::string report;
   EXPECT_TRUE(floppy.Check(&report)) << report;
 }
+
+// The source file's chain is read through the FAT cache: a source FAT larger
+// than the memory allowed (as a terabyte volume's is) is no obstacle; not
+// one sector of memory, or a FAT past the volume's end, is.
+TEST(CopyToFloppy, TheSourceChainNeedsOnlyItsFatSectors) {
+  TempDir dir;
+  CopyRig c(dir);
+  ViewContext& ctx = *c.ctx;
+  const uint64_t fatBytes = uint64_t{c.pane.selectedPacket.sectorsPerFat} * 512;
+  c.pane.budget.limit = fatBytes - 512;
+  ASSERT_GT(c.pane.budget.limit, 9u * 512);  // the floppy's FAT still fits
+  ASSERT_TRUE(c.Select("K1000   .BIN"));
+  (void)CopyToFloppy(ctx);
+  EXPECT_TRUE(c.rig->prompt.Messages().empty());
+  FatVolume floppy = c.Floppy();
+  EXPECT_EQ(floppy.ReadFile("::/K1000.BIN"), Pattern(1000, 1));
+  std::string report;
+  EXPECT_TRUE(floppy.Check(&report)) << report;
+
+  struct Case {
+    uint64_t limit;
+    uint32_t sectorsPerFat;
+    const char* message;
+  };
+  const uint32_t spf = c.pane.selectedPacket.sectorsPerFat;
+  for (const Case& k : {Case{511, spf, "Fatal Error!  Not able to allocate FAT buffer!"},
+                        Case{kViewMemoryLimit, 0x100000, "FAT not accessible!"}}) {
+    c.pane.budget.limit = k.limit;
+    c.pane.selectedPacket.sectorsPerFat = k.sectorsPerFat;
+    c.rig->prompt.Clear();
+    c.rig->fault->writeLog.clear();
+    (void)CopyToFloppy(ctx);
+    EXPECT_EQ(c.rig->prompt.Messages(), std::vector<std::string>{k.message});
+    EXPECT_TRUE(c.rig->fault->writeLog.empty());
+  }
+}
