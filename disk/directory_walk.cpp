@@ -102,6 +102,7 @@ void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
     p->sectorsPerCluster = node.sectorsPerCluster;
     p->reservedSectors = node.reservedSectors;
     p->sectorsPerFat = node.sectorsPerFat;
+    p->fatCount = node.fatCount;
     p->dataStart = node.dataStart;
     p->fatType = node.fatType;
     p->totalSectors = node.totalSectors;

@@ -45,6 +45,7 @@ struct DrivePacket {
   uint16_t fatType = 0;          // KindFat12/16/32, or 0 while unknown
   uint16_t reservedSectors = 0;
   uint32_t sectorsPerFat = 0;
+  uint8_t fatCount = 0;          // FAT copies the boot record names; 0 while unknown
   const char* nameText = nullptr;  // files and folders: name kept in the packet pool
   uint32_t startSector = 0;      // first sector of the extent, from partitionStart
   uint16_t heads = 0;

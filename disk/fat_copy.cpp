@@ -56,11 +56,15 @@ uint32_t UsableFatSectors(const DrivePacket& volume) {
   return static_cast<uint32_t>(std::min<uint64_t>(sectors, volume.sectorsPerFat));
 }
 
+bool SecondCopyServes(const DrivePacket& volume, FatCopyRule rule) {
+  return rule.secondCopy && volume.fatCount != 1 && FatCopyInsideVolume(volume, 1);
+}
+
 FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                         std::vector<uint8_t>& table, FatCopyRule rule) {
   if (!KnownWidth(node.fatType) || !FatCopyInsideVolume(node, 0))
     return Fail(table, FatCopyLoad::Unreadable);
-  const bool second = rule.secondCopy && FatCopyInsideVolume(node, 1);
+  const bool second = SecondCopyServes(node, rule);
   const uint32_t sectors = rule.usableSectorsOnly ? UsableFatSectors(node) : node.sectorsPerFat;
   DrivePacket first = FatCopyPacket(node, 0);
   DrivePacket spare = FatCopyPacket(node, 1);
@@ -96,7 +100,7 @@ FatReader::FatReader(DiskAccess& access, MemoryBudget budget, const DrivePacket&
     status_ = FatCopyLoad::NoMemory;
     return;
   }
-  secondCopy_ = rule.secondCopy && FatCopyInsideVolume(volume, 1);
+  secondCopy_ = SecondCopyServes(volume, rule);
   sectors_ = rule.usableSectorsOnly ? UsableFatSectors(volume) : volume.sectorsPerFat;
 }
 

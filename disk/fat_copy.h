@@ -15,8 +15,8 @@ enum class FatCopyLoad { Loaded, NoMemory, Unreadable };
 
 struct FatCopyRule {
   // Whether FAT 2 may stand in for an unreadable FAT 1. A caller that knows
-  // the volume has one FAT says no: the sectors after FAT 1 then hold the
-  // root directory or data.
+  // the volume has one FAT says no (a packet whose fatCount is 1 says it
+  // too): the sectors after FAT 1 then hold the root directory or data.
   bool secondCopy = true;
   // Only the sectors that can hold entries of the volume (UsableFatSectors)
   // instead of all sectorsPerFat: a link past them leaves the volume, so a
@@ -32,6 +32,12 @@ DrivePacket FatCopyPacket(const DrivePacket& volume, uint32_t copy);
 // 32-bit sector numbers and, when the volume's size is known, within
 // totalSectors.
 bool FatCopyInsideVolume(const DrivePacket& volume, uint32_t copy);
+
+// Whether FAT 2 may stand in for FAT 1 under rule: the rule allows it, the
+// boot record does not say the volume has one FAT (on such a volume the
+// sectors after FAT 1 hold the root directory or data), and it lies inside
+// the volume.
+bool SecondCopyServes(const DrivePacket& volume, FatCopyRule rule);
 
 // The sectors of a copy that can hold entries of the volume: no more than its
 // clusters (as totalSectors bounds them, when it and the cluster size are

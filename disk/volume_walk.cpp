@@ -69,6 +69,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   volume.sectorsPerTrack = layout->sectorsPerTrack;
   volume.sectorsPerCluster = layout->sectorsPerCluster;
   volume.totalSectors = layout->totalSectors;
+  volume.fatCount = layout->fatCount;
   volume.partitionStart = node.partitionStart;
 
   char label[16];

@@ -230,6 +230,7 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
   volume_.totalSectors = layout_.totalSectors;
   volume_.reservedSectors = layout_.reservedSectors;
   volume_.sectorsPerFat = layout_.sectorsPerFat;
+  volume_.fatCount = layout_.fatCount;
   volume_.firstCluster = layout_.rootCluster;
   volume_.startSector = layout_.dataStart;
   volume_.dataStart = layout_.dataStart;

@@ -207,6 +207,38 @@ TEST(FatCache, FatTwoStandsInSectorBySectorAndIsKeptApart) {
   EXPECT_EQ(disk.prompt.Messages(), std::vector<std::string>{"FAT not accessible!"});
 }
 
+// A volume of one FAT (mkfs.fat -f 1): the sectors after FAT 1 hold its root
+// directory, so nothing stands in for an unreadable FAT 1 sector there.
+TEST(FatCache, AOneFatVolumeHasNoSecondCopyToStandIn) {
+  TempDir dir;
+  const std::string file = dir.File("one.img");
+  ASSERT_TRUE(PartitionImage(file, 2048 + 40960, "start=2048, size=40960, type=6\n"));
+  const FatVolume v = FormatPartition(file, 2048, 40960, 16, "-f 1 -s 1");
+  ASSERT_TRUE(v.MakeDir("::/DIR"));
+  ASSERT_TRUE(v.PutFile("::/DIR/BIG.BIN", std::string(5 * 512, 'b')));
+  for (bool library : {false, true}) {
+    SCOPED_TRACE(library ? "library path" : "direct path");
+    CountedDisk disk(ReadFileBytes(file), library);
+    const std::vector<TreeNode> tops = disk.session.ListDrives();
+    const std::vector<TreeNode> volume = disk.session.Expand(disk.session.Expand(tops[0])[0]);
+    ASSERT_EQ(volume.size(), 2u);  // FAT 1 and the root: one copy
+    const std::vector<TreeNode> root = disk.session.Expand(volume.back());
+    ASSERT_EQ(root.size(), 1u);
+    const TreeNode folder = root[0];
+    EXPECT_EQ(folder.packet->fatCount, 1u);
+
+    disk.access.Fats().Clear();
+    disk.dev->badReadSectors = {disk.fatStart};
+    disk.dev->readLog.clear();
+    EXPECT_TRUE(disk.session.Expand(folder).empty());
+    EXPECT_EQ(disk.prompt.Messages(), std::vector<std::string>{"FAT not accessible!"});
+    std::vector<uint8_t> table;
+    EXPECT_EQ(LoadFatCopy(disk.access, {}, *folder.packet, table), FatCopyLoad::Unreadable);
+    // The root's first sector, where a FAT 2 would hold FAT 1's bad one, was never read.
+    EXPECT_EQ(disk.FatReads(1).count(0), 0u);
+  }
+}
+
 // A FAT 1 sector kept by the tree, then changed on disk by Write Changes on
 // its page, by Undelete, or behind the program's back before Refresh: the
 // next reader sees the disk's bytes.

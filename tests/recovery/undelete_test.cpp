@@ -318,7 +318,7 @@ TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
   ASSERT_EQ(RawFatEntry(rig.Bytes(), fat1, KindFat16, 2), 3u);
   // FAT 2 from before LIVE.BIN was written; FAT 1's second sector unreadable.
   std::fill_n(rig.Bytes().begin() + static_cast<ptrdiff_t>(fat2 + 4), 2 * 6, 0);
-  rig.dev->badReadSectors = {root.reservedSectors + 1};
+  rig.dev->badReadSectors = {uint64_t{root.reservedSectors} + 1};
   rig.Show(root);
   rig.Select({"\xE5"
               "ONE    .TXT"});
