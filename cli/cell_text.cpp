@@ -44,6 +44,20 @@ std::string SafeCellText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
+    // Most labels are plain printable ASCII: taken a run at a time.
+    size_t end = i;
+    while (end < text.size() && InRange(static_cast<unsigned char>(text[end]), 0x20, 0x7E)) ++end;
+    if (end != i) {
+      out.append(text.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {  // a control byte
+      out += '.';
+      ++i;
+      continue;
+    }
     uint32_t codePoint = 0;
     const size_t length = Utf8Sequence(text, i, codePoint);
     if (length != 0) {
@@ -54,15 +68,9 @@ std::string SafeCellText(std::string_view text) {
       i += length;
       continue;
     }
-    const auto c = static_cast<unsigned char>(text[i]);
     // A lone byte past 0x7F is no UTF-8: it is printed as the ANSI character
     // the window shows for it, never raw.
-    if (c < 0x20 || c == 0x7F)
-      out += '.';
-    else if (c < 0x80)
-      out += static_cast<char>(c);
-    else
-      out += AnsiByteToUtf8(c);
+    out += AnsiByteToUtf8(c);
     ++i;
   }
   return out;

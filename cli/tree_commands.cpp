@@ -23,14 +23,21 @@ int PrintTree(DiskAccess& access, std::ostream& out, std::ostream& err) {
   };
   std::vector<Pending> stack;
   for (auto it = tops.rbegin(); it != tops.rend(); ++it) stack.push_back({*it, 0});
+  // Lines go out in blocks: a volume of many files prints many short lines.
+  std::string lines;
   while (!stack.empty()) {
     const Pending next = stack.back();
     stack.pop_back();
-    out << std::string(2 * next.depth, ' ') << SafeCellText(TreeLabel(next.node)) << '\n';
+    lines.append(2 * next.depth, ' ').append(SafeCellText(TreeLabel(next.node))) += '\n';
+    if (lines.size() >= 64 * 1024) {
+      out << lines;
+      lines.clear();
+    }
     const std::vector<TreeNode> children = session.Expand(next.node);
     for (auto it = children.rbegin(); it != children.rend(); ++it)
       stack.push_back({*it, next.depth + 1});
   }
+  out << lines;
   return 0;
 }
 
