@@ -21,6 +21,7 @@
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
 #include "fixtures/scripted_prompt.h"
+#include "fixtures/test_drives.h"
 
 class ScriptedDialogs : public DialogRunner {
  public:
@@ -134,16 +135,11 @@ class ScriptedDialogs : public DialogRunner {
   }
 };
 
-inline std::string BinFolder() { return std::string(GLEANER_BIN_DIR) + "/"; }
-
 struct GuiRig {
   // The window bound to the drives of config (the sector-library path unless
   // config.direct), from programFolder.
-  explicit GuiRig(const DriveMapConfig& config, const std::string& programFolder = BinFolder()) {
-    BindOptions options;
-    options.drives = config;
-    options.programFolder = programFolder;
-    started = window.Start(options);
+  explicit GuiRig(const DriveMapConfig& config, const std::string& programFolder = ProgramFolder()) {
+    started = window.Start(ProgramBinding(config, programFolder));
   }
 
   TreePane* Tree() const { return window.Tree(); }
@@ -186,15 +182,6 @@ struct GuiRig {
   MainWindow window{state, dialogs};
   bool started = false;
 };
-
-inline DriveMapConfig Drives(std::vector<std::string> disks, std::vector<std::string> floppies = {},
-                             bool direct = false) {
-  DriveMapConfig config;
-  config.disks = std::move(disks);
-  config.floppies = std::move(floppies);
-  config.direct = direct;
-  return config;
-}
 
 // A private copy of an image, so that a test may write to it.
 inline std::string CopyImage(const std::string& from, const std::string& to) {

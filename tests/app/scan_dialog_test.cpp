@@ -90,14 +90,9 @@ struct CrossLinkedDisk {
 };
 
 struct DialogRig {
-  explicit DialogRig(const std::string& disk) {
-    BindOptions options;
-    options.drives = Drives({disk});
-    options.programFolder = BinFolder();
-    bound = BindDiskAccess(access, options);
-  }
-  ScriptedPrompt status;  // the main window's status panes
-  DiskAccess access{status};
+  explicit DialogRig(const std::string& disk) { bound = drives.BindAsProgram(Drives({disk})); }
+  TestDrives drives{TestDrives::Library};  // its port stands for the main window's status panes
+  DiskAccess& access = drives.access;
   bool bound = false;
 };
 
@@ -120,13 +115,9 @@ void ScanDialogTest::OpensWithItsControls() {
   TempDir dir;
   FatVolume floppy = MakeFloppy1440(dir.File("a.img"));
   CrossLinkedDisk disk;
-  ScriptedPrompt status;
-  DiskAccess access(status);
-  BindOptions options;
-  options.drives = Drives({disk.image}, {floppy.image});
-  options.programFolder = BinFolder();
-  QVERIFY(BindDiskAccess(access, options));
-  ScanDialog dialog(access);
+  TestDrives drives(TestDrives::Library);
+  QVERIFY(drives.BindAsProgram(Drives({disk.image}, {floppy.image})));
+  ScanDialog dialog(drives.access);
   QCOMPARE(dialog.windowTitle(), QStringLiteral("Scan Disk for Errors"));
   QCOMPARE(dialog.DriveList()->count(), 2);
   QCOMPARE(dialog.DriveList()->itemText(0), QStringLiteral("Floppy Disk 1"));

@@ -26,13 +26,10 @@ DrivePacket FloppyAt(uint32_t first) {
 // Writes sectors through a binding of its own, with undo files in undoDir.
 void WriteSectorsOf(const std::string& image, const std::string& undoDir, std::vector<uint32_t> sectors,
                     uint8_t fill) {
-  ScriptedPrompt prompt;
-  DiskAccess access(prompt);
-  BindOptions o;
-  o.drives = ParseDriveArgs({"--floppy", image, "--direct", "--undo-dir", undoDir}).config;
-  QVERIFY(BindDiskAccess(access, o));
+  TestDrives drives(TestDrives::Direct);
+  QVERIFY(drives.BindAsProgram(ParseDriveArgs({"--floppy", image, "--direct", "--undo-dir", undoDir}).config));
   std::vector<uint8_t> bytes(512, fill);
-  for (uint32_t s : sectors) QVERIFY(WriteSectors(access, FloppyAt(s), bytes.data()));
+  for (uint32_t s : sectors) QVERIFY(WriteSectors(drives.access, FloppyAt(s), bytes.data()));
 }
 
 }  // namespace

@@ -412,15 +412,11 @@ TEST(FatCache, UndoWritesEmptiesTheKeptSectors) {
   for (bool direct : {true, false}) {
     SCOPED_TRACE(direct ? "direct path" : "library path");
     const std::string undoDir = dir.File(direct ? "undo-d" : "undo-l");
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    BindOptions o;
-    o.programFolder = GLEANER_BIN_DIR "/";
     DriveArgsResult args = ParseDriveArgs({"--disk", file, "--undo-dir", undoDir});
     ASSERT_EQ(args.error, "");
-    o.drives = args.config;
-    o.drives.direct = direct;
-    ASSERT_TRUE(BindDiskAccess(access, o));
+    TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+    ASSERT_TRUE(drives.BindAsProgram(args.config));
+    DiskAccess& access = drives.access;
     TreeSession session(access);
     const DrivePacket root = RootOf(session);
     const uint32_t cluster = root.firstCluster;

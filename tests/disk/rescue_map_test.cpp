@@ -13,6 +13,7 @@
 #include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "fixtures/rescue_mapfile.h"
 
 namespace {
@@ -185,15 +186,12 @@ TEST(RescueMap, UnrescuedSectorsFailToReadAndWriteOnBothPaths) {
     const std::string image = dir.File(direct ? "d.img" : "l.img");
     ASSERT_TRUE(MustRun("cp " + ShellQuote(fd.image) + " " + ShellQuote(image)));
     std::vector<uint8_t> expected = ReadFileBytes(image);
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    BindOptions o;
-    o.programFolder = GLEANER_BIN_DIR "/";
     DriveArgsResult args = ParseDriveArgs({"--floppy", image, "--mapfile", map});
     ASSERT_EQ(args.error, "");
-    o.drives = args.config;
-    o.drives.direct = direct;
-    ASSERT_TRUE(BindDiskAccess(access, o));
+    TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+    ASSERT_TRUE(drives.BindAsProgram(args.config));
+    ScriptedPrompt& prompt = drives.prompt;
+    DiskAccess& access = drives.access;
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{});
     // The boot sector reads, so the floppy has its 1.44 MB geometry.
     DrivePacket p;

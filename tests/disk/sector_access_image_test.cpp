@@ -11,6 +11,7 @@
 #include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 
 namespace {
 
@@ -52,15 +53,12 @@ TEST(SectorAccessImage, WriteLandsAtItsOffsetOnBothPathsAndNotWithReadOnly) {
   for (bool direct : {false, true}) {
     for (bool readOnly : {false, true}) {
       SCOPED_TRACE(std::string(direct ? "direct" : "library") + (readOnly ? " read-only" : ""));
-      ScriptedPrompt prompt;
-      DiskAccess access(prompt);
-      BindOptions o;
-      o.programFolder = GLEANER_BIN_DIR "/";
-      o.drives.floppies = {floppy.image};
-      o.drives.disks = {disk.image};
-      o.drives.direct = direct;
-      o.drives.readOnly = readOnly;
-      ASSERT_TRUE(BindDiskAccess(access, o));
+      TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+      DriveMapConfig config = Drives({disk.image}, {floppy.image});
+      config.readOnly = readOnly;
+      ASSERT_TRUE(drives.BindAsProgram(config));
+      ScriptedPrompt& prompt = drives.prompt;
+      DiskAccess& access = drives.access;
       EXPECT_EQ(prompt.Messages(), std::vector<std::string>{});
       EXPECT_EQ(access.useSectorLibrary, !direct);
       EXPECT_EQ(access.floppyCount, 1u);

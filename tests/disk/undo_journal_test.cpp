@@ -13,6 +13,7 @@
 #include "fixtures/scripted_prompt.h"
 #include "disk/sector_access.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "tools/undo_writes.h"
 
 namespace {
@@ -76,16 +77,13 @@ TEST(UndoJournal, EveryWriteIsJournalledFirstAndUndoneOnBothPaths) {
     ASSERT_TRUE(MustRun("cp " + ShellQuote(fd.image) + " " + ShellQuote(image)));
     const std::vector<uint8_t> original = ReadFileBytes(image);
     {
-      ScriptedPrompt prompt;
-      DiskAccess access(prompt);
-      BindOptions o;
-      o.programFolder = GLEANER_BIN_DIR "/";
       DriveArgsResult args = ParseDriveArgs({"--floppy", image, "--undo-dir", undoDir});
       ASSERT_EQ(args.error, "");
       EXPECT_TRUE(args.config.undo);
-      o.drives = args.config;
-      o.drives.direct = direct;
-      ASSERT_TRUE(BindDiskAccess(access, o));
+      TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+      ASSERT_TRUE(drives.BindAsProgram(args.config));
+      ScriptedPrompt& prompt = drives.prompt;
+      DiskAccess& access = drives.access;
       EXPECT_EQ(prompt.Messages(), std::vector<std::string>{});
       // Reading makes no undo file.
       std::vector<uint8_t> buf(4 * 512);
@@ -151,26 +149,23 @@ TEST(UndoJournal, NoUndoReadOnlyAndAnUnusableFolderKeepNoJournal) {
   TempDir dir;
   FatVolume fd = MakeFloppy1440(dir.File("fd.img"));
   const std::vector<uint8_t> original = ReadFileBytes(fd.image);
-  auto bind = [&](std::vector<std::string> args, DiskAccess& access) {
+  auto bind = [&](std::vector<std::string> args, TestDrives& drives) {
     args.insert(args.begin(), {"--floppy", fd.image});
     DriveArgsResult r = ParseDriveArgs(args);
     ASSERT_EQ(r.error, "");
-    BindOptions o;
-    o.programFolder = GLEANER_BIN_DIR "/";
-    o.drives = r.config;
-    ASSERT_TRUE(BindDiskAccess(access, o));
+    ASSERT_TRUE(drives.BindAsProgram(r.config));
   };
   {
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    bind({"--undo-dir", dir.File("ro"), "--read-only"}, access);
+    TestDrives drives(TestDrives::Library);
+    DiskAccess& access = drives.access;
+    bind({"--undo-dir", dir.File("ro"), "--read-only"}, drives);
     EXPECT_FALSE(WriteSectors(access, FloppyAt(40, 1), Pattern(512, 3).data()));
     EXPECT_FALSE(fs::exists(dir.File("ro")));
   }
   {
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    bind({"--undo-dir", dir.File("off"), "--no-undo"}, access);
+    TestDrives drives(TestDrives::Library);
+    DiskAccess& access = drives.access;
+    bind({"--undo-dir", dir.File("off"), "--no-undo"}, drives);
     EXPECT_TRUE(WriteSectors(access, FloppyAt(40, 1), Pattern(512, 3).data()));
     EXPECT_FALSE(fs::exists(dir.File("off")));
   }
@@ -179,9 +174,10 @@ TEST(UndoJournal, NoUndoReadOnlyAndAnUnusableFolderKeepNoJournal) {
     // A file where the folder should be: said, and nothing is written.
     const std::string notDir = dir.File("plain");
     std::ofstream(notDir) << "x";
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    bind({"--undo-dir", notDir + "/undo"}, access);
+    TestDrives drives(TestDrives::Library);
+    ScriptedPrompt& prompt = drives.prompt;
+    DiskAccess& access = drives.access;
+    bind({"--undo-dir", notDir + "/undo"}, drives);
     EXPECT_EQ(prompt.Messages(),
               std::vector<std::string>{UndoDirUnusableText(notDir + "/undo", "Not a directory")});
     EXPECT_EQ(prompt.Messages()[0], "The undo folder " + notDir +
@@ -203,13 +199,12 @@ struct ThreeWrites {
   ThreeWrites() {
     FatVolume fd = MakeFloppy1440(image);
     original = ReadFileBytes(image);
-    ScriptedPrompt prompt;
-    DiskAccess access(prompt);
-    BindOptions o;
-    o.drives = ParseDriveArgs({"--floppy", image, "--undo-dir", dir.File("undo"), "--direct"}).config;
-    EXPECT_TRUE(BindDiskAccess(access, o));
-    for (uint32_t s = 10; s < 13; ++s) EXPECT_TRUE(WriteSectors(access, FloppyAt(s, 1), Pattern(512, static_cast<uint8_t>(s)).data()));
-    access.Release();
+    TestDrives drives(TestDrives::Direct);
+    EXPECT_TRUE(drives.BindAsProgram(
+        ParseDriveArgs({"--floppy", image, "--undo-dir", dir.File("undo"), "--direct"}).config));
+    for (uint32_t s = 10; s < 13; ++s)
+      EXPECT_TRUE(WriteSectors(drives.access, FloppyAt(s, 1), Pattern(512, static_cast<uint8_t>(s)).data()));
+    drives.access.Release();
     journal = UndoFiles(dir.File("undo")).at(0);
   }
   std::vector<uint8_t> Sector(const std::vector<uint8_t>& bytes, uint64_t s) const {

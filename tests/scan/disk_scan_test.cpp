@@ -578,15 +578,10 @@ TEST(ScanVolumes, ListFloppiesThenFatPartitionsInOrder) {
                              "size=70000, type=c\n"
                              "size=20000, type=7\n"));
   FatVolume floppy = MakeFloppy1440(dir.File("a.img"));
-  DriveMapConfig config;
-  config.floppies = {floppy.image, floppy.image};
-  config.disks = {disk};
-  config.direct = true;
-  ScriptedPrompt prompt;
-  DiskAccess access(prompt);
-  BindOptions options;
-  options.drives = config;
-  ASSERT_TRUE(BindDiskAccess(access, options));
+  TestDrives drives(TestDrives::Direct);
+  ASSERT_TRUE(drives.BindAsProgram(Drives({disk}, {floppy.image, floppy.image}, true)));
+  ScriptedPrompt& prompt = drives.prompt;
+  DiskAccess& access = drives.access;
   const auto volumes = ListScanVolumes(access, prompt);
   Texts texts;
   for (const auto& v : volumes) texts.push_back(v.text);

@@ -67,12 +67,10 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
 
     // Write Changes, in the window's way.
     {
-      ScriptedPrompt prompt;
-      DiskAccess access(prompt);
-      BindOptions o;
-      o.programFolder = GLEANER_BIN_DIR "/";
-      o.drives = ParseDriveArgs(drives).config;
-      ASSERT_TRUE(BindDiskAccess(access, o));
+      TestDrives bound(direct ? TestDrives::Direct : TestDrives::Library);
+      ASSERT_TRUE(bound.BindAsProgram(ParseDriveArgs(drives).config));
+      ScriptedPrompt& prompt = bound.prompt;
+      DiskAccess& access = bound.access;
       TreeSession tree(access);
       const std::optional<TreeNode> node = tree.Find(kRoot);
       ASSERT_TRUE(node);

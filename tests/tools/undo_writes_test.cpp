@@ -20,6 +20,7 @@
 #include "fixtures/scripted_prompt.h"
 #include "disk/undo_journal.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "views/row_edit.h"
 #include "views/show_node.h"
 #include "views/write_changes.h"
@@ -138,13 +139,10 @@ TEST(UndoWrites, UndeleteRenameAndWriteChangesAreUndoneByteForByte) {
     // Write Changes of the root's second sector page, one byte edited: that
     // sector and no other.
     {
-      ScriptedPrompt prompt;
-      DiskAccess access(prompt);
-      BindOptions o;
-      o.programFolder = GLEANER_BIN_DIR "/";
-      o.drives = ParseDriveArgs({f.v.image, "--undo-dir", f.dir.File("u3")}).config;
-      o.drives.direct = direct;
-      ASSERT_TRUE(BindDiskAccess(access, o));
+      TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+      ASSERT_TRUE(drives.BindAsProgram(ParseDriveArgs({f.v.image, "--undo-dir", f.dir.File("u3")}).config));
+      ScriptedPrompt& prompt = drives.prompt;
+      DiskAccess& access = drives.access;
       TreeSession tree(access);
       const std::optional<TreeNode> node = tree.Find(kRoot);
       ASSERT_TRUE(node);

@@ -9,8 +9,8 @@
 
 #include "disk/discovery.h"
 #include "disk/volume_layout.h"
-#include "fixtures/scripted_prompt.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
 #include "views/row_edit.h"
 #include "views/show_node.h"
 #include "views/write_changes.h"
@@ -26,12 +26,9 @@ class CollectSink final : public TreeSink {
 std::string Label(const TreeNode& n) { return n.labelByCallback ? NodeLabel(*n.packet) : n.label; }
 
 struct FloppyRig {
-  FloppyRig(const std::string& image, bool direct) {
-    BindOptions o;
-    o.drives.floppies = {image};
-    o.drives.direct = direct;
-    o.programFolder = GLEANER_BIN_DIR "/";
-    bound = BindDiskAccess(access, o);
+  FloppyRig(const std::string& image, bool direct)
+      : drives(direct ? TestDrives::Direct : TestDrives::Library) {
+    bound = drives.BindAsProgram(Drives({}, {image}));
     CollectSink sink;
     discovery.ListDrives(access, sink);
     tops = sink.nodes;
@@ -41,8 +38,9 @@ struct FloppyRig {
     EXPECT_TRUE(ExpandShownNode(ctx, discovery, *n.packet, sink));
     return sink.nodes;
   }
-  ScriptedPrompt prompt;
-  DiskAccess access{prompt};
+  TestDrives drives;
+  ScriptedPrompt& prompt = drives.prompt;
+  DiskAccess& access = drives.access;
   PacketStore store;
   DriveDiscovery discovery{store};
   ListPaneState pane;
