@@ -133,7 +133,11 @@ void DiskScan::Progress(uint64_t done, uint64_t total) {
 }
 
 uint32_t DiskScan::FindFreeCluster() const {
-  const uint32_t c = ::FindFreeCluster(volume_, fat_, freeFrom_);
+  // A cluster the walk has found in use is never free, whatever its FAT
+  // entry says: a damaged FAT may hold 0 for the root folder's cluster or for
+  // the last cluster of a chain already walked.
+  uint32_t c = ::FindFreeCluster(volume_, fat_, freeFrom_);
+  while (c >= 2 && Marked(c)) c = ::FindFreeCluster(volume_, fat_, c + 1);
   if (c >= 2) freeFrom_ = c;
   return c;
 }
@@ -343,13 +347,18 @@ void DiskScan::WalkFolders(Check check) {
   // order: a folder's image is released before its sub-folders are walked, so
   // a deep tree costs four bytes a folder.
   struct Level {
+    uint32_t self = 0;  // the folder's first cluster
     std::vector<uint32_t> subfolders;
     size_t next = 0;
   };
   std::vector<Level> stack;
-  auto enter = [&](ScanFolder& folder, bool isRoot) {
+  auto enter = [&](ScanFolder& folder, bool isRoot, uint32_t self) {
+    path_.clear();
+    for (const Level& above : stack) path_.push_back(above.self);
+    path_.push_back(self);
     if (!CheckFolder(check, folder, isRoot)) return;
     Level level;
+    level.self = self;
     for (size_t i = 0; i < folder.entryCount; ++i) {
       const std::span<const uint8_t> entry(folder.bytes.data() + i * 32, 32);
       if (entry[0] == kDirEndMark) break;
@@ -360,7 +369,7 @@ void DiskScan::WalkFolders(Check check) {
   };
 
   if (layout_.width != KindFat32) {
-    enter(root_, true);
+    enter(root_, true, 0);
   } else {
     ScanFolder root;
     walked_.insert(layout_.rootCluster);
@@ -368,7 +377,7 @@ void DiskScan::WalkFolders(Check check) {
                           options_.budget, root) == FolderLoad::NoMemory)
       Say(kScanFolderNoMemory);
     else if (!root.bytes.empty())
-      enter(root, false);
+      enter(root, false, layout_.rootCluster);
   }
   while (!stack.empty() && !Stopped()) {
     Level& top = stack.back();
@@ -387,7 +396,7 @@ void DiskScan::WalkFolders(Check check) {
       case FolderLoad::Empty: continue;
       default: break;
     }
-    enter(folder, false);
+    enter(folder, false, first);
   }
 }
 
@@ -469,6 +478,16 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       ++result_.problemsFound;
       ++result_.crossLinks;
       if (!Ask(kScanCrossLinked)) {
+        ++result_.problemsLeft;
+        break;
+      }
+      // A folder entry that leads into this folder or one above it makes a
+      // loop of folders: a copy would hold the same entry and need a copy of
+      // its own, without end. It is left as it is.
+      if (isFirst && (entry[kDirAttributes] & kAttrFolder) != 0 &&
+          (std::find(path_.begin(), path_.end(), c) != path_.end() ||
+           std::find(folder.clusters.begin(), folder.clusters.end(), c) != folder.clusters.end())) {
+        Say(kScanFixFailed);
         ++result_.problemsLeft;
         break;
       }

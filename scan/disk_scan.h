@@ -160,5 +160,8 @@ class DiskScan {
   std::vector<FatUndo>* journal_ = nullptr;  // FAT changes of the repair under way
   std::vector<EntryRepair> entryRepairs_;    // of the folder being checked
   std::unordered_set<uint32_t> walked_;      // folders walked in this walk
+  // First clusters of the folder being checked and of the folders above it
+  // (0 for a fixed root).
+  std::vector<uint32_t> path_;
   int progressShown_ = -1;
 };

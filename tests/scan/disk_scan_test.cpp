@@ -497,6 +497,59 @@ TEST(Scan, TheLastTwoDataClustersTakeACrossLinksCopy) {
   EXPECT_EQ(r.crossLinks, 1u);
 }
 
+// A cluster the walk found in use is not free because a damaged FAT says 0
+// for it: here the 32-bit root folder's own cluster, which the copy of a
+// cross-linked tail would otherwise overwrite.
+TEST(Scan, AClusterInUseIsNeverTakenForACopy) {
+  ScanRig rig(32, 70000, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(3 * 512, 90)));
+  rig.Bind();
+  const uint32_t root = rig.layout.rootCluster;
+  const uint32_t a1 = rig.FirstCluster(rig.RootEntry("A       TXT"));
+  const uint32_t b1 = rig.FirstCluster(rig.RootEntry("B       TXT"));
+  const std::vector<uint32_t> a = rig.Chain(a1);
+  rig.SetFat(b1, a[1]);
+  rig.SetFat(root, 0);
+  const std::vector<uint8_t> rootBytes = rig.ClusterBytes(root);
+
+  for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "2 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(r.crossLinks, 1u);
+  EXPECT_EQ(rig.ClusterBytes(root), rootBytes);
+  const std::vector<uint32_t> nb = rig.Chain(b1);
+  ASSERT_EQ(nb.size(), 3u);
+  EXPECT_EQ(std::count(nb.begin(), nb.end(), root), 0);
+  EXPECT_EQ(rig.ChainBytes(a1).size(), 3u * 512);
+}
+
+// A folder entry that leads back into its own folder would need a copy of
+// the folder, which holds the same entry, without end: the scan says the fix
+// failed and writes nothing.
+TEST(Scan, AFolderEntryLeadingBackIntoItsFolderIsLeftAsItIs) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.MakeDir("::/DIR"));
+  ASSERT_TRUE(rig.volume.PutFile("::/DIR/F.TXT", "f"));
+  rig.Bind();
+  const uint32_t dir = rig.FirstCluster(rig.RootEntry("DIR        "));
+  // After ".", ".." and F.TXT: LOOP, a folder whose first cluster is DIR's.
+  uint8_t* loop = rig.Bytes().data() + rig.ClusterByte(dir) + 3 * 32;
+  ASSERT_EQ(loop[0], 0);
+  std::memcpy(loop, "LOOP       ", 11);
+  loop[11] = 0x10;
+  loop[26] = static_cast<uint8_t>(dir);
+  loop[27] = static_cast<uint8_t>(dir >> 8);
+  const std::vector<uint8_t> before = rig.Bytes();
+
+  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  const ScanResult r = rig.Scan();
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "Error fixing file!!", "0 Lost Clusters found!!"}));
+  EXPECT_EQ(r.crossLinks, 1u);
+  EXPECT_EQ(r.problemsLeft, 1u);
+  EXPECT_EQ(rig.Bytes(), before);
+}
+
 // The width follows the data-cluster count: 4071 clusters is a 12-bit FAT,
 // read and written as 12-bit entries.
 TEST(Scan, Fat12OfFourThousandClusters) {
