@@ -225,6 +225,12 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
     return false;
   }
   layout_ = *layout;
+  // A cluster past the FAT's last entry can be in no chain and be neither
+  // free nor lost: the walks over every cluster stop at the FAT's end, where
+  // a damaged boot record claims more clusters than its FAT holds.
+  const uint32_t entries =
+      FatEntryCapacity(layout_.width, static_cast<size_t>(uint64_t{layout_.sectorsPerFat} * kSectorSize));
+  if (entries >= 3) layout_.lastCluster = std::min(layout_.lastCluster, entries - 1);
   volume_ = volume.packet;
   volume_.fatType = layout_.width;
   volume_.kind = FatCopyKind(layout_.width);
