@@ -256,6 +256,13 @@ void DiskScan::CompareFatCopies() {
     Phase("");
     return;
   }
+  // A FAT too large for the working image ends the scan at its load, with
+  // that message: comparing first would read every sector a damaged boot
+  // record claims (billions), asking at each one that cannot be read.
+  if (!options_.budget.Allows(uint64_t{layout_.sectorsPerFat} * kSectorSize)) {
+    Phase("");
+    return;
+  }
   uint8_t first[kSectorSize], second[kSectorSize];
   const uint32_t spf = layout_.sectorsPerFat;
   for (uint32_t s = 0; s < spf; ++s) {
