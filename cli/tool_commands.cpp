@@ -183,7 +183,7 @@ int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& 
   if (targets.empty()) return usageError("diskcopy needs a --target");
   DiskAccess access(prompt);
   if (!BindDiskAccess(access, options)) return 2;
-  if (from > access.floppyCount) {
+  if (from > access.FloppyCount()) {
     err << "gleaner-cli: no floppy " << from << '\n';
     return 2;
   }

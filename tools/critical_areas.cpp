@@ -238,11 +238,11 @@ bool OpenCriticalAreaDrives(DiskAccess& access, CriticalAreaTool tool, CriticalA
   const bool backup = tool == CriticalAreaTool::Backup;
   PromptPort& prompt = access.Prompt();
   out = {};
-  if (!access.useSectorLibrary || access.Library() == nullptr) {
+  if (!access.Capabilities().biosTransfers) {
     prompt.Message(backup ? kBackupDirectRefused : kRestoreDirectRefused);
     return false;
   }
-  out.floppies = access.floppyCount;
+  out.floppies = access.FloppyCount();
   if (out.floppies == 0) {
     prompt.Message(backup ? kNoFloppyToBackupTo : kNoFloppyToRestoreFrom);
     return false;
@@ -261,7 +261,7 @@ bool OpenCriticalAreaDrives(DiskAccess& access, CriticalAreaTool tool, CriticalA
 
 CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& options) {
   Run run(access, kBackupProgressId);
-  if (!access.useSectorLibrary || access.Library() == nullptr)
+  if (!access.Capabilities().biosTransfers)
     return run.End(kBackupDirectRefused, false);
   BackupFloppy floppy(access, options.floppy);
   if (const char* failure = floppy.Load()) return run.End(failure, false);
@@ -329,7 +329,7 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
 
 CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions& options) {
   Run run(access, kRestoreProgressId);
-  if (!access.useSectorLibrary || access.Library() == nullptr)
+  if (!access.Capabilities().biosTransfers)
     return run.End(kRestoreDirectRefused, false);
   if (access.WritesRefused()) return run.End(kDrivesReadOnly, false);
   BackupFloppy floppy(access, options.floppy);

@@ -12,8 +12,8 @@
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
-#include "tools/critical_area_dialog.h"
-#include "tools/disk_copy_dialog.h"
+#include "app/critical_area_dialog.h"
+#include "app/disk_copy_dialog.h"
 #include <QProgressBar>
 
 namespace {

@@ -14,6 +14,13 @@
 
 namespace {
 
+// The files the drive map names for the floppies (the rig binds devices only).
+void SetFloppyFiles(DiskAccess& access, std::vector<std::string> files) {
+  DriveMapConfig drives = access.Drives();
+  drives.floppies = std::move(files);
+  access.SetDrives(std::move(drives));
+}
+
 // A floppy whose every sector differs: files over the whole data area.
 FatVolume FullFloppy(const TempDir& dir) {
   FatVolume v = MakeFloppy1440(dir.File("source.img"), "SOURCE");
@@ -48,7 +55,7 @@ TEST(DiskCopy, ThreeTargetsEqualTheSourceAndTheSourceIsReadOnce) {
   const std::vector<uint8_t> original = ReadFileBytes(source.image);
   for (const bool verify : {false, true}) {
     LibraryRig rig({source.image}, {}, true);
-    rig.access.drives.floppies = {source.image};
+    SetFloppyFiles(rig.access, {source.image});
     DiskCopyGeometry g;
     ASSERT_TRUE(StartDiskCopy(rig.access, {0, verify}, g));
     EXPECT_EQ(g.cylinders, 80u);
@@ -209,7 +216,7 @@ TEST(DiskCopy, StopVerifyAndTheEdgesOfTheGeometry) {
     const std::string path = dir.File("flat.img");
     WriteFileBytes(path, flat);
     LibraryRig rig({path, source.image}, {}, true);
-    rig.access.drives.floppies = {path, source.image};
+    SetFloppyFiles(rig.access, {path, source.image});
     DiskCopyGeometry g;
     EXPECT_FALSE(StartDiskCopy(rig.access, {}, g));
     rig.fault->badReadSectors = {0};

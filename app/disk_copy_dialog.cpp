@@ -1,4 +1,4 @@
-#include "tools/disk_copy_dialog.h"
+#include "app/disk_copy_dialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,7 +18,7 @@ DiskCopyDialog::DiskCopyDialog(DiskAccess& access, std::function<QString(QWidget
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("Copy Floppy Disk"));
   drives_ = Tagged(new QComboBox(this), kCopyDriveListId);
-  for (uint32_t i = 1; i <= access_.floppyCount; ++i)
+  for (uint32_t i = 1; i <= access_.FloppyCount(); ++i)
     drives_->addItem(QStringLiteral("Floppy Disk %1").arg(i));
   drives_->setCurrentIndex(drives_->count() > 0 ? 0 : -1);
   verify_ = Tagged(new QCheckBox(QStringLiteral("&Verify Write"), this), kCopyVerifyId);

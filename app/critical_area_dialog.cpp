@@ -1,4 +1,4 @@
-#include "tools/critical_area_dialog.h"
+#include "app/critical_area_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
