@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/control_ids.h"
 #include "app/control_tag.h"
 
 DiskCopyDialog::DiskCopyDialog(DiskAccess& access, std::function<QString(QWidget*)> askTargetImage,
@@ -100,6 +101,9 @@ void DiskCopyDialog::OnCopy() {
           bar->setValue(static_cast<int>(position));
         },
         Qt::QueuedConnection);
+  };
+  control_.ended = [this] {
+    QMetaObject::invokeMethod(this, [this] { SetIdle(true); }, Qt::QueuedConnection);
   };
   control_.running = true;
   control_.stop = false;

@@ -81,8 +81,6 @@ class ToolPrompt final : public PromptPort {
     return a;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
   static constexpr int kMostRetries = 3;
 

@@ -293,12 +293,8 @@ DiskCopyResult RunDiskCopy(DiskAccess& access, const DiskCopyOptions& options,
   control.stop = false;
   DiskCopyResult result = CopyRun(access, options, geometry, control).Run();
   // Back to idle, whatever ended the copy.
-  PromptPort& prompt = access.Prompt();
-  prompt.EnableControl(kCopyDriveListId, true);
-  prompt.EnableControl(kCopyStopId, false);
   if (control.progress) control.progress(0, geometry.cylinders);
-  prompt.EnableControl(kCopyButtonId, true);
-  prompt.EnableControl(kCopyVerifyId, true);
+  if (control.ended) control.ended();
   control.running = false;
   return result;
 }
