@@ -575,6 +575,33 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   EXPECT_EQ(report.find("share clusters"), std::string::npos) << report;
 }
 
+// What a scan tells its window as it goes: the FAT phase first, the entries
+// it checks, the free-cluster walk only when thorough, a bar within 0-100,
+// and one end with the lines left empty.
+TEST(Scan, EventsTellThePhasesInOrderAndEndOnce) {
+  for (const bool thorough : {false, true}) {
+    ScanRig rig(12, 2880, "");
+    ASSERT_TRUE(rig.volume.PutFile("::/README.TXT", Pattern(3000, 4)));
+    rig.Bind();
+    const ScanResult r = rig.Scan(Options(thorough));
+    EXPECT_EQ(r.ExitCode(), 0) << thorough;
+    const std::vector<std::string> phase = rig.events.PhaseLine();
+    ASSERT_FALSE(phase.empty());
+    EXPECT_EQ(phase.front(), "File Allocation Table");
+    EXPECT_EQ(phase.back(), "");
+    const bool freeWalk = std::any_of(phase.begin(), phase.end(), [](const std::string& t) {
+      return t.rfind("Scanning Free Cluster ", 0) == 0;
+    });
+    EXPECT_EQ(freeWalk, thorough);
+    const std::vector<std::string> entries = rig.events.Entries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "README  .TXT"), entries.end());
+    EXPECT_EQ(entries.back(), "");
+    for (const int p : rig.events.Percents()) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+    EXPECT_EQ(rig.events.Ends(), 1);
+    EXPECT_FALSE(rig.flags.running);
+  }
+}
+
 // Automatically Fix Errors: no question is shown; its text goes to the phase
 // line, and the repairs run as on a Yes.
 TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
