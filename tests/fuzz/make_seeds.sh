@@ -3,8 +3,10 @@
 # mtools (an MBR with a FAT16 primary partition and an extended chain holding
 # a FAT32 and a FAT12 logical drive; a floppy; a volume without a partition
 # table), each with folders, long names, a fragmented file and deleted files
-# and folders, packed for both access paths.
-#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts)
+# and folders, packed for both access paths; exFAT volumes made by mkfs.exfat
+# (whole disk, MBR and GPT partitions), filled the same way through exfat-fuse
+# where this machine can mount one (root, /dev/fuse), else left empty.
+#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts, OUTDIR/exfat)
 set -euo pipefail
 pack=$1 out=$2
 export MTOOLSRC=/dev/null MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
@@ -129,3 +131,52 @@ ddrescue -q -n "$tmp/src.img" "$tmp/dst.img" "$tmp/done.map" >/dev/null 2>&1 || 
 printf '# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_status  current_pass\n0x00010000     +               1\n#      pos        size  status\n0x00000000  0x00004000  +\n0x00004000  0x00000200  -\n0x00004200  0x00001000  *\n0x00005200  0x0000AE00  +\n' > "$texts/bad-block"
 printf '0x80 disk.img\n0x00 floppy.img\nreadonly\n' > "$texts/drive-map"
 printf -- '--floppy\nfloppy.img\n--mapfile\nfloppy.map\n--disk\ndisk.img\n--read-only\n--direct\ntree\n' > "$texts/arguments"
+
+# exFAT.
+exfat=$out/exfat
+mkdir -p "$exfat"
+fill_exfat() {  # DEVICE
+  local m=$tmp/mnt
+  mkdir -p "$m"
+  mount.exfat-fuse "$1" "$m" >/dev/null 2>&1 || return 0
+  mkdir -p "$m/Docs/Deep" "$m/Old"
+  printf 'first file\n' > "$m/A Long Name of more than fifteen characters.txt"
+  seq 1 300 > "$m/Docs/numbers.txt"
+  printf 'x\n' > "$m/Docs/Deep/Résumé ünïcødé 日本語.txt"
+  : > "$m/empty.txt"
+  seq 1 100 > "$m/frag.bin"
+  seq 1 100 > "$m/spacer"
+  seq 1 300 >> "$m/frag.bin"
+  rm "$m/spacer"
+  printf 'gone\n' > "$m/gone.txt"
+  printf 'old\n' > "$m/Old/o.txt"
+  sync
+  rm "$m/gone.txt"
+  rm -r "$m/Old"
+  umount "$m"
+}
+make_exfat() {  # NAME LAYOUT CLUSTER_SIZE
+  local img=$tmp/$1.img off=0 loop
+  case $2 in
+    whole) truncate -s 4M "$img" ;;
+    mbr) truncate -s 6M "$img"
+         printf 'label: dos\nstart=2048, size=8192, type=7\n' | sfdisk --no-reread --no-tell-kernel -q "$img" ;;
+    gpt) truncate -s 6M "$img"
+         printf 'label: gpt\nstart=2048, size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n' |
+           sfdisk --no-reread --no-tell-kernel -q "$img" ;;
+  esac
+  [ "$2" = whole ] || off=$((2048 * 512))
+  if loop=$(losetup -f --show --offset $off --sizelimit $((8192 * 512)) "$img" 2>/dev/null); then
+    mkfs.exfat -c "$3" "$loop" >/dev/null
+    [ -w /dev/fuse ] && fill_exfat "$loop"
+    losetup -d "$loop"
+  elif [ "$2" = whole ]; then
+    mkfs.exfat -c "$3" "$img" >/dev/null
+  else
+    return 0
+  fi
+  "$pack" "$img" 0 "$exfat/$1"
+}
+make_exfat whole whole 512
+make_exfat mbr mbr 4K
+make_exfat gpt gpt 512
