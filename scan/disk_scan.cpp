@@ -19,7 +19,6 @@ namespace {
 constexpr uint32_t kEndValue = 0xFFFFFFFF;  // SetFatEntry stores the width's end value
 constexpr uint32_t kBadValue = 0xFFFFFFF7;  // and its bad-cluster value
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
-constexpr size_t kBootBackupSector = 0x32;  // u16, 32-bit FAT volumes
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
 std::string EntryName(std::span<const uint8_t> entry) {
