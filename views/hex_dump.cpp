@@ -22,8 +22,6 @@ constexpr const char* kChainBufferFailed =
     "Fatal Error!  Not able to allocate a buffer for FAT Entries!";
 constexpr const char* kFatNotAccessible = "FAT not accessible!";
 constexpr const char* kClusterNotAccessible = "Cluster not accessible!";
-constexpr const char* kSectorNotAccessible = "Sector not accessible!";
-constexpr const char* kBootRecordNotAccessible = "Boot Record not accessible!";
 
 void ReleaseChain(ViewPage& pane) {
   std::vector<uint32_t>().swap(pane.clusterChain);

@@ -108,7 +108,8 @@ TEST(Scan, CleanVolumeWritesNothing) {
     const ScanResult r = rig.Scan(Options(true));
     // The phase line ends empty; the end is told once (the dialog goes back
     // to idle) and the running flag is down.
-    EXPECT_EQ(rig.events.LastPhase(), "");
+    ASSERT_FALSE(rig.events.Phases().empty());
+    EXPECT_EQ(rig.events.Phases().back().kind, ScanPhase::Kind::None);
     EXPECT_EQ(rig.events.LastEntry(), "");
     EXPECT_EQ(rig.events.Ends(), 1);
     EXPECT_FALSE(rig.flags.running);
@@ -585,14 +586,18 @@ TEST(Scan, EventsTellThePhasesInOrderAndEndOnce) {
     rig.Bind();
     const ScanResult r = rig.Scan(Options(thorough));
     EXPECT_EQ(r.ExitCode(), 0) << thorough;
-    const std::vector<std::string> phase = rig.events.PhaseLine();
+    const std::vector<ScanPhase> phase = rig.events.Phases();
     ASSERT_FALSE(phase.empty());
-    EXPECT_EQ(phase.front(), "File Allocation Table");
-    EXPECT_EQ(phase.back(), "");
-    const bool freeWalk = std::any_of(phase.begin(), phase.end(), [](const std::string& t) {
-      return t.rfind("Scanning Free Cluster ", 0) == 0;
+    EXPECT_EQ(phase.front(), ScanPhase{ScanPhase::Kind::Fat});
+    EXPECT_EQ(phase.back().kind, ScanPhase::Kind::None);
+    // Free clusters are read up to the volume's last, and only when thorough.
+    const auto freeWalk = std::find_if(phase.begin(), phase.end(), [](const ScanPhase& p) {
+      return p.kind == ScanPhase::Kind::FreeCluster;
     });
-    EXPECT_EQ(freeWalk, thorough);
+    EXPECT_EQ(freeWalk != phase.end(), thorough);
+    if (freeWalk != phase.end()) {
+      EXPECT_EQ(freeWalk->last, rig.layout.lastCluster);
+    }
     const std::vector<std::string> entries = rig.events.Entries();
     EXPECT_NE(std::find(entries.begin(), entries.end(), "README  .TXT"), entries.end());
     EXPECT_EQ(entries.back(), "");
@@ -615,7 +620,7 @@ TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
   const ScanResult r = rig.Scan(Options(false, true));
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
   std::vector<std::string> phase;
-  for (const std::string& text : rig.events.PhaseLine())
+  for (const std::string& text : rig.events.AutoAnswered())
     if (text == kCross || text == kAltered) phase.push_back(text);
   EXPECT_EQ(phase, (Texts{kCross, kAltered}));
   EXPECT_TRUE(r.fatWritten);
