@@ -89,6 +89,39 @@ mkfs.fat -C "$small" 160 >/dev/null
 fill "$small"
 "$pack" "$small" 0 "$images/superfloppy"
 
+# GPT disks as sfdisk makes them (one with a FAT32 partition, one hybrid, one
+# whose primary header is broken) and whole-disk FAT and exFAT volumes: the
+# first-sector readers' corpus.
+gpt=$out/gpt
+mkdir -p "$gpt"
+gptdisk() {  # FILE SCRIPT
+  truncate -s 16M "$1"
+  printf 'label: gpt\n%s' "$2" | sfdisk -q --no-reread --no-tell-kernel "$1" >/dev/null
+}
+gptdisk "$tmp/gpt.img" 'start=2048, size=4096, type=U, name="EFI"
+size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name="Data"
+type=L, name="root", attrs="LegacyBIOSBootable"
+'
+mkfs.fat -F 32 -s 1 --offset 6144 "$tmp/gpt.img" 4096 >/dev/null 2>&1
+"$pack" "$tmp/gpt.img" 0 "$gpt/gpt"
+cp "$tmp/gpt.img" "$tmp/hybrid.img"
+printf '\x80\0\0\0\x0c\0\0\0\x00\x18\0\0\x00\x20\0\0' |
+  dd of="$tmp/hybrid.img" bs=1 seek=462 conv=notrunc status=none
+"$pack" "$tmp/hybrid.img" 0 "$gpt/hybrid"
+printf '\xff' | dd of="$tmp/gpt.img" bs=1 seek=$((512 + 56)) conv=notrunc status=none
+"$pack" "$tmp/gpt.img" 0 "$gpt/primary-broken"
+for spec in 12:2000 16:16000 32:33000; do
+  bits=${spec%:*}
+  rm -f "$tmp/whole.img"
+  mkfs.fat -F "$bits" -s 1 -C "$tmp/whole.img" "${spec#*:}" >/dev/null 2>&1
+  "$pack" "$tmp/whole.img" 0 "$gpt/whole-fat$bits"
+done
+dd if=/dev/zero of="$tmp/whole.img" bs=3 count=1 conv=notrunc status=none
+"$pack" "$tmp/whole.img" 0 "$gpt/fat32-sector0-hit"
+truncate -s 16M "$tmp/exfat.img"
+mkfs.exfat "$tmp/exfat.img" >/dev/null
+"$pack" "$tmp/exfat.img" 0 "$gpt/exfat"
+
 # Texts: mapfiles as ddrescue writes them, drive maps and drive arguments.
 texts=$out/texts
 mkdir -p "$texts"
