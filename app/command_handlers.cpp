@@ -17,8 +17,8 @@
 #include "recovery/rename_entry.h"
 #include "disk/undo_journal.h"
 #include "recovery/undelete.h"
-#include "tools/critical_area_dialog.h"
-#include "tools/disk_copy_dialog.h"
+#include "app/critical_area_dialog.h"
+#include "app/disk_copy_dialog.h"
 #include "tools/raw_search.h"
 #include "tools/undo_writes.h"
 #include "views/editor_commands.h"
@@ -190,7 +190,7 @@ void MainWindow::OnUndoWrites() {
   const bool changed = std::any_of(result.sectors.begin(), result.sectors.end(), [](const UndoSectorOutcome& s) {
     return s.state == UndoSectorState::Restored;
   });
-  if (changed && state_.access.drivesReady) {
+  if (changed && state_.access.DrivesReady()) {
     tree_->Refresh();
     state_.Prompt().SetStatus(0, kStatusWritesUndone);
   }

@@ -245,9 +245,9 @@ void MainWindow::SetOperation(int id, std::function<void()> run) {
 }
 
 bool MainWindow::CommandEnabled(int id) const {
-  const bool ready = state_.access.drivesReady;
+  const bool ready = state_.access.DrivesReady();
   // Commands that act on a drive need one to act on.
-  const bool drive = ready && state_.access.floppyCount + state_.access.hardDiskCount > 0;
+  const bool drive = ready && state_.access.FloppyCount() + state_.access.HardDiskCount() > 0;
   switch (id) {
     case kCmdPrevious: return state_.pane.canGoPrevious;
     case kCmdNext: return state_.pane.canGoNext;
@@ -386,7 +386,7 @@ void MainWindow::ReleaseAll() {
   list_->Reload();
   state_.store.Rewind();
   state_.access.Release();
-  state_.access.drivesReady = false;
+  state_.access.SetDrivesReady(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
 #include "scan/scan_texts.h"
 
 ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
@@ -83,6 +84,23 @@ ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
   if (!volumes_.empty()) drives_->setCurrentIndex(0);
 }
 
+void ScanDialog::Events::Phase(std::string_view text) { port_.SetControlText(kScanPhase, text); }
+
+void ScanDialog::Events::AutoAnswered(std::string_view question) {
+  port_.SetControlText(kScanPhase, question);
+}
+
+void ScanDialog::Events::Progress(int percent) { port_.SetControlPercent(kScanProgress, percent); }
+
+void ScanDialog::Events::Entry(std::string_view name) { port_.SetControlText(kScanEntryName, name); }
+
+void ScanDialog::Events::Ended() {
+  for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
+                       kScanThorough})
+    port_.EnableControl(id, true);
+  port_.EnableControl(kScanStop, false);
+}
+
 ScanDialog::~ScanDialog() {
   if (!worker_.joinable()) return;
   // The dialog goes while its worker lives (its owner is closing): stop it,
@@ -113,7 +131,7 @@ void ScanDialog::OnScan() {
   flags_.stop = false;
   flags_.running = true;
   worker_ = std::thread([this, volume, options] {
-    DiskScan scan(access_, port_, flags_);
+    DiskScan scan(access_, port_, flags_, events_);
     const ScanResult result = scan.Run(volume, options);
     // The dialog joins the worker on its own thread.
     QMetaObject::invokeMethod(

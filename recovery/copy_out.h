@@ -16,7 +16,6 @@
 #include "recovery/deleted_files.h"
 #include "views/list_pane_state.h"
 
-inline constexpr int kCommandCopyOut = 32851;
 inline constexpr const char* kCopyOutCaption = "Copy Out To Folder";
 
 // One file or folder to copy: an entry of a directory of the volume.

@@ -226,13 +226,10 @@ class CopyRun {
   bool ReadFloppyBoot(uint8_t* boot) {
     DiskAccess& access = ctx_.access;
     prompt_.SetStatus(0, kWaitText);
-    if (access.floppyCount == 0) return false;
-    if (access.useSectorLibrary) {
-      SectorLibrary* lib = access.Library();
-      return lib != nullptr && lib->ReadSect32(0, 0, 0, 1, 1, boot, 0, 0) != 0;
-    }
-    if (!access.DriveOpen(0) && !access.OpenDrive(0)) return false;
-    return access.DeviceRead(0, 0, boot, kSectorSize) == static_cast<int64_t>(kSectorSize);
+    if (access.FloppyCount() == 0) return false;
+    // Cylinder 0, head 0, sector 1 on the library path, as floppies are addressed.
+    const Geometry first{1, 1, 1};
+    return access.ReadAbsolute(0, 0, 1, boot, &first);
   }
 
   bool Transfer(const FloppyLayout& f, uint32_t sector, uint32_t count, uint8_t* into,

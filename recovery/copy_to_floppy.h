@@ -12,7 +12,6 @@
 
 #include "views/view_context.h"
 
-inline constexpr int kCommandCopyToFloppy = 32807;
 
 inline constexpr const char* kCopyFloppyQuestion =
     "The floppy's files will be replaced by this file. Continue?";

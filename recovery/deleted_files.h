@@ -14,7 +14,6 @@
 #include "recovery/volume_reader.h"
 #include "views/list_pane_state.h"
 
-inline constexpr int kCommandFindDeleted = 32850;
 inline constexpr const char* kFindDeletedCaption = "Find Deleted Files";
 inline constexpr const char* kFindDeletedFatUnreadable = "FAT not accessible!";
 inline constexpr const char* kFindDeletedNoMemory = "Fatal Error!  Not able to allocate a buffer!";

@@ -13,7 +13,6 @@
 #include "recovery/directory_image.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandRenameAfterRecovery = 32808;
 inline constexpr const char* kOnlyOneFile = "Only one file can be selected!";
 
 // The refusals; the ones ending in ": " are followed by the character, the

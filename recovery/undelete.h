@@ -11,7 +11,6 @@
 #include "recovery/directory_image.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandUndelete = 32793;
 
 inline constexpr const char* kUndeleteStatus = "Undeleting: Wait....";
 inline constexpr const char* kUndeleteDone = "File(s) undeletion completed!";

@@ -19,7 +19,6 @@ namespace {
 constexpr uint32_t kEndValue = 0xFFFFFFFF;  // SetFatEntry stores the width's end value
 constexpr uint32_t kBadValue = 0xFFFFFFF7;  // and its bad-cluster value
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
-constexpr size_t kBootBackupSector = 0x32;  // u16, 32-bit FAT volumes
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
 std::string EntryName(std::span<const uint8_t> entry) {
@@ -113,7 +112,7 @@ bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
 
 bool DiskScan::Ask(const char* text) {
   if (options_.autoFix) {
-    basePort_.SetControlText(kScanPhase, text);
+    events_.AutoAnswered(text);
     return true;
   }
   return basePort_.AskYesNo(text, kScanCaption, PromptIcon::Question);
@@ -123,13 +122,13 @@ void DiskScan::Say(const std::string& text) {
   basePort_.Message(text, kScanCaption, PromptIcon::Exclamation);
 }
 
-void DiskScan::Phase(const std::string& text) { basePort_.SetControlText(kScanPhase, text); }
+void DiskScan::Phase(const std::string& text) { events_.Phase(text); }
 
 void DiskScan::Progress(uint64_t done, uint64_t total) {
   const int percent = total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
   if (percent == progressShown_) return;
   progressShown_ = percent;
-  basePort_.SetControlPercent(kScanProgress, percent);
+  events_.Progress(percent);
 }
 
 uint32_t DiskScan::FindFreeCluster() const {
@@ -202,10 +201,7 @@ void DiskScan::Finish() {
     result_.problemsLeft += pendingOnFat_;
     pendingOnFat_ = 0;
   }
-  for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
-                       kScanThorough})
-    basePort_.EnableControl(id, true);
-  basePort_.EnableControl(kScanStop, false);
+  events_.Ended();
   std::vector<uint8_t>().swap(fat_);
   freeFrom_ = 2;
   std::vector<uint8_t>().swap(bitmap_);
@@ -474,7 +470,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
     const size_t at = i * 32;
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
     if (entry[0] == kDirEndMark) break;
-    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
     uint32_t c = first, prev = 0, steps = 0;
@@ -543,7 +539,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       break;
     }
   }
-  basePort_.SetControlText(kScanEntryName, "");
+  events_.Entry("");
   return true;
 }
 
@@ -606,15 +602,15 @@ bool DiskScan::SurfaceTest(ScanFolder& folder) {
     const size_t at = i * 32;
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
     if (entry[0] == kDirEndMark || Stopped()) break;
-    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     if (TestChain(DirEntryFirstCluster(entry, layout_.width), &folder, at, buffer) !=
         Move::Moved) {
-      basePort_.SetControlText(kScanEntryName, "");
+      events_.Entry("");
       return false;
     }
   }
-  basePort_.SetControlText(kScanEntryName, "");
+  events_.Entry("");
   return true;
 }
 

@@ -1,18 +1,6 @@
-// The texts of the scan: its messages and questions, the phase texts of its
-// dialog, and the dialog's control ids.
+// The texts of the scan: its messages and questions, and the phase texts it
+// tells as it goes.
 #pragma once
-
-// Controls of the "Scan Disk for Errors" dialog, by id.
-inline constexpr int kScanDriveList = 1000;
-inline constexpr int kScanStandard = 1049;
-inline constexpr int kScanThorough = 1050;
-inline constexpr int kScanAutoFix = 1048;
-inline constexpr int kScanPhase = 1046;     // "Scanning:", then the phase or cluster
-inline constexpr int kScanProgress = 1047;
-inline constexpr int kScanEntryName = 1051; // the directory entry being checked
-inline constexpr int kScanButton = 1044;
-inline constexpr int kScanStop = 1025;
-inline constexpr int kScanClose = 3;
 
 inline constexpr const char* kScanCaption = "Scan Disk for Errors";
 

@@ -161,9 +161,8 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
   // Marked until the sector has read: its bytes are no data before then.
   pane.unreadableSectors.assign(1, 1);
   if (!ReadNodeSectors(ctx.access, packet, index, page)) {
-    ctx.Prompt().Message(packet.startSector != 0 || ctx.access.useSectorLibrary
-                             ? kSectorNotAccessible
-                             : kBootRecordNotAccessible);
+    ctx.Prompt().Message(ctx.access.UnreadableText(
+        packet.startSector != 0 ? UnreadablePlace::ItemSector : UnreadablePlace::OwnSector));
     return false;
   }
   pane.unreadableSectors[0] = 0;

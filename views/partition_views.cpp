@@ -42,8 +42,7 @@ void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
   if (!ReadFirstSector(ctx, packet)) {
-    ctx.Prompt().Message(ctx.access.useSectorLibrary ? "Partition Table inaccessible!"
-                                                     : "Partition Table not accessible!");
+    ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::PartitionTable));
     return;
   }
   const std::span<const uint8_t> sector(pane.sectorBuffer.data(), kSectorSize);
@@ -69,15 +68,10 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Field", 200}, {"Value", 200}};
-  bool read = true;
-  if (!ctx.access.useSectorLibrary && IsFloppy(packet)) {
-    // The disk in a floppy drive may have been changed since it was opened.
-    ctx.access.CloseDrive(packet.drive);
-    read = ctx.access.OpenDrive(packet.drive);
-  }
+  // The disk in a floppy drive may have been changed since it was opened.
+  const bool read = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
   if (!read || !ReadFirstSector(ctx, packet)) {
-    ctx.Prompt().Message(ctx.access.useSectorLibrary ? "Boot Record inaccessible!"
-                                                     : "Boot Record not accessible!");
+    ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::BootRecord));
     return;
   }
   const std::span<const uint8_t> s(pane.sectorBuffer.data(), kSectorSize);

@@ -386,7 +386,7 @@ TEST(FatCache, TheScansWriteBackReachesTheKeptSectors) {
     ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", std::vector<uint8_t>(2 * 512, 1)));
     ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", std::vector<uint8_t>(2 * 512, 2)));
     rig.Bind();
-    rig.access.hardDiskCount = 1;
+    rig.access.SetHardDiskCount(1);
     const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
     const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
     rig.SetFat(b[0], a[1]);  // B's chain joins A's

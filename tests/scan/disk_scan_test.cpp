@@ -106,13 +106,11 @@ TEST(Scan, CleanVolumeWritesNothing) {
     rig.Bind();
     const std::vector<uint8_t> before = rig.Bytes();
     const ScanResult r = rig.Scan(Options(true));
-    // The phase line ends empty; the controls are back to idle and the
-    // running flag is down.
-    EXPECT_EQ(rig.prompt.ControlText(kScanPhase), "");
-    EXPECT_EQ(rig.prompt.ControlText(kScanEntryName), "");
-    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanButton));
-    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanClose));
-    EXPECT_FALSE(rig.prompt.ControlEnabled(kScanStop));
+    // The phase line ends empty; the end is told once (the dialog goes back
+    // to idle) and the running flag is down.
+    EXPECT_EQ(rig.events.LastPhase(), "");
+    EXPECT_EQ(rig.events.LastEntry(), "");
+    EXPECT_EQ(rig.events.Ends(), 1);
     EXPECT_FALSE(rig.flags.running);
     EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!"}));
     EXPECT_EQ(r.ExitCode(), 0);
@@ -590,10 +588,8 @@ TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
   const ScanResult r = rig.Scan(Options(false, true));
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
   std::vector<std::string> phase;
-  for (const auto& e : rig.prompt.Events())
-    if (e.kind == ScriptedPrompt::Event::ControlText && e.id == kScanPhase &&
-        (e.text == kCross || e.text == kAltered))
-      phase.push_back(e.text);
+  for (const std::string& text : rig.events.PhaseLine())
+    if (text == kCross || text == kAltered) phase.push_back(text);
   EXPECT_EQ(phase, (Texts{kCross, kAltered}));
   EXPECT_TRUE(r.fatWritten);
   EXPECT_NE(rig.Chain(b[0])[1], a[1]);
@@ -684,8 +680,6 @@ class HandoffPrompt final : public PromptPort {
     return PromptAnswer::Abort;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
   // The question the worker waits on, once it is asked; empty when the
   // worker ended (running cleared) without asking one.
@@ -729,7 +723,7 @@ struct WorkerRig {
     rig.flags.stop = false;
     rig.flags.running = true;
     worker = std::thread([this, volume = volumes.at(0), options] {
-      DiskScan scan(rig.access, port, rig.flags);
+      DiskScan scan(rig.access, port, rig.flags, rig.events);
       result = scan.Run(volume, options);
     });
   }
@@ -783,7 +777,7 @@ TEST(ScanWorker, StopFlagFromAnotherThread) {
   rig.flags.stop = true;
   ScanResult result;
   std::thread worker([&] {
-    DiskScan scan(rig.access, rig.prompt, rig.flags);
+    DiskScan scan(rig.access, rig.prompt, rig.flags, rig.events);
     result = scan.Run(volumes[0], {});
   });
   while (rig.flags.running) std::this_thread::yield();

@@ -214,7 +214,8 @@ TEST(ReadOnly, LookingNeverCallsWrite) {
       const std::optional<SearchJob> job = PrepareRawSearch(prompt, node, o);
       ASSERT_TRUE(job);
       SearchFlags flags;
-      EXPECT_EQ(SearchSectors(access, *job, flags, prompt).status, SearchStatus::NotFound);
+      SearchEvents quiet;
+      EXPECT_EQ(SearchSectors(access, *job, flags, quiet).status, SearchStatus::NotFound);
 
       const FindDeletedResult found = FindDeletedFiles(access, node);
       EXPECT_TRUE(found.opened);
