@@ -7,6 +7,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "disk/drive_args_help.h"
 #include "views/sector_jump.h"
 
 namespace {
@@ -619,28 +620,13 @@ std::optional<std::string> ParseCommandLine(const std::vector<std::string>& word
 std::string CliUsage() {
   std::string usage =
       "usage: gleaner-cli [DRIVES...] COMMAND [ARGS...]\n"
+      "       gleaner-cli COMMAND --help\n"
       "\n"
-      "Drives, in BIOS order (floppies 0, 1, ...; hard disks 0x80, 0x81, ...):\n"
-      "  --floppy FILE     a floppy image or device (repeatable)\n"
-      "  --disk FILE       a hard-disk image or device (repeatable)\n"
-      "  FILE              a floppy when it is /dev/fd* or of a standard floppy size,\n"
-      "                    otherwise a hard disk\n"
-      "  --read-only       open every drive read-only: a command that would write\n"
-      "                    says \"The drives are open read-only: nothing is written\n"
-      "                    to them.\" and exits 1 (scan: 4)\n"
-      "  --direct          use the direct device path instead of libsect32.so\n"
-      "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
-      "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
-      "  --no-undo         write without keeping undo files\n"
-      "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
-      "                    sector outside the map's finished (+) blocks fails to read\n"
-      "                    and to write, as on the dying disk (sectors the map does\n"
-      "                    not cover count as untried)\n"
-      "  With no drive named, the system's block devices are used.\n";
+      "Drives, in BIOS order (floppies 0, 1, ...; hard disks 0x80, 0x81, ...):\n";
+  usage += kDriveArgsHelp;
   usage += "\nCommands:\n";
   for (const CommandInfo& c : Commands())
-    if (std::string(c.name) != "undo")
-      for (const UsageEntry& e : c.entries) usage += EntryHelp(e);
+    for (const UsageEntry& e : c.entries) usage += EntryHelp(e);
   return usage + kUsageTail;
 }
 
