@@ -51,12 +51,12 @@ int Show(const ShowArgs& show, BindOptions options, DiskAccess& access, std::ost
         (!GoToSectorAllowed(ctx, modes) || !GoToSector(ctx, modes, *show.jump, jumpTarget)))
       return PageOutcome::Refused;
     // A decoded view has no pages to go to: it is printed as it is.
-    if (show.pages == 0 || (ShownPageKind(ctx.pane) == PageKind::None && !FatTableShown(ctx.pane)))
+    if (show.pages == 0 || (ShownPageKind(ctx.page) == PageKind::None && !FatTableShown(ctx.page)))
       return PageOutcome::Print;
-    const uint64_t page = uint64_t{ctx.pane.pageIndex} + show.pages;
+    const uint64_t page = uint64_t{ctx.page.pageIndex} + show.pages;
     if (GoToPage(ctx, modes, page)) return PageOutcome::Print;
     // Moved, but a sector of it did not read: shown as it could be read.
-    return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
+    return ctx.page.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
   });
 }
 

@@ -1,6 +1,7 @@
 #include "disk/exfat_volume.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 
 #include "disk/le.h"
@@ -43,7 +44,20 @@ ExfatStream ExfatStreamOf(const ExfatEntrySet& set) {
 }
 
 ExfatVolume::ExfatVolume(ExfatReader& reader, const ExfatBootSector& boot)
-    : reader_(reader), boot_(boot), cache_(kExfatUnit) {}
+    : reader_(reader), boot_(boot), cache_(kExfatUnit) {
+  // Sizes no sound boot sector has would overflow the shifts: such a volume
+  // reads nothing.
+  const bool sane = boot.bytesPerSectorShift >= kExfatMinSectorShift &&
+                    boot.bytesPerSectorShift <= kExfatMaxSectorShift &&
+                    boot.sectorsPerClusterShift <= kExfatMaxClusterShift - boot.bytesPerSectorShift &&
+                    (boot.numberOfFats == 1 || boot.numberOfFats == 2);
+  if (!sane) {
+    boot_.bytesPerSectorShift = kExfatMinSectorShift;
+    boot_.sectorsPerClusterShift = 0;
+    boot_.clusterCount = 0;
+    boot_.fatLength = 0;
+  }
+}
 
 ExfatSetContext ExfatVolume::Context(const ExfatUpcase* upcase) const {
   ExfatSetContext c;
@@ -260,9 +274,10 @@ bool ExfatBitmap::InUse(uint32_t c) const {
 }
 
 uint64_t ExfatBitmap::UsedCount() const {
-  uint64_t used = 0;
-  for (const Run& r : Runs(kExfatFirstCluster, SIZE_MAX))
-    if (r.used) used += r.count;
+  const uint64_t covered = std::min<uint64_t>(clusterCount_, uint64_t{bits_.size()} * 8);
+  uint64_t used = clusterCount_ - covered;
+  for (uint64_t byte = 0; byte < covered / 8; ++byte) used += std::popcount(bits_[byte]);
+  for (uint64_t bit = covered / 8 * 8; bit < covered; ++bit) used += (bits_[bit / 8] >> (bit % 8)) & 1;
   return used;
 }
 
@@ -270,15 +285,20 @@ std::vector<ExfatBitmap::Run> ExfatBitmap::Runs(uint32_t from, size_t maxRuns) c
   std::vector<Run> runs;
   if (from < kExfatFirstCluster) from = kExfatFirstCluster;
   const uint64_t end = uint64_t{kExfatFirstCluster} + clusterCount_;
+  const uint64_t coveredEnd = kExfatFirstCluster + std::min<uint64_t>(clusterCount_, uint64_t{bits_.size()} * 8);
   uint64_t c = from;
   while (c < end && runs.size() < maxRuns) {
     const bool used = InUse(static_cast<uint32_t>(c));
     uint64_t next = c + 1;
-    // Whole bytes of the same state at a time, then bit by bit.
     while (next < end) {
+      // Past the bitmap's bytes every cluster counts as used: one run.
+      if (next >= coveredEnd) {
+        if (used) next = end;
+        break;
+      }
+      // Whole bytes of the same state at a time, then bit by bit.
       const uint64_t bit = next - kExfatFirstCluster;
-      if (bit % 8 == 0 && bit / 8 < bits_.size() && end - next >= 8 &&
-          bits_[bit / 8] == (used ? 0xFF : 0x00)) {
+      if (bit % 8 == 0 && coveredEnd - next >= 8 && bits_[bit / 8] == (used ? 0xFF : 0x00)) {
         next += 8;
         continue;
       }
@@ -319,21 +339,18 @@ bool ReadStreamBytes(ExfatVolume& volume, const ExfatStream& stream, uint64_t wa
   s.dataLength = std::min(s.dataLength, want);
   const ExfatChain chain = volume.StreamClusters(s);
   const size_t perCluster = static_cast<size_t>(volume.BytesPerCluster());
-  out.assign(static_cast<size_t>(s.dataLength), 0);
+  out.clear();
   std::vector<uint8_t> cluster(perCluster);
-  bool ok = chain.Complete();
-  size_t at = 0;
+  // Grown a cluster at a time as the reads succeed: a length from a damaged
+  // entry takes no memory the volume does not back.
   for (const ExfatRun& run : chain.runs) {
-    for (uint32_t i = 0; i < run.count && at < out.size(); ++i, at += perCluster) {
-      if (!volume.ReadCluster(run.first + i, cluster)) {
-        ok = false;
-        continue;
-      }
-      std::copy_n(cluster.begin(), std::min(perCluster, out.size() - at),
-                  out.begin() + static_cast<std::ptrdiff_t>(at));
+    for (uint32_t i = 0; i < run.count && out.size() < s.dataLength; ++i) {
+      if (!volume.ReadCluster(run.first + i, cluster)) return false;
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(perCluster, s.dataLength - out.size()));
+      out.insert(out.end(), cluster.begin(), cluster.begin() + static_cast<std::ptrdiff_t>(take));
     }
   }
-  return ok;
+  return chain.Complete();
 }
 
 }  // namespace

@@ -68,8 +68,9 @@ ExfatStream ExfatStreamOf(const ExfatEntrySet& set);
 
 class ExfatVolume {
  public:
-  // boot should be a sound one (ChooseExfatBootRegion); the reader reads the
-  // volume from its first sector.
+  // boot should be a sound one (ChooseExfatBootRegion); one whose shifts or
+  // FAT count are out of range gives a volume of no clusters. The reader
+  // reads the volume from its first sector.
   ExfatVolume(ExfatReader& reader, const ExfatBootSector& boot);
 
   const ExfatBootSector& Boot() const { return boot_; }

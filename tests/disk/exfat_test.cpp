@@ -387,6 +387,18 @@ const SetCase kSetCases[] = {
        EXPECT_FALSE(s.primary.accessed.utcOffsetValid);
        EXPECT_EQ(*s.primary.accessed.UnixSeconds(), utc(s.primary.accessed));
      }},
+    // A lone surrogate and a control unit show as U+FFFD; the name is no host name.
+    {"UnitsReplacedVisibly", "/readme.txt",
+     [](Bytes& d, size_t& first) {
+       putLe16(d, (first + 2) * 32 + kExfatNameText, 0xD800);
+       putLe16(d, (first + 2) * 32 + kExfatNameText + 2, 0x0001);
+       SealSet(d, first);
+     },
+     ExfatEntryKind::File, {F, S, N}, {SP::NameHashMismatch}, false,
+     [](const ExfatEntrySet& s, const Bytes&) {
+       EXPECT_EQ(s.name, "\xEF\xBF\xBD\xEF\xBF\xBD" "adme.txt");
+       EXPECT_FALSE(ExfatNameIsValid(s.nameUnits));
+     }},
     // Broken sets.
     {"ChecksumWrong", "/readme.txt", [](Bytes& d, size_t& first) { d[first * 32 + kExfatFileAttributes] ^= 0x01; },
      ExfatEntryKind::File, {F, S, N}, {SP::ChecksumMismatch}, false, nullptr},
