@@ -273,11 +273,12 @@ bool MainWindow::CommandEnabled(int id) const {
       // A file of a listing to copy: a root directory or folder on show with
       // a row selected.
       return drive && operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
-             !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
+             !state_.pane.SelectedRows().empty() &&
+             DirectoryOnShow(state_.pane, state_.pane.selectedPacket).has_value();
     case kCmdFindDeleted:
-      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane.selectedPacket);
     case kCmdCopyOut:
-      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane, state_.pane.selectedPacket, state_.pane.SelectedRows());
     case kCmdUndoWrites:
     case kCmdUsage:
     case kCmdAbout:
@@ -381,7 +382,7 @@ void MainWindow::ReleaseAll() {
   pane.rowStore = {};
   pane.rows = {};
   pane.columns = {};
-  pane.selectedRows = {};
+  pane.Select({});
   pane.canGoPrevious = pane.canGoNext = false;
   list_->Reload();
   state_.store.Rewind();

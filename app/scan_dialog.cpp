@@ -12,7 +12,10 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "scan/scan_texts.h"
 
 ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
@@ -84,7 +87,24 @@ ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
   if (!volumes_.empty()) drives_->setCurrentIndex(0);
 }
 
-void ScanDialog::Events::Phase(std::string_view text) { port_.SetControlText(kScanPhase, text); }
+std::string ScanPhaseText(const ScanPhase& phase) {
+  char text[96];
+  const auto n = static_cast<unsigned long>(phase.number);
+  switch (phase.kind) {
+    case ScanPhase::Kind::None: return {};
+    case ScanPhase::Kind::Fat: return kScanFatPhase;
+    case ScanPhase::Kind::FatSector: std::snprintf(text, sizeof text, kScanFatSector, n); break;
+    case ScanPhase::Kind::FileCluster: std::snprintf(text, sizeof text, kScanFileCluster, n); break;
+    case ScanPhase::Kind::FreeCluster:
+      std::snprintf(text, sizeof text, kScanFreeCluster, n, static_cast<unsigned long>(phase.last));
+      break;
+  }
+  return text;
+}
+
+void ScanDialog::Events::Phase(const ScanPhase& phase) {
+  port_.SetControlText(kScanPhase, ScanPhaseText(phase));
+}
 
 void ScanDialog::Events::AutoAnswered(std::string_view question) {
   port_.SetControlText(kScanPhase, question);

@@ -22,6 +22,9 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
+// The phase line's text for what the scan is doing.
+std::string ScanPhaseText(const ScanPhase& phase);
+
 class ScanDialog : public QDialog {
   Q_OBJECT
  public:
@@ -58,7 +61,7 @@ class ScanDialog : public QDialog {
   class Events final : public ScanEvents {
    public:
     explicit Events(QtPromptPort& port) : port_(port) {}
-    void Phase(std::string_view text) override;
+    void Phase(const ScanPhase& phase) override;
     void AutoAnswered(std::string_view question) override;
     void Progress(int percent) override;
     void Entry(std::string_view name) override;

@@ -48,6 +48,7 @@ class SearchDialog::Events final : public SearchEvents {
     SearchDialog& d = dialog_;
     auto show = [&d, &hit] {
       ShowSearchHit(d.state_.pane, d.state_.Prompt(), *d.job_, hit);
+      d.state_.pane.Select({static_cast<int>(hit.Row())});
       d.list_.Repaint();
       d.list_.FocusRow(static_cast<int>(hit.Row()));
     };

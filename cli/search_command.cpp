@@ -91,7 +91,7 @@ int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, 
   PromptPort& prompt = access.Prompt();
   if (!SearchOpenAllowed(prompt, modes, node)) return 1;
   // The dialog's start box shows the node's first sector when it opens.
-  search.start = start ? *start : SearchInitialStart(session.pane, node);
+  search.start = start ? *start : SearchInitialStart(session.page, node);
   SearchRefusal refusal = SearchRefusal::None;
   const std::optional<SearchJob> job = PrepareRawSearch(prompt, node, search, &refusal);
   if (!job) {
@@ -100,12 +100,12 @@ int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, 
   }
   SearchFlags flags;
   SearchLines events(err, progress, [&](const SearchHit& hit) {
-    ShowSearchHit(session.pane, prompt, *job, hit);
+    ShowSearchHit(session.page, prompt, *job, hit);
   });
   BeginSearch(events, flags);
   const SearchResult result = RunSearchWorker(access, *job, flags, prompt, events);
   if (result.status != SearchStatus::Found) return 1;
   out << "hit\t" << result.hit.sector << '\t' << result.hit.Row() << '\t' << result.hit.offset << '\n';
-  PrintPane(session.pane, out);
+  PrintPage(session.page, out);
   return 0;
 }

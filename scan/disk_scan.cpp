@@ -122,7 +122,9 @@ void DiskScan::Say(const std::string& text) {
   basePort_.Message(text, kScanCaption, PromptIcon::Exclamation);
 }
 
-void DiskScan::Phase(const std::string& text) { events_.Phase(text); }
+void DiskScan::Phase(ScanPhase::Kind kind, uint64_t number, uint64_t last) {
+  events_.Phase(ScanPhase{kind, number, last});
+}
 
 void DiskScan::Progress(uint64_t done, uint64_t total) {
   const int percent = total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
@@ -168,7 +170,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
   // Each phase ends the scan by returning false; all go to the common ending.
   [&] {
     if (!ReadBootRecord(volume)) return;
-    Phase(kScanFatPhase);
+    Phase(ScanPhase::Kind::Fat);
     CompareFatCopies();
     if (Stopped()) return;
     if (!LoadFatImage()) return;
@@ -249,14 +251,14 @@ void DiskScan::CompareFatCopies() {
   // A volume of one FAT has no second copy: what follows it is the root
   // directory or data, which no comparison should call a differing FAT.
   if (layout_.fatCount < 2) {
-    Phase("");
+    Phase(ScanPhase::Kind::None);
     return;
   }
   // A FAT too large for the working image ends the scan at its load, with
   // that message: comparing first would read every sector a damaged boot
   // record claims (billions), asking at each one that cannot be read.
   if (!options_.budget.Allows(uint64_t{layout_.sectorsPerFat} * kSectorSize)) {
-    Phase("");
+    Phase(ScanPhase::Kind::None);
     return;
   }
   uint8_t first[kSectorSize], second[kSectorSize];
@@ -265,7 +267,7 @@ void DiskScan::CompareFatCopies() {
     if (Stopped()) break;
     const uint64_t s1 = uint64_t{layout_.reservedSectors} + s;
     const uint64_t s2 = s1 + spf;
-    Phase(FormatText(kScanFatSector, static_cast<unsigned long>(s1)));
+    Phase(ScanPhase::Kind::FatSector, s1);
     Progress(s + 1, spf);
     // A question answered Yes leaves a difference the write-back mends:
     // every copy then gets the image.
@@ -291,7 +293,7 @@ void DiskScan::CompareFatCopies() {
                          static_cast<unsigned long>(s2))))
       return;
   }
-  Phase("");
+  Phase(ScanPhase::Kind::None);
 }
 
 bool DiskScan::LoadFatImage() {
@@ -686,7 +688,7 @@ void DiskScan::TestFreeClusters() {
   // No stop check here: once started, the test runs to its end.
   for (uint32_t c = 2; c <= last; ++c) {
     if (Entry(c) != 0) continue;
-    Phase(FormatText(kScanFreeCluster, static_cast<unsigned long>(c), static_cast<unsigned long>(last)));
+    Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);
     if (ReadCluster(c, buffer.data())) continue;
     Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(c)));
@@ -695,7 +697,7 @@ void DiskScan::TestFreeClusters() {
     SetEntry(kBadValue, c);
     ++pendingOnFat_;
   }
-  Phase("");
+  Phase(ScanPhase::Kind::None);
 }
 
 DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
@@ -704,7 +706,7 @@ DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t en
   const uint32_t length = ChainLength(c, layout_.width, fat_);
   for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
     if (Stopped()) return Move::Moved;
-    Phase(FormatText(kScanFileCluster, static_cast<unsigned long>(c)));
+    Phase(ScanPhase::Kind::FileCluster, c);
     // A file's progress is its place on the volume, the root's its own chain.
     if (folder != nullptr)
       Progress(c, layout_.lastCluster);

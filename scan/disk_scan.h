@@ -134,7 +134,7 @@ class DiskScan {
   bool Stopped() const { return flags_.stop.load(); }
   bool Ask(const char* text);
   void Say(const std::string& text);
-  void Phase(const std::string& text);
+  void Phase(ScanPhase::Kind kind, uint64_t number = 0, uint64_t last = 0);
   void Progress(uint64_t done, uint64_t total);
 
   DiskAccess& access_;

@@ -3,15 +3,25 @@
 // the scan's messages and questions only), tests record them. Every call
 // comes from the thread that runs the scan.
 #pragma once
+#include <cstdint>
 #include <string_view>
+
+// What a scan is doing: comparing the FAT copies (at a sector), reading a
+// file's or folder's cluster or a free one (of the volume's last), or
+// nothing between two phases. The window words it (app/scan_dialog.cpp).
+struct ScanPhase {
+  enum class Kind { None, Fat, FatSector, FileCluster, FreeCluster };
+  Kind kind = Kind::None;
+  uint64_t number = 0;  // the FAT sector or the cluster
+  uint64_t last = 0;    // FreeCluster: the volume's last cluster
+  bool operator==(const ScanPhase&) const = default;
+};
 
 class ScanEvents {
  public:
   virtual ~ScanEvents() = default;
-  // What the scan does now: a phase or the cluster under test ("File
-  // Allocation Table", "Scanning Free Cluster 9 of 100 Total"); empty
-  // between phases.
-  virtual void Phase(std::string_view /*text*/) {}
+  // What the scan does now: a phase or the cluster under test.
+  virtual void Phase(const ScanPhase& /*phase*/) {}
   // A question answered Yes without being shown (Automatically Fix Errors):
   // its text stands where the phase does.
   virtual void AutoAnswered(std::string_view /*question*/) {}

@@ -163,7 +163,7 @@ bool SearchOpenAllowed(PromptPort& prompt, DumpModes modes, const DrivePacket& n
   return true;
 }
 
-std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& node) {
+std::string SearchInitialStart(const ViewPage& pane, const DrivePacket& node) {
   // The sector on show when the dump is this node's, else the node's first.
   const bool shown = (pane.viewKind == ViewKind::SectorDump || pane.viewKind == ViewKind::RawSectorDump) &&
                      pane.shownPacket.drive == node.drive &&
@@ -360,7 +360,7 @@ SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFla
   return result;
 }
 
-void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit) {
+void ShowSearchHit(ViewPage& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit) {
   // The pane becomes the node's raw sector dump at the hit's page, whatever
   // it showed before: a page number with another view's buffer or packet
   // would let Write Changes put these bytes elsewhere.
@@ -377,8 +377,8 @@ void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job
   pane.sectorBuffer.assign(hit.bytes.begin(), hit.bytes.end());
   pane.pageIndex = hit.index;
   pane.rows.clear();
+  ++pane.rowsGeneration;
   AddCallbackRows(pane, kDumpRowsPerSector);
-  pane.selectedRows = {static_cast<int>(hit.Row())};
   pane.viewKind = ViewKind::RawSectorDump;
   // As Previous and Next would leave them on this page.
   pane.canGoPrevious = hit.index != 0;

@@ -25,7 +25,7 @@
 #include "disk/drive_packet.h"
 #include "disk/prompt_port.h"
 #include "views/dump_modes.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 #include "tools/search_events.h"
 
 inline constexpr size_t kSearchMaxHexBytes = 16;
@@ -101,7 +101,7 @@ enum class SearchRefusal { None, Range, Pattern };
 bool SearchOpenAllowed(PromptPort& prompt, DumpModes modes, const DrivePacket& node);
 
 // The start box's first text: the sector the dump shows, as "%lu".
-std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& node);
+std::string SearchInitialStart(const ViewPage& pane, const DrivePacket& node);
 
 // Search pressed: "Total sec: %lu", then the start sector's range and the
 // pattern, each refused with its message. Nothing is read. refusal (when
@@ -139,8 +139,8 @@ void BeginSearch(SearchEvents& events, SearchFlags& flags);
 [[nodiscard]] SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags,
                                            PromptPort& prompt, SearchEvents& events);
 
-// A hit into the list pane, on the thread that owns it: the raw sector dump of
-// the job's node at the hit's sector, its 32 rows with the hit's row selected,
+// A hit into the page, on the thread that owns it: the raw sector dump of the
+// job's node at the hit's sector, its 32 rows (the window selects hit.Row()),
 // Previous and Next as the page's place allows, and "Current Sector Number:
 // %lu" in the second status pane.
-void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit);
+void ShowSearchHit(ViewPage& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit);

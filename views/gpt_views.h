@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "disk/gpt.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 
 struct DecodedView {
   std::vector<ListColumn> columns;

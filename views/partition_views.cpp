@@ -22,7 +22,7 @@ std::string Number(uint64_t value) {
 // The node's own first sector into pane.sectorBuffer, at the node's address
 // whatever its startSector; false when it cannot be read.
 bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   if (pane.sectorBuffer.size() < kSectorSize && !TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize))
     return false;
   DrivePacket own = packet;
@@ -30,14 +30,14 @@ bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
   return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize));
 }
 
-void AddRow(ListPaneState& pane, std::vector<std::string> texts) {
+void AddRow(ViewPage& pane, std::vector<std::string> texts) {
   pane.rows.push_back({pane.rows.size(), std::move(texts)});
 }
 
 }  // namespace
 
 void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
@@ -64,7 +64,7 @@ void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Field", 200}, {"Value", 200}};

@@ -26,7 +26,7 @@ inline constexpr const char* kJumpPastVolume =
 bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes);
 
 // The box's first text: the item's first sector.
-std::string GoToSectorInitialText(const ListPaneState& pane);
+std::string GoToSectorInitialText(const ViewPage& pane);
 
 // Reads a sector number the way "%lu" does: leading blanks, an optional '+',
 // then decimal digits up to the first other character. False (sector as it

@@ -68,7 +68,7 @@ struct Harness : TestDrives {
     return out.str();
   }
 
-  ListPaneState pane;
+  ViewPage pane;
   ViewContext ctx{access, pane};
   PacketStore store;
   DriveDiscovery discovery{store};
@@ -295,7 +295,6 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
 
   const auto parts = h.Expand(tops[0]);
   EXPECT_EQ(h.pane.shownPacket.kind, NodeKind::HardDisk);
-  EXPECT_EQ(h.pane.selectedPacket.drive, 0x80);
   ASSERT_EQ(parts.size(), 2u);
   const DrivePacket& p16 = *parts[0].packet;
   EXPECT_EQ(p16.kind, NodeKind::Volume);

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SearchResult result = SearchSectors(access, *job, flags, quiet);
     if (result.status == SearchStatus::Found) {
       if (result.hit.offset >= 512) std::abort();
-      ShowSearchHit(session.pane, prompt, *job, result.hit);
+      ShowSearchHit(session.page, prompt, *job, result.hit);
     }
     ++searched;
   }

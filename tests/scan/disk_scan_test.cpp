@@ -108,7 +108,8 @@ TEST(Scan, CleanVolumeWritesNothing) {
     const ScanResult r = rig.Scan(Options(true));
     // The phase line ends empty; the end is told once (the dialog goes back
     // to idle) and the running flag is down.
-    EXPECT_EQ(rig.events.LastPhase(), "");
+    ASSERT_FALSE(rig.events.Phases().empty());
+    EXPECT_EQ(rig.events.Phases().back().kind, ScanPhase::Kind::None);
     EXPECT_EQ(rig.events.LastEntry(), "");
     EXPECT_EQ(rig.events.Ends(), 1);
     EXPECT_FALSE(rig.flags.running);
@@ -575,6 +576,37 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   EXPECT_EQ(report.find("share clusters"), std::string::npos) << report;
 }
 
+// What a scan tells its window as it goes: the FAT phase first, the entries
+// it checks, the free-cluster walk only when thorough, a bar within 0-100,
+// and one end with the lines left empty.
+TEST(Scan, EventsTellThePhasesInOrderAndEndOnce) {
+  for (const bool thorough : {false, true}) {
+    ScanRig rig(12, 2880, "");
+    ASSERT_TRUE(rig.volume.PutFile("::/README.TXT", Pattern(3000, 4)));
+    rig.Bind();
+    const ScanResult r = rig.Scan(Options(thorough));
+    EXPECT_EQ(r.ExitCode(), 0) << thorough;
+    const std::vector<ScanPhase> phase = rig.events.Phases();
+    ASSERT_FALSE(phase.empty());
+    EXPECT_EQ(phase.front(), ScanPhase{ScanPhase::Kind::Fat});
+    EXPECT_EQ(phase.back().kind, ScanPhase::Kind::None);
+    // Free clusters are read up to the volume's last, and only when thorough.
+    const auto freeWalk = std::find_if(phase.begin(), phase.end(), [](const ScanPhase& p) {
+      return p.kind == ScanPhase::Kind::FreeCluster;
+    });
+    EXPECT_EQ(freeWalk != phase.end(), thorough);
+    if (freeWalk != phase.end()) {
+      EXPECT_EQ(freeWalk->last, rig.layout.lastCluster);
+    }
+    const std::vector<std::string> entries = rig.events.Entries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "README  .TXT"), entries.end());
+    EXPECT_EQ(entries.back(), "");
+    for (const int p : rig.events.Percents()) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+    EXPECT_EQ(rig.events.Ends(), 1);
+    EXPECT_FALSE(rig.flags.running);
+  }
+}
+
 // Automatically Fix Errors: no question is shown; its text goes to the phase
 // line, and the repairs run as on a Yes.
 TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
@@ -588,7 +620,7 @@ TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
   const ScanResult r = rig.Scan(Options(false, true));
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
   std::vector<std::string> phase;
-  for (const std::string& text : rig.events.PhaseLine())
+  for (const std::string& text : rig.events.AutoAnswered())
     if (text == kCross || text == kAltered) phase.push_back(text);
   EXPECT_EQ(phase, (Texts{kCross, kAltered}));
   EXPECT_TRUE(r.fatWritten);

@@ -249,9 +249,12 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
   EXPECT_TRUE(events.Running());
   size_t messagesAtHit = 99;
   ListPaneState& pane = rig.pane;
+  pane.Select({7});  // a row of what was on show before
+  uint32_t hitRow = 99;
   events.onHit = [&](const SearchHit& hit) {
     messagesAtHit = prompt.Messages().size();
     ShowSearchHit(pane, prompt, *job, hit);
+    hitRow = hit.Row();
   };
   SearchResult r = RunSearchWorker(rig.access, *job, flags, prompt, events);
   EXPECT_EQ(r.status, SearchStatus::Found);
@@ -265,14 +268,16 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
   EXPECT_EQ(events.Steps(), 0u);
   EXPECT_EQ(events.Hits(), std::vector<uint32_t>({300}));
 
-  // The pane: the node's raw dump at sector 300, row 2 selected.
+  // The pane: the node's raw dump at sector 300; the rows are new (the old
+  // selection goes) and the window selects row 2.
   EXPECT_EQ(pane.viewKind, ViewKind::RawSectorDump);
   EXPECT_EQ(pane.pageIndex, 290u);
   EXPECT_EQ(pane.shownPacket.startSector, kFirst);
   EXPECT_EQ(pane.shownPacket.sectorCount, kVolumeSectors - kFirst);
   EXPECT_EQ(pane.rows.size(), 32u);
   EXPECT_EQ(pane.columns.size(), 34u);
-  EXPECT_EQ(pane.selectedRows, std::vector<int>({2}));
+  EXPECT_TRUE(pane.SelectedRows().empty());
+  EXPECT_EQ(hitRow, 2u);
   EXPECT_EQ(prompt.Status(1), "Current Sector Number: 300");
   EXPECT_TRUE(pane.canGoPrevious && pane.canGoNext);
   EXPECT_EQ(rig.Row(2)[0], "00024420");  // 16 * (2 + 32 * 290)

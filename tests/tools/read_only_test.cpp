@@ -76,9 +76,9 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
       ASSERT_TRUE(node);
       const DumpModes sectorMode{.sectorDump = true, .rawDump = false};
       ShowNode(tree.ctx, *node->packet, sectorMode);
-      RowBytesArray bytes = RowBytes(tree.pane, 0);
+      RowBytesArray bytes = RowBytes(tree.page, 0);
       bytes[0] ^= 0xFF;
-      ASSERT_TRUE(SetRowBytes(tree.pane, 0, bytes));
+      ASSERT_TRUE(SetRowBytes(tree.page, 0, bytes));
       prompt.AnswerYes();
       EXPECT_FALSE(WriteChanges(tree.ctx, sectorMode));
       const std::vector<std::string> said = prompt.Messages();
