@@ -153,10 +153,11 @@ fill_exfat() {  # DEVICE
   sync
   rm "$m/gone.txt"
   rm -r "$m/Old"
-  umount "$m"
+  umount "$m" || umount -l "$m"
 }
 make_exfat() {  # NAME LAYOUT CLUSTER_SIZE
-  local img=$tmp/$1.img off=0 loop
+  local img=$tmp/exfat-$1.img off=0 loop
+  rm -f "$img"
   case $2 in
     whole) truncate -s 4M "$img" ;;
     mbr) truncate -s 6M "$img"
