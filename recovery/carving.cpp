@@ -34,6 +34,9 @@ struct Carver::Open {
   std::unique_ptr<FormatWalker> walker;
   uint64_t most = 0;
   bool closed = false;
+  // Where headers started clusters while the structure vouched for the
+  // bytes (bytes from the file's start), the latest last.
+  std::vector<uint64_t> headersInside;
 };
 
 Carver::Carver(const ClusterGeometry& geometry, const CarveLimits& limits)
@@ -69,8 +72,12 @@ void Carver::Cut(Open& open, uint64_t at) {
     return;
   }
   const std::optional<uint64_t> end = open.walker->EndIfCut();
-  if (end && *end <= at) Close(open, *end, true);
-  else Close(open, at, false);
+  if (end && *end <= at) return Close(open, *end, true);
+  // A structure that did not come to its end after headers started clusters
+  // inside it was overwritten from the first of them on.
+  for (uint64_t inside : open.headersInside)
+    if (inside <= at) at = inside;
+  Close(open, at, false);
 }
 
 void Carver::CutAll(bool onlyUnbounded) {
@@ -106,8 +113,15 @@ void Carver::OneCluster(uint32_t cluster, std::span<const uint8_t> bytes,
   const std::optional<HeaderMatch> header = headReadable ? MatchHeader(bytes) : std::nullopt;
   if (header) {
     // A sound header at a cluster's start begins a new file: one whose
-    // structure is being searched rather than followed ends before it.
-    if (!header->weak) CutAll(true);
+    // structure is being searched rather than followed ends before it; one
+    // whose structure is followed goes on beside it, and remembers where.
+    if (!header->weak) {
+      CutAll(true);
+      for (auto& open : open_) {
+        if (open->headersInside.size() >= 64) open->headersInside.erase(open->headersInside.begin());
+        open->headersInside.push_back(open->walker->Position());
+      }
+    }
     Start(header->type, header->weak, cluster);
   } else if (open_.empty() && holes.empty() && TextClusterStart(bytes)) {
     Start(CarvedType::Text, false, cluster);
@@ -131,10 +145,7 @@ void Carver::OneCluster(uint32_t cluster, std::span<const uint8_t> bytes,
     if (step.status == WalkStatus::More && at < bytes.size()) step = walker.Feed(bytes.subspan(at));
     switch (step.status) {
       case WalkStatus::Ended: Close(*open, std::min(step.end, open->most), step.end <= open->most); break;
-      case WalkStatus::Broken:
-        if (walker.Confirmed()) Close(*open, std::min(step.end, open->most), false);
-        else open->closed = true;
-        break;
+      case WalkStatus::Broken: Cut(*open, std::min(step.end, open->most)); break;
       case WalkStatus::More:
         if (walker.Position() >= open->most) Cut(*open, open->most);
         break;

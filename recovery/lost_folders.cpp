@@ -331,6 +331,7 @@ struct Draft {
   bool tailUnknown = false;
   uint32_t reach = 0;  // the highest cluster it or its files take
   bool taken = false;  // joined to another draft
+  bool listed = false;  // a folder listed already: it takes its clusters, and is not shown
 };
 
 }  // namespace
@@ -419,8 +420,9 @@ LostFolderForest LostFolderScanner::Build(const LostFolderInputs& inputs) const 
     if (seen.judgement.unknownSlots > 0) d.unreadable.push_back(c);
     settle(d);
     gather(d);
-    // A folder listed already keeps its clusters out of the rest as well.
-    if (inputs.reached && inputs.reached(c)) continue;
+    // A folder listed already still takes its clusters, so that no other
+    // folder is given them.
+    d.listed = inputs.reached && inputs.reached(c);
     heads.push_back(std::move(d));
   }
   // The continuation clusters left, in runs that follow on from each other.
@@ -506,7 +508,9 @@ LostFolderForest LostFolderScanner::Build(const LostFolderInputs& inputs) const 
 
   // Runs no folder took: a folder whose first cluster is gone. Two entries
   // at least, so that one stray entry-like cluster is not taken for one.
-  std::vector<Draft> drafts = std::move(heads);
+  std::vector<Draft> drafts;
+  for (Draft& d : heads)
+    if (!d.listed) drafts.push_back(std::move(d));
   for (Draft& p : pieces) {
     if (p.taken) continue;
     uint32_t shortEntries = 0, names = 0;

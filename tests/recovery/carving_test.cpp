@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ constexpr Sample kSamples[] = {
     {"streamed.zip", "zip", CarvedType::Zip},        {"tool.zip", "zip", CarvedType::Zip},
     {"report.docx", "docx", CarvedType::Zip},        {"letter.odt", "odt", CarvedType::Zip},
     {"movie.mp4", "mp4", CarvedType::Mp4},           {"clip.mov", "mov", CarvedType::Mp4},
+    {"large-mdat.mp4", "mp4", CarvedType::Mp4},
     {"tagged.mp3", "mp3", CarvedType::Mp3},          {"plain.mp3", "mp3", CarvedType::Mp3},
     {"notes.txt", "txt", CarvedType::Text},
 };
@@ -143,6 +145,95 @@ INSTANTIATE_TEST_SUITE_P(
                     CarveRow{"HoleInMp4Data", 16, 65536, "-s 1", "movie.mp4"}),
     [](const testing::TestParamInfo<CarveRow>& i) { return std::string(i.param.name); });
 
+// Where the carver cuts, over a data area of 4 KiB clusters laid out in
+// memory: a file overwritten from some cluster on ends where the next header
+// starts a cluster, a gap (a cluster a live file holds) or the type's size
+// limit ends a file that has not ended, and a PDF ends at its last %%EOF
+// even when text follows it in the same run.
+constexpr uint32_t kCutCluster = 4096;
+
+struct Piece {
+  const char* file;     // a sample, or nullptr: a cluster a live file holds (left out)
+  size_t keep = SIZE_MAX;  // bytes of it laid down, from its start
+};
+
+struct Expect {
+  size_t piece;          // the piece whose first cluster the file starts at
+  const char* extension;
+  uint64_t length;       // 0: the whole sample
+  bool endFound;
+};
+
+struct CutRow {
+  const char* name;
+  std::vector<Piece> pieces;
+  std::vector<Expect> expect;
+  uint64_t limit = 0;    // when not 0, every type's size limit
+};
+
+class CarverCuts : public testing::TestWithParam<CutRow> {};
+
+TEST_P(CarverCuts, EndFilesWhereTheyMust) {
+  const CutRow& row = GetParam();
+  std::vector<uint8_t> data;
+  std::vector<uint32_t> firstOf;
+  std::set<uint32_t> held;
+  for (const Piece& p : row.pieces) {
+    firstOf.push_back(static_cast<uint32_t>(data.size() / kCutCluster + 2));
+    if (p.file == nullptr) {
+      held.insert(firstOf.back());
+      data.resize(data.size() + kCutCluster, 0xAA);
+      continue;
+    }
+    std::vector<uint8_t> bytes = ReadFileBytes(CarveSamples() + "/" + p.file);
+    ASSERT_FALSE(bytes.empty()) << p.file;
+    bytes.resize(std::min(bytes.size(), p.keep));
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    data.resize((data.size() + kCutCluster - 1) / kCutCluster * kCutCluster, 0);
+  }
+  ClusterGeometry g{kCutCluster, static_cast<uint32_t>(data.size() / kCutCluster + 1), KindFat32, 0};
+  MemoryClusterSource source(data, g);
+  CarveLimits limits;
+  if (row.limit != 0) limits.most.fill(row.limit);
+  const std::vector<CarvedFile> carved =
+      CarveDataArea(source, g, [&](uint32_t c) { return held.count(c) != 0; }, limits);
+
+  std::vector<std::string> got, want;
+  for (const CarvedFile& c : carved)
+    got.push_back(std::to_string(c.firstCluster) + " " + c.extension + " " + std::to_string(c.length) +
+                  (c.endFound ? "" : " cut"));
+  for (const Expect& e : row.expect) {
+    const uint64_t length =
+        e.length != 0 ? e.length : ReadFileBytes(CarveSamples() + "/" + row.pieces[e.piece].file).size();
+    want.push_back(std::to_string(firstOf[e.piece]) + " " + e.extension + " " + std::to_string(length) +
+                   (e.endFound ? "" : " cut"));
+  }
+  EXPECT_EQ(got, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, CarverCuts,
+    testing::Values(
+        // The JPEG's last clusters were overwritten by a PNG: it is cut
+        // before the PNG, which is whole.
+        CutRow{"OverwrittenByTheNextHeader",
+               {{"photo.jpg", 5 * kCutCluster}, {"picture.png"}},
+               {{0, "jpg", 5 * kCutCluster, false}, {1, "png", 0, true}}},
+        // Text right after a PDF's last cluster is a file of its own.
+        CutRow{"TextAfterAPdf", {{"updated.pdf"}, {"notes.txt"}},
+               {{0, "pdf", 0, true}, {1, "txt", 0, true}}},
+        // A cluster a live file holds in the middle of a PNG: the PNG ends
+        // before it; the rest is nobody's.
+        CutRow{"GapInAPng", {{"picture.png", 3 * kCutCluster}, {nullptr}, {"anim.gif"}},
+               {{0, "png", 3 * kCutCluster, false}, {2, "gif", 0, true}}},
+        // Files larger than the limit are cut at it.
+        CutRow{"SizeLimit", {{"archive.zip"}, {"tagged.mp3"}},
+               {{0, "zip", 8 * kCutCluster, false}, {1, "mp3", 0, true}}, 8 * kCutCluster},
+        // A ZIP whose end record is gone: cut where the next file starts.
+        CutRow{"ZipWithoutItsEnd", {{"tool.zip", 6 * kCutCluster}, {"progressive.jpg"}},
+               {{0, "zip", 6 * kCutCluster, false}, {1, "jpg", 0, true}}}),
+    [](const testing::TestParamInfo<CutRow>& i) { return std::string(i.param.name); });
+
 // The structure check: the whole file checks out; read one cluster short (a
 // reading that stopped at a live cluster) or with a foreign cluster in its
 // middle (one that stepped over a cluster it should have taken) it does not.
@@ -183,11 +274,13 @@ INSTANTIATE_TEST_SUITE_P(
                     CheckRow{"picture.png", CarvedType::Png}, CheckRow{"anim.gif", CarvedType::Gif},
                     CheckRow{"updated.pdf", CarvedType::Pdf}, CheckRow{"archive.zip", CarvedType::Zip},
                     CheckRow{"streamed.zip", CarvedType::Zip}, CheckRow{"report.docx", CarvedType::Zip},
-                    CheckRow{"movie.mp4", CarvedType::Mp4}, CheckRow{"tagged.mp3", CarvedType::Mp3, false},
+                    CheckRow{"movie.mp4", CarvedType::Mp4}, CheckRow{"large-mdat.mp4", CarvedType::Mp4},
+                    CheckRow{"tagged.mp3", CarvedType::Mp3, false},
                     CheckRow{"plain.mp3", CarvedType::Mp3, false}),
     [](const testing::TestParamInfo<CheckRow>& i) {
       std::string name = i.param.file;
       std::replace(name.begin(), name.end(), '.', '_');
+      std::replace(name.begin(), name.end(), '-', '_');
       return name;
     });
 
