@@ -1159,8 +1159,24 @@ class TextWalker final : public FormatWalker {
  private:
   void Advance(std::span<const uint8_t>) override { Scan(); }
 
+  // Whether all eight bytes of a word are printable ASCII (0x20-0x7E): text
+  // is mostly that, and a word at a time goes faster than a byte.
+  static bool Printable8(const uint8_t* p) {
+    uint64_t x;
+    std::memcpy(&x, p, 8);
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    const uint64_t below = (x - 0x20 * kOnes) & ~x & kHigh;  // a byte under 0x20
+    const uint64_t above = ((x + kOnes) | x) & kHigh;         // a byte of 0x7F or more
+    return (below | above) == 0;
+  }
+
   size_t OnScan(std::span<const uint8_t> bytes) override {
     for (size_t i = 0; i < bytes.size(); ++i) {
+      while (state_.continuation == 0 && i + 8 <= bytes.size() && Printable8(bytes.data() + i)) {
+        i += 8;
+        lastByte_ = bytes[i - 1];
+      }
+      if (i == bytes.size()) break;
       const uint8_t b = bytes[i];
       const uint64_t at = pos_ + i;
       if (b == 0) {
