@@ -1,5 +1,7 @@
 #include "recovery/carve_formats.h"
 
+#include "disk/crc32.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -73,24 +75,7 @@ class PatternFinder {
   size_t matched_ = 0;
 };
 
-std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> t{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    t[n] = c;
-  }
-  return t;
-}
-
 }  // namespace
-
-uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc) {
-  static const std::array<uint32_t, 256> table = MakeCrcTable();
-  crc = ~crc;
-  for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
 
 // The walker's loop: requests are served from the bytes as they come.
 void FormatWalker::Need(size_t n) {

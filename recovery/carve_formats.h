@@ -101,5 +101,3 @@ std::optional<HeaderMatch> MatchHeader(std::span<const uint8_t> head);
 // Whether a cluster can start a text file: text to its end or to a tail of
 // zeros, with words in it.
 bool TextClusterStart(std::span<const uint8_t> cluster);
-
-uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc = 0);
