@@ -9,7 +9,7 @@
 #include "disk/disk_access.h"
 #include "disk/packet_store.h"
 #include "views/dump_modes.h"
-#include "views/list_pane_state.h"
+#include "app/list_pane_state.h"
 #include "views/view_context.h"
 
 struct AppState {

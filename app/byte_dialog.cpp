@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "views/row_edit.h"
 
 ByteDialog::ByteDialog(const ByteBoxTexts& texts, QWidget* parent) : QDialog(parent) {

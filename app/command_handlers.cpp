@@ -17,8 +17,8 @@
 #include "recovery/rename_entry.h"
 #include "disk/undo_journal.h"
 #include "recovery/undelete.h"
-#include "tools/critical_area_dialog.h"
-#include "tools/disk_copy_dialog.h"
+#include "app/critical_area_dialog.h"
+#include "app/disk_copy_dialog.h"
 #include "tools/raw_search.h"
 #include "tools/undo_writes.h"
 #include "views/editor_commands.h"
@@ -57,12 +57,12 @@ void MainWindow::ReadAgainAfterWrite(const QString& done, bool pageOnly) {
     static_cast<void>(ReadPageAgain(state_.ctx, state_.modes));  // a failed read is marked and said
     list_->Repaint();
   } else {
-    const std::vector<int> selected = state_.pane.selectedRows;
+    const std::vector<int> selected = state_.pane.SelectedRows();
     tree_->ReshowSelected();  // the list is made again from the disk
-    state_.pane.selectedRows.clear();
+    std::vector<int> kept;
     for (const int row : selected)
-      if (row >= 0 && static_cast<size_t>(row) < state_.pane.rows.size())
-        state_.pane.selectedRows.push_back(row);
+      if (row >= 0 && static_cast<size_t>(row) < state_.pane.rows.size()) kept.push_back(row);
+    state_.pane.Select(std::move(kept));
     list_->Reload();
   }
   state_.Prompt().SetStatus(0, done.toStdString());
@@ -93,6 +93,11 @@ void MainWindow::EditRow(int row) {
   // A box without a hexadecimal number leaves its byte as it was.
   for (size_t k = 0; k < bytes.size(); ++k) ParseHexByteBox(texts[k].toStdString(), bytes[k]);
   if (!SetRowBytes(state_.pane, static_cast<size_t>(row), bytes)) return;
+  // The changed row ends up selected (and so repainted).
+  std::vector<int> selected = state_.pane.SelectedRows();
+  const auto at = std::lower_bound(selected.begin(), selected.end(), row);
+  if (at == selected.end() || *at != row) selected.insert(at, row);
+  state_.pane.Select(std::move(selected));
   list_->Model()->CellsChanged(row, row);
   list_->Repaint();
   list_->FocusRow(row);
@@ -152,7 +157,9 @@ void MainWindow::OnSwitchPane() {
 
 void MainWindow::OnUndelete() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const UndeleteResult result = Undelete(state_.ctx);  // its messages have told the person
+  const std::vector<int> rows = state_.pane.SelectedRows();
+  // Its messages have told the person.
+  const UndeleteResult result = Undelete(state_.ctx, state_.pane.selectedPacket, rows);
   QApplication::restoreOverrideCursor();
   if (!result.ran) {
     list_->Repaint();
@@ -190,7 +197,7 @@ void MainWindow::OnUndoWrites() {
   const bool changed = std::any_of(result.sectors.begin(), result.sectors.end(), [](const UndoSectorOutcome& s) {
     return s.state == UndoSectorState::Restored;
   });
-  if (changed && state_.access.drivesReady) {
+  if (changed && state_.access.DrivesReady()) {
     tree_->Refresh();
     state_.Prompt().SetStatus(0, kStatusWritesUndone);
   }
@@ -199,11 +206,13 @@ void MainWindow::OnUndoWrites() {
 void MainWindow::OnRename() {
   // Its messages have told the person how it went.
   ShortNameInput typed;
-  const RenameResult result = RenameAfterRecovery(state_.ctx, [&](ShortNameInput& input) {
-    const bool ok = dialogs_.AskShortName(this, input);
-    typed = input;
-    return ok;
-  });
+  const std::vector<int> rows = state_.pane.SelectedRows();
+  const RenameResult result =
+      RenameAfterRecovery(state_.ctx, state_.pane.selectedPacket, rows, [&](ShortNameInput& input) {
+        const bool ok = dialogs_.AskShortName(this, input);
+        typed = input;
+        return ok;
+      });
   if (result.refused) state_.Prompt().SetStatus(0, kStatusRenameRefused);
   if (!result.directoryLoaded || result.refused) {
     list_->Repaint();
@@ -249,7 +258,8 @@ void MainWindow::OnCopyToFloppy() {
   // The copy gives the floppy's contents up: the person says so first.
   if (!state_.Prompt().AskYesNo(kCopyFloppyQuestion)) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const CopyToFloppyResult result = CopyToFloppy(state_.ctx);
+  const std::vector<int> rows = state_.pane.SelectedRows();
+  const CopyToFloppyResult result = CopyToFloppy(state_.ctx, state_.pane.selectedPacket, rows);
   QApplication::restoreOverrideCursor();
   // Every outcome has been said through the prompt port. The file's own
   // listing is unchanged; the floppy's branch of the tree is read again

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "views/sector_jump.h"
 
 GotoDialog::GotoDialog(const QString& text, QWidget* parent) : QDialog(parent) {

@@ -5,7 +5,7 @@
 #include <QAbstractTableModel>
 #include <string_view>
 
-#include "views/list_pane_state.h"
+#include "app/list_pane_state.h"
 
 class ListModel : public QAbstractTableModel {
   Q_OBJECT

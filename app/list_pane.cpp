@@ -92,7 +92,7 @@ void ListPane::SelectionToView() {
   const int rows = model_->rowCount();
   const int columns = model_->columnCount();
   if (columns > 0)
-    for (int row : pane_.selectedRows)
+    for (int row : pane_.SelectedRows())
       if (row >= 0 && row < rows) selection.select(model_->index(row, 0), model_->index(row, columns - 1));
   selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
   syncing_ = false;
@@ -104,7 +104,7 @@ void ListPane::SelectionFromView() {
   std::vector<int> rows;
   for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
-  pane_.selectedRows = std::move(rows);
+  pane_.Select(std::move(rows));
 }
 
 void ListPane::FocusRow(int row) {

@@ -1,11 +1,11 @@
 // The right pane: a report-style list over the list-pane state. Columns are
 // titled and sized as the views give them; the selection is mirrored into
-// the state's selectedRows, which the recovery commands read.
+// the state's selected rows, which the recovery commands read.
 #pragma once
 #include <QTableView>
 
 #include "app/list_model.h"
-#include "views/list_pane_state.h"
+#include "app/list_pane_state.h"
 
 class ListPane : public QTableView {
   Q_OBJECT

@@ -245,9 +245,9 @@ void MainWindow::SetOperation(int id, std::function<void()> run) {
 }
 
 bool MainWindow::CommandEnabled(int id) const {
-  const bool ready = state_.access.drivesReady;
+  const bool ready = state_.access.DrivesReady();
   // Commands that act on a drive need one to act on.
-  const bool drive = ready && state_.access.floppyCount + state_.access.hardDiskCount > 0;
+  const bool drive = ready && state_.access.FloppyCount() + state_.access.HardDiskCount() > 0;
   switch (id) {
     case kCmdPrevious: return state_.pane.canGoPrevious;
     case kCmdNext: return state_.pane.canGoNext;
@@ -273,11 +273,12 @@ bool MainWindow::CommandEnabled(int id) const {
       // A file of a listing to copy: a root directory or folder on show with
       // a row selected.
       return drive && operations_.count(id) != 0 && !state_.pane.fileDumpShown &&
-             !state_.pane.selectedRows.empty() && DirectoryOnShow(state_.pane).has_value();
+             !state_.pane.SelectedRows().empty() &&
+             DirectoryOnShow(state_.pane, state_.pane.selectedPacket).has_value();
     case kCmdFindDeleted:
-      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && FindDeletedAllowed(state_.pane.selectedPacket);
     case kCmdCopyOut:
-      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane);
+      return drive && operations_.count(id) != 0 && CopyOutAllowed(state_.pane, state_.pane.selectedPacket, state_.pane.SelectedRows());
     case kCmdUndoWrites:
     case kCmdUsage:
     case kCmdAbout:
@@ -381,12 +382,12 @@ void MainWindow::ReleaseAll() {
   pane.rowStore = {};
   pane.rows = {};
   pane.columns = {};
-  pane.selectedRows = {};
+  pane.Select({});
   pane.canGoPrevious = pane.canGoNext = false;
   list_->Reload();
   state_.store.Rewind();
   state_.access.Release();
-  state_.access.drivesReady = false;
+  state_.access.SetDrivesReady(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

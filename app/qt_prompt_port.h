@@ -28,9 +28,13 @@ class QtPromptPort final : public PromptPort {
   PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption,
                                    PromptIcon icon) override;
   void SetStatus(int pane, std::string_view text) override;
-  void SetControlText(int controlId, std::string_view text) override;
-  void EnableControl(int controlId, bool enabled) override;
-  void SetControlPercent(int controlId, int percent) override;
+
+  // The running dialog's controls, by control id, from any thread: the
+  // dialogs' event sinks show a long operation's progress through them.
+  void SetControlText(int controlId, std::string_view text);
+  void EnableControl(int controlId, bool enabled);
+  // A progress bar, in percent (0-100).
+  void SetControlPercent(int controlId, int percent);
 
  private:
   template <typename F>

@@ -47,10 +47,11 @@ void MainWindow::OnFindDeleted() {
 }
 
 void MainWindow::OnCopyOut() {
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(state_.pane);
-  if (!dir || !CopyOutAllowed(state_.pane)) return;
+  ListPaneState& pane = state_.pane;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, pane.selectedPacket);
+  if (!dir || !CopyOutAllowed(pane, pane.selectedPacket, pane.SelectedRows())) return;
   const std::optional<std::vector<CopyOutItem>> items =
-      ItemsOfDirectory(state_.access, dir->node, state_.pane.selectedRows);
+      ItemsOfDirectory(state_.access, dir->node, pane.SelectedRows());
   if (!items) {
     state_.Prompt().Message(kFindDeletedFatUnreadable);
     return;

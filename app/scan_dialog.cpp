@@ -12,6 +12,10 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
+#include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "scan/scan_texts.h"
 
 ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
@@ -83,6 +87,40 @@ ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
   if (!volumes_.empty()) drives_->setCurrentIndex(0);
 }
 
+std::string ScanPhaseText(const ScanPhase& phase) {
+  char text[96];
+  const auto n = static_cast<unsigned long>(phase.number);
+  switch (phase.kind) {
+    case ScanPhase::Kind::None: return {};
+    case ScanPhase::Kind::Fat: return kScanFatPhase;
+    case ScanPhase::Kind::FatSector: std::snprintf(text, sizeof text, kScanFatSector, n); break;
+    case ScanPhase::Kind::FileCluster: std::snprintf(text, sizeof text, kScanFileCluster, n); break;
+    case ScanPhase::Kind::FreeCluster:
+      std::snprintf(text, sizeof text, kScanFreeCluster, n, static_cast<unsigned long>(phase.last));
+      break;
+  }
+  return text;
+}
+
+void ScanDialog::Events::Phase(const ScanPhase& phase) {
+  port_.SetControlText(kScanPhase, ScanPhaseText(phase));
+}
+
+void ScanDialog::Events::AutoAnswered(std::string_view question) {
+  port_.SetControlText(kScanPhase, question);
+}
+
+void ScanDialog::Events::Progress(int percent) { port_.SetControlPercent(kScanProgress, percent); }
+
+void ScanDialog::Events::Entry(std::string_view name) { port_.SetControlText(kScanEntryName, name); }
+
+void ScanDialog::Events::Ended() {
+  for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
+                       kScanThorough})
+    port_.EnableControl(id, true);
+  port_.EnableControl(kScanStop, false);
+}
+
 ScanDialog::~ScanDialog() {
   if (!worker_.joinable()) return;
   // The dialog goes while its worker lives (its owner is closing): stop it,
@@ -113,7 +151,7 @@ void ScanDialog::OnScan() {
   flags_.stop = false;
   flags_.running = true;
   worker_ = std::thread([this, volume, options] {
-    DiskScan scan(access_, port_, flags_);
+    DiskScan scan(access_, port_, flags_, events_);
     const ScanResult result = scan.Run(volume, options);
     // The dialog joins the worker on its own thread.
     QMetaObject::invokeMethod(

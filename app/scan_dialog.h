@@ -1,8 +1,9 @@
 // "Scan Disk for Errors": the volume list, the type of test, Automatically
 // Fix Errors, the phase and entry lines, the progress bar and the Scan, Stop
 // and Close buttons. Scan runs the core's DiskScan on a worker thread that
-// speaks only through the dialog's prompt port: its calls are carried to this
-// thread, and a question holds the worker until it is answered.
+// speaks only through the dialog's prompt port and the scan's events, shown in
+// the controls through the same port: its calls are carried to this thread,
+// and a question holds the worker until it is answered.
 #pragma once
 #include <QDialog>
 #include <memory>
@@ -20,6 +21,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+
+// The phase line's text for what the scan is doing.
+std::string ScanPhaseText(const ScanPhase& phase);
 
 class ScanDialog : public QDialog {
   Q_OBJECT
@@ -53,11 +57,26 @@ class ScanDialog : public QDialog {
   void reject() override;
 
  private:
+  // The scan's events, shown in this dialog's controls through its port.
+  class Events final : public ScanEvents {
+   public:
+    explicit Events(QtPromptPort& port) : port_(port) {}
+    void Phase(const ScanPhase& phase) override;
+    void AutoAnswered(std::string_view question) override;
+    void Progress(int percent) override;
+    void Entry(std::string_view name) override;
+    void Ended() override;
+
+   private:
+    QtPromptPort& port_;
+  };
+
   bool RefuseCloseWhileRunning();
   void OnWorkerEnded();
 
   DiskAccess& access_;
   QtPromptPort port_;
+  Events events_{port_};
   ScanFlags flags_;
   std::vector<ScanVolumeEntry> volumes_;
   std::thread worker_;

@@ -12,36 +12,69 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
 #include "app/control_tag.h"
+#include "app/dialog_texts.h"
 #include "app/list_pane.h"
 
-// The worker's port: messages, questions and the status bar go to the
-// window's port (which carries them to the UI thread itself); control texts
-// and states are queued to this dialog, so the worker never waits for a
-// repaint and never touches a widget.
-class SearchDialog::WorkerPort final : public PromptPort {
+// The search's events: progress, end and control states are queued to this
+// dialog, so the worker never waits for a repaint and never touches a
+// widget; the hit is put into the list pane on this thread while the worker
+// waits, so the result message comes after the dump shows the sector.
+class SearchDialog::Events final : public SearchEvents {
  public:
-  WorkerPort(SearchDialog& dialog, PromptPort& window) : dialog_(dialog), window_(window) {}
-  void Message(std::string_view text, std::string_view caption, PromptIcon icon) override {
-    window_.Message(text, caption, icon);
+  explicit Events(SearchDialog& dialog) : dialog_(dialog) {}
+  void Started() override {
+    OnDialog([this] {
+      for (int id : kSearchByteBoxes) dialog_.ApplyEnabled(id, false);
+      for (int id : {kSearchStringBox, kSearchHexRadio, kSearchStringRadio, kSearchStartBox,
+                     kSearchButton, kSearchCloseButton})
+        dialog_.ApplyEnabled(id, false);
+      dialog_.ApplyEnabled(kSearchStopButton, true);
+    });
   }
-  bool AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) override {
-    return window_.AskYesNo(text, caption, icon);
+  void Progress(uint32_t steps, std::string_view text) override {
+    const QString t = ToQ(text);
+    OnDialog([this, steps, t] {
+      dialog_.ApplyText(kSearchProgressBar, QString::number(steps));
+      dialog_.ApplyText(kSearchProgressText, t);
+    });
   }
-  PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption,
-                                   PromptIcon icon) override {
-    return window_.AskAbortRetryIgnore(text, caption, icon);
+  void Unreadable(uint64_t, std::string_view text) override {
+    const QString t = ToQ(text);
+    OnDialog([this, t] { dialog_.ApplyText(kSearchProgressText, t); });
   }
-  void SetStatus(int pane, std::string_view text) override { window_.SetStatus(pane, text); }
-  void SetControlText(int controlId, std::string_view text) override {
-    const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    OnDialog([this, controlId, t] { dialog_.ApplyText(controlId, t); });
+  void Hit(const SearchHit& hit) override {
+    SearchDialog& d = dialog_;
+    auto show = [&d, &hit] {
+      ShowSearchHit(d.state_.pane, d.state_.Prompt(), *d.job_, hit);
+      d.state_.pane.Select({static_cast<int>(hit.Row())});
+      d.list_.Repaint();
+      d.list_.FocusRow(static_cast<int>(hit.Row()));
+    };
+    if (QThread::currentThread() == d.thread())
+      show();
+    else
+      QMetaObject::invokeMethod(&d, show, Qt::BlockingQueuedConnection);
   }
-  void EnableControl(int controlId, bool enabled) override {
-    OnDialog([this, controlId, enabled] { dialog_.ApplyEnabled(controlId, enabled); });
+  void Ended(SearchMode mode) override {
+    OnDialog([this, mode] {
+      dialog_.ApplyText(kSearchProgressBar, QStringLiteral("0"));
+      dialog_.ApplyEnabled(kSearchHexRadio, true);
+      for (int id : kSearchByteBoxes) dialog_.ApplyEnabled(id, mode == SearchMode::Hex);
+      dialog_.ApplyEnabled(kSearchStringBox, mode == SearchMode::Text);
+      dialog_.ApplyEnabled(kSearchStringRadio, true);
+      dialog_.ApplyEnabled(kSearchStartBox, true);
+      dialog_.ApplyEnabled(kSearchButton, true);
+      dialog_.ApplyEnabled(kSearchStopButton, false);
+      dialog_.ApplyEnabled(kSearchCloseButton, true);
+    });
   }
 
  private:
+  static QString ToQ(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  }
   template <typename F>
   void OnDialog(F f) {
     if (QThread::currentThread() == dialog_.thread())
@@ -50,13 +83,12 @@ class SearchDialog::WorkerPort final : public PromptPort {
       QMetaObject::invokeMethod(&dialog_, std::move(f), Qt::QueuedConnection);
   }
   SearchDialog& dialog_;
-  PromptPort& window_;
 };
 
 SearchDialog::SearchDialog(AppState& state, ListPane& list, const DrivePacket& node, QWidget* parent)
     : QDialog(parent), state_(state), list_(list), node_(node) {
   setWindowTitle(QString::fromLatin1(kSearchDialogTitle));
-  port_ = std::make_unique<WorkerPort>(*this, state_.Prompt());
+  events_ = std::make_unique<Events>(*this);
 
   hexRadio_ = Tagged(new QRadioButton(QStringLiteral("&Hexadecimal Search"), this), kSearchHexRadio);
   stringRadio_ = Tagged(new QRadioButton(QStringLiteral("St&ring Search"), this), kSearchStringRadio);
@@ -192,8 +224,9 @@ void SearchDialog::StartSearch() {
   if (alive_) return;
   RawSearchOptions options;
   options.mode = hexRadio_->isChecked() ? SearchMode::Hex : SearchMode::Text;
-  for (size_t k = 0; k < kSearchByteBoxes.size(); ++k)
-    options.hexBytes[k] = static_cast<QLineEdit*>(controls_[kSearchByteBoxes[k]])->text().toStdString();
+  // The sixteen boxes in pattern order.
+  for (const int id : kSearchByteBoxes)
+    options.hexBytes.push_back(static_cast<QLineEdit*>(controls_[id])->text().toStdString());
   options.text = stringBox_->text().toUtf8().toStdString();
   options.start = startBox_->text().toStdString();
   std::optional<SearchJob> job = PrepareRawSearch(state_.Prompt(), node_, options);
@@ -205,21 +238,11 @@ void SearchDialog::StartSearch() {
   progressText_->clear();
   if (worker_.joinable()) worker_.join();
   alive_ = true;
-  BeginSearch(*port_, flags_);
-  worker_ = std::thread([this, job = std::move(*job)] {
-    // The hit is put into the pane where the pane lives; the worker waits for
-    // it, so the result message comes after the dump shows the sector.
-    auto showHit = [this, &job](const SearchHit& hit) {
-      QMetaObject::invokeMethod(
-          this,
-          [this, &job, &hit] {
-            ShowSearchHit(state_.pane, state_.Prompt(), job, hit);
-            list_.Repaint();
-            list_.FocusRow(static_cast<int>(hit.Row()));
-          },
-          Qt::BlockingQueuedConnection);
-    };
-    const SearchResult result = RunSearchWorker(state_.access, job, flags_, *port_, showHit);
+  job_ = std::move(*job);
+  BeginSearch(*events_, flags_);
+  worker_ = std::thread([this] {
+    const SearchResult result =
+        RunSearchWorker(state_.access, *job_, flags_, state_.Prompt(), *events_);
     QMetaObject::invokeMethod(this, [this, result] {
       last_ = result;
       OnWorkerEnded();

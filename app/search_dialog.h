@@ -2,13 +2,14 @@
 // tree, in raw sector dumping mode. The dialog gathers the pattern and the
 // start sector and runs the core's search on a worker thread. The worker
 // never touches a widget: its progress and the controls' states come back
-// through a prompt port whose calls are queued to this dialog, its messages
-// go through the window's port, and a hit is put into the list pane on the
-// UI thread, through the pane's model.
+// through the search's events, queued to this dialog, its messages go
+// through the window's port, and a hit is put into the list pane on the UI
+// thread, through the pane's model.
 #pragma once
 #include <QDialog>
 #include <QPointer>
 #include <map>
+#include <optional>
 #include <memory>
 #include <thread>
 
@@ -52,7 +53,7 @@ class SearchDialog : public QDialog {
   void reject() override;
 
  private:
-  class WorkerPort;
+  class Events;
   void OnModeChanged();
   void ApplyText(int id, const QString& text);
   void ApplyEnabled(int id, bool enabled);
@@ -72,7 +73,9 @@ class SearchDialog : public QDialog {
   QPushButton* stopButton_ = nullptr;
   QPushButton* closeButton_ = nullptr;
 
-  std::unique_ptr<WorkerPort> port_;
+  std::unique_ptr<Events> events_;
+  // The running (or last) search's job, read by the worker and by the hit.
+  std::optional<SearchJob> job_;
   SearchFlags flags_;
   std::thread worker_;
   bool alive_ = false;

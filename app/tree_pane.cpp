@@ -171,12 +171,10 @@ void TreePane::OnItemExpanded(QTreeWidgetItem* item) {
   // recovery commands would work on that page with the other node's address
   // (and write it there); the pane keeps the packets of what it shows.
   const DrivePacket shown = state_.pane.shownPacket;
-  const DrivePacket selected = state_.pane.selectedPacket;
   insertParent_ = item;
   const bool expanded = ExpandShownNode(state_.ctx, state_.discovery, *packet, *this);
   insertParent_ = nullptr;
   state_.pane.shownPacket = shown;
-  state_.pane.selectedPacket = selected;
   if (!expanded) {
     // Refused (a floppy drive that cannot be opened): it may be tried again,
     // from nothing.
@@ -193,6 +191,8 @@ void TreePane::OnSelectionChanged() {
   if (suppressSelection_) return;
   const DrivePacket* packet = SelectedPacket();
   if (packet == nullptr) return;
+  // The recovery commands act on the node selected in the tree.
+  state_.pane.selectedPacket = *packet;
   ShowNode(state_.ctx, *packet, state_.modes);
   emit NodeShown();
 }

@@ -269,12 +269,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
       if (jump && (!GoToSectorAllowed(ctx, modes) || !GoToSector(ctx, modes, *jump, jumpTarget)))
         return PageOutcome::Refused;
       // A decoded view has no pages to go to: it is printed as it is.
-      if (pages == 0 || (ShownPageKind(ctx.pane) == PageKind::None && !FatTableShown(ctx.pane)))
+      if (pages == 0 || (ShownPageKind(ctx.page) == PageKind::None && !FatTableShown(ctx.page)))
         return PageOutcome::Print;
-      const uint64_t page = uint64_t{ctx.pane.pageIndex} + pages;
+      const uint64_t page = uint64_t{ctx.page.pageIndex} + pages;
       if (GoToPage(ctx, modes, page)) return PageOutcome::Print;
       // Moved, but a sector of it did not read: shown as it could be read.
-      return ctx.pane.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
+      return ctx.page.pageIndex == page ? PageOutcome::PrintFailed : PageOutcome::Refused;
     });
   }
   if (command == "scan") return RunScanCommand(commandArgs, options, access, out, err, usageError);

@@ -20,8 +20,6 @@ class CliPrompt final : public PromptPort {
     return PromptAnswer::Abort;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
  private:
   std::ostream& err_;

@@ -20,7 +20,7 @@ size_t CharacterCount(const std::string& text) {
 // The tree down to one directory node, shown in the list pane.
 class DirectorySession {
  public:
-  explicit DirectorySession(DiskAccess& access) : tree_(access), pane(tree_.pane), ctx(tree_.ctx) {}
+  explicit DirectorySession(DiskAccess& access) : tree_(access), page(tree_.page), ctx(tree_.ctx) {}
 
   // Shows the node of nodePath; false (said on err) when it is not there or
   // is no directory listing.
@@ -30,8 +30,9 @@ class DirectorySession {
       err << "gleaner-cli: no node " << nodePath << '\n';
       return false;
     }
-    ShowNode(ctx, *found->packet, {});
-    if (pane.viewKind != ViewKind::RootDirectory && pane.viewKind != ViewKind::SubDirectory) {
+    node = *found->packet;
+    ShowNode(ctx, node, {});
+    if (page.viewKind != ViewKind::RootDirectory && page.viewKind != ViewKind::SubDirectory) {
       err << "gleaner-cli: " << nodePath << " is no root directory or folder\n";
       return false;
     }
@@ -40,17 +41,16 @@ class DirectorySession {
 
   // Selects rows by number from 1; false (said on err) for a row not listed.
   bool Select(const std::vector<size_t>& rows, const std::string& nodePath, std::ostream& err) {
-    pane.selectedRows.clear();
+    selectedRows.clear();
     for (const size_t row : rows) {
-      if (row > pane.rows.size()) {
+      if (row > page.rows.size()) {
         err << "gleaner-cli: " << nodePath << " has no row " << row << '\n';
         return false;
       }
-      pane.selectedRows.push_back(static_cast<int>(row - 1));
+      selectedRows.push_back(static_cast<int>(row - 1));
     }
-    std::sort(pane.selectedRows.begin(), pane.selectedRows.end());
-    pane.selectedRows.erase(std::unique(pane.selectedRows.begin(), pane.selectedRows.end()),
-                            pane.selectedRows.end());
+    std::sort(selectedRows.begin(), selectedRows.end());
+    selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
     return true;
   }
 
@@ -58,8 +58,10 @@ class DirectorySession {
   TreeSession tree_;  // before the two references below, which point into it
 
  public:
-  ListPaneState& pane;
+  ViewPage& page;
   ViewContext& ctx;
+  DrivePacket node;               // the directory shown
+  std::vector<int> selectedRows;  // row numbers from 0, ascending
 };
 
 }  // namespace
@@ -110,7 +112,7 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   DirectorySession session(access);
   if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
   if (copy) {
-    const CopyToFloppyResult r = CopyToFloppy(session.ctx);
+    const CopyToFloppyResult r = CopyToFloppy(session.ctx, session.node, session.selectedRows);
     if (!r.floppyWritten) return 1;
     out << "first cluster\t" << r.firstCluster << "\nclusters\t" << r.chainClusters << "\nsize\t"
         << r.size << "\nbad clusters\t";
@@ -121,11 +123,12 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   // 1 when a write failed or nothing was done: a script must not take a
   // failed recovery for a done one.
   if (rename) {
-    const RenameResult result = RenameAfterRecovery(session.ctx, [&](ShortNameInput& input) {
-      input = typed;
-      return true;
-    });
+    const RenameResult result =
+        RenameAfterRecovery(session.ctx, session.node, session.selectedRows, [&](ShortNameInput& input) {
+          input = typed;
+          return true;
+        });
     return result.written ? 0 : 1;
   }
-  return Undelete(session.ctx).Succeeded() ? 0 : 1;
+  return Undelete(session.ctx, session.node, session.selectedRows).Succeeded() ? 0 : 1;
 }

@@ -43,6 +43,8 @@ int RunScanCommand(const std::vector<std::string>& args, const BindOptions& opti
   CliPrompt prompt(err, yes);
   ScanFlags flags;
   flags.running = true;
-  DiskScan worker(access, prompt, flags);
+  // The CLI prints the scan's messages and questions, not its progress.
+  ScanEvents quiet;
+  DiskScan worker(access, prompt, flags, quiet);
   return worker.Run(volumes[number - 1], scan).ExitCode();
 }

@@ -9,32 +9,24 @@
 
 namespace {
 
-// The CLI's port with the progress text of a running search on standard
-// error (with --progress), one line each time it changes.
-class SearchPrompt final : public PromptPort {
+// The search's events for the CLI: with --progress its progress line on
+// standard error, one line each time it changes (unreadable blocks too); the
+// hit into the session's view, which is printed after it.
+class SearchLines final : public SearchEvents {
  public:
-  SearchPrompt(PromptPort& inner, std::ostream& err, bool progress)
-      : inner_(inner), err_(err), progress_(progress) {}
-  void Message(std::string_view text, std::string_view caption, PromptIcon icon) override {
-    inner_.Message(text, caption, icon);
-  }
-  bool AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) override {
-    return inner_.AskYesNo(text, caption, icon);
-  }
-  PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption,
-                                   PromptIcon icon) override {
-    return inner_.AskAbortRetryIgnore(text, caption, icon);
-  }
-  void SetStatus(int pane, std::string_view text) override { inner_.SetStatus(pane, text); }
-  void SetControlText(int controlId, std::string_view text) override {
-    if (progress_ && controlId == kSearchProgressText) err_ << text << '\n';
-  }
-  void EnableControl(int, bool) override {}
+  SearchLines(std::ostream& err, bool progress, std::function<void(const SearchHit&)> hit)
+      : err_(err), progress_(progress), hit_(std::move(hit)) {}
+  void Progress(uint32_t, std::string_view text) override { Line(text); }
+  void Unreadable(uint64_t, std::string_view text) override { Line(text); }
+  void Hit(const SearchHit& hit) override { hit_(hit); }
 
  private:
-  PromptPort& inner_;
+  void Line(std::string_view text) {
+    if (progress_) err_ << text << '\n';
+  }
   std::ostream& err_;
   bool progress_;
+  std::function<void(const SearchHit&)> hit_;
 };
 
 bool Digits(const std::string& s) {
@@ -74,13 +66,10 @@ int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, 
   if (hex) {
     search.mode = SearchMode::Hex;
     std::istringstream words(*hex);
-    size_t k = 0;
-    for (std::string word; words >> word; ++k) {
-      if (k == search.hexBytes.size()) {
-        search.tooManyHexBytes = true;
-        break;
-      }
-      search.hexBytes[k] = word;
+    for (std::string word; words >> word;) {
+      search.hexBytes.push_back(word);
+      // One past the most is enough to refuse the pattern.
+      if (search.hexBytes.size() > kSearchMaxHexBytes) break;
     }
   } else {
     search.mode = SearchMode::Text;
@@ -99,10 +88,10 @@ int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, 
   const DrivePacket& node = *found->packet;
   DumpModes modes;
   modes.rawDump = true;
-  SearchPrompt prompt(access.Prompt(), err, progress);
+  PromptPort& prompt = access.Prompt();
   if (!SearchOpenAllowed(prompt, modes, node)) return 1;
   // The dialog's start box shows the node's first sector when it opens.
-  search.start = start ? *start : SearchInitialStart(session.pane, node);
+  search.start = start ? *start : SearchInitialStart(session.page, node);
   SearchRefusal refusal = SearchRefusal::None;
   const std::optional<SearchJob> job = PrepareRawSearch(prompt, node, search, &refusal);
   if (!job) {
@@ -110,12 +99,13 @@ int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, 
     return 1;
   }
   SearchFlags flags;
-  BeginSearch(prompt, flags);
-  const SearchResult result = RunSearchWorker(access, *job, flags, prompt, [&](const SearchHit& hit) {
-    ShowSearchHit(session.pane, prompt, *job, hit);
+  SearchLines events(err, progress, [&](const SearchHit& hit) {
+    ShowSearchHit(session.page, prompt, *job, hit);
   });
+  BeginSearch(events, flags);
+  const SearchResult result = RunSearchWorker(access, *job, flags, prompt, events);
   if (result.status != SearchStatus::Found) return 1;
   out << "hit\t" << result.hit.sector << '\t' << result.hit.Row() << '\t' << result.hit.offset << '\n';
-  PrintPane(session.pane, out);
+  PrintPage(session.page, out);
   return 0;
 }

@@ -81,8 +81,6 @@ class ToolPrompt final : public PromptPort {
     return a;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
   static constexpr int kMostRetries = 3;
 
@@ -183,7 +181,7 @@ int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& 
   if (targets.empty()) return usageError("diskcopy needs a --target");
   DiskAccess access(prompt);
   if (!BindDiskAccess(access, options)) return 2;
-  if (from > access.floppyCount) {
+  if (from > access.FloppyCount()) {
     err << "gleaner-cli: no floppy " << from << '\n';
     return 2;
   }

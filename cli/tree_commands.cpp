@@ -54,11 +54,11 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
   ShowNode(session.ctx, *found->packet, modes);
   const PageOutcome outcome = beforePrint ? beforePrint(session.ctx) : PageOutcome::Print;
   if (outcome == PageOutcome::Refused) return 1;
-  PrintPane(session.pane, out);
+  PrintPage(session.page, out);
   return outcome == PageOutcome::Print ? 0 : 1;
 }
 
-void PrintPane(const ListPaneState& pane, std::ostream& out) {
+void PrintPage(const ViewPage& pane, std::ostream& out) {
   for (size_t c = 0; c < pane.columns.size(); ++c)
     out << (c ? "\t" : "") << SafeCellText(pane.columns[c].title);
   out << '\n';

@@ -8,7 +8,7 @@
 
 #include "disk/disk_access.h"
 #include "views/dump_modes.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 #include "views/view_context.h"
 
 // Every node depth first, expanding every node that has children, in the
@@ -32,4 +32,4 @@ int PrintShownNode(DiskAccess& access, const std::string& nodePath, DumpModes mo
 
 // The list pane as show prints it: the column titles joined by tabs, then
 // each row's cell texts joined by tabs, made safe for a terminal.
-void PrintPane(const ListPaneState& pane, std::ostream& out);
+void PrintPage(const ViewPage& pane, std::ostream& out);

@@ -10,7 +10,7 @@
 #include "disk/disk_access.h"
 #include "disk/packet_store.h"
 #include "disk/tree_sink.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 #include "views/view_context.h"
 
 class TreeSession {
@@ -29,6 +29,6 @@ class TreeSession {
   DiskAccess& access;
   PacketStore store;
   DriveDiscovery discovery{store};
-  ListPaneState pane;
-  ViewContext ctx{access, pane};
+  ViewPage page;
+  ViewContext ctx{access, page};
 };

@@ -23,3 +23,4 @@ inline constexpr size_t kBootTotalSectors32 = 0x20;   // u32
 inline constexpr size_t kBootSectorsPerFat32 = 0x24;  // u32, 32-bit FAT volumes
 inline constexpr size_t kBootRootCluster = 0x2C;      // u32, 32-bit FAT volumes
 inline constexpr size_t kBootFsInfoSector = 0x30;     // u16, 32-bit FAT volumes
+inline constexpr size_t kBootBackupSector = 0x32;     // u16, 32-bit FAT volumes: the record's copy

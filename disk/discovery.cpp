@@ -57,9 +57,9 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
   lastHardDisk_ = nullptr;
   prompt.SetStatus(0, kWaitText);
 
-  access.hardDiskCount = 0;
+  access.SetHardDiskCount(0);
   char label[32];
-  for (uint32_t n = 0; n < access.floppyCount && n < kFirstHardDisk; ++n) {
+  for (uint32_t n = 0; n < access.FloppyCount() && n < kFirstHardDisk; ++n) {
     DrivePacket* p = store_.TakeDrivePacket();
     if (p == nullptr) {
       prompt.Message(kDriveTableFull);
@@ -90,7 +90,7 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
     origins_[p] = {};
     std::snprintf(label, sizeof label, "Hard Disk %lu", static_cast<unsigned long>(d - 127));
     Add(sink, p, label, true);
-    ++access.hardDiskCount;
+    access.SetHardDiskCount(access.HardDiskCount() + 1);
     lastHardDisk_ = p;
   }
   prompt.SetStatus(0, "");

@@ -20,7 +20,7 @@ class DriveDiscovery {
 
   // Rewinds both stores and lists the drives: "Floppy Disk n" for each
   // floppy, then "Hard Disk n" for 0x80, 0x81, ... while the disk exists.
-  // Sets access.hardDiskCount. Every packet handed out before is invalid.
+  // Sets the access's hard-disk count. Every packet handed out before is invalid.
   void ListDrives(DiskAccess& access, TreeSink& sink);
 
   // Expands node once: node must be the packet the listing or an earlier

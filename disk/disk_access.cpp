@@ -88,12 +88,12 @@ bool DiskAccess::WatchedLibrary::DriveGeometry(uint32_t drive, Geometry& out) {
 }
 
 void DiskAccess::UseDirect(DeviceMap map) {
-  useSectorLibrary = false;
+  useSectorLibrary_ = false;
   devices_ = std::move(map);
 }
 
 void DiskAccess::UseLibrary(SectorLibrary* library, std::unique_ptr<SectorLibrary> owned) {
-  useSectorLibrary = true;
+  useSectorLibrary_ = true;
   ownedLibrary_ = std::move(owned);
   library_ = library;
 }
@@ -130,7 +130,7 @@ int64_t DiskAccess::DeviceWrite(uint16_t drive, uint64_t offset, const uint8_t* 
 }
 
 bool DiskAccess::HardDiskExists(uint16_t drive) {
-  if (useSectorLibrary) {
+  if (useSectorLibrary_) {
     if (library_ == nullptr) return false;
     uint8_t sector[512];
     return library_->ReadSect32(drive, 0, 0, 1, 1, sector, 0, 0) != 0;
@@ -139,7 +139,7 @@ bool DiskAccess::HardDiskExists(uint16_t drive) {
 }
 
 bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
-  if (useSectorLibrary) return library_ != nullptr && library_->DriveGeometry(drive, out);
+  if (useSectorLibrary_) return library_ != nullptr && library_->DriveGeometry(drive, out);
   const Device* dev = devices_.Find(drive);
   if (dev == nullptr) return false;
   out = dev->geometry;
@@ -147,7 +147,7 @@ bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
 }
 
 uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
-  return useSectorLibrary && library_ != nullptr ? library_->CheckInt13Extension32(drive) : 0;
+  return useSectorLibrary_ && library_ != nullptr ? library_->CheckInt13Extension32(drive) : 0;
 }
 
 void DiskAccess::Release() {
@@ -155,7 +155,94 @@ void DiskAccess::Release() {
   devices_.CloseAll();
   library_ = nullptr;
   ownedLibrary_.reset();
-  drivesReady = false;
+  drivesReady_ = false;
+}
+
+DiskCapabilities DiskAccess::Capabilities() const {
+  DiskCapabilities caps;
+  caps.biosTransfers = useSectorLibrary_ && library_ != nullptr;
+  caps.reopensRemovable = !useSectorLibrary_;
+  return caps;
+}
+
+template <bool Write, typename Buf>
+bool DiskAccess::MoveAbsolute(uint16_t drive, uint64_t sector, uint32_t count, Buf buffer,
+                              const Geometry* chs) {
+  if (count == 0) return true;
+  if (sector > UINT64_MAX / kSectorSize - count) return false;
+  if (!useSectorLibrary_) {
+    if (!DriveOpen(drive) && !OpenDrive(drive)) return false;
+    const uint64_t len = uint64_t{count} * kSectorSize;
+    int64_t moved;
+    if constexpr (Write)
+      moved = DeviceWrite(drive, sector * kSectorSize, buffer, len);
+    else
+      moved = DeviceRead(drive, sector * kSectorSize, buffer, len);
+    return moved >= 0 && static_cast<uint64_t>(moved) == len;
+  }
+  SectorLibrary* lib = Library();
+  if (lib == nullptr) return false;
+  const uint32_t ext = chs != nullptr ? 0 : Int13Extensions(drive);
+  uint32_t c = 0, h = 0, s = 1, lba = 0;
+  if (ext != 0) {
+    if (sector + count - 1 > UINT32_MAX) return false;
+    lba = static_cast<uint32_t>(sector);
+  } else {
+    Geometry g;
+    if (chs != nullptr) g = *chs;
+    else if (!DriveGeometry(drive, g)) g = Geometry{};
+    if (g.heads != 0 && g.sectorsPerTrack != 0) {
+      const uint64_t track = sector / g.sectorsPerTrack;
+      s = static_cast<uint32_t>(sector % g.sectorsPerTrack) + 1;
+      h = static_cast<uint32_t>(track % g.heads);
+      const uint64_t cylinder = track / g.heads;
+      // A packed triple holds ten cylinder bits.
+      if (cylinder > 1023) return false;
+      c = static_cast<uint32_t>(cylinder);
+    } else if (sector != 0) {
+      // Without a geometry only the first sector has a triple.
+      return false;
+    }
+    s |= (c >> 2) & 0xC0;
+    c &= 0xFF;
+  }
+  if constexpr (Write)
+    return lib->WriteSect32(drive, c, h, s, count, buffer, lba, ext) != 0;
+  else
+    return lib->ReadSect32(drive, c, h, s, count, buffer, lba, ext) != 0;
+}
+
+bool DiskAccess::ReadAbsolute(uint16_t drive, uint64_t sector, uint32_t count, uint8_t* buffer,
+                              const Geometry* chs) {
+  return MoveAbsolute<false>(drive, sector, count, buffer, chs);
+}
+
+bool DiskAccess::WriteAbsolute(uint16_t drive, uint64_t sector, uint32_t count,
+                               const uint8_t* buffer, const Geometry* chs) {
+  return MoveAbsolute<true>(drive, sector, count, buffer, chs);
+}
+
+bool DiskAccess::ReopenRemovable(uint16_t drive) {
+  if (useSectorLibrary_) return true;
+  CloseDrive(drive);
+  return OpenDrive(drive);
+}
+
+void DiskAccess::ReleaseRemovable(uint16_t drive) {
+  if (!useSectorLibrary_) CloseDrive(drive);
+}
+
+const char* DiskAccess::UnreadableText(UnreadablePlace place) const {
+  switch (place) {
+    case UnreadablePlace::PartitionTable:
+      return useSectorLibrary_ ? "Partition Table inaccessible!" : "Partition Table not accessible!";
+    case UnreadablePlace::BootRecord:
+      return useSectorLibrary_ ? "Boot Record inaccessible!" : "Boot Record not accessible!";
+    case UnreadablePlace::OwnSector:
+      return useSectorLibrary_ ? "Sector not accessible!" : "Boot Record not accessible!";
+    case UnreadablePlace::ItemSector: break;
+  }
+  return "Sector not accessible!";
 }
 
 std::string ProgramFolderFromCommandLine(const std::string& commandLine) {
@@ -191,11 +278,11 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
       options.drives.readOnly = true;
     }
   }
-  access.programFolder = options.programFolder;
-  access.drives = options.drives;
-  access.drivesReady = false;
-  access.floppyCount = 0;
-  access.hardDiskCount = 0;
+  access.SetProgramFolder(options.programFolder);
+  access.SetDrives(options.drives);
+  access.SetDrivesReady(false);
+  access.SetFloppyCount(0);
+  access.SetHardDiskCount(0);
 
   // A drive that cannot be opened is named with the reason and left out: it
   // must not hide the drives after it, nor (on the library path) every drive.
@@ -204,9 +291,9 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
 
   if (drives.direct) {
     DeviceMap map = BuildDeviceMap(drives);
-    access.floppyCount = map.FloppyCount();
+    access.SetFloppyCount(map.FloppyCount());
     access.UseDirect(std::move(map));
-    access.drivesReady = true;
+    access.SetDrivesReady(true);
     return true;
   }
 
@@ -251,11 +338,11 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   const std::string map = drives.Serialize();
   if (open == nullptr || floppies == nullptr || open(map.c_str()) == 0) {
     prompt.Message(kDriverOpenFailed);
-    access.floppyCount = 0;
-    access.drivesReady = true;
+    access.SetFloppyCount(0);
+    access.SetDrivesReady(true);
     return true;
   }
-  access.floppyCount = floppies();
-  access.drivesReady = true;
+  access.SetFloppyCount(floppies());
+  access.SetDrivesReady(true);
   return true;
 }

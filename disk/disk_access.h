@@ -13,6 +13,24 @@
 #include "disk/prompt_port.h"
 #include "disk/sector_library.h"
 
+// What the bound path offers the commands above it.
+struct DiskCapabilities {
+  // Transfers by BIOS drive number with a caller's own CHS triple or LBA and
+  // extensions flag: the sector library is loaded. Backup and restore work
+  // only so.
+  bool biosTransfers = false;
+  // A removable drive is reopened to see a changed disk (the direct path).
+  bool reopensRemovable = false;
+};
+
+// The places a view reads whose failure each path words its own way.
+enum class UnreadablePlace {
+  PartitionTable,  // a partition table view
+  BootRecord,      // a boot record view
+  OwnSector,       // the dump of a disk, partition or volume node's own sector
+  ItemSector,      // the dump of a sector within an item's extent
+};
+
 class DiskAccess {
  public:
   explicit DiskAccess(PromptPort& prompt) : prompt_(prompt) {}
@@ -23,13 +41,42 @@ class DiskAccess {
   PromptPort& Prompt() const { return prompt_; }
 
   // Path and counts, as the binding set them.
-  bool useSectorLibrary = true;
-  uint32_t floppyCount = 0;
-  uint32_t hardDiskCount = 0;  // set by the drive listing
-  bool drivesReady = false;
-  std::string programFolder;
+  uint32_t FloppyCount() const { return floppyCount_; }
+  uint32_t HardDiskCount() const { return hardDiskCount_; }
+  bool DrivesReady() const { return drivesReady_; }
+  const std::string& ProgramFolder() const { return programFolder_; }
   // The drive map the binding was made from (the files behind the drives).
-  DriveMapConfig drives;
+  const DriveMapConfig& Drives() const { return drives_; }
+  // Set by the binding and the drive listing (and by test rigs binding by hand).
+  void SetFloppyCount(uint32_t count) { floppyCount_ = count; }
+  void SetHardDiskCount(uint32_t count) { hardDiskCount_ = count; }
+  void SetDrivesReady(bool ready) { drivesReady_ = ready; }
+  void SetDrives(DriveMapConfig drives) { drives_ = std::move(drives); }
+  void SetProgramFolder(std::string folder) { programFolder_ = std::move(folder); }
+
+  // What the bound path can do, for the commands that depend on it.
+  DiskCapabilities Capabilities() const;
+
+  // Whole sectors of a drive by absolute number, on whichever path is bound.
+  // With `chs` the library is addressed by cylinder, head and sector of that
+  // geometry (a floppy laid out as its boot record says); without it by the
+  // drive's extensions flag: LBA, else CHS of the drive's geometry. On the
+  // direct path the drive is opened first when it is not open. False unless
+  // every sector moved.
+  [[nodiscard]] bool ReadAbsolute(uint16_t drive, uint64_t sector, uint32_t count, uint8_t* buffer,
+                                  const Geometry* chs = nullptr);
+  [[nodiscard]] bool WriteAbsolute(uint16_t drive, uint64_t sector, uint32_t count,
+                                   const uint8_t* buffer, const Geometry* chs = nullptr);
+  // A removable drive's disk may have been changed: on the direct path it is
+  // only seen through a new handle, so the drive is closed and opened again
+  // (false when it will not open). The library sees the disk as it is: true.
+  [[nodiscard]] bool ReopenRemovable(uint16_t drive);
+  // Lets go of a removable drive's handle after a command that asks for the
+  // next disk (direct path only), so the next one is opened afresh.
+  void ReleaseRemovable(uint16_t drive);
+  // The message for a sector a view could not read. The paths word some of
+  // them differently.
+  const char* UnreadableText(UnreadablePlace place) const;
 
   // Binding helpers: the direct path over a device map, the library path over
   // any SectorLibrary (the loaded libsect32.so or an in-process engine).
@@ -73,7 +120,7 @@ class DiskAccess {
   // Whether this run writes nothing (--read-only, or an undo folder that
   // could not be made). Commands that would only half run without their
   // writes ask first and refuse with kDrivesReadOnly.
-  bool WritesRefused() const { return drives.readOnly; }
+  bool WritesRefused() const { return drives_.readOnly; }
   // The check of both roads to a drive (DeviceWrite and Library()'s
   // WriteSect32): true when the write must not be tried. The first refusal of
   // the run says why (any thread may write: the flag is atomic).
@@ -89,8 +136,21 @@ class DiskAccess {
   void Release();
 
  private:
+  // The sector transfers (disk/sector_access.cpp) choose their road by it.
+  friend struct SectorRoads;
+
+  template <bool Write, typename Buf>
+  bool MoveAbsolute(uint16_t drive, uint64_t sector, uint32_t count, Buf buffer,
+                    const Geometry* chs);
+
   PromptPort& prompt_;
   std::atomic<bool> readOnlySaid_{false};
+  bool useSectorLibrary_ = true;
+  uint32_t floppyCount_ = 0;
+  uint32_t hardDiskCount_ = 0;
+  bool drivesReady_ = false;
+  std::string programFolder_;
+  DriveMapConfig drives_;
   // Library() hands this out: it forwards to library_ and notes each write.
   class WatchedLibrary final : public SectorLibrary {
    public:

@@ -20,6 +20,11 @@ inline uint32_t le32(std::span<const uint8_t> s, size_t off) {
          (static_cast<uint32_t>(s[off + 2]) << 16) | (static_cast<uint32_t>(s[off + 3]) << 24);
 }
 
+inline uint64_t le64(std::span<const uint8_t> s, size_t off) {
+  if (off > s.size() || s.size() - off < 8) return 0;
+  return static_cast<uint64_t>(le32(s, off)) | (static_cast<uint64_t>(le32(s, off + 4)) << 32);
+}
+
 inline bool putLe8(std::span<uint8_t> s, size_t off, uint8_t v) {
   if (off >= s.size()) return false;
   s[off] = v;
@@ -36,5 +41,11 @@ inline bool putLe16(std::span<uint8_t> s, size_t off, uint16_t v) {
 inline bool putLe32(std::span<uint8_t> s, size_t off, uint32_t v) {
   if (off > s.size() || s.size() - off < 4) return false;
   for (int i = 0; i < 4; ++i) s[off + i] = static_cast<uint8_t>(v >> (8 * i));
+  return true;
+}
+
+inline bool putLe64(std::span<uint8_t> s, size_t off, uint64_t v) {
+  if (off > s.size() || s.size() - off < 8) return false;
+  for (int i = 0; i < 8; ++i) s[off + i] = static_cast<uint8_t>(v >> (8 * i));
   return true;
 }

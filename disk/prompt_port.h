@@ -1,6 +1,7 @@
-// The one road from the core to the person: message boxes, questions, the two
-// status-bar panes, and the texts and enabled states of a running dialog's
-// controls. The GUI shows them with Qt, the CLI prints them, tests script them.
+// The one road from the core to the person: message boxes, questions and the
+// two status-bar panes. The GUI shows them with Qt, the CLI prints them, tests
+// script them. Long operations tell their progress to event sinks of their
+// own (scan/scan_events.h, tools/search_events.h, ...), never through here.
 #pragma once
 #include <string>
 #include <string_view>
@@ -24,12 +25,6 @@ class PromptPort {
                                            PromptIcon icon = PromptIcon::Exclamation) = 0;
   // Pane 0 is the first (200 px) status pane, pane 1 the second.
   virtual void SetStatus(int pane, std::string_view text) = 0;
-  // A running dialog's controls, by numeric control id.
-  virtual void SetControlText(int controlId, std::string_view text) = 0;
-  virtual void EnableControl(int controlId, bool enabled) = 0;
-  // A running dialog's progress bar, in percent (0-100). Ports without one
-  // ignore it.
-  virtual void SetControlPercent(int /*controlId*/, int /*percent*/) {}
 };
 
 inline constexpr std::string_view kWaitText = "Wait....";

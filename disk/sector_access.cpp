@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+// The transfers below are the two roads themselves: they alone ask which is
+// bound.
+struct SectorRoads {
+  static bool Library(const DiskAccess& access) { return access.useSectorLibrary_; }
+};
+
 namespace {
 
 constexpr uint8_t kUnreadableFill = 0xE5;
@@ -76,7 +82,7 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
 
 template <bool Write, typename Buf>
 bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
-  return access.useSectorLibrary ? TransferLibrary<Write>(access, packet, buffer)
+  return SectorRoads::Library(access) ? TransferLibrary<Write>(access, packet, buffer)
                                  : TransferDirect<Write>(access, packet, buffer);
 }
 
@@ -124,7 +130,7 @@ bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
 // partitionStart (startSector plays no part).
 template <bool Write, typename Buf>
 bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
-  if (access.useSectorLibrary) {
+  if (SectorRoads::Library(access)) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;
     uint32_t ok;

@@ -26,10 +26,9 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
     ctx.Prompt().Message(kBufferFailed);
     return true;
   }
-  if (!access.useSectorLibrary && IsFloppy(node)) {
-    // A floppy is opened afresh each time: the disk may have been changed.
-    access.CloseDrive(node.drive);
-    if (!access.OpenDrive(node.drive)) {
+  // A floppy is opened afresh each time: the disk may have been changed.
+  if (IsFloppy(node)) {
+    if (!access.ReopenRemovable(node.drive)) {
       ctx.Prompt().Message(kDriveUnreachable);
       return false;
     }

@@ -344,11 +344,10 @@ std::string CopyOutSummary(const CopyOutResult& result, const std::string& folde
          " folders copied to " + folder + (result.stopped ? " (stopped)" : "");
 }
 
-bool CopyOutAllowed(const ListPaneState& pane) {
-  const bool listing =
-      (pane.viewKind == ViewKind::RootDirectory && pane.selectedPacket.kind == NodeKind::RootDir) ||
-      (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(pane.selectedPacket));
-  return listing && !pane.fileDumpShown && !pane.selectedRows.empty();
+bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows) {
+  const bool listing = (pane.viewKind == ViewKind::RootDirectory && node.kind == NodeKind::RootDir) ||
+                       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(node));
+  return listing && !pane.fileDumpShown && !rows.empty();
 }
 
 std::vector<std::string> CopyOutReport(const CopyOutResult& result) {

@@ -14,9 +14,8 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 #include "recovery/deleted_files.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 
-inline constexpr int kCommandCopyOut = 32851;
 inline constexpr const char* kCopyOutCaption = "Copy Out To Folder";
 
 // One file or folder to copy: an entry of a directory of the volume.
@@ -85,9 +84,10 @@ std::string SafeHostName(const std::string& name);
 // "N files and M folders copied to FOLDER", with " (stopped)" when it was.
 std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder);
 
-// Whether Copy Out To Folder can act on the list on show: rows of a root
-// directory or folder listing are selected (not while a file dump is on show).
-bool CopyOutAllowed(const ListPaneState& pane);
+// Whether Copy Out To Folder can act on the page on show: rows are selected
+// in a root directory or folder listing of node, the node selected in the
+// tree (not while a file dump is on show).
+bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows);
 
 // The report lines of a copy: one a problem, then one an unreadable range
 // ("FILE: bytes FROM-TO unreadable", TO inclusive).

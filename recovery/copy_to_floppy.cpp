@@ -83,7 +83,7 @@ class CopyRun {
     const DrivePacket& v = dir.node;
     // The file's chain needs only the FAT sectors it lies in, read through
     // the cache: a large volume's FAT is never held for one small file.
-    FatReader fat(ctx_.access, ctx_.pane.budget, v);
+    FatReader fat(ctx_.access, ctx_.page.budget, v);
     auto fatFailed = [&] {
       switch (fat.Status()) {
         case FatCopyLoad::NoMemory: prompt_.Message(kCtfNoFatBuffer); return true;
@@ -104,7 +104,7 @@ class CopyRun {
       const uint32_t last = v.lastCluster;
       if (start < 2 || start > last) return false;
       const uint64_t wanted = std::max<uint64_t>(1, (uint64_t{file.row.size} + clusterBytes - 1) / clusterBytes);
-      if (!TakeClusterList(ctx_.pane.budget, chain, 1)) {
+      if (!TakeClusterList(ctx_.page.budget, chain, 1)) {
         prompt_.Message(kCtfNoListBuffer);
         return false;
       }
@@ -117,7 +117,7 @@ class CopyRun {
     } else {
       const uint32_t len = ChainLength(start, fat);
       if (fatFailed() || len == 0) return false;
-      if (!TakeClusterList(ctx_.pane.budget, chain, len)) {
+      if (!TakeClusterList(ctx_.page.budget, chain, len)) {
         prompt_.Message(kCtfNoListBuffer);
         return false;
       }
@@ -130,7 +130,7 @@ class CopyRun {
     const uint64_t bytes = std::max<uint64_t>(chain.size() * clusterBytes,
                                               (uint64_t{file.row.size} + kSectorSize - 1) /
                                                   kSectorSize * kSectorSize);
-    if (!ctx_.pane.budget.Allows(bytes) || !Take(file.bytes, bytes)) {
+    if (!ctx_.page.budget.Allows(bytes) || !Take(file.bytes, bytes)) {
       prompt_.Message(kCtfNoFileBuffer);
       return false;
     }
@@ -215,13 +215,10 @@ class CopyRun {
   bool ReadFloppyBoot(uint8_t* boot) {
     DiskAccess& access = ctx_.access;
     prompt_.SetStatus(0, kWaitText);
-    if (access.floppyCount == 0) return false;
-    if (access.useSectorLibrary) {
-      SectorLibrary* lib = access.Library();
-      return lib != nullptr && lib->ReadSect32(0, 0, 0, 1, 1, boot, 0, 0) != 0;
-    }
-    if (!access.DriveOpen(0) && !access.OpenDrive(0)) return false;
-    return access.DeviceRead(0, 0, boot, kSectorSize) == static_cast<int64_t>(kSectorSize);
+    if (access.FloppyCount() == 0) return false;
+    // Cylinder 0, head 0, sector 1 on the library path, as floppies are addressed.
+    const Geometry first{1, 1, 1};
+    return access.ReadAbsolute(0, 0, 1, boot, &first);
   }
 
   bool Transfer(const FloppyLayout& f, uint32_t sector, uint32_t count, uint8_t* into,
@@ -359,12 +356,13 @@ class CopyRun {
 
 }  // namespace
 
-CopyToFloppyResult CopyToFloppy(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
-  if (pane.fileDumpShown || pane.selectedRows.empty()) return {};
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+CopyToFloppyResult CopyToFloppy(ViewContext& ctx, const DrivePacket& node,
+                                std::span<const int> rows) {
+  ViewPage& pane = ctx.page;
+  if (pane.fileDumpShown || rows.empty()) return {};
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, node);
   if (!dir) return {};
-  const int first = *std::min_element(pane.selectedRows.begin(), pane.selectedRows.end());
+  const int first = *std::min_element(rows.begin(), rows.end());
   const DirectoryRow* row = first < 0 ? nullptr : RowRecord(pane, static_cast<size_t>(first));
   if (row == nullptr) return {};
   const DirectoryRow copy = *row;  // the listing may be rebuilt by what follows

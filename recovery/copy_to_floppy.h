@@ -8,11 +8,11 @@
 // The floppy's earlier contents are given up.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "views/view_context.h"
 
-inline constexpr int kCommandCopyToFloppy = 32807;
 
 inline constexpr const char* kCopyFloppyQuestion =
     "The floppy's files will be replaced by this file. Continue?";
@@ -52,11 +52,12 @@ struct CopyToFloppyResult {
   uint32_t failedWrites = 0;    // FAT copies and root directory that failed
 };
 
-// Copies the first selected row of the root-directory or folder listing on
-// show (pane.selectedPacket) onto floppy 0. Does nothing without such a
+// Copies the first of rows (row numbers, as selected) of the root-directory
+// or folder listing of node on show onto floppy 0. Does nothing without such a
 // listing or a selected row, and ends silently for an empty file. A folder
 // row is refused; a deleted file is copied as Undelete would chain it
 // (consecutive free clusters from its start cluster for its size), without a
 // write to its volume. Nothing is written to a floppy that is not a 12-bit
 // FAT of one sector per cluster and two FATs.
-[[nodiscard]] CopyToFloppyResult CopyToFloppy(ViewContext& ctx);
+[[nodiscard]] CopyToFloppyResult CopyToFloppy(ViewContext& ctx, const DrivePacket& node,
+                                              std::span<const int> rows);

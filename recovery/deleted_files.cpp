@@ -241,8 +241,8 @@ std::vector<uint32_t> ReadDeletedFolder(VolumeReader& volume, uint32_t first,
   return clusters;
 }
 
-bool FindDeletedAllowed(const ListPaneState& pane) {
-  switch (pane.selectedPacket.kind) {
+bool FindDeletedAllowed(const DrivePacket& node) {
+  switch (node.kind) {
     case NodeKind::Volume:
     case NodeKind::Fat12:
     case NodeKind::Fat16:

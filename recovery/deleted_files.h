@@ -12,9 +12,7 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 #include "recovery/volume_reader.h"
-#include "views/list_pane_state.h"
 
-inline constexpr int kCommandFindDeleted = 32850;
 inline constexpr const char* kFindDeletedCaption = "Find Deleted Files";
 inline constexpr const char* kFindDeletedFatUnreadable = "FAT not accessible!";
 inline constexpr const char* kFindDeletedNoMemory = "Fatal Error!  Not able to allocate a buffer!";
@@ -61,7 +59,7 @@ using FindDeletedProgress = std::function<void(uint32_t walked, uint32_t known)>
 
 // Whether the node selected in the tree lies in a volume whose deleted files
 // can be looked for: a partition or floppy, its FAT copies, root or folders.
-bool FindDeletedAllowed(const ListPaneState& pane);
+bool FindDeletedAllowed(const DrivePacket& node);
 
 // The clusters of a deleted folder from its first cluster: that cluster when
 // it still holds a folder ("." naming it, then ".."), and the clusters right

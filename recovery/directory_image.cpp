@@ -8,8 +8,7 @@
 #include "disk/fat_copy.h"
 #include "recovery/fat_image.h"
 
-std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane) {
-  const DrivePacket& node = pane.selectedPacket;
+std::optional<ListedDirectory> DirectoryOnShow(const ViewPage& pane, const DrivePacket& node) {
   if (pane.viewKind == ViewKind::RootDirectory && node.kind == NodeKind::RootDir)
     return ListedDirectory{node, true};
   if (pane.viewKind == ViewKind::SubDirectory && node.kind == NodeKind::DirEntry &&
@@ -18,14 +17,14 @@ std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane) {
   return std::nullopt;
 }
 
-const DirectoryRow* RowRecord(const ListPaneState& pane, size_t row) {
+const DirectoryRow* RowRecord(const ViewPage& pane, size_t row) {
   if (row >= pane.rows.size()) return nullptr;
   const uint64_t index = pane.rows[row].value;
   return index < pane.rowStore.size() ? &pane.rowStore[index] : nullptr;
 }
 
-std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane) {
-  std::vector<int> rows = pane.selectedRows;
+std::vector<ListedRow> SelectedListedRows(const ViewPage& pane, std::span<const int> selected) {
+  std::vector<int> rows(selected.begin(), selected.end());
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::vector<ListedRow> listed;

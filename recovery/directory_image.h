@@ -36,14 +36,16 @@ struct ListedRow {
 };
 
 // The listing on show: a root-directory view of a root node or a folder view
-// of a folder node (the selected packet); nullopt for anything else.
-std::optional<ListedDirectory> DirectoryOnShow(const ListPaneState& pane);
+// of a folder node (node: the one selected in the tree); nullopt for anything
+// else.
+std::optional<ListedDirectory> DirectoryOnShow(const ViewPage& pane, const DrivePacket& node);
 
 // The record list row `row` shows; nullptr when there is none.
-const DirectoryRow* RowRecord(const ListPaneState& pane, size_t row);
+const DirectoryRow* RowRecord(const ViewPage& pane, size_t row);
 
-// The selected rows that have a record, ascending and each once.
-std::vector<ListedRow> SelectedListedRows(const ListPaneState& pane);
+// The rows (row numbers, as selected) that have a record, ascending and each
+// once.
+std::vector<ListedRow> SelectedListedRows(const ViewPage& pane, std::span<const int> selected);
 
 // Loads the directory for a change; a folder's chain is taken from fat (a
 // FAT image of the node's width). What fails is reported: a read that fails

@@ -218,17 +218,18 @@ RenameResult RenameEntry(DiskAccess& access, MemoryBudget budget,
   return result;
 }
 
-RenameResult RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask) {
-  ListPaneState& pane = ctx.pane;
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+RenameResult RenameAfterRecovery(ViewContext& ctx, const DrivePacket& node,
+                                 std::span<const int> rows, const AskShortName& ask) {
+  ViewPage& pane = ctx.page;
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, node);
   if (!dir) return {};
-  if (pane.selectedRows.size() != 1) {
+  if (rows.size() != 1) {
     ctx.Prompt().Message(kOnlyOneFile);
     return {};
   }
   ShortNameInput input;
   if (!ask || !ask(input)) return {};
-  const int row = pane.selectedRows.front();
+  const int row = rows.front();
   if (row < 0) return {};
   const DirectoryRow* record = RowRecord(pane, static_cast<size_t>(row));
   if (record == nullptr) return {};

@@ -7,13 +7,13 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "recovery/directory_image.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandRenameAfterRecovery = 32808;
 inline constexpr const char* kOnlyOneFile = "Only one file can be selected!";
 
 // The refusals; the ones ending in ": " are followed by the character, the
@@ -67,12 +67,14 @@ struct RenameResult {
                                        const ListedDirectory& directory, const ListedRow& row,
                                        const ShortNameInput& name, PromptPort& prompt);
 
-// The command on the list pane: the one selected row of a root-directory or
-// folder listing of the selected node; nothing for any other view. With
-// another number of rows selected it says "Only one file can be selected!"
-// before any dialog. The rows on show are not rebuilt; the pane's
-// sectorBuffer and clusterChain keep the directory as written.
-[[nodiscard]] RenameResult RenameAfterRecovery(ViewContext& ctx, const AskShortName& ask);
+// The command on the page on show: the one row selected (rows) of a
+// root-directory or folder listing of node, the node selected in the tree;
+// nothing for any other view. With another number of rows it says "Only one
+// file can be selected!" before any dialog. The rows on show are not
+// rebuilt; the page's sectorBuffer and clusterChain keep the directory as
+// written.
+[[nodiscard]] RenameResult RenameAfterRecovery(ViewContext& ctx, const DrivePacket& node,
+                                               std::span<const int> rows, const AskShortName& ask);
 
 // What keeps the typed name from being stored (the message of the refusal);
 // nullopt when it may be.

@@ -240,12 +240,12 @@ UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
   return result;
 }
 
-UndeleteResult Undelete(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+UndeleteResult Undelete(ViewContext& ctx, const DrivePacket& node, std::span<const int> selected) {
+  ViewPage& pane = ctx.page;
   if (pane.fileDumpShown) return {};
-  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane);
+  const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, node);
   if (!dir) return {};
-  const std::vector<ListedRow> rows = SelectedListedRows(pane);
+  const std::vector<ListedRow> rows = SelectedListedRows(pane, selected);
   const UndeleteResult result = UndeleteEntries(ctx.access, pane.budget, *dir, rows, ctx.Prompt());
   if (!result.ran) return result;
   // The directory was loaded apart from the page on show; the page memory

@@ -11,7 +11,6 @@
 #include "recovery/directory_image.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandUndelete = 32793;
 
 inline constexpr const char* kUndeleteStatus = "Undeleting: Wait....";
 inline constexpr const char* kUndeleteDone = "File(s) undeletion completed!";
@@ -47,10 +46,11 @@ struct UndeleteResult {
                                              const ListedDirectory& directory,
                                              std::span<const ListedRow> rows, PromptPort& prompt);
 
-// The command on the list pane: the selected rows of a root-directory or
-// folder listing of the selected node (pane.selectedPacket); nothing for any
+// The command on the page on show: rows (row numbers) of a root-directory or
+// folder listing of node, the node selected in the tree; nothing for any
 // other view or while a file cluster dump is on show. After a run the rows
-// on show are not rebuilt, and the pane's sectorBuffer and clusterChain are
+// on show are not rebuilt, and the page's sectorBuffer and clusterChain are
 // left empty, so that Write Changes finds nothing to write until the
 // listing is read again.
-[[nodiscard]] UndeleteResult Undelete(ViewContext& ctx);
+[[nodiscard]] UndeleteResult Undelete(ViewContext& ctx, const DrivePacket& node,
+                                      std::span<const int> rows);

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
-constexpr size_t kBootBackupSector = 0x32;  // u16, 32-bit FAT volumes
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
 std::string EntryName(std::span<const uint8_t> entry) {
@@ -109,7 +108,7 @@ bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
 
 bool DiskScan::Ask(const char* text) {
   if (options_.autoFix) {
-    basePort_.SetControlText(kScanPhase, text);
+    events_.AutoAnswered(text);
     return true;
   }
   return basePort_.AskYesNo(text, kScanCaption, PromptIcon::Question);
@@ -119,13 +118,15 @@ void DiskScan::Say(const std::string& text) {
   basePort_.Message(text, kScanCaption, PromptIcon::Exclamation);
 }
 
-void DiskScan::Phase(const std::string& text) { basePort_.SetControlText(kScanPhase, text); }
+void DiskScan::Phase(ScanPhase::Kind kind, uint64_t number, uint64_t last) {
+  events_.Phase(ScanPhase{kind, number, last});
+}
 
 void DiskScan::Progress(uint64_t done, uint64_t total) {
   const int percent = total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
   if (percent == progressShown_) return;
   progressShown_ = percent;
-  basePort_.SetControlPercent(kScanProgress, percent);
+  events_.Progress(percent);
 }
 
 uint32_t DiskScan::FindFreeCluster() const {
@@ -165,7 +166,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
   // Each phase ends the scan by returning false; all go to the common ending.
   [&] {
     if (!ReadBootRecord(volume)) return;
-    Phase(kScanFatPhase);
+    Phase(ScanPhase::Kind::Fat);
     CompareFatCopies();
     if (Stopped()) return;
     if (!LoadFatImage()) return;
@@ -198,10 +199,7 @@ void DiskScan::Finish() {
     result_.problemsLeft += pendingOnFat_;
     pendingOnFat_ = 0;
   }
-  for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
-                       kScanThorough})
-    basePort_.EnableControl(id, true);
-  basePort_.EnableControl(kScanStop, false);
+  events_.Ended();
   std::vector<uint8_t>().swap(fat_);
   freeFrom_ = 2;
   std::vector<uint8_t>().swap(bitmap_);
@@ -244,14 +242,14 @@ void DiskScan::CompareFatCopies() {
   // A volume of one FAT has no second copy: what follows it is the root
   // directory or data, which no comparison should call a differing FAT.
   if (layout_.fatCount < 2) {
-    Phase("");
+    Phase(ScanPhase::Kind::None);
     return;
   }
   // A FAT too large for the working image ends the scan at its load, with
   // that message: comparing first would read every sector a damaged boot
   // record claims (billions), asking at each one that cannot be read.
   if (!options_.budget.Allows(uint64_t{layout_.sectorsPerFat} * kSectorSize)) {
-    Phase("");
+    Phase(ScanPhase::Kind::None);
     return;
   }
   uint8_t first[kSectorSize], second[kSectorSize];
@@ -260,7 +258,7 @@ void DiskScan::CompareFatCopies() {
     if (Stopped()) break;
     const uint64_t s1 = uint64_t{layout_.reservedSectors} + s;
     const uint64_t s2 = s1 + spf;
-    Phase(FormatText(kScanFatSector, static_cast<unsigned long>(s1)));
+    Phase(ScanPhase::Kind::FatSector, s1);
     Progress(s + 1, spf);
     // A question answered Yes leaves a difference the write-back mends:
     // every copy then gets the image.
@@ -286,7 +284,7 @@ void DiskScan::CompareFatCopies() {
                          static_cast<unsigned long>(s2))))
       return;
   }
-  Phase("");
+  Phase(ScanPhase::Kind::None);
 }
 
 bool DiskScan::LoadFatImage() {
@@ -465,7 +463,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
     const size_t at = i * 32;
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
     if (entry[0] == kDirEndMark) break;
-    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
     uint32_t c = first, prev = 0, steps = 0;
@@ -534,7 +532,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       break;
     }
   }
-  basePort_.SetControlText(kScanEntryName, "");
+  events_.Entry("");
   return true;
 }
 
@@ -600,15 +598,15 @@ bool DiskScan::SurfaceTest(ScanFolder& folder) {
     const size_t at = i * 32;
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
     if (entry[0] == kDirEndMark || Stopped()) break;
-    basePort_.SetControlText(kScanEntryName, EntryName(entry));
+    events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     if (TestChain(DirEntryFirstCluster(entry, layout_.width), &folder, at, buffer) !=
         Move::Moved) {
-      basePort_.SetControlText(kScanEntryName, "");
+      events_.Entry("");
       return false;
     }
   }
-  basePort_.SetControlText(kScanEntryName, "");
+  events_.Entry("");
   return true;
 }
 
@@ -693,7 +691,7 @@ void DiskScan::TestFreeClusters() {
   // No stop check here: once started, the test runs to its end.
   for (uint32_t c = 2; c <= last; ++c) {
     if (!Entry(c).IsFree()) continue;
-    Phase(FormatText(kScanFreeCluster, static_cast<unsigned long>(c), static_cast<unsigned long>(last)));
+    Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);
     if (ReadCluster(c, buffer.data())) continue;
     Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(c)));
@@ -702,7 +700,7 @@ void DiskScan::TestFreeClusters() {
     SetEntry(c, kFatBadMark);
     ++pendingOnFat_;
   }
-  Phase("");
+  Phase(ScanPhase::Kind::None);
 }
 
 DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
@@ -711,7 +709,7 @@ DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t en
   const uint32_t length = ChainLength(c, layout_.width, fat_);
   for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
     if (Stopped()) return Move::Moved;
-    Phase(FormatText(kScanFileCluster, static_cast<unsigned long>(c)));
+    Phase(ScanPhase::Kind::FileCluster, c);
     // A file's progress is its place on the volume, the root's its own chain.
     if (folder != nullptr)
       Progress(c, layout_.lastCluster);

@@ -23,6 +23,7 @@
 #include "disk/memory_budget.h"
 #include "disk/volume_layout.h"
 #include "disk/prompt_port.h"
+#include "scan/scan_events.h"
 #include "scan/scan_layout.h"
 #include "scan/scan_volumes.h"
 
@@ -34,8 +35,8 @@ struct ScanFlags {
 
 struct ScanOptions {
   bool thorough = false;  // the surface tests after the first walk
-  // Every Yes/No question is answered Yes without being shown; its text goes
-  // to the phase line (control 1046) instead.
+  // Every Yes/No question is answered Yes without being shown; its text is
+  // told as AutoAnswered instead.
   bool autoFix = false;
   // Whether the repairs that ask nothing (moving data off a bad cluster) may
   // write. A check that must leave the disk as it is (gleaner-cli's --no)
@@ -62,13 +63,13 @@ struct ScanResult {
 
 class DiskScan {
  public:
-  DiskScan(DiskAccess& access, PromptPort& port, ScanFlags& flags)
-      : access_(access), basePort_(port), flags_(flags) {}
+  DiskScan(DiskAccess& access, PromptPort& port, ScanFlags& flags, ScanEvents& events)
+      : access_(access), basePort_(port), flags_(flags), events_(events) {}
   DiskScan(const DiskScan&) = delete;
   DiskScan& operator=(const DiskScan&) = delete;
 
-  // Scans the volume and ends as every scan ends: the dialog's controls back
-  // to idle (through the port) and the running flag cleared.
+  // Scans the volume and ends as every scan ends: Ended() told and the
+  // running flag cleared.
   [[nodiscard]] ScanResult Run(const ScanVolumeEntry& volume, const ScanOptions& options);
 
   // The lowest free cluster of the volume under scan in the working image; 0
@@ -134,12 +135,13 @@ class DiskScan {
   bool Stopped() const { return flags_.stop.load(); }
   bool Ask(const char* text);
   void Say(const std::string& text);
-  void Phase(const std::string& text);
+  void Phase(ScanPhase::Kind kind, uint64_t number = 0, uint64_t last = 0);
   void Progress(uint64_t done, uint64_t total);
 
   DiskAccess& access_;
   PromptPort& basePort_;
   ScanFlags& flags_;
+  ScanEvents& events_;
   ScanOptions options_;
   ScanResult result_;
 

@@ -1,18 +1,5 @@
-// The texts of the scan: its messages and questions, the phase texts of its
-// dialog, and the dialog's control ids.
+// The texts of the scan: its messages and questions.
 #pragma once
-
-// Controls of the "Scan Disk for Errors" dialog, by id.
-inline constexpr int kScanDriveList = 1000;
-inline constexpr int kScanStandard = 1049;
-inline constexpr int kScanThorough = 1050;
-inline constexpr int kScanAutoFix = 1048;
-inline constexpr int kScanPhase = 1046;     // "Scanning:", then the phase or cluster
-inline constexpr int kScanProgress = 1047;
-inline constexpr int kScanEntryName = 1051; // the directory entry being checked
-inline constexpr int kScanButton = 1044;
-inline constexpr int kScanStop = 1025;
-inline constexpr int kScanClose = 3;
 
 inline constexpr const char* kScanCaption = "Scan Disk for Errors";
 
@@ -27,10 +14,8 @@ inline constexpr const char* kScanLogical = "Logical Partition";
 inline constexpr const char* kScanBootUnreadable = "Boot Record inaccessible!";
 inline constexpr const char* kScanCannotClose =
     "Cannot close now!  Thread in progress.  Press X again after thread stops now!";
-inline constexpr const char* kScanFatPhase = "File Allocation Table";
 
 // FAT copies.
-inline constexpr const char* kScanFatSector = "File Allocation Table, Sector %lu";
 inline constexpr const char* kScanFatReadError =
     "Read error accessing FAT %u, Sector %lu, continue with FAT?";
 inline constexpr const char* kScanFatsDiffer =
@@ -56,11 +41,9 @@ inline constexpr const char* kScanNoSpaceCrossLink =
     "Insufficient disk space for fixing cross-link!!";
 inline constexpr const char* kScanFixFailed = "Error fixing file!!";
 inline constexpr const char* kScanClusterNoMemory = "Memory insufficient for loading cluster!!";
-inline constexpr const char* kScanFileCluster = "Scanning File/Folder Cluster %lu";
 inline constexpr const char* kScanBadCluster = "Bad cluster detected!!";
 inline constexpr const char* kScanNoSpaceMove = "Insufficient disk space for transferring!!";
 inline constexpr const char* kScanLostClusters = "%lu Lost Clusters found!!";
-inline constexpr const char* kScanFreeCluster = "Scanning Free Cluster %lu of %lu Total";
 inline constexpr const char* kScanBadFreeCluster = "Bad Cluster %lu Detected!!";
 inline constexpr const char* kScanRelocateRoot =
     "Root Directory must be relocated!! Change Boot Record?";

@@ -21,7 +21,7 @@ constexpr int kMaxLinks = 256;
 std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& port) {
   std::vector<ScanVolumeEntry> list;
   char text[96];
-  for (uint32_t n = 0; n < access.floppyCount && n < kFirstHardDisk; ++n) {
+  for (uint32_t n = 0; n < access.FloppyCount() && n < kFirstHardDisk; ++n) {
     if (list.size() >= kScanVolumesMax) return list;
     ScanVolumeEntry e;
     e.packet.drive = static_cast<uint16_t>(n);

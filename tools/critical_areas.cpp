@@ -170,21 +170,23 @@ class HardDisk {
 // and the progress text cleared.
 class Run {
  public:
-  Run(DiskAccess& access, int progressId) : prompt_(access.Prompt()), progressId_(progressId) {}
-  void Progress(const char* text) { prompt_.SetControlText(progressId_, text); }
+  Run(DiskAccess& access, CriticalAreaEvents* events) : prompt_(access.Prompt()), events_(events) {}
+  void Progress(const char* text) {
+    if (events_ != nullptr) events_->Progress(text);
+  }
   CriticalAreaResult& End(const char* message, bool completed) {
     result.completed = completed;
     result.message = message;
     prompt_.Message(message, {}, completed ? PromptIcon::Information : PromptIcon::Exclamation);
     prompt_.SetStatus(0, "");
-    prompt_.SetControlText(progressId_, "");
+    Progress("");
     return result;
   }
   CriticalAreaResult result;
 
  private:
   PromptPort& prompt_;
-  int progressId_;
+  CriticalAreaEvents* events_;
 };
 
 // A chain whose link leads back to a table already met would repeat for ever:
@@ -240,11 +242,11 @@ bool OpenCriticalAreaDrives(DiskAccess& access, CriticalAreaTool tool, CriticalA
   const bool backup = tool == CriticalAreaTool::Backup;
   PromptPort& prompt = access.Prompt();
   out = {};
-  if (!access.useSectorLibrary || access.Library() == nullptr) {
+  if (!access.Capabilities().biosTransfers) {
     prompt.Message(backup ? kBackupDirectRefused : kRestoreDirectRefused);
     return false;
   }
-  out.floppies = access.floppyCount;
+  out.floppies = access.FloppyCount();
   if (out.floppies == 0) {
     prompt.Message(backup ? kNoFloppyToBackupTo : kNoFloppyToRestoreFrom);
     return false;
@@ -261,9 +263,10 @@ bool OpenCriticalAreaDrives(DiskAccess& access, CriticalAreaTool tool, CriticalA
   return true;
 }
 
-CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& options) {
-  Run run(access, kBackupProgressId);
-  if (!access.useSectorLibrary || access.Library() == nullptr)
+CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& options,
+                                       CriticalAreaEvents* events) {
+  Run run(access, events);
+  if (!access.Capabilities().biosTransfers)
     return run.End(kBackupDirectRefused, false);
   BackupFloppy floppy(access, options.floppy);
   if (const char* failure = floppy.Load()) return run.End(failure, false);
@@ -329,9 +332,10 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
   }
 }
 
-CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions& options) {
-  Run run(access, kRestoreProgressId);
-  if (!access.useSectorLibrary || access.Library() == nullptr)
+CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions& options,
+                                        CriticalAreaEvents* events) {
+  Run run(access, events);
+  if (!access.Capabilities().biosTransfers)
     return run.End(kRestoreDirectRefused, false);
   if (access.WritesRefused()) return run.End(kDrivesReadOnly, false);
   BackupFloppy floppy(access, options.floppy);

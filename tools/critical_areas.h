@@ -6,18 +6,12 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 
-inline constexpr int kCommandBackup = 32776;
-inline constexpr int kCommandRestore = 32777;
-
-// Dialog 131 "Backup Drives" and dialog 132 "Restore Drives": the progress
-// texts go to these controls.
-inline constexpr int kBackupProgressId = 1008;
-inline constexpr int kRestoreProgressId = 1009;
 
 inline constexpr const char* kBackupDirectRefused =
     "Sorry Backup not possible with --direct, only through libsect32.so!";
@@ -90,18 +84,28 @@ struct CriticalAreaResult {
   std::vector<uint64_t> written;
 };
 
+// What a running backup or restore tells its front end: the progress line,
+// "Partition Table...." or "Boot Record....", and "" when the run ends.
+class CriticalAreaEvents {
+ public:
+  virtual ~CriticalAreaEvents() = default;
+  virtual void Progress(std::string_view /*text*/) {}
+};
+
 // The backup: the master boot record into cluster 2, then per table its FAT
 // boot record and the next extended boot record into the following slots
 // (past clusters marked bad). Every failure is reported and ends the run;
 // slots already written stay written.
 [[nodiscard]] CriticalAreaResult BackupCriticalAreas(DiskAccess& access,
-                                                     const BackupOptions& options);
+                                                     const BackupOptions& options,
+                                                     CriticalAreaEvents* events = nullptr);
 
 // The restore: follows the chain of the saved tables, writing each table back
 // to the place its saved parent names and each boot record to the place its
 // saved table names, as the two groups are asked for.
 [[nodiscard]] CriticalAreaResult RestoreCriticalAreas(DiskAccess& access,
-                                                      const RestoreOptions& options);
+                                                      const RestoreOptions& options,
+                                                      CriticalAreaEvents* events = nullptr);
 
 // Where a partition entry's first sector lies on the hard disk: the CHS bytes
 // as the entry stores them and the absolute LBA its LBA field gives. The CHS

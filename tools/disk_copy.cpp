@@ -37,19 +37,10 @@ class DriveTrackIo final : public TrackIo {
 
  private:
   bool Move(uint32_t c, uint32_t h, uint32_t s, uint32_t count, uint8_t* into, const uint8_t* from) {
-    if (access_.useSectorLibrary) {
-      SectorLibrary* lib = access_.Library();
-      if (lib == nullptr || c > 1023) return false;
-      const uint32_t sector = s | ((c >> 2) & 0xC0);
-      return (from != nullptr ? lib->WriteSect32(drive_, c & 0xFF, h, sector, count, from, 0, 0)
-                              : lib->ReadSect32(drive_, c & 0xFF, h, sector, count, into, 0, 0)) != 0;
-    }
-    const uint64_t offset =
-        ((uint64_t{c} * g_.heads + h) * g_.sectorsPerTrack + (s - 1)) * kSectorSize;
-    const uint64_t len = uint64_t{count} * kSectorSize;
-    const int64_t moved = from != nullptr ? access_.DeviceWrite(drive_, offset, from, len)
-                                          : access_.DeviceRead(drive_, offset, into, len);
-    return moved >= 0 && static_cast<uint64_t>(moved) == len;
+    const Geometry chs{g_.cylinders, g_.heads, g_.sectorsPerTrack};
+    const uint64_t sector = (uint64_t{c} * g_.heads + h) * g_.sectorsPerTrack + (s - 1);
+    return from != nullptr ? access_.WriteAbsolute(drive_, sector, count, from, &chs)
+                           : access_.ReadAbsolute(drive_, sector, count, into, &chs);
   }
 
   DiskAccess& access_;
@@ -123,7 +114,7 @@ class CopyRun {
       } else {
         prompt_.Message(kCopyInsertTarget, {}, PromptIcon::Information);
         // A changed disk is only seen through a handle opened after it.
-        if (!access_.useSectorLibrary && !access_.OpenDrive(options_.floppy))
+        if (!access_.ReopenRemovable(options_.floppy))
           prompt_.Message(kCopyBootUnreadable);
         else
           target = std::make_unique<DriveTrackIo>(access_, options_.floppy, g_);
@@ -140,7 +131,7 @@ class CopyRun {
           }
           if (whole) Step();
         }
-        if (!access_.useSectorLibrary && !control_.nextImage) access_.CloseDrive(options_.floppy);
+        if (!control_.nextImage) access_.ReleaseRemovable(options_.floppy);
         if (!whole) return result_;
         ++result_.targetsWritten;
       }
@@ -222,7 +213,7 @@ class CopyRun {
   }
 
   std::unique_ptr<TrackIo> OpenImage(const std::string& path, std::unique_ptr<FileDevice>& file) {
-    const auto& floppies = access_.drives.floppies;
+    const auto& floppies = access_.Drives().floppies;
     if (options_.floppy < floppies.size() && SameFile(path, floppies[options_.floppy])) {
       prompt_.Message(kCopyTargetIsSource);
       return nullptr;
@@ -261,7 +252,7 @@ class CopyRun {
 }  // namespace
 
 bool FloppyIsImageFile(const DiskAccess& access, uint16_t floppy) {
-  const auto& floppies = access.drives.floppies;
+  const auto& floppies = access.Drives().floppies;
   if (floppy >= floppies.size()) return false;
   struct stat st {};
   return ::stat(floppies[floppy].c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -275,16 +266,10 @@ bool StartDiskCopy(DiskAccess& access, const DiskCopyOptions& options, DiskCopyG
     return false;
   }
   std::array<uint8_t, kSectorSize> boot{};
-  bool read = false;
-  if (access.useSectorLibrary) {
-    SectorLibrary* lib = access.Library();
-    read = lib != nullptr && lib->ReadSect32(options.floppy, 0, 0, 1, 1, boot.data(), 0, 0) != 0;
-  } else {
-    // A disk changed since the drive was opened is seen through a new handle.
-    read = access.OpenDrive(options.floppy) &&
-           access.DeviceRead(options.floppy, 0, boot.data(), kSectorSize) ==
-               static_cast<int64_t>(kSectorSize);
-  }
+  // A disk changed since the drive was opened is seen through a new handle.
+  const Geometry first{1, 1, 1};
+  const bool read = access.ReopenRemovable(options.floppy) &&
+                    access.ReadAbsolute(options.floppy, 0, 1, boot.data(), &first);
   if (!read) {
     prompt.Message(kCopyBootUnreadable);
     return false;
@@ -308,12 +293,8 @@ DiskCopyResult RunDiskCopy(DiskAccess& access, const DiskCopyOptions& options,
   control.stop = false;
   DiskCopyResult result = CopyRun(access, options, geometry, control).Run();
   // Back to idle, whatever ended the copy.
-  PromptPort& prompt = access.Prompt();
-  prompt.EnableControl(kCopyDriveListId, true);
-  prompt.EnableControl(kCopyStopId, false);
   if (control.progress) control.progress(0, geometry.cylinders);
-  prompt.EnableControl(kCopyButtonId, true);
-  prompt.EnableControl(kCopyVerifyId, true);
+  if (control.ended) control.ended();
   control.running = false;
   return result;
 }

@@ -1,7 +1,7 @@
 // Disk Copy: a floppy read track by track into memory once, then written onto
 // as many targets as the person brings, one after another, each optionally
 // read back and compared. The work runs on a worker thread; it speaks only
-// through the prompt port and the progress call.
+// through the prompt port and the control's progress and end calls.
 #pragma once
 #include <array>
 #include <atomic>
@@ -13,14 +13,6 @@
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 
-inline constexpr int kCommandDiskCopy = 32783;
-
-// The controls of dialog 102 "Copy Floppy Disk".
-inline constexpr int kCopyDriveListId = 1000;
-inline constexpr int kCopyButtonId = 1001;
-inline constexpr int kCopyVerifyId = 1004;
-inline constexpr int kCopyStopId = 1006;
-inline constexpr int kCopyProgressId = 1017;
 
 inline constexpr const char* kCopyBootUnreadable = "Boot Record not accessible!!";
 inline constexpr const char* kCopyNoGeometry =
@@ -64,6 +56,9 @@ struct DiskCopyControl {
   std::function<std::optional<std::string>()> nextImage;
   // The progress bar: its position within 0 .. range.
   std::function<void(uint32_t position, uint32_t range)> progress;
+  // The copy is over, whatever ended it (the bar told 0 just before): what
+  // started it may act again.
+  std::function<void()> ended;
 };
 
 struct DiskCopyResult {
@@ -85,8 +80,8 @@ struct DiskCopyResult {
                                  DiskCopyGeometry& geometry);
 
 // The worker: the read pass, then the target loop until the person wants no
-// more targets. Sets control.running while it runs and puts the dialog's
-// controls back to idle at its end.
+// more targets. Sets control.running while it runs and tells control.ended
+// at its end.
 [[nodiscard]] DiskCopyResult RunDiskCopy(DiskAccess& access, const DiskCopyOptions& options,
                                          const DiskCopyGeometry& geometry,
                                          DiskCopyControl& control);

@@ -125,7 +125,7 @@ uint64_t SearchEnd(const DrivePacket& node) {
 
 class ProgressTeller {
  public:
-  ProgressTeller(PromptPort& prompt, const SearchJob& job) : prompt_(prompt), last_(job.end - 1) {}
+  ProgressTeller(SearchEvents& events, const SearchJob& job) : events_(events), last_(job.end - 1) {}
 
   void Block(uint64_t s, uint32_t steps) {
     // Worked out in 64 bits: s * 100 leaves 32 bits past sector 42,949,672.
@@ -138,12 +138,11 @@ class ProgressTeller {
     char text[96];
     std::snprintf(text, sizeof text, kSearchProgress, static_cast<unsigned long>(s),
                   static_cast<unsigned long>(last_), percent);
-    prompt_.SetControlText(kSearchProgressBar, std::to_string(steps));
-    prompt_.SetControlText(kSearchProgressText, text);
+    events_.Progress(steps, text);
   }
 
  private:
-  PromptPort& prompt_;
+  SearchEvents& events_;
   uint64_t last_;
   bool told_ = false;
   unsigned percent_ = 0;
@@ -164,7 +163,7 @@ bool SearchOpenAllowed(PromptPort& prompt, DumpModes modes, const DrivePacket& n
   return true;
 }
 
-std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& node) {
+std::string SearchInitialStart(const ViewPage& pane, const DrivePacket& node) {
   // The sector on show when the dump is this node's, else the node's first.
   const bool shown = (pane.viewKind == ViewKind::SectorDump || pane.viewKind == ViewKind::RawSectorDump) &&
                      pane.shownPacket.drive == node.drive &&
@@ -198,7 +197,7 @@ bool AnsiFromUtf8(std::string_view utf8, std::string& ansi, std::string* missing
 std::optional<std::vector<uint8_t>> BuildSearchPattern(PromptPort& prompt, const RawSearchOptions& options) {
   std::vector<uint8_t> pattern;
   if (options.mode == SearchMode::Hex) {
-    if (options.tooManyHexBytes) {
+    if (options.hexBytes.size() > kSearchMaxHexBytes) {
       prompt.Message(kSearchTooManyBytes);
       return std::nullopt;
     }
@@ -276,34 +275,14 @@ uint32_t SearchProgressSteps(const SearchJob& job) {
   return static_cast<uint32_t>((job.end - job.start + kSearchStepSectors - 1) / kSearchStepSectors);
 }
 
-void SetSearchControlsRunning(PromptPort& prompt) {
-  for (int id : kSearchByteBoxes) prompt.EnableControl(id, false);
-  for (int id : {kSearchStringBox, kSearchHexRadio, kSearchStringRadio, kSearchStartBox, kSearchButton,
-                 kSearchCloseButton})
-    prompt.EnableControl(id, false);
-  prompt.EnableControl(kSearchStopButton, true);
-}
-
-void SetSearchControlsIdle(PromptPort& prompt, SearchMode mode) {
-  prompt.SetControlText(kSearchProgressBar, "0");
-  prompt.EnableControl(kSearchHexRadio, true);
-  for (int id : kSearchByteBoxes) prompt.EnableControl(id, mode == SearchMode::Hex);
-  prompt.EnableControl(kSearchStringBox, mode == SearchMode::Text);
-  prompt.EnableControl(kSearchStringRadio, true);
-  prompt.EnableControl(kSearchStartBox, true);
-  prompt.EnableControl(kSearchButton, true);
-  prompt.EnableControl(kSearchStopButton, false);
-  prompt.EnableControl(kSearchCloseButton, true);
-}
-
-void BeginSearch(PromptPort& prompt, SearchFlags& flags) {
-  SetSearchControlsRunning(prompt);
+void BeginSearch(SearchEvents& events, SearchFlags& flags) {
+  events.Started();
   flags.stop = false;
   flags.running = true;
 }
 
 SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const SearchFlags& flags,
-                           PromptPort& prompt) {
+                           SearchEvents& events) {
   SearchResult result;
   const std::vector<uint8_t>& pattern = job.pattern;
   if (pattern.empty() || pattern.size() > kBlockPad) return result;
@@ -314,7 +293,7 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     result.status = SearchStatus::NoBuffer;
     return result;
   }
-  ProgressTeller progress(prompt, job);
+  ProgressTeller progress(events, job);
   uint32_t steps = 0;
   // 64-bit sector numbers: the last block of an area without an upper bound
   // ends at 2^32 - 1, where 32 bits would wrap back to the start.
@@ -343,8 +322,7 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(size_t{n} * kSectorSize), block.end(), 0);
     }
     if (!read)
-      prompt.SetControlText(kSearchProgressText,
-                            Format(kSearchSectorNotAccessible, static_cast<unsigned long>(s)));
+      events.Unreadable(s, Format(kSearchSectorNotAccessible, static_cast<unsigned long>(s)));
     const size_t h = FindPattern(block, starts, pattern);
     if (h != kNoMatch) {
       const uint32_t inBlock = static_cast<uint32_t>(h / kSectorSize);
@@ -363,12 +341,12 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
 }
 
 SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags, PromptPort& prompt,
-                             const std::function<void(const SearchHit&)>& showHit) {
-  const SearchResult result = SearchSectors(access, job, flags, prompt);
+                             SearchEvents& events) {
+  const SearchResult result = SearchSectors(access, job, flags, events);
   const char* message = kSearchNotFound;
   switch (result.status) {
     case SearchStatus::Found:
-      if (showHit) showHit(result.hit);
+      events.Hit(result.hit);
       message = kSearchFound;
       break;
     case SearchStatus::Interrupted: message = kSearchInterrupted; break;
@@ -377,12 +355,12 @@ SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFla
   }
   access.Prompt().SetStatus(0, "");
   prompt.Message(message);
-  SetSearchControlsIdle(prompt, job.mode);
+  events.Ended(job.mode);
   flags.running = false;
   return result;
 }
 
-void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit) {
+void ShowSearchHit(ViewPage& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit) {
   // The pane becomes the node's raw sector dump at the hit's page, whatever
   // it showed before: a page number with another view's buffer or packet
   // would let Write Changes put these bytes elsewhere.
@@ -399,8 +377,8 @@ void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job
   pane.sectorBuffer.assign(hit.bytes.begin(), hit.bytes.end());
   pane.pageIndex = hit.index;
   pane.rows.clear();
+  ++pane.rowsGeneration;
   AddCallbackRows(pane, kDumpRowsPerSector);
-  pane.selectedRows = {static_cast<int>(hit.Row())};
   pane.viewKind = ViewKind::RawSectorDump;
   // As Previous and Next would leave them on this page.
   pane.canGoPrevious = hit.index != 0;

@@ -3,14 +3,14 @@
 // up to the volume's end. The window's "Search Bytes" dialog and
 // gleaner-cli search are front ends over these functions:
 //
-//   SearchOpenAllowed -> SearchInitialStart (the start box's first text)
+//   SearchOpenAllowed -> SearchInitialStart (the start's first text)
 //   Search pressed:   PrepareRawSearch -> BeginSearch -> RunSearchWorker on a
-//                     worker thread, whose showHit the front end runs where
-//                     the list pane lives (ShowSearchHit).
+//                     worker thread, whose Hit event the front end handles
+//                     where its list lives (ShowSearchHit).
 //
-// The worker speaks only through the prompt port it is given: the progress
-// text and bar, the result message and the controls' enabled states. It reads
-// the disk through the binding and never touches the list pane itself.
+// The worker tells its progress, unreadable blocks, hit and end to the
+// search's event sink and its result message to the prompt port. It reads
+// the disk through the binding and never touches a view itself.
 #pragma once
 #include <array>
 #include <atomic>
@@ -25,29 +25,9 @@
 #include "disk/drive_packet.h"
 #include "disk/prompt_port.h"
 #include "views/dump_modes.h"
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
+#include "tools/search_events.h"
 
-inline constexpr int kCommandSearch = 32784;
-inline constexpr int kSearchDialogResource = 149;
-inline constexpr const char* kSearchDialogTitle = "Search Bytes";
-
-// Controls of the dialog, by id.
-inline constexpr int kSearchHexRadio = 1022;
-inline constexpr int kSearchStringRadio = 1024;
-// The 16 byte boxes, pattern bytes 1 to 16 in order.
-inline constexpr std::array<int, 16> kSearchByteBoxes = {1026, 1027, 1028, 1029, 1030, 1031,
-                                                         1032, 1033, 1034, 1035, 1036, 1037,
-                                                         1038, 1039, 1040, 1016};
-inline constexpr int kSearchStringBox = 1041;
-inline constexpr int kSearchStartBox = 1015;
-inline constexpr int kSearchProgressText = 1042;
-inline constexpr int kSearchProgressBar = 1023;
-inline constexpr int kSearchButton = 1043;
-inline constexpr int kSearchStopButton = 1025;
-inline constexpr int kSearchCloseButton = 3;
-
-inline constexpr int kSearchByteBoxMaxChars = 9;
-inline constexpr int kSearchTextMaxChars = 89;
 inline constexpr size_t kSearchMaxHexBytes = 16;
 inline constexpr size_t kSearchMaxTextBytes = 89;
 
@@ -78,15 +58,13 @@ inline constexpr const char* kSearchTooManyBytes = "At most 16 Hexa bytes can be
 inline constexpr const char* kSearchTextTooLong = "The search string is longer than 89 characters!";
 inline constexpr const char* kSearchNotAnsi = "The search string holds a character Windows-1252 does not have: %s";
 
-enum class SearchMode { Hex, Text };
-
-// What the dialog's boxes (or gleaner-cli's arguments) hold, as typed.
+// What the person typed, as plain texts: the window's boxes and gleaner-cli's
+// arguments both give them so.
 struct RawSearchOptions {
   SearchMode mode = SearchMode::Hex;
-  // The 16 byte boxes in pattern order; the pattern ends at the first empty one.
-  std::array<std::string, kSearchMaxHexBytes> hexBytes;
-  // More byte texts than boxes (gleaner-cli --hex with more than 16).
-  bool tooManyHexBytes = false;
+  // The pattern's bytes in order, one hexadecimal text each; the pattern ends
+  // at the first empty one. More than 16 texts are refused.
+  std::vector<std::string> hexBytes;
   std::string text;   // UTF-8; searched for as the bytes of Windows-1252
   std::string start;  // the start sector, decimal
 };
@@ -111,15 +89,6 @@ struct SearchFlags {
 
 enum class SearchStatus { Found, NotFound, Interrupted, NoBuffer };
 
-// Where the pattern was found: the sector that holds its first byte.
-struct SearchHit {
-  uint32_t sector = 0;  // from the volume's first sector, as the status text gives it
-  uint32_t index = 0;   // from the node's first sector: the dump's page
-  uint32_t offset = 0;  // of the first byte in the sector, 0-511
-  std::array<uint8_t, kSectorSize> bytes{};
-  uint32_t Row() const { return offset / 16; }
-};
-
 struct SearchResult {
   SearchStatus status = SearchStatus::NotFound;
   SearchHit hit;
@@ -132,7 +101,7 @@ enum class SearchRefusal { None, Range, Pattern };
 bool SearchOpenAllowed(PromptPort& prompt, DumpModes modes, const DrivePacket& node);
 
 // The start box's first text: the sector the dump shows, as "%lu".
-std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& node);
+std::string SearchInitialStart(const ViewPage& pane, const DrivePacket& node);
 
 // Search pressed: "Total sec: %lu", then the start sector's range and the
 // pattern, each refused with its message. Nothing is read. refusal (when
@@ -141,8 +110,8 @@ std::string SearchInitialStart(const ListPaneState& pane, const DrivePacket& nod
                                           const RawSearchOptions& options,
                                           SearchRefusal* refusal = nullptr);
 
-// The pattern alone, with the messages of a refused one: the byte boxes up to
-// the first empty one (each box's low 8 bits), or the text as Windows-1252.
+// The pattern alone, with the messages of a refused one: the byte texts up
+// to the first empty one (each one's low 8 bits), or the text as Windows-1252.
 std::optional<std::vector<uint8_t>> BuildSearchPattern(PromptPort& prompt, const RawSearchOptions& options);
 
 // UTF-8 to Windows-1252, one byte a character. Text that is not UTF-8 is
@@ -153,33 +122,25 @@ bool AnsiFromUtf8(std::string_view utf8, std::string& ansi, std::string* missing
 // Progress bar steps of a search (one a block), for the bar's range.
 uint32_t SearchProgressSteps(const SearchJob& job);
 
-// The controls while a search runs (only Stop enabled) and when it is over
-// (the selected kind of pattern box, both radio buttons, the start box,
-// Search and Close enabled; Stop disabled).
-void SetSearchControlsRunning(PromptPort& prompt);
-void SetSearchControlsIdle(PromptPort& prompt, SearchMode mode);
+// Clears the stop flag, sets running and tells Started. The front end then
+// starts the worker.
+void BeginSearch(SearchEvents& events, SearchFlags& flags);
 
-// Clears the stop flag, sets running and the controls for a running search.
-// The front end then starts the worker.
-void BeginSearch(PromptPort& prompt, SearchFlags& flags);
-
-// The search itself: blocks of 100 sectors read through the binding, the
-// progress text (control 1042) and bar (1023, its position in steps as
-// decimal text) told through prompt as they change. A block that cannot be
-// read is searched as the read left it.
+// The search itself: blocks of 100 sectors read through the binding, its
+// progress and unreadable blocks told to events as they come. A block that
+// cannot be read is searched as the read left it.
 [[nodiscard]] SearchResult SearchSectors(DiskAccess& access, const SearchJob& job,
-                                         const SearchFlags& flags, PromptPort& prompt);
+                                         const SearchFlags& flags, SearchEvents& events);
 
-// The worker thread's whole run: the search; on a hit showHit (the front end
-// puts the hit into the list pane where the pane lives, see ShowSearchHit);
-// the result message; the progress bar back to 0 and the controls idle; then
-// running is cleared. Returns the result for the caller to report.
+// The worker thread's whole run: the search; on a hit events.Hit (the front
+// end puts the hit where its list lives, see ShowSearchHit); the result
+// message through prompt; Ended; then running is cleared. Returns the result
+// for the caller to report.
 [[nodiscard]] SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags,
-                             PromptPort& prompt,
-                             const std::function<void(const SearchHit&)>& showHit);
+                                           PromptPort& prompt, SearchEvents& events);
 
-// A hit into the list pane, on the thread that owns it: the raw sector dump of
-// the job's node at the hit's sector, its 32 rows with the hit's row selected,
+// A hit into the page, on the thread that owns it: the raw sector dump of the
+// job's node at the hit's sector, its 32 rows (the window selects hit.Row()),
 // Previous and Next as the page's place allows, and "Current Sector Number:
 // %lu" in the second status pane.
-void ShowSearchHit(ListPaneState& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit);
+void ShowSearchHit(ViewPage& pane, PromptPort& prompt, const SearchJob& job, const SearchHit& hit);

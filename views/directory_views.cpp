@@ -33,7 +33,7 @@ const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 // Months 0 and 13-15 cannot be named; the date still shows, marked.
 constexpr const char* kUnknownMonth = "??";
 
-void AddDirectoryColumns(ListPaneState& pane) {
+void AddDirectoryColumns(ViewPage& pane) {
   pane.columns = {{"MS-DOS Name", 100},  {"Long File Name", 200}, {"Starting Cluster", 100},
                   {"Attributes", 75},    {"Size", 75},            {"Modified Date", 125},
                   {"Created Date", 125}, {"Accessed Date", 125}};
@@ -59,7 +59,7 @@ DirectoryRow MakeRow(std::span<const uint8_t> entry, FatWidth fatType) {
 
 // A fresh rowStore block for `rows` records; false (and rowStore empty) when
 // it is over the pane's memory limit or cannot be had.
-bool ReplaceRowStore(ListPaneState& pane, size_t rows) {
+bool ReplaceRowStore(ViewPage& pane, size_t rows) {
   std::vector<DirectoryRow>().swap(pane.rowStore);
   if (rows > pane.budget.limit / sizeof(DirectoryRow)) return false;
   try {
@@ -73,7 +73,7 @@ bool ReplaceRowStore(ListPaneState& pane, size_t rows) {
 // Lists the entries of sectorBuffer (at most sectorCount sectors of it) into
 // rowStore and the rows. False when rowStore could not be had.
 bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntries) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   const std::span<const uint8_t> dir(pane.sectorBuffer);
   const size_t entries = static_cast<size_t>(std::min<uint64_t>(
       uint64_t{packet.sectorCount} * kDirEntriesPerSector, dir.size() / kDirEntrySize));
@@ -152,7 +152,7 @@ std::string CutToDisplay(std::string text) {
 }  // namespace
 
 void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   AddDirectoryColumns(pane);
@@ -179,7 +179,7 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.viewKind = ViewKind::None;
   // Rows of the item shown before must not stay on show if this one stops early.
   ResetList(ctx);
@@ -228,13 +228,13 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
 
 void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet) {
   ResetList(ctx);  // puts "Wait...." in the first pane
-  ctx.pane.viewKind = ViewKind::SubDirectory;
-  AddDirectoryColumns(ctx.pane);
+  ctx.page.viewKind = ViewKind::SubDirectory;
+  AddDirectoryColumns(ctx.page);
   if (!ListEntries(ctx, packet, true)) return;
   ctx.Prompt().SetStatus(0, "");
 }
 
-std::string FormatDirectoryCell(const ListPaneState& pane, const DirectoryRow& row, int column) {
+std::string FormatDirectoryCell(const ViewPage& pane, const DirectoryRow& row, int column) {
   (void)pane;
   switch (column) {
     case 0: return ShortNameText(row);

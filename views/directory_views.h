@@ -26,4 +26,4 @@ void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet);
 // The text of one cell of a directory row, UTF-8: the short name through code
 // page 437, a long name cut to kDisplayTextMax bytes on a character boundary,
 // and "??" for a month outside 1-12.
-std::string FormatDirectoryCell(const ListPaneState& pane, const DirectoryRow& row, int column);
+std::string FormatDirectoryCell(const ViewPage& pane, const DirectoryRow& row, int column);

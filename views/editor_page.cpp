@@ -10,12 +10,12 @@ namespace {
 constexpr uint64_t kSectorNumbers = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
 }  // namespace
 
-void EnterRawKind(ListPaneState& pane, DumpModes modes) {
+void EnterRawKind(ViewPage& pane, DumpModes modes) {
   if (modes.rawDump && pane.viewKind == ViewKind::SectorDump)
     pane.viewKind = ViewKind::RawSectorDump;
 }
 
-PageKind ShownPageKind(const ListPaneState& pane) {
+PageKind ShownPageKind(const ViewPage& pane) {
   switch (pane.viewKind) {
     case ViewKind::ClusterDump:
       return PageKind::Cluster;
@@ -27,7 +27,7 @@ PageKind ShownPageKind(const ListPaneState& pane) {
   }
 }
 
-uint64_t PageCount(const ListPaneState& pane, PageKind kind) {
+uint64_t PageCount(const ViewPage& pane, PageKind kind) {
   switch (kind) {
     case PageKind::Cluster:
       return std::min<uint64_t>(pane.chainLength, pane.clusterChain.size());
@@ -38,7 +38,7 @@ uint64_t PageCount(const ListPaneState& pane, PageKind kind) {
   }
 }
 
-bool ClusterPageSector(const ListPaneState& pane, uint32_t index, uint32_t& firstSector) {
+bool ClusterPageSector(const ViewPage& pane, uint32_t index, uint32_t& firstSector) {
   if (index >= PageCount(pane, PageKind::Cluster) || pane.sectorsPerPage == 0) return false;
   const DrivePacket& packet = pane.shownPacket;
   const uint32_t cluster = pane.clusterChain[index];
@@ -59,9 +59,9 @@ bool SectorPageSector(const DrivePacket& packet, uint64_t index, uint32_t& secto
   return true;
 }
 
-void RepaintPageRows(ListPaneState& pane, PageKind kind) {
+void RepaintPageRows(ViewPage& pane, PageKind kind) {
   pane.rows.clear();
-  pane.selectedRows.clear();
+  ++pane.rowsGeneration;
   const uint64_t sectors = kind == PageKind::Sector ? 1 : pane.sectorsPerPage;
   AddCallbackRows(pane, sectors * kDumpRowsPerSector);
 }

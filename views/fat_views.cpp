@@ -19,7 +19,7 @@ struct FatLayout {
 };
 
 void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& layout) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = layout.kind;
   ctx.Prompt().SetStatus(0, kWaitText);
@@ -51,7 +51,7 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
 
 }  // namespace
 
-bool FatTableShown(const ListPaneState& pane) {
+bool FatTableShown(const ViewPage& pane) {
   return pane.viewKind == ViewKind::Fat12Table || pane.viewKind == ViewKind::Fat16Table ||
          pane.viewKind == ViewKind::Fat32Table;
 }
@@ -61,10 +61,10 @@ uint64_t FatTablePageCount(const DrivePacket& copy) {
 }
 
 bool ShowFatTablePage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   const ViewKind kind = pane.viewKind;
   pane.rows.clear();
-  pane.selectedRows.clear();
+  ++pane.rowsGeneration;
   const uint64_t first = uint64_t{pane.pageIndex} * kFatPageSectors;
   const DrivePacket& copy = pane.shownPacket;
   const uint64_t sectors =

@@ -16,7 +16,7 @@
 inline constexpr uint32_t kFatPageSectors = 384;
 
 // Whether one of the three FAT tables is on show.
-bool FatTableShown(const ListPaneState& pane);
+bool FatTableShown(const ViewPage& pane);
 // The pages of the FAT copy node `copy` (at least 1).
 uint64_t FatTablePageCount(const DrivePacket& copy);
 // Reads page pane.pageIndex of the table on show into the pane and lists its

@@ -24,7 +24,7 @@ bool Inside(std::span<const uint8_t> buffer, uint64_t offset, uint64_t width) {
   return offset <= buffer.size() && buffer.size() - offset >= width;
 }
 
-std::string HexCell(const ListPaneState& pane, uint64_t r, int column) {
+std::string HexCell(const ViewPage& pane, uint64_t r, int column) {
   std::span<const uint8_t> buffer(pane.sectorBuffer);
   if (column == 0) {
     // Counted in 64 bits: a sector dump of a large volume passes 4 GiB.
@@ -50,7 +50,7 @@ std::string HexCell(const ListPaneState& pane, uint64_t r, int column) {
 // Entries the cell rules of the three FAT views decode; a word that would
 // reach past the copy in memory gives an empty cell (the last row of a 12-bit
 // table runs past the end of a copy whose size is not a multiple of 3 sectors).
-std::string FatCell(const ListPaneState& pane, uint64_t d, int column) {
+std::string FatCell(const ViewPage& pane, uint64_t d, int column) {
   std::span<const uint8_t> buffer(pane.sectorBuffer);
   if (column < 0 || column > 16) return {};
   const uint64_t n = static_cast<uint64_t>(column);
@@ -84,7 +84,7 @@ std::string FatCell(const ListPaneState& pane, uint64_t d, int column) {
 
 }  // namespace
 
-std::string FormatCell(const ListPaneState& pane, size_t row, int column) {
+std::string FormatCell(const ViewPage& pane, size_t row, int column) {
   if (row >= pane.rows.size() || column < 0) return {};
   const ListRow& r = pane.rows[row];
   std::string text;

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <string>
 
-#include "views/list_pane_state.h"
+#include "views/view_page.h"
 
 // Empty for a row or column the list does not have, and for every call-back
 // cell while the view kind is None.
-std::string FormatCell(const ListPaneState& pane, size_t row, int column);
+std::string FormatCell(const ViewPage& pane, size_t row, int column);
 
 // printf into a string: the one formatter of the texts the views and the
 // commands build from numbers (at most 255 characters).

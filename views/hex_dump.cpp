@@ -22,10 +22,8 @@ constexpr const char* kChainBufferFailed =
     "Fatal Error!  Not able to allocate a buffer for FAT Entries!";
 constexpr const char* kFatNotAccessible = "FAT not accessible!";
 constexpr const char* kClusterNotAccessible = "Cluster not accessible!";
-constexpr const char* kSectorNotAccessible = "Sector not accessible!";
-constexpr const char* kBootRecordNotAccessible = "Boot Record not accessible!";
 
-void ReleaseChain(ListPaneState& pane) {
+void ReleaseChain(ViewPage& pane) {
   std::vector<uint32_t>().swap(pane.clusterChain);
   pane.chainLength = 0;
 }
@@ -35,7 +33,7 @@ void ReleaseChain(ListPaneState& pane) {
 // when the dump stops here; the reason has been shown, except for an empty
 // chain (an empty file), which stops silently.
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   // No memory for the FAT is told as the FAT not being accessible.
   FatReader fat(ctx.access, pane.budget, packet);
   const uint32_t length = ChainLength(packet.firstCluster, fat);
@@ -58,7 +56,7 @@ bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
 // Steps shared by both cluster dumps once the chain is listed: the page
 // buffer and the first cluster. False when the buffer cannot be taken.
 bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* bufferMessage) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.sectorsPerPage = packet.sectorsPerCluster;
   pane.pageIndex = 0;
   std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the page comes
@@ -75,7 +73,7 @@ bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* b
 }
 
 void ListClusterPage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   AddCallbackRows(pane, uint64_t{pane.sectorsPerPage} * kDumpRowsPerSector);
   ctx.Prompt().SetStatus(0, "");
   pane.canGoPrevious = false;
@@ -88,7 +86,7 @@ void ListClusterPage(ViewContext& ctx) {
 // shown and only the others are marked.
 bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, uint32_t count,
                      uint8_t* buffer) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.unreadableSectors.assign(count, 0);
   if (ReadNodeSectors(ctx.access, node, first,
                       std::span<uint8_t>(buffer, uint64_t{count} * kSectorSize)))
@@ -106,7 +104,7 @@ bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, 
 }  // namespace
 
 bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   const uint32_t sectors = pane.sectorsPerPage;
   const uint64_t first = ClusterFirstSector(packet, cluster, sectors);
   // A chain that points outside the data area (a damaged FAT) is not read.
@@ -127,7 +125,7 @@ bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t clust
 }
 
 void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   AddHexColumns(pane, kDumpOffsetWidth);
   pane.viewKind = ViewKind::None;
@@ -150,9 +148,9 @@ void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.rows.clear();
-  pane.selectedRows.clear();
+  ++pane.rowsGeneration;
   if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize, 0);
   const std::span<uint8_t> page = std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize);
   // An item's sectors count from its startSector; a disk, partition or volume
@@ -161,9 +159,8 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
   // Marked until the sector has read: its bytes are no data before then.
   pane.unreadableSectors.assign(1, 1);
   if (!ReadNodeSectors(ctx.access, packet, index, page)) {
-    ctx.Prompt().Message(packet.startSector != 0 || ctx.access.useSectorLibrary
-                             ? kSectorNotAccessible
-                             : kBootRecordNotAccessible);
+    ctx.Prompt().Message(ctx.access.UnreadableText(
+        packet.startSector != 0 ? UnreadablePlace::ItemSector : UnreadablePlace::OwnSector));
     return false;
   }
   pane.unreadableSectors[0] = 0;
@@ -177,7 +174,7 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.viewKind = ViewKind::None;
   ctx.Prompt().SetStatus(0, kWaitText);
   ResetList(ctx);
@@ -190,7 +187,7 @@ void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.viewKind = ViewKind::None;
   // Emptied first, so that a dump that stops early never leaves the rows of
   // the item shown before under this folder.

@@ -22,19 +22,19 @@ inline constexpr int kHexColumnCount = 34;
 void ResetList(ViewContext& ctx);
 
 // Offset, 16 byte columns 00..0F, a spacer, 16 character columns 0..F.
-void AddHexColumns(ListPaneState& pane, int offsetWidth);
+void AddHexColumns(ViewPage& pane, int offsetWidth);
 
 // Appends count call-back rows whose item data is first, first + step, ...
-void AddCallbackRows(ListPaneState& pane, uint64_t count, uint64_t step = 1,
+void AddCallbackRows(ViewPage& pane, uint64_t count, uint64_t step = 1,
                      uint64_t first = 0);
 
 // Whether the dump page on show has a sector that could not be read, and
 // whether the sector holding byte `offset` of the page is one.
-bool PageHasUnreadableSector(const ListPaneState& pane);
-bool ByteUnreadable(const ListPaneState& pane, uint64_t offset);
+bool PageHasUnreadableSector(const ViewPage& pane);
+bool ByteUnreadable(const ViewPage& pane, uint64_t offset);
 
 // Whether a buffer of `sectors` sectors, a count read from a disk, may be
 // taken: not zero, not more than the volume holds (when its size is known)
 // and within the pane's memory limit.
-bool DiskSizeFits(const ListPaneState& pane, const DrivePacket& volume, uint64_t sectors);
+bool DiskSizeFits(const ViewPage& pane, const DrivePacket& volume, uint64_t sectors);
 

@@ -16,7 +16,7 @@ namespace {
 // A page that does not read is marked unreadable sector by sector; the bytes
 // of the page shown before are never left to pass for its own.
 void ShowClusterPage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), uint8_t{0});
   uint32_t first = 0;
   bool read = false;
@@ -32,7 +32,7 @@ void ShowClusterPage(ViewContext& ctx) {
 }
 
 void ShowSectorPage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize);
   std::fill(pane.sectorBuffer.begin(), pane.sectorBuffer.end(), uint8_t{0});
   uint32_t sector = 0;
@@ -61,14 +61,14 @@ bool ShowPage(ViewContext& ctx, bool fat, PageKind kind) {
       ShowClusterPage(ctx);
     else
       ShowSectorPage(ctx);
-    read = !PageHasUnreadableSector(ctx.pane);
+    read = !PageHasUnreadableSector(ctx.page);
   }
   ctx.Prompt().SetStatus(0, "");
   return read;
 }
 
 bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   EnterRawKind(pane, modes);
   bool& allowed = forward ? pane.canGoNext : pane.canGoPrevious;
   if (!allowed) return false;
@@ -101,7 +101,7 @@ bool Step(ViewContext& ctx, DumpModes modes, bool forward) {
 }  // namespace
 
 bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   EnterRawKind(pane, modes);
   const PageKind kind = ShownPageKind(pane);
   const bool fat = FatTableShown(pane);
@@ -123,7 +123,7 @@ bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page) {
 }
 
 bool ReadPageAgain(ViewContext& ctx, DumpModes modes) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   EnterRawKind(pane, modes);
   const PageKind kind = ShownPageKind(pane);
   if (kind == PageKind::None) return false;

@@ -5,8 +5,6 @@
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandPrevious = 32772;
-inline constexpr int kCommandNext = 32773;
 
 // Nothing unless canGoPrevious / canGoNext is set and a hex page is on show.
 // True when the page moved. A page that cannot be read shows its message and

@@ -22,7 +22,7 @@ std::string Number(uint64_t value) {
 // The node's own first sector into pane.sectorBuffer, at the node's address
 // whatever its startSector; false when it cannot be read.
 bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   if (pane.sectorBuffer.size() < kSectorSize && !TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize))
     return false;
   DrivePacket own = packet;
@@ -30,20 +30,19 @@ bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
   return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize));
 }
 
-void AddRow(ListPaneState& pane, std::vector<std::string> texts) {
+void AddRow(ViewPage& pane, std::vector<std::string> texts) {
   pane.rows.push_back({pane.rows.size(), std::move(texts)});
 }
 
 }  // namespace
 
 void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
   if (!ReadFirstSector(ctx, packet)) {
-    ctx.Prompt().Message(ctx.access.useSectorLibrary ? "Partition Table inaccessible!"
-                                                     : "Partition Table not accessible!");
+    ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::PartitionTable));
     return;
   }
   const std::span<const uint8_t> sector(pane.sectorBuffer.data(), kSectorSize);
@@ -65,19 +64,14 @@ void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   ResetList(ctx);
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Field", 200}, {"Value", 200}};
-  bool read = true;
-  if (!ctx.access.useSectorLibrary && IsFloppy(packet)) {
-    // The disk in a floppy drive may have been changed since it was opened.
-    ctx.access.CloseDrive(packet.drive);
-    read = ctx.access.OpenDrive(packet.drive);
-  }
+  // The disk in a floppy drive may have been changed since it was opened.
+  const bool read = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
   if (!read || !ReadFirstSector(ctx, packet)) {
-    ctx.Prompt().Message(ctx.access.useSectorLibrary ? "Boot Record inaccessible!"
-                                                     : "Boot Record not accessible!");
+    ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::BootRecord));
     return;
   }
   const std::span<const uint8_t> s(pane.sectorBuffer.data(), kSectorSize);

@@ -11,10 +11,10 @@ bool CanEditRows(ViewContext& ctx, DumpModes modes) {
     ctx.Prompt().Message(kEditingNeedsDumpMode);
     return false;
   }
-  return ShownPageKind(ctx.pane) != PageKind::None;
+  return ShownPageKind(ctx.page) != PageKind::None;
 }
 
-RowBytesArray RowBytes(const ListPaneState& pane, size_t row) {
+RowBytesArray RowBytes(const ViewPage& pane, size_t row) {
   RowBytesArray bytes{};
   const std::vector<uint8_t>& buffer = pane.sectorBuffer;
   if (row > buffer.size() / kBytesPerDumpRow) return bytes;  // also keeps row * 16 from wrapping
@@ -23,16 +23,12 @@ RowBytesArray RowBytes(const ListPaneState& pane, size_t row) {
   return bytes;
 }
 
-bool SetRowBytes(ListPaneState& pane, size_t row, const RowBytesArray& bytes) {
+bool SetRowBytes(ViewPage& pane, size_t row, const RowBytesArray& bytes) {
   std::vector<uint8_t>& buffer = pane.sectorBuffer;
   if (row >= buffer.size() / kBytesPerDumpRow) return false;
   // A sector that did not read holds no bytes of the disk to change.
   if (ByteUnreadable(pane, uint64_t{row} * kBytesPerDumpRow)) return false;
   std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<ptrdiff_t>(row * kBytesPerDumpRow));
-  // Deselected and selected again to repaint it: the row ends up selected.
-  const int selected = static_cast<int>(row);
-  auto at = std::lower_bound(pane.selectedRows.begin(), pane.selectedRows.end(), selected);
-  if (at == pane.selectedRows.end() || *at != selected) pane.selectedRows.insert(at, selected);
   return true;
 }
 

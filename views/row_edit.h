@@ -2,7 +2,7 @@
 //
 // The front end's double-click runs: CanEditRows; nothing more when no row
 // has the focus; RowBytes of the focused row into the dialog "Enter Bytes to
-// Change" (box kByteBoxFirstId + k shows HexByteBoxText of byte k); on OK,
+// Change" (its box k shows HexByteBoxText of byte k); on OK,
 // ParseHexByteBox of each box over its byte, then SetRowBytes. The change
 // stays in memory until Write Changes; stepping away discards it.
 #pragma once
@@ -19,9 +19,6 @@ inline constexpr const char* kEditingNeedsDumpMode =
     "Editing is possible only in Sector/Cluster dumping modes\n"
     "Select 'Action->Sector/Cluster Dumping or Raw Sector Dumping' from main menu";
 
-inline constexpr const char* kByteDialogTitle = "Enter Bytes to Change";
-inline constexpr int kByteBoxFirstId = 1000;  // box 1000 + k holds byte k; 1000-1007 above 1008-1015
-inline constexpr int kByteBoxMaxChars = 2;
 
 using RowBytesArray = std::array<uint8_t, 16>;
 
@@ -31,11 +28,11 @@ bool CanEditRows(ViewContext& ctx, DumpModes modes);
 
 // Bytes 16 * row ... 16 * row + 15 of sectorBuffer; bytes past the buffer
 // read as 0.
-RowBytesArray RowBytes(const ListPaneState& pane, size_t row);
-// Puts the bytes into the row and leaves it selected (it is repainted). False,
-// with nothing changed, when the row does not lie wholly in sectorBuffer or
-// lies in a sector that could not be read.
-bool SetRowBytes(ListPaneState& pane, size_t row, const RowBytesArray& bytes);
+RowBytesArray RowBytes(const ViewPage& pane, size_t row);
+// Puts the bytes into the row (the window then selects it, which repaints
+// it). False, with nothing changed, when the row does not lie wholly in
+// sectorBuffer or lies in a sector that could not be read.
+bool SetRowBytes(ViewPage& pane, size_t row, const RowBytesArray& bytes);
 
 // A byte box's first text: "%02X".
 std::string HexByteBoxText(uint8_t byte);

@@ -11,14 +11,14 @@ bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes) {
     ctx.Prompt().Message(kJumpNeedsRawMode);
     return false;
   }
-  if (ctx.pane.shownPacket.startSector == 0) {
+  if (ctx.page.shownPacket.startSector == 0) {
     ctx.Prompt().Message(kJumpFromTopLevel);
     return false;
   }
   return true;
 }
 
-std::string GoToSectorInitialText(const ListPaneState& pane) {
+std::string GoToSectorInitialText(const ViewPage& pane) {
   return std::to_string(pane.shownPacket.startSector);
 }
 
@@ -52,7 +52,7 @@ bool ParseSectorEntry(std::string_view entry, uint32_t& sector) {
 }
 
 bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint32_t& jumpTarget) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   const DrivePacket& item = pane.shownPacket;
   if (!modes.rawDump || item.startSector == 0) return false;
   uint32_t target = 0;

@@ -11,13 +11,6 @@
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandGoToSector = 32781;
-
-inline constexpr const char* kJumpDialogTitle = "Goto a Specific Sector";
-inline constexpr const char* kJumpDialogLabel = "Enter Sector Number to Goto:";
-inline constexpr int kJumpBoxId = 1015;
-inline constexpr int kJumpBoxMaxChars = 9;
-
 inline constexpr const char* kJumpNeedsRawMode = "This feature works only in the Raw Sector Dump mode!";
 inline constexpr const char* kJumpFromTopLevel =
     "You cannot goto a sector from this level.  Choose a child item and try";
@@ -33,7 +26,7 @@ inline constexpr const char* kJumpPastVolume =
 bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes);
 
 // The box's first text: the item's first sector.
-std::string GoToSectorInitialText(const ListPaneState& pane);
+std::string GoToSectorInitialText(const ViewPage& pane);
 
 // Reads a sector number the way "%lu" does: leading blanks, an optional '+',
 // then decimal digits up to the first other character. False (sector as it

@@ -26,7 +26,7 @@ bool IsFatCopy(const DrivePacket& p) {
 // memory once it trusts the count (a FAT claimed past the disk's end is
 // refused on its last sector first); taken here, it would be held before that
 // check, and twice while the view takes its own.
-bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node) {
+bool RetakeSectorBuffer(ViewPage& pane, const DrivePacket& node) {
   std::vector<uint8_t>().swap(pane.sectorBuffer);
   const uint64_t sectors = node.sectorCount;
   if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
@@ -38,8 +38,8 @@ bool RetakeSectorBuffer(ListPaneState& pane, const DrivePacket& node) {
 // a time, and take only the buffers their views hold (a cluster, a folder's
 // image), each checked where it is taken.
 void PrepareClusterView(ViewContext& ctx) {
-  std::vector<uint8_t>().swap(ctx.pane.sectorBuffer);
-  std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
+  std::vector<uint8_t>().swap(ctx.page.sectorBuffer);
+  std::vector<DirectoryRow>().swap(ctx.page.rowStore);
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
     case NodeKind::Fat12: ShowFat12Table(ctx, node); break;
     case NodeKind::Fat32: ShowFat32Table(ctx, node); break;
     case NodeKind::RootDir:
-      std::vector<DirectoryRow>().swap(ctx.pane.rowStore);
+      std::vector<DirectoryRow>().swap(ctx.page.rowStore);
       ShowRootDirectory(ctx, node);
       break;
     case NodeKind::DirEntry:
@@ -95,7 +95,7 @@ void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
 }  // namespace
 
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   pane.viewKind = ViewKind::None;
   pane.fileDumpShown = false;
   ctx.Prompt().SetStatus(0, "");
@@ -104,7 +104,6 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
   ctx.Prompt().SetStatus(1, "");
   pane.pageIndex = 0;
   pane.shownPacket = node;
-  pane.selectedPacket = node;
   // Cleared before anything can fail: the old page's flags would let
   // Previous and Next page through this node with the old chain.
   pane.canGoPrevious = false;
@@ -116,7 +115,7 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
       !RetakeSectorBuffer(pane, node)) {
     // Rows of the node shown before would pass for this one's.
     pane.rows.clear();
-    pane.selectedRows.clear();
+    ++pane.rowsGeneration;
     pane.columns.clear();
     ctx.Prompt().Message(kNodeBufferFailed);
     return;
@@ -136,7 +135,6 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
 
 bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
                      TreeSink& sink) {
-  ctx.pane.shownPacket = node;
-  ctx.pane.selectedPacket = node;
-  return discovery.ExpandNode(ctx.access, ctx.pane.budget, node, sink);
+  ctx.page.shownPacket = node;
+  return discovery.ExpandNode(ctx.access, ctx.page.budget, node, sink);
 }

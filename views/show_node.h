@@ -6,8 +6,8 @@
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
-// Resets the pane's navigation, copies node into shownPacket and
-// selectedPacket, and calls the view. Raw sector dumping wins over
+// Resets the page's navigation, copies node into shownPacket and calls the
+// view. Raw sector dumping wins over
 // sector/cluster dumping; a raw dump runs from the node's first sector to the
 // end of its volume (one sector for disks, partitions and volumes).
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
@@ -17,8 +17,7 @@ void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes);
 // first sector.
 uint32_t RawDumpSectorCount(const DrivePacket& node);
 
-// Expands node as the tree does: the node goes into shownPacket and
-// selectedPacket (the recovery commands act on the node last selected or
-// expanded), then discovery makes its children within the pane's budget.
+// Expands node as the tree does: the node goes into shownPacket, then
+// discovery makes its children within the page's budget.
 [[nodiscard]] bool ExpandShownNode(ViewContext& ctx, DriveDiscovery& discovery, const DrivePacket& node,
                      TreeSink& sink);

@@ -7,7 +7,7 @@
 namespace {
 
 bool WriteClusterPage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   uint32_t first = 0;
   if (!ClusterPageSector(pane, pane.pageIndex, first)) return false;
   if (pane.sectorBuffer.size() < uint64_t{pane.sectorsPerPage} * kSectorSize) return false;
@@ -18,7 +18,7 @@ bool WriteClusterPage(ViewContext& ctx) {
 }
 
 bool WriteSectorPage(ViewContext& ctx) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   uint32_t sector = 0;
   if (!SectorPageSector(pane.shownPacket, pane.pageIndex, sector)) return false;
   if (pane.sectorBuffer.size() < kSectorSize) return false;
@@ -31,7 +31,7 @@ bool WriteSectorPage(ViewContext& ctx) {
 }  // namespace
 
 bool WriteChanges(ViewContext& ctx, DumpModes modes) {
-  ListPaneState& pane = ctx.pane;
+  ViewPage& pane = ctx.page;
   EnterRawKind(pane, modes);
   if (!ctx.Prompt().AskYesNo(kWriteQuestion, {}, PromptIcon::Question)) return false;
   bool written;

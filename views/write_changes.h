@@ -4,7 +4,6 @@
 #include "views/dump_modes.h"
 #include "views/view_context.h"
 
-inline constexpr int kCommandWriteChanges = 32778;
 
 inline constexpr const char* kWriteQuestion = "Are you sure to write to disk?";
 inline constexpr const char* kWriteDone = "Changes written successfully!";

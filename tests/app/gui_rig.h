@@ -20,6 +20,7 @@
 #include "app/main_window.h"
 #include "app/tree_pane.h"
 #include "disk/disk_access.h"
+#include "app/control_ids.h"
 #include "fixtures/scripted_prompt.h"
 #include "fixtures/test_drives.h"
 

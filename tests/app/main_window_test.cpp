@@ -752,7 +752,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.Tree()->topLevelItemCount(), 0);
     QCOMPARE(rig.Rows(), 0);
     QVERIFY(rig.state.access.Library() == nullptr);
-    QVERIFY(!rig.state.access.drivesReady);
+    QVERIFY(!rig.state.access.DrivesReady());
   }
 
   void expandingANodeKeepsThePageOnShow() {

@@ -159,7 +159,7 @@ class RecoveryCommandsTest : public QObject {
     // No sector library in this folder: the binding stops, and with no drive
     // to act on the disk commands, Undelete and Rename among them, go grey.
     GuiRig rig(Drives({Disk()}), dir_->Path() + "/");
-    QVERIFY(!rig.state.access.drivesReady);
+    QVERIFY(!rig.state.access.DrivesReady());
     QVERIFY(!rig.window.CommandEnabled(kCmdRefresh));
     QVERIFY(!rig.window.CommandEnabled(kCmdUndelete));
     QVERIFY(!rig.window.CommandEnabled(kCmdRename));

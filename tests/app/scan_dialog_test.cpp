@@ -109,7 +109,24 @@ class ScanDialogTest : public QObject {
   void StopAndTheCloseGuard();
   void AutomaticallyFixErrors();
   void ControlF6OpensIt();
+  void PhaseLineWordsEachPhase();
 };
+
+// The window's words for what the scan tells it is doing.
+void ScanDialogTest::PhaseLineWordsEachPhase() {
+  using K = ScanPhase::Kind;
+  const struct {
+    ScanPhase phase;
+    const char* text;
+  } cases[] = {
+      {{K::None, 0, 0}, ""},
+      {{K::Fat, 0, 0}, "File Allocation Table"},
+      {{K::FatSector, 7, 0}, "File Allocation Table, Sector 7"},
+      {{K::FileCluster, 4294967295u, 0}, "Scanning File/Folder Cluster 4294967295"},
+      {{K::FreeCluster, 9, 100}, "Scanning Free Cluster 9 of 100 Total"},
+  };
+  for (const auto& c : cases) QCOMPARE(ScanPhaseText(c.phase), std::string(c.text));
+}
 
 void ScanDialogTest::OpensWithItsControls() {
   TempDir dir;

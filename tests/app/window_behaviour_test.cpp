@@ -81,6 +81,11 @@ class WindowBehaviourTest : public QObject {
     rig.window.RunCommand(kCmdGoToSector);
     QCOMPARE(rig.RowBytes(0).at(0), QString("00"));
     QVERIFY(rig.Enabled(kCmdWriteChanges));
+    // An edited row ends up selected beside the rows that were.
+    rig.List()->selectRow(5);
+    rig.dialogs.byteAnswers = {ByteBoxTexts{}};
+    rig.window.EditRow(2);
+    QCOMPARE(rig.Pane().selectedRows, std::vector<int>({2, 5}));
   }
 
   void commandsThatWouldDoNothingAreOff() {

@@ -32,10 +32,10 @@ TEST(Binding, MissingLibraryOrEntryPointIsReportedAndLeavesTheDrivesUnready) {
     o.drives.floppies = {floppy.image};
     EXPECT_FALSE(BindDiskAccess(access, o));
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{message});
-    EXPECT_FALSE(access.drivesReady);
-    EXPECT_EQ(access.floppyCount, 0u);
+    EXPECT_FALSE(access.DrivesReady());
+    EXPECT_EQ(access.FloppyCount(), 0u);
     EXPECT_EQ(access.Library(), nullptr);
-    EXPECT_EQ(access.programFolder, folder);
+    EXPECT_EQ(access.ProgramFolder(), folder);
     // Whatever still asks for sectors gets a plain failure.
     DrivePacket p;
     p.sector = 1;
@@ -59,10 +59,10 @@ TEST(Binding, DriveMapThatCannotBeOpenedStillLetsTheDrivesBeListed) {
   o.drives.floppies = {floppy.image};
   EXPECT_TRUE(BindDiskAccess(access, o));
   EXPECT_EQ(prompt.Messages(), std::vector<std::string>{"Unable to open libsect32.so drive map"});
-  EXPECT_TRUE(access.drivesReady);
-  EXPECT_EQ(access.floppyCount, 0u);
+  EXPECT_TRUE(access.DrivesReady());
+  EXPECT_EQ(access.FloppyCount(), 0u);
   EXPECT_NE(access.Library(), nullptr);
-  EXPECT_TRUE(access.useSectorLibrary);
+  EXPECT_TRUE(access.Capabilities().biosTransfers);
 }
 
 TEST(Binding, ADriveThatCannotBeOpenedIsNamedAndTheOthersAreBound) {
@@ -87,9 +87,9 @@ TEST(Binding, ADriveThatCannotBeOpenedIsNamedAndTheOthersAreBound) {
                   "Cannot open " + missing + ": No such file or directory",
                   "Cannot open " + dir.Path() + ": Is a directory",
                   "Cannot open " + dir.File("empty.img") + ": it holds no whole sector"}));
-    EXPECT_TRUE(access.drivesReady);
+    EXPECT_TRUE(access.DrivesReady());
     // The two floppies and the one hard disk that open are the drives.
-    EXPECT_EQ(access.floppyCount, 2u);
+    EXPECT_EQ(access.FloppyCount(), 2u);
     EXPECT_TRUE(access.HardDiskExists(0x80));
     EXPECT_FALSE(access.HardDiskExists(0x81));
     DrivePacket p;
@@ -122,16 +122,16 @@ TEST(Binding, RealLibraryAndDirectPathCountTheDrives) {
     o.drives.direct = direct;
     EXPECT_TRUE(BindDiskAccess(access, o));
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{});
-    EXPECT_TRUE(access.drivesReady);
-    EXPECT_EQ(access.floppyCount, 2u);
-    EXPECT_EQ(access.useSectorLibrary, !direct);
+    EXPECT_TRUE(access.DrivesReady());
+    EXPECT_EQ(access.FloppyCount(), 2u);
+    EXPECT_EQ(access.Capabilities().biosTransfers, !direct);
     EXPECT_EQ(access.Library() != nullptr, !direct);
     EXPECT_TRUE(access.HardDiskExists(0x80));
     EXPECT_FALSE(access.HardDiskExists(0x81));
     EXPECT_EQ(access.Int13Extensions(0x80), direct ? 0u : 1u);
     EXPECT_EQ(access.Int13Extensions(0), 0u);
     access.Release();
-    EXPECT_FALSE(access.drivesReady);
+    EXPECT_FALSE(access.DrivesReady());
     EXPECT_EQ(access.Library(), nullptr);
     EXPECT_FALSE(access.DriveOpen(0x80));
   }

@@ -297,8 +297,8 @@ TEST(DriveMap, TestDrivesGetTheDriveMapsGeometry) {
     for (const auto& f : c.floppies) drives.AddFloppy(ReadFileBytes(f));
     for (const auto& d : c.disks) drives.AddDisk(ReadFileBytes(d));
     drives.Bind();
-    EXPECT_EQ(drives.access.floppyCount, 2u);
-    EXPECT_TRUE(drives.access.drivesReady);
+    EXPECT_EQ(drives.access.FloppyCount(), 2u);
+    EXPECT_TRUE(drives.access.DrivesReady());
     for (const uint16_t drive : {0, 1, 0x80, 0x81}) {
       SCOPED_TRACE(drive);
       ASSERT_NE(drives.Find(drive), nullptr);

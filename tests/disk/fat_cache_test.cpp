@@ -156,9 +156,9 @@ TEST(FatCache, TreeReadsTheFatSectorsOfItsFoldersChainsOnlyAndOnce) {
       if (!IsFolder(n)) continue;
       EXPECT_FALSE(disk.session.Expand(n).empty());
       ShowNode(disk.session.ctx, *n.packet, {});
-      EXPECT_EQ(disk.session.pane.viewKind, ViewKind::SubDirectory);
+      EXPECT_EQ(disk.session.page.viewKind, ViewKind::SubDirectory);
       ShowNode(disk.session.ctx, *n.packet, {.sectorDump = true});
-      EXPECT_EQ(disk.session.pane.viewKind, ViewKind::ClusterDump);
+      EXPECT_EQ(disk.session.page.viewKind, ViewKind::ClusterDump);
     }
     EXPECT_TRUE(disk.FatReads().empty());
     EXPECT_TRUE(disk.prompt.Messages().empty());
@@ -265,7 +265,7 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     // chain now ends at its first cluster (16 entries less "." and "..").
     const uint32_t first = alpha.packet->firstCluster;
     ShowNode(disk.session.ctx, *fat1.packet, {.sectorDump = true});
-    ListPaneState& pane = disk.session.pane;
+    ViewPage& pane = disk.session.page;
     pane.pageIndex = first * 4 / 512;
     DrivePacket page = *fat1.packet;
     page.startSector += pane.pageIndex;
@@ -279,11 +279,12 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     // Undelete GONE.TXT from the root listing: its cluster's entry, kept as
     // free, now ends a chain, and a reader sees that without Refresh.
     ShowNode(disk.session.ctx, *root.packet, {});
+    std::vector<int> selected;
     const uint32_t gone = [&] {
       for (size_t r = 0; r < pane.rows.size(); ++r) {
         const DirectoryRow& row = pane.rowStore[pane.rows[r].value];
         if (std::string(row.dosName) == std::string("\xE5ONE    .TXT")) {
-          pane.selectedRows = {static_cast<int>(r)};
+          selected = {static_cast<int>(r)};
           return row.firstCluster;
         }
       }
@@ -292,7 +293,7 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
     }();
     FatReader before(disk.access, {}, *root.packet);
     EXPECT_EQ(GetFatEntry(gone, before).kind, FatEntryKind::Free);
-    const UndeleteResult undone = Undelete(disk.session.ctx);
+    const UndeleteResult undone = Undelete(disk.session.ctx, *root.packet, selected);
     EXPECT_EQ(undone.revived, 1u);
     EXPECT_FALSE(undone.writeFailed);
     FatReader after(disk.access, {}, *root.packet);
@@ -386,7 +387,7 @@ TEST(FatCache, TheScansWriteBackReachesTheKeptSectors) {
     ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", std::vector<uint8_t>(2 * 512, 1)));
     ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", std::vector<uint8_t>(2 * 512, 2)));
     rig.Bind();
-    rig.access.hardDiskCount = 1;
+    rig.access.SetHardDiskCount(1);
     const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
     const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
     rig.SetFat(b[0], a[1]);  // B's chain joins A's

@@ -60,8 +60,8 @@ TEST(SectorAccessImage, WriteLandsAtItsOffsetOnBothPathsAndNotWithReadOnly) {
       ScriptedPrompt& prompt = drives.prompt;
       DiskAccess& access = drives.access;
       EXPECT_EQ(prompt.Messages(), std::vector<std::string>{});
-      EXPECT_EQ(access.useSectorLibrary, !direct);
-      EXPECT_EQ(access.floppyCount, 1u);
+      EXPECT_EQ(access.Capabilities().biosTransfers, !direct);
+      EXPECT_EQ(access.FloppyCount(), 1u);
       ASSERT_TRUE(access.HardDiskExists(0x80));  // on the direct path this opens it
       EXPECT_FALSE(access.HardDiskExists(0x81));
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "fixtures/test_drives.h"
 
@@ -365,4 +367,81 @@ TEST(SectorAccessLibrary, CylindersPast16BitsNeverAliasALowCylinder) {
   ASSERT_TRUE(PacketToChs(p, rig.dev->geometry, t));
   EXPECT_FALSE(t.packed);
   EXPECT_EQ(t.cylinder, 0xFFFF);
+}
+
+// Whole sectors by absolute number for the commands above the disk layer, on
+// both roads: the library by CHS (the drive's geometry, or the one given) or
+// LBA, the direct path at byte offsets.
+struct AbsoluteCase {
+  const char* name;
+  bool library;
+  uint64_t sector;
+  uint32_t count;
+  std::optional<Geometry> chs;  // the geometry the caller addresses the library with
+  bool moves;
+};
+
+class DiskAccessAbsolute : public ::testing::TestWithParam<AbsoluteCase> {};
+
+TEST_P(DiskAccessAbsolute, ReadsAndWritesTheSectorsNamed) {
+  const AbsoluteCase& c = GetParam();
+  Rig rig(c.library);
+  const std::vector<uint8_t> disk = rig.dev->Bytes();
+  const Geometry* chs = c.chs ? &*c.chs : nullptr;
+  std::vector<uint8_t> got(size_t{c.count} * 512, 0x11);
+  EXPECT_EQ(rig.access.ReadAbsolute(0, c.sector, c.count, got.data(), chs), c.moves);
+  if (c.moves) {
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), disk.begin() + c.sector * 512));
+  }
+  const std::vector<uint8_t> data(got.size(), 0x5A);
+  EXPECT_EQ(rig.access.WriteAbsolute(0, c.sector, c.count, data.data(), chs), c.moves);
+  std::vector<uint8_t> expected = disk;
+  if (c.moves) std::copy(data.begin(), data.end(), expected.begin() + c.sector * 512);
+  EXPECT_TRUE(rig.dev->Bytes() == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, DiskAccessAbsolute,
+    ::testing::Values(
+        AbsoluteCase{"LibraryFirstSector", true, 0, 1, std::nullopt, true},
+        AbsoluteCase{"DirectFirstSector", false, 0, 1, std::nullopt, true},
+        AbsoluteCase{"LibraryByDriveGeometry", true, 37, 2, std::nullopt, true},
+        AbsoluteCase{"LibraryByGivenGeometry", true, 37, 2, Geometry{80, 2, 18}, true},
+        AbsoluteCase{"DirectGeometryPlaysNoPart", false, 37, 2, Geometry{1, 1, 1}, true},
+        // One sector a cylinder: sector 1500 is cylinder 1500, past what a
+        // packed triple holds; the device behind the direct path has it.
+        AbsoluteCase{"LibraryPastCylinder1023", true, 1500, 1, Geometry{2880, 1, 1}, false},
+        AbsoluteCase{"DirectSameSector", false, 1500, 1, Geometry{2880, 1, 1}, true},
+        AbsoluteCase{"LibraryPastTheEnd", true, 2880, 1, std::nullopt, false},
+        AbsoluteCase{"DirectPastTheEnd", false, 2880, 1, std::nullopt, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the path decides: what it can do, a floppy opened afresh, the words of
+// an unreadable view.
+TEST(DiskAccessPath, CapabilitiesReopenAndMessages) {
+  for (const bool library : {true, false}) {
+    Rig rig(library);
+    const DiskCapabilities caps = rig.access.Capabilities();
+    EXPECT_EQ(caps.biosTransfers, library);
+    EXPECT_EQ(caps.reopensRemovable, !library);
+    const int opens = rig.dev->opens;
+    EXPECT_TRUE(rig.access.ReopenRemovable(0));
+    EXPECT_EQ(rig.dev->opens, opens + (library ? 0 : 1));
+    rig.access.ReleaseRemovable(0);
+    EXPECT_EQ(rig.dev->IsOpen(), library);
+    // A released floppy is opened again by the next absolute read.
+    std::vector<uint8_t> got(512);
+    EXPECT_TRUE(rig.access.ReadAbsolute(0, 0, 1, got.data()));
+    EXPECT_STREQ(rig.access.UnreadableText(UnreadablePlace::PartitionTable),
+                 library ? "Partition Table inaccessible!" : "Partition Table not accessible!");
+    EXPECT_STREQ(rig.access.UnreadableText(UnreadablePlace::BootRecord),
+                 library ? "Boot Record inaccessible!" : "Boot Record not accessible!");
+    EXPECT_STREQ(rig.access.UnreadableText(UnreadablePlace::OwnSector),
+                 library ? "Sector not accessible!" : "Boot Record not accessible!");
+    EXPECT_STREQ(rig.access.UnreadableText(UnreadablePlace::ItemSector), "Sector not accessible!");
+  }
+  // Nothing bound yet: no BIOS transfers to offer.
+  ScriptedPrompt prompt;
+  DiskAccess none(prompt);
+  EXPECT_FALSE(none.Capabilities().biosTransfers);
 }

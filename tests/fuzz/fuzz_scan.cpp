@@ -28,8 +28,6 @@ class RecordingPort final : public PromptPort {
     return PromptAnswer::Ignore;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
   std::vector<std::string> messages;
 
@@ -66,14 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RecordingPort yes(true);
     ScanFlags flags;
     flags.running = true;
-    const ScanResult first = DiskScan(access, yes, flags).Run(volume, options);
+    ScanEvents quiet;
+    const ScanResult first = DiskScan(access, yes, flags, quiet).Run(volume, options);
 
     RecordingPort no(false);
     ScanFlags again;
     again.running = true;
     ScanOptions check;
     check.repairUnasked = false;
-    const ScanResult second = DiskScan(access, no, again).Run(volume, check);
+    const ScanResult second = DiskScan(access, no, again, quiet).Run(volume, check);
     if (!disk.readOnly && first.scanned && !first.stopped && OnlyCountSaid(yes.messages) &&
         second.scanned && second.crossLinks != 0) {
       std::fprintf(stderr, "a repaired volume still has %u cross-links\n", second.crossLinks);

@@ -53,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RawSearchOptions options;
   options.mode = (data[2] & 1) ? SearchMode::Text : SearchMode::Hex;
   options.text = "Hello";
-  options.hexBytes[0] = "E5";
-  options.hexBytes[1] = "2E";
+  options.hexBytes = {"E5", "2E"};
   int searched = 0;
   for (const TreeNode& node : WalkTree(session, 48)) {
     if (node.packet->startSector == 0 || searched >= 6) continue;
@@ -63,10 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!job) continue;
     job->end = std::min<uint64_t>(job->end, uint64_t{job->start} + kSectorsMost);
     SearchFlags flags;
-    const SearchResult result = SearchSectors(access, *job, flags, prompt);
+    SearchEvents quiet;
+    const SearchResult result = SearchSectors(access, *job, flags, quiet);
     if (result.status == SearchStatus::Found) {
       if (result.hit.offset >= 512) std::abort();
-      ShowSearchHit(session.pane, prompt, *job, result.hit);
+      ShowSearchHit(session.page, prompt, *job, result.hit);
     }
     ++searched;
   }

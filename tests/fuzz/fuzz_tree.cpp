@@ -21,7 +21,7 @@ void ShowAllModes(TreeSession& session, const DrivePacket& node) {
                                 DumpModes{false, true}}) {
     ShowNode(session.ctx, node, modes);
     for (int page = 0; page < 2; ++page) {
-      const ListPaneState& pane = session.pane;
+      const ViewPage& pane = session.page;
       const size_t rows = pane.rows.size() < kMaxRowsFormatted ? pane.rows.size()
                                                                 : kMaxRowsFormatted;
       for (size_t r = 0; r < rows; ++r)

@@ -36,22 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!IsDirectory(*node.packet) || ++directories > 6) continue;
     ShowNode(ctx, *node.packet, {});
     std::vector<int> deleted;
-    for (size_t r = 0; r < session.pane.rows.size() && deleted.size() < 8; ++r) {
-      const DirectoryRow* row = RowRecord(session.pane, r);
+    for (size_t r = 0; r < session.page.rows.size() && deleted.size() < 8; ++r) {
+      const DirectoryRow* row = RowRecord(session.page, r);
       if (row != nullptr && static_cast<uint8_t>(row->dosName[0]) == 0xE5)
         deleted.push_back(static_cast<int>(r));
     }
     if (deleted.empty()) continue;
-    session.pane.selectedRows = deleted;
-    (void)Undelete(ctx);
+    (void)Undelete(ctx, *node.packet, deleted);
 
     ShowNode(ctx, *node.packet, {});
     int n = 0;
     for (int r : deleted) {
-      if (static_cast<size_t>(r) >= session.pane.rows.size()) break;
-      session.pane.selectedRows = {r};
+      if (static_cast<size_t>(r) >= session.page.rows.size()) break;
       const std::string name = "FOUND" + std::to_string(n++);
-      (void)RenameAfterRecovery(ctx, [&](ShortNameInput& in) {
+      const std::vector<int> one{r};
+      (void)RenameAfterRecovery(ctx, *node.packet, one, [&](ShortNameInput& in) {
         in.name = name;
         in.extension = "TXT";
         return true;

@@ -3,8 +3,10 @@
 # mtools (an MBR with a FAT16 primary partition and an extended chain holding
 # a FAT32 and a FAT12 logical drive; a floppy; a volume without a partition
 # table), each with folders, long names, a fragmented file and deleted files
-# and folders, packed for both access paths.
-#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts)
+# and folders, packed for both access paths; exFAT volumes made by mkfs.exfat
+# (whole disk, MBR and GPT partitions), filled the same way through exfat-fuse
+# where this machine can mount one (root, /dev/fuse), else left empty.
+#   make_seeds.sh PACK_SEED OUTDIR   (OUTDIR/images, OUTDIR/texts, OUTDIR/exfat)
 set -euo pipefail
 pack=$1 out=$2
 export MTOOLSRC=/dev/null MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
@@ -87,6 +89,39 @@ mkfs.fat -C "$small" 160 >/dev/null
 fill "$small"
 "$pack" "$small" 0 "$images/superfloppy"
 
+# GPT disks as sfdisk makes them (one with a FAT32 partition, one hybrid, one
+# whose primary header is broken) and whole-disk FAT and exFAT volumes: the
+# first-sector readers' corpus.
+gpt=$out/gpt
+mkdir -p "$gpt"
+gptdisk() {  # FILE SCRIPT
+  truncate -s 16M "$1"
+  printf 'label: gpt\n%s' "$2" | sfdisk -q --no-reread --no-tell-kernel "$1" >/dev/null
+}
+gptdisk "$tmp/gpt.img" 'start=2048, size=4096, type=U, name="EFI"
+size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name="Data"
+type=L, name="root", attrs="LegacyBIOSBootable"
+'
+mkfs.fat -F 32 -s 1 --offset 6144 "$tmp/gpt.img" 4096 >/dev/null 2>&1
+"$pack" "$tmp/gpt.img" 0 "$gpt/gpt"
+cp "$tmp/gpt.img" "$tmp/hybrid.img"
+printf '\x80\0\0\0\x0c\0\0\0\x00\x18\0\0\x00\x20\0\0' |
+  dd of="$tmp/hybrid.img" bs=1 seek=462 conv=notrunc status=none
+"$pack" "$tmp/hybrid.img" 0 "$gpt/hybrid"
+printf '\xff' | dd of="$tmp/gpt.img" bs=1 seek=$((512 + 56)) conv=notrunc status=none
+"$pack" "$tmp/gpt.img" 0 "$gpt/primary-broken"
+for spec in 12:2000 16:16000 32:33000; do
+  bits=${spec%:*}
+  rm -f "$tmp/whole.img"
+  mkfs.fat -F "$bits" -s 1 -C "$tmp/whole.img" "${spec#*:}" >/dev/null 2>&1
+  "$pack" "$tmp/whole.img" 0 "$gpt/whole-fat$bits"
+done
+dd if=/dev/zero of="$tmp/whole.img" bs=3 count=1 conv=notrunc status=none
+"$pack" "$tmp/whole.img" 0 "$gpt/fat32-sector0-hit"
+truncate -s 16M "$tmp/exfat.img"
+mkfs.exfat "$tmp/exfat.img" >/dev/null
+"$pack" "$tmp/exfat.img" 0 "$gpt/exfat"
+
 # Texts: mapfiles as ddrescue writes them, drive maps and drive arguments.
 texts=$out/texts
 mkdir -p "$texts"
@@ -96,3 +131,52 @@ ddrescue -q -n "$tmp/src.img" "$tmp/dst.img" "$tmp/done.map" >/dev/null 2>&1 || 
 printf '# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_status  current_pass\n0x00010000     +               1\n#      pos        size  status\n0x00000000  0x00004000  +\n0x00004000  0x00000200  -\n0x00004200  0x00001000  *\n0x00005200  0x0000AE00  +\n' > "$texts/bad-block"
 printf '0x80 disk.img\n0x00 floppy.img\nreadonly\n' > "$texts/drive-map"
 printf -- '--floppy\nfloppy.img\n--mapfile\nfloppy.map\n--disk\ndisk.img\n--read-only\n--direct\ntree\n' > "$texts/arguments"
+
+# exFAT.
+exfat=$out/exfat
+mkdir -p "$exfat"
+fill_exfat() {  # DEVICE
+  local m=$tmp/mnt
+  mkdir -p "$m"
+  mount.exfat-fuse "$1" "$m" >/dev/null 2>&1 || return 0
+  mkdir -p "$m/Docs/Deep" "$m/Old"
+  printf 'first file\n' > "$m/A Long Name of more than fifteen characters.txt"
+  seq 1 300 > "$m/Docs/numbers.txt"
+  printf 'x\n' > "$m/Docs/Deep/Résumé ünïcødé 日本語.txt"
+  : > "$m/empty.txt"
+  seq 1 100 > "$m/frag.bin"
+  seq 1 100 > "$m/spacer"
+  seq 1 300 >> "$m/frag.bin"
+  rm "$m/spacer"
+  printf 'gone\n' > "$m/gone.txt"
+  printf 'old\n' > "$m/Old/o.txt"
+  sync
+  rm "$m/gone.txt"
+  rm -r "$m/Old"
+  umount "$m"
+}
+make_exfat() {  # NAME LAYOUT CLUSTER_SIZE
+  local img=$tmp/$1.img off=0 loop
+  case $2 in
+    whole) truncate -s 4M "$img" ;;
+    mbr) truncate -s 6M "$img"
+         printf 'label: dos\nstart=2048, size=8192, type=7\n' | sfdisk --no-reread --no-tell-kernel -q "$img" ;;
+    gpt) truncate -s 6M "$img"
+         printf 'label: gpt\nstart=2048, size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n' |
+           sfdisk --no-reread --no-tell-kernel -q "$img" ;;
+  esac
+  [ "$2" = whole ] || off=$((2048 * 512))
+  if loop=$(losetup -f --show --offset $off --sizelimit $((8192 * 512)) "$img" 2>/dev/null); then
+    mkfs.exfat -c "$3" "$loop" >/dev/null
+    [ -w /dev/fuse ] && fill_exfat "$loop"
+    losetup -d "$loop"
+  elif [ "$2" = whole ]; then
+    mkfs.exfat -c "$3" "$img" >/dev/null
+  else
+    return 0
+  fi
+  "$pack" "$img" 0 "$exfat/$1"
+}
+make_exfat whole whole 512
+make_exfat mbr mbr 4K
+make_exfat gpt gpt 512

@@ -34,25 +34,35 @@ int64_t SparseDevice::WriteAt(uint64_t offset, const uint8_t* buffer, size_t len
   return static_cast<int64_t>(len);
 }
 
-bool BindFuzzDisk(std::span<const uint8_t> input, PromptPort& port, FuzzDisk& disk) {
+bool ReadSparseHeader(std::span<const uint8_t> input, uint64_t& sectors, uint8_t& flags) {
   if (input.size() < 5 + 4) return false;
-  uint64_t total = le32(input, 0);
-  if (total == 0) return false;
-  total = std::min(total, kFuzzMaxSectors);
-  const uint8_t flags = input[4];
+  sectors = std::min<uint64_t>(le32(input, 0), kFuzzMaxSectors);
+  flags = input[4];
+  return sectors != 0;
+}
+
+void FillSparseDevice(std::span<const uint8_t> input, SparseDevice& device) {
+  const uint64_t total = device.Size() / 512;
+  for (size_t at = 5; at + 4 <= input.size(); at += 4 + 512) {
+    const uint64_t sector = le32(input, at);
+    if (sector >= total) continue;
+    auto& bytes = device.sectors[sector];
+    bytes.assign(512, 0);
+    const size_t have = std::min<size_t>(512, input.size() - (at + 4));
+    std::memcpy(bytes.data(), input.data() + at + 4, have);
+  }
+}
+
+bool BindFuzzDisk(std::span<const uint8_t> input, PromptPort& port, FuzzDisk& disk) {
+  uint64_t total = 0;
+  uint8_t flags = 0;
+  if (!ReadSparseHeader(input, total, flags)) return false;
   disk.floppy = flags & 1;
   disk.library = flags & 2;
   disk.readOnly = flags & 4;
   if (disk.floppy) total = std::min<uint64_t>(total, 5760);  // 2.88 MB at most
   auto device = std::make_unique<SparseDevice>(total, disk.readOnly);
-  for (size_t at = 5; at + 4 <= input.size(); at += 4 + 512) {
-    const uint64_t sector = le32(input, at);
-    if (sector >= total) continue;
-    auto& bytes = device->sectors[sector];
-    bytes.assign(512, 0);
-    const size_t have = std::min<size_t>(512, input.size() - (at + 4));
-    std::memcpy(bytes.data(), input.data() + at + 4, have);
-  }
+  FillSparseDevice(input, *device);
   // The geometry is the drive map's, from the first sector.
   disk.drives.emplace(disk.library ? TestDrives::Library : TestDrives::Direct, port);
   disk.device = disk.drives->AddDevice(disk.floppy ? 0 : 0x80, std::move(device));

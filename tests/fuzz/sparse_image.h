@@ -48,6 +48,12 @@ struct FuzzDisk {
   DiskAccess& Access() { return drives->access; }
 };
 
+// The header of an input: the drive's sectors (capped) and flags; false when
+// the input is too short to describe a drive.
+bool ReadSparseHeader(std::span<const uint8_t> input, uint64_t& sectors, uint8_t& flags);
+// The input's sector records into device (those past its end are left out).
+void FillSparseDevice(std::span<const uint8_t> input, SparseDevice& device);
+
 // false when the input is too short to describe a drive. The drive speaks to
 // port.
 bool BindFuzzDisk(std::span<const uint8_t> input, PromptPort& port, FuzzDisk& disk);

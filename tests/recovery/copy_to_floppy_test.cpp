@@ -48,7 +48,7 @@ struct CopyRig {
   bool Select(const std::string& name83) {
     for (size_t r = 0; r < pane.rows.size(); ++r)
       if (std::string(pane.rowStore[pane.rows[r].value].dosName) == name83) {
-        pane.selectedRows = {static_cast<int>(r)};
+        pane.Select({static_cast<int>(r)});
         return true;
       }
     return false;
@@ -70,7 +70,7 @@ struct CopyRig {
   FatVolume floppy;
   std::unique_ptr<LibraryRig> rig;
   std::vector<uint8_t> diskBytes;
-  ListPaneState pane;
+  ListPaneState pane;  // the page and the window's selection
   std::unique_ptr<ViewContext> ctx;
 };
 
@@ -88,7 +88,7 @@ TEST(CopyToFloppy, SmallFilesLandAtTheDataStartWithTheirChainAndEntry) {
   });
   ViewContext& ctx = *c.ctx;
   ASSERT_TRUE(c.Select("K1000   .BIN"));
-  CopyToFloppyResult r = CopyToFloppy(ctx);
+  CopyToFloppyResult r = CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_TRUE(c.rig->prompt.Messages().empty());
   EXPECT_EQ(r.firstCluster, 2u);
   EXPECT_EQ(r.chainClusters, 2u);
@@ -114,7 +114,7 @@ TEST(CopyToFloppy, SmallFilesLandAtTheDataStartWithTheirChainAndEntry) {
   // 45 sectors: blocks of 20, 20 and 5.
   c.rig->prompt.Clear();
   ASSERT_TRUE(c.Select("S45     .BIN"));
-  r = CopyToFloppy(ctx);
+  r = CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_EQ(c.Percents(), (std::vector<std::string>{"0%", "44%", "88%"}));
   EXPECT_EQ(r.chainClusters, 45u);
   floppy = c.Floppy();
@@ -131,7 +131,7 @@ TEST(CopyToFloppy, BadFloppySectorsBecomeBadClustersAndTheFileStillReadsBackWhol
   c.rig->fault->badWriteSectors = {40};
   c.rig->fault->badReadSectors = {70};
   ASSERT_TRUE(c.Select("S45     .BIN"));
-  const CopyToFloppyResult r = CopyToFloppy(ctx);
+  const CopyToFloppyResult r = CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_EQ(r.badClusters, (std::vector<uint32_t>{9, 39}));
   const std::vector<uint8_t>& f = c.FloppyBytes();
   EXPECT_EQ(Fat12(f, 8), 10u);  // the chain steps over cluster 9
@@ -156,19 +156,19 @@ TEST(CopyToFloppy, RefusalsLeaveTheFloppyUntouched) {
     ViewContext& ctx = *c.ctx;
     const std::vector<uint8_t> before = c.FloppyBytes();
     ASSERT_TRUE(c.Select("EMPTY   .TXT"));
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     EXPECT_TRUE(c.rig->prompt.Messages().empty());
     ASSERT_TRUE(c.Select("DOCS    .   "));
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     ASSERT_TRUE(c.Select("K1000   .BIN"));
     c.rig->fault->badReadSectors = {1, 10};
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     EXPECT_EQ(c.rig->prompt.Messages(),
               (std::vector<std::string>{"A folder cannot be copied to a floppy!",
                                         "Both FATs on the floppy have bad sectors. Quitting!"}));
     c.rig->fault->badReadSectors = {0};
     c.rig->prompt.Clear();
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     EXPECT_EQ(c.rig->prompt.Messages(), std::vector<std::string>{"Boot Record not accessible!"});
     EXPECT_TRUE(c.rig->fault->writeLog.empty());
     EXPECT_TRUE(c.FloppyBytes() == before);
@@ -178,7 +178,7 @@ TEST(CopyToFloppy, RefusalsLeaveTheFloppyUntouched) {
     CopyRig c(other, "-s 2");
     ViewContext& ctx = *c.ctx;
     ASSERT_TRUE(c.Select("K1000   .BIN"));
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     EXPECT_EQ(c.rig->prompt.Messages(), std::vector<std::string>{kCtfNotFat12Floppy});
     EXPECT_TRUE(c.rig->fault->writeLog.empty());
   }
@@ -192,8 +192,8 @@ TEST(CopyToFloppy, ADeletedFileIsCopiedAsUndeleteWouldChainItWithoutWritingItsVo
   for (size_t r = 0; r < c.pane.rows.size(); ++r)
     if (std::string(c.pane.rowStore[c.pane.rows[r].value].dosName).substr(1) == "ONE    .TXT") row = int(r);
   ASSERT_GE(row, 0);
-  c.pane.selectedRows = {row};
-  const CopyToFloppyResult r = CopyToFloppy(ctx);
+  c.pane.Select({row});
+  const CopyToFloppyResult r = CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_EQ(r.chainClusters, 6u);
   EXPECT_TRUE(ReadFileBytes(c.disk.image) == c.diskBytes);
   FatVolume floppy = c.Floppy();
@@ -207,7 +207,7 @@ TEST(CopyToFloppy, AFileLargerThanTheFloppyIsCutWhereItRunsOut) {
   ViewContext& ctx = *c.ctx;
   c.rig->fault->badWriteSectors = {100};
   ASSERT_TRUE(c.Select("HUGE    .BIN"));
-  const CopyToFloppyResult r = CopyToFloppy(ctx);
+  const CopyToFloppyResult r = CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_TRUE(r.full);
   EXPECT_EQ(c.rig->prompt.Messages(), std::vector<std::string>{"Insufficient disk space.  Too many bad clusters"});
   EXPECT_EQ(r.chainClusters, 2847u - 1);  // every data cluster but the bad one
@@ -231,7 +231,7 @@ TEST(CopyToFloppy, TheSourceChainNeedsOnlyItsFatSectors) {
   c.pane.budget.limit = fatBytes - 512;
   ASSERT_GT(c.pane.budget.limit, 9u * 512);  // the floppy's FAT still fits
   ASSERT_TRUE(c.Select("K1000   .BIN"));
-  (void)CopyToFloppy(ctx);
+  (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
   EXPECT_TRUE(c.rig->prompt.Messages().empty());
   FatVolume floppy = c.Floppy();
   EXPECT_EQ(floppy.ReadFile("::/K1000.BIN"), Pattern(1000, 1));
@@ -250,7 +250,7 @@ TEST(CopyToFloppy, TheSourceChainNeedsOnlyItsFatSectors) {
     c.pane.selectedPacket.sectorsPerFat = k.sectorsPerFat;
     c.rig->prompt.Clear();
     c.rig->fault->writeLog.clear();
-    (void)CopyToFloppy(ctx);
+    (void)CopyToFloppy(ctx, c.pane.selectedPacket, c.pane.SelectedRows());
     EXPECT_EQ(c.rig->prompt.Messages(), std::vector<std::string>{k.message});
     EXPECT_TRUE(c.rig->fault->writeLog.empty());
   }

@@ -38,7 +38,7 @@ void Rename(RecoveryRig& rig, const DrivePacket& node, const std::string& name83
             const std::string& name, const std::string& extension) {
   rig.Show(node);
   rig.Select({name83});
-  static_cast<void>(RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in) {
     in.name = name;
     in.extension = extension;
     return true;
@@ -96,7 +96,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
        "OCS    .   ",
        "KEEP    .TXT"});
   rig.prompt.Clear();
-  static_cast<void>(Undelete(rig.ctx));
+  static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Not a deleted entry, left as it is: KEEP.TXT",
                                           "File(s) undeletion completed!"}));
   const uint64_t docsEntry = rig.FindEntry("!OCS       ", rootRange.first, clusterBytes);
@@ -138,7 +138,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
        "\xE5"
        "OTE    .TXT"});
   rig.prompt.Clear();
-  static_cast<void>(Undelete(rig.ctx));
+  static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"File(s) undeletion completed!"}));
   Rename(rig, folder, "!NNER   .BIN", "INNER", "BIN");
   Rename(rig, folder, "!OTE    .TXT", "NOTE", "TXT");

@@ -50,7 +50,11 @@ struct RecoveryRig : ViewRig {
   }
 
   // Selects node in the tree: its listing goes on show.
-  void Show(const DrivePacket& node) { ShowNode(ctx, node, {}); }
+  // Selects node in the tree, as the window does, and shows it.
+  void Show(const DrivePacket& node) {
+    pane.selectedPacket = node;
+    ShowNode(ctx, node, {});
+  }
 
   // The list row whose short name column reads name83 ("README  .TXT", raw
   // bytes); -1 when there is none.
@@ -62,9 +66,10 @@ struct RecoveryRig : ViewRig {
     return -1;
   }
   void Select(std::vector<std::string> names) {
-    pane.selectedRows.clear();
-    for (const auto& n : names) pane.selectedRows.push_back(RowNamed(n));
-    std::sort(pane.selectedRows.begin(), pane.selectedRows.end());
+    std::vector<int> rows;
+    for (const auto& n : names) rows.push_back(RowNamed(n));
+    std::sort(rows.begin(), rows.end());
+    pane.Select(std::move(rows));
   }
 
   // The 32-byte entry at a byte offset of the image.

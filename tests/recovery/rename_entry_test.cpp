@@ -36,10 +36,10 @@ TEST(RenameAfterRecovery, StoresTheTypedNamePaddedWithBlanks) {
   const uint64_t entry = v.RootOffset() + 32;
   auto rename = [&](const std::string& name, const std::string& ext) {
     rig.Show(root);
-    rig.pane.selectedRows = {1};
+    rig.pane.Select({1});
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    static_cast<void>(RenameAfterRecovery(rig.ctx, Typed(name, ext)));
+    static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed(name, ext)));
     return NameBytes(rig.EntryAt(entry));
   };
 
@@ -94,7 +94,7 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
       rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("DOCS    .   "))].firstCluster;
   rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
   rig.Select({"SHORT   .TXT"});
-  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("Renamed", "doc")));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("Renamed", "doc")));
   EXPECT_TRUE(rig.prompt.Messages().empty());
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
   const std::string list = v.ListAll();
@@ -116,7 +116,7 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
   rig.prompt.Clear();
   rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
   rig.Select({"Renamed .doc"});
-  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("AGAIN", "TXT")));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("AGAIN", "TXT")));
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_LE(rig.access.Fats().Size(), 1u);
   rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
@@ -124,7 +124,7 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
               "ONE    .TXT"});
   rig.prompt.Clear();
   rig.dev->writeLog.clear();
-  static_cast<void>(Undelete(rig.ctx));
+  static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(),
             Texts({"Fatal Error!  Not able to allocate a buffer!"}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
@@ -146,9 +146,9 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   ASSERT_EQ(rig.pane.rows.size(), 16u);
   ASSERT_EQ(rig.Row(0)[3], "RSA-Deleted");
   const std::vector<uint8_t> before = rig.Bytes();
-  rig.pane.selectedRows = {0};
+  rig.pane.Select({0});
   rig.prompt.Clear();
-  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("NEW", "TXT")));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
   // Listed while readable, unreadable when renamed.
@@ -157,7 +157,7 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   rig.Select({"ONE     .TXT"});
   rig.dev->badReadSectors = {root.startSector};
   rig.prompt.Clear();
-  static_cast<void>(RenameAfterRecovery(rig.ctx, Typed("NEW", "TXT")));
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("NEW", "TXT")));
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
   EXPECT_TRUE(rig.dev->writeLog.empty());
   EXPECT_TRUE(rig.Bytes() == before) << "the fill went over the root's first sector";
@@ -180,11 +180,11 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
     int asked = 0;
     explicit Case(const std::vector<uint8_t>& bytes) : rig(bytes) {}
     void Run(std::vector<int> rows, bool ok = true) {
-      rig.pane.selectedRows = std::move(rows);
+      rig.pane.Select(std::move(rows));
       rig.prompt.Clear();
       rig.dev->readLog.clear();
       rig.dev->writeLog.clear();
-      static_cast<void>(RenameAfterRecovery(rig.ctx, [&](ShortNameInput& in) {
+      static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in) {
         ++asked;
         in.name = "NEW";
         in.extension = "TXT";
@@ -272,7 +272,7 @@ TEST(RenameAfterRecovery, RefusesNamesAVolumeDoesNotAccept) {
     rig.Select({row});
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    const RenameResult r = RenameAfterRecovery(rig.ctx, Typed(name, ext));
+    const RenameResult r = RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed(name, ext));
     EXPECT_TRUE(r.refused) << name << "." << ext;
     EXPECT_FALSE(r.written);
     EXPECT_TRUE(rig.dev->writeLog.empty()) << name << "." << ext;
@@ -310,9 +310,9 @@ TEST(RenameAfterRecovery, RefusesNamesAVolumeDoesNotAccept) {
   const int gone = rig.RowNamed("\xE5ONE    .TXT");
   ASSERT_GE(gone, 0);
   rig.Show(root);
-  rig.pane.selectedRows = {gone};
+  rig.pane.Select({gone});
   rig.prompt.Clear();
-  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, Typed("GONE", "TXT")).refused);
+  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("GONE", "TXT")).refused);
   EXPECT_EQ(rig.prompt.Messages(),
             Texts({"The entry is still deleted: undelete it before giving it a name."}));
   EXPECT_TRUE(rig.Bytes() == image);
@@ -321,7 +321,7 @@ TEST(RenameAfterRecovery, RefusesNamesAVolumeDoesNotAccept) {
   rig.Show(root);
   rig.Select({"ONE     .TXT"});
   rig.prompt.Clear();
-  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, Typed("ONE", "TXT")).written);
+  EXPECT_TRUE(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("ONE", "TXT")).written);
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_TRUE(rig.Bytes() == image);
 }
@@ -343,7 +343,7 @@ TEST(RenameAfterRecovery, AcceptedNamesLeaveTheVolumeClean) {
     auto rename = [&](const std::string& row, const std::string& name, const std::string& ext) {
       rig.Select({row});
       rig.prompt.Clear();
-      const RenameResult r = RenameAfterRecovery(rig.ctx, Typed(name, ext));
+      const RenameResult r = RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed(name, ext));
       EXPECT_TRUE(r.written) << name;
       EXPECT_TRUE(rig.prompt.Messages().empty()) << rig.prompt.Messages()[0];
     };

@@ -35,10 +35,10 @@ struct TinyRig : RecoveryRig {
   uint8_t RootByte(size_t entry) { return Bytes()[(1 + fats) * 512ull + entry * 32]; }
   void Run(const std::vector<int>& rows) {
     Show(Root());
-    pane.selectedRows = rows;
+    pane.Select(rows);
     prompt.Clear();
     dev->writeLog.clear();
-    static_cast<void>(Undelete(ctx));
+    static_cast<void>(Undelete(ctx, pane.selectedPacket, pane.SelectedRows()));
   }
 };
 
@@ -168,7 +168,7 @@ TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
     rig.Show(root);
     rig.Select({row});
     rig.prompt.Clear();
-    EXPECT_TRUE(Undelete(rig.ctx).Succeeded()) << row;
+    EXPECT_TRUE(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()).Succeeded()) << row;
     EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
   }
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
@@ -184,7 +184,7 @@ TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
   EXPECT_EQ(rig.pane.rows.size(), 14u);
   rig.Select({"\xE5" "13     .TXT"});
   rig.prompt.Clear();
-  EXPECT_TRUE(Undelete(rig.ctx).Succeeded());
+  EXPECT_TRUE(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()).Succeeded());
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
   const std::vector<uint8_t> text = v.ReadFile("::/!LPHA/!13.TXT");
   EXPECT_EQ(std::string(text.begin(), text.end()), "alpha 13");
@@ -205,7 +205,7 @@ TEST(Undelete, EveryFatCopyOfAThreeFatVolumeGetsTheChain) {
   rig.Show(root);
   rig.Select({"\xE5" "ONE    .BIN"});
   rig.prompt.Clear();
-  EXPECT_TRUE(Undelete(rig.ctx).Succeeded());
+  EXPECT_TRUE(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()).Succeeded());
   EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
   const uint64_t copyBytes = root.sectorsPerFat * 512ull;
   const auto fat = [&](uint32_t k) {
@@ -245,7 +245,7 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   const std::vector<ListRow> rowsBefore = rig.pane.rows;
   rig.prompt.Clear();
   rig.dev->writeLog.clear();
-  static_cast<void>(Undelete(rig.ctx));
+  static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
 
   EXPECT_EQ(rig.prompt.Messages(), Texts({"Not a deleted entry, left as it is: LIVE.TXT", kDone}));
   // The command's own status texts, between the transfers' "Wait....".
@@ -294,7 +294,7 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   // A second run finds the clusters taken; with nothing back no FAT is written.
   rig.prompt.Clear();
   rig.dev->writeLog.clear();
-  const UndeleteResult again = Undelete(rig.ctx);
+  const UndeleteResult again = Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows());
   EXPECT_FALSE(again.Succeeded());
   EXPECT_EQ(rig.prompt.Messages(),
             Texts({kOccupied, kOccupied, kOccupied,
@@ -323,7 +323,7 @@ TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
   rig.Select({"\xE5"
               "ONE    .TXT"});
   rig.prompt.Clear();
-  static_cast<void>(Undelete(rig.ctx));
+  static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
   for (const uint64_t copy : {fat1, fat2}) {
     for (uint32_t c = 2; c < 7; ++c) EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, c), c + 1);
@@ -381,10 +381,10 @@ TEST(Undelete, WritesOnlyTheFatCopiesTheVolumeHas) {
     TinyRig rig(v);
     rig.Show(rig.Root());
     rig.dev->badReadSectors = {0};
-    rig.pane.selectedRows = {0};
+    rig.pane.Select({0});
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
     EXPECT_EQ(rig.WritesWithin(1024, 1536), 0);
     EXPECT_EQ(rig.Fat(0, 5), 0xFFFu);
@@ -407,7 +407,7 @@ TEST(Undelete, WritesOnlyTheFatCopiesTheVolumeHas) {
     failing.dev->badWriteSectors = {3};
     failing.Run({0});
     EXPECT_EQ(failing.prompt.Messages(), Texts({"FAT 3 cannot be written successfully!"}));
-    EXPECT_FALSE(Undelete(failing.ctx).Succeeded());
+    EXPECT_FALSE(Undelete(failing.ctx, failing.pane.selectedPacket, failing.pane.SelectedRows()).Succeeded());
   }
 }
 
@@ -427,7 +427,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
          "ONE    .TXT"});
     rig.dev->badReadSectors = {rootSector + 5};
     rig.prompt.Clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!", kDone}));
     EXPECT_EQ(rig.WritesWithin(rootSector * 512, (rootSector + 14) * 512), 1);
     EXPECT_EQ(rig.Bytes()[rootSector * 512], '!');
@@ -440,7 +440,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
          "ONE    .TXT"});
     rig.dev->badWriteSectors = {rootSector};
     rig.prompt.Clear();
-    const UndeleteResult result = Undelete(rig.ctx);
+    const UndeleteResult result = Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows());
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Root Directory not fully accessible!", kNothing}));
     EXPECT_TRUE(result.ran);
     EXPECT_EQ(result.revived, 0u);
@@ -458,7 +458,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.pane.budget.limit = 9 * 512;  // the FAT image fits, the root does not
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(),
               Texts({"Fatal Error!  Not able to allocate a buffer of memory for root dir!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
@@ -473,7 +473,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.pane.budget.limit = 512;
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!"}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
   }
@@ -486,7 +486,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
     rig.Bytes()[rootSector * 512 + kDirClusterLow] = 0x44;
     const std::vector<uint8_t> changed = rig.Bytes();
     rig.prompt.Clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({kNothing}));
     EXPECT_EQ(rig.Bytes(), changed);
   }
@@ -503,7 +503,7 @@ TEST(Undelete, FolderFailures) {
 
   auto run = [&](TinyRig& rig) {
     rig.Show(rig.FolderNode(FatWidth::Fat12, 2));
-    rig.pane.selectedRows = {0};
+    rig.pane.Select({0});
     rig.prompt.Clear();
     rig.dev->writeLog.clear();
   };
@@ -512,7 +512,7 @@ TEST(Undelete, FolderFailures) {
     run(rig);
     ASSERT_EQ(rig.pane.rows.size(), 1u);
     rig.pane.budget.limit = 600;  // the FAT, not the list of 200 clusters
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(),
               Texts({"Fatal Error!  Not able to allocate a buffer for FAT Entries!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
@@ -521,7 +521,7 @@ TEST(Undelete, FolderFailures) {
     TinyRig rig(v);
     run(rig);
     rig.pane.budget.limit = 1000;  // the list, not the folder's bytes
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Fatal Error!  Not able to allocate a buffer!", kNothing}));
     EXPECT_TRUE(rig.dev->writeLog.empty());
   }
@@ -529,7 +529,7 @@ TEST(Undelete, FolderFailures) {
     TinyRig rig(v);
     run(rig);
     rig.dev->badReadSectors = {v.ClusterOffset(100) / 512};
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Not able to fully load the sub-directory", kDone}));
     EXPECT_EQ(rig.Bytes()[v.ClusterOffset(2) + 64], '!');
     EXPECT_EQ(rig.Fat(0, 250), 0xFFFu);
@@ -539,7 +539,7 @@ TEST(Undelete, FolderFailures) {
     TinyRig rig(v);
     run(rig);
     rig.dev->badWriteSectors = {v.ClusterOffset(2) / 512};
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_EQ(rig.prompt.Messages(), Texts({"Not able to fully write the sub-directory", kNothing}));
   }
 }
@@ -554,19 +554,19 @@ TEST(Undelete, DoesNothingOutsideADirectoryListing) {
     rig.prompt.Clear();
     rig.dev->readLog.clear();
     rig.dev->writeLog.clear();
-    static_cast<void>(Undelete(rig.ctx));
+    static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
     EXPECT_TRUE(rig.prompt.Events().empty());
     EXPECT_TRUE(rig.dev->readLog.empty());
     EXPECT_TRUE(rig.dev->writeLog.empty());
   };
-  rig.pane.selectedRows.clear();  // no selection: said, nothing read
+  rig.pane.Select({});  // no selection: said, nothing read
   rig.prompt.Clear();
   rig.dev->readLog.clear();
-  EXPECT_FALSE(Undelete(rig.ctx).Succeeded());
+  EXPECT_FALSE(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()).Succeeded());
   EXPECT_EQ(rig.prompt.Messages(),
             Texts({"No row is selected: select the deleted files to undelete."}));
   EXPECT_TRUE(rig.dev->readLog.empty());
-  rig.pane.selectedRows = {0};
+  rig.pane.Select({0});
   rig.pane.fileDumpShown = true;  // a file cluster dump on show
   quiet();
   rig.pane.fileDumpShown = false;

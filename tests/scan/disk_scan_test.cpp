@@ -106,13 +106,12 @@ TEST(Scan, CleanVolumeWritesNothing) {
     rig.Bind();
     const std::vector<uint8_t> before = rig.Bytes();
     const ScanResult r = rig.Scan(Options(true));
-    // The phase line ends empty; the controls are back to idle and the
-    // running flag is down.
-    EXPECT_EQ(rig.prompt.ControlText(kScanPhase), "");
-    EXPECT_EQ(rig.prompt.ControlText(kScanEntryName), "");
-    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanButton));
-    EXPECT_TRUE(rig.prompt.ControlEnabled(kScanClose));
-    EXPECT_FALSE(rig.prompt.ControlEnabled(kScanStop));
+    // The phase line ends empty; the end is told once (the dialog goes back
+    // to idle) and the running flag is down.
+    ASSERT_FALSE(rig.events.Phases().empty());
+    EXPECT_EQ(rig.events.Phases().back().kind, ScanPhase::Kind::None);
+    EXPECT_EQ(rig.events.LastEntry(), "");
+    EXPECT_EQ(rig.events.Ends(), 1);
     EXPECT_FALSE(rig.flags.running);
     EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!"}));
     EXPECT_EQ(r.ExitCode(), 0);
@@ -577,6 +576,37 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   EXPECT_EQ(report.find("share clusters"), std::string::npos) << report;
 }
 
+// What a scan tells its window as it goes: the FAT phase first, the entries
+// it checks, the free-cluster walk only when thorough, a bar within 0-100,
+// and one end with the lines left empty.
+TEST(Scan, EventsTellThePhasesInOrderAndEndOnce) {
+  for (const bool thorough : {false, true}) {
+    ScanRig rig(12, 2880, "");
+    ASSERT_TRUE(rig.volume.PutFile("::/README.TXT", Pattern(3000, 4)));
+    rig.Bind();
+    const ScanResult r = rig.Scan(Options(thorough));
+    EXPECT_EQ(r.ExitCode(), 0) << thorough;
+    const std::vector<ScanPhase> phase = rig.events.Phases();
+    ASSERT_FALSE(phase.empty());
+    EXPECT_EQ(phase.front(), ScanPhase{ScanPhase::Kind::Fat});
+    EXPECT_EQ(phase.back().kind, ScanPhase::Kind::None);
+    // Free clusters are read up to the volume's last, and only when thorough.
+    const auto freeWalk = std::find_if(phase.begin(), phase.end(), [](const ScanPhase& p) {
+      return p.kind == ScanPhase::Kind::FreeCluster;
+    });
+    EXPECT_EQ(freeWalk != phase.end(), thorough);
+    if (freeWalk != phase.end()) {
+      EXPECT_EQ(freeWalk->last, rig.layout.lastCluster);
+    }
+    const std::vector<std::string> entries = rig.events.Entries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "README  .TXT"), entries.end());
+    EXPECT_EQ(entries.back(), "");
+    for (const int p : rig.events.Percents()) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+    EXPECT_EQ(rig.events.Ends(), 1);
+    EXPECT_FALSE(rig.flags.running);
+  }
+}
+
 // Automatically Fix Errors: no question is shown; its text goes to the phase
 // line, and the repairs run as on a Yes.
 TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
@@ -590,10 +620,8 @@ TEST(Scan, AutomaticFixAnswersYesWithoutAsking) {
   const ScanResult r = rig.Scan(Options(false, true));
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"1 Lost Clusters found!!"}));
   std::vector<std::string> phase;
-  for (const auto& e : rig.prompt.Events())
-    if (e.kind == ScriptedPrompt::Event::ControlText && e.id == kScanPhase &&
-        (e.text == kCross || e.text == kAltered))
-      phase.push_back(e.text);
+  for (const std::string& text : rig.events.AutoAnswered())
+    if (text == kCross || text == kAltered) phase.push_back(text);
   EXPECT_EQ(phase, (Texts{kCross, kAltered}));
   EXPECT_TRUE(r.fatWritten);
   EXPECT_NE(rig.Chain(b[0])[1], a[1]);
@@ -684,8 +712,6 @@ class HandoffPrompt final : public PromptPort {
     return PromptAnswer::Abort;
   }
   void SetStatus(int, std::string_view) override {}
-  void SetControlText(int, std::string_view) override {}
-  void EnableControl(int, bool) override {}
 
   // The question the worker waits on, once it is asked; empty when the
   // worker ended (running cleared) without asking one.
@@ -729,7 +755,7 @@ struct WorkerRig {
     rig.flags.stop = false;
     rig.flags.running = true;
     worker = std::thread([this, volume = volumes.at(0), options] {
-      DiskScan scan(rig.access, port, rig.flags);
+      DiskScan scan(rig.access, port, rig.flags, rig.events);
       result = scan.Run(volume, options);
     });
   }
@@ -783,7 +809,7 @@ TEST(ScanWorker, StopFlagFromAnotherThread) {
   rig.flags.stop = true;
   ScanResult result;
   std::thread worker([&] {
-    DiskScan scan(rig.access, rig.prompt, rig.flags);
+    DiskScan scan(rig.access, rig.prompt, rig.flags, rig.events);
     result = scan.Run(volumes[0], {});
   });
   while (rig.flags.running) std::this_thread::yield();

@@ -13,6 +13,7 @@
 #include "disk/fat_codec.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/recorded_events.h"
 #include "fixtures/test_drives.h"
 #include "scan/disk_scan.h"
 #include "disk/volume_layout.h"
@@ -112,7 +113,7 @@ struct ScanRig : TestDrives {
     EXPECT_FALSE(volumes.empty());
     if (volumes.empty()) return {};
     flags.running = true;
-    DiskScan scan(access, prompt, flags);
+    DiskScan scan(access, prompt, flags, events);
     return scan.Run(volumes[0], options);
   }
   // Message and question texts of the last run, and clears them.
@@ -134,5 +135,6 @@ struct ScanRig : TestDrives {
   bool floppy = false;
   VolumeLayout layout;
   ScanFlags flags;
+  RecordedScanEvents events;
   FaultDevice* dev = nullptr;
 };

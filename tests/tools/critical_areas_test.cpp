@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "disk/le.h"
+#include "fixtures/recorded_events.h"
 #include "tools/tool_rig.h"
 
 namespace {
@@ -37,7 +38,8 @@ TEST(CriticalAreas, BackupThenRestoreBringsBackEveryWipedSectorOfTheSampleDisk) 
   const std::vector<uint8_t> original = ReadFileBytes(disk.image);
   {
     LibraryRig rig({floppy.image}, {disk.image});
-    const CriticalAreaResult r = BackupCriticalAreas(rig.access, {0, 0x80, true});
+    RecordedCriticalAreaEvents events;
+    const CriticalAreaResult r = BackupCriticalAreas(rig.access, {0, 0x80, true}, &events);
     EXPECT_TRUE(r.completed);
     EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{"Backup completed successfully!"});
     ASSERT_EQ(r.saved.size(), 6u);
@@ -46,7 +48,7 @@ TEST(CriticalAreas, BackupThenRestoreBringsBackEveryWipedSectorOfTheSampleDisk) 
       EXPECT_EQ(r.saved[i].diskSector, critical[i]);
       EXPECT_EQ(SectorOf(floppy.image, kFloppyData + i), SectorOf(disk.image, critical[i])) << i;
     }
-    EXPECT_EQ(rig.ControlTexts(kBackupProgressId),
+    EXPECT_EQ(events.texts,
               (std::vector<std::string>{"Partition Table....", "Boot Record....",
                                         "Partition Table....", "Boot Record....",
                                         "Partition Table....", "Boot Record....", ""}));

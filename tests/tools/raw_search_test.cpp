@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/recorded_events.h"
 #include "views/page_navigation.h"
 #include "views/view_rig.h"
 
@@ -33,7 +34,7 @@ DrivePacket Node(NodeKind kind = NodeKind::RootDir, uint32_t total = kVolumeSect
 RawSearchOptions Hex(std::vector<std::string> boxes, std::string start = "10") {
   RawSearchOptions o;
   o.mode = SearchMode::Hex;
-  for (size_t k = 0; k < boxes.size(); ++k) o.hexBytes[k] = boxes[k];
+  o.hexBytes = std::move(boxes);
   o.start = std::move(start);
   return o;
 }
@@ -53,12 +54,14 @@ struct Rig : ViewRig {
   }
   SearchResult Run(const RawSearchOptions& options, const DrivePacket& node = Node()) {
     prompt.Clear();
+    events.Clear();
     std::optional<SearchJob> job = PrepareRawSearch(prompt, node, options);
     if (!job) return {SearchStatus::NotFound, {}};
-    return SearchSectors(access, *job, flags, prompt);
+    return SearchSectors(access, *job, flags, events);
   }
-  std::vector<std::string> ProgressTexts() const { return ControlTexts(kSearchProgressText); }
+  std::vector<std::string> ProgressTexts() const { return events.Lines(); }
   SearchFlags flags;
+  RecordedSearchEvents events;
 };
 
 std::vector<uint8_t> PatternOf(const RawSearchOptions& o) {
@@ -93,7 +96,7 @@ TEST(RawSearchInput, PatternFromTheByteBoxesAndTheString) {
   EXPECT_EQ(OnlyMessage(Hex({"41", "4G"})), "Byte 2 is not a hexadecimal number: 4G");
   EXPECT_EQ(OnlyMessage(Hex({"-1"})), "Byte 1 is not a hexadecimal number: -1");
   RawSearchOptions many = Hex(sixteen);
-  many.tooManyHexBytes = true;
+  many.hexBytes.push_back("41");  // a seventeenth
   EXPECT_EQ(OnlyMessage(many), "At most 16 Hexa bytes can be searched for!");
   EXPECT_EQ(OnlyMessage(Text("")), "Enter some search string!");
   EXPECT_EQ(OnlyMessage(Text(std::string(90, 'x'))), "The search string is longer than 89 characters!");
@@ -199,7 +202,7 @@ TEST(RawSearch, ProgressStopAndFailedBlocks) {
   ASSERT_EQ(progress.size(), 10u);  // one a block: each moves the percentage
   EXPECT_EQ(progress.front(), "10 of 999, 1% Completed");
   EXPECT_EQ(progress[1], "109 of 999, 10% Completed");
-  EXPECT_EQ(rig.prompt.ControlText(kSearchProgressBar), std::to_string(progress.size()));
+  EXPECT_EQ(rig.events.Steps(), progress.size());
 
   // Stop before a block: interrupted, and the next search runs at once.
   rig.flags.stop = true;
@@ -239,35 +242,42 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
   ASSERT_TRUE(job);
   prompt.Clear();
   SearchFlags flags;
-  BeginSearch(prompt, flags);
+  RecordedSearchEvents events;
+  BeginSearch(events, flags);
   EXPECT_TRUE(flags.running);
-  EXPECT_TRUE(prompt.ControlEnabled(kSearchStopButton));
-  EXPECT_FALSE(prompt.ControlEnabled(kSearchButton) || prompt.ControlEnabled(kSearchCloseButton) ||
-               prompt.ControlEnabled(kSearchStringBox) || prompt.ControlEnabled(kSearchStartBox));
+  // Started: only Stop can act.
+  EXPECT_TRUE(events.Running());
   size_t messagesAtHit = 99;
   ListPaneState& pane = rig.pane;
-  SearchResult r = RunSearchWorker(rig.access, *job, flags, prompt, [&](const SearchHit& hit) {
+  pane.Select({7});  // a row of what was on show before
+  uint32_t hitRow = 99;
+  events.onHit = [&](const SearchHit& hit) {
     messagesAtHit = prompt.Messages().size();
     ShowSearchHit(pane, prompt, *job, hit);
-  });
+    hitRow = hit.Row();
+  };
+  SearchResult r = RunSearchWorker(rig.access, *job, flags, prompt, events);
   EXPECT_EQ(r.status, SearchStatus::Found);
   EXPECT_EQ(messagesAtHit, 0u);
   EXPECT_EQ(prompt.Messages(), std::vector<std::string>({"Search String Found!"}));
   EXPECT_FALSE(flags.running);
-  EXPECT_FALSE(prompt.ControlEnabled(kSearchStopButton));
-  EXPECT_TRUE(prompt.ControlEnabled(kSearchStringBox) && prompt.ControlEnabled(kSearchButton) &&
-              prompt.ControlEnabled(kSearchCloseButton) && prompt.ControlEnabled(kSearchHexRadio));
-  EXPECT_FALSE(prompt.ControlEnabled(kSearchByteBoxes[0]));
-  EXPECT_EQ(prompt.ControlText(kSearchProgressBar), "0");
+  // Ended: the text search's input open again, the bar back to 0.
+  EXPECT_FALSE(events.Running());
+  EXPECT_EQ(events.Ends(), 1);
+  EXPECT_EQ(events.EndedMode(), SearchMode::Text);
+  EXPECT_EQ(events.Steps(), 0u);
+  EXPECT_EQ(events.Hits(), std::vector<uint32_t>({300}));
 
-  // The pane: the node's raw dump at sector 300, row 2 selected.
+  // The pane: the node's raw dump at sector 300; the rows are new (the old
+  // selection goes) and the window selects row 2.
   EXPECT_EQ(pane.viewKind, ViewKind::RawSectorDump);
   EXPECT_EQ(pane.pageIndex, 290u);
   EXPECT_EQ(pane.shownPacket.startSector, kFirst);
   EXPECT_EQ(pane.shownPacket.sectorCount, kVolumeSectors - kFirst);
   EXPECT_EQ(pane.rows.size(), 32u);
   EXPECT_EQ(pane.columns.size(), 34u);
-  EXPECT_EQ(pane.selectedRows, std::vector<int>({2}));
+  EXPECT_TRUE(pane.SelectedRows().empty());
+  EXPECT_EQ(hitRow, 2u);
   EXPECT_EQ(prompt.Status(1), "Current Sector Number: 300");
   EXPECT_TRUE(pane.canGoPrevious && pane.canGoNext);
   EXPECT_EQ(rig.Row(2)[0], "00024420");  // 16 * (2 + 32 * 290)
@@ -294,15 +304,17 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
 
   // Not found and interrupted say so, and go idle the same way.
   prompt.Clear();
+  events.onHit = nullptr;
   flags.stop = true;
-  BeginSearch(prompt, flags);  // a new search clears the stop
-  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, {}).status, SearchStatus::Found);
+  BeginSearch(events, flags);  // a new search clears the stop
+  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, events).status, SearchStatus::Found);
   flags.running = true;
   flags.stop = true;
-  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, {}).status, SearchStatus::Interrupted);
+  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, events).status, SearchStatus::Interrupted);
   job->pattern = {'n', 'o', 'n', 'e'};
-  BeginSearch(prompt, flags);
-  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, {}).status, SearchStatus::NotFound);
+  BeginSearch(events, flags);
+  EXPECT_EQ(RunSearchWorker(rig.access, *job, flags, prompt, events).status, SearchStatus::NotFound);
+  EXPECT_EQ(events.Ends(), 4);
   EXPECT_EQ(prompt.Messages(), std::vector<std::string>({"Search String Found!", "Search Interrupted by user!",
                                                          "Search String not found!"}));
 }
@@ -316,9 +328,10 @@ TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {
   ASSERT_TRUE(job);
   for (int round = 0; round < 2; ++round) {
     rig.prompt.Clear();
-    BeginSearch(rig.prompt, rig.flags);
+    rig.events.Clear();
+    BeginSearch(rig.events, rig.flags);
     SearchResult result;
-    std::thread worker([&] { result = RunSearchWorker(rig.access, *job, rig.flags, rig.prompt, {}); });
+    std::thread worker([&] { result = RunSearchWorker(rig.access, *job, rig.flags, rig.prompt, rig.events); });
     // Stopped once it has searched a few blocks.
     while (rig.ProgressTexts().size() < 3) std::this_thread::yield();
     rig.flags.stop = true;
@@ -326,7 +339,7 @@ TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {
     EXPECT_EQ(result.status, SearchStatus::Interrupted);
     EXPECT_FALSE(rig.flags.running);
     EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>({"Search Interrupted by user!"}));
-    EXPECT_TRUE(rig.prompt.ControlEnabled(kSearchButton));
+    EXPECT_FALSE(rig.events.Running());  // Search can be pressed again
   }
 }
 

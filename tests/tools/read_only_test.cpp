@@ -76,9 +76,9 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
       ASSERT_TRUE(node);
       const DumpModes sectorMode{.sectorDump = true, .rawDump = false};
       ShowNode(tree.ctx, *node->packet, sectorMode);
-      RowBytesArray bytes = RowBytes(tree.pane, 0);
+      RowBytesArray bytes = RowBytes(tree.page, 0);
       bytes[0] ^= 0xFF;
-      ASSERT_TRUE(SetRowBytes(tree.pane, 0, bytes));
+      ASSERT_TRUE(SetRowBytes(tree.page, 0, bytes));
       prompt.AnswerYes();
       EXPECT_FALSE(WriteChanges(tree.ctx, sectorMode));
       const std::vector<std::string> said = prompt.Messages();
@@ -214,7 +214,8 @@ TEST(ReadOnly, LookingNeverCallsWrite) {
       const std::optional<SearchJob> job = PrepareRawSearch(prompt, node, o);
       ASSERT_TRUE(job);
       SearchFlags flags;
-      EXPECT_EQ(SearchSectors(access, *job, flags, prompt).status, SearchStatus::NotFound);
+      SearchEvents quiet;
+      EXPECT_EQ(SearchSectors(access, *job, flags, quiet).status, SearchStatus::NotFound);
 
       const FindDeletedResult found = FindDeletedFiles(access, node);
       EXPECT_TRUE(found.opened);

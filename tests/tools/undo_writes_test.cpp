@@ -148,10 +148,10 @@ TEST(UndoWrites, UndeleteRenameAndWriteChangesAreUndoneByteForByte) {
       ASSERT_TRUE(node);
       const DumpModes sectorMode{.sectorDump = true, .rawDump = false};
       ShowNode(tree.ctx, *node->packet, sectorMode);
-      ASSERT_FALSE(tree.pane.rows.empty());
-      RowBytesArray bytes = RowBytes(tree.pane, 2);
+      ASSERT_FALSE(tree.page.rows.empty());
+      RowBytesArray bytes = RowBytes(tree.page, 2);
       bytes[5] ^= 0xFF;
-      ASSERT_TRUE(SetRowBytes(tree.pane, 2, bytes));
+      ASSERT_TRUE(SetRowBytes(tree.page, 2, bytes));
       prompt.AnswerYes();
       EXPECT_TRUE(WriteChanges(tree.ctx, sectorMode));
       EXPECT_EQ(prompt.Messages(), (std::vector<std::string>{kWriteQuestion, kWriteDone}));

@@ -210,7 +210,7 @@ TEST(DirectoryView, FolderListingRules) {
 }
 
 TEST(DirectoryView, CellTexts) {
-  ListPaneState pane;
+  ViewPage pane;
   DirectoryRow row;
   std::memcpy(row.dosName, "\x05OO     .   ", 13);
   row.attributes = 0x3F;

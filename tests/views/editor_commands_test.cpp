@@ -56,13 +56,13 @@ std::vector<uint32_t> Fat16Chain(const std::vector<uint8_t>& image, const DriveP
 }
 
 // Every pane row is a call-back row holding its own index, and none is selected.
-void ExpectPageRows(const ListPaneState& pane, size_t count) {
+void ExpectPageRows(ListPaneState& pane, size_t count) {
   ASSERT_EQ(pane.rows.size(), count);
   for (size_t i = 0; i < count; ++i) {
     EXPECT_EQ(pane.rows[i].value, i);
     EXPECT_TRUE(pane.rows[i].texts.empty());
   }
-  EXPECT_TRUE(pane.selectedRows.empty());
+  EXPECT_TRUE(pane.SelectedRows().empty());
 }
 
 // A raw dump of a FAT16 volume's node that starts at `start` and runs to the
@@ -108,7 +108,7 @@ TEST(EditorNavigation, StepsThroughAThreeClusterFile) {
   EXPECT_EQ(rig.dev->reads, reads);
   EXPECT_EQ(rig.pane.pageIndex, 0u);
 
-  rig.pane.selectedRows = {3, 7};
+  rig.pane.Select({3, 7});
   rig.pane.sectorBuffer[5] ^= 0xFF;  // an unsaved edit goes with the page
   EXPECT_TRUE(GoNext(rig.ctx, kSectorMode));
   EXPECT_EQ(rig.pane.pageIndex, 1u);
@@ -454,7 +454,7 @@ TEST(EditorWrite, DecodedViewsAreNeverWritten) {
 }
 
 TEST(EditorRows, EditingNeedsADumpModeAndChangesOneRow) {
-  ListPaneState pane;
+  ViewPage pane;
   pane.viewKind = ViewKind::ClusterDump;  // a file's cluster dump is on show
   pane.sectorsPerPage = 1;
   pane.sectorBuffer.resize(512);
@@ -500,13 +500,11 @@ TEST(EditorRows, EditingNeedsADumpModeAndChangesOneRow) {
     EXPECT_EQ(b, 0x66) << noByte;
   }
 
-  pane.selectedRows = {5};
   const std::vector<uint8_t> before = pane.sectorBuffer;
   ASSERT_TRUE(SetRowBytes(pane, 2, bytes));
   std::vector<uint8_t> expected = before;
   std::copy(bytes.begin(), bytes.end(), expected.begin() + 32);
   EXPECT_EQ(pane.sectorBuffer, expected);
-  EXPECT_EQ(pane.selectedRows, (std::vector<int>{2, 5}));
 
   // Rows are bounded by the buffer.
   EXPECT_FALSE(SetRowBytes(pane, 32, bytes));
@@ -522,7 +520,7 @@ TEST(EditorRows, EditingNeedsADumpModeAndChangesOneRow) {
 }
 
 TEST(EditorJump, RefusesOutsideRawModeAndAtTheTopLevel) {
-  ListPaneState pane;
+  ViewPage pane;
   ScriptedPrompt prompt;
   DiskAccess access(prompt);
   ViewContext ctx{access, pane};

@@ -43,7 +43,7 @@ struct FloppyRig {
   DiskAccess& access = drives.access;
   PacketStore store;
   DriveDiscovery discovery{store};
-  ListPaneState pane;
+  ViewPage pane;
   ViewContext ctx{access, pane};
   std::vector<TreeNode> tops;
   bool bound = false;

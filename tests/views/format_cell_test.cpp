@@ -10,8 +10,8 @@
 namespace {
 
 // A pane showing `bytes` bytes where byte i holds i * 7 + 3.
-ListPaneState HexPane(ViewKind kind, size_t bytes) {
-  ListPaneState pane;
+ViewPage HexPane(ViewKind kind, size_t bytes) {
+  ViewPage pane;
   pane.viewKind = kind;
   pane.sectorBuffer.resize(bytes);
   for (size_t i = 0; i < bytes; ++i) pane.sectorBuffer[i] = static_cast<uint8_t>(i * 7 + 3);
@@ -21,7 +21,7 @@ ListPaneState HexPane(ViewKind kind, size_t bytes) {
 }
 
 TEST(FormatCell, HexLayoutGivesOffsetBytesAndCharacters) {
-  ListPaneState pane = HexPane(ViewKind::SectorDump, 512);
+  ViewPage pane = HexPane(ViewKind::SectorDump, 512);
   pane.sectorBuffer[16] = 0x00;
   pane.sectorBuffer[17] = 0x01;
   pane.sectorBuffer[18] = 0x80;
@@ -52,20 +52,20 @@ TEST(FormatCell, HexLayoutGivesOffsetBytesAndCharacters) {
 
 TEST(FormatCell, OffsetCountsFromTheItemStart) {
   // Third cluster of a file with 4 sectors per cluster.
-  ListPaneState pane = HexPane(ViewKind::ClusterDump, 4 * 512);
+  ViewPage pane = HexPane(ViewKind::ClusterDump, 4 * 512);
   pane.sectorsPerPage = 4;
   pane.pageIndex = 2;
   EXPECT_EQ(FormatCell(pane, 0, 0), "00001000");
   EXPECT_EQ(FormatCell(pane, 127, 0), "000017F0");
   // A raw sector dump far into a large volume counts past 4 GiB instead of
   // wrapping round.
-  ListPaneState raw = HexPane(ViewKind::RawSectorDump, 512);
+  ViewPage raw = HexPane(ViewKind::RawSectorDump, 512);
   raw.pageIndex = 0x800001;
   EXPECT_EQ(FormatCell(raw, 1, 0), "100000210");
 }
 
 TEST(FormatCell, HexCellsNeverReadPastTheBuffer) {
-  ListPaneState pane = HexPane(ViewKind::ClusterDump, 20);  // two rows, the second partial
+  ViewPage pane = HexPane(ViewKind::ClusterDump, 20);  // two rows, the second partial
   EXPECT_EQ(FormatCell(pane, 1, 4), "88");                  // byte 19
   EXPECT_EQ(FormatCell(pane, 1, 5), "");
   EXPECT_EQ(FormatCell(pane, 1, 21), "\xCB\x86");  // 0x88, the circumflex
@@ -76,7 +76,7 @@ TEST(FormatCell, HexCellsNeverReadPastTheBuffer) {
 }
 
 TEST(FormatCell, TwelveBitEntriesAlternateNibbles) {
-  ListPaneState fat12;
+  ViewPage fat12;
   fat12.viewKind = ViewKind::Fat12Table;
   fat12.sectorBuffer = {0xF0, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0x05, 0xF0, 0xFF};
   AddCallbackRows(fat12, 1);
@@ -86,7 +86,7 @@ TEST(FormatCell, TwelveBitEntriesAlternateNibbles) {
 }
 
 TEST(FormatCell, FixedAndDirectoryTextsAreCutToTheDisplayBuffer) {
-  ListPaneState pane;
+  ViewPage pane;
   pane.rows.push_back({0, {"Field", std::string(400, 'x')}});
   EXPECT_EQ(FormatCell(pane, 0, 0), "Field");
   EXPECT_EQ(FormatCell(pane, 0, 1), std::string(kDisplayTextMax, 'x'));

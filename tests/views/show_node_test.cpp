@@ -8,6 +8,7 @@
 #include "disk/discovery.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
+#include "app/list_pane_state.h"
 #include "fixtures/test_drives.h"
 #include "views/fat_views.h"
 #include "views/format_cell.h"
@@ -58,7 +59,7 @@ struct ShowHarness : TestDrives {
   }
 
   FaultDevice* hd = nullptr;
-  ListPaneState pane;
+  ListPaneState pane;  // the page and the window's selection
   ViewContext ctx{access, pane};
   PacketStore store;
   DriveDiscovery discovery{store};
@@ -69,7 +70,7 @@ struct ShowHarness : TestDrives {
 // any of its sectors was read.
 class WatchedDisk final : public Device {
  public:
-  WatchedDisk(std::vector<uint8_t> bytes, const ListPaneState& pane)
+  WatchedDisk(std::vector<uint8_t> bytes, const ViewPage& pane)
       : disk_(std::move(bytes)), pane_(pane) {}
   bool Open() override { return disk_.Open(); }
   void Close() override { disk_.Close(); }
@@ -87,7 +88,7 @@ class WatchedDisk final : public Device {
 
  private:
   FaultDevice disk_;
-  const ListPaneState& pane_;
+  const ViewPage& pane_;
 };
 
 constexpr DumpModes kStructure{false, false};
@@ -109,7 +110,6 @@ TEST(ShowNodeTest, KindAndModesChooseTheView) {
   EXPECT_EQ(h.pane.rows.size(), 40u);
   EXPECT_EQ(h.pane.viewKind, ViewKind::None);
   EXPECT_EQ(h.pane.shownPacket.kind, NodeKind::HardDisk);
-  EXPECT_EQ(h.pane.selectedPacket.drive, 0x80);
   // A disk's one sector, at its own address, in both dump modes.
   for (DumpModes modes : {kSectorDump, kRaw, kBoth}) {
     ShowNode(h.ctx, hard, modes);
@@ -140,7 +140,6 @@ TEST(ShowNodeTest, KindAndModesChooseTheView) {
   EXPECT_TRUE(h.pane.canGoNext);
   ShowNode(h.ctx, fat, kRaw);
   EXPECT_EQ(h.pane.shownPacket.sectorCount, 2880u - 10);
-  EXPECT_EQ(h.pane.selectedPacket.sectorCount, 9u);
   ShowNode(h.ctx, h.Node({"Hard Disk 1", "16-Bit FAT Disk", "FAT 1"}), kStructure);
   EXPECT_EQ(h.pane.viewKind, ViewKind::Fat16Table);
   ShowNode(h.ctx,
@@ -264,14 +263,14 @@ TEST(ShowNodeTest, BuffersAndRawExtentsSizedFromTheDiskAreChecked) {
     // show under the file.
     ShowNode(h.ctx, unknown, kStructure);
     ASSERT_EQ(h.pane.rows.size(), 13u);
-    h.pane.selectedRows = {2};
+    h.pane.Select({2});
     h.prompt.Clear();
     h.pane.budget.limit = 511;
     ShowNode(h.ctx, c.node, c.modes);
     EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{c.message}) << c.node.nameText;
     EXPECT_EQ(h.pane.viewKind, ViewKind::None);
     EXPECT_TRUE(h.pane.rows.empty());
-    EXPECT_TRUE(h.pane.selectedRows.empty());
+    EXPECT_TRUE(h.pane.SelectedRows().empty());
   }
 }
 
@@ -343,7 +342,7 @@ TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
   // volume to match, on a disk of 64 sectors.
   TestDrives drives;
   ScriptedPrompt& prompt = drives.prompt;
-  ListPaneState pane;
+  ViewPage pane;
   ViewContext ctx{drives.access, pane};
   WatchedDisk* disk =
       drives.AddDevice(0x80, std::make_unique<WatchedDisk>(std::vector<uint8_t>(64 * 512, 0), pane));

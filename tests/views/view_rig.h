@@ -11,6 +11,7 @@
 
 #include "disk/le.h"
 #include "disk/volume_layout.h"
+#include "app/list_pane_state.h"
 #include "fixtures/test_drives.h"
 #include "views/format_cell.h"
 #include "views/view_context.h"
@@ -39,6 +40,8 @@ struct ViewRig : TestDrives {
     return widths;
   }
 
+  // The page with what the window keeps beside it (the rows and the node
+  // selected), as the window hands them to the commands.
   ListPaneState pane;
   ViewContext ctx{access, pane};
   FaultDevice* dev = nullptr;

@@ -1,8 +1,9 @@
-// The one state of the list pane: what it shows, the bytes on show, the page
-// and the cluster chain of a dump, the navigation flags, and the directory rows.
-// The Qt list model, the CLI and the tests read it; the views and the editor
-// write it. The list's content is its columns, its rows (item data) and the
-// texts FormatCell gives for a row and a column.
+// What a view produced: what is shown, the bytes on show, the page and the
+// cluster chain of a dump, the navigation flags, the columns, the rows and the
+// directory records. The views and the editor write it; the window's list
+// (which keeps its selection beside it, app/list_pane_state.h), gleaner-cli's
+// show and the tests read it. The list's content is its columns, its rows
+// (item data) and the texts FormatCell gives for a row and a column.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -58,7 +59,7 @@ inline constexpr size_t kDisplayTextMax = 300;
 // sizes are refused with the view's own message instead of being allocated.
 inline constexpr uint64_t kViewMemoryLimit = kDefaultMemoryLimit;
 
-struct ListPaneState {
+struct ViewPage {
   ViewKind viewKind = ViewKind::None;
   DrivePacket shownPacket;
   std::vector<uint8_t> sectorBuffer;
@@ -74,14 +75,13 @@ struct ListPaneState {
   bool canGoNext = false;
   bool fileDumpShown = false;
   std::vector<DirectoryRow> rowStore;
-  // The packet of the node last selected or expanded in the tree; the
-  // recovery commands act on it.
-  DrivePacket selectedPacket;
 
-  // The list control's content.
+  // The list's content.
   std::vector<ListColumn> columns;
   std::vector<ListRow> rows;
-  std::vector<int> selectedRows;  // row numbers, ascending
+  // Counts every time the rows are laid out anew (another view, page or
+  // chain): a front end that keeps a selection of rows drops it then.
+  uint64_t rowsGeneration = 0;
 
   // What a view may take for one buffer sized from disk data (tests lower it).
   MemoryBudget budget;

@@ -1,4 +1,4 @@
-#include "tools/disk_copy_dialog.h"
+#include "app/disk_copy_dialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/control_ids.h"
 #include "app/control_tag.h"
 
 DiskCopyDialog::DiskCopyDialog(DiskAccess& access, std::function<QString(QWidget*)> askTargetImage,
@@ -18,7 +19,7 @@ DiskCopyDialog::DiskCopyDialog(DiskAccess& access, std::function<QString(QWidget
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("Copy Floppy Disk"));
   drives_ = Tagged(new QComboBox(this), kCopyDriveListId);
-  for (uint32_t i = 1; i <= access_.floppyCount; ++i)
+  for (uint32_t i = 1; i <= access_.FloppyCount(); ++i)
     drives_->addItem(QStringLiteral("Floppy Disk %1").arg(i));
   drives_->setCurrentIndex(drives_->count() > 0 ? 0 : -1);
   verify_ = Tagged(new QCheckBox(QStringLiteral("&Verify Write"), this), kCopyVerifyId);
@@ -100,6 +101,9 @@ void DiskCopyDialog::OnCopy() {
           bar->setValue(static_cast<int>(position));
         },
         Qt::QueuedConnection);
+  };
+  control_.ended = [this] {
+    QMetaObject::invokeMethod(this, [this] { SetIdle(true); }, Qt::QueuedConnection);
   };
   control_.running = true;
   control_.stop = false;

@@ -38,6 +38,16 @@ class CriticalAreaDialog : public QDialog {
  private:
   void OnRun();
 
+  // The run's progress line, shown in progress_ (the run holds this thread).
+  class Events final : public CriticalAreaEvents {
+   public:
+    explicit Events(CriticalAreaDialog& dialog) : dialog_(dialog) {}
+    void Progress(std::string_view text) override;
+
+   private:
+    CriticalAreaDialog& dialog_;
+  };
+
   DiskAccess& access_;
   CriticalAreaTool tool_;
   QComboBox* floppies_ = nullptr;

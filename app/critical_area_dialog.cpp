@@ -1,4 +1,4 @@
-#include "tools/critical_area_dialog.h"
+#include "app/critical_area_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
 #include "app/control_tag.h"
 
 CriticalAreaDialog::CriticalAreaDialog(DiskAccess& access, CriticalAreaTool tool, QWidget* parent)
@@ -84,6 +85,10 @@ std::map<int, QWidget*> CriticalAreaDialog::Controls() const {
   return {{progress_->property("controlId").toInt(), progress_}};
 }
 
+void CriticalAreaDialog::Events::Progress(std::string_view text) {
+  dialog_.progress_->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 void CriticalAreaDialog::OnRun() {
   if (floppies_->currentIndex() < 0 || hardDisks_->currentIndex() < 0) return;
   const auto floppy = static_cast<uint16_t>(floppies_->currentIndex());
@@ -94,13 +99,15 @@ void CriticalAreaDialog::OnRun() {
     o.floppy = floppy;
     o.hardDisk = disk;
     o.verify = verify_->isChecked();
-    last_ = BackupCriticalAreas(access_, o);
+    Events events(*this);
+    last_ = BackupCriticalAreas(access_, o, &events);
   } else {
     RestoreOptions o;
     o.floppy = floppy;
     o.hardDisk = disk;
     o.partitionTables = tables_->isChecked();
     o.bootRecords = bootRecords_->isChecked();
-    last_ = RestoreCriticalAreas(access_, o);
+    Events events(*this);
+    last_ = RestoreCriticalAreas(access_, o, &events);
   }
 }
