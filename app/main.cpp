@@ -2,6 +2,7 @@
 // and opens the main window on the drives.
 #include <QApplication>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/app_icon.h"
@@ -10,28 +11,19 @@
 #include "app/main_window.h"
 #include "app/qt_prompt_port.h"
 #include "disk/disk_access.h"
+#include "disk/drive_args_help.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: gleaner [DRIVE [--mapfile MAP]]... [--read-only] [--direct]\n"
-    "               [--undo-dir DIR | --no-undo]\n"
-    "  where DRIVE is --floppy FILE, --disk FILE or FILE\n"
-    "\n"
-    "  --floppy FILE     a floppy image or device (drives 0, 1, ...)\n"
-    "  --disk FILE       a hard-disk image or device (drives 0x80, 0x81, ...)\n"
-    "  FILE              a floppy when it is /dev/fd* or of a standard floppy size,\n"
-    "                    otherwise a hard disk\n"
-    "  --read-only       open every drive read-only\n"
-    "  --direct          reach the drives directly instead of through libsect32.so\n"
-    "  --undo-dir DIR    keep the undo files of this run's writes in DIR (default\n"
-    "                    $XDG_STATE_HOME/gleaner/undo, else ~/.local/state/gleaner/undo)\n"
-    "  --no-undo         write without keeping undo files\n"
-    "  --mapfile FILE    after a drive: the GNU ddrescue mapfile of its image; every\n"
-    "                    sector outside the map's finished (+) blocks fails to read\n"
-    "                    and to write, as on the dying disk (sectors the map does\n"
-    "                    not cover count as untried)\n"
-    "  With no drive named, the system's block devices are used.\n";
+// The drive arguments' lines are gleaner-cli's too.
+std::string Usage() {
+  return std::string(
+             "usage: gleaner [DRIVE [--mapfile MAP]]... [--read-only] [--direct]\n"
+             "               [--undo-dir DIR | --no-undo]\n"
+             "  where DRIVE is --floppy FILE, --disk FILE or FILE\n"
+             "\n") +
+         kDriveArgsHelp;
+}
 
 }  // namespace
 
@@ -39,7 +31,7 @@ int main(int argc, char** argv) {
   // --help answers before Qt starts: it must work where there is no display.
   for (int i = 1; i < argc; ++i)
     if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       return 0;
     }
   QApplication app(argc, argv);
@@ -51,19 +43,19 @@ int main(int argc, char** argv) {
   const QStringList arguments = QApplication::arguments();
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     if (arguments[i] == QLatin1String("--help") || arguments[i] == QLatin1String("-h")) {
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       return 0;
     }
     args.push_back(arguments[i].toLocal8Bit().toStdString());
   }
   DriveArgsResult parsed = ParseDriveArgs(args);
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "gleaner: %s\n%s", parsed.error.c_str(), kUsage);
+    std::fprintf(stderr, "gleaner: %s\n%s", parsed.error.c_str(), Usage().c_str());
     return 2;
   }
   if (!parsed.rest.empty()) {
     std::fprintf(stderr, "gleaner: no such drive or file: %s\n%s", parsed.rest.front().c_str(),
-                 kUsage);
+                 Usage().c_str());
     return 2;
   }
   if (!parsed.namedDrives) {

@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "cli/node_path.h"
-#include "cli/recovery_commands.h"
 #include "cli/tree_session.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
@@ -32,11 +31,9 @@ std::optional<DrivePacket> VolumeRoot(TreeSession& tree, const std::string& path
   return std::nullopt;
 }
 
-int Deleted(const std::vector<std::string>& args, DiskAccess& access, std::ostream& out,
-            std::ostream& err, const std::function<int(const std::string&)>& usageError) {
-  if (args.size() != 1) return usageError("deleted needs VOLUME");
+int Deleted(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std::ostream& err) {
   TreeSession tree(access);
-  const std::optional<DrivePacket> root = VolumeRoot(tree, args[0], err);
+  const std::optional<DrivePacket> root = VolumeRoot(tree, args.node, err);
   if (!root) return 1;
   const FindDeletedResult result = FindDeletedFiles(access, *root);
   if (!result.opened) {
@@ -50,31 +47,8 @@ int Deleted(const std::vector<std::string>& args, DiskAccess& access, std::ostre
   return result.files.empty() ? 1 : 0;
 }
 
-int Extract(const std::vector<std::string>& args, DiskAccess& access, std::ostream& out,
-            std::ostream& err, const std::function<int(const std::string&)>& usageError) {
-  std::string node;
-  std::vector<int> rows;
-  CopyOutOptions options;
-  bool haveTarget = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--to") {
-      if (i + 1 >= args.size()) return usageError("--to needs a folder");
-      options.targetFolder = args[++i];
-      haveTarget = true;
-    } else if (a == "--skip-allocated") {
-      options.skipAllocated = true;
-    } else if (node.empty()) {
-      node = a;
-    } else {
-      const size_t row = RowNumber(a);
-      if (row == 0) return usageError("ROW must be a row number from 1: " + a);
-      rows.push_back(static_cast<int>(row - 1));
-    }
-  }
-  if (node.empty()) return usageError("extract needs a NODE");
-  if (!haveTarget || options.targetFolder.empty()) return usageError("extract needs --to DIR");
-
+int Extract(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std::ostream& err) {
+  const std::string& node = args.node;
   TreeSession tree(access);
   const std::optional<TreeNode> found = tree.Find(node);
   if (!found) {
@@ -86,12 +60,12 @@ int Extract(const std::vector<std::string>& args, DiskAccess& access, std::ostre
     err << "gleaner-cli: " << node << " is no root directory or folder\n";
     return 1;
   }
-  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(access, dir, rows);
+  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(access, dir, args.rows);
   if (!items) {
     err << "gleaner-cli: " << node << " cannot be read or has not every row given\n";
     return 1;
   }
-  const CopyOutResult result = CopyOut(access, dir, *items, options);
+  const CopyOutResult result = CopyOut(access, dir, *items, args.copy);
   if (!result.opened) {
     err << result.error << '\n';
     return 1;
@@ -103,20 +77,10 @@ int Extract(const std::vector<std::string>& args, DiskAccess& access, std::ostre
 
 }  // namespace
 
-bool IsDeletedCommand(const std::string& command) {
-  return command == "deleted" || command == "extract";
-}
-
-int RunDeletedCommand(const std::string& command, const std::vector<std::string>& args,
-                      BindOptions options, DiskAccess& access, std::ostream& out,
-                      std::ostream& err,
-                      const std::function<int(const std::string&)>& usageError) {
+int RunDeletedCommand(const std::string& command, const DeletedArgs& args, BindOptions options,
+                      DiskAccess& access, std::ostream& out, std::ostream& err) {
   // Both only read: no drive is opened for writing.
   options.drives.readOnly = true;
-  const bool deleted = command == "deleted";
-  // Usage is checked before the drives are bound.
-  if (deleted && args.size() != 1) return usageError("deleted needs VOLUME");
   if (!BindDiskAccess(access, options)) return 1;
-  return deleted ? Deleted(args, access, out, err, usageError)
-                 : Extract(args, access, out, err, usageError);
+  return command == "deleted" ? Deleted(args, access, out, err) : Extract(args, access, out, err);
 }

@@ -10,13 +10,6 @@
 
 namespace {
 
-// The number of characters of a UTF-8 text.
-size_t CharacterCount(const std::string& text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
 // The tree down to one directory node, shown in the list pane.
 class DirectorySession {
  public:
@@ -66,51 +59,14 @@ class DirectorySession {
 
 }  // namespace
 
-// A row number from 1; 0 when the text is none.
-size_t RowNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return 0;
-  size_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<size_t>(c - '0');
-  }
-  return n;
-}
-
-bool IsRecoveryCommand(const std::string& command) {
-  return command == "undelete" || command == "rename" || command == "copy-to-floppy";
-}
-
-int RunRecoveryCommand(const std::string& command, const std::vector<std::string>& args,
-                       const BindOptions& options, DiskAccess& access, std::ostream& out,
-                       std::ostream& err,
-                       const std::function<int(const std::string&)>& usageError) {
+int RunRecoveryCommand(const std::string& command, const RowArgs& args, const BindOptions& options,
+                       DiskAccess& access, std::ostream& out, std::ostream& err) {
   const bool rename = command == "rename";
   const bool copy = command == "copy-to-floppy";
-  if (args.empty()) return usageError(command + " needs a NODE");
-  const std::string& nodePath = args[0];
-  std::vector<size_t> rows;
-  ShortNameInput typed;
-  if (rename) {
-    if (args.size() < 3 || args.size() > 4) return usageError("rename needs NODE ROW NAME [EXT]");
-    rows.push_back(RowNumber(args[1]));
-    typed.name = args[2];
-    typed.extension = args.size() == 4 ? args[3] : std::string();
-    if (CharacterCount(typed.name) > 8) return usageError("NAME has more than 8 characters");
-    if (CharacterCount(typed.extension) > 3) return usageError("EXT has more than 3 characters");
-  } else if (copy) {
-    if (args.size() != 2) return usageError("copy-to-floppy needs NODE and one ROW");
-    rows.push_back(RowNumber(args[1]));
-  } else {
-    if (args.size() < 2) return usageError("undelete needs NODE and a ROW");
-    for (size_t i = 1; i < args.size(); ++i) rows.push_back(RowNumber(args[i]));
-  }
-  for (size_t i = 0; i < rows.size(); ++i)
-    if (rows[i] == 0) return usageError("ROW must be a row number from 1: " + args[1 + i]);
-
+  const std::string& nodePath = args.node;
   if (!BindDiskAccess(access, options)) return 1;
   DirectorySession session(access);
-  if (!session.Show(nodePath, err) || !session.Select(rows, nodePath, err)) return 1;
+  if (!session.Show(nodePath, err) || !session.Select(args.rows, nodePath, err)) return 1;
   if (copy) {
     const CopyToFloppyResult r = CopyToFloppy(session.ctx, session.node, session.selectedRows);
     if (!r.floppyWritten) return 1;
@@ -125,7 +81,7 @@ int RunRecoveryCommand(const std::string& command, const std::vector<std::string
   if (rename) {
     const RenameResult result =
         RenameAfterRecovery(session.ctx, session.node, session.selectedRows, [&](ShortNameInput& input) {
-          input = typed;
+          input = args.name;
           return true;
         });
     return result.written ? 0 : 1;

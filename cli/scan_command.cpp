@@ -4,29 +4,11 @@
 #include "scan/disk_scan.h"
 #include "scan/scan_volumes.h"
 
-int RunScanCommand(const std::vector<std::string>& args, const BindOptions& options,
-                   DiskAccess& access, std::ostream& out, std::ostream& err,
-                   const std::function<int(const std::string&)>& usageError) {
-  size_t number = 0;
-  ScanOptions scan;
-  bool yes = false, no = false;
-  for (const std::string& a : args) {
-    if (a == "--thorough") {
-      scan.thorough = true;
-    } else if (a == "--yes") {
-      yes = true;
-    } else if (a == "--no") {
-      no = true;
-    } else if (number == 0 && !a.empty() && a.size() <= 3 &&
-               a.find_first_not_of("0123456789") == std::string::npos && a[0] != '0') {
-      number = std::stoul(a);
-    } else {
-      return usageError("unexpected argument " + a);
-    }
-  }
-  if (yes && no) return usageError("--yes and --no exclude each other");
-  if (number == 0 && (scan.thorough || yes || no)) return usageError("scan needs a volume number");
-
+int RunScanCommand(const ScanArgs& args, const BindOptions& options, DiskAccess& access,
+                   std::ostream& out, std::ostream& err) {
+  const size_t number = args.volume;
+  const bool yes = args.yes;
+  ScanOptions scan = args.scan;
   if (!BindDiskAccess(access, options)) return number == 0 ? 1 : 8;
   const std::vector<ScanVolumeEntry> volumes = ListScanVolumes(access, access.Prompt());
   if (number == 0) {

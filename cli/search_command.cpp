@@ -29,38 +29,16 @@ class SearchLines final : public SearchEvents {
   std::function<void(const SearchHit&)> hit_;
 };
 
-bool Digits(const std::string& s) {
-  return !s.empty() && s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 }  // namespace
 
-int RunSearchCommand(const std::vector<std::string>& args, BindOptions options, DiskAccess& access,
+int RunSearchCommand(const SearchArgs& args, BindOptions options, DiskAccess& access,
                      std::ostream& out, std::ostream& err,
                      const std::function<int(const std::string&)>& usageError) {
-  std::string nodePath;
-  std::optional<std::string> hex, text, start;
-  bool progress = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool valued = i + 1 < args.size();
-    if (a == "--hex" || a == "--text") {
-      if (!valued) return usageError(a + " needs a value");
-      if (hex || text) return usageError("give one of --hex and --text");
-      (a == "--hex" ? hex : text) = args[++i];
-    } else if (a == "--start") {
-      if (!valued || !Digits(args[i + 1])) return usageError("--start needs a sector number");
-      start = args[++i];
-    } else if (a == "--progress") {
-      progress = true;
-    } else if (nodePath.empty() && a.rfind("--", 0) != 0) {
-      nodePath = a;
-    } else {
-      return usageError("unexpected argument " + a);
-    }
-  }
-  if (nodePath.empty()) return usageError("search needs a NODE");
-  if (!hex && !text) return usageError("search needs --hex BYTES or --text STRING");
+  const std::string& nodePath = args.node;
+  const std::optional<std::string>& hex = args.hex;
+  const std::optional<std::string>& text = args.text;
+  const std::optional<std::string>& start = args.start;
+  const bool progress = args.progress;
 
   RawSearchOptions search;
   if (hex) {

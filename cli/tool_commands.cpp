@@ -9,43 +9,6 @@
 #include <deque>
 #include <optional>
 
-const char* const kToolCommandsUsage =
-    "  backup [--floppy N] [--disk N] [--verify]\n"
-    "                    save the partition tables and boot records of hard disk\n"
-    "                    N into the data area of floppy N (both counted from 1,\n"
-    "                    default 1), as Backup Critical Areas does; --verify reads\n"
-    "                    every saved sector back. Prints one line a slot: floppy\n"
-    "                    cluster, hard-disk sector, table or boot (empty: a table\n"
-    "                    without a FAT partition)\n"
-    "  restore [--floppy N] [--disk N] [--no-partition-table] [--no-boot-records]\n"
-    "                    write the sectors a backup saved on floppy N back onto\n"
-    "                    hard disk N, as Restore Critical Areas does; the two\n"
-    "                    options leave out the partition tables or the boot records.\n"
-    "                    Prints one line a slot as backup does, then the sectors\n"
-    "                    written\n"
-    "  diskcopy [--from N] --target IMG [--target IMG ...] [--verify]\n"
-    "           [--yes|--no] [--abort|--retry|--ignore]\n"
-    "                    copy floppy N (from 1, default 1) track by track onto each\n"
-    "                    target image in turn, as Disk Copy does (a new image is\n"
-    "                    made the source's size; the source is never written);\n"
-    "                    --verify reads every written track back and compares it.\n"
-    "                    \"Copy over!  Write to another disk?\" is answered Yes\n"
-    "                    while targets remain; other questions --yes or --no\n"
-    "                    (default No); a failed track --abort, --retry (up to 3\n"
-    "                    times, then Ignore) or --ignore (default: the readable\n"
-    "                    sectors of a bad track are kept). Prints each target\n"
-    "                    taken, then the targets written and the tracks that did\n"
-    "                    not move whole; exit status 1 when any did not\n"
-    "  copy-to-floppy NODE ROW\n"
-    "                    copy the file of row ROW of the root directory or folder\n"
-    "                    NODE (as for undelete) onto floppy 1, around its bad\n"
-    "                    sectors, as Copy File to Floppy does: the floppy's files\n"
-    "                    are replaced by it (no question is asked). The floppy\n"
-    "                    must be a 12-bit FAT of one sector per cluster and two\n"
-    "                    FATs. Prints the new chain's first cluster, its length,\n"
-    "                    the size written and the clusters marked bad; exit\n"
-    "                    status 1 when the file did not fit or a write failed\n";
-
 namespace {
 
 // The CLI's prompt port for the tools: message texts one a line, questions
@@ -89,42 +52,22 @@ class ToolPrompt final : public PromptPort {
   int retries_ = 0;
 };
 
-// A drive number counted from 1.
-bool ParseDriveNumber(const std::string& text, uint32_t& n) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  n = static_cast<uint32_t>(std::stoul(text));
-  return n >= 1;
-}
-
 void PrintSlots(std::ostream& out, const CriticalAreaResult& r) {
   for (const auto& s : r.saved)
     out << s.cluster << '\t' << s.diskSector << '\t'
         << (s.empty ? "empty" : s.bootRecord ? "boot" : "table") << '\n';
 }
 
-int RunCriticalAreas(bool backup, const std::vector<std::string>& args, const BindOptions& options,
-                     std::ostream& out, std::ostream& err,
-                     const std::function<int(const std::string&)>& usageError) {
-  uint32_t floppy = 1, disk = 1;
+}  // namespace
+
+int RunCriticalAreasCommand(bool backup, const CriticalAreaArgs& args, const BindOptions& options,
+                            std::ostream& out, std::ostream& err) {
+  const uint32_t floppy = args.floppy, disk = args.disk;
   BackupOptions b;
   RestoreOptions r;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--floppy" || a == "--disk") {
-      if (i + 1 >= args.size() || !ParseDriveNumber(args[i + 1], a == "--floppy" ? floppy : disk))
-        return usageError(a + " needs a drive number from 1");
-      ++i;
-    } else if (backup && a == "--verify") {
-      b.verify = true;
-    } else if (!backup && a == "--no-partition-table") {
-      r.partitionTables = false;
-    } else if (!backup && a == "--no-boot-records") {
-      r.bootRecords = false;
-    } else {
-      return usageError("unexpected argument " + a);
-    }
-  }
+  b.verify = args.verify;
+  r.partitionTables = args.partitionTables;
+  r.bootRecords = args.bootRecords;
   ToolPrompt prompt(err);
   DiskAccess access(prompt);
   if (!BindDiskAccess(access, options)) return 2;
@@ -150,35 +93,15 @@ int RunCriticalAreas(bool backup, const std::vector<std::string>& args, const Bi
   return result.completed ? 0 : 1;
 }
 
-int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& options,
-                       std::ostream& out, std::ostream& err,
-                       const std::function<int(const std::string&)>& usageError) {
-  uint32_t from = 1;
+int RunDiskCopyCommand(const DiskCopyArgs& args, const BindOptions& options, std::ostream& out,
+                       std::ostream& err) {
+  const uint32_t from = args.from;
   DiskCopyOptions o;
-  std::deque<std::string> targets;
+  o.verify = args.verify;
+  std::deque<std::string> targets(args.targets.begin(), args.targets.end());
   ToolPrompt prompt(err);
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--from") {
-      if (i + 1 >= args.size() || !ParseDriveNumber(args[i + 1], from))
-        return usageError("--from needs a floppy number from 1");
-      ++i;
-    } else if (a == "--target") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return usageError("--target needs a file");
-      targets.push_back(args[++i]);
-    } else if (a == "--verify") {
-      o.verify = true;
-    } else if (a == "--yes" || a == "--no") {
-      prompt.yes = a == "--yes";
-    } else if (a == "--abort" || a == "--retry" || a == "--ignore") {
-      prompt.abortRetryIgnore = a == "--abort"   ? PromptAnswer::Abort
-                                : a == "--retry" ? PromptAnswer::Retry
-                                                 : PromptAnswer::Ignore;
-    } else {
-      return usageError("unexpected argument " + a);
-    }
-  }
-  if (targets.empty()) return usageError("diskcopy needs a --target");
+  prompt.yes = args.yes;
+  prompt.abortRetryIgnore = args.failedTrack;
   DiskAccess access(prompt);
   if (!BindDiskAccess(access, options)) return 2;
   if (from > access.FloppyCount()) {
@@ -208,17 +131,3 @@ int RunDiskCopyCommand(const std::vector<std::string>& args, const BindOptions& 
   return r.targetsWritten == wanted && r.failedTracks == 0 && r.ignoredTracks == 0 && !r.stopped ? 0 : 1;
 }
 
-}  // namespace
-
-bool IsToolCommand(const std::string& command) {
-  return command == "backup" || command == "restore" || command == "diskcopy";
-}
-
-int RunToolCommand(const std::string& command, const std::vector<std::string>& args,
-                   const BindOptions& options, std::ostream& out, std::ostream& err,
-                   const std::function<int(const std::string&)>& usageError) {
-  if (command == "backup" || command == "restore")
-    return RunCriticalAreas(command == "backup", args, options, out, err, usageError);
-  if (command == "diskcopy") return RunDiskCopyCommand(args, options, out, err, usageError);
-  return usageError("unknown command " + command);
-}

@@ -3,15 +3,11 @@
 #include "cli/cli_prompt.h"
 #include "tools/undo_writes.h"
 
-int RunUndoCommand(const std::vector<std::string>& args, const DriveMapConfig& drives, std::ostream& out,
-                   std::ostream& err, const std::function<int(const std::string&)>& usageError) {
+int RunUndoCommand(const UndoArgs& args, const DriveMapConfig& drives, std::ostream& out,
+                   std::ostream& err) {
   UndoWritesOptions options;
-  for (const auto& a : args) {
-    if (a == "--dry-run") options.dryRun = true;
-    else if (options.journal.empty() && a.rfind("--", 0) != 0) options.journal = a;
-    else return usageError("unexpected argument " + a);
-  }
-  if (options.journal.empty()) return usageError("undo needs an undo FILE");
+  options.dryRun = args.dryRun;
+  options.journal = args.file;
   options.readOnly = drives.readOnly;
   options.undo = drives.undo;
   options.undoDir = drives.undoDir;

@@ -1,9 +1,9 @@
 #include "disk/first_sector.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "disk/boot_sector.h"
+#include "disk/exfat_boot.h"
 #include "disk/gpt.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
@@ -11,13 +11,6 @@
 
 namespace {
 
-// The exFAT boot sector's fields this check reads.
-constexpr size_t kExfatName = 3;              // 8 bytes, "EXFAT   "
-constexpr size_t kExfatZeroFrom = 11;         // 53 bytes, zero where FAT has its BPB
-constexpr size_t kExfatZeroTo = 64;
-constexpr size_t kExfatSectorShift = 108;     // u8, 9...12
-constexpr size_t kExfatClusterShift = 109;    // u8, sector + cluster shift <= 25
-constexpr size_t kExfatFatCount = 110;        // u8, 1 or 2
 constexpr size_t kSignature = 510;
 
 struct Entry {
@@ -39,13 +32,11 @@ bool IsFatBootRecord(std::span<const uint8_t> s, uint8_t partitionType) {
 }
 
 bool IsExfatBootRecord(std::span<const uint8_t> s) {
-  if (s.size() < 512 || std::memcmp(s.data() + kExfatName, "EXFAT   ", 8) != 0) return false;
-  if (!std::all_of(s.begin() + kExfatZeroFrom, s.begin() + kExfatZeroTo, [](uint8_t b) { return b == 0; }))
-    return false;
-  const uint8_t sectorShift = s[kExfatSectorShift], clusterShift = s[kExfatClusterShift];
-  const uint8_t fats = s[kExfatFatCount];
-  return sectorShift >= 9 && sectorShift <= 12 && sectorShift + clusterShift <= 25 &&
-         (fats == 1 || fats == 2);
+  if (s.size() < 512 || !HasExfatName(s)) return false;
+  // The boot sector's own fields; its region's checksum is the volume's
+  // reader's to check.
+  const auto problems = CheckExfatBootSector(DecodeExfatBootSector(s), 0);
+  return std::none_of(problems.begin(), problems.end(), [](ExfatBootProblem p) { return IsFatal(p); });
 }
 
 FirstSectorClass ClassifyFirstSector(std::span<const uint8_t> s, uint64_t diskSectors) {

@@ -55,6 +55,6 @@ FirstSectorClass ClassifyFirstSector(std::span<const uint8_t> sector, uint64_t d
 // DecodeVolume takes (power-of-two sector and cluster sizes, reserved
 // sectors, the FATs and the root inside the volume).
 bool IsFatBootRecord(std::span<const uint8_t> sector, uint8_t partitionType = 0);
-// An exFAT boot record: "EXFAT   " at 3, the old parameter block zeroed,
-// sector and cluster shifts in range, one or two FATs.
+// An exFAT boot record: "EXFAT   " at 3 and no fatal fault in the fields
+// CheckExfatBootSector checks (the region's checksum is not read here).
 bool IsExfatBootRecord(std::span<const uint8_t> sector);

@@ -182,17 +182,15 @@ class Walk {
         f.overwritten = 0;
         for (uint32_t k = 0; k < f.clusters; ++k) f.overwritten += Allocated(c + k) ? 1 : 0;
       }
-    } else {
-      const uint64_t bytes = volume_.ClusterBytes();
-      const uint64_t n = std::max<uint64_t>(1, (uint64_t{f.size} + bytes - 1) / bytes);
-      f.clusters = static_cast<uint32_t>(n);
-      // Clusters past the volume's end are gone as surely as reused ones.
-      const uint64_t inside = std::min<uint64_t>(n, uint64_t{volume_.LastCluster()} - c + 1);
-      uint64_t taken = n - inside;
-      for (uint64_t k = 0; k < inside; ++k) taken += Allocated(c + static_cast<uint32_t>(k)) ? 1 : 0;
-      f.overwritten = static_cast<uint32_t>(taken);
+      f.state = f.overwritten == 0 ? DeletedState::Intact : DeletedState::PartlyOverwritten;
+      return;
     }
-    f.state = f.overwritten == 0 ? DeletedState::Intact : DeletedState::PartlyOverwritten;
+    const RunJudgement run =
+        JudgeFileRun(c, f.size, volume_.ClusterBytes(), volume_.LastCluster(),
+                     [this](uint32_t k) { return Allocated(k); });
+    f.state = run.state;
+    f.clusters = run.clusters;
+    f.overwritten = run.overwritten;
   }
 
   VolumeReader& volume_;
@@ -204,6 +202,22 @@ class Walk {
 };
 
 }  // namespace
+
+RunJudgement JudgeFileRun(uint32_t startCluster, uint32_t size, uint32_t clusterBytes,
+                          uint32_t lastCluster, const std::function<bool(uint32_t)>& allocated) {
+  RunJudgement run;
+  if (startCluster < 2 || startCluster > lastCluster || clusterBytes == 0) return run;
+  const uint64_t n = std::max<uint64_t>(1, (uint64_t{size} + clusterBytes - 1) / clusterBytes);
+  run.clusters = static_cast<uint32_t>(n);
+  // Clusters past the volume's end are gone as surely as reused ones.
+  const uint64_t inside = std::min<uint64_t>(n, uint64_t{lastCluster} - startCluster + 1);
+  uint64_t taken = n - inside;
+  for (uint64_t k = 0; k < inside; ++k)
+    taken += allocated(startCluster + static_cast<uint32_t>(k)) ? 1 : 0;
+  run.overwritten = static_cast<uint32_t>(taken);
+  run.state = taken == 0 ? DeletedState::Intact : DeletedState::PartlyOverwritten;
+  return run;
+}
 
 std::string DeletedStateText(const DeletedFile& file) {
   switch (file.state) {

@@ -36,6 +36,19 @@ struct DeletedFile {
   uint32_t overwritten = 0;  // of them, allocated now (or past the volume)
 };
 
+// What undelete or a copy-out would get back of a file whose clusters run on
+// from its start cluster: size / cluster bytes of them (at least one), each
+// overwritten when allocated(cluster) says a live file holds it now, or when
+// it lies past the volume's last cluster. A start cluster outside the volume
+// is lost. Find Deleted Files and the lost-folder search judge alike.
+struct RunJudgement {
+  DeletedState state = DeletedState::Lost;
+  uint32_t clusters = 0;
+  uint32_t overwritten = 0;
+};
+RunJudgement JudgeFileRun(uint32_t startCluster, uint32_t size, uint32_t clusterBytes,
+                          uint32_t lastCluster, const std::function<bool(uint32_t)>& allocated);
+
 // "intact", "partly overwritten (N clusters)" ("1 cluster"), "lost".
 std::string DeletedStateText(const DeletedFile& file);
 

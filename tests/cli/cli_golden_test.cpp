@@ -229,6 +229,9 @@ const std::vector<GoldenCase>& Cases() {
   using W = std::vector<std::string>;
   static const std::vector<GoldenCase> kCases = {
       {"help", {W{"--help"}}},
+      {"help_show", {W{"disk.img", "show", "--help"}}},
+      {"help_diskcopy", {W{"diskcopy", "-h"}}},
+      {"help_scan", {W{"scan", "1", "--yes", "--help"}}},
       {"drives", {W{"floppy.img", "disk.img", "drives"}}},
       {"drives_direct", {W{"--direct", "--floppy", "floppy.img", "--disk", "disk.img", "drives"}}},
       {"tree", {W{"floppy.img", "disk.img", "tree"}}},
@@ -285,6 +288,8 @@ const std::vector<GoldenCase>& Cases() {
                   W{"floppy.img", "show", kFloppyRoot}}},
       {"rename_direct", {W{"--direct", "floppy.img", "undelete", kFloppyRoot, "7"},
                          W{"--direct", "floppy.img", "rename", kFloppyRoot, "7", "DELETED", "TXT"}}},
+      {"rename_dash_name", {W{"floppy.img", "undelete", kFloppyRoot, "7"},
+                            W{"floppy.img", "rename", kFloppyRoot, "7", "-GONE", "-"}}},
       {"rename_refused", {W{"floppy.img", "undelete", kFloppyRoot, "7"},
                           W{"floppy.img", "rename", kFloppyRoot, "7", "A*B", "TXT"},
                           W{"floppy.img", "rename", kFloppyRoot, "7", "README", "TXT"}}},

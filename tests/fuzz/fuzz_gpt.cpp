@@ -1,7 +1,8 @@
 // The readers of a disk's first sectors over hostile bytes: the sector-0
 // classifier, the GPT reader (both copies, any header and entry values), its
 // views, and the boot record finder on sector 0 and on each GPT partition.
-// Nothing may crash, read outside a buffer, loop without end or allocate what
+// The entry decoder also runs over the raw input, past the CRC that guards
+// it on a disk. Nothing may crash, read outside a buffer, loop without end or allocate what
 // a header merely claims.
 // Input: the fuzzers' sparse form (sparse_image.h): u32 sectors, u8 flags,
 // records of u32 sector + 512 bytes. Here flags bit 3 makes the disk 4096
@@ -72,6 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return lba <= UINT64_MAX / sectorSize && disk.Read(lba * sectorSize, out);
   };
   const GptTable table = ReadGpt(disk.bytes / sectorSize, read, sectorSize);
+  // The entry decoder behind the CRC that guards it: the input's bytes taken
+  // as an array of entries, whatever their ranges.
+  (void)GptEntriesView(GptCopy{{}, {}, {}, DecodeGptEntries(input, UINT32_MAX, 128, le32(input, 0), le32(input, 5))});
   for (const GptCopy* copy : {&table.primary, &table.backup}) {
     (void)GptHeaderView(*copy);
     (void)GptEntriesView(*copy);

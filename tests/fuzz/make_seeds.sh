@@ -153,10 +153,11 @@ fill_exfat() {  # DEVICE
   sync
   rm "$m/gone.txt"
   rm -r "$m/Old"
-  umount "$m"
+  umount "$m" || umount -l "$m"
 }
 make_exfat() {  # NAME LAYOUT CLUSTER_SIZE
-  local img=$tmp/$1.img off=0 loop
+  local img=$tmp/exfat-$1.img off=0 loop
+  rm -f "$img"
   case $2 in
     whole) truncate -s 4M "$img" ;;
     mbr) truncate -s 6M "$img"
@@ -180,3 +181,45 @@ make_exfat() {  # NAME LAYOUT CLUSTER_SIZE
 make_exfat whole whole 512
 make_exfat mbr mbr 4K
 make_exfat gpt gpt 512
+
+# Cluster data for the rescue readers (cluster_input.h): a geometry header,
+# then the data area of a volume quick-formatted after it was filled with
+# nested folders, long names and deleted entries, or with a file of every
+# carved format.
+clusters=$out/clusters
+mkdir -p "$clusters"
+data_area() {  # IMAGE HEADER_BYTE OUT [MOST_SECTORS]
+  local img=$1 head=$2 dst=$3 most=${4:-390}
+  local reserved fats roots spf start
+  reserved=$(od -An -tu2 -j14 -N2 "$img" | tr -d ' ')
+  fats=$(od -An -tu1 -j16 -N1 "$img" | tr -d ' ')
+  roots=$(od -An -tu2 -j17 -N2 "$img" | tr -d ' ')
+  spf=$(od -An -tu2 -j22 -N2 "$img" | tr -d ' ')
+  [ "$spf" -eq 0 ] && spf=$(od -An -tu4 -j36 -N4 "$img" | tr -d ' ')
+  start=$((reserved + fats * spf + roots * 32 / 512))
+  { printf "\\x$(printf %02x "$head")\\x00\\x00\\x00"
+    dd if="$img" bs=512 skip="$start" count="$most" status=none; } > "$dst"
+}
+lost=$tmp/lost.img
+mkfs.fat -C -s 2 "$lost" 720 >/dev/null
+fill "$lost"
+for i in $(seq 1 30); do printf 'picture %d\n' "$i" > "$tmp/p.txt"; mcopy -i "$lost" "$tmp/p.txt" "::/DOCS/Deep/Holiday picture number $i.txt"; done
+mkfs.fat -s 2 "$lost" >/dev/null
+data_area "$lost" 1 "$clusters/floppy-folders"
+lost32=$tmp/lost32.img
+mkfs.fat -C -F 32 -s 1 "$lost32" 34000 >/dev/null
+fill "$lost32"
+mkfs.fat -F 32 -s 1 "$lost32" >/dev/null
+data_area "$lost32" 8 "$clusters/fat32-folders"
+samples=$tmp/samples
+"$(dirname "$0")/../fixtures/make_carve_samples.sh" "$samples" >/dev/null
+for group in "photo.jpg picture.png anim.gif notes.txt" "document.pdf archive.zip report.docx letter.odt" \
+             "movie.mp4 tagged.mp3 plain.mp3 streamed.zip"; do
+  name=$(echo "$group" | cut -d' ' -f1 | tr . -)
+  { printf '\x00\x00\x00\x00'
+    for s in $group; do
+      cat "$samples/$s"
+      pad=$(( (512 - $(stat -c %s "$samples/$s") % 512) % 512 ))
+      head -c "$pad" /dev/zero
+    done; } > "$clusters/carve-$name"
+done

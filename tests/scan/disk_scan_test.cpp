@@ -349,12 +349,11 @@ TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
 
   rig.prompt.AnswerYes();
   ScanResult r = rig.Scan(Options(true));
-  // The phase texts named the clusters as they were read.
+  // The phases named the clusters as they were read.
   bool named = false, free = false;
-  for (const auto& e : rig.prompt.Events()) {
-    named = named || e.text == "Scanning File/Folder Cluster " + std::to_string(a[1]);
-    free = free || e.text == "Scanning Free Cluster " + std::to_string(freeBad) + " of " +
-                                 std::to_string(rig.layout.lastCluster) + " Total";
+  for (const ScanPhase& p : rig.events.Phases()) {
+    named = named || p == ScanPhase{ScanPhase::Kind::FileCluster, a[1], 0};
+    free = free || p == ScanPhase{ScanPhase::Kind::FreeCluster, freeBad, rig.layout.lastCluster};
   }
   EXPECT_EQ(rig.Said(),
             (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", "Bad cluster detected!!",

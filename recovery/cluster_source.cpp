@@ -1,0 +1,113 @@
+#include "recovery/cluster_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool ClusterGeometry::Valid() const {
+  const bool powerOfTwo = clusterBytes != 0 && (clusterBytes & (clusterBytes - 1)) == 0;
+  return powerOfTwo && clusterBytes >= 512 && clusterBytes <= (2u << 20) && lastCluster >= 2 &&
+         lastCluster <= 0x0FFFFFF6;
+}
+
+MemoryClusterSource::MemoryClusterSource(std::span<const uint8_t> data,
+                                         const ClusterGeometry& geometry,
+                                         std::vector<ByteRange> unreadable)
+    : data_(data), geometry_(geometry), bad_(std::move(unreadable)) {
+  std::sort(bad_.begin(), bad_.end(),
+            [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+}
+
+bool MemoryClusterSource::Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
+                               std::vector<ByteRange>& unreadable) {
+  unreadable.clear();
+  const uint64_t bytes = uint64_t{count} * geometry_.clusterBytes;
+  if (first < 2 || out.size() < bytes) {
+    unreadable.push_back({0, out.size()});
+    return false;
+  }
+  const uint64_t from = uint64_t{first - 2} * geometry_.clusterBytes;
+  clustersRead += count;
+  // What lies past the end of the data reads as unreadable, as past a disk's end.
+  const uint64_t have = from < data_.size() ? std::min<uint64_t>(bytes, data_.size() - from) : 0;
+  if (have > 0) std::memcpy(out.data(), data_.data() + from, have);
+  for (const ByteRange& b : bad_) {
+    const uint64_t lo = std::max(b.offset, from);
+    const uint64_t hi = std::min(b.offset + b.length, from + have);
+    if (lo < hi) unreadable.push_back({lo - from, hi - lo});
+  }
+  if (have < bytes) unreadable.push_back({have, bytes - have});
+  // Adjacent ranges are merged so that readers see each hole once.
+  std::vector<ByteRange> merged;
+  for (const ByteRange& r : unreadable) {
+    if (!merged.empty() && merged.back().offset + merged.back().length >= r.offset)
+      merged.back().length = std::max(merged.back().offset + merged.back().length,
+                                      r.offset + r.length) - merged.back().offset;
+    else
+      merged.push_back(r);
+  }
+  unreadable = std::move(merged);
+  return unreadable.empty();
+}
+
+ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry& geometry,
+                                   const ClusterRunOptions& options,
+                                   const std::function<void(const ClusterRun&)>& visit) {
+  ClusterRunTotals totals;
+  if (!geometry.Valid()) return totals;
+  const uint64_t perRun = std::max<uint64_t>(1, options.runBytes / geometry.clusterBytes);
+  std::vector<uint8_t> buffer;
+  std::vector<ByteRange> unreadable;
+  uint32_t c = 2;
+  while (c <= geometry.lastCluster) {
+    if (options.stop && options.stop->load()) {
+      totals.stopped = true;
+      break;
+    }
+    if (options.skip && options.skip(c)) {
+      ++c;
+      continue;
+    }
+    uint32_t count = 1;
+    while (count < perRun && uint64_t{c} + count <= geometry.lastCluster &&
+           !(options.skip && options.skip(c + count)))
+      ++count;
+    buffer.resize(uint64_t{count} * geometry.clusterBytes);
+    (void)source.Read(c, count, buffer, unreadable);  // the ranges say what failed
+    ClusterRun run{c, count, buffer, unreadable};
+    for (const ByteRange& r : unreadable) {
+      totals.unreadableBytes += r.length;
+      totals.unreadableSectors += static_cast<uint32_t>((r.length + 511) / 512);
+    }
+    totals.clustersRead += count;
+    visit(run);
+    c += count;
+    if (options.progress) options.progress(c - 1);
+  }
+  return totals;
+}
+
+std::vector<uint32_t> ClustersTouched(const ClusterRun& run, uint32_t clusterBytes) {
+  std::vector<uint32_t> touched;
+  if (clusterBytes == 0) return touched;
+  for (const ByteRange& r : run.unreadable) {
+    if (r.length == 0) continue;
+    const uint64_t lo = r.offset / clusterBytes;
+    const uint64_t hi = std::min<uint64_t>((r.offset + r.length - 1) / clusterBytes, run.count - 1);
+    for (uint64_t k = lo; k <= hi; ++k) {
+      const uint32_t c = run.first + static_cast<uint32_t>(k);
+      if (touched.empty() || touched.back() != c) touched.push_back(c);
+    }
+  }
+  return touched;
+}
+
+std::vector<ByteRange> UnreadableIn(std::span<const ByteRange> ranges, uint64_t from,
+                                    uint64_t length) {
+  std::vector<ByteRange> in;
+  for (const ByteRange& r : ranges) {
+    const uint64_t lo = std::max(r.offset, from);
+    const uint64_t hi = std::min(r.offset + r.length, from + length);
+    if (lo < hi) in.push_back({lo - from, hi - lo});
+  }
+  return in;
+}
