@@ -46,7 +46,7 @@ class DriveDiscovery {
   // the start of the extended partition that the chain's links count from.
   struct Origin {
     const DrivePacket* parent = nullptr;
-    uint32_t extendedBase = 0;
+    uint64_t extendedBase = 0;
   };
 
   // A new pool packet under parent; nullptr (with the message) when the pool

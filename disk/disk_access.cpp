@@ -13,9 +13,11 @@ namespace {
 // libsect32.so loaded with dlopen; unloaded when the binding is released.
 class LoadedSectorLibrary final : public SectorLibrary {
  public:
-  LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, CheckInt13Extension32Fn c,
-                      Sect32FloppyCountFn f, Sect32DriveGeometryFn g)
-      : handle_(handle), read_(r), write_(w), check_(c), floppies_(f), geometry_(g) {}
+  LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, ReadSect64Fn r64,
+                      WriteSect64Fn w64, CheckInt13Extension32Fn c, Sect32FloppyCountFn f,
+                      Sect32DriveGeometryFn g)
+      : handle_(handle), read_(r), write_(w), read64_(r64), write64_(w64), check_(c),
+        floppies_(f), geometry_(g) {}
   ~LoadedSectorLibrary() override {
     if (handle_ != nullptr) ::dlclose(handle_);
   }
@@ -26,6 +28,14 @@ class LoadedSectorLibrary final : public SectorLibrary {
   uint32_t WriteSect32(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n,
                        const void* b, uint32_t lba, uint32_t ext) override {
     return write_(d, c, h, s, n, b, lba, ext);
+  }
+  uint32_t ReadSect64(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n, void* b,
+                      uint64_t lba, uint32_t ext) override {
+    return read64_(d, c, h, s, n, b, lba, ext);
+  }
+  uint32_t WriteSect64(uint32_t d, uint32_t c, uint32_t h, uint32_t s, uint32_t n,
+                       const void* b, uint64_t lba, uint32_t ext) override {
+    return write64_(d, c, h, s, n, b, lba, ext);
   }
   uint32_t CheckInt13Extension32(uint32_t d) override { return check_(d); }
   uint32_t FloppyCount() override { return floppies_ != nullptr ? floppies_() : 0; }
@@ -41,6 +51,8 @@ class LoadedSectorLibrary final : public SectorLibrary {
   void* handle_;
   ReadSect32Fn read_;
   WriteSect32Fn write_;
+  ReadSect64Fn read64_;
+  WriteSect64Fn write64_;
   CheckInt13Extension32Fn check_;
   Sect32FloppyCountFn floppies_;
   Sect32DriveGeometryFn geometry_;
@@ -56,25 +68,50 @@ uint32_t DiskAccess::WatchedLibrary::ReadSect32(uint32_t drive, uint32_t cylinde
   return access_.library_->ReadSect32(drive, cylinder, head, sector, count, buffer, lba, ext);
 }
 
+namespace {
+
+// Drops the kept FAT sectors a library write is about to reach. The sectors
+// are named as the library will take them; a triple that cannot be placed (no
+// geometry) drops every kept sector of the drive instead. Dropped before the
+// write and whatever its outcome: a failed one may have moved part of its
+// sectors.
+void NoteLibraryWrite(DiskAccess& access, SectorLibrary& library, uint32_t drive,
+                      uint32_t cylinder, uint32_t head, uint32_t sector, uint32_t count,
+                      uint64_t lba, uint32_t ext) {
+  Geometry geometry;
+  uint64_t first = 0;
+  const bool placed = (ext != 0 || library.DriveGeometry(drive, geometry)) &&
+                      Sect32Engine::Address(geometry, cylinder, head, sector, lba, ext, first);
+  if (drive <= 0xFFFF) {
+    if (placed)
+      access.NoteWrite(static_cast<uint16_t>(drive), first, count);
+    else
+      access.NoteWrite(static_cast<uint16_t>(drive), 0, UINT64_MAX);
+  }
+}
+
+}  // namespace
+
 uint32_t DiskAccess::WatchedLibrary::WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
                                                  uint32_t sector, uint32_t count,
                                                  const void* buffer, uint32_t lba, uint32_t ext) {
   if (access_.RefuseWrite()) return 0;
-  // The sectors are named as the library will take them; a triple that cannot
-  // be placed (no geometry) drops every kept sector of the drive instead.
-  // Dropped before the write and whatever its outcome: a failed one may have
-  // moved part of its sectors.
-  Geometry geometry;
-  uint64_t first = 0;
-  const bool placed = (ext != 0 || access_.library_->DriveGeometry(drive, geometry)) &&
-                      Sect32Engine::Address(geometry, cylinder, head, sector, lba, ext, first);
-  if (drive <= 0xFFFF) {
-    if (placed)
-      access_.NoteWrite(static_cast<uint16_t>(drive), first, count);
-    else
-      access_.NoteWrite(static_cast<uint16_t>(drive), 0, UINT64_MAX);
-  }
+  NoteLibraryWrite(access_, *access_.library_, drive, cylinder, head, sector, count, lba, ext);
   return access_.library_->WriteSect32(drive, cylinder, head, sector, count, buffer, lba, ext);
+}
+
+uint32_t DiskAccess::WatchedLibrary::ReadSect64(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                                uint32_t sector, uint32_t count, void* buffer,
+                                                uint64_t lba, uint32_t ext) {
+  return access_.library_->ReadSect64(drive, cylinder, head, sector, count, buffer, lba, ext);
+}
+
+uint32_t DiskAccess::WatchedLibrary::WriteSect64(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                                 uint32_t sector, uint32_t count,
+                                                 const void* buffer, uint64_t lba, uint32_t ext) {
+  if (access_.RefuseWrite()) return 0;
+  NoteLibraryWrite(access_, *access_.library_, drive, cylinder, head, sector, count, lba, ext);
+  return access_.library_->WriteSect64(drive, cylinder, head, sector, count, buffer, lba, ext);
 }
 
 uint32_t DiskAccess::WatchedLibrary::CheckInt13Extension32(uint32_t drive) {
@@ -183,10 +220,16 @@ bool DiskAccess::MoveAbsolute(uint16_t drive, uint64_t sector, uint32_t count, B
   SectorLibrary* lib = Library();
   if (lib == nullptr) return false;
   const uint32_t ext = chs != nullptr ? 0 : Int13Extensions(drive);
-  uint32_t c = 0, h = 0, s = 1, lba = 0;
+  uint32_t c = 0, h = 0, s = 1;
   if (ext != 0) {
-    if (sector + count - 1 > UINT32_MAX) return false;
-    lba = static_cast<uint32_t>(sector);
+    // Sectors past the 32-bit LBA go by the 64-bit entry points; the rest by
+    // the ones every library has always had.
+    if (sector + count - 1 > UINT32_MAX) {
+      if constexpr (Write)
+        return lib->WriteSect64(drive, 0, 0, 1, count, buffer, sector, ext) != 0;
+      else
+        return lib->ReadSect64(drive, 0, 0, 1, count, buffer, sector, ext) != 0;
+    }
   } else {
     Geometry g;
     if (chs != nullptr) g = *chs;
@@ -206,6 +249,7 @@ bool DiskAccess::MoveAbsolute(uint16_t drive, uint64_t sector, uint32_t count, B
     s |= (c >> 2) & 0xC0;
     c &= 0xFF;
   }
+  const auto lba = ext != 0 ? static_cast<uint32_t>(sector) : 0u;
   if constexpr (Write)
     return lib->WriteSect32(drive, c, h, s, count, buffer, lba, ext) != 0;
   else
@@ -318,6 +362,18 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
     ::dlclose(handle);
     return false;
   }
+  auto read64 = reinterpret_cast<ReadSect64Fn>(::dlsym(handle, "ReadSect64"));
+  if (read64 == nullptr) {
+    prompt.Message(kReadSect64Missing);
+    ::dlclose(handle);
+    return false;
+  }
+  auto write64 = reinterpret_cast<WriteSect64Fn>(::dlsym(handle, "WriteSect64"));
+  if (write64 == nullptr) {
+    prompt.Message(kWriteSect64Missing);
+    ::dlclose(handle);
+    return false;
+  }
   auto check = reinterpret_cast<CheckInt13Extension32Fn>(::dlsym(handle, "CheckInt13Extension32"));
   if (check == nullptr) {
     prompt.Message(kCheckExtMissing);
@@ -329,7 +385,8 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   // A library without the geometry query gives no geometry: a CHS transfer
   // past a drive's first sector then fails rather than land at a guessed place.
   auto geometry = reinterpret_cast<Sect32DriveGeometryFn>(::dlsym(handle, "Sect32DriveGeometry"));
-  auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, check, floppies, geometry);
+  auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, read64, write64, check,
+                                                   floppies, geometry);
   SectorLibrary* raw = lib.get();
   access.UseLibrary(raw, std::move(lib));
 

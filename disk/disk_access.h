@@ -159,6 +159,10 @@ class DiskAccess {
                         uint32_t count, void* buffer, uint32_t lba, uint32_t ext) override;
     uint32_t WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
                          uint32_t count, const void* buffer, uint32_t lba, uint32_t ext) override;
+    uint32_t ReadSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                        uint32_t count, void* buffer, uint64_t lba, uint32_t ext) override;
+    uint32_t WriteSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                         uint32_t count, const void* buffer, uint64_t lba, uint32_t ext) override;
     uint32_t CheckInt13Extension32(uint32_t drive) override;
     uint32_t FloppyCount() override;
     bool DriveGeometry(uint32_t drive, Geometry& out) override;
@@ -181,7 +185,7 @@ struct BindOptions {
 };
 
 // The start-up binding. On the library path it loads libsect32.so from the
-// program folder, looks up its three entry points (each missing piece is
+// program folder, looks up its five transfer and test entry points (each missing piece is
 // reported and ends the binding with drivesReady false), hands it the drive
 // map and asks for the floppy count. On the direct path (options.drives.direct)
 // it builds the handle table from the drive map. True when the drives are
@@ -202,6 +206,8 @@ inline constexpr const char* kDrivesReadOnly = DiskAccess::kDrivesReadOnlyText;
 inline constexpr const char* kLibraryNotFound = "libsect32.so not found";
 inline constexpr const char* kReadSectMissing = "ReadSect32 Function not accessible!";
 inline constexpr const char* kWriteSectMissing = "WriteSect32 Function not accessible!";
+inline constexpr const char* kReadSect64Missing = "ReadSect64 Function not accessible!";
+inline constexpr const char* kWriteSect64Missing = "WriteSect64 Function not accessible!";
 inline constexpr const char* kCheckExtMissing = "DllCheckInt13Extension Function not accessible!";
 inline constexpr const char* kDriverOpenFailed = "Unable to open libsect32.so drive map";
 inline std::string UndoDirUnusableText(const std::string& dir, const std::string& why) {

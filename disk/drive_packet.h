@@ -69,7 +69,7 @@ struct DrivePacket {
   uint16_t sectorsPerCluster = 0;
   uint16_t attributes = 0;
   uint32_t totalSectors = 0;
-  uint32_t partitionStart = 0;   // absolute LBA of sector 0 of the partition or volume
+  uint64_t partitionStart = 0;   // absolute LBA of sector 0 of the partition or volume
   uint32_t dataStart = 0;        // first sector of cluster 2, from partitionStart
   uint32_t lastCluster = 0;      // the highest usable cluster (DecodeVolume's); 0 while unknown
   uint32_t int13Extensions = 0;

@@ -23,7 +23,7 @@ constexpr const char* kUnknownLabel = "Unknown";
 // order in which the person happened to expand nodes.
 void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
                                           TreeSink& sink, bool extended) {
-  uint32_t base = node.partitionStart;
+  uint64_t base = node.partitionStart;
   if (extended) {
     if (RepeatsAncestor(node)) return;  // a chain that links back: nothing new below
     const auto origin = origins_.find(&node);
@@ -65,7 +65,7 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     p->sectorCount = 1;
     // The partition type's word on the width, for the boot record's decoding.
     p->fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
-    p->partitionStart = static_cast<uint32_t>(start);
+    p->partitionStart = start;
 
     const char* label = PartitionTypeLabel(type);
     bool hasChildren = true;

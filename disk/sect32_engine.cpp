@@ -1,5 +1,7 @@
 #include "disk/sect32_engine.h"
 
+#include <cstdint>
+
 Sect32Engine::Sect32Engine(DeviceMap& map) : map_(map) {
   for (uint32_t d = 0; d < 0x100; ++d) {
     Device* dev = map_.Find(static_cast<uint16_t>(d));
@@ -16,7 +18,7 @@ Device* Sect32Engine::Drive(uint32_t drive) const {
 }
 
 bool Sect32Engine::Address(const Geometry& g, uint32_t cylinder, uint32_t head, uint32_t sector,
-                           uint32_t lba, uint32_t ext, uint64_t& out) {
+                           uint64_t lba, uint32_t ext, uint64_t& out) {
   if (ext != 0) {
     out = lba;
     return true;
@@ -32,24 +34,40 @@ bool Sect32Engine::Address(const Geometry& g, uint32_t cylinder, uint32_t head, 
 uint32_t Sect32Engine::ReadSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
                                   uint32_t sector, uint32_t count, void* buffer, uint32_t lba,
                                   uint32_t ext) {
-  Device* dev = Drive(drive);
-  uint64_t abs = 0;
-  if (dev == nullptr || buffer == nullptr ||
-      !Address(dev->geometry, cylinder, head, sector, lba, ext, abs))
-    return 0;
-  const uint64_t len = uint64_t{count} * 512;
-  const int64_t moved = dev->ReadAt(abs * 512, static_cast<uint8_t*>(buffer), len);
-  return moved >= 0 && static_cast<uint64_t>(moved) == len ? 1 : 0;
+  return ReadSect64(drive, cylinder, head, sector, count, buffer, lba, ext);
 }
 
 uint32_t Sect32Engine::WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head,
                                    uint32_t sector, uint32_t count, const void* buffer,
                                    uint32_t lba, uint32_t ext) {
+  return WriteSect64(drive, cylinder, head, sector, count, buffer, lba, ext);
+}
+
+uint32_t Sect32Engine::ReadSect64(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                  uint32_t sector, uint32_t count, void* buffer, uint64_t lba,
+                                  uint32_t ext) {
   Device* dev = Drive(drive);
   uint64_t abs = 0;
   if (dev == nullptr || buffer == nullptr ||
       !Address(dev->geometry, cylinder, head, sector, lba, ext, abs))
     return 0;
+  // A byte offset past 64 bits is no place on any disk: refused, not wrapped.
+  if (abs > UINT64_MAX / 512 - count) return 0;
+  const uint64_t len = uint64_t{count} * 512;
+  const int64_t moved = dev->ReadAt(abs * 512, static_cast<uint8_t*>(buffer), len);
+  return moved >= 0 && static_cast<uint64_t>(moved) == len ? 1 : 0;
+}
+
+uint32_t Sect32Engine::WriteSect64(uint32_t drive, uint32_t cylinder, uint32_t head,
+                                   uint32_t sector, uint32_t count, const void* buffer,
+                                   uint64_t lba, uint32_t ext) {
+  Device* dev = Drive(drive);
+  uint64_t abs = 0;
+  if (dev == nullptr || buffer == nullptr ||
+      !Address(dev->geometry, cylinder, head, sector, lba, ext, abs))
+    return 0;
+  // A byte offset past 64 bits is no place on any disk: refused, not wrapped.
+  if (abs > UINT64_MAX / 512 - count) return 0;
   const uint64_t len = uint64_t{count} * 512;
   const int64_t moved = dev->WriteAt(abs * 512, static_cast<const uint8_t*>(buffer), len);
   return moved >= 0 && static_cast<uint64_t>(moved) == len ? 1 : 0;

@@ -16,6 +16,10 @@ class Sect32Engine final : public SectorLibrary {
                       uint32_t count, void* buffer, uint32_t lba, uint32_t ext) override;
   uint32_t WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
                        uint32_t count, const void* buffer, uint32_t lba, uint32_t ext) override;
+  uint32_t ReadSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                      uint32_t count, void* buffer, uint64_t lba, uint32_t ext) override;
+  uint32_t WriteSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                       uint32_t count, const void* buffer, uint64_t lba, uint32_t ext) override;
   uint32_t CheckInt13Extension32(uint32_t drive) override;
   uint32_t FloppyCount() override;
   [[nodiscard]] bool DriveGeometry(uint32_t drive, Geometry& out) override;
@@ -25,7 +29,7 @@ class Sect32Engine final : public SectorLibrary {
   // The absolute sector a transfer addresses, or false when the CHS triple
   // is outside the drive's geometry.
   static bool Address(const Geometry& g, uint32_t cylinder, uint32_t head, uint32_t sector,
-                      uint32_t lba, uint32_t ext, uint64_t& out);
+                      uint64_t lba, uint32_t ext, uint64_t& out);
 
  private:
   Device* Drive(uint32_t drive) const;

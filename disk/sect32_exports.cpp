@@ -70,6 +70,27 @@ __attribute__((visibility("default"))) uint32_t WriteSect32(uint32_t drive, uint
              : 0;
 }
 
+// The same transfers by a 64-bit LBA, for sectors past 2^32.
+__attribute__((visibility("default"))) uint32_t ReadSect64(uint32_t drive, uint32_t cylinder,
+                                                           uint32_t head, uint32_t sector,
+                                                           uint32_t count, void* buffer,
+                                                           uint64_t lba, uint32_t ext) {
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr
+             ? d->engine->ReadSect64(drive, cylinder, head, sector, count, buffer, lba, ext)
+             : 0;
+}
+
+__attribute__((visibility("default"))) uint32_t WriteSect64(uint32_t drive, uint32_t cylinder,
+                                                            uint32_t head, uint32_t sector,
+                                                            uint32_t count, const void* buffer,
+                                                            uint64_t lba, uint32_t ext) {
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr
+             ? d->engine->WriteSect64(drive, cylinder, head, sector, count, buffer, lba, ext)
+             : 0;
+}
+
 __attribute__((visibility("default"))) uint32_t CheckInt13Extension32(uint32_t drive) {
   const std::shared_ptr<Drives> d = Current();
   return d != nullptr ? d->engine->CheckInt13Extension32(drive) : 0;

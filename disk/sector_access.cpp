@@ -13,8 +13,28 @@ struct SectorRoads {
 namespace {
 
 constexpr uint8_t kUnreadableFill = 0xE5;
+// Sectors whose byte offsets a 64-bit offset holds.
+constexpr uint64_t kLastByteSector = UINT64_MAX / kSectorSize;
 
 void SayWait(DiskAccess& access) { access.Prompt().SetStatus(0, kWaitText); }
+
+// One library call: by the 32-bit entry points while the LBA fits them (what
+// every library has always served), by the 64-bit ones past them.
+template <bool Write, typename Buf>
+uint32_t MoveByLba(SectorLibrary& lib, uint32_t drive, const ChsTriple& t, uint32_t count,
+                   Buf buffer, uint64_t lba, uint32_t ext) {
+  if (lba + count - 1 > UINT32_MAX) {
+    if constexpr (Write)
+      return lib.WriteSect64(drive, t.cylinder, t.head, t.sector, count, buffer, lba, ext);
+    else
+      return lib.ReadSect64(drive, t.cylinder, t.head, t.sector, count, buffer, lba, ext);
+  }
+  const auto lba32 = static_cast<uint32_t>(lba);
+  if constexpr (Write)
+    return lib.WriteSect32(drive, t.cylinder, t.head, t.sector, count, buffer, lba32, ext);
+  else
+    return lib.ReadSect32(drive, t.cylinder, t.head, t.sector, count, buffer, lba32, ext);
+}
 
 // Library path: chunks that never cross a track end; a failed chunk of more
 // than one sector is retried sector by sector and the transfer ends there.
@@ -44,17 +64,15 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
       if (left < n) n = left;
     }
     const uint64_t done = uint64_t{packet.sectorCount - remaining} * kSectorSize;
-    const uint64_t lba64 = sector64 + w.partitionStart;
-    if (lba64 + n - 1 > UINT32_MAX) return false;
-    const auto lba = static_cast<uint32_t>(lba64);
-    uint32_t ok;
-    if constexpr (Write) {
-      ok = lib->WriteSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
-                            w.int13Extensions);
-    } else {
-      ok = lib->ReadSect32(w.drive, t.cylinder, t.head, t.sector, n, buffer + done, lba,
-                           w.int13Extensions);
-    }
+    const uint64_t lba = sector64 + w.partitionStart;
+    if (lba < sector64 || lba > UINT64_MAX - n) return false;
+    // CHS reaches the first 1024 cylinders only: a sector past them is never
+    // handed over as a triple that would name another one, and fails as the
+    // library would fail it.
+    const bool reachable = w.int13Extensions != 0 || (t.packed && lba + n - 1 <= UINT32_MAX);
+    const uint32_t ok =
+        reachable ? MoveByLba<Write>(*lib, w.drive, t, n, buffer + done, lba, w.int13Extensions)
+                  : 0;
     if (ok != 0) {
       remaining -= n;
       continue;
@@ -93,7 +111,10 @@ template <bool Write, typename Buf>
 bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
   SayWait(access);
   if (packet.sectorCount == 0) return true;
-  const uint64_t offset = (uint64_t{packet.partitionStart} + packet.startSector) * kSectorSize;
+  // A packet whose extent ends past any byte offset names no place on a disk.
+  if (packet.partitionStart > kLastByteSector - packet.startSector - packet.sectorCount)
+    return false;
+  const uint64_t offset = (packet.partitionStart + packet.startSector) * kSectorSize;
   const uint64_t len = uint64_t{packet.sectorCount} * kSectorSize;
   auto move = [&]() -> int64_t {
     if constexpr (Write)
@@ -133,19 +154,20 @@ bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
   if (SectorRoads::Library(access)) {
     SectorLibrary* lib = access.Library();
     if (lib == nullptr) return false;
-    uint32_t ok;
-    if constexpr (Write)
-      ok = lib->WriteSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
-                            packet.partitionStart, packet.int13Extensions);
-    else
-      ok = lib->ReadSect32(packet.drive, packet.cylinder, packet.head, packet.sector, 1, buffer,
-                           packet.partitionStart, packet.int13Extensions);
-    return ok != 0;
+    // The CHS base of a node past 32-bit sectors names no sector of it.
+    if (packet.int13Extensions == 0 && packet.partitionStart > UINT32_MAX) return false;
+    ChsTriple base;
+    base.cylinder = packet.cylinder;
+    base.head = packet.head;
+    base.sector = packet.sector;
+    return MoveByLba<Write>(*lib, packet.drive, base, 1, buffer, packet.partitionStart,
+                            packet.int13Extensions) != 0;
   }
   // Hard disks are opened by the drive listing and floppies by their
   // expansion; a node shown before either still gets its sector.
   if (!access.DriveOpen(packet.drive) && !access.OpenDrive(packet.drive)) return false;
-  const uint64_t offset = uint64_t{packet.partitionStart} * kSectorSize;
+  if (packet.partitionStart >= kLastByteSector) return false;
+  const uint64_t offset = packet.partitionStart * kSectorSize;
   auto move = [&]() -> int64_t {
     if constexpr (Write)
       return access.DeviceWrite(packet.drive, offset, buffer, kSectorSize);
@@ -203,7 +225,7 @@ bool PacketToChs(const DrivePacket& p, const Geometry& g, ChsTriple& out) {
   // Counted from the absolute sector, the one the LBA argument names: a
   // partition entry's CHS start may be clamped or made for another geometry,
   // and the triple must never name another sector than the LBA does.
-  const uint64_t l = uint64_t{p.partitionStart} + p.startSector;
+  const uint64_t l = p.partitionStart + p.startSector;
   const uint32_t s = static_cast<uint32_t>(l % g.sectorsPerTrack) + 1;
   const uint64_t t = l / g.sectorsPerTrack;
   const uint64_t cyl = t / g.heads;

@@ -17,6 +17,14 @@ class SectorLibrary {
   virtual uint32_t WriteSect32(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
                                uint32_t count, const void* buffer, uint32_t lba,
                                uint32_t ext) = 0;
+  // The same by a 64-bit LBA, for the sectors past 2^32 of a large disk (GPT
+  // partitions of a 4 TB disk start there). CHS cannot reach them: with ext 0
+  // the triple is honoured as above and lba plays no part.
+  virtual uint32_t ReadSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                              uint32_t count, void* buffer, uint64_t lba, uint32_t ext) = 0;
+  virtual uint32_t WriteSect64(uint32_t drive, uint32_t cylinder, uint32_t head, uint32_t sector,
+                               uint32_t count, const void* buffer, uint64_t lba,
+                               uint32_t ext) = 0;
   virtual uint32_t CheckInt13Extension32(uint32_t drive) = 0;
   virtual uint32_t FloppyCount() = 0;
   // The geometry the library converts CHS triples with for `drive`, decided
@@ -31,6 +39,10 @@ using ReadSect32Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32
                                   uint32_t, uint32_t);
 using WriteSect32Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                    const void*, uint32_t, uint32_t);
+using ReadSect64Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, void*,
+                                  uint64_t, uint32_t);
+using WriteSect64Fn = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                   const void*, uint64_t, uint32_t);
 using CheckInt13Extension32Fn = uint32_t (*)(uint32_t);
 // Hands the library its drive map (DriveMapConfig::Serialize form); nonzero
 // when every drive of it could be opened.

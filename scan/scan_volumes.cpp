@@ -44,7 +44,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
     table.int13Extensions = flag;
     uint32_t extendedBase = 0;
     bool master = true;
-    std::set<uint32_t> walked;
+    std::set<uint64_t> walked;
     for (int links = 0; links <= kMaxLinks; ++links) {
       if (!walked.insert(table.partitionStart).second) break;  // a chain that loops
       uint8_t sector[kSectorSize] = {};
@@ -70,7 +70,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
           next.cylinder = le8(record, at + kPartStartCylinder);
           next.head = le8(record, at + kPartStartHead);
           next.sector = le8(record, at + kPartStartSector);
-          next.partitionStart = static_cast<uint32_t>(start);
+          next.partitionStart = start;
           continue;
         }
         const char* typeText = PartitionTypeLabel(type);
@@ -84,7 +84,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.sectorCount = 1;
         e.packet.kind = NodeKind::Volume;
         e.packet.fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
-        e.packet.partitionStart = static_cast<uint32_t>(start);
+        e.packet.partitionStart = start;
         e.partitionType = type;
         e.packet.int13Extensions = flag;
         std::snprintf(text, sizeof text, kScanPartitionText, static_cast<unsigned>(d - 0x80 + 1),

@@ -21,6 +21,8 @@ TEST(Binding, MissingLibraryOrEntryPointIsReportedAndLeavesTheDrivesUnready) {
       {dir.Path() + "/", "libsect32.so not found"},
       {BrokenLibFolder("ReadSect32"), "ReadSect32 Function not accessible!"},
       {BrokenLibFolder("WriteSect32"), "WriteSect32 Function not accessible!"},
+      {BrokenLibFolder("ReadSect64"), "ReadSect64 Function not accessible!"},
+      {BrokenLibFolder("WriteSect64"), "WriteSect64 Function not accessible!"},
       {BrokenLibFolder("CheckInt13Extension32"), "DllCheckInt13Extension Function not accessible!"},
   };
   for (const auto& [folder, message] : cases) {

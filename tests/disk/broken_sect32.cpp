@@ -16,6 +16,18 @@ EXPORT uint32_t WriteSect32(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, co
   return 0;
 }
 #endif
+#ifndef WITHOUT_ReadSect64
+EXPORT uint32_t ReadSect64(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, void*, uint64_t,
+                           uint32_t) {
+  return 0;
+}
+#endif
+#ifndef WITHOUT_WriteSect64
+EXPORT uint32_t WriteSect64(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const void*,
+                            uint64_t, uint32_t) {
+  return 0;
+}
+#endif
 #ifndef WITHOUT_CheckInt13Extension32
 EXPORT uint32_t CheckInt13Extension32(uint32_t) { return 0; }
 #endif

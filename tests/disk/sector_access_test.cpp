@@ -125,6 +125,19 @@ class RecordingLibrary final : public SectorLibrary {
     calls.push_back({d, c, h, s, n, lba, ext});
     return 1;
   }
+  // Transfers past 32-bit sectors are recorded apart, with their whole LBA.
+  std::vector<uint64_t> calls64;
+  uint32_t ReadSect64(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t n, void* b, uint64_t lba,
+                      uint32_t) override {
+    calls64.push_back(lba);
+    std::memset(b, 0x5A, size_t{n} * 512);
+    return 1;
+  }
+  uint32_t WriteSect64(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const void*,
+                       uint64_t lba, uint32_t) override {
+    calls64.push_back(lba);
+    return 1;
+  }
   uint32_t CheckInt13Extension32(uint32_t) override { return 1; }
   uint32_t FloppyCount() override { return 0; }
   bool DriveGeometry(uint32_t, Geometry& out) override {
@@ -304,22 +317,64 @@ struct LbaRig : TestDrives {
   DrivePacket packet;
 };
 
-TEST(SectorAccessLibrary, SectorsPast32BitLbaAreRefusedNotWrapped) {
-  LbaRig rig(255, 63);
-  DrivePacket& p = rig.packet;
-  p.partitionStart = 0xFFFFFF00u;
-  p.startSector = 0x100;  // absolute 2^32: would wrap to LBA 0
-  p.sectorCount = 1;
-  std::vector<uint8_t> buf(512, 0x5A);
-  EXPECT_FALSE(ReadSectors(rig.access, p, buf.data()));
-  EXPECT_FALSE(WriteSectors(rig.access, p, buf.data()));
-  EXPECT_TRUE(rig.lib.calls.empty());
-  // The last sector a 32-bit LBA names is still reached.
-  p.startSector = 0xFF;
-  EXPECT_TRUE(ReadSectors(rig.access, p, buf.data()));
-  ASSERT_EQ(rig.lib.calls.size(), 1u);
-  EXPECT_EQ(rig.lib.calls[0].lba, 0xFFFFFFFFu);
+// Which entry point a transfer takes: the 32-bit one while the LBA fits it,
+// the 64-bit one with the whole LBA past it, none where only CHS is offered
+// and the sector lies past its reach.
+struct WideCase {
+  const char* name;
+  uint64_t partitionStart;
+  uint32_t startSector;  // 0: the node's own sector
+  uint32_t count;
+  uint32_t ext;
+  bool moves;
+  std::vector<uint32_t> lba32;  // the calls' LBAs, in order
+  std::vector<uint64_t> lba64;
+};
+
+class SectorAccessWide : public ::testing::TestWithParam<WideCase> {};
+
+TEST_P(SectorAccessWide, LbaPast32BitsGoesWholeToTheWideEntryPoints) {
+  const WideCase& c = GetParam();
+  for (const bool write : {false, true}) {
+    SCOPED_TRACE(write ? "write" : "read");
+    LbaRig rig(255, 63);
+    DrivePacket& p = rig.packet;
+    p.partitionStart = c.partitionStart;
+    p.startSector = c.startSector;
+    p.sectorCount = c.count;
+    p.int13Extensions = c.ext;
+    std::vector<uint8_t> buf(size_t{c.count} * 512, 0x11);
+    const bool moved = c.startSector == 0
+                           ? (write ? WriteNodeSectors(rig.access, p, 0, buf)
+                                    : ReadNodeSectors(rig.access, p, 0, buf))
+                           : (write ? WriteSectors(rig.access, p, buf.data())
+                                    : ReadSectors(rig.access, p, buf.data()));
+    EXPECT_EQ(moved, c.moves);
+    std::vector<uint32_t> lba32;
+    for (const auto& call : rig.lib.calls) lba32.push_back(call.lba);
+    EXPECT_EQ(lba32, c.lba32);
+    EXPECT_EQ(rig.lib.calls64, c.lba64);
+  }
 }
+
+constexpr uint64_t k2To32 = uint64_t{1} << 32;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lba, SectorAccessWide,
+    ::testing::Values(
+        // 2^32 would wrap to LBA 0 in 32 bits.
+        WideCase{"FirstSectorPast32Bits", 0xFFFFFF00u, 0x100, 1, 1, true, {}, {k2To32}},
+        WideCase{"Last32BitSector", 0xFFFFFF00u, 0xFF, 1, 1, true, {0xFFFFFFFFu}, {}},
+        // A track's chunk that crosses 2^32 goes whole by the wide entry point.
+        WideCase{"ChunkAcross2To32", k2To32 - 2, 1, 3, 1, true, {}, {k2To32 - 1}},
+        WideCase{"FarPartitionOwnSector", k2To32 * 700, 0, 1, 1, true, {}, {k2To32 * 700}},
+        WideCase{"FarExtent", k2To32 * 700, 5, 2, 1, true, {}, {k2To32 * 700 + 5}},
+        // CHS reaches no sector there: refused before the library is asked.
+        WideCase{"ChsPast2To32", k2To32, 5, 1, 0, false, {}, {}},
+        WideCase{"ChsOwnSectorPast2To32", k2To32, 0, 1, 0, false, {}, {}},
+        // A byte offset past 64 bits.
+        WideCase{"PastEveryOffset", UINT64_MAX - 2, 5, 1, 1, false, {}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SectorAccessLibrary, AChunkEndingAtTheLast32BitSectorDoesNotWrapTheNextToSector0) {
   // 32 sectors a track: the track that ends at LBA 2^32 - 1 is a whole chunk,
