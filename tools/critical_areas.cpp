@@ -138,8 +138,16 @@ class HardDisk {
  private:
   // Reads into `into`, or writes `from`.
   bool Transfer(const DiskSectorAddress& at, uint8_t* into, const uint8_t* from) {
-    if (lib_ == nullptr || at.lba > UINT32_MAX) return false;
+    if (lib_ == nullptr) return false;
     uint32_t cylinder = at.cylinder, head = at.head, sector = at.sector, ext = ext_;
+    // A logical drive's chain may reach past 32-bit sectors: only the LBA
+    // reaches there, by the library's 64-bit entry points.
+    if (at.lba > UINT32_MAX) {
+      if (ext == 0) return false;
+      return (from != nullptr
+                  ? lib_->WriteSect64(drive_, cylinder, head, sector, 1, from, at.lba, ext)
+                  : lib_->ReadSect64(drive_, cylinder, head, sector, 1, into, at.lba, ext)) != 0;
+    }
     if (!at.chsMatches && ext == 0) {
       // The stored CHS names another sector (saturated past cylinder 1023):
       // without the extensions the LBA is reached through its own CHS, when

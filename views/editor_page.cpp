@@ -42,19 +42,18 @@ bool ClusterPageSector(const ViewPage& pane, uint32_t index, uint32_t& firstSect
   if (index >= PageCount(pane, PageKind::Cluster) || pane.sectorsPerPage == 0) return false;
   const DrivePacket& packet = pane.shownPacket;
   const uint32_t cluster = pane.clusterChain[index];
-  // The bounds the cluster dump reads within, and the disk's own sector
-  // numbers, which a write addresses.
+  // The bounds the cluster dump reads within; the disk's own sector number
+  // (partitionStart added) is 64-bit and holds any of them.
   if (!ClusterInsideVolume(packet, cluster, pane.sectorsPerPage)) return false;
   const uint64_t first = ClusterFirstSector(packet, cluster, pane.sectorsPerPage);
-  if (packet.partitionStart + first + pane.sectorsPerPage > kSectorNumbers) return false;
+  if (first + pane.sectorsPerPage > kSectorNumbers) return false;
   firstSector = static_cast<uint32_t>(first);
   return true;
 }
 
 bool SectorPageSector(const DrivePacket& packet, uint64_t index, uint32_t& sector) {
   const uint64_t s = packet.startSector + index;
-  if (s > std::numeric_limits<uint32_t>::max()) return false;
-  if (packet.partitionStart + s >= kSectorNumbers) return false;
+  if (s >= kSectorNumbers) return false;
   sector = static_cast<uint32_t>(s);
   return true;
 }

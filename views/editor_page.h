@@ -29,11 +29,12 @@ uint64_t PageCount(const ViewPage& pane, PageKind kind);
 
 // The first sector (from partitionStart) of chain entry `index`, or false when
 // it cannot be addressed: an index outside the chain, a cluster below 2, no
-// sectors per page, a cluster past the volume's end or past 32-bit sectors.
+// sectors per page, a cluster past the volume's end or past 32-bit sectors
+// of the volume.
 bool ClusterPageSector(const ViewPage& pane, uint32_t index, uint32_t& firstSector);
 
-// Sector page `index`: startSector + index, or false when that or its absolute
-// number (partitionStart added) leaves 32 bits.
+// Sector page `index`: startSector + index, or false when that leaves 32 bits
+// (its absolute number, partitionStart added, is 64-bit).
 bool SectorPageSector(const DrivePacket& packet, uint64_t index, uint32_t& sector);
 
 // The rows of a page: 32 call-back rows a sector, none selected.
