@@ -30,10 +30,10 @@ void ProbeVolume(DiskAccess& access, uint16_t drive, DiskVolume& volume) {
 
 }  // namespace
 
-const char* FatVolumeLabel(uint16_t width) {
+const char* FatVolumeLabel(FatWidth width) {
   switch (width) {
-    case KindFat12: return "12-Bit FAT Disk";
-    case KindFat16: return "16-Bit FAT Disk";
+    case FatWidth::Fat12: return "12-Bit FAT Disk";
+    case FatWidth::Fat16: return "16-Bit FAT Disk";
     default: return "32-Bit FAT Disk";
   }
 }

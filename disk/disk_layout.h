@@ -27,7 +27,7 @@ struct DiskVolume {
   uint64_t sectors = 0;   // 0 when not known
   uint32_t number = 0;    // the GPT slot (1-based); 0 for a whole-disk volume
   bool fat = false;       // its boot record (or the backup) is a FAT one
-  uint16_t width = 0;     // KindFat12/16/32 when fat
+  FatWidth width = FatWidth::None;  // when fat
   uint16_t bootSector = 0;  // the boot record in use, from start: 0 or its backup's sector
   bool addressable = true;  // start and end fit the 32-bit sector numbers of the packets
   std::string label;      // "32-Bit FAT Disk", "Linux filesystem", "Unknown"
@@ -42,9 +42,9 @@ struct DiskLayout {
   std::vector<DiskVolume> volumes;  // Gpt and WholeVolume
 };
 
-// The tree's label of a FAT volume of a width (KindFat12/16/32), wherever it
+// The tree's label of a FAT volume of a width, wherever it
 // sits: "12-Bit FAT Disk", "16-Bit FAT Disk", "32-Bit FAT Disk".
-const char* FatVolumeLabel(uint16_t width);
+const char* FatVolumeLabel(FatWidth width);
 
 // What the person is told about which GPT copy is in use: "GPT read from its
 // backup header at sector N", "Neither GPT header is sound: no partitions

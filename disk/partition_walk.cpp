@@ -74,7 +74,7 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     p->sector = le8(sector, e + kPartStartSector);
     p->sectorCount = 1;
     // The partition type's word on the width, for the boot record's decoding.
-    p->fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
+    p->fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
     p->partitionStart = static_cast<uint32_t>(start);
 
     const char* label = PartitionTypeLabel(type);
@@ -170,7 +170,7 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
     if (v.fat) {
       p->kind = NodeKind::Volume;
       // The boot record's width, as a 32-bit FAT partition type would say it.
-      p->fatType = v.width == KindFat32 ? KindFat32 : 0;
+      p->fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
       p->bootSector = v.bootSector;
       Add(sink, p, v.note.empty() ? v.label : v.label + " - " + v.note, true);
     } else {

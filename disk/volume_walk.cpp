@@ -39,7 +39,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   const bool readable = ReadNodeSectors(access, node, 0, sector0);
 
   // The partition entry said whether the volume is a 32-bit FAT one.
-  const uint8_t typeHint = node.fatType == KindFat32 ? kFat32PartitionType : 0;
+  const uint8_t typeHint = node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0;
   std::optional<VolumeLayout> layout;
   if (readable) layout = DecodeVolume(sector0, typeHint);
   uint16_t bootSector = 0;
@@ -71,7 +71,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
     ctx.Prompt().Message(text);
     return true;
   }
-  const uint16_t fatKind = layout->width;
+  const FatWidth fatKind = layout->width;
   const uint32_t fatSectors = layout->sectorsPerFat;
 
   DrivePacket volume;
@@ -87,6 +87,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   volume.totalSectors = layout->totalSectors;
   volume.fatCount = layout->fatCount;
   volume.partitionStart = node.partitionStart;
+  volume.lastCluster = layout->lastCluster;
   volume.bootSector = bootSector;
 
   char label[16];
@@ -107,7 +108,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   root->reservedSectors = layout->reservedSectors;
   root->sectorsPerFat = fatSectors;
   root->dataStart = layout->dataStart;
-  if (fatKind == KindFat32) {
+  if (fatKind == FatWidth::Fat32) {
     // The root is a folder in the data area: its clusters count from there.
     root->kind = NodeKind::DirEntry;
     root->sectorCount = 0;

@@ -60,11 +60,11 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
           e.packet.sector = v.start == 0 ? 1 : 0;
           e.packet.sectorCount = 1;
           e.packet.kind = NodeKind::Volume;
-          e.packet.fatType = v.width == KindFat32 ? KindFat32 : 0;
+          e.packet.fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
           e.packet.partitionStart = static_cast<uint32_t>(v.start);
           e.packet.bootSector = v.bootSector;
           e.packet.int13Extensions = flag;
-          e.partitionType = v.width == KindFat32 ? kFat32PartitionType : 0;
+          e.partitionType = v.width == FatWidth::Fat32 ? kFat32PartitionType : 0;
           char where[32];
           if (v.number != 0)
             std::snprintf(where, sizeof where, kScanGptPartition, static_cast<unsigned>(v.number));
@@ -119,7 +119,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.sector = le8(record, at + kPartStartSector);
         e.packet.sectorCount = 1;
         e.packet.kind = NodeKind::Volume;
-        e.packet.fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
+        e.packet.fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
         e.packet.partitionStart = static_cast<uint32_t>(start);
         e.partitionType = type;
         e.packet.int13Extensions = flag;

@@ -67,7 +67,7 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
   std::string note;
   if (reopened && packet.kind == NodeKind::Volume && pane.sectorBuffer.size() >= kSectorSize &&
       (!read || !DecodeVolume(std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize),
-                              packet.fatType == KindFat32 ? kFat32PartitionType : 0))) {
+                              packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0))) {
     const DrivePacket own = VolumeNodeOf(packet);
     const SectorReader reader = [&ctx, &own](uint64_t first, std::span<uint8_t> out) {
       return first <= UINT32_MAX &&
@@ -76,7 +76,7 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
     const BootRecordChoice choice = FindBootRecord(
         read ? std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize)
              : std::span<const uint8_t>(),
-        reader, packet.fatType == KindFat32 ? kFat32PartitionType : 0);
+        reader, packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
     if (choice.source == BootRecordSource::Backup) {
       std::copy(choice.bytes.begin(), choice.bytes.end(), pane.sectorBuffer.begin());
       note = BootRecordNote(choice);
