@@ -114,7 +114,7 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
   std::vector<bool> taken = std::move(listed.liveClusters);
   taken.resize(uint64_t{g.lastCluster} + 1, false);
   const std::vector<bool> live = taken;
-  auto free = [&](uint32_t c) { return g.InRange(c) && !live[c] && volume.Entry(c) == 0; };
+  auto free = [&](uint32_t c) { return g.InRange(c) && !live[c] && volume.Entry(c).IsFree(); };
   for (const DeletedFile& f : found.deleted) {
     if (f.state == DeletedState::Lost || !g.InRange(f.startCluster)) continue;
     const uint64_t n = f.folder ? f.clusters
@@ -149,7 +149,7 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
   inputs.taken = isTaken;
   inputs.reached = isTaken;
   // A lost root leaves its folders chained in the FAT.
-  inputs.fatEntry = [&](uint32_t c) { return volume.Entry(c); };
+  inputs.fatEntry = [&](uint32_t c) { return volume.Entry(c).value; };
   found.lost = scanner.Build(inputs);
   if (carver) {
     found.carved = carver->Finish();

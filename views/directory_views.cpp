@@ -39,7 +39,7 @@ void AddDirectoryColumns(ViewPage& pane) {
                   {"Created Date", 125}, {"Accessed Date", 125}};
 }
 
-DirectoryRow MakeRow(std::span<const uint8_t> entry, uint16_t fatType) {
+DirectoryRow MakeRow(std::span<const uint8_t> entry, FatWidth fatType) {
   DirectoryRow row;
   for (size_t i = 0; i < kDirNameLength; ++i)
     row.dosName[i] = static_cast<char>(le8(entry, kDirName + i));
