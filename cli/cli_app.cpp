@@ -136,5 +136,6 @@ int RunCli(const std::vector<std::string>& args, const std::string& programFolde
     return RunSearchCommand(line.search, options, access, out, err, usageError);
   if (command == "deleted" || command == "extract")
     return RunDeletedCommand(command, line.deleted, options, access, out, err);
+  if (command == "rescue") return RunRescueCommand(line.rescue, options, access, out, err);
   return RunRecoveryCommand(command, line.rows, options, access, out, err);
 }

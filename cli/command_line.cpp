@@ -135,6 +135,21 @@ const std::vector<CommandInfo>& Commands() {
          "Prints each path made; what could not be copied whole\n"
          "(and unreadable byte ranges) goes to standard error,\n"
          "exit 1. Never writes to a drive."}}},
+      {"rescue",
+       {{"rescue VOLUME --to DIR [--no-carve]",
+         "copy out, in one pass over the FAT volume VOLUME, every\n"
+         "deleted file (under DIR with its path), every file of a\n"
+         "folder no live folder reaches any more, as after a quick\n"
+         "format (under DIR/Lost Folders with its rebuilt path),\n"
+         "and every file found in free clusters by its format (under\n"
+         "DIR/Carved, named by first cluster and type, such as\n"
+         "c0012345.png; --no-carve leaves them out). DIR is made\n"
+         "when missing. Prints one line a file: path, how it was\n"
+         "found (deleted, lost folder, carved), size and judgement,\n"
+         "joined by tabs, then a summary with the unreadable sectors\n"
+         "met. Exit 1 when nothing was found or some file could not\n"
+         "be written whole (said on standard error). The drives are\n"
+         "opened read-only, whatever the flags say."}}},
       {"scan",
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
@@ -194,8 +209,8 @@ constexpr const char* kUsageTail =
     "(a label that exists as written is taken first). Labels may be given as\n"
     "tree prints them.\n"
     "\n"
-    "tree, show, search, deleted and extract open the drives read-only and use\n"
-    "libsect32.so from the program's folder unless --direct is given.\n"
+    "tree, show, search, deleted, extract and rescue open the drives read-only\n"
+    "and use libsect32.so from the program's folder unless --direct is given.\n"
     "\n"
     "Message-box texts are printed to standard error, one per line.\n"
     "A drive that cannot be opened is named with the reason (\"Cannot open FILE:\n"
@@ -287,6 +302,7 @@ class CommandParser {
     AddDiskCopy();
     AddSearch();
     AddDeleted();
+    AddRescue();
     AddScan();
     AddUndo();
   }
@@ -567,6 +583,20 @@ class CommandParser {
       return a.node.empty()                ? "extract needs a NODE"
              : a.copy.targetFolder.empty() ? "extract needs --to DIR"
                                            : "";
+    };
+  }
+
+  void AddRescue() {
+    RescueArgs& a = line_.rescue;
+    CommandRules& r = Add("rescue");
+    Positional(r, "VOLUME", a.node, "the volume's node, or its Root Directory");
+    Valued(r, "--to", "DIR", "--to needs a folder",
+           [&a](const std::string& v) { a.targetFolder = v; }, "the host folder to copy into");
+    r.app->add_flag("--no-carve", a.noCarve, "do not look for files by their format");
+    r.missing = [&a] {
+      return a.node.empty()           ? "rescue needs VOLUME"
+             : a.targetFolder.empty() ? "rescue needs --to DIR"
+                                      : "";
     };
   }
 

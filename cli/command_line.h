@@ -60,6 +60,13 @@ struct DeletedArgs {
   CopyOutOptions copy;
 };
 
+// rescue VOLUME --to DIR [--no-carve]
+struct RescueArgs {
+  std::string node;
+  std::string targetFolder;
+  bool noCarve = false;
+};
+
 // scan [N [--thorough] [--yes | --no]]
 struct ScanArgs {
   size_t volume = 0;  // from 1; 0: list the volumes
@@ -81,6 +88,7 @@ struct CommandLine {
   DiskCopyArgs diskCopy;
   SearchArgs search;
   DeletedArgs deleted;
+  RescueArgs rescue;
   ScanArgs scan;
   UndoArgs undo;
 };

@@ -6,6 +6,7 @@
 #include "cli/tree_session.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/rescue.h"
 #include "disk/dir_entry.h"
 
 namespace {
@@ -76,6 +77,29 @@ int Extract(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std:
 }
 
 }  // namespace
+
+int RunRescueCommand(const RescueArgs& args, BindOptions options, DiskAccess& access,
+                     std::ostream& out, std::ostream& err) {
+  // Rescue reads the source and writes only to the host folder, whatever
+  // the drive flags say.
+  options.drives.readOnly = true;
+  if (!BindDiskAccess(access, options)) return 1;
+  TreeSession tree(access);
+  const std::optional<DrivePacket> root = VolumeRoot(tree, args.node, err);
+  if (!root) return 1;
+  RescueScanOptions scan;
+  scan.carve = !args.noCarve;
+  const RescueResult result = Rescue(access, *root, scan, args.targetFolder);
+  if (!result.opened) {
+    err << result.error << '\n';
+    return 1;
+  }
+  for (const RescuedFile& f : result.files)
+    if (!f.hostPath.empty()) out << RescueLine(f) << '\n';
+  for (const std::string& p : result.problems) err << p << '\n';
+  out << RescueSummary(result, args.targetFolder) << '\n';
+  return result.files.empty() || !result.Complete() ? 1 : 0;
+}
 
 int RunDeletedCommand(const std::string& command, const DeletedArgs& args, BindOptions options,
                       DiskAccess& access, std::ostream& out, std::ostream& err) {

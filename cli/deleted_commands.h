@@ -15,3 +15,10 @@
 // done, 1 nothing found / not all copied whole / no such node.
 int RunDeletedCommand(const std::string& command, const DeletedArgs& args, BindOptions options,
                       DiskAccess& access, std::ostream& out, std::ostream& err);
+
+// Runs "rescue VOLUME --to DIR [--no-carve]": deleted files, lost folders'
+// files and carved files copied into DIR, one line each (path, how found,
+// size, judgement), then the summary; on standard error what could not be
+// written whole. Exit 0 all written whole, 1 otherwise or nothing found.
+int RunRescueCommand(const RescueArgs& args, BindOptions options, DiskAccess& access,
+                     std::ostream& out, std::ostream& err);

@@ -98,7 +98,7 @@ void DriveDiscovery::ListDrives(DiskAccess& access, TreeSink& sink) {
 
 bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
                                 TreeSink& sink) {
-  Walk ctx{access, budget};
+  Walk ctx{access, budget, {}};
   ctx.Prompt().SetStatus(0, "");
   bool allowed = true;
   switch (node.kind) {
@@ -109,7 +109,7 @@ bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const D
     case NodeKind::DirEntry: ExpandFolder(ctx, node, sink); break;
     default: break;
   }
-  ctx.Prompt().SetStatus(0, "");
+  ctx.Prompt().SetStatus(0, ctx.status);
   return allowed;
 }
 

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "disk/disk_access.h"
+#include "disk/disk_layout.h"
 #include "disk/memory_budget.h"
 #include "disk/packet_store.h"
 #include "disk/tree_sink.h"
@@ -39,6 +40,9 @@ class DriveDiscovery {
   struct Walk {
     DiskAccess& access;
     MemoryBudget budget;
+    // What the status bar says once the expansion is done (a record read
+    // from its backup); empty clears it.
+    std::string status;
     PromptPort& Prompt() const { return access.Prompt(); }
   };
 
@@ -64,6 +68,10 @@ class DriveDiscovery {
 
   void ExpandPartitionTable(Walk& ctx, const DrivePacket& node, TreeSink& sink,
                             bool extended);
+  // The children of a hard disk that is not an MBR disk: a GPT's header,
+  // entry array and partitions, or the volume that fills the whole disk.
+  void ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const DiskLayout& layout,
+                        TreeSink& sink);
   [[nodiscard]] bool ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandRootDirectory(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink);

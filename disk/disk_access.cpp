@@ -1,6 +1,7 @@
 #include "disk/disk_access.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -185,6 +186,31 @@ bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
 
 uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
   return useSectorLibrary_ && library_ != nullptr ? library_->CheckInt13Extension32(drive) : 0;
+}
+
+uint64_t DiskAccess::DiskSectors(uint16_t drive) {
+  if (!useSectorLibrary_) {
+    if (!OpenDrive(drive)) return 0;
+    const Device* dev = devices_.Find(drive);
+    return dev != nullptr ? dev->Size() / kSectorSize : 0;
+  }
+  if (library_ != nullptr) {
+    const uint64_t bytes = library_->DriveBytes(drive);
+    if (bytes != 0) return bytes / kSectorSize;
+  }
+  // The loaded library tells no sizes: the file it opened for the drive does.
+  const size_t index = drive - kFirstHardDisk;
+  if (drive >= kFirstHardDisk && index < drives_.disks.size()) {
+    const int fd = ::open(drives_.disks[index].c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      const off_t end = ::lseek(fd, 0, SEEK_END);
+      ::close(fd);
+      if (end > 0) return static_cast<uint64_t>(end) / kSectorSize;
+    }
+  }
+  Geometry geometry;
+  if (!DriveGeometry(drive, geometry)) return 0;
+  return uint64_t{geometry.cylinders} * geometry.heads * geometry.sectorsPerTrack;
 }
 
 void DiskAccess::Release() {

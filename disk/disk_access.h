@@ -105,6 +105,11 @@ class DiskAccess {
   [[nodiscard]] bool DriveGeometry(uint16_t drive, Geometry& out) const;
   // The extensions flag for a drive: the library's answer, 0 on the direct path.
   uint32_t Int13Extensions(uint16_t drive);
+  // How many 512-byte sectors a hard disk holds: the device's size on the
+  // direct path; on the library path the size of the file or device the
+  // drive map names, else the product of the drive's geometry. 0 when not
+  // known. The backup GPT header lies at the last of them.
+  uint64_t DiskSectors(uint16_t drive);
 
   // The FAT sectors read so far, kept for later readers; every write through
   // this access drops the ones it reaches.

@@ -19,4 +19,6 @@ inline constexpr const char* kDriveArgsHelp =
     "                    sector outside the map's finished (+) blocks fails to read\n"
     "                    and to write, as on the dying disk (sectors the map does\n"
     "                    not cover count as untried)\n"
-    "  With no drive named, the system's block devices are used.\n";
+    "  With no drive named, the system's block devices are used.\n"
+    "  A hard disk is shown by what its first sector holds: an MBR's partitions, a\n"
+    "  GPT's partitions (protective MBR), or one volume filling the whole disk.\n";

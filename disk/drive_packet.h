@@ -7,7 +7,8 @@
 
 // What a tree node is: a disk, a partition or volume, an extended partition,
 // a FAT copy (of its width), a fixed root, a file or folder, or a partition of
-// a type the program does not read.
+// a type the program does not read; on a GPT disk, its header and its
+// partition entry array.
 enum class NodeKind : uint16_t {
   HardDisk = 0,
   Volume = 1,
@@ -18,6 +19,8 @@ enum class NodeKind : uint16_t {
   DirEntry = 6,
   Fat32 = 9,
   Unknown = 11,
+  GptHeader = 12,
+  GptEntries = 13,
 };
 
 // How wide a volume's FAT entries are; None while only a partition type that
@@ -72,6 +75,9 @@ struct DrivePacket {
   uint64_t partitionStart = 0;   // absolute LBA of sector 0 of the partition or volume
   uint32_t dataStart = 0;        // first sector of cluster 2, from partitionStart
   uint32_t lastCluster = 0;      // the highest usable cluster (DecodeVolume's); 0 while unknown
+  // The boot record the volume was read by, from partitionStart: 0, or the
+  // backup sector of a 32-bit FAT volume whose sector 0 is damaged.
+  uint16_t bootSector = 0;
   uint32_t int13Extensions = 0;
 };
 

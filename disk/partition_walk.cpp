@@ -1,5 +1,6 @@
 // The children of a master or extended boot record: one node per used entry
 // of its partition table.
+#include <cstdio>
 #include <vector>
 
 #include "disk/discovery.h"
@@ -43,6 +44,15 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
   }
 
   const std::span<const uint8_t> sector(buffer.data(), kSectorSize);
+  // What the disk's own sector 0 is decides how it is walked: a GPT, a volume
+  // of the whole disk, or the partition table read below.
+  if (!extended && node.partitionStart == 0) {
+    const DiskLayout layout = ReadDiskLayout(ctx.access, node.drive, sector);
+    if (layout.scheme != DiskScheme::Mbr) {
+      ExpandDiskLayout(ctx, node, layout, sink);
+      return;
+    }
+  }
   for (size_t i = 0; i < kPartitionEntries; ++i) {
     const size_t e = PartitionEntryOffset(i);
     const uint8_t type = le8(sector, e + kPartType);
@@ -86,5 +96,87 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
       hasChildren = false;
     }
     Add(sink, p, label, hasChildren);
+  }
+}
+
+namespace {
+
+constexpr const char* kGptEntriesLabel = "GPT Partition Entries";
+constexpr const char* kExfatLabel = "exFAT Volume";
+// Formatted with the partition's number.
+constexpr const char* kPartitionTooFar =
+    "GPT partition %u lies past sector 4294967295 and cannot be read by this version.";
+
+}  // namespace
+
+void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const DiskLayout& layout,
+                                      TreeSink& sink) {
+  // Every child lies on the drive and counts its sectors from the disk's start
+  // unless it is a partition of its own.
+  const auto child = [&](bool mayHaveChildren) {
+    DrivePacket* p = TakeChild(ctx, node, nullptr, mayHaveChildren);
+    if (p == nullptr) return p;
+    p->drive = node.drive;
+    p->int13Extensions = node.int13Extensions;
+    p->sectorCount = 1;
+    return p;
+  };
+
+  if (layout.scheme == DiskScheme::Gpt) {
+    const GptCopy* used = layout.gpt.Used();
+    DrivePacket* header = child(false);
+    if (header == nullptr) return;
+    header->kind = NodeKind::GptHeader;
+    const uint64_t headerLba = used != nullptr ? used->header.lba : 1;
+    header->startSector = headerLba <= UINT32_MAX ? static_cast<uint32_t>(headerLba) : 1;
+    Add(sink, header, GptHeaderLabel(layout.gpt), false);
+    ctx.status = GptSourceNote(layout.gpt);
+
+    DrivePacket* entries = child(false);
+    if (entries == nullptr) return;
+    entries->kind = NodeKind::GptEntries;
+    entries->startSector = 2;
+    if (used != nullptr) {
+      const uint64_t sectors = (used->header.EntryArrayBytes() + kSectorSize - 1) / kSectorSize;
+      if (used->header.entriesLba + sectors - 1 <= UINT32_MAX && sectors != 0) {
+        entries->startSector = static_cast<uint32_t>(used->header.entriesLba);
+        entries->sectorCount = static_cast<uint32_t>(sectors);
+      }
+    }
+    Add(sink, entries, kGptEntriesLabel, false);
+  } else if (layout.scheme == DiskScheme::WholeExfat) {
+    DrivePacket* p = child(false);
+    if (p == nullptr) return;
+    p->kind = NodeKind::Unknown;
+    p->sector = 1;
+    p->startSector = 1;
+    Add(sink, p, kExfatLabel, false);
+    return;
+  }
+
+  char text[128];
+  for (const DiskVolume& v : layout.volumes) {
+    if (!v.addressable) {
+      // Its sectors cannot be named in the packets: wrapping the number would
+      // show another partition's sectors as this one's.
+      std::snprintf(text, sizeof text, kPartitionTooFar, static_cast<unsigned>(v.number));
+      ctx.Prompt().Message(text);
+      continue;
+    }
+    DrivePacket* p = child(v.fat);
+    if (p == nullptr) return;
+    p->partitionStart = static_cast<uint32_t>(v.start);
+    if (v.start == 0) p->sector = 1;
+    if (v.fat) {
+      p->kind = NodeKind::Volume;
+      // The boot record's width, as a 32-bit FAT partition type would say it.
+      p->fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
+      p->bootSector = v.bootSector;
+      Add(sink, p, v.note.empty() ? v.label : v.label + " - " + v.note, true);
+    } else {
+      p->kind = NodeKind::Unknown;
+      p->startSector = 1;
+      Add(sink, p, v.label, false);
+    }
   }
 }

@@ -86,3 +86,8 @@ bool Sect32Engine::DriveGeometry(uint32_t drive, Geometry& out) {
   out = dev->geometry;
   return true;
 }
+
+uint64_t Sect32Engine::DriveBytes(uint32_t drive) {
+  const Device* dev = Drive(drive);
+  return dev != nullptr ? dev->Size() : 0;
+}

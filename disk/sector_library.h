@@ -31,6 +31,9 @@ class SectorLibrary {
   // once when it opened the drive; false when it has none for it. The program
   // converts with the same geometry, so a triple names the sector its LBA does.
   [[nodiscard]] virtual bool DriveGeometry(uint32_t drive, Geometry& out) = 0;
+  // The drive's size in bytes when the library can tell it without a
+  // transfer; 0 when it cannot (the loaded library exports no such call).
+  virtual uint64_t DriveBytes(uint32_t /*drive*/) { return 0; }
 };
 
 // The C entry points exported by libsect32.so.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "disk/backup_boot_record.h"
 #include "disk/dir_entry.h"
 #include "disk/discovery.h"
 #include "disk/sector_access.h"
@@ -34,15 +35,31 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
     }
   }
   ctx.Prompt().SetStatus(0, kWaitText);
-  if (!ReadNodeSectors(access, node, 0, std::span<uint8_t>(buffer).first(kSectorSize))) {
-    ctx.Prompt().Message(kBootUnreadable);
-    return true;
-  }
+  const std::span<uint8_t> sector0 = std::span<uint8_t>(buffer).first(kSectorSize);
+  const bool readable = ReadNodeSectors(access, node, 0, sector0);
 
   // The partition entry said whether the volume is a 32-bit FAT one.
-  const std::optional<VolumeLayout> layout =
-      DecodeVolume(std::span<const uint8_t>(buffer).first(kSectorSize),
-                   node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
+  const uint8_t typeHint = node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0;
+  std::optional<VolumeLayout> layout;
+  if (readable) layout = DecodeVolume(sector0, typeHint);
+  uint16_t bootSector = 0;
+  if (!layout) {
+    // Sector 0 unreadable or overwritten: a 32-bit FAT volume keeps a copy of
+    // its boot record in its reserved sectors, read here and never written.
+    const DrivePacket own = VolumeNodeOf(node);
+    const SectorReader read = [&access, &own](uint64_t first, std::span<uint8_t> out) {
+      return first <= UINT32_MAX && ReadNodeSectors(access, own, static_cast<uint32_t>(first), out);
+    };
+    const BootRecordChoice choice = FindBootRecord(
+        readable ? std::span<const uint8_t>(sector0) : std::span<const uint8_t>(), read, typeHint);
+    if (choice.source == BootRecordSource::Backup) {
+      layout = choice.layout;
+      bootSector = static_cast<uint16_t>(choice.sector);
+      ctx.status = BootRecordNote(choice);
+    } else if (!readable) {
+      ctx.Prompt().Message(kBootUnreadable);
+    }
+  }
   // A record that fails its checks describes no FAT volume to walk.
   if (!layout) return true;
   // Every place below is counted in 512-byte sectors: a volume of larger
@@ -71,6 +88,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   volume.fatCount = layout->fatCount;
   volume.partitionStart = node.partitionStart;
   volume.lastCluster = layout->lastCluster;
+  volume.bootSector = bootSector;
 
   char label[16];
   for (uint32_t i = 0; i < layout->fatCount; ++i) {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "disk/raw_road.h"
+#include "disk/sector_access.h"
+
 bool ClusterGeometry::Valid() const {
   const bool powerOfTwo = clusterBytes != 0 && (clusterBytes & (clusterBytes - 1)) == 0;
   return powerOfTwo && clusterBytes >= 512 && clusterBytes <= (2u << 20) && lastCluster >= 2 &&
@@ -47,6 +50,34 @@ bool MemoryClusterSource::Read(uint32_t first, uint32_t count, std::span<uint8_t
   }
   unreadable = std::move(merged);
   return unreadable.empty();
+}
+
+DiskClusterSource::DiskClusterSource(DiskAccess& access, const DrivePacket& volume)
+    : access_(access), volume_(VolumeNodeOf(volume)) {}
+
+bool DiskClusterSource::Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
+                             std::vector<ByteRange>& unreadable) {
+  unreadable.clear();
+  const uint64_t perCluster = volume_.sectorsPerCluster;
+  const uint64_t bytes = uint64_t{count} * perCluster * kSectorSize;
+  if (first < 2 || perCluster == 0 || out.size() < bytes) {
+    unreadable.push_back({0, out.size()});
+    return false;
+  }
+  const uint64_t sector = uint64_t{volume_.dataStart} + (first - 2) * perCluster;
+  bad_.clear();
+  if (ReadRawSectors(access_, volume_, sector, out.first(static_cast<size_t>(bytes)), bad_))
+    return true;
+  // Sector numbers to byte ranges of out, neighbours joined.
+  for (const uint64_t s : bad_) {
+    const uint64_t at = (s - sector) * kSectorSize;
+    if (!unreadable.empty() && unreadable.back().offset + unreadable.back().length == at)
+      unreadable.back().length += kSectorSize;
+    else
+      unreadable.push_back({at, kSectorSize});
+  }
+  unreadableSectors += bad_.size();
+  return false;
 }
 
 ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry& geometry,

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "disk/disk_access.h"
 #include "disk/drive_packet.h"
 
 // What the readers need to know of a volume: nothing of its FAT or folders.
@@ -55,6 +56,23 @@ class MemoryClusterSource final : public ClusterSource {
   std::span<const uint8_t> data_;
   ClusterGeometry geometry_;
   std::vector<ByteRange> bad_;  // sorted by offset
+};
+
+// The clusters of a FAT volume on a drive, read through the raw road: a run
+// of clusters is one read, and a failed one names its unreadable sectors.
+class DiskClusterSource final : public ClusterSource {
+ public:
+  // volume: any node of the volume (its root directory, say); the packet
+  // carries the volume's address, first data sector and cluster size.
+  DiskClusterSource(DiskAccess& access, const DrivePacket& volume);
+  [[nodiscard]] bool Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
+                          std::vector<ByteRange>& unreadable) override;
+  uint64_t unreadableSectors = 0;
+
+ private:
+  DiskAccess& access_;
+  DrivePacket volume_;  // addressed from the volume's sector 0
+  std::vector<uint64_t> bad_;
 };
 
 // One run of consecutive clusters as the readers get it.

@@ -87,6 +87,7 @@ class Walk {
                  result_.foldersWalked + static_cast<uint32_t>(live_.size() + deleted_.size()));
     }
     for (DeletedFile& f : result_.files) Judge(f);
+    result_.liveClusters = claimed_;
   }
 
  private:

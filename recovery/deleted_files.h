@@ -59,6 +59,9 @@ struct FindDeletedResult {
   std::vector<std::string> problems;  // folders not fully read: "path: text"
   uint32_t foldersWalked = 0;
   bool stopped = false;
+  // By cluster number: the clusters the live folders' chains reach (the
+  // root's, the folders' and their files'), as far as the walk went.
+  std::vector<bool> liveClusters;
 };
 
 // Progress: folders walked and folders known so far.

@@ -20,7 +20,8 @@ constexpr uint32_t kFreeCountUnknown = 0xFFFFFFFF;
 // The copies and the FSInfo sector, from the boot record.
 void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& image) {
   uint8_t sector[kSectorSize] = {};
-  if (!ReadNodeSectors(access, VolumeNodeOf(node), 0, sector)) return;
+  // The record the volume was walked by: sector 0, or its backup.
+  if (!ReadNodeSectors(access, VolumeNodeOf(node), node.bootSector, sector)) return;
   const std::optional<VolumeLayout> layout =
       DecodeVolume(sector, node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
   const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&

@@ -9,6 +9,8 @@ inline constexpr const char* kScanFloppyText = "Floppy Disk %u";
 inline constexpr const char* kScanPartitionText = "Hard Disk %u - %s - %s";
 inline constexpr const char* kScanPrimary = "Primary Partition";
 inline constexpr const char* kScanLogical = "Logical Partition";
+inline constexpr const char* kScanGptPartition = "GPT Partition %u";
+inline constexpr const char* kScanWholeDisk = "Whole Disk";
 
 // The worker and the dialog.
 inline constexpr const char* kScanBootUnreadable = "Boot Record inaccessible!";

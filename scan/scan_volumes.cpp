@@ -4,6 +4,7 @@
 #include <set>
 
 #include "disk/discovery.h"
+#include "disk/disk_layout.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
@@ -42,6 +43,41 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
     table.sector = 1;
     table.sectorCount = 1;
     table.int13Extensions = flag;
+    // A GPT disk or a disk that is one volume lists what its layout holds.
+    {
+      uint8_t sector[kSectorSize] = {};
+      if (!ReadNodeSectors(access, table, 0, sector)) {
+        port.Message(kScanTableUnreadable);
+        continue;
+      }
+      const DiskLayout layout = ReadDiskLayout(access, drive, sector);
+      if (layout.scheme != DiskScheme::Mbr) {
+        for (const DiskVolume& v : layout.volumes) {
+          if (!v.fat || !v.addressable) continue;
+          if (list.size() >= kScanVolumesMax) return list;
+          ScanVolumeEntry e;
+          e.packet.drive = drive;
+          e.packet.sector = v.start == 0 ? 1 : 0;
+          e.packet.sectorCount = 1;
+          e.packet.kind = NodeKind::Volume;
+          e.packet.fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
+          e.packet.partitionStart = static_cast<uint32_t>(v.start);
+          e.packet.bootSector = v.bootSector;
+          e.packet.int13Extensions = flag;
+          e.partitionType = v.width == FatWidth::Fat32 ? kFat32PartitionType : 0;
+          char where[32];
+          if (v.number != 0)
+            std::snprintf(where, sizeof where, kScanGptPartition, static_cast<unsigned>(v.number));
+          else
+            std::snprintf(where, sizeof where, "%s", kScanWholeDisk);
+          std::snprintf(text, sizeof text, kScanPartitionText, static_cast<unsigned>(d - 0x80 + 1),
+                        v.label.c_str(), where);
+          e.text = text;
+          list.push_back(e);
+        }
+        continue;
+      }
+    }
     uint32_t extendedBase = 0;
     bool master = true;
     std::set<uint64_t> walked;

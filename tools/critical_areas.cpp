@@ -8,6 +8,7 @@
 #include "disk/boot_sector.h"
 #include "disk/drive_map.h"
 #include "disk/fat_codec.h"
+#include "disk/first_sector.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
@@ -282,6 +283,14 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
   HardDisk disk(access, options.hardDisk);
   Sector table{}, boot{}, readBack{};
   if (!disk.Read(kMbrAddress, table.data())) return run.End(kTableUnreadable, false);
+  // Only an MBR's entries name what the floppy's slots hold: a GPT's
+  // protective entry or a boot record's code bytes would be saved as tables.
+  switch (ClassifyFirstSector(table, access.DiskSectors(options.hardDisk)).kind) {
+    case FirstSectorKind::ProtectiveMbr: return run.End(kBackupGptRefused, false);
+    case FirstSectorKind::FatBootRecord:
+    case FirstSectorKind::ExfatBootRecord: return run.End(kBackupWholeDiskRefused, false);
+    default: break;
+  }
   disk.UseGeometryOf(table);
   const int firstFat = FindFatEntry(table);
   if (firstFat < 0) return run.End(kNoFatPartition, false);
@@ -352,6 +361,9 @@ CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions
   HardDisk disk(access, options.hardDisk);
   Sector table{}, boot{}, scratch{};
   if (!disk.Read(kMbrAddress, scratch.data())) return run.End(kTableUnreadable, false);
+  if (ClassifyFirstSector(scratch, access.DiskSectors(options.hardDisk)).kind ==
+      FirstSectorKind::ProtectiveMbr)
+    return run.End(kRestoreGptRefused, false);
 
   std::set<uint64_t> seen{0};
   DiskSectorAddress target = kMbrAddress;

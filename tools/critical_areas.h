@@ -29,6 +29,14 @@ inline constexpr const char* kFloppyNoLayout =
 inline constexpr const char* kFloppyFatUnreadable = "Floppy disk FAT not accessible!";
 inline constexpr const char* kTableUnreadable = "Hard disk Partition Table not accessible!";
 inline constexpr const char* kNoFatPartition = "No known FAT partitions present, cannot backup";
+inline constexpr const char* kBackupGptRefused =
+    "Backup saves the partition tables of MBR disks only: this is a GPT disk.";
+inline constexpr const char* kBackupWholeDiskRefused =
+    "Backup saves the partition tables of MBR disks only: this disk is one volume without a "
+    "partition table.";
+inline constexpr const char* kRestoreGptRefused =
+    "Restore writes the partition tables of MBR disks only: this is a GPT disk, whose "
+    "protective MBR it would overwrite.";
 inline constexpr const char* kBootRecordUnreadable = "Hard disk boot record not accessible!";
 inline constexpr const char* kBootRecordUnwritable = "Hard disk Boot Record not accessible!";
 inline constexpr const char* kBackupWriteFailed = "Backup failed on the floppy!";

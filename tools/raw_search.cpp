@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 
+#include "disk/raw_road.h"
 #include "disk/sector_access.h"
 #include "tools/byte_matcher.h"
 #include "views/list_ops.h"
@@ -21,6 +22,27 @@ namespace {
 constexpr size_t kBlockBytes = size_t{kSearchBlockSectors} * kSectorSize;
 constexpr size_t kBlockPad = 128;
 static_assert(kBlockPad >= kSearchMaxTextBytes && kBlockPad >= kSearchMaxHexBytes);
+
+// The first start below `starts` of a match that lies wholly in sectors that
+// were read: bad holds the block's unreadable sectors, numbered from `first`
+// (the block's first sector), in order.
+size_t FindReadablePattern(std::span<const uint8_t> block, size_t starts,
+                           std::span<const uint8_t> pattern, uint64_t first,
+                           std::span<const uint64_t> bad) {
+  size_t from = 0;
+  while (from < starts) {
+    const size_t h = FindPattern(block.subspan(from), starts - from, pattern);
+    if (h == kNoMatch) return kNoMatch;
+    const size_t at = from + h;
+    const uint64_t lo = first + at / kSectorSize;
+    const uint64_t hi = first + (at + pattern.size() - 1) / kSectorSize;
+    const auto it = std::lower_bound(bad.begin(), bad.end(), lo);
+    if (it == bad.end() || *it > hi) return at;
+    // No start before the end of that sector can miss it.
+    from = static_cast<size_t>((*it - first + 1) * kSectorSize);
+  }
+  return kNoMatch;
+}
 
 // The progress is told when its percentage changes, and at least this often
 // while it does not (a search without an upper bound moves 1% in 21 GiB).
@@ -295,6 +317,7 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
   }
   ProgressTeller progress(events, job);
   uint32_t steps = 0;
+  std::vector<uint64_t> bad;
   // 64-bit sector numbers: the last block of an area without an upper bound
   // ends at 2^32 - 1, where 32 bits would wrap back to the start.
   for (uint64_t s = job.start; s < job.end; s += kSearchStepSectors) {
@@ -310,20 +333,22 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     // read that moved all of its sectors overwrites them, so only the rest
     // needs clearing (a last block's tail, or all of it after a failed read).
     // The search starts at or after the node's first sector, which is not 0.
-    const auto first = static_cast<uint32_t>(s - job.node.startSector);
+    const uint64_t first = s - job.node.startSector;
     const std::span<uint8_t> sectors(block.data(), size_t{n} * kSectorSize);
-    bool read = ReadNodeSectors(access, job.node, first, sectors);
-    if (!read) {
-      // A failed read need not have reached every sector: read again into
-      // zeros, so that nothing of the block before is searched as this one.
-      std::fill(block.begin(), block.end(), 0);
-      read = ReadNodeSectors(access, job.node, first, sectors);
-    } else if (n < kSearchBlockSectors) {
+    // The road reads the block again sector by sector when it fails and names
+    // the sectors that stayed unreadable: their filler is searched as bytes
+    // that match nothing.
+    bad.clear();
+    const bool read = ReadRawSectors(access, job.node, first, sectors, bad);
+    if (n < kSearchBlockSectors)
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(size_t{n} * kSectorSize), block.end(), 0);
-    }
-    if (!read)
+    if (!read) {
       events.Unreadable(s, Format(kSearchSectorNotAccessible, static_cast<unsigned long>(s)));
-    const size_t h = FindPattern(block, starts, pattern);
+      // A full block's last sector is read again as the next block's first.
+      for (const uint64_t b : bad)
+        if (!full || b - first < kSearchStepSectors) ++result.unreadableSectors;
+    }
+    const size_t h = FindReadablePattern(block, starts, pattern, first, bad);
     if (h != kNoMatch) {
       const uint32_t inBlock = static_cast<uint32_t>(h / kSectorSize);
       SearchHit& hit = result.hit;
@@ -340,19 +365,26 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
   return result;
 }
 
-SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags, PromptPort& prompt,
-                             SearchEvents& events) {
-  const SearchResult result = SearchSectors(access, job, flags, events);
-  const char* message = kSearchNotFound;
+std::string SearchResultMessage(const SearchResult& result) {
+  std::string message = kSearchNotFound;
   switch (result.status) {
-    case SearchStatus::Found:
-      events.Hit(result.hit);
-      message = kSearchFound;
-      break;
+    case SearchStatus::Found: message = kSearchFound; break;
     case SearchStatus::Interrupted: message = kSearchInterrupted; break;
     case SearchStatus::NoBuffer: message = kSearchNoBuffer; break;
     case SearchStatus::NotFound: break;
   }
+  if (result.unreadableSectors == 1)
+    message += std::string("  ") + kSearchUnreadableSector;
+  else if (result.unreadableSectors > 1)
+    message += "  " + Format(kSearchUnreadableSectors, static_cast<unsigned long>(result.unreadableSectors));
+  return message;
+}
+
+SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFlags& flags, PromptPort& prompt,
+                             SearchEvents& events) {
+  const SearchResult result = SearchSectors(access, job, flags, events);
+  if (result.status == SearchStatus::Found) events.Hit(result.hit);
+  const std::string message = SearchResultMessage(result);
   access.Prompt().SetStatus(0, "");
   prompt.Message(message);
   events.Ended(job.mode);

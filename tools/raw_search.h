@@ -52,6 +52,9 @@ inline constexpr const char* kSearchFound = "Search String Found!";
 inline constexpr const char* kSearchInProgress = "Search in progress!  Press X again after it ends now!!";
 inline constexpr const char* kSearchProgress = "%lu of %lu, %u%% Completed";
 inline constexpr const char* kSearchSectorNotAccessible = "Sector %lu not accessible!";
+// After the result message's own words when sectors could not be read.
+inline constexpr const char* kSearchUnreadableSectors = "%lu sectors could not be read and were not searched.";
+inline constexpr const char* kSearchUnreadableSector = "1 sector could not be read and was not searched.";
 // Input that would otherwise be taken as something the person did not type.
 inline constexpr const char* kSearchNotHex = "Byte %u is not a hexadecimal number: %s";
 inline constexpr const char* kSearchTooManyBytes = "At most 16 Hexa bytes can be searched for!";
@@ -92,6 +95,8 @@ enum class SearchStatus { Found, NotFound, Interrupted, NoBuffer };
 struct SearchResult {
   SearchStatus status = SearchStatus::NotFound;
   SearchHit hit;
+  // Sectors that could not be read before the search ended: never matched.
+  uint64_t unreadableSectors = 0;
 };
 
 enum class SearchRefusal { None, Range, Pattern };
@@ -131,6 +136,10 @@ void BeginSearch(SearchEvents& events, SearchFlags& flags);
 // cannot be read is searched as the read left it.
 [[nodiscard]] SearchResult SearchSectors(DiskAccess& access, const SearchJob& job,
                                          const SearchFlags& flags, SearchEvents& events);
+
+// The result message: "Search String Found!" and the like, followed after two
+// blanks by the count of unreadable sectors when there were some.
+std::string SearchResultMessage(const SearchResult& result);
 
 // The worker thread's whole run: the search; on a hit events.Hit (the front
 // end puts the hit where its list lives, see ShowSearchHit); the result

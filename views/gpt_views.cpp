@@ -3,8 +3,10 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "disk/disk_layout.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
+#include "views/list_ops.h"
 
 namespace {
 
@@ -113,4 +115,35 @@ DecodedView MbrEntriesView(std::span<const uint8_t> sector) {
     view.rows.push_back({"", "Relative Sectors", Number(le32(e, kPartStartLba))});
   }
   return view;
+}
+
+void FillPage(ViewPage& pane, DecodedView view) {
+  pane.columns = std::move(view.columns);
+  for (auto& texts : view.rows) pane.rows.push_back({pane.rows.size(), std::move(texts)});
+}
+
+namespace {
+
+const GptCopy& ShownCopy(const GptTable& gpt) {
+  const GptCopy* used = gpt.Used();
+  return used != nullptr ? *used : gpt.primary;
+}
+
+}  // namespace
+
+void ShowGptHeader(ViewContext& ctx, const DrivePacket& node) {
+  ResetList(ctx);
+  ctx.page.viewKind = ViewKind::None;
+  const GptTable gpt = ReadDriveGpt(ctx.access, node.drive);
+  DecodedView view = GptHeaderView(ShownCopy(gpt));
+  const std::string note = GptSourceNote(gpt);
+  if (!note.empty()) view.rows.insert(view.rows.begin(), {"Note", note});
+  FillPage(ctx.page, std::move(view));
+}
+
+void ShowGptEntries(ViewContext& ctx, const DrivePacket& node) {
+  ResetList(ctx);
+  ctx.page.viewKind = ViewKind::None;
+  const GptTable gpt = ReadDriveGpt(ctx.access, node.drive);
+  FillPage(ctx.page, GptEntriesView(ShownCopy(gpt)));
 }

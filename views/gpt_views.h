@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk/gpt.h"
+#include "views/view_context.h"
 #include "views/view_page.h"
 
 struct DecodedView {
@@ -28,3 +29,13 @@ DecodedView GptEntriesView(const GptCopy& copy);
 // shows them ("Partition", "Field", "Value"): the protective or hybrid MBR of
 // a GPT disk.
 DecodedView MbrEntriesView(std::span<const uint8_t> sector);
+
+// The pane's columns and rows become view's.
+void FillPage(ViewPage& pane, DecodedView view);
+
+// The views of a GPT disk's header and entry-array nodes: the copy in use
+// (the primary when neither is), read afresh from the node's drive. The
+// header view begins with a "Note" row when the backup is in use or neither
+// copy is sound.
+void ShowGptHeader(ViewContext& ctx, const DrivePacket& node);
+void ShowGptEntries(ViewContext& ctx, const DrivePacket& node);

@@ -5,10 +5,15 @@
 #include <span>
 #include <string>
 
-#include "disk/le.h"
+#include <algorithm>
+
+#include "disk/backup_boot_record.h"
 #include "disk/boot_sector.h"
+#include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
+#include "disk/volume_layout.h"
+#include "views/gpt_views.h"
 #include "views/list_ops.h"
 
 namespace {
@@ -45,22 +50,8 @@ void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::PartitionTable));
     return;
   }
-  const std::span<const uint8_t> sector(pane.sectorBuffer.data(), kSectorSize);
-  for (unsigned p = 1; p <= kPartitionEntries; ++p) {
-    const auto e = sector.subspan(PartitionEntryOffset(p - 1), kPartitionEntrySize);
-    const std::string first = Number(p);
-    AddRow(pane, {first, "Boot Indicator", le8(e, kPartBootFlag) == 0x80 ? "Bootable" : "Non-Bootable"});
-    AddRow(pane, {"", "Cylinder", Number(le8(e, kPartStartCylinder))});
-    AddRow(pane, {"", "Head", Number(le8(e, kPartStartHead))});
-    // The whole byte: cylinder bits 8-9 stay in it.
-    AddRow(pane, {"", "Sector", Number(le8(e, kPartStartSector))});
-    AddRow(pane, {"", "System Indicator", Number(le8(e, kPartType))});
-    AddRow(pane, {"", "Ending Cylinder", Number(le8(e, kPartEndCylinder))});
-    AddRow(pane, {"", "Ending Head", Number(le8(e, kPartEndHead))});
-    AddRow(pane, {"", "Ending Sector", Number(le8(e, kPartEndSector))});
-    AddRow(pane, {"", "Number of Sectors", Number(le32(e, kPartSectors))});
-    AddRow(pane, {"", "Relative Sectors", Number(le32(e, kPartStartLba))});
-  }
+  // The one decoding of the four entries, shared with the GPT disk's views.
+  FillPage(pane, MbrEntriesView(std::span<const uint8_t>(pane.sectorBuffer.data(), kSectorSize)));
 }
 
 void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
@@ -69,11 +60,33 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
   pane.viewKind = ViewKind::None;
   pane.columns = {{"Field", 200}, {"Value", 200}};
   // The disk in a floppy drive may have been changed since it was opened.
-  const bool read = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
-  if (!read || !ReadFirstSector(ctx, packet)) {
+  const bool reopened = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
+  const bool read = reopened && ReadFirstSector(ctx, packet);
+  // A volume whose sector 0 is unreadable or overwritten is shown by the
+  // backup record it was walked by, and says so first.
+  std::string note;
+  if (reopened && packet.kind == NodeKind::Volume && pane.sectorBuffer.size() >= kSectorSize &&
+      (!read || !DecodeVolume(std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize),
+                              packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0))) {
+    const DrivePacket own = VolumeNodeOf(packet);
+    const SectorReader reader = [&ctx, &own](uint64_t first, std::span<uint8_t> out) {
+      return first <= UINT32_MAX &&
+             ReadNodeSectors(ctx.access, own, static_cast<uint32_t>(first), out);
+    };
+    const BootRecordChoice choice = FindBootRecord(
+        read ? std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize)
+             : std::span<const uint8_t>(),
+        reader, packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
+    if (choice.source == BootRecordSource::Backup) {
+      std::copy(choice.bytes.begin(), choice.bytes.end(), pane.sectorBuffer.begin());
+      note = BootRecordNote(choice);
+    }
+  }
+  if (!read && note.empty()) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::BootRecord));
     return;
   }
+  if (!note.empty()) AddRow(pane, {"Note", note});
   const std::span<const uint8_t> s(pane.sectorBuffer.data(), kSectorSize);
   std::string oem;
   for (size_t i = 0; i < kBootOemNameLength && s[kBootOemName + i] != 0; ++i)

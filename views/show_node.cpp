@@ -5,6 +5,7 @@
 
 #include "views/directory_views.h"
 #include "views/fat_views.h"
+#include "views/gpt_views.h"
 #include "views/hex_dump.h"
 #include "views/list_ops.h"
 #include "views/partition_views.h"
@@ -61,6 +62,8 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
     case NodeKind::Extended: ShowPartitionTable(ctx, node); break;
     case NodeKind::Volume:
     case NodeKind::Unknown: ShowBootRecord(ctx, node); break;
+    case NodeKind::GptHeader: ShowGptHeader(ctx, node); break;
+    case NodeKind::GptEntries: ShowGptEntries(ctx, node); break;
     case NodeKind::Fat16: ShowFat16Table(ctx, node); break;
     case NodeKind::Fat12: ShowFat12Table(ctx, node); break;
     case NodeKind::Fat32: ShowFat32Table(ctx, node); break;

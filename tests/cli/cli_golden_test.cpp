@@ -335,6 +335,9 @@ const std::vector<GoldenCase>& Cases() {
       {"extract_direct", {W{"--direct", "disk.img", "extract", kDocs16, "--to", "out"}}},
       {"extract_unreadable", {W{"disk.img", "--mapfile", "disk.map", "extract", kDocs16, "3", "--to",
                                 "out"}}},
+      {"rescue", {W{"disk.img", "rescue", kFat16, "--to", "out/rescued"}}},
+      {"rescue_floppy_direct", {W{"--direct", "floppy.img", "rescue", kFloppy, "--to", "out", "--no-carve"}}},
+      {"rescue_unreadable", {W{"disk.img", "--mapfile", "disk.map", "rescue", kFat16, "--to", "out"}}},
 
       // Scan Disk for Errors.
       {"scan_list", {W{"floppy.img", "disk.img", "scan"}}},
@@ -384,6 +387,7 @@ const std::vector<GoldenCase>& Cases() {
       {"usage_search_bad_hex", {W{"disk.img", "search", kRoot16, "--hex", "zz"}}},
       {"usage_deleted_no_volume", {W{"disk.img", "deleted"}}},
       {"usage_extract_no_target", {W{"disk.img", "extract", kRoot16}}},
+      {"usage_rescue_no_target", {W{"disk.img", "rescue", kFat16}}},
       {"usage_extract_row", {W{"disk.img", "extract", kRoot16, "x", "--to", "out"}}},
       {"usage_scan_yes_without_volume", {W{"disk.img", "scan", "--yes"}}},
       {"usage_scan_yes_and_no", {W{"disk.img", "scan", "1", "--yes", "--no"}}},

@@ -113,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"ToWithoutValue", {"extract", kNode, "--to"}, "--to needs a folder"},
         UsageCase{"ExtractUnknownOption", {"extract", kNode, "--bogus", "--to", "out"},
                   "ROW must be a row number from 1: --bogus"},
+        UsageCase{"RescueWithoutTo", {"rescue", kNode}, "rescue needs --to DIR"},
+        UsageCase{"RescueToWithoutValue", {"rescue", kNode, "--to"}, "--to needs a folder"},
         UsageCase{"ScanLeadingZero", {"scan", "01"}, "unexpected argument 01"},
         UsageCase{"ScanTwoVolumes", {"scan", "1", "2"}, "unexpected argument 2"},
         UsageCase{"ScanThoroughWithoutVolume", {"scan", "--thorough"}, "scan needs a volume number"},

@@ -48,7 +48,8 @@ RawSearchOptions Text(std::string text, std::string start = "10") {
 }
 
 struct Rig : ViewRig {
-  Rig() : ViewRig(std::vector<uint8_t>(size_t{kVolumeSectors} * 512 + 4096, 0)) {}
+  explicit Rig(TestDrives::Path path = TestDrives::Direct)
+      : ViewRig(std::vector<uint8_t>(size_t{kVolumeSectors} * 512 + 4096, 0), path) {}
   void Plant(uint64_t byte, const std::string& text) {
     std::memcpy(dev->Bytes().data() + byte, text.data(), text.size());
   }
@@ -223,6 +224,70 @@ TEST(RawSearch, ProgressStopAndFailedBlocks) {
   EXPECT_EQ(rig.ProgressTexts().front(), "Sector 307 not accessible!");
 }
 
+// Sectors that could not be read are never matched, whatever their filler
+// or the bytes around them; what is readable around them is, and the end
+// message counts them. Both transfer paths.
+struct UnreadableCase {
+  const char* name;
+  TestDrives::Path path;
+  std::vector<uint64_t> bad;
+  std::vector<std::pair<uint64_t, std::string>> plants;  // byte, text
+  std::vector<std::string> pattern;
+  SearchStatus status;
+  uint32_t sector, offset;  // of the hit
+  uint64_t unreadable;
+  const char* message;
+};
+
+class SearchUnreadable : public testing::TestWithParam<UnreadableCase> {};
+
+TEST_P(SearchUnreadable, NeverMatchesAnUnreadableSector) {
+  const UnreadableCase& c = GetParam();
+  Rig rig(c.path);
+  rig.dev->badReadSectors = {c.bad.begin(), c.bad.end()};
+  for (const auto& [at, text] : c.plants) rig.Plant(at, text);
+  rig.prompt.Clear();
+  std::optional<SearchJob> job = PrepareRawSearch(rig.prompt, Node(), Hex(c.pattern));
+  ASSERT_TRUE(job);
+  rig.prompt.Clear();
+  const SearchResult r = RunSearchWorker(rig.access, *job, rig.flags, rig.prompt, rig.events);
+  EXPECT_EQ(r.status, c.status);
+  if (c.status == SearchStatus::Found) {
+    EXPECT_EQ(r.hit.sector, c.sector);
+    EXPECT_EQ(r.hit.offset, c.offset);
+  }
+  EXPECT_EQ(r.unreadableSectors, c.unreadable);
+  EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{c.message});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SearchUnreadable,
+    testing::Values(
+        // The filler of a failed sector is 0xE5 bytes: no match there.
+        UnreadableCase{"FillerIsNoData", TestDrives::Direct, {300}, {}, {"E5", "E5"},
+                       SearchStatus::NotFound, 0, 0, 1,
+                       "Search String not found!  1 sector could not be read and was not searched."},
+        // A pattern whose last byte would lie in the failed sector.
+        UnreadableCase{"PatternRunningIntoIt", TestDrives::Direct, {301}, {{300 * 512 + 511, "A"}},
+                       {"41", "E5"}, SearchStatus::NotFound, 0, 0, 1,
+                       "Search String not found!  1 sector could not be read and was not searched."},
+        // Real bytes right after two failed sectors of the same block are found.
+        UnreadableCase{"FoundPastIt", TestDrives::Direct, {300, 301}, {{302 * 512 + 3, "\xE5\xE5"}},
+                       {"E5", "E5"}, SearchStatus::Found, 302, 3, 2,
+                       "Search String Found!  2 sectors could not be read and were not searched."},
+        // A block's 100th sector failing is counted once, in the block that
+        // starts with it.
+        UnreadableCase{"SharedSectorCountedOnce", TestDrives::Direct, {109}, {{600 * 512, "Z"}},
+                       {"5A"}, SearchStatus::Found, 600, 0, 1,
+                       "Search String Found!  1 sector could not be read and was not searched."},
+        UnreadableCase{"LibraryFillerIsNoData", TestDrives::Library, {300}, {}, {"E5", "E5"},
+                       SearchStatus::NotFound, 0, 0, 1,
+                       "Search String not found!  1 sector could not be read and was not searched."},
+        UnreadableCase{"LibraryFoundPastIt", TestDrives::Library, {300, 301},
+                       {{302 * 512 + 3, "\xE5\xE5"}}, {"E5", "E5"}, SearchStatus::Found, 302, 3, 2,
+                       "Search String Found!  2 sectors could not be read and were not searched."}),
+    [](const testing::TestParamInfo<UnreadableCase>& i) { return std::string(i.param.name); });
+
 TEST(RawSearch, UnknownPartitionHasNoUpperBound) {
   Rig rig;
   rig.Plant(2000 + 1000 * 512, "Z");  // past anything a size would allow
@@ -338,7 +403,11 @@ TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {
     worker.join();
     EXPECT_EQ(result.status, SearchStatus::Interrupted);
     EXPECT_FALSE(rig.flags.running);
-    EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>({"Search Interrupted by user!"}));
+    // The sectors past the disk's end could not be read: the message counts them.
+    ASSERT_EQ(rig.prompt.Messages().size(), 1u);
+    const std::string message = rig.prompt.Messages()[0];
+    EXPECT_EQ(message.substr(0, 27), "Search Interrupted by user!");
+    EXPECT_EQ(message, SearchResultMessage(result));
     EXPECT_FALSE(rig.events.Running());  // Search can be pressed again
   }
 }

@@ -1,0 +1,58 @@
+// The one road for raw scans (the raw search, carving and the lost-folder
+// search): sectors of a node's extent read in large runs, each run handed on
+// with the sectors that could not be read, so that no scan ever takes the
+// filler bytes of a failed sector for data.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+
+// A run of a megabyte: large enough that a disk streams, small enough to keep
+// a reader ahead of the work without holding much.
+inline constexpr uint32_t kRawRunSectors = 2048;
+
+// What an unreadable sector's bytes are left as (the program shows failed
+// sectors so everywhere); never data.
+inline constexpr uint8_t kRawUnreadableFill = 0xE5;
+
+// Reads buffer.size() / 512 sectors from sector `first` of node's extent
+// (startSector onwards). The whole run is asked for at once (the bound path
+// cuts it as it must); when that fails, every sector is read again on its own
+// and the ones that still fail are appended to unreadable (numbers counted as
+// `first` is) with their bytes set to kRawUnreadableFill. Sectors past 32-bit
+// numbers are unreadable. True when every sector was read.
+[[nodiscard]] bool ReadRawSectors(DiskAccess& access, const DrivePacket& node, uint64_t first,
+                                  std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable);
+
+// One run as a scan gets it.
+struct RawRun {
+  uint64_t first = 0;                     // its first sector, counted as the range is
+  std::span<const uint8_t> bytes;         // whole sectors
+  std::span<const uint64_t> unreadable;   // its sectors that could not be read, in order
+  uint64_t Sectors() const { return bytes.size() / kSectorSize; }
+  // Whether bytes [from, from + length) of the run touch a sector that could
+  // not be read.
+  bool TouchesUnreadable(uint64_t from, uint64_t length) const;
+};
+
+struct RawRoadOptions {
+  uint32_t runSectors = kRawRunSectors;   // at least 1
+  const std::atomic<bool>* stop = nullptr;  // polled before each run
+};
+
+struct RawRoadTotals {
+  uint64_t sectorsRead = 0;         // handed on, unreadable ones included
+  uint64_t unreadableSectors = 0;
+  bool stopped = false;
+};
+
+// Reads sectors [first, first + count) of node's extent in runs and hands
+// each to visit, in order; visit answers false to end the reading there.
+RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_t first,
+                            uint64_t count, const RawRoadOptions& options,
+                            const std::function<bool(const RawRun&)>& visit);
