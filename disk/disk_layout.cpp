@@ -80,7 +80,8 @@ DiskLayout ReadDiskLayout(DiskAccess& access, uint16_t drive, std::span<const ui
         // An entry that lies outside the disk or over another is listed
         // by its type only: reading it would show another's sectors.
         if (entry.Sound()) {
-          volume.addressable = entry.lastLba <= UINT32_MAX;
+          // Absolute sectors are 64-bit; the volume's own are counted in 32.
+          volume.addressable = entry.lastLba - entry.firstLba <= UINT32_MAX;
           if (volume.addressable) ProbeVolume(access, drive, volume);
         }
         layout.volumes.push_back(std::move(volume));

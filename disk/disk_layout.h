@@ -29,7 +29,7 @@ struct DiskVolume {
   bool fat = false;       // its boot record (or the backup) is a FAT one
   FatWidth width = FatWidth::None;  // when fat
   uint16_t bootSector = 0;  // the boot record in use, from start: 0 or its backup's sector
-  bool addressable = true;  // start and end fit the 32-bit sector numbers of the packets
+  bool addressable = true;  // its sectors fit the packets' 32-bit numbers from its start
   std::string label;      // "32-Bit FAT Disk", "Linux filesystem", "Unknown"
   std::string note;       // "Boot record read from its backup at sector 6", or empty
 };

@@ -105,7 +105,7 @@ constexpr const char* kGptEntriesLabel = "GPT Partition Entries";
 constexpr const char* kExfatLabel = "exFAT Volume";
 // Formatted with the partition's number.
 constexpr const char* kPartitionTooFar =
-    "GPT partition %u lies past sector 4294967295 and cannot be read by this version.";
+    "GPT partition %u holds more than 4294967296 sectors and cannot be read by this version.";
 
 }  // namespace
 
@@ -157,15 +157,15 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
   char text[128];
   for (const DiskVolume& v : layout.volumes) {
     if (!v.addressable) {
-      // Its sectors cannot be named in the packets: wrapping the number would
-      // show another partition's sectors as this one's.
+      // Its sectors cannot be named in the packets' 32-bit numbers from its
+      // start: wrapping one would show another of its sectors.
       std::snprintf(text, sizeof text, kPartitionTooFar, static_cast<unsigned>(v.number));
       ctx.Prompt().Message(text);
       continue;
     }
     DrivePacket* p = child(v.fat);
     if (p == nullptr) return;
-    p->partitionStart = static_cast<uint32_t>(v.start);
+    p->partitionStart = v.start;
     if (v.start == 0) p->sector = 1;
     if (v.fat) {
       p->kind = NodeKind::Volume;

@@ -61,7 +61,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
           e.packet.sectorCount = 1;
           e.packet.kind = NodeKind::Volume;
           e.packet.fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
-          e.packet.partitionStart = static_cast<uint32_t>(v.start);
+          e.packet.partitionStart = v.start;
           e.packet.bootSector = v.bootSector;
           e.packet.int13Extensions = flag;
           e.partitionType = v.width == FatWidth::Fat32 ? kFat32PartitionType : 0;
