@@ -19,62 +19,62 @@ std::string Number(uint64_t value) {
   return text;
 }
 
-// The node's own first sector into pane.sectorBuffer, at the node's address
+// The node's own first sector into page.sectorBuffer, at the node's address
 // whatever its startSector; false when it cannot be read.
 bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  if (pane.sectorBuffer.size() < kSectorSize && !TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize))
+  ViewPage& page = ctx.page;
+  if (page.sectorBuffer.size() < kSectorSize && !TakeBuffer(page.budget, page.sectorBuffer, kSectorSize))
     return false;
   DrivePacket own = packet;
   own.startSector = 0;
-  return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize));
+  return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(page.sectorBuffer).first(kSectorSize));
 }
 
-void AddRow(ViewPage& pane, std::vector<std::string> texts) {
-  pane.rows.push_back({pane.rows.size(), std::move(texts)});
+void AddRow(ViewPage& page, std::vector<std::string> texts) {
+  page.rows.push_back({page.rows.size(), std::move(texts)});
 }
 
 }  // namespace
 
 void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = ViewKind::None;
-  pane.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
+  page.viewKind = ViewKind::None;
+  page.columns = {{"Partition"}, {"Field"}, {"Value"}};
   if (!ReadFirstSector(ctx, packet)) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::PartitionTable));
     return;
   }
-  const std::span<const uint8_t> sector(pane.sectorBuffer.data(), kSectorSize);
+  const std::span<const uint8_t> sector(page.sectorBuffer.data(), kSectorSize);
   for (unsigned p = 1; p <= kPartitionEntries; ++p) {
     const auto e = sector.subspan(PartitionEntryOffset(p - 1), kPartitionEntrySize);
     const std::string first = Number(p);
-    AddRow(pane, {first, "Boot Indicator", le8(e, kPartBootFlag) == 0x80 ? "Bootable" : "Non-Bootable"});
-    AddRow(pane, {"", "Cylinder", Number(le8(e, kPartStartCylinder))});
-    AddRow(pane, {"", "Head", Number(le8(e, kPartStartHead))});
+    AddRow(page, {first, "Boot Indicator", le8(e, kPartBootFlag) == 0x80 ? "Bootable" : "Non-Bootable"});
+    AddRow(page, {"", "Cylinder", Number(le8(e, kPartStartCylinder))});
+    AddRow(page, {"", "Head", Number(le8(e, kPartStartHead))});
     // The whole byte: cylinder bits 8-9 stay in it.
-    AddRow(pane, {"", "Sector", Number(le8(e, kPartStartSector))});
-    AddRow(pane, {"", "System Indicator", Number(le8(e, kPartType))});
-    AddRow(pane, {"", "Ending Cylinder", Number(le8(e, kPartEndCylinder))});
-    AddRow(pane, {"", "Ending Head", Number(le8(e, kPartEndHead))});
-    AddRow(pane, {"", "Ending Sector", Number(le8(e, kPartEndSector))});
-    AddRow(pane, {"", "Number of Sectors", Number(le32(e, kPartSectors))});
-    AddRow(pane, {"", "Relative Sectors", Number(le32(e, kPartStartLba))});
+    AddRow(page, {"", "Sector", Number(le8(e, kPartStartSector))});
+    AddRow(page, {"", "System Indicator", Number(le8(e, kPartType))});
+    AddRow(page, {"", "Ending Cylinder", Number(le8(e, kPartEndCylinder))});
+    AddRow(page, {"", "Ending Head", Number(le8(e, kPartEndHead))});
+    AddRow(page, {"", "Ending Sector", Number(le8(e, kPartEndSector))});
+    AddRow(page, {"", "Number of Sectors", Number(le32(e, kPartSectors))});
+    AddRow(page, {"", "Relative Sectors", Number(le32(e, kPartStartLba))});
   }
 }
 
 void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = ViewKind::None;
-  pane.columns = {{"Field", 200}, {"Value", 200}};
+  page.viewKind = ViewKind::None;
+  page.columns = {{"Field"}, {"Value"}};
   // The disk in a floppy drive may have been changed since it was opened.
   const bool read = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
   if (!read || !ReadFirstSector(ctx, packet)) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::BootRecord));
     return;
   }
-  const std::span<const uint8_t> s(pane.sectorBuffer.data(), kSectorSize);
+  const std::span<const uint8_t> s(page.sectorBuffer.data(), kSectorSize);
   std::string oem;
   for (size_t i = 0; i < kBootOemNameLength && s[kBootOemName + i] != 0; ++i)
     oem.push_back(static_cast<char>(s[kBootOemName + i]));
@@ -90,17 +90,17 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
   char media[8];
   std::snprintf(media, sizeof media, "0x%X", static_cast<unsigned>(le8(s, kBootMedia)));
 
-  AddRow(pane, {"OEM Name", oem});
-  AddRow(pane, {"Bytes Per Sector", Number(le16(s, kBootBytesPerSector))});
-  AddRow(pane, {"Sectors Per Cluster", Number(le8(s, kBootSectorsPerCluster))});
-  AddRow(pane, {"Reserved Sectors", Number(le16(s, kBootReservedSectors))});
-  AddRow(pane, {"Number of FATs", Number(le8(s, kBootFatCount))});
-  AddRow(pane, {"Number of Root Directory Entries", Number(le16(s, kBootRootEntries))});
-  AddRow(pane, {"Media Descriptor Byte", media});
-  AddRow(pane, {"Sectors Per FAT", Number(perFat)});
-  AddRow(pane, {"Sectors Per Track", Number(perTrack)});
-  AddRow(pane, {"Number of Heads", Number(heads)});
-  AddRow(pane, {"Number of Hidden Sectors", Number(le32(s, kBootHiddenSectors))});
-  AddRow(pane, {"Total Tracks", Number(tracks)});
-  AddRow(pane, {"Total Sectors", Number(total)});
+  AddRow(page, {"OEM Name", oem});
+  AddRow(page, {"Bytes Per Sector", Number(le16(s, kBootBytesPerSector))});
+  AddRow(page, {"Sectors Per Cluster", Number(le8(s, kBootSectorsPerCluster))});
+  AddRow(page, {"Reserved Sectors", Number(le16(s, kBootReservedSectors))});
+  AddRow(page, {"Number of FATs", Number(le8(s, kBootFatCount))});
+  AddRow(page, {"Number of Root Directory Entries", Number(le16(s, kBootRootEntries))});
+  AddRow(page, {"Media Descriptor Byte", media});
+  AddRow(page, {"Sectors Per FAT", Number(perFat)});
+  AddRow(page, {"Sectors Per Track", Number(perTrack)});
+  AddRow(page, {"Number of Heads", Number(heads)});
+  AddRow(page, {"Number of Hidden Sectors", Number(le32(s, kBootHiddenSectors))});
+  AddRow(page, {"Total Tracks", Number(tracks)});
+  AddRow(page, {"Total Sectors", Number(total)});
 }
