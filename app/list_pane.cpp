@@ -137,6 +137,13 @@ void ListPane::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  // Shift+F10 and the Menu key open the menu at the current row.
+  if (IsContextMenuKey(*event)) {
+    const QRect row = visualRect(currentIndex());
+    emit MenuRequested(viewport()->mapToGlobal(row.isValid() ? row.center() : QPoint(0, 0)));
+    event->accept();
+    return;
+  }
   QTableView::keyPressEvent(event);
 }
 

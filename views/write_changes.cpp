@@ -33,6 +33,11 @@ bool WriteSectorPage(ViewContext& ctx) {
 bool WriteChanges(ViewContext& ctx, DumpModes modes) {
   ViewPage& page = ctx.page;
   EnterRawKind(page, modes);
+  // Refused before the question, and said every time.
+  if (ctx.access.WritesRefused()) {
+    ctx.Prompt().Message(kDrivesReadOnly);
+    return false;
+  }
   if (!ctx.Prompt().AskYesNo(kWriteQuestion, {}, PromptIcon::Question)) return false;
   bool written;
   // A page with a sector that did not read holds filler there, not the
