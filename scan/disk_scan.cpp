@@ -48,6 +48,14 @@ void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, uint16_t width)
 
 }  // namespace
 
+std::string ScanSummary(const ScanResult& r) {
+  const uint32_t left = std::min(r.problemsLeft, r.problemsFound);
+  return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
+                    static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
+                    static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
+                    static_cast<unsigned long>(r.badClusters));
+}
+
 int ScanResult::ExitCode() const {
   if (!scanned) return 8;
   if (problemsFound == 0) return 0;
@@ -123,6 +131,7 @@ void DiskScan::Say(const std::string& text) {
 }
 
 void DiskScan::Phase(ScanPhase::Kind kind, uint64_t number, uint64_t last) {
+  lastPhase_ = kind;
   events_.Phase(ScanPhase{kind, number, last});
 }
 
@@ -162,6 +171,9 @@ void DiskScan::Reset() {
   entryRepairs_.clear();
   walked_.clear();
   progressShown_ = -1;
+  lostCounted_ = false;
+  entriesNeedFat_ = false;
+  lastPhase_ = ScanPhase::Kind::None;
 }
 
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
@@ -182,15 +194,18 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
       MarkRootChain();
     }
     WalkFolders(Check::CrossLinks);
-    if (Stopped()) return;
-    CountLostClusters();
-    if (options_.thorough) {
+    if (!Stopped()) CountLostClusters();
+    bool writeBack = true;
+    if (options_.thorough && !Stopped()) {
       WalkFolders(Check::Surface);
-      if (Stopped()) return;
-      TestFreeClusters();
-      if (layout_.width == KindFat32 && !TestRootChain()) return;
+      if (!Stopped()) TestFreeClusters();
+      if (layout_.width == KindFat32 && !Stopped() && !TestRootChain() && !Stopped()) writeBack = false;
     }
-    if (!Stopped()) WriteFatImage();
+    if (lostCounted_ && !Stopped())
+      Say(FormatText(kScanLostClusters, static_cast<unsigned long>(result_.lostClusters)));
+    // A stopped scan drops the image, unless entries already written point
+    // into clusters whose FAT entries are only in it: then it asks too.
+    if (writeBack && (!Stopped() || entriesNeedFat_)) WriteFatImage();
   }();
   Finish();
   return result_;
@@ -203,6 +218,8 @@ void DiskScan::Finish() {
     result_.problemsLeft += pendingOnFat_;
     pendingOnFat_ = 0;
   }
+  // The phase line ends empty, whatever ended the scan.
+  if (lastPhase_ != ScanPhase::Kind::None) Phase(ScanPhase::Kind::None);
   events_.Ended();
   std::vector<uint8_t>().swap(fat_);
   freeFrom_ = 2;
@@ -448,6 +465,8 @@ void DiskScan::WriteFolderBack(ScanFolder& folder) {
     // failed holds filler, and writing it would wipe what is there.
     if (folder.sectorRead[k] && WriteVolumeSector(folder.FirstSectorOf(k, layout_), now)) {
       std::memcpy(before, now, kSectorSize);
+      for (const EntryRepair& r : entryRepairs_)
+        if (r.entryOffset / kSectorSize == k) entriesNeedFat_ = true;
       continue;
     }
     std::memcpy(now, before, kSectorSize);
@@ -580,6 +599,7 @@ bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
 void DiskScan::CountLostClusters() {
   uint32_t lost = 0;
   for (uint32_t c = 2; c <= layout_.lastCluster; ++c) {
+    if (Stopped()) return;
     const int32_t e = Entry(c);
     if (e != 0 && e != FatEntryBad && !Marked(c)) ++lost;
   }
@@ -589,7 +609,10 @@ void DiskScan::CountLostClusters() {
     ++result_.problemsFound;
     ++result_.problemsLeft;
   }
-  Say(FormatText(kScanLostClusters, static_cast<unsigned long>(lost)));
+  // Shown as the scan goes on; said once the tests are over, so that it is
+  // not taken for the scan's end.
+  Phase(ScanPhase::Kind::LostClusters, lost);
+  lostCounted_ = true;
 }
 
 // ---------------------------------------------------------------- surface tests
@@ -685,8 +708,7 @@ void DiskScan::TestFreeClusters() {
     return;
   }
   const uint32_t last = layout_.lastCluster;
-  // No stop check here: once started, the test runs to its end.
-  for (uint32_t c = 2; c <= last; ++c) {
+  for (uint32_t c = 2; c <= last && !Stopped(); ++c) {
     if (Entry(c) != 0) continue;
     Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);
