@@ -29,7 +29,7 @@ BootRecordChoice FindBootRecord(std::span<const uint8_t> sector0, const SectorRe
   if (!choice.primaryUnreadable) {
     const auto block = DecodeVolume(sector0, partitionType);
     const uint16_t named = le16(sector0, kBootBackupSector);
-    if (block && block->width == KindFat32 && named != 0 && named < block->reservedSectors)
+    if (block && block->width == FatWidth::Fat32 && named != 0 && named < block->reservedSectors)
       candidates.push_back(named);
   }
   if (std::find(candidates.begin(), candidates.end(), kDefaultBackupSector) == candidates.end())
@@ -42,7 +42,7 @@ BootRecordChoice FindBootRecord(std::span<const uint8_t> sector0, const SectorRe
     auto layout = DecodeVolume(sector, partitionType);
     // Only a 32-bit FAT volume keeps a backup: a 12- or 16-bit volume's
     // sector 6 is FAT or root directory, whatever it looks like.
-    if (!layout || layout->width != KindFat32) continue;
+    if (!layout || layout->width != FatWidth::Fat32) continue;
     choice.source = BootRecordSource::Backup;
     choice.sector = at;
     choice.bytes = sector;

@@ -69,8 +69,8 @@ inline bool IsDeletedMark(uint8_t firstByte) {
 }
 
 // The entry's first cluster: the high word counts only on a 32-bit FAT volume.
-inline uint32_t DirEntryFirstCluster(std::span<const uint8_t> entry, uint16_t fatType) {
-  const uint32_t high = fatType == KindFat32 ? le16(entry, kDirClusterHigh) : 0;
+inline uint32_t DirEntryFirstCluster(std::span<const uint8_t> entry, FatWidth fatType) {
+  const uint32_t high = fatType == FatWidth::Fat32 ? le16(entry, kDirClusterHigh) : 0;
   return (high << 16) | le16(entry, kDirClusterLow);
 }
 

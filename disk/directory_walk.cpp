@@ -107,6 +107,7 @@ void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
     p->fatType = node.fatType;
     p->totalSectors = node.totalSectors;
     p->partitionStart = node.partitionStart;
+    p->lastCluster = node.lastCluster;
     p->kind = NodeKind::DirEntry;
     p->sectorCount = 0;
     p->startSector = node.startSector + node.sectorCount;

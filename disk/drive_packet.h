@@ -20,14 +20,29 @@ enum class NodeKind : uint16_t {
   Unknown = 11,
 };
 
-// A FAT's width as a packet's fatType holds it (0 while unknown): the number
-// of the FAT copy's node kind.
-inline constexpr uint16_t KindFat16 = static_cast<uint16_t>(NodeKind::Fat16);
-inline constexpr uint16_t KindFat12 = static_cast<uint16_t>(NodeKind::Fat12);
-inline constexpr uint16_t KindFat32 = static_cast<uint16_t>(NodeKind::Fat32);
+// How wide a volume's FAT entries are; None while only a partition type that
+// names no 32-bit FAT is known (the boot record decides).
+enum class FatWidth : uint8_t { None, Fat12, Fat16, Fat32 };
 
-// The kind of a FAT copy node of width (KindFat12/16/32).
-inline constexpr NodeKind FatCopyKind(uint16_t width) { return static_cast<NodeKind>(width); }
+// The kind of a FAT copy node of a width (Unknown for None), and back: the
+// width of a FAT copy node's kind (None for every other kind).
+inline constexpr NodeKind FatCopyKind(FatWidth width) {
+  switch (width) {
+    case FatWidth::Fat12: return NodeKind::Fat12;
+    case FatWidth::Fat16: return NodeKind::Fat16;
+    case FatWidth::Fat32: return NodeKind::Fat32;
+    case FatWidth::None: break;
+  }
+  return NodeKind::Unknown;
+}
+inline constexpr FatWidth FatWidthOf(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Fat12: return FatWidth::Fat12;
+    case NodeKind::Fat16: return FatWidth::Fat16;
+    case NodeKind::Fat32: return FatWidth::Fat32;
+    default: return FatWidth::None;
+  }
+}
 
 // Bytes a packet counts for in the stores: the packed record of the original
 // layout. The in-memory struct may be larger (it holds a 64-bit pointer).
@@ -42,7 +57,7 @@ struct DrivePacket {
   uint16_t sector = 0;           // CHS base: sector in bits 0-5, cylinder bits 8-9 in bits 6-7
   uint32_t sectorCount = 0;      // sectors of the extent and of a transfer
   NodeKind kind = NodeKind::HardDisk;
-  uint16_t fatType = 0;          // KindFat12/16/32, or 0 while unknown
+  FatWidth fatType = FatWidth::None;
   uint16_t reservedSectors = 0;
   uint32_t sectorsPerFat = 0;
   uint8_t fatCount = 0;          // FAT copies the boot record names; 0 while unknown
@@ -56,6 +71,7 @@ struct DrivePacket {
   uint32_t totalSectors = 0;
   uint32_t partitionStart = 0;   // absolute LBA of sector 0 of the partition or volume
   uint32_t dataStart = 0;        // first sector of cluster 2, from partitionStart
+  uint32_t lastCluster = 0;      // the highest usable cluster (DecodeVolume's); 0 while unknown
   uint32_t int13Extensions = 0;
 };
 

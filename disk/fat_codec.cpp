@@ -17,19 +17,20 @@ struct Width {
   uint32_t entries = 0;   // how many entries the width can number
 };
 
-bool WidthOf(uint16_t code, Width& w) {
+bool WidthOf(FatWidth code, Width& w) {
   switch (code) {
-    case KindFat12: w = {0xFF7, 0xFF8, 0x1000}; return true;
-    case KindFat16: w = {0xFFF7, 0xFFF8, 0x10000}; return true;
-    case KindFat32: w = {0x0FFFFFF7, 0x0FFFFFF8, 0x10000000}; return true;
-    default: return false;
+    case FatWidth::Fat12: w = {0xFF7, 0xFF8, 0x1000}; return true;
+    case FatWidth::Fat16: w = {0xFFF7, 0xFFF8, 0x10000}; return true;
+    case FatWidth::Fat32: w = {0x0FFFFFF7, 0x0FFFFFF8, 0x10000000}; return true;
+    case FatWidth::None: break;
   }
+  return false;
 }
 
 // The entry index a cluster argument names: 32-bit entries are numbered by
 // their low 28 bits.
-uint32_t IndexOf(uint32_t cluster, uint16_t width) {
-  return width == KindFat32 ? cluster & kMask28 : cluster;
+uint32_t IndexOf(uint32_t cluster, FatWidth width) {
+  return width == FatWidth::Fat32 ? cluster & kMask28 : cluster;
 }
 
 // Where a walk takes its bytes: a copy held whole in memory, or a FatReader
@@ -58,34 +59,35 @@ class ReadTable {
   FatReader& reader_;
 };
 
-uint32_t Capacity(uint16_t width, uint64_t bytes) {
+uint32_t Capacity(FatWidth width, uint64_t bytes) {
   return FatEntryCapacity(width, static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX)));
 }
 
 // The raw entry (32-bit: low 28 bits); false outside the table and where its
 // bytes cannot be had.
 template <class Table>
-bool ReadRaw(uint32_t index, uint16_t width, const Table& table, uint32_t& out) {
+bool ReadRaw(uint32_t index, FatWidth width, const Table& table, uint32_t& out) {
   if (index >= Capacity(width, table.Bytes())) return false;
   uint8_t b[4] = {};
   const std::span<const uint8_t> bytes(b);
   switch (width) {
-    case KindFat12: {
+    case FatWidth::Fat12: {
       if (!table.Get(uint64_t{index} * 3 / 2, b, 2)) return false;
       const uint16_t word = le16(bytes, 0);
       out = (index & 1) ? word >> 4 : word & 0xFFFu;
       return true;
     }
-    case KindFat16:
+    case FatWidth::Fat16:
       if (!table.Get(uint64_t{index} * 2, b, 2)) return false;
       out = le16(bytes, 0);
       return true;
-    case KindFat32:
+    case FatWidth::Fat32:
       if (!table.Get(uint64_t{index} * 4, b, 4)) return false;
       out = le32(bytes, 0) & kMask28;
       return true;
-    default: return false;
+    case FatWidth::None: break;
   }
+  return false;
 }
 
 // One step of a chain walk over a table: the next cluster after c, or false
@@ -94,7 +96,7 @@ bool ReadRaw(uint32_t index, uint16_t width, const Table& table, uint32_t& out) 
 template <class Table>
 class ChainStep {
  public:
-  ChainStep(uint16_t width, const Table& table)
+  ChainStep(FatWidth width, const Table& table)
       : width_(width), table_(table), capacity_(Capacity(width, table.Bytes())) {}
 
   // Whether c can start a chain: a data cluster whose entry is in the table.
@@ -115,7 +117,7 @@ class ChainStep {
   }
 
  private:
-  uint16_t width_;
+  FatWidth width_;
   const Table& table_;
   uint32_t capacity_;
 };
@@ -154,19 +156,15 @@ uint32_t DistinctClusters(const Step& step, uint32_t start) {
 }
 
 template <class Table>
-int32_t EntryOf(uint32_t cluster, uint16_t width, const Table& table) {
-  Width w;
-  if (!WidthOf(width, w)) return 0;
-  if ((cluster & kMask28) == 0 || IsFatChainEnd(cluster, width)) return 0;
+FatEntry EntryOf(uint32_t cluster, FatWidth width, const Table& table) {
+  if ((cluster & kMask28) == 0 || IsFatChainEnd(cluster, width)) return {};
   uint32_t v = 0;
-  if (!ReadRaw(IndexOf(cluster, width), width, table, v)) return 0;
-  if (v == w.bad) return FatEntryBad;
-  if (IsFatChainEnd(v, width)) return FatEntryEnd;
-  return static_cast<int32_t>(v);
+  if (!ReadRaw(IndexOf(cluster, width), width, table, v)) return {};
+  return ClassifyFatEntry(v, width);
 }
 
 template <class Table>
-uint32_t LengthOf(uint32_t first, uint16_t width, const Table& table) {
+uint32_t LengthOf(uint32_t first, FatWidth width, const Table& table) {
   const ChainStep<Table> step(width, table);
   if (IsFatChainEnd(first, width)) return 0;
   const uint32_t start = IndexOf(first, width);
@@ -174,7 +172,7 @@ uint32_t LengthOf(uint32_t first, uint16_t width, const Table& table) {
 }
 
 template <class Table>
-uint32_t ListOf(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
+uint32_t ListOf(uint32_t first, FatWidth width, std::span<uint32_t> list, uint32_t count,
                 const Table& table) {
   const uint32_t asked = static_cast<uint32_t>(std::min<size_t>(count, list.size()));
   if (asked == 0) return IndexOf(first, width);
@@ -188,7 +186,7 @@ uint32_t ListOf(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32
     if (i + 1 < listed) step.Next(c, c);
   }
   std::fill(list.begin() + listed, list.begin() + asked, 0u);
-  if (listed < asked) return static_cast<uint32_t>(FatEntryEnd);
+  if (listed < asked) return kFatEndMark;
   return step.Link(c);
 }
 
@@ -196,13 +194,10 @@ template <class Table>
 uint32_t FirstFree(const DrivePacket& volume, const Table& table, uint32_t from = 2) {
   Width w;
   if (!WidthOf(volume.fatType, w)) return 0;
-  if (volume.sectorsPerCluster == 0 || volume.startSector > volume.totalSectors) return 0;
-  // The data clusters are numbered 2 up to their count + 1.
-  const uint64_t clusters = (volume.totalSectors - volume.startSector) / volume.sectorsPerCluster;
-  // Numbers from the bad value up are never data clusters, whatever the
-  // boot record claims.
-  const uint32_t limit = static_cast<uint32_t>(
-      std::min<uint64_t>({clusters + 2, Capacity(volume.fatType, table.Bytes()), w.bad}));
+  // The table and the width bound a packet whose lastCluster is not the
+  // layout's; for one that is, they never bite.
+  const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(
+      {uint64_t{volume.lastCluster} + 1, Capacity(volume.fatType, table.Bytes()), w.bad}));
   for (uint32_t c = std::max<uint32_t>(from, 2); c < limit; ++c) {
     uint32_t v = 0;
     if (ReadRaw(c, volume.fatType, table, v) && v == 0) return c;
@@ -212,38 +207,38 @@ uint32_t FirstFree(const DrivePacket& volume, const Table& table, uint32_t from 
 
 }  // namespace
 
-uint32_t FatEntryCapacity(uint16_t width, size_t tableBytes) {
+uint32_t FatEntryCapacity(FatWidth width, size_t tableBytes) {
   Width w;
   if (!WidthOf(width, w)) return 0;
   size_t n = 0;
   switch (width) {
-    case KindFat12: n = tableBytes / 3 * 2 + (tableBytes % 3 == 2 ? 1 : 0); break;
-    case KindFat16: n = tableBytes / 2; break;
+    case FatWidth::Fat12: n = tableBytes / 3 * 2 + (tableBytes % 3 == 2 ? 1 : 0); break;
+    case FatWidth::Fat16: n = tableBytes / 2; break;
     default: n = tableBytes / 4; break;
   }
   return static_cast<uint32_t>(std::min<size_t>(n, w.entries));
 }
 
-bool IsFatChainEnd(uint32_t link, uint16_t width) {
+bool IsFatChainEnd(uint32_t link, FatWidth width) {
   Width w;
   if (!WidthOf(width, w)) return false;
-  if (width == KindFat32) link &= kMask28;
+  if (width == FatWidth::Fat32) link &= kMask28;
   return link >= w.firstEnd && link < w.entries;
 }
 
-int32_t GetFatEntry(uint32_t cluster, uint16_t width, std::span<const uint8_t> table) {
+FatEntry GetFatEntry(uint32_t cluster, FatWidth width, std::span<const uint8_t> table) {
   return EntryOf(cluster, width, HeldTable(table));
 }
 
-int32_t GetFatEntry(uint32_t cluster, FatReader& fat) {
+FatEntry GetFatEntry(uint32_t cluster, FatReader& fat) {
   return EntryOf(cluster, fat.Width(), ReadTable(fat));
 }
 
-bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uint8_t> table) {
+bool SetFatEntry(uint32_t cluster, FatWidth width, std::span<uint8_t> table, uint32_t value) {
   // Clusters past the width's numbering are refused rather than wrapped.
   if (cluster >= FatEntryCapacity(width, table.size())) return false;
   switch (width) {
-    case KindFat12: {
+    case FatWidth::Fat12: {
       const size_t off = size_t{cluster} * 3 / 2;
       const uint16_t old = le16(table, off);
       const uint16_t word = (cluster & 1)
@@ -252,19 +247,19 @@ bool SetFatEntry(uint32_t value, uint32_t cluster, uint16_t width, std::span<uin
       putLe16(table, off, word);
       break;
     }
-    case KindFat16: putLe16(table, size_t{cluster} * 2, static_cast<uint16_t>(value)); break;
-    case KindFat32: {
+    case FatWidth::Fat16: putLe16(table, size_t{cluster} * 2, static_cast<uint16_t>(value)); break;
+    case FatWidth::Fat32: {
       const size_t off = size_t{cluster} * 4;
       const uint32_t old = le32(table, off);
       putLe32(table, off, (old & ~kMask28) | (value & kMask28));
       break;
     }
-    default: return false;
+    case FatWidth::None: return false;
   }
   return true;
 }
 
-uint32_t ChainLength(uint32_t first, uint16_t width, std::span<const uint8_t> table) {
+uint32_t ChainLength(uint32_t first, FatWidth width, std::span<const uint8_t> table) {
   return LengthOf(first, width, HeldTable(table));
 }
 
@@ -272,7 +267,7 @@ uint32_t ChainLength(uint32_t first, FatReader& fat) {
   return LengthOf(first, fat.Width(), ReadTable(fat));
 }
 
-uint32_t ListChain(uint32_t first, uint16_t width, std::span<uint32_t> list, uint32_t count,
+uint32_t ListChain(uint32_t first, FatWidth width, std::span<uint32_t> list, uint32_t count,
                    std::span<const uint8_t> table) {
   return ListOf(first, width, list, count, HeldTable(table));
 }
@@ -281,7 +276,7 @@ uint32_t ListChain(uint32_t first, std::span<uint32_t> list, uint32_t count, Fat
   return ListOf(first, fat.Width(), list, count, ReadTable(fat));
 }
 
-void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, uint16_t width) {
+void SkipBadEntries(std::span<const uint8_t> table, uint32_t& cluster, FatWidth width) {
   Width w;
   if (!WidthOf(width, w)) return;
   const HeldTable held(table);

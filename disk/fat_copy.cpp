@@ -7,9 +7,7 @@
 
 namespace {
 
-bool KnownWidth(uint16_t fatType) {
-  return fatType == KindFat12 || fatType == KindFat16 || fatType == KindFat32;
-}
+bool KnownWidth(FatWidth fatType) { return fatType != FatWidth::None; }
 
 FatCopyLoad Fail(std::vector<uint8_t>& table, FatCopyLoad why) {
   std::vector<uint8_t>().swap(table);
@@ -47,10 +45,10 @@ uint32_t UsableFatSectors(const DrivePacket& volume) {
     entries = uint64_t{volume.totalSectors} / volume.sectorsPerCluster + 2;
   uint64_t bytes = 0;
   switch (volume.fatType) {
-    case KindFat12: bytes = (std::min<uint64_t>(entries, 0x1000) * 3 + 1) / 2; break;
-    case KindFat16: bytes = std::min<uint64_t>(entries, 0x10000) * 2; break;
-    case KindFat32: bytes = std::min<uint64_t>(entries, 0x10000000) * 4; break;
-    default: return 0;
+    case FatWidth::Fat12: bytes = (std::min<uint64_t>(entries, 0x1000) * 3 + 1) / 2; break;
+    case FatWidth::Fat16: bytes = std::min<uint64_t>(entries, 0x10000) * 2; break;
+    case FatWidth::Fat32: bytes = std::min<uint64_t>(entries, 0x10000000) * 4; break;
+    case FatWidth::None: return 0;
   }
   const uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
   return static_cast<uint32_t>(std::min<uint64_t>(sectors, volume.sectorsPerFat));

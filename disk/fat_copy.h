@@ -85,7 +85,7 @@ class FatReader {
             FatCopyRule rule = {});
 
   FatCopyLoad Status() const { return status_; }
-  uint16_t Width() const { return volume_.fatType; }
+  FatWidth Width() const { return volume_.fatType; }
   // Bytes of the copy the reader serves.
   uint64_t Bytes() const { return uint64_t{sectors_} * kSectorSize; }
 

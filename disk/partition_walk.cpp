@@ -64,7 +64,7 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     p->sector = le8(sector, e + kPartStartSector);
     p->sectorCount = 1;
     // The partition type's word on the width, for the boot record's decoding.
-    p->fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
+    p->fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
     p->partitionStart = static_cast<uint32_t>(start);
 
     const char* label = PartitionTypeLabel(type);

@@ -1,6 +1,9 @@
 #include "disk/volume_layout.h"
 
+#include <algorithm>
+
 #include "disk/boot_sector.h"
+#include "disk/fat_codec.h"
 #include "disk/le.h"
 
 namespace {
@@ -46,12 +49,18 @@ std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> boot, uint8_t 
   v.rootSectors = static_cast<uint32_t>(rootSectors);
   v.dataStart = static_cast<uint32_t>(dataStart);
   v.dataClusters = (v.totalSectors - v.dataStart) / v.sectorsPerCluster;
-  v.lastCluster = v.dataClusters + 1;
   if (fat32Record || v.dataClusters >= kFat32MinClusters)
-    v.width = KindFat32;
+    v.width = FatWidth::Fat32;
   else
-    v.width = v.dataClusters < kFat16MinClusters ? KindFat12 : KindFat16;
-  if (v.width == KindFat32) {
+    v.width = v.dataClusters < kFat16MinClusters ? FatWidth::Fat12 : FatWidth::Fat16;
+  // A damaged boot record may claim more clusters than its FAT can chain:
+  // those past the FAT's last entry are in no chain, neither free nor lost.
+  // The program reads a FAT as sectorsPerFat sectors of 512 bytes.
+  const uint32_t entries =
+      FatEntryCapacity(v.width, static_cast<size_t>(uint64_t{v.sectorsPerFat} * kSectorSize));
+  v.lastCluster = static_cast<uint32_t>(std::min<uint64_t>(
+      {uint64_t{v.dataClusters} + 1, entries - 1, FatHighestCluster(v.width)}));
+  if (v.width == FatWidth::Fat32) {
     v.rootCluster = le32(boot, kBootRootCluster);
     v.fsInfoSector = le16(boot, kBootFsInfoSector);
   }

@@ -30,13 +30,17 @@ struct VolumeLayout {
   uint16_t fsInfoSector = 0;  // 32-bit FAT volumes; 0 otherwise
 
   // Computed once.
-  uint16_t width = 0;  // KindFat12, KindFat16 or KindFat32
+  FatWidth width = FatWidth::None;  // never None in a decoded layout
   uint32_t fatStart = 0;         // FAT 1; FAT n at fatStart + (n - 1) * sectorsPerFat
   uint32_t rootStart = 0;        // the fixed root (12/16-bit); the data area on 32-bit
   uint32_t rootSectors = 0;      // 0 on 32-bit FAT volumes
   uint32_t dataStart = 0;        // cluster 2
-  uint32_t dataClusters = 0;
-  uint32_t lastCluster = 0;      // dataClusters + 1: the highest data cluster number
+  uint32_t dataClusters = 0;     // as the sectors after dataStart give them
+  // The highest cluster a chain may use: no further than the data clusters
+  // (dataClusters + 1), the entries FAT 1's sectorsPerFat 512-byte sectors
+  // hold (less one: entries count from 0) and the numbers below the width's
+  // bad mark. Decided here once; every walk over the clusters stops at it.
+  uint32_t lastCluster = 0;
 
   // The first sector of FAT copy `copy` (0 for FAT 1).
   uint32_t FatCopyStart(uint32_t copy) const { return fatStart + copy * sectorsPerFat; }

@@ -42,7 +42,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   // The partition entry said whether the volume is a 32-bit FAT one.
   const std::optional<VolumeLayout> layout =
       DecodeVolume(std::span<const uint8_t>(buffer).first(kSectorSize),
-                   node.fatType == KindFat32 ? kFat32PartitionType : 0);
+                   node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
   // A record that fails its checks describes no FAT volume to walk.
   if (!layout) return true;
   // Every place below is counted in 512-byte sectors: a volume of larger
@@ -54,7 +54,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
     ctx.Prompt().Message(text);
     return true;
   }
-  const uint16_t fatKind = layout->width;
+  const FatWidth fatKind = layout->width;
   const uint32_t fatSectors = layout->sectorsPerFat;
 
   DrivePacket volume;
@@ -70,6 +70,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   volume.totalSectors = layout->totalSectors;
   volume.fatCount = layout->fatCount;
   volume.partitionStart = node.partitionStart;
+  volume.lastCluster = layout->lastCluster;
 
   char label[16];
   for (uint32_t i = 0; i < layout->fatCount; ++i) {
@@ -89,7 +90,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   root->reservedSectors = layout->reservedSectors;
   root->sectorsPerFat = fatSectors;
   root->dataStart = layout->dataStart;
-  if (fatKind == KindFat32) {
+  if (fatKind == FatWidth::Fat32) {
     // The root is a folder in the data area: its clusters count from there.
     root->kind = NodeKind::DirEntry;
     root->sectorCount = 0;

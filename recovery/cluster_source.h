@@ -8,11 +8,13 @@
 #include <span>
 #include <vector>
 
+#include "disk/drive_packet.h"
+
 // What the readers need to know of a volume: nothing of its FAT or folders.
 struct ClusterGeometry {
   uint32_t clusterBytes = 0;  // a power of two, 512 ... 2 MiB
   uint32_t lastCluster = 0;   // the highest data cluster; clusters run 2 ... lastCluster
-  uint16_t fatType = 0;       // KindFat12/16/32: a 32-bit FAT's entries carry a high cluster word
+  FatWidth fatType = FatWidth::None;  // a 32-bit FAT's entries carry a high cluster word
   uint32_t rootCluster = 0;   // the root folder's cluster on a 32-bit FAT volume, else 0
 
   bool Valid() const;

@@ -203,7 +203,7 @@ class Copier {
         Short(path, at, size, "the volume ends at cluster " + std::to_string(c));
         return true;
       }
-      if (volume_.Entry(c) != 0) {
+      if (!volume_.Entry(c).IsFree()) {
         if (options_.skipAllocated) continue;
         Short(path, at, size, "cluster " + std::to_string(c) + " is in use");
         return true;
@@ -254,7 +254,7 @@ class Copier {
   }
 
  public:
-  static CopyOutItem EntryItem(std::span<const uint8_t> dir, size_t index, uint16_t width) {
+  static CopyOutItem EntryItem(std::span<const uint8_t> dir, size_t index, FatWidth width) {
     const auto e = dir.subspan(index * kDirEntrySize, kDirEntrySize);
     CopyOutItem item;
     item.deleted = IsDeletedMark(le8(e, kDirName));

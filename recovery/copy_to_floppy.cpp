@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr uint16_t kFat12 = KindFat12;
+constexpr FatWidth kFat12 = FatWidth::Fat12;
 constexpr uint32_t kBadMark = 0xFF7;
 constexpr uint32_t kChainEnd = 0xFFF;
 
@@ -39,7 +39,7 @@ struct FloppyLayout {
   uint16_t sectorsPerFat = 0;
   uint32_t rootStart = 0;    // R
   uint32_t dataStart = 0;    // F
-  uint32_t dataSectors = 0;  // D, no more than the FAT can chain
+  uint32_t dataSectors = 0;  // D: clusters 2 to the layout's last cluster
   uint16_t totalSectors = 0;
   std::array<char, 11> label{};  // the boot sector's volume label; empty: none
 };
@@ -101,7 +101,7 @@ class CopyRun {
     if (deleted) {
       // As Undelete would chain it: from its start cluster on, one cluster
       // after another while they are free, for as many as its size needs.
-      const uint32_t last = LastCluster(v, fat.Bytes());
+      const uint32_t last = v.lastCluster;
       if (start < 2 || start > last) return false;
       const uint64_t wanted = std::max<uint64_t>(1, (uint64_t{file.row.size} + clusterBytes - 1) / clusterBytes);
       if (!TakeClusterList(ctx_.page.budget, chain, 1)) {
@@ -110,7 +110,7 @@ class CopyRun {
       }
       chain[0] = start;
       for (uint32_t c = start + 1; chain.size() < wanted && c <= last; ++c) {
-        if (GetFatEntry(c, fat) != 0) break;
+        if (!GetFatEntry(c, fat).IsFree()) break;
         chain.push_back(c);
       }
       if (fatFailed()) return false;
@@ -146,17 +146,6 @@ class CopyRun {
     return true;
   }
 
-  // The highest data cluster of a volume: within its sectors, the table in
-  // memory, and below the bad mark.
-  static uint32_t LastCluster(const DrivePacket& v, uint64_t tableBytes) {
-    uint64_t last = std::max<uint32_t>(FatEntryCapacity(v.fatType, tableBytes), 1) - 1;
-    if (v.totalSectors != 0 && v.sectorsPerCluster != 0)
-      last = std::min<uint64_t>(
-          last, 1 + (v.totalSectors > v.dataStart ? v.totalSectors - v.dataStart : 0) / v.sectorsPerCluster);
-    const uint64_t bad = v.fatType == KindFat12 ? 0xFF7 : v.fatType == KindFat16 ? 0xFFF7 : 0x0FFFFFF7;
-    return static_cast<uint32_t>(std::min(last, bad - 1));
-  }
-
   // Steps 5-7: the floppy's boot record, its layout and a readable FAT.
   bool PrepareFloppy(FloppyLayout& f) {
     std::array<uint8_t, kSectorSize> boot{};
@@ -169,7 +158,7 @@ class CopyRun {
     // Only the floppies the layout fits: every data sector a cluster, a
     // second FAT to keep in step, 12-bit entries, a fixed root, and tracks to
     // address the sectors by.
-    const bool fits = layout && layout->width == KindFat12 && layout->bytesPerSector == kSectorSize &&
+    const bool fits = layout && layout->width == FatWidth::Fat12 && layout->bytesPerSector == kSectorSize &&
                       layout->sectorsPerCluster == 1 && layout->fatCount == 2 &&
                       layout->sectorsPerFat <= UINT16_MAX && layout->totalSectors <= UINT16_MAX &&
                       layout->rootSectors != 0 && layout->heads != 0 && layout->sectorsPerTrack != 0 &&
@@ -185,7 +174,6 @@ class CopyRun {
     f.dataStart = layout->dataStart;
     const uint16_t heads = layout->heads;
     const uint16_t sectorsPerTrack = layout->sectorsPerTrack;
-    f.dataSectors = f.totalSectors - f.dataStart;
     // An extended boot record (signature 0x29) names the volume; "NO NAME"
     // is no label.
     if (le8(b, kBootExtendedSignature) == 0x29) {
@@ -193,9 +181,9 @@ class CopyRun {
       if (std::string_view(f.label.data(), 11) == "NO NAME    " || f.label[0] == 0 || f.label[0] == ' ')
         f.label.fill(0);
     }
-    // A FAT too small for every data sector chains no more than it holds.
-    const uint32_t capacity = FatEntryCapacity(kFat12, size_t{f.sectorsPerFat} * kSectorSize);
-    f.dataSectors = std::min(f.dataSectors, capacity > 2 ? capacity - 2 : 0);
+    // Data sector i is cluster i + 2, up to the last cluster the FAT can
+    // chain (a FAT too small for every data sector holds no more).
+    f.dataSectors = layout->lastCluster - 1;
     f.packet = DrivePacket{};
     f.packet.drive = 0;
     f.packet.sector = 1;
@@ -206,6 +194,7 @@ class CopyRun {
     f.packet.sectorsPerFat = f.sectorsPerFat;
     f.packet.reservedSectors = f.reserved;
     f.packet.totalSectors = f.totalSectors;
+    f.packet.lastCluster = layout->lastCluster;
 
     if (!Take(newFat_, size_t{f.sectorsPerFat} * kSectorSize) ||
         !Take(scratch_, size_t{f.sectorsPerFat} * kSectorSize)) {
@@ -282,7 +271,7 @@ class CopyRun {
             ++written;
             break;
           }
-          (void)SetFatEntry(kBadMark, i + 2, kFat12, newFat_);
+          (void)SetFatEntry(i + 2, kFat12, newFat_, kBadMark);
           result_.badClusters.push_back(i + 2);
           ++i;
         }
@@ -296,18 +285,16 @@ class CopyRun {
     // marked bad, so this chain runs through the file's sectors in order; it
     // ends where the free clusters do (entries 0 and 1 are never touched).
     // Data sector i is cluster i + 2: the d data sectors are clusters 2 to d + 1.
-    DrivePacket volume = f.packet;
-    volume.startSector = f.dataStart;
-    volume.totalSectors = f.dataStart + d;
+    const DrivePacket& volume = f.packet;
     std::vector<uint32_t> chain;
     for (uint32_t n = 0; n < written; ++n) {
       const uint32_t c = FindFreeCluster(volume, newFat_);
       if (c < 2) break;
-      (void)SetFatEntry(1, c, kFat12, newFat_);  // taken, linked below
+      (void)SetFatEntry(c, kFat12, newFat_, 1);  // taken, linked below
       chain.push_back(c);
     }
-    for (size_t n = 0; n + 1 < chain.size(); ++n) (void)SetFatEntry(chain[n + 1], chain[n], kFat12, newFat_);
-    if (!chain.empty()) (void)SetFatEntry(kChainEnd, chain.back(), kFat12, newFat_);
+    for (size_t n = 0; n + 1 < chain.size(); ++n) (void)SetFatEntry(chain[n], kFat12, newFat_, chain[n + 1]);
+    if (!chain.empty()) (void)SetFatEntry(chain.back(), kFat12, newFat_, kChainEnd);
     newFat_[0] = 0xF0;
     newFat_[1] = 0xFF;
     newFat_[2] = 0xFF;

@@ -94,7 +94,7 @@ class Walk {
 
  private:
   bool Allocated(uint32_t c) const {
-    return !volume_.InRange(c) || volume_.Entry(c) != 0 || claimed_[c];
+    return !volume_.InRange(c) || !volume_.Entry(c).IsFree() || claimed_[c];
   }
 
   // Marks a live chain's clusters; a cluster met again ends the walk (a
@@ -103,7 +103,7 @@ class Walk {
     for (uint32_t c = first, n = 0; volume_.InRange(c) && !claimed_[c] && n <= volume_.LastCluster();
          ++n) {
       claimed_[c] = true;
-      c = volume_.Entry(c);
+      c = volume_.Entry(c).Next();
     }
   }
 
@@ -128,7 +128,7 @@ class Walk {
   }
 
   void Entries(const FolderToWalk& folder, std::span<const uint8_t> dir) {
-    const uint16_t width = volume_.Width();
+    const FatWidth width = volume_.Width();
     const size_t entries = dir.size() / kDirEntrySize;
     for (size_t i = 0; i < entries; ++i) {
       const auto e = dir.subspan(i * kDirEntrySize, kDirEntrySize);
@@ -252,7 +252,7 @@ std::vector<uint32_t> ReadDeletedFolder(VolumeReader& volume, uint32_t first,
     out.insert(out.end(), cluster.begin(), cluster.end());
     if (HasEndMark(cluster) || clusters.size() >= most) break;
     ++c;
-    if (!volume.InRange(c) || volume.Entry(c) != 0) break;
+    if (!volume.InRange(c) || !volume.Entry(c).IsFree()) break;
     if (!volume.ReadCluster(c, cluster.data()) || !ClusterLooksLikeFolder(cluster)) break;
   }
   return clusters;

@@ -22,14 +22,14 @@ void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& ima
   uint8_t sector[kSectorSize] = {};
   if (!ReadNodeSectors(access, VolumeNodeOf(node), 0, sector)) return;
   const std::optional<VolumeLayout> layout =
-      DecodeVolume(sector, node.fatType == KindFat32 ? kFat32PartitionType : 0);
+      DecodeVolume(sector, node.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
   const bool agrees = layout && layout->reservedSectors == node.reservedSectors &&
                       layout->dataStart == node.dataStart;
   if (!agrees) return;
   image.copies = 1;
   while (image.copies < layout->fatCount && FatCopyInsideVolume(node, image.copies)) ++image.copies;
   // FSInfo lies among the reserved sectors, after the boot record.
-  if (node.fatType == KindFat32 && layout->fsInfoSector != 0 &&
+  if (node.fatType == FatWidth::Fat32 && layout->fsInfoSector != 0 &&
       layout->fsInfoSector < node.reservedSectors)
     image.fsInfoSector = layout->fsInfoSector;
 }

@@ -52,7 +52,7 @@ bool SoundShortFields(std::span<const uint8_t> e, const ClusterGeometry& g, bool
   if ((created != 0 && !SoundDate(created)) || (accessed != 0 && !SoundDate(accessed))) return false;
   // Every writer sets the modification date of what it writes.
   if (modified == 0 ? !dot : !SoundDate(modified)) return false;
-  if (g.fatType != KindFat32 && le16(e, kDirClusterHigh) != 0) return false;
+  if (g.fatType != FatWidth::Fat32 && le16(e, kDirClusterHigh) != 0) return false;
   return true;
 }
 
@@ -138,8 +138,8 @@ EntryName LostEntryName(std::span<const uint8_t> dir, size_t index, bool deleted
   return LiveEntryName(dir, index);
 }
 
-bool IsFatEndOrBad(uint32_t entry, uint16_t fatType) {
-  const uint32_t bad = fatType == KindFat12 ? 0xFF7 : fatType == KindFat16 ? 0xFFF7 : 0x0FFFFFF7;
+bool IsFatEndOrBad(uint32_t entry, FatWidth fatType) {
+  const uint32_t bad = fatType == FatWidth::Fat12 ? 0xFF7 : fatType == FatWidth::Fat16 ? 0xFFF7 : 0x0FFFFFF7;
   return (entry & 0x0FFFFFFF) >= bad;
 }
 

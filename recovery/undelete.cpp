@@ -26,7 +26,7 @@ enum class FolderCluster {
 // The "." entry of the folder whose first cluster is `cluster`, live or
 // deleted: a folder entry with a blank name after its first byte that names
 // that cluster.
-bool DotEntryOf(std::span<const uint8_t> entry, uint32_t cluster, uint16_t width) {
+bool DotEntryOf(std::span<const uint8_t> entry, uint32_t cluster, FatWidth width) {
   if ((entry[kDirAttributes] & kAttrFolder) == 0) return false;
   for (size_t i = 1; i < 11; ++i)
     if (entry[i] != ' ') return false;
@@ -37,7 +37,7 @@ bool DotEntryOf(std::span<const uint8_t> entry, uint32_t cluster, uint16_t width
 // entries. Only the first cluster holds "." (naming c) and ".."; a later
 // cluster that starts with a "." of its own is the start of another folder.
 FolderCluster JudgeFolderCluster(std::span<const uint8_t> cluster, uint32_t c, uint32_t k,
-                                 uint16_t width) {
+                                 FatWidth width) {
   const bool first = k == c;
   for (size_t slot = 0; slot * kDirEntrySize + kDirEntrySize <= cluster.size(); ++slot) {
     const std::span<const uint8_t> entry = cluster.subspan(slot * kDirEntrySize, kDirEntrySize);
@@ -79,7 +79,6 @@ class UndeleteRun {
       prompt_.Message(kRecoveryNoBuffer);
       return false;
     }
-    lastCluster_ = LastCluster();
     return true;
   }
 
@@ -89,8 +88,8 @@ class UndeleteRun {
     if (!IsDeletedMark(static_cast<uint8_t>(record->dosName[0]))) return RowOutcome::NotDeleted;
     if (c == 0 || c == 0xFFFFFFFF) return RowOutcome::Passed;
     // A start outside the data area names no cluster that could be chained.
-    if (c < 2 || c > lastCluster_) return RowOutcome::Passed;
-    if (GetFatEntry(c, Width(), fat_.table) != 0) {
+    if (c < 2 || c > LastCluster()) return RowOutcome::Passed;
+    if (!Free(c)) {
       prompt_.Message(kClusterOccupied);
       return RowOutcome::Passed;
     }
@@ -119,7 +118,7 @@ class UndeleteRun {
       // The entry stays deleted on disk: a chain left for it would belong to
       // no file. Its clusters were all free before (each was set above).
       for (uint32_t k = 0; k < taken; ++k)
-        if (!SetFatEntry(0, c + k, Width(), fat_.table)) break;
+        if (!SetFatEntry(c + k, Width(), fat_.table, 0)) break;
       return RowOutcome::Passed;
     }
     fat_.clustersTaken += taken;
@@ -130,24 +129,11 @@ class UndeleteRun {
   bool WriteFailed() const { return writeFailed_; }
 
  private:
-  uint16_t Width() const { return dir_.node.fatType; }
+  FatWidth Width() const { return dir_.node.fatType; }
   uint64_t ClusterBytes() const { return uint64_t{dir_.node.sectorsPerCluster} * kSectorSize; }
-
-  // The highest cluster number of the volume: no further than its sectors,
-  // the table in memory and the width's own numbers (the bad mark and the end
-  // values above it name no cluster).
-  uint32_t LastCluster() const {
-    const DrivePacket& v = dir_.node;
-    uint64_t last = std::max<uint64_t>(FatEntryCapacity(Width(), fat_.table.size()), 1) - 1;
-    if (v.totalSectors != 0)
-      last = std::min<uint64_t>(
-          last, 1 + (v.totalSectors > v.dataStart ? (v.totalSectors - v.dataStart) : 0) /
-                        v.sectorsPerCluster);
-    const uint32_t bad = Width() == KindFat12   ? 0xFF7u
-                         : Width() == KindFat16 ? 0xFFF7u
-                                                : 0x0FFFFFF7u;
-    return static_cast<uint32_t>(std::min<uint64_t>(last, bad - 1));
-  }
+  uint32_t LastCluster() const { return dir_.node.lastCluster; }
+  // Only a free entry may be chained; one the table does not hold is not free.
+  bool Free(uint32_t c) const { return GetFatEntry(c, Width(), fat_.table).IsFree(); }
 
   uint32_t FileClusters(uint32_t size) const {
     const uint64_t n = (uint64_t{size} + ClusterBytes() - 1) / ClusterBytes();
@@ -172,7 +158,7 @@ class UndeleteRun {
       if (verdict == FolderCluster::Foreign) break;
       ++n;
       if (verdict == FolderCluster::Last) break;
-      if (n >= most || k >= lastCluster_ || GetFatEntry(k + 1, Width(), fat_.table) != 0) break;
+      if (n >= most || k >= LastCluster() || !Free(k + 1)) break;
     }
     return std::max<uint32_t>(n, 1);
   }
@@ -185,13 +171,10 @@ class UndeleteRun {
     uint32_t taken = 1;
     for (; taken < n; ++taken) {
       const uint32_t b = a + 1;
-      // lastCluster_ keeps b inside the table, so the link is stored.
-      if (b > lastCluster_ || GetFatEntry(b, Width(), fat_.table) != 0 ||
-          !SetFatEntry(b, a, Width(), fat_.table))
-        break;
+      if (b > LastCluster() || !Free(b) || !SetFatEntry(a, Width(), fat_.table, b)) break;
       a = b;
     }
-    if (!SetFatEntry(0xFFFFFFFF, a, Width(), fat_.table)) return 0;
+    if (!SetFatEntry(a, Width(), fat_.table, kFatEndMark)) return 0;
     return taken;
   }
 
@@ -203,7 +186,6 @@ class UndeleteRun {
   DrivePacket data_;  // cluster reads: startSector is the first data sector
   FatImage fat_;
   std::vector<uint8_t> folderCluster_;
-  uint32_t lastCluster_ = 0;
 };
 
 // A row's short name as the list shows it, blanks cut: "ONE.TXT".

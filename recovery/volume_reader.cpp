@@ -17,9 +17,7 @@ VolumeReader::VolumeReader(DiskAccess& access, const DrivePacket& root)
 }
 
 VolumeReader::Open VolumeReader::Load() {
-  const uint16_t w = Width();
-  if ((w != KindFat12 && w != KindFat16 && w != KindFat32) || root_.sectorsPerCluster == 0)
-    return Open::NotFat;
+  if (Width() == FatWidth::None || root_.sectorsPerCluster == 0) return Open::NotFat;
   fat_.emplace(access_, limits_, root_, FatCopyRule{.usableSectorsOnly = true});
   switch (fat_->Status()) {
     case FatCopyLoad::NoMemory: return Open::NoMemory;
@@ -31,29 +29,20 @@ VolumeReader::Open VolumeReader::Load() {
   uint8_t probe[1];
   if (fat_->Bytes() == 0 || !fat_->Get(0, probe, 1) || !fat_->Get(fat_->Bytes() - 1, probe, 1))
     return Open::FatUnreadable;
-  // The highest cluster: no further than the volume's sectors, the table and
-  // the width's own numbers (the bad mark and the end values above it name
-  // no cluster).
-  uint64_t last = std::max<uint64_t>(FatEntryCapacity(w, fat_->Bytes()), 1) - 1;
-  if (root_.totalSectors != 0)
-    last = std::min<uint64_t>(
-        last, 1 + (root_.totalSectors > root_.dataStart ? root_.totalSectors - root_.dataStart : 0) /
-                      root_.sectorsPerCluster);
-  const uint32_t bad = w == KindFat12 ? 0xFF7u : w == KindFat16 ? 0xFFF7u : 0x0FFFFFF7u;
-  last = std::min<uint64_t>(last, bad - 1);
-  // and within 32-bit sector numbers.
-  last = std::min<uint64_t>(last, 1 + (UINT32_MAX - uint64_t{root_.dataStart}) / root_.sectorsPerCluster);
-  lastCluster_ = last >= 2 ? static_cast<uint32_t>(last) : 0;
+  lastCluster_ = root_.lastCluster >= 2 ? root_.lastCluster : 0;
   return Open::Ready;
 }
 
-uint32_t VolumeReader::Entry(uint32_t cluster) {
-  if (!fat_) return 0;
-  const int32_t entry = GetFatEntry(cluster, *fat_);
+FatEntry VolumeReader::Entry(uint32_t cluster) {
+  if (!fat_) return {};
+  const FatEntry entry = GetFatEntry(cluster, *fat_);
   // Once a FAT sector has read in neither copy, an entry that reads as free
-  // may be one of its: it counts as bad, so no walk takes it as free space.
-  if (entry == 0 && fat_->Status() != FatCopyLoad::Loaded) return static_cast<uint32_t>(FatEntryBad);
-  return static_cast<uint32_t>(entry);
+  // (or could not be read) may be one of its: it counts as bad, so no walk
+  // takes it as free space.
+  if ((entry.IsFree() || entry.kind == FatEntryKind::OutsideTable) &&
+      fat_->Status() != FatCopyLoad::Loaded)
+    return {FatEntryKind::Bad, FatBadValue(Width())};
+  return entry;
 }
 
 std::vector<uint32_t> VolumeReader::Chain(uint32_t first, uint32_t most) {

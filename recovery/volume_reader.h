@@ -10,6 +10,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/memory_budget.h"
 
@@ -27,14 +28,15 @@ class VolumeReader {
   // sector, or the last that holds entries of the volume, reads in neither.
   [[nodiscard]] Open Load();
 
-  uint16_t Width() const { return root_.fatType; }
+  FatWidth Width() const { return root_.fatType; }
   uint32_t ClusterBytes() const { return uint32_t{root_.sectorsPerCluster} * kSectorSize; }
-  // The highest cluster number of the volume (0 before Load).
+  // The highest cluster number of the volume, the root packet's lastCluster
+  // (0 before Load).
   uint32_t LastCluster() const { return lastCluster_; }
   bool InRange(uint32_t cluster) const { return cluster >= 2 && cluster <= lastCluster_; }
-  // The FAT entry of cluster (0: free). Once a FAT sector has read in neither
-  // copy, an entry that would read as free reads as the bad mark instead.
-  [[nodiscard]] uint32_t Entry(uint32_t cluster);
+  // The FAT entry of cluster. Once a FAT sector has read in neither copy, an
+  // entry that would read as free or cannot be read reads as bad instead.
+  [[nodiscard]] FatEntry Entry(uint32_t cluster);
   // The clusters of the chain from first, at most `most` of them, ending where
   // the chain leaves the volume or loops.
   [[nodiscard]] std::vector<uint32_t> Chain(uint32_t first, uint32_t most);

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kEndValue = 0xFFFFFFFF;  // SetFatEntry stores the width's end value
-constexpr uint32_t kBadValue = 0xFFFFFFF7;  // and its bad-cluster value
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
@@ -29,7 +27,7 @@ std::string EntryName(std::span<const uint8_t> entry) {
 }
 
 // Whether the checks act on an entry (the caller has stopped at 0x00).
-bool Checked(std::span<const uint8_t> entry, uint16_t width) {
+bool Checked(std::span<const uint8_t> entry, FatWidth width) {
   const uint8_t first = entry[0];
   const uint8_t attributes = entry[kDirAttributes];
   if (IsDeletedMark(first) || attributes == kAttrLongNameMask) return false;
@@ -37,13 +35,13 @@ bool Checked(std::span<const uint8_t> entry, uint16_t width) {
   return DirEntryFirstCluster(entry, width) != 0;
 }
 
-bool Descended(std::span<const uint8_t> entry, uint16_t width) {
+bool Descended(std::span<const uint8_t> entry, FatWidth width) {
   return Checked(entry, width) && (entry[kDirAttributes] & kAttrFolder) != 0;
 }
 
-void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, uint16_t width) {
+void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth width) {
   putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
-  putLe16(entry, kDirClusterHigh, width == KindFat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
+  putLe16(entry, kDirClusterHigh, width == FatWidth::Fat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
 }
 
 }  // namespace
@@ -64,11 +62,11 @@ int ScanResult::ExitCode() const {
 
 // ---------------------------------------------------------------- helpers
 
-int32_t DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width, fat_); }
+FatEntry DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width, fat_); }
 
-void DiskScan::SetEntry(uint32_t value, uint32_t c) {
-  const int32_t old = Entry(c);
-  if (!SetFatEntry(value, c, layout_.width, fat_)) return;
+void DiskScan::SetEntry(uint32_t c, uint32_t value) {
+  const uint32_t old = Entry(c).value;
+  if (!SetFatEntry(c, layout_.width, fat_, value)) return;
   if (value == 0) freeFrom_ = std::min(freeFrom_, c);
   ++changes_;
   if (journal_ != nullptr) journal_->push_back({c, old});
@@ -77,7 +75,7 @@ void DiskScan::SetEntry(uint32_t value, uint32_t c) {
 void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
   for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
     // Each entry was set before, so it lies inside the table.
-    static_cast<void>(SetFatEntry(static_cast<uint32_t>(it->old), it->cluster, layout_.width, fat_));
+    static_cast<void>(SetFatEntry(it->cluster, layout_.width, fat_, it->old));
     if (it->old == 0) freeFrom_ = std::min(freeFrom_, it->cluster);
     --changes_;
   }
@@ -92,9 +90,7 @@ void DiskScan::Mark(uint32_t c) {
 }
 
 uint32_t DiskScan::Next(uint32_t c) const {
-  const int32_t e = Entry(c);
-  if (e <= 0) return 0;  // free, end of chain, bad mark
-  const auto next = static_cast<uint32_t>(e);
+  const uint32_t next = Entry(c).Next();  // 0: free, 1, end of chain, bad mark
   return InVolume(next) ? next : 0;
 }
 
@@ -188,7 +184,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     if (!LoadFatImage()) return;
     result_.scanned = true;
     if (!TakeBitmap()) return;
-    if (layout_.width != KindFat32) {
+    if (layout_.width != FatWidth::Fat32) {
       if (!LoadRoot()) return;
     } else {
       MarkRootChain();
@@ -199,7 +195,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     if (options_.thorough && !Stopped()) {
       WalkFolders(Check::Surface);
       if (!Stopped()) TestFreeClusters();
-      if (layout_.width == KindFat32 && !Stopped() && !TestRootChain() && !Stopped()) writeBack = false;
+      if (layout_.width == FatWidth::Fat32 && !Stopped() && !TestRootChain() && !Stopped()) writeBack = false;
     }
     if (lostCounted_ && !Stopped())
       Say(FormatText(kScanLostClusters, static_cast<unsigned long>(result_.lostClusters)));
@@ -240,12 +236,6 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
     return false;
   }
   layout_ = *layout;
-  // A cluster past the FAT's last entry can be in no chain and be neither
-  // free nor lost: the walks over every cluster stop at the FAT's end, where
-  // a damaged boot record claims more clusters than its FAT holds.
-  const uint32_t entries =
-      FatEntryCapacity(layout_.width, static_cast<size_t>(uint64_t{layout_.sectorsPerFat} * kSectorSize));
-  if (entries >= 3) layout_.lastCluster = std::min(layout_.lastCluster, entries - 1);
   volume_ = volume.packet;
   volume_.fatType = layout_.width;
   volume_.kind = FatCopyKind(layout_.width);
@@ -259,6 +249,7 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
   volume_.firstCluster = layout_.rootCluster;
   volume_.startSector = layout_.dataStart;
   volume_.dataStart = layout_.dataStart;
+  volume_.lastCluster = layout_.lastCluster;
   return true;
 }
 
@@ -396,7 +387,7 @@ void DiskScan::WalkFolders(Check check) {
     stack.push_back(std::move(level));
   };
 
-  if (layout_.width != KindFat32) {
+  if (layout_.width != FatWidth::Fat32) {
     enter(root_, true, 0);
   } else {
     ScanFolder root;
@@ -527,7 +518,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
         if (k == c) ownLoop = true;
       if (ownLoop) {
-        SetEntry(kEndValue, prev);
+        SetEntry(prev, kFatEndMark);
         ++pendingOnFat_;
         break;
       }
@@ -544,7 +535,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
         SetFirstCluster(entry, n, layout_.width);
         folderChanged_ = true;
       } else {
-        SetEntry(n, prev);
+        SetEntry(prev, n);
       }
       const bool copied = CopyChainTail(c, n, length);
       journal_ = nullptr;
@@ -575,20 +566,20 @@ bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
       // what could be had.
     }
     if (!WriteCluster(d, buffer.data())) return false;
-    SetEntry(kPlaceholder, d);
+    SetEntry(d, kPlaceholder);
     Mark(d);
     s = Next(s);
     if (s == 0 || i + 1 == length) {
-      SetEntry(kEndValue, d);
+      SetEntry(d, kFatEndMark);
       return true;
     }
     const uint32_t next = FindFreeCluster();
     if (next == 0) {
-      SetEntry(kEndValue, d);
+      SetEntry(d, kFatEndMark);
       Say(kScanNoSpaceCrossLink);
       return false;
     }
-    SetEntry(next, d);
+    SetEntry(d, next);
     d = next;
   }
   return true;
@@ -600,8 +591,11 @@ void DiskScan::CountLostClusters() {
   uint32_t lost = 0;
   for (uint32_t c = 2; c <= layout_.lastCluster; ++c) {
     if (Stopped()) return;
-    const int32_t e = Entry(c);
-    if (e != 0 && e != FatEntryBad && !Marked(c)) ++lost;
+    // Taken (a link, an end, the value 1) yet reached from no folder.
+    const FatEntryKind kind = Entry(c).kind;
+    const bool taken = kind == FatEntryKind::Next || kind == FatEntryKind::End ||
+                       kind == FatEntryKind::Reserved;
+    if (taken && !Marked(c)) ++lost;
   }
   result_.lostClusters = lost;
   if (lost != 0) {
@@ -657,11 +651,11 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
       return Move::Failed;
     }
     if (WriteCluster(n, buffer.data()) && ReadCluster(n, check.data())) break;
-    SetEntry(kBadValue, n);
+    SetEntry(n, kFatBadMark);
   }
   // The chain's owner, or the cluster before, now leads to n.
   if (!first) {
-    SetEntry(n, prev);
+    SetEntry(prev, n);
   } else if (folder != nullptr) {
     SetFirstCluster(std::span<uint8_t>(folder->bytes).subspan(entryOffset, 32), n, layout_.width);
     folderChanged_ = true;
@@ -690,10 +684,19 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
     }
     layout_.rootCluster = n;
   }
-  int32_t successor = Entry(c);
-  if (successor == 0) successor = FatEntryEnd;  // c ended the chain, damaged
-  SetEntry(kBadValue, c);
-  SetEntry(static_cast<uint32_t>(successor), n);
+  // n takes over what c led to; a free c ended the chain, damaged.
+  const FatEntry successor = Entry(c);
+  uint32_t carried = successor.value;
+  switch (successor.kind) {
+    case FatEntryKind::Free:
+    case FatEntryKind::OutsideTable:
+    case FatEntryKind::End: carried = kFatEndMark; break;
+    case FatEntryKind::Bad: carried = kFatBadMark; break;
+    case FatEntryKind::Next:
+    case FatEntryKind::Reserved: break;
+  }
+  SetEntry(c, kFatBadMark);
+  SetEntry(n, carried);
   journal_ = nullptr;
   ++pendingOnFat_;
   if (first && folder != nullptr) entryRepairs_.push_back({entryOffset, std::move(undo)});
@@ -709,14 +712,14 @@ void DiskScan::TestFreeClusters() {
   }
   const uint32_t last = layout_.lastCluster;
   for (uint32_t c = 2; c <= last && !Stopped(); ++c) {
-    if (Entry(c) != 0) continue;
+    if (!Entry(c).IsFree()) continue;
     Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);
     if (ReadCluster(c, buffer.data())) continue;
     Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(c)));
     ++result_.problemsFound;
     ++result_.badClusters;
-    SetEntry(kBadValue, c);
+    SetEntry(c, kFatBadMark);
     ++pendingOnFat_;
   }
   Phase(ScanPhase::Kind::None);

@@ -19,6 +19,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "disk/fat_codec.h"
 #include "disk/memory_budget.h"
 #include "disk/volume_layout.h"
 #include "disk/prompt_port.h"
@@ -83,7 +84,7 @@ class DiskScan {
  private:
   struct FatUndo {
     uint32_t cluster;
-    int32_t old;
+    uint32_t old;  // the entry as it was stored
   };
   // A repair that changed a directory entry: its FAT changes hold only when
   // the entry reaches the disk.
@@ -124,8 +125,8 @@ class DiskScan {
   void Finish();
 
   // FAT and bitmap access on the working image.
-  int32_t Entry(uint32_t c) const;
-  void SetEntry(uint32_t value, uint32_t c);
+  FatEntry Entry(uint32_t c) const;
+  void SetEntry(uint32_t c, uint32_t value);
   void UndoFat(const std::vector<FatUndo>& undo);
   bool InVolume(uint32_t c) const { return c >= 2 && c <= layout_.lastCluster; }
   bool Marked(uint32_t c) const;

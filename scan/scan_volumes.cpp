@@ -83,7 +83,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.sector = le8(record, at + kPartStartSector);
         e.packet.sectorCount = 1;
         e.packet.kind = NodeKind::Volume;
-        e.packet.fatType = IsFat32PartitionType(type) ? KindFat32 : 0;
+        e.packet.fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
         e.packet.partitionStart = static_cast<uint32_t>(start);
         e.partitionType = type;
         e.packet.int13Extensions = flag;

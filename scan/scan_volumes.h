@@ -11,8 +11,8 @@
 #include "disk/prompt_port.h"
 
 struct ScanVolumeEntry {
-  // drive, CHS base, partitionStart, int13Extensions; fatType KindFat32 for the
-  // 32-bit partition types, else 0 (the boot record decides).
+  // drive, CHS base, partitionStart, int13Extensions; fatType Fat32 for the
+  // 32-bit partition types, else None (the boot record decides).
   DrivePacket packet;
   uint8_t partitionType = 0;  // of the partition entry; 0 for a floppy
   std::string text;  // "Floppy Disk 1", "Hard Disk 1 - 16-Bit FAT Disk - Primary Partition"

@@ -19,7 +19,6 @@ namespace {
 // A floppy's tree is small; these bound a damaged one's.
 constexpr size_t kMostDirectories = 4096;
 constexpr size_t kMostEntries = 65536;
-constexpr uint32_t kChainEnd = 0xFFFFFFFF;  // SetFatEntry stores the width's end value
 constexpr uint8_t kBackupAttributes = kAttrReadOnly | kAttrArchive;
 
 uint16_t FatDate(const std::tm& tm) {
@@ -184,7 +183,7 @@ bool BackupFile::RootHasRoom(std::span<const uint32_t> slots) const {
 
 BackupFileWrite BackupFile::Commit(std::span<const uint32_t> slots, std::time_t when) {
   if (slots.empty() || directories_.empty()) return BackupFileWrite::WriteFailed;
-  const uint16_t width = root_.fatType;
+  const FatWidth width = root_.fatType;
   std::vector<bool> gone = Lost(slots);
   for (size_t i = 0; i < entries_.size(); ++i) gone[i] = UnderLost(static_cast<int>(i), gone);
 
@@ -196,7 +195,7 @@ BackupFileWrite BackupFile::Commit(std::span<const uint32_t> slots, std::time_t 
   const std::set<uint32_t> taken(slots.begin(), slots.end());
   auto release = [&](const Entry& e) {
     for (const uint32_t c : e.chain)
-      if (!taken.count(c) && !kept.count(c)) static_cast<void>(SetFatEntry(0, c, width, fat_));
+      if (!taken.count(c) && !kept.count(c)) static_cast<void>(SetFatEntry(c, width, fat_, 0));
   };
   for (size_t i = 0; i < entries_.size(); ++i) {
     if (!gone[i]) continue;
@@ -222,7 +221,7 @@ BackupFileWrite BackupFile::Commit(std::span<const uint32_t> slots, std::time_t 
     rootBytes[at + kDirEntrySize] = kDirEndMark;
 
   for (size_t i = 0; i < slots.size(); ++i)
-    static_cast<void>(SetFatEntry(i + 1 < slots.size() ? slots[i + 1] : kChainEnd, slots[i], width, fat_));
+    static_cast<void>(SetFatEntry(slots[i], width, fat_, i + 1 < slots.size() ? slots[i + 1] : kFatEndMark));
 
   std::tm tm{};
   localtime_r(&when, &tm);

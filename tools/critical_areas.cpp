@@ -53,7 +53,9 @@ class BackupFloppy {
     dataStart_ = reserved + uint32_t{fats} * sectorsPerFat + rootEntries / 16u;
     const uint64_t clusters =
         (uint64_t{total_} * bytesPerSector) / (uint64_t{sectorsPerCluster_} * bytesPerSector);
-    width_ = static_cast<uint32_t>(clusters) < 4096 ? KindFat12 : KindFat16;
+    // The backup floppy's own rule, kept so that every floppy written so far
+    // is read with the slots it was written with.
+    width_ = static_cast<uint32_t>(clusters) < 4096 ? FatWidth::Fat12 : FatWidth::Fat16;
 
     packet_ = DrivePacket{};
     packet_.drive = drive_;
@@ -138,7 +140,7 @@ class BackupFloppy {
   uint32_t sectorsPerCluster_ = 0;
   uint32_t dataStart_ = 0;
   uint32_t total_ = 0;
-  uint16_t width_ = KindFat12;
+  FatWidth width_ = FatWidth::Fat12;
   std::vector<uint8_t> fat_;
   Sector boot_{};
 };

@@ -38,7 +38,7 @@ void AddDirectoryColumns(ViewPage& page) {
                   {"Size"},         {"Modified Date"},  {"Created Date"},     {"Accessed Date"}};
 }
 
-DirectoryRow MakeRow(std::span<const uint8_t> entry, uint16_t fatType) {
+DirectoryRow MakeRow(std::span<const uint8_t> entry, FatWidth fatType) {
   DirectoryRow row;
   for (size_t i = 0; i < kDirNameLength; ++i)
     row.dosName[i] = static_cast<char>(le8(entry, kDirName + i));

@@ -69,8 +69,8 @@ struct CrossLinkedDisk {
     layout = *DecodeVolume(std::span<const uint8_t>(bytes).subspan(2048 * 512, 512));
     const uint32_t a1 = 2, b1 = 5;  // mkfs.fat and mcopy place them first
     std::span<uint8_t> fat1 = Fat(0), fat2 = Fat(1);
-    QVERIFY(SetFatEntry(GetFatEntry(a1, KindFat16, fat1), b1, KindFat16, fat1));
-    QVERIFY(SetFatEntry(GetFatEntry(a1, KindFat16, fat2), b1, KindFat16, fat2));
+    QVERIFY(SetFatEntry(b1, FatWidth::Fat16, fat1, GetFatEntry(a1, FatWidth::Fat16, fat1).value));
+    QVERIFY(SetFatEntry(b1, FatWidth::Fat16, fat2, GetFatEntry(a1, FatWidth::Fat16, fat2).value));
     WriteFileBytes(image, bytes);
   }
   std::span<uint8_t> Fat(uint32_t copy) {
@@ -79,9 +79,9 @@ struct CrossLinkedDisk {
         uint64_t{layout.sectorsPerFat} * 512);
   }
   // B's second cluster as FAT 1 on disk has it now.
-  int32_t BLink() {
+  uint32_t BLink() {
     bytes = ReadFileBytes(image);
-    return GetFatEntry(5, KindFat16, Fat(0));
+    return GetFatEntry(5, FatWidth::Fat16, Fat(0)).value;
   }
   TempDir dir;
   std::string image;
@@ -239,7 +239,7 @@ void ScanDialogTest::StopAndTheCloseGuard() {
     QVERIFY(boxes.seen.back().startsWith("Scan stopped before its end: "));
     QVERIFY(stayedOpen);
     QVERIFY(dialog.LastResult().stopped);
-    QCOMPARE(disk.BLink(), 3);  // stopped before the write-back: the FAT is as it was
+    QCOMPARE(disk.BLink(), 3u);  // stopped before the write-back: the FAT is as it was
     // Idle again: X closes it.
     QVERIFY(dialog.isVisible());
     dialog.reject();
@@ -259,7 +259,7 @@ void ScanDialogTest::StopAndTheCloseGuard() {
   QCOMPARE(stopper.seen, QStringList({kCross, QString::fromStdString(ScanSummary(again.LastResult()))}));
   QVERIFY(stopper.seen.back().startsWith("Scan stopped before its end: "));
   QVERIFY(again.LastResult().stopped);
-  QCOMPARE(disk.BLink(), 3);
+  QCOMPARE(disk.BLink(), 3u);
 }
 
 void ScanDialogTest::AutomaticallyFixErrors() {

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   }
   ClusterGeometry g;
   g.clusterBytes = cb;
-  g.fatType = KindFat32;
+  g.fatType = FatWidth::Fat32;
   g.rootCluster = 2;
   const uint64_t clusters = (mib << 20) / cb;
   g.lastCluster = static_cast<uint32_t>(clusters + 1);

@@ -165,7 +165,7 @@ TEST(ScanCli, BadClustersFromAMapfile) {
   EXPECT_EQ(moved[0], a[0]);
   EXPECT_NE(moved[1], a[1]);
   EXPECT_EQ(moved[2], a[2]);
-  EXPECT_EQ(v.FatEntry(a[1]), FatEntryBad);
+  EXPECT_EQ(v.Entry(a[1]).kind, FatEntryKind::Bad);
   std::vector<uint8_t> expected(1024, 'a');
   std::fill(expected.begin() + 512, expected.end(), 0xE5);
   EXPECT_EQ(v.ClusterBytes(moved[1]), expected);
@@ -190,7 +190,7 @@ TEST(ScanCli, BadClustersFromAMapfile) {
   const auto newRoot = w.Chain(w.layout.rootCluster);
   ASSERT_EQ(newRoot.size(), root.size());
   EXPECT_NE(newRoot[1], root[1]);
-  EXPECT_EQ(w.FatEntry(root[1]), FatEntryBad);
+  EXPECT_EQ(w.Entry(root[1]).kind, FatEntryKind::Bad);
   r = w.Run({"scan", "1"}, {"--mapfile", rootMap});
   EXPECT_EQ(r.err, kClean);
   EXPECT_EQ(r.status, 0);

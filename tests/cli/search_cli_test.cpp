@@ -64,7 +64,7 @@ class SearchCli : public ::testing::Test {
     std::vector<uint8_t> bytes = ReadFileBytes(image_);
     for (int v = 0; v < 2; ++v) {
       Volume& vol = volumes_[v];
-      const DrivePacket p = VolumeFromImage(bytes, vol.start, v == 0 ? 16 : 32);
+      const DrivePacket p = VolumeFromImage(bytes, vol.start, v == 0 ? FatWidth::Fat16 : FatWidth::Fat32);
       // Free space near the volume's end, and a text that begins in the last
       // bytes of the 99th sector of a block counted from the data area.
       vol.size = p.totalSectors;  // mkfs.fat may leave the partition's last sectors out
@@ -77,7 +77,7 @@ class SearchCli : public ::testing::Test {
       first_[v] = p.dataStart;
     }
     // The FAT16 root directory starts before the data area.
-    rootFirst16_ = VolumeFromImage(bytes, kFat16Start, 16).startSector;
+    rootFirst16_ = VolumeFromImage(bytes, kFat16Start, FatWidth::Fat16).startSector;
     ASSERT_TRUE(WriteFileBytes(image_, bytes));
     image_bytes_ = new std::vector<uint8_t>(std::move(bytes));
   }

@@ -91,7 +91,7 @@ TEST_P(BackupBootRecord, FoundWhereTheVolumeKeepsIt) {
   ASSERT_TRUE(c.layout);
   // mkfs.fat's backup is the record's copy.
   EXPECT_EQ(c.bytes, original);
-  EXPECT_EQ(c.layout->width, row.bits == 32 ? KindFat32 : KindFat16);
+  EXPECT_EQ(c.layout->width, row.bits == 32 ? FatWidth::Fat32 : FatWidth::Fat16);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, BackupBootRecord, ::testing::ValuesIn(kRows),

@@ -21,7 +21,7 @@ constexpr uint32_t kSectors = 16384;  // 8 MiB: a 16-bit FAT at one sector a clu
 
 struct LoaderRig : ViewRig {
   explicit LoaderRig(std::vector<uint8_t> bytes) : ViewRig(std::move(bytes)) {
-    volume = VolumeFromImage(dev->Bytes(), 0, KindFat16);
+    volume = VolumeFromImage(dev->Bytes(), 0, FatWidth::Fat16);
     folder = RootEntryNode(dev->Bytes(), volume, "DIR        ");
     folder.attributes = kAttrFolder;
   }

@@ -145,13 +145,13 @@ struct Vol {
   std::vector<uint8_t>* bytes;
   uint64_t at;
   uint32_t reserved, fats, spf, rootEntries, spc, total, rootCluster, dataStart;
-  uint16_t width;
+  FatWidth width;
 
   static Vol At(std::vector<uint8_t>& bytes, uint64_t at) {
     const std::optional<VolumeLayout> l = DecodeVolume(std::span<const uint8_t>(bytes).subspan(at, 512));
     if (!l) {
       ADD_FAILURE() << "no FAT volume at byte " << at;
-      return Vol{&bytes, at, 1, 1, 1, 0, 1, 0, 0, 0, KindFat12};
+      return Vol{&bytes, at, 1, 1, 1, 0, 1, 0, 0, 0, FatWidth::Fat12};
     }
     return Vol{&bytes, at, l->reservedSectors, l->fatCount, l->sectorsPerFat, l->rootEntries,
                l->sectorsPerCluster, l->totalSectors, l->rootCluster, l->dataStart, l->width};
@@ -161,13 +161,13 @@ struct Vol {
     return SectorOffset(dataStart + uint64_t{c - 2} * spc);
   }
   uint64_t RootOffset() const {
-    return width == KindFat32 ? ClusterOffset(rootCluster) : SectorOffset(reserved + fats * spf);
+    return width == FatWidth::Fat32 ? ClusterOffset(rootCluster) : SectorOffset(reserved + fats * spf);
   }
   uint32_t Clusters() const { return (total - dataStart) / spc; }
   void SetFat(uint32_t cluster, uint32_t value) const {
     for (uint32_t i = 0; i < fats; ++i) {
       std::span<uint8_t> t(bytes->data() + SectorOffset(reserved + i * spf), spf * 512);
-      EXPECT_TRUE(SetFatEntry(value, cluster, width, t));
+      EXPECT_TRUE(SetFatEntry(cluster, width, t, value));
     }
   }
   // The entry named name11 (8 + 3 bytes, blank-padded) in the 32-byte slots from off.
@@ -299,7 +299,7 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   const DrivePacket& p16 = *parts[0].packet;
   EXPECT_EQ(p16.kind, NodeKind::Volume);
   EXPECT_EQ(p16.partitionStart, disk.fat16Start);
-  EXPECT_EQ(p16.fatType, 0);
+  EXPECT_EQ(p16.fatType, FatWidth::None);
   EXPECT_EQ(p16.int13Extensions, 1u);
   // The CHS base is the entry's own bytes.
   EXPECT_EQ(p16.head, bytes[0x1BE + 1]);
@@ -311,11 +311,11 @@ TEST(DiscoveryTest, PacketsCarryTheTruePlacesOfTheSampleDisk) {
   const auto logical1 = h.Expand(parts[1]);
   ASSERT_EQ(logical1.size(), 2u);
   EXPECT_EQ(logical1[0].packet->partitionStart, disk.fat32Start);
-  EXPECT_EQ(logical1[0].packet->fatType, KindFat32);
+  EXPECT_EQ(logical1[0].packet->fatType, FatWidth::Fat32);
   const auto logical2 = h.Expand(logical1[1]);
   ASSERT_EQ(logical2.size(), 1u);
   EXPECT_EQ(logical2[0].packet->partitionStart, disk.fat12Start);
-  EXPECT_EQ(logical2[0].packet->fatType, 0);
+  EXPECT_EQ(logical2[0].packet->fatType, FatWidth::None);
 
   // FAT16: FAT copies and the fixed root directory from the boot record.
   const Vol v16 = Vol::At(bytes, uint64_t{disk.fat16Start} * 512);
@@ -446,7 +446,7 @@ TEST(DiscoveryTest, PartitionTablesFollowTheTypeTable) {
   EXPECT_EQ(c1[1].packet->partitionStart, 20u);
   EXPECT_TRUE(c1[2].hasChildren);
   EXPECT_EQ(c1[2].packet->kind, NodeKind::Volume);
-  EXPECT_EQ(c1[2].packet->fatType, KindFat32);
+  EXPECT_EQ(c1[2].packet->fatType, FatWidth::Fat32);
   EXPECT_EQ(c1[2].packet->sector, 0xC5);
 
   const auto c2 = h.Expand(tops[1]);
@@ -457,11 +457,11 @@ TEST(DiscoveryTest, PartitionTablesFollowTheTypeTable) {
   // An entry after an extended one is still placed by its own start.
   EXPECT_EQ(c2[2].packet->partitionStart, 30u);
   EXPECT_EQ(c2[3].packet->kind, NodeKind::Extended);
-  EXPECT_EQ(c2[3].packet->fatType, 0);
+  EXPECT_EQ(c2[3].packet->fatType, FatWidth::None);
 
   const auto c3 = h.Expand(tops[2]);
   ASSERT_EQ(Labels(c3), (std::vector<std::string>{"16-Bit FAT Disk", "32-Bit FAT Disk"}));
-  EXPECT_EQ(c3[1].packet->fatType, KindFat32);
+  EXPECT_EQ(c3[1].packet->fatType, FatWidth::Fat32);
   EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{});
 }
 

@@ -79,9 +79,9 @@ struct CountedDisk : TestDrives {
                                        uint64_t{sectorsPerFat} * 512);
     std::set<uint32_t> sectors;
     for (uint32_t first : firstClusters) {
-      std::vector<uint32_t> chain(ChainLength(first, KindFat32, fat));
+      std::vector<uint32_t> chain(ChainLength(first, FatWidth::Fat32, fat));
       EXPECT_FALSE(chain.empty()) << first;
-      ListChain(first, KindFat32, chain, static_cast<uint32_t>(chain.size()), fat);
+      ListChain(first, FatWidth::Fat32, chain, static_cast<uint32_t>(chain.size()), fat);
       for (uint32_t c : chain) sectors.insert(c * 4 / 512);
     }
     return sectors;
@@ -182,7 +182,7 @@ TEST(FatCache, FatTwoStandsInSectorBySectorAndIsKeptApart) {
 
   // A reader that must not take FAT 2 does not get the kept FAT 2 bytes.
   FatReader one(disk.access, {}, *root.packet, {.secondCopy = false});
-  EXPECT_EQ(GetFatEntry(root.packet->firstCluster, one), 0);
+  EXPECT_EQ(GetFatEntry(root.packet->firstCluster, one).kind, FatEntryKind::OutsideTable);
   EXPECT_EQ(one.Status(), FatCopyLoad::Unreadable);
 
   // A write to FAT 2's sector drops the bytes it gave.
@@ -292,12 +292,12 @@ TEST(FatCache, NoKeptSectorOutlivesAWriteOrRefresh) {
       return 0u;
     }();
     FatReader before(disk.access, {}, *root.packet);
-    EXPECT_EQ(GetFatEntry(gone, before), 0);
+    EXPECT_EQ(GetFatEntry(gone, before).kind, FatEntryKind::Free);
     const UndeleteResult undone = Undelete(disk.session.ctx, *root.packet, selected);
     EXPECT_EQ(undone.revived, 1u);
     EXPECT_FALSE(undone.writeFailed);
     FatReader after(disk.access, {}, *root.packet);
-    EXPECT_EQ(GetFatEntry(gone, after), FatEntryEnd);
+    EXPECT_EQ(GetFatEntry(gone, after).kind, FatEntryKind::End);
     EXPECT_EQ(disk.session.Expand(alpha).size(), 14u);
 
     // Another program puts ALPHA's chain back; Refresh shows it.
@@ -322,7 +322,7 @@ DrivePacket RootOf(TreeSession& session) {
 }
 
 // FAT 1's entry of cluster as a new reader (through the kept sectors) sees it.
-int32_t Entry(DiskAccess& access, const DrivePacket& volume, uint32_t cluster) {
+FatEntry Entry(DiskAccess& access, const DrivePacket& volume, uint32_t cluster) {
   FatReader fat(access, {}, volume);
   return GetFatEntry(cluster, fat);
 }
@@ -340,7 +340,7 @@ TEST(FatCache, WritesOnEitherRoadDropTheSectorsTheyReach) {
     const DrivePacket root = RootOf(disk.session);
     const uint32_t cluster = root.firstCluster;
     const uint64_t sector = disk.fatStart + cluster * 4 / 512;
-    ASSERT_EQ(Entry(disk.access, root, cluster), FatEntryEnd);
+    ASSERT_EQ(Entry(disk.access, root, cluster).kind, FatEntryKind::End);
 
     // The sector as it is, with the root folder's entry changed to `value`.
     auto changed = [&](uint32_t value) {
@@ -355,7 +355,7 @@ TEST(FatCache, WritesOnEitherRoadDropTheSectorsTheyReach) {
       // By LBA.
       ASSERT_NE(lib->WriteSect32(0x80, 0, 0, 1, 1, changed(0x123).data(),
                                  static_cast<uint32_t>(sector), 1), 0u);
-      EXPECT_EQ(Entry(disk.access, root, cluster), 0x123);
+      EXPECT_EQ(Entry(disk.access, root, cluster).Next(), 0x123u);
       // By CHS, with the geometry the library converts with (255 heads, 63
       // sectors a track).
       const uint64_t track = sector / 63;
@@ -364,17 +364,17 @@ TEST(FatCache, WritesOnEitherRoadDropTheSectorsTheyReach) {
       ASSERT_NE(lib->WriteSect32(0x80, c, static_cast<uint32_t>(track % 255),
                                  static_cast<uint32_t>(sector % 63 + 1), 1, changed(0x456).data(),
                                  0, 0), 0u);
-      EXPECT_EQ(Entry(disk.access, root, cluster), 0x456);
+      EXPECT_EQ(Entry(disk.access, root, cluster).Next(), 0x456u);
     } else {
       ASSERT_EQ(disk.access.DeviceWrite(0x80, sector * 512, changed(0x789).data(), 512), 512);
-      EXPECT_EQ(Entry(disk.access, root, cluster), 0x789);
+      EXPECT_EQ(Entry(disk.access, root, cluster).Next(), 0x789u);
     }
     // Through the node-addressed transfers, as every command writes.
     DrivePacket fat1 = root;
     fat1.startSector = static_cast<uint32_t>(sector - root.partitionStart);
     fat1.sectorCount = 1;
     ASSERT_TRUE(WriteSectors(disk.access, fat1, changed(0x0FFFFFFF).data()));
-    EXPECT_EQ(Entry(disk.access, root, cluster), FatEntryEnd);
+    EXPECT_EQ(Entry(disk.access, root, cluster).kind, FatEntryKind::End);
   }
 }
 
@@ -394,11 +394,11 @@ TEST(FatCache, TheScansWriteBackReachesTheKeptSectors) {
 
     TreeSession session(rig.access);
     const DrivePacket root = RootOf(session);
-    ASSERT_EQ(Entry(rig.access, root, b[0]), static_cast<int32_t>(a[1]));
+    ASSERT_EQ(Entry(rig.access, root, b[0]).Next(), a[1]);
     const ScanResult r = rig.Scan({.autoFix = true});
     ASSERT_TRUE(r.fatWritten);
-    const int32_t repaired = rig.FatEntry(b[0]);
-    ASSERT_NE(repaired, static_cast<int32_t>(a[1]));
+    const FatEntry repaired = rig.Entry(b[0]);
+    ASSERT_NE(repaired.Next(), a[1]);
     EXPECT_EQ(Entry(rig.access, root, b[0]), repaired);
   }
 }
@@ -430,7 +430,7 @@ TEST(FatCache, UndoWritesEmptiesTheKeptSectors) {
     ASSERT_TRUE(ReadSectors(access, fat1, sector.data()));
     putLe32(std::span<uint8_t>(sector), cluster * 4 % 512, 0x2222);
     ASSERT_TRUE(WriteSectors(access, fat1, sector.data()));
-    EXPECT_EQ(Entry(access, root, cluster), 0x2222);  // kept again, as written
+    EXPECT_EQ(Entry(access, root, cluster).Next(), 0x2222u);  // kept again, as written
 
     const std::vector<std::string> journals = [&] {
       std::vector<std::string> files;
@@ -444,7 +444,7 @@ TEST(FatCache, UndoWritesEmptiesTheKeptSectors) {
     ScriptedPrompt said;
     EXPECT_TRUE(UndoWrites(undo, said).complete);
     EXPECT_EQ(said.Messages(), std::vector<std::string>{"1 sector restored, 0 already as before, 0 left alone."});
-    EXPECT_EQ(Entry(access, root, cluster), FatEntryEnd);
+    EXPECT_EQ(Entry(access, root, cluster).kind, FatEntryKind::End);
     access.Release();
     EXPECT_EQ(ReadFileBytes(file), image);
   }

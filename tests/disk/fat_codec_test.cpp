@@ -15,68 +15,73 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+constexpr FatEntry To(uint32_t next) { return {FatEntryKind::Next, next}; }
+constexpr FatEntry kFreeEntry{FatEntryKind::Free, 0};
+constexpr FatEntry kNoEntry{};  // outside the table
+FatEntryKind KindOf(const FatEntry& e) { return e.kind; }
+
 TEST(FatCodec12, EntriesShareThreeBytes) {
-  EXPECT_EQ(FatEntryCapacity(KindFat12, 5), 3u);  // entry 3 would need byte 5
+  EXPECT_EQ(FatEntryCapacity(FatWidth::Fat12, 5), 3u);  // entry 3 would need byte 5
   // Cluster 0 always reads 0, so the pair sits at entries 2 and 3 (bytes 3-5).
   Bytes t = {0, 0, 0, 0x03, 0x40, 0x00};
-  EXPECT_EQ(GetFatEntry(2, KindFat12, t), 0x003);
-  EXPECT_EQ(GetFatEntry(3, KindFat12, t), 0x004);
-  ASSERT_TRUE(SetFatEntry(0xABC, 3, KindFat12, t));
+  EXPECT_EQ(GetFatEntry(2, FatWidth::Fat12, t), To(0x003));
+  EXPECT_EQ(GetFatEntry(3, FatWidth::Fat12, t), To(0x004));
+  ASSERT_TRUE(SetFatEntry(3, FatWidth::Fat12, t, 0xABC));
   EXPECT_EQ(t, (Bytes{0, 0, 0, 0x03, 0xC0, 0xAB}));
-  EXPECT_EQ(GetFatEntry(2, KindFat12, t), 0x003);
-  ASSERT_TRUE(SetFatEntry(0xF123, 2, KindFat12, t));  // bits above 12 are dropped
+  EXPECT_EQ(GetFatEntry(2, FatWidth::Fat12, t), To(0x003));
+  ASSERT_TRUE(SetFatEntry(2, FatWidth::Fat12, t, 0xF123));  // bits above 12 are dropped
   EXPECT_EQ(t, (Bytes{0, 0, 0, 0x23, 0xC1, 0xAB}));
-  EXPECT_EQ(GetFatEntry(3, KindFat12, t), 0xABC);
+  EXPECT_EQ(GetFatEntry(3, FatWidth::Fat12, t), To(0xABC));
 }
 
 TEST(FatCodec32, ReservedNibbleKeptAndIgnored) {
   Bytes t(16, 0);
   t[11] = 0xA0;
-  ASSERT_TRUE(SetFatEntry(0xFFFFFFFF, 2, KindFat32, t));
+  ASSERT_TRUE(SetFatEntry(2, FatWidth::Fat32, t, 0xFFFFFFFF));
   EXPECT_EQ(Bytes(t.begin() + 8, t.end() - 4), (Bytes{0xFF, 0xFF, 0xFF, 0xAF}));
-  EXPECT_EQ(GetFatEntry(2, KindFat32, t), FatEntryEnd);
-  ASSERT_TRUE(SetFatEntry(0x12345678 | 0xF0000000, 2, KindFat32, t));
+  EXPECT_EQ(KindOf(GetFatEntry(2, FatWidth::Fat32, t)), FatEntryKind::End);
+  ASSERT_TRUE(SetFatEntry(2, FatWidth::Fat32, t, 0x12345678 | 0xF0000000));
   EXPECT_EQ(Bytes(t.begin() + 8, t.end() - 4), (Bytes{0x78, 0x56, 0x34, 0xA2}));
-  EXPECT_EQ(GetFatEntry(2, KindFat32, t), 0x02345678);
+  EXPECT_EQ(GetFatEntry(2, FatWidth::Fat32, t), To(0x02345678));
   putLe32(t, 8, 0xF0000003);  // a link with the reserved bits set
   putLe32(t, 12, 0x0FFFFFF8);
-  EXPECT_EQ(ChainLength(2, KindFat32, t), 2u);
+  EXPECT_EQ(ChainLength(2, FatWidth::Fat32, t), 2u);
 }
 
 TEST(FatCodec, UnknownWidthAndOutsideTable) {
   Bytes t(64, 0x11);
   const Bytes before = t;
-  for (uint16_t width : {0, 5, 11}) {
-    EXPECT_EQ(GetFatEntry(2, width, t), 0);
+  for (FatWidth width : {FatWidth::None}) {
+    EXPECT_EQ(GetFatEntry(2, width, t), kNoEntry);
     EXPECT_EQ(ChainLength(2, width, t), 0u);
-    EXPECT_FALSE(SetFatEntry(0, 2, width, t));
+    EXPECT_FALSE(SetFatEntry(2, width, t, 0));
   }
-  EXPECT_FALSE(SetFatEntry(0, 32, KindFat16, t));
-  EXPECT_FALSE(SetFatEntry(0, 16, KindFat32, t));
-  EXPECT_FALSE(SetFatEntry(0, 0x10000002, KindFat32, t));  // never wrapped to entry 2
-  EXPECT_EQ(GetFatEntry(32, KindFat16, t), 0);
+  EXPECT_FALSE(SetFatEntry(32, FatWidth::Fat16, t, 0));
+  EXPECT_FALSE(SetFatEntry(16, FatWidth::Fat32, t, 0));
+  EXPECT_FALSE(SetFatEntry(0x10000002, FatWidth::Fat32, t, 0));  // never wrapped to entry 2
+  EXPECT_EQ(GetFatEntry(32, FatWidth::Fat16, t), kNoEntry);
   EXPECT_EQ(t, before);
 }
 
 // Chains over all three widths. Tables are full-size for 12 and 16 bits so
 // that an end value is also an entry inside the table.
 struct WidthCase {
-  uint16_t width;
+  FatWidth width;
   uint32_t bad, firstEnd, allOnes, entries;
 };
 // Named by its width, so that the test names stay the same from run to run.
 void PrintTo(const WidthCase& c, std::ostream* os) {
-  *os << (c.width == KindFat12 ? 12 : c.width == KindFat16 ? 16 : 32) << "-bit FAT";
+  *os << (c.width == FatWidth::Fat12 ? 12 : c.width == FatWidth::Fat16 ? 16 : 32) << "-bit FAT";
 }
 
 class FatCodecWidth : public testing::TestWithParam<WidthCase> {
  protected:
   WidthCase w = GetParam();
-  Bytes table = Bytes(w.width == KindFat12 ? 6144 : w.width == KindFat16 ? 131072 : 16384, 0);
+  Bytes table = Bytes(w.width == FatWidth::Fat12 ? 6144 : w.width == FatWidth::Fat16 ? 131072 : 16384, 0);
   size_t BytesFor(uint32_t entries) const {
-    return w.width == KindFat12 ? (entries * 3 + 1) / 2 : entries * (w.width == KindFat16 ? 2 : 4);
+    return w.width == FatWidth::Fat12 ? (entries * 3 + 1) / 2 : entries * (w.width == FatWidth::Fat16 ? 2 : 4);
   }
-  void Link(uint32_t c, uint32_t v) { ASSERT_TRUE(SetFatEntry(v, c, w.width, table)); }
+  void Link(uint32_t c, uint32_t v) { ASSERT_TRUE(SetFatEntry(c, w.width, table, v)); }
 };
 
 TEST_P(FatCodecWidth, SpecialValues) {
@@ -86,18 +91,18 @@ TEST_P(FatCodecWidth, SpecialValues) {
   Link(top, 0x123);
   Link(4, w.bad);
   Link(5, 1);
-  EXPECT_EQ(GetFatEntry(0, w.width, table), 0);
-  EXPECT_EQ(GetFatEntry(0x10000000, w.width, table), 0);
-  EXPECT_EQ(GetFatEntry(top, w.width, table), 0x123);
-  EXPECT_EQ(GetFatEntry(4, w.width, table), FatEntryBad);
-  EXPECT_EQ(GetFatEntry(5, w.width, table), 1);
-  EXPECT_EQ(GetFatEntry(6, w.width, table), 0);
+  EXPECT_EQ(GetFatEntry(0, w.width, table), kNoEntry);
+  EXPECT_EQ(GetFatEntry(0x10000000, w.width, table), kNoEntry);
+  EXPECT_EQ(GetFatEntry(top, w.width, table), To(0x123));
+  EXPECT_EQ(KindOf(GetFatEntry(4, w.width, table)), FatEntryKind::Bad);
+  EXPECT_EQ(GetFatEntry(5, w.width, table), (FatEntry{FatEntryKind::Reserved, 1}));
+  EXPECT_EQ(GetFatEntry(6, w.width, table), kFreeEntry);
   for (uint32_t end = w.firstEnd; end != w.allOnes + 1; ++end) {
     Link(3, end);
-    EXPECT_EQ(GetFatEntry(3, w.width, table), FatEntryEnd) << std::hex << end;
+    EXPECT_EQ(GetFatEntry(3, w.width, table), (FatEntry{FatEntryKind::End, end})) << std::hex << end;
     EXPECT_TRUE(IsFatChainEnd(end, w.width));
     if (end < w.entries) Link(end, 0x123);
-    EXPECT_EQ(GetFatEntry(end, w.width, table), 0) << std::hex << end;
+    EXPECT_EQ(GetFatEntry(end, w.width, table), kNoEntry) << std::hex << end;
     Link(2, 3);
     EXPECT_EQ(ChainLength(2, w.width, table), 2u) << std::hex << end;
     EXPECT_EQ(ChainLength(end, w.width, table), 0u);
@@ -164,31 +169,27 @@ TEST_P(FatCodecWidth, SkipBadEntriesAndFindFree) {
   for (uint32_t c = 2; c < 12; ++c) Link(c, c == 9 || c == 7 ? 0 : 3);
   DrivePacket v;
   v.fatType = w.width;
-  v.totalSectors = 100 + 32;
-  v.startSector = 100;
-  v.sectorsPerCluster = 4;  // 8 data clusters: 2..9, the last one free
+  v.lastCluster = 9;  // 8 data clusters: 2..9, the last one free
   EXPECT_EQ(FindFreeCluster(v, table), 7u);
   EXPECT_EQ(FindFreeCluster(v, table, 8), 9u);  // from cluster 8 on
   EXPECT_EQ(FindFreeCluster(v, table, 0), 7u);  // never below cluster 2
   Link(7, 2);
   EXPECT_EQ(FindFreeCluster(v, table), 9u);
-  v.totalSectors = 131;  // 7 whole clusters: 2..8
+  v.lastCluster = 8;  // 7 clusters: 2..8
   EXPECT_EQ(FindFreeCluster(v, table), 0u);
-  v.totalSectors = 0xFFFFFFFF;  // the table bounds it
+  v.lastCluster = 0xFFFFFFFF;  // the table bounds it
   EXPECT_EQ(FindFreeCluster(v, std::span(table).first(BytesFor(10))), 9u);
   EXPECT_EQ(FindFreeCluster(v, std::span(table).first(BytesFor(9))), 0u);
-  v.startSector = 0xFFFFFFFF;
-  v.totalSectors = 10;
+  v.lastCluster = 1;  // no data cluster
   EXPECT_EQ(FindFreeCluster(v, table), 0u);
-  v.startSector = 0;
-  v.sectorsPerCluster = 0;
+  v.lastCluster = 0;  // not known
   EXPECT_EQ(FindFreeCluster(v, table), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FatCodecWidths, FatCodecWidth,
-                         testing::Values(WidthCase{KindFat12, 0xFF7, 0xFF8, 0xFFF, 4096},
-                                         WidthCase{KindFat16, 0xFFF7, 0xFFF8, 0xFFFF, 65536},
-                                         WidthCase{KindFat32, 0x0FFFFFF7, 0x0FFFFFF8,
+                         testing::Values(WidthCase{FatWidth::Fat12, 0xFF7, 0xFF8, 0xFFF, 4096},
+                                         WidthCase{FatWidth::Fat16, 0xFFF7, 0xFFF8, 0xFFFF, 65536},
+                                         WidthCase{FatWidth::Fat32, 0x0FFFFFF7, 0x0FFFFFF8,
                                                    0x0FFFFFFF, 4096}));
 
 // A 2 MiB disk behind drive 0x80 on the direct path; every sector holds its
@@ -277,17 +278,17 @@ TEST(FatCodecImage, Fat32VolumeFromMkfs) {
   const std::span<const uint8_t> fat(image.data() + layout->fatStart * 512,
                                      layout->sectorsPerFat * 512);
   EXPECT_EQ(le32(fat, root * 4), 0x0FFFFFF8u);
-  EXPECT_EQ(GetFatEntry(root, KindFat32, fat), FatEntryEnd);
-  EXPECT_EQ(ChainLength(root, KindFat32, fat), 1u);
+  EXPECT_EQ(KindOf(GetFatEntry(root, FatWidth::Fat32, fat)), FatEntryKind::End);
+  EXPECT_EQ(ChainLength(root, FatWidth::Fat32, fat), 1u);
 
   const std::span<const uint8_t> rootDir(image.data() + (dataStart + root - 2) * 512, 512);
   uint32_t first = 0;
   for (size_t e = 0; e < 512; e += 32)
     if (std::string(rootDir.begin() + e, rootDir.begin() + e + 11) == "DATA    BIN")
       first = le16(rootDir, e + 26) | uint32_t{le16(rootDir, e + 20)} << 16;
-  ASSERT_EQ(ChainLength(first, KindFat32, fat), 4u);
+  ASSERT_EQ(ChainLength(first, FatWidth::Fat32, fat), 4u);
   std::vector<uint32_t> list(4);
-  EXPECT_TRUE(IsFatChainEnd(ListChain(first, KindFat32, list, 4, fat), KindFat32));
+  EXPECT_TRUE(IsFatChainEnd(ListChain(first, FatWidth::Fat32, list, 4, fat), FatWidth::Fat32));
 
   TestDrives drives;
   drives.AddDisk(image);

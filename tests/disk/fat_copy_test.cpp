@@ -19,7 +19,7 @@ struct TwoCopies {
     node.drive = 0x80;
     node.int13Extensions = 1;
     node.kind = NodeKind::DirEntry;
-    node.fatType = KindFat16;
+    node.fatType = FatWidth::Fat16;
     node.reservedSectors = 1;
     node.sectorsPerFat = sectorsPerFat;
     node.sectorsPerCluster = 1;
@@ -126,7 +126,7 @@ TEST(FatCopy, SecondCopyOnlyWhereAllowedAndInsideTheVolume) {
   node.sectorsPerFat = 0;
   EXPECT_TRUE(refused(node));
   node = v.node;
-  node.fatType = 5;  // no width
+  node.fatType = FatWidth::None;  // no width
   EXPECT_TRUE(refused(node));
   node = v.node;
   node.totalSectors = 0;  // size not known: still within 32-bit sector numbers
@@ -171,14 +171,14 @@ TEST(FatCopy, WholeTableReadsInRunsWithFatTwoStandingInPerSector) {
 
 TEST(FatCopy, UsableSectorsAndTheBufferTakenForThem) {
   DrivePacket p;
-  p.fatType = KindFat12;
+  p.fatType = FatWidth::Fat12;
   p.sectorsPerCluster = 1;
   p.totalSectors = 2880;
   p.sectorsPerFat = 20;
   EXPECT_EQ(UsableFatSectors(p), 9u);  // 2882 entries of 12 bits
   p.totalSectors = 100000;
   EXPECT_EQ(UsableFatSectors(p), 12u);  // no more than 4096 entries
-  p.fatType = KindFat16;
+  p.fatType = FatWidth::Fat16;
   p.sectorsPerCluster = 4;
   p.totalSectors = 1000;
   EXPECT_EQ(UsableFatSectors(p), 1u);
@@ -188,10 +188,10 @@ TEST(FatCopy, UsableSectorsAndTheBufferTakenForThem) {
   p.totalSectors = 1000;
   p.sectorsPerCluster = 0;
   EXPECT_EQ(UsableFatSectors(p), 256u);
-  p.fatType = KindFat32;
+  p.fatType = FatWidth::Fat32;
   p.sectorsPerFat = 0x00FFFFFF;
   EXPECT_EQ(UsableFatSectors(p), 2097152u);
-  p.fatType = 0;
+  p.fatType = FatWidth::None;
   EXPECT_EQ(UsableFatSectors(p), 0u);
 
   const TwoCopies v(2);  // 15 entries can be used: one sector

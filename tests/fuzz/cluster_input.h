@@ -22,12 +22,12 @@ inline bool ReadClusterInput(std::span<const uint8_t> input, ClusterInput& out) 
   if (input.size() < 4) return false;
   out.geometry.clusterBytes = 512u << (input[0] & 3);
   const unsigned width = (input[0] >> 2) & 3;
-  out.geometry.fatType = width == 0 ? KindFat12 : width == 1 ? KindFat16 : KindFat32;
+  out.geometry.fatType = width == 0 ? FatWidth::Fat12 : width == 1 ? FatWidth::Fat16 : FatWidth::Fat32;
   out.data = input.subspan(4);
   const uint64_t clusters = (out.data.size() + out.geometry.clusterBytes - 1) / out.geometry.clusterBytes;
   const uint32_t extra = static_cast<uint32_t>(input[1] | input[2] << 8);
   out.geometry.lastCluster = static_cast<uint32_t>(clusters + 1 + extra);
-  out.geometry.rootCluster = out.geometry.fatType == KindFat32 ? 2 : 0;
+  out.geometry.rootCluster = out.geometry.fatType == FatWidth::Fat32 ? 2 : 0;
   if (input[3] != 0) out.unreadable.push_back({uint64_t{input[3]} * 7 * 512, 512});
   return out.geometry.Valid();
 }

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto before = disk.device->bytesWritten;
   for (const TreeNode& node : WalkTree(session, 64)) {
     if (node.packet->kind != NodeKind::RootDir && !(node.packet->kind == NodeKind::DirEntry &&
-                                              node.packet->fatType == KindFat32 &&
+                                              node.packet->fatType == FatWidth::Fat32 &&
                                               node.label == "Root Directory"))
       continue;
     const FindDeletedResult found = FindDeletedFiles(access, *node.packet);

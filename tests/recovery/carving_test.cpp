@@ -191,7 +191,7 @@ TEST_P(CarverCuts, EndFilesWhereTheyMust) {
     data.insert(data.end(), bytes.begin(), bytes.end());
     data.resize((data.size() + kCutCluster - 1) / kCutCluster * kCutCluster, 0);
   }
-  ClusterGeometry g{kCutCluster, static_cast<uint32_t>(data.size() / kCutCluster + 1), KindFat32, 0};
+  ClusterGeometry g{kCutCluster, static_cast<uint32_t>(data.size() / kCutCluster + 1), FatWidth::Fat32, 0};
   MemoryClusterSource source(data, g);
   CarveLimits limits;
   if (row.limit != 0) limits.most.fill(row.limit);

@@ -37,7 +37,7 @@ struct CopyRig {
     rig = std::make_unique<LibraryRig>(std::vector<std::string>{floppy.image},
                                        std::vector<std::string>{disk.image}, true);
     diskBytes = ReadFileBytes(disk.image);
-    DrivePacket root = VolumeFromImage(diskBytes, disk.fat16Start, KindFat16);
+    DrivePacket root = VolumeFromImage(diskBytes, disk.fat16Start, FatWidth::Fat16);
     root.kind = NodeKind::RootDir;
     ctx = std::make_unique<ViewContext>(ViewContext{rig->access, pane});
     pane.selectedPacket = root;
@@ -75,7 +75,7 @@ struct CopyRig {
 };
 
 uint32_t Fat12(const std::vector<uint8_t>& floppy, uint32_t cluster) {
-  return static_cast<uint32_t>(GetFatEntry(cluster, KindFat12, std::span<const uint8_t>(floppy).subspan(512, 9 * 512))) & 0xFFF;
+  return GetFatEntry(cluster, FatWidth::Fat12, std::span<const uint8_t>(floppy).subspan(512, 9 * 512)).value;
 }
 
 }  // namespace

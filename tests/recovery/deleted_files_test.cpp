@@ -67,7 +67,7 @@ TEST(FindDeleted, NamesAndJudgements) {
   EXPECT_EQ(lfn->count, 2u);
   EXPECT_EQ(lfn->firstByte, std::optional<uint8_t>('Q'));
 
-  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(FatWidth::Fat12));
   ASSERT_TRUE(r.opened) << r.error;
   std::vector<std::string> lines;
   for (const DeletedFile& f : r.files)
@@ -101,7 +101,7 @@ TEST(FindDeleted, DeletedFoldersThatHoldThemselvesEndTheWalk) {
   std::copy(file.begin(), file.end(), v.bytes.begin() + static_cast<ptrdiff_t>(v.ClusterOffset(50)));
 
   RecoveryRig rig(v.bytes);
-  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+  const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(FatWidth::Fat12));
   ASSERT_TRUE(r.opened);
   std::vector<std::string> paths;
   for (const DeletedFile& f : r.files) paths.push_back(f.path + (f.folder ? "/" : ""));
@@ -115,7 +115,7 @@ TEST(FindDeleted, DeletedFoldersThatHoldThemselvesEndTheWalk) {
   const DeletedFile* loop = Named(r, "/_OOP");
   ASSERT_NE(loop, nullptr);
   const CopyOutItem item = ItemOfDeleted(*loop);
-  const CopyOutResult c = CopyOut(rig.access, rig.RootNode(KindFat12), {&item, 1}, {out.Path()});
+  const CopyOutResult c = CopyOut(rig.access, rig.RootNode(FatWidth::Fat12), {&item, 1}, {out.Path()});
   EXPECT_TRUE(c.Complete()) << c.problems.size();
   EXPECT_EQ(c.written, (std::vector<std::string>{out.File("_OOP"), out.File("_OOP/_ILE.TXT"),
                                                  out.File("_OOP/_ECOND.TXT")}));
@@ -136,7 +136,7 @@ TEST(CopyOut, UnreadableSectorsAreCopiedAsReadAndReported) {
   RecoveryRig rig(v.bytes);
   rig.dev->badReadSectors = {v.ClusterOffset(21) / 512, v.ClusterOffset(31) / 512};
 
-  const DrivePacket root = rig.RootNode(KindFat12);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat12);
   const std::vector<int> rows = {0, 1, 2};
   const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(rig.access, root, rows);
   ASSERT_TRUE(items);
@@ -166,7 +166,7 @@ TEST(FindDeleted, FatIsReadSectorBySectorWithTheSecondCopyStandingIn) {
   auto listing = [&](const std::set<uint64_t>& bad) {
     RecoveryRig rig(v.bytes);
     rig.dev->badReadSectors = bad;
-    const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(KindFat12));
+    const FindDeletedResult r = FindDeletedFiles(rig.access, rig.RootNode(FatWidth::Fat12));
     std::vector<std::string> lines{r.error};
     for (const DeletedFile& f : r.files) lines.push_back(DeletedStateText(f) + " " + f.path);
     return lines;
@@ -207,7 +207,7 @@ TEST(FindDeleted, WorkerThreadStopsWhenAskedAndOtherwiseFindsAll) {
   }
   v.PutEntries(v.RootOffset(), root);
   RecoveryRig rig(v.bytes);
-  const DrivePacket rootNode = rig.RootNode(KindFat12);
+  const DrivePacket rootNode = rig.RootNode(FatWidth::Fat12);
 
   std::atomic<bool> stop{false};
   struct Counted final : FindDeletedEvents {

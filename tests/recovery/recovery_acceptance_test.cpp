@@ -23,7 +23,7 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
 }
 
 struct Width {
-  uint16_t kind;
+  FatWidth kind;
   int bits;
   uint32_t sectors;
   const char* extra;
@@ -68,7 +68,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
   const Ranges fats = {
       {root.reservedSectors * 512ull, (root.reservedSectors + 2ull * root.sectorsPerFat) * 512}};
   // A 32-bit volume's FSInfo sector keeps its free-cluster count true.
-  const uint64_t fsInfo = w.kind == KindFat32 ? le16(rig.Boot(), kBootFsInfoSector) * 512ull : 0;
+  const uint64_t fsInfo = w.kind == FatWidth::Fat32 ? le16(rig.Boot(), kBootFsInfoSector) * 512ull : 0;
   auto freeCount = [&](const std::vector<uint8_t>& image) {
     return le32(std::span<const uint8_t>(image).subspan(fsInfo, 512), 488);
   };
@@ -80,7 +80,7 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
     return Range(at, at + clusterBytes);
   };
   const Range rootRange =
-      w.kind == KindFat32
+      w.kind == FatWidth::Fat32
           ? clusterRange(root.firstCluster)
           : Range(root.startSector * 512ull, (root.startSector + root.sectorCount) * 512ull);
 
@@ -161,9 +161,9 @@ TEST_P(RecoveryAcceptance, DeletedFilesAndFoldersComeBackWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWidths, RecoveryAcceptance,
-                         ::testing::Values(Width{KindFat12, 12, 2880, ""},
-                                           Width{KindFat16, 16, 40960, "-s 4"},
-                                           Width{KindFat32, 32, 69632, "-s 1"}),
+                         ::testing::Values(Width{FatWidth::Fat12, 12, 2880, ""},
+                                           Width{FatWidth::Fat16, 16, 40960, "-s 4"},
+                                           Width{FatWidth::Fat32, 32, 69632, "-s 1"}),
                          [](const auto& info) { return "Fat" + std::to_string(info.param.bits); });
 
 }  // namespace

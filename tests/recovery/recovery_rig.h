@@ -27,9 +27,9 @@ struct RecoveryRig : ViewRig {
 
   // The volume's root node as the tree makes it: the fixed root of a FAT12/16
   // volume, the root folder of a FAT32 one.
-  DrivePacket RootNode(uint16_t fatType) {
+  DrivePacket RootNode(FatWidth fatType) {
     DrivePacket p = VolumeFromImage(Bytes(), 0, fatType, 0x80);
-    if (fatType != KindFat32) {
+    if (fatType != FatWidth::Fat32) {
       p.kind = NodeKind::RootDir;
       return p;
     }
@@ -39,7 +39,7 @@ struct RecoveryRig : ViewRig {
     p.firstCluster = le32(Boot(), kBootRootCluster);
     return p;
   }
-  DrivePacket FolderNode(uint16_t fatType, uint32_t firstCluster) {
+  DrivePacket FolderNode(FatWidth fatType, uint32_t firstCluster) {
     DrivePacket p = VolumeFromImage(Bytes(), 0, fatType, 0x80);
     p.kind = NodeKind::DirEntry;
     p.attributes = kAttrFolder;
@@ -97,15 +97,15 @@ struct RecoveryRig : ViewRig {
 
 // An entry of the FAT copy at byte fatOffset of image, as stored (32-bit:
 // all 32 bits, the reserved nibble too).
-inline uint32_t RawFatEntry(const std::vector<uint8_t>& image, uint64_t fatOffset, uint16_t width,
+inline uint32_t RawFatEntry(const std::vector<uint8_t>& image, uint64_t fatOffset, FatWidth width,
                             uint32_t cluster) {
   const std::span<const uint8_t> fat(image.data() + fatOffset, image.size() - fatOffset);
   switch (width) {
-    case KindFat12: {
+    case FatWidth::Fat12: {
       const uint16_t word = le16(fat, cluster * 3 / 2);
       return (cluster & 1) ? word >> 4 : word & 0xFFFu;
     }
-    case KindFat16:
+    case FatWidth::Fat16:
       return le16(fat, cluster * 2);
     default:
       return le32(fat, cluster * 4);
@@ -170,14 +170,13 @@ struct TinyVolume {
   uint64_t RootOffset() const { return (1 + fats) * 512ull; }
   uint64_t ClusterOffset(uint32_t c) const { return RootOffset() + 512 + (c - 2) * 512ull; }
   void SetFat(uint32_t copy, uint32_t cluster, uint32_t value) {
-    EXPECT_TRUE(SetFatEntry(value, cluster, KindFat12,
-                            std::span<uint8_t>(bytes.data() + FatOffset(copy), 512)));
+    EXPECT_TRUE(SetFatEntry(cluster, FatWidth::Fat12, std::span<uint8_t>(bytes.data() + FatOffset(copy), 512), value));
   }
   void SetFatAll(uint32_t cluster, uint32_t value) {
     for (uint32_t f = 0; f < fats; ++f) SetFat(f, cluster, value);
   }
   uint32_t Fat(uint32_t copy, uint32_t cluster) const {
-    return RawFatEntry(bytes, FatOffset(copy), KindFat12, cluster);
+    return RawFatEntry(bytes, FatOffset(copy), FatWidth::Fat12, cluster);
   }
   void PutEntries(uint64_t offset, const std::vector<std::vector<uint8_t>>& entries) {
     for (const auto& e : entries) {

@@ -32,7 +32,7 @@ TEST(RenameAfterRecovery, StoresTheTypedNamePaddedWithBlanks) {
   v.SetFatAll(3, 0xFFF);
   v.SetFatAll(7, 0xFFF);
   RecoveryRig rig(v.bytes);
-  const DrivePacket root = rig.RootNode(KindFat12);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat12);
   const uint64_t entry = v.RootOffset() + 32;
   auto rename = [&](const std::string& name, const std::string& ext) {
     rig.Show(root);
@@ -89,10 +89,10 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
   ASSERT_TRUE(v.PutFile("::/DOCS/Long file name.txt", "long"));
   ASSERT_TRUE(v.PutFile("::/DOCS/SHORT.TXT", "short"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  rig.Show(rig.RootNode(KindFat32));
+  rig.Show(rig.RootNode(FatWidth::Fat32));
   const uint32_t docs =
       rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("DOCS    .   "))].firstCluster;
-  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
   rig.Select({"SHORT   .TXT"});
   static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("Renamed", "doc")));
   EXPECT_TRUE(rig.prompt.Messages().empty());
@@ -110,16 +110,16 @@ TEST(RenameAfterRecovery, RenamesInAFolderOfAnyWidth) {
   ASSERT_TRUE(v.Delete("::/DOCS/GONE.TXT"));
   rig.Bytes() = ReadFileBytes(v.image);
   rig.access.Fats().Clear();
-  const uint64_t fatBytes = uint64_t{rig.RootNode(KindFat32).sectorsPerFat} * 512;
+  const uint64_t fatBytes = uint64_t{rig.RootNode(FatWidth::Fat32).sectorsPerFat} * 512;
   rig.pane.budget.limit = 64 * 1024;
   ASSERT_GT(fatBytes, rig.pane.budget.limit);
   rig.prompt.Clear();
-  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
   rig.Select({"Renamed .doc"});
   static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), Typed("AGAIN", "TXT")));
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_LE(rig.access.Fats().Size(), 1u);
-  rig.Show(rig.FolderNode(KindFat32, docs));
+  rig.Show(rig.FolderNode(FatWidth::Fat32, docs));
   rig.Select({"\xE5"
               "ONE    .TXT"});
   rig.prompt.Clear();
@@ -139,7 +139,7 @@ TEST(RenameAfterRecovery, NeverWritesASectorThatCouldNotBeRead) {
   FatVolume v = MakeFatImage(dir.File("v.img"), 16, 20480, "-s 4");
   ASSERT_TRUE(v.PutFile("::/ONE.TXT", "one"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat16);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat16);
   rig.dev->badReadSectors = {root.startSector};
   rig.Show(root);
   // The unreadable sector's fill is listed as 16 deleted rows.
@@ -194,7 +194,7 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
   };
   {  // Two rows or none: refused before any dialog.
     Case c(image);
-    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.rig.Show(c.rig.RootNode(FatWidth::Fat12));
     c.Run({0, 1});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Only one file can be selected!"}));
     c.Run({});
@@ -213,13 +213,13 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
   }
   {  // Both FATs unreadable: the root is renamed all the same, a folder is not.
     Case c(image);
-    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.rig.Show(c.rig.RootNode(FatWidth::Fat12));
     c.rig.dev->badReadSectors = {1, 2};
     c.Run({0});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"FATs cannot be read successfully!"}));
     EXPECT_EQ(NameBytes(c.rig.EntryAt(v.RootOffset())), "NEW     TXT");
     c.rig.dev->badReadSectors.clear();
-    c.rig.Show(c.rig.FolderNode(KindFat12, 5));
+    c.rig.Show(c.rig.FolderNode(FatWidth::Fat12, 5));
     // The folder's FAT sector, kept since the listing, serves the rename
     // (it is the disk's: any write to it drops it) ...
     c.rig.dev->badReadSectors = {1, 2};
@@ -235,7 +235,7 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
   }
   {  // Folder rows skip "." and "..": row 0 is INNER.
     Case c(image);
-    c.rig.Show(c.rig.FolderNode(KindFat12, 5));
+    c.rig.Show(c.rig.FolderNode(FatWidth::Fat12, 5));
     c.Run({0});
     EXPECT_EQ(NameBytes(c.rig.EntryAt(v.ClusterOffset(5) + 64)), "NEW     TXT");
     c.rig.dev->badWriteSectors = {v.ClusterOffset(5) / 512};
@@ -244,7 +244,7 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
   }
   {  // Root failures: a write, and the root's buffer.
     Case c(image);
-    c.rig.Show(c.rig.RootNode(KindFat12));
+    c.rig.Show(c.rig.RootNode(FatWidth::Fat12));
     c.rig.dev->badWriteSectors = {v.RootOffset() / 512};
     c.Run({1});
     EXPECT_EQ(c.rig.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
@@ -265,7 +265,7 @@ TEST(RenameAfterRecovery, RefusesNamesAVolumeDoesNotAccept) {
   ASSERT_TRUE(v.PutFile("::/GONE.TXT", "gone"));
   ASSERT_TRUE(v.Delete("::/GONE.TXT"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat12);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat12);
   const std::vector<uint8_t> image = rig.Bytes();
   auto refusal = [&](const std::string& row, const std::string& name, const std::string& ext) {
     rig.Show(root);
@@ -337,9 +337,9 @@ TEST(RenameAfterRecovery, AcceptedNamesLeaveTheVolumeClean) {
     ASSERT_TRUE(v.PutFile("::/DOCS/SHORT.TXT", "short"));
     ASSERT_TRUE(v.PutFile("::/Top level long name.doc", "top"));
     RecoveryRig rig(ReadFileBytes(v.image));
-    const DrivePacket root = rig.RootNode(static_cast<uint16_t>(bits == 12   ? KindFat12
-                                                                : bits == 16 ? KindFat16
-                                                                             : KindFat32));
+    const DrivePacket root = rig.RootNode(bits == 12   ? FatWidth::Fat12
+                                              : bits == 16 ? FatWidth::Fat16
+                                                           : FatWidth::Fat32);
     auto rename = [&](const std::string& row, const std::string& name, const std::string& ext) {
       rig.Select({row});
       rig.prompt.Clear();

@@ -28,9 +28,9 @@ std::vector<EntryBytes> FolderHead(uint32_t self, size_t deleted) {
 struct TinyRig : RecoveryRig {
   explicit TinyRig(const TinyVolume& v) : RecoveryRig(v.bytes), fats(v.fats) {}
   uint32_t fats;
-  DrivePacket Root() { return RootNode(KindFat12); }
+  DrivePacket Root() { return RootNode(FatWidth::Fat12); }
   uint32_t Fat(uint32_t copy, uint32_t c) {
-    return RawFatEntry(Bytes(), (1 + copy) * 512ull, KindFat12, c);
+    return RawFatEntry(Bytes(), (1 + copy) * 512ull, FatWidth::Fat12, c);
   }
   uint8_t RootByte(size_t entry) { return Bytes()[(1 + fats) * 512ull + entry * 32]; }
   void Run(const std::vector<int>& rows) {
@@ -163,7 +163,7 @@ TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
   ASSERT_TRUE(v.DeleteTree("::/ALPHA"));
   ASSERT_TRUE(v.DeleteTree("::/BETA"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat12);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat12);
   for (const char* row : {"\xE5LPHA   .   ", "\xE5" "ETA    .   "}) {
     rig.Show(root);
     rig.Select({row});
@@ -180,7 +180,7 @@ TEST(Undelete, TwoFoldersDeletedTogetherComeBackOneAfterTheOther) {
   EXPECT_NE(list.find("::/!ETA"), std::string::npos) << list;
   rig.Show(root);
   const uint32_t alpha = rig.pane.rowStore[static_cast<size_t>(rig.RowNamed("!LPHA   .   "))].firstCluster;
-  rig.Show(rig.FolderNode(KindFat12, alpha));
+  rig.Show(rig.FolderNode(FatWidth::Fat12, alpha));
   EXPECT_EQ(rig.pane.rows.size(), 14u);
   rig.Select({"\xE5" "13     .TXT"});
   rig.prompt.Clear();
@@ -200,7 +200,7 @@ TEST(Undelete, EveryFatCopyOfAThreeFatVolumeGetsTheChain) {
   ASSERT_TRUE(v.PutFile("::/GONE.BIN", std::string(3000, 'g')));
   ASSERT_TRUE(v.Delete("::/GONE.BIN"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat16);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat16);
   ASSERT_EQ(rig.Boot()[kBootFatCount], 3);
   rig.Show(root);
   rig.Select({"\xE5" "ONE    .BIN"});
@@ -212,7 +212,7 @@ TEST(Undelete, EveryFatCopyOfAThreeFatVolumeGetsTheChain) {
     const auto at = rig.Bytes().begin() + static_cast<ptrdiff_t>(root.reservedSectors * 512ull + k * copyBytes);
     return std::vector<uint8_t>(at, at + static_cast<ptrdiff_t>(copyBytes));
   };
-  EXPECT_EQ(RawFatEntry(rig.Bytes(), root.reservedSectors * 512ull, KindFat16, 2), 3u);
+  EXPECT_EQ(RawFatEntry(rig.Bytes(), root.reservedSectors * 512ull, FatWidth::Fat16, 2), 3u);
   EXPECT_TRUE(fat(1) == fat(0));
   EXPECT_TRUE(fat(2) == fat(0));
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
@@ -229,7 +229,7 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   for (const char* f : {"::/ONE.TXT", "::/TWO.BIN", "::/THREE.BIN"}) ASSERT_TRUE(v.Delete(f));
 
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat16);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat16);
   const uint64_t fat1 = root.reservedSectors * 512ull;
   const uint64_t fat2 = fat1 + root.sectorsPerFat * 512ull;
   const uint64_t rootAt = root.startSector * 512ull;
@@ -268,16 +268,16 @@ TEST(Undelete, RevivesTheSelectedRowsAndWritesTheFatsOnceAfterThem) {
   uint32_t clusters[4];
   for (int i = 0; i < 4; ++i) {
     const uint64_t at = rig.FindEntry(expect[i], rootAt, root.sectorCount * 512ull);
-    clusters[i] = DirEntryFirstCluster(rig.EntryAt(at), KindFat16);
+    clusters[i] = DirEntryFirstCluster(rig.EntryAt(at), FatWidth::Fat16);
   }
   // A one-byte file on 2048-byte clusters gets one cluster.
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[1]), 0xFFFFu);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[2]), clusters[2] + 1);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[2] + 1), 0xFFFFu);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[3]), clusters[3] + 1);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[3] + 1), clusters[3] + 2);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[3] + 2), 0xFFFFu);
-  EXPECT_EQ(RawFatEntry(image, fat1, KindFat16, clusters[3] + 3), 0u);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[1]), 0xFFFFu);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[2]), clusters[2] + 1);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[2] + 1), 0xFFFFu);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[3]), clusters[3] + 1);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[3] + 1), clusters[3] + 2);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[3] + 2), 0xFFFFu);
+  EXPECT_EQ(RawFatEntry(image, fat1, FatWidth::Fat16, clusters[3] + 3), 0u);
 
   // The rows still show what was listed; the pane holds no directory, so
   // Write Changes has nothing to write.
@@ -312,10 +312,10 @@ TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
   ASSERT_TRUE(v.PutFile("::/GONE.TXT", std::string(1000, 'g')));  // 8-9
   ASSERT_TRUE(v.Delete("::/GONE.TXT"));
   RecoveryRig rig(ReadFileBytes(v.image));
-  const DrivePacket root = rig.RootNode(KindFat16);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat16);
   const uint64_t fat1 = root.reservedSectors * 512ull;
   const uint64_t fat2 = fat1 + root.sectorsPerFat * 512ull;
-  ASSERT_EQ(RawFatEntry(rig.Bytes(), fat1, KindFat16, 2), 3u);
+  ASSERT_EQ(RawFatEntry(rig.Bytes(), fat1, FatWidth::Fat16, 2), 3u);
   // FAT 2 from before LIVE.BIN was written; FAT 1's second sector unreadable.
   std::fill_n(rig.Bytes().begin() + static_cast<ptrdiff_t>(fat2 + 4), 2 * 6, 0);
   rig.dev->badReadSectors = {uint64_t{root.reservedSectors} + 1};
@@ -326,10 +326,10 @@ TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
   static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
   for (const uint64_t copy : {fat1, fat2}) {
-    for (uint32_t c = 2; c < 7; ++c) EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, c), c + 1);
-    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 7), 0xFFFFu);
-    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 8), 9u);
-    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, KindFat16, 9), 0xFFFFu);
+    for (uint32_t c = 2; c < 7; ++c) EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, c), c + 1);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, 7), 0xFFFFu);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, 8), 9u);
+    EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, 9), 0xFFFFu);
   }
   ASSERT_TRUE(WriteFileBytes(v.image, rig.Bytes()));
   std::string fsck;
@@ -421,7 +421,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
 
   {  // Another root sector unreadable: reported, and only the entry's sector goes back.
     RecoveryRig rig(image);
-    rig.Show(rig.RootNode(KindFat12));
+    rig.Show(rig.RootNode(FatWidth::Fat12));
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
@@ -434,7 +434,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
   }
   {  // The entry's sector cannot be written.
     RecoveryRig rig(image);
-    rig.Show(rig.RootNode(KindFat12));
+    rig.Show(rig.RootNode(FatWidth::Fat12));
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
@@ -451,7 +451,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
   }
   {  // The root buffer cannot be had: nothing is written.
     RecoveryRig rig(image);
-    rig.Show(rig.RootNode(KindFat12));
+    rig.Show(rig.RootNode(FatWidth::Fat12));
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
@@ -466,7 +466,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
   }
   {  // No memory for the FAT image.
     RecoveryRig rig(image);
-    rig.Show(rig.RootNode(KindFat12));
+    rig.Show(rig.RootNode(FatWidth::Fat12));
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
@@ -479,7 +479,7 @@ TEST(Undelete, ReportsDirectoryFailuresAndWritesNoFillerBack) {
   }
   {  // The entry changed on disk since it was listed: it is left alone.
     RecoveryRig rig(image);
-    rig.Show(rig.RootNode(KindFat12));
+    rig.Show(rig.RootNode(FatWidth::Fat12));
     rig.Select(
         {"\xE5"
          "ONE    .TXT"});
@@ -502,7 +502,7 @@ TEST(Undelete, FolderFailures) {
                {Dot(".          ", 2), Dot("..         ", 0), Deleted("OST    TXT", 250, 10)});
 
   auto run = [&](TinyRig& rig) {
-    rig.Show(rig.FolderNode(KindFat12, 2));
+    rig.Show(rig.FolderNode(FatWidth::Fat12, 2));
     rig.pane.Select({0});
     rig.prompt.Clear();
     rig.dev->writeLog.clear();

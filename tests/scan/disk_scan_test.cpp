@@ -74,7 +74,7 @@ TEST_P(ScanCrossLinks, FileMetSecondGetsItsOwnCopyOfTheSharedTail) {
   EXPECT_EQ(nb[0], b1);
   EXPECT_NE(nb[1], a[1]);
   EXPECT_NE(nb[2], a[2]);
-  EXPECT_EQ(rig.FatEntry(nb[2]), FatEntryEnd);
+  EXPECT_EQ(rig.Entry(nb[2]).kind, FatEntryKind::End);
   std::vector<uint8_t> expected = bHead;
   expected.insert(expected.end(), aBytes.begin() + 512, aBytes.end());
   EXPECT_EQ(rig.ChainBytes(b1), expected);
@@ -325,7 +325,7 @@ TEST(Scan, LoopsAndChainsOutsideTheVolumeEnd) {
   const ScanResult r = rig.Scan();
   EXPECT_EQ(rig.Said(), (Texts{kCross, kCross, "0 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(rig.Chain(a[0]), a);
-  EXPECT_EQ(rig.FatEntry(a[2]), FatEntryEnd);
+  EXPECT_EQ(rig.Entry(a[2]).kind, FatEntryKind::End);
   EXPECT_EQ(r.ExitCode(), 4);
 }
 
@@ -365,16 +365,16 @@ TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
   ASSERT_EQ(na.size(), 3u);
   EXPECT_NE(na[1], a[1]);
   EXPECT_EQ(na[2], a[2]);
-  EXPECT_EQ(rig.FatEntry(a[1]), FatEntryBad);
+  EXPECT_EQ(rig.Entry(a[1]).kind, FatEntryKind::Bad);
   EXPECT_EQ(rig.ClusterBytes(na[1]), std::vector<uint8_t>(512, 0xE5));  // what could be read
   EXPECT_EQ(rig.ClusterBytes(na[2]), aThird);
   const auto nb = rig.Chain(b[0]);
   ASSERT_EQ(nb.size(), 4u);
   EXPECT_EQ(nb[0], b[0]);
   EXPECT_EQ(nb[3], b[3]);
-  EXPECT_EQ(rig.FatEntry(b[1]), FatEntryBad);
-  EXPECT_EQ(rig.FatEntry(b[2]), FatEntryBad);
-  EXPECT_EQ(rig.FatEntry(freeBad), FatEntryBad);
+  EXPECT_EQ(rig.Entry(b[1]).kind, FatEntryKind::Bad);
+  EXPECT_EQ(rig.Entry(b[2]).kind, FatEntryKind::Bad);
+  EXPECT_EQ(rig.Entry(freeBad).kind, FatEntryKind::Bad);
   EXPECT_TRUE(named);
   EXPECT_TRUE(free);
   r = rig.Scan();
@@ -402,7 +402,7 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   ASSERT_EQ(moved.size(), root.size());
   EXPECT_NE(moved[1], root[1]);
   EXPECT_EQ(moved[2], root[2]);
-  EXPECT_EQ(rig.FatEntry(root[1]), FatEntryBad);
+  EXPECT_EQ(rig.Entry(root[1]).kind, FatEntryKind::Bad);
   EXPECT_EQ(r.ExitCode(), 1);
 
   // The first cluster: the boot record must change, after a question.
@@ -421,8 +421,8 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   r = rig.Scan(Options(true));
   const uint32_t newRoot = le32(rig.Boot(), 0x2C);
   EXPECT_NE(newRoot, root[0]);
-  EXPECT_EQ(rig.FatEntry(root[0]), FatEntryBad);
-  EXPECT_EQ(rig.FatEntry(newRoot), static_cast<int32_t>(moved[1]));
+  EXPECT_EQ(rig.Entry(root[0]).kind, FatEntryKind::Bad);
+  EXPECT_EQ(rig.Entry(newRoot), (FatEntry{FatEntryKind::Next, moved[1]}));
   // The backup boot sector stays the record's copy.
   const uint64_t backup = rig.VolumeByte(le16(rig.Boot(), 0x32));
   EXPECT_TRUE(std::equal(rig.Boot().begin(), rig.Boot().end(), rig.Bytes().begin() + backup));
@@ -441,7 +441,7 @@ TEST(Scan, FullVolume) {
   // Leave one free cluster.
   uint32_t freeLeft = 0;
   for (uint32_t c = 2; c <= rig.layout.lastCluster; ++c)
-    if (rig.FatEntry(c) == 0) {
+    if (rig.Entry(c).IsFree()) {
       if (freeLeft == 0) freeLeft = c;
       else rig.SetFat(c, 0xFF7);
     }
@@ -478,9 +478,9 @@ TEST(Scan, TheLastTwoDataClustersTakeACrossLinksCopy) {
   rig.SetFat(b[0], a[0]);  // B runs b0 a0 a1
   const uint32_t last = rig.layout.lastCluster;
   for (uint32_t c = 2; c + 1 < last; ++c)
-    if (rig.FatEntry(c) == 0) rig.SetFat(c, 0xFF7);
-  ASSERT_EQ(rig.FatEntry(last - 1), 0u);
-  ASSERT_EQ(rig.FatEntry(last), 0u);
+    if (rig.Entry(c).IsFree()) rig.SetFat(c, 0xFF7);
+  ASSERT_TRUE(rig.Entry(last - 1).IsFree());
+  ASSERT_TRUE(rig.Entry(last).IsFree());
   const std::vector<uint8_t> aBytes = rig.ChainBytes(a[0]);
 
   rig.prompt.AnswerYes();  // fix the cross-link
@@ -555,7 +555,7 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
   ASSERT_TRUE(rig.volume.PutFile("::/B.TXT", Pattern(3 * 512, 2)));
   rig.Bind();
-  EXPECT_EQ(rig.layout.width, KindFat12);
+  EXPECT_EQ(rig.layout.width, FatWidth::Fat12);
   EXPECT_EQ(rig.layout.dataClusters, 4071u);
   const auto a = rig.Chain(rig.FirstCluster(rig.RootEntry("A       TXT")));
   const auto b = rig.Chain(rig.FirstCluster(rig.RootEntry("B       TXT")));
@@ -671,7 +671,7 @@ TEST(ScanVolumes, ListFloppiesThenFatPartitionsInOrder) {
                           "Hard Disk 1 - 32-Bit FAT Disk - Logical Partition"}));
   ASSERT_EQ(volumes.size(), 5u);
   EXPECT_EQ(volumes[3].packet.partitionStart, 143360u);
-  EXPECT_EQ(volumes[4].packet.fatType, KindFat32);
+  EXPECT_EQ(volumes[4].packet.fatType, FatWidth::Fat32);
   EXPECT_EQ(volumes[4].packet.drive, 0x80);
   EXPECT_GT(volumes[4].packet.partitionStart, 22528u);
 

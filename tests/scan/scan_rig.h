@@ -54,12 +54,12 @@ struct ScanRig : TestDrives {
         VolumeByte(layout.reservedSectors + uint64_t{copy} * layout.sectorsPerFat),
         uint64_t{layout.sectorsPerFat} * 512);
   }
-  int32_t FatEntry(uint32_t cluster, uint32_t copy = 0) {
+  FatEntry Entry(uint32_t cluster, uint32_t copy = 0) {
     return GetFatEntry(cluster, layout.width, Fat(copy));
   }
   // Sets an entry in every FAT copy, as a damaged but consistent volume has it.
   void SetFat(uint32_t cluster, uint32_t value) {
-    for (uint32_t k = 0; k < layout.fatCount; ++k) EXPECT_TRUE(SetFatEntry(value, cluster, layout.width, Fat(k)));
+    for (uint32_t k = 0; k < layout.fatCount; ++k) EXPECT_TRUE(SetFatEntry(cluster, layout.width, Fat(k), value));
   }
   std::vector<uint32_t> Chain(uint32_t first) {
     std::vector<uint32_t> list(ChainLength(first, layout.width, Fat(0)));
@@ -86,7 +86,7 @@ struct ScanRig : TestDrives {
   // Byte offset in the image of the root entry whose 11 name bytes are name11.
   uint64_t RootEntry(const std::string& name11) {
     uint64_t from = VolumeByte(layout.rootStart), length = uint64_t{layout.rootSectors} * 512;
-    if (layout.width == KindFat32) {
+    if (layout.width == FatWidth::Fat32) {
       from = ClusterByte(layout.rootCluster);
       length = layout.sectorsPerCluster * 512u;
     }
@@ -97,7 +97,7 @@ struct ScanRig : TestDrives {
   }
   uint32_t FirstCluster(uint64_t entryAt) {
     const std::span<const uint8_t> e(Bytes().data() + entryAt, 32);
-    const uint32_t high = layout.width == KindFat32 ? le16(e, 20) : 0;
+    const uint32_t high = layout.width == FatWidth::Fat32 ? le16(e, 20) : 0;
     return (high << 16) | le16(e, 26);
   }
   // Absolute sectors of a cluster, for the fault device.

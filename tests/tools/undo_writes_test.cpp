@@ -272,14 +272,13 @@ TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
   ASSERT_GE(second, 2);
   // SECOND's chain joins FIRST's at its third cluster, in both FATs.
   for (const uint64_t fat : {1u, 10u})
-    ASSERT_TRUE(SetFatEntry(first + 2u, second, KindFat12,
-                            std::span<uint8_t>(bytes).subspan(fat * 512, 9 * 512)));
+    ASSERT_TRUE(SetFatEntry(second, FatWidth::Fat12, std::span<uint8_t>(bytes).subspan(fat * 512, 9 * 512), first + 2u));
   ASSERT_TRUE(WriteFileBytes(floppy.image, bytes));
   std::set<uint64_t> owned = Range(1, 18);
   const std::set<uint64_t> root = Range(19, 14);
   owned.insert(root.begin(), root.end());
   for (uint32_t c = 2; c < 2849; ++c)
-    if (GetFatEntry(c, KindFat12, std::span<const uint8_t>(bytes).subspan(512, 9 * 512)) == 0)
+    if (GetFatEntry(c, FatWidth::Fat12, std::span<const uint8_t>(bytes).subspan(512, 9 * 512)).IsFree())
       owned.insert(33 + c - 2);
 
   CliRun r = Cli({floppy.image, "--undo-dir", dir.File("scan"), "scan", "1", "--yes"});

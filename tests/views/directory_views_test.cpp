@@ -66,7 +66,7 @@ TEST(DirectoryView, FloppyRootListsEveryEntry) {
   ASSERT_TRUE(v.Delete("::/Deleted Long Name File.txt"));
 
   Bench b(ReadFileBytes(v.image), 0);
-  DrivePacket root = VolumeFromImage(b.dev->Bytes(), 0, KindFat12, 0);
+  DrivePacket root = VolumeFromImage(b.dev->Bytes(), 0, FatWidth::Fat12, 0);
   ASSERT_EQ(root.startSector, 19u);
   ASSERT_EQ(root.sectorCount, 14u);
   ShowRootDirectory(b.ctx, root);
@@ -103,7 +103,7 @@ TEST(DirectoryView, RootThatCannotBeFullyReadIsListedAsFarAsItGoes) {
   {  // An unreadable sector of the extent (its last, past the entries).
     Bench b(image, 0);
     b.dev->badReadSectors = {32};
-    ShowRootDirectory(b.ctx, VolumeFromImage(image, 0, KindFat12, 0));
+    ShowRootDirectory(b.ctx, VolumeFromImage(image, 0, FatWidth::Fat12, 0));
     EXPECT_EQ(b.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
     EXPECT_EQ(b.Column(0), names);
     EXPECT_EQ(b.Column(1), Texts({"", "Second file.txt"}));
@@ -112,7 +112,7 @@ TEST(DirectoryView, RootThatCannotBeFullyReadIsListedAsFarAsItGoes) {
   }
   {  // An extent that runs past the volume's end is cut there.
     Bench b(image, 0);
-    DrivePacket root = VolumeFromImage(image, 0, KindFat12, 0);
+    DrivePacket root = VolumeFromImage(image, 0, FatWidth::Fat12, 0);
     root.totalSectors = 21;
     ShowRootDirectory(b.ctx, root);
     EXPECT_EQ(b.prompt.Messages(), Texts({"Root Directory not fully accessible!"}));
@@ -122,7 +122,7 @@ TEST(DirectoryView, RootThatCannotBeFullyReadIsListedAsFarAsItGoes) {
   }
   {  // A root of no sectors: the columns, no rows, no message, no read.
     Bench b(image, 0);
-    DrivePacket root = VolumeFromImage(image, 0, KindFat12, 0);
+    DrivePacket root = VolumeFromImage(image, 0, FatWidth::Fat12, 0);
     root.sectorCount = 0;
     ShowRootDirectory(b.ctx, root);
     EXPECT_TRUE(b.prompt.Messages().empty());
@@ -134,7 +134,7 @@ TEST(DirectoryView, RootThatCannotBeFullyReadIsListedAsFarAsItGoes) {
   {  // No memory for the extent.
     Bench b(image, 0);
     b.pane.budget.limit = 1024;
-    ShowRootDirectory(b.ctx, VolumeFromImage(image, 0, KindFat12, 0));
+    ShowRootDirectory(b.ctx, VolumeFromImage(image, 0, FatWidth::Fat12, 0));
     EXPECT_EQ(b.prompt.Messages(), Texts({"Unable to allocate memory"}));
     EXPECT_TRUE(b.pane.rows.empty());
     EXPECT_EQ(b.pane.viewKind, ViewKind::None);
@@ -167,7 +167,7 @@ TEST(DirectoryView, FolderListingRules) {
   b.pane.sectorBuffer = RuleSector();
   b.pane.rowStore.resize(3);  // an earlier listing's records go
   DrivePacket folder;
-  folder.fatType = KindFat16;
+  folder.fatType = FatWidth::Fat16;
   folder.sectorCount = 1;
   ListDirectoryEntries(b.ctx, folder);
 
@@ -185,7 +185,7 @@ TEST(DirectoryView, FolderListingRules) {
   EXPECT_EQ(std::string(b.pane.rowStore[1].dosName), "\xE5" "OO     .   ");
 
   // The high word of the cluster counts on a 32-bit volume only.
-  folder.fatType = KindFat32;
+  folder.fatType = FatWidth::Fat32;
   ListDirectoryEntries(b.ctx, folder);
   EXPECT_EQ(b.Row(0)[2], "00010002");
 
@@ -244,7 +244,7 @@ struct HandVolume {
 
   explicit HandVolume(uint32_t clusters, uint16_t sectorsPerCluster = 1) {
     volume.drive = kFirstHardDisk;
-    volume.fatType = KindFat16;
+    volume.fatType = FatWidth::Fat16;
     volume.reservedSectors = 1;
     volume.sectorsPerFat = ((clusters + 2) * 2 + 511) / 512;
     volume.sectorsPerCluster = sectorsPerCluster;
@@ -429,7 +429,7 @@ TEST(DirectoryView, Fat16FolderAndFat32RootFromRealImages) {
     CopyDated(v, dir, "::/Sub Folder/Was Here.txt", "x");
     ASSERT_TRUE(v.Delete("::/Sub Folder/Was Here.txt"));
     Bench b(ReadFileBytes(v.image));
-    const DrivePacket volume = VolumeFromImage(b.dev->Bytes(), 0, KindFat16);
+    const DrivePacket volume = VolumeFromImage(b.dev->Bytes(), 0, FatWidth::Fat16);
     // The folder's entry is the root's second (its long-name piece first).
     const size_t entry = volume.startSector * 512 + 32;
     const uint32_t cluster = le16(b.dev->Bytes(), entry + kDirClusterLow);
@@ -455,7 +455,7 @@ TEST(DirectoryView, Fat16FolderAndFat32RootFromRealImages) {
       expected.push_back(name);
     }
     Bench b(ReadFileBytes(v.image));
-    const DrivePacket volume = VolumeFromImage(b.dev->Bytes(), 0, KindFat32);
+    const DrivePacket volume = VolumeFromImage(b.dev->Bytes(), 0, FatWidth::Fat32);
     ShowSubDirectory(b.ctx, FolderPacket(volume, le32(b.dev->Bytes(), 0x2C)));
     EXPECT_TRUE(b.prompt.Messages().empty());
     EXPECT_EQ(b.pane.sectorBuffer.size(), 4u * 512);
@@ -473,7 +473,7 @@ TEST(DirectoryView, FolderOfFiveThousandFilesOnFat32) {
   FatVolume v = MakeFatImage(dir.File("fat32.img"), 32, 69632, "-s 1");
   ASSERT_TRUE(v.MakeDir("::/MANY"));
   std::vector<uint8_t> image = ReadFileBytes(v.image);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat32);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat32);
   const uint32_t rootCluster = le32(image, 0x2C);
   const size_t rootAt = (volume.dataStart + rootCluster - 2) * 512;
   ASSERT_EQ(std::string(reinterpret_cast<const char*>(&image[rootAt]), 4), "MANY");

@@ -86,7 +86,7 @@ TEST(EditorNavigation, StepsThroughAThreeClusterFile) {
   ASSERT_TRUE(vol.PutFile("::/THREE.BIN", content));
   const std::vector<uint8_t> image = ReadFileBytes(vol.image);
   ViewRig rig(image);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat16);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat16);
   const DrivePacket file = RootEntryNode(image, volume, "THREE   BIN");
   const std::vector<uint32_t> chain = Fat16Chain(image, volume, file.firstCluster);
   ASSERT_EQ(chain.size(), 3u);
@@ -147,7 +147,7 @@ TEST(EditorNavigation, ClustersThatCannotBeReadNeverShowTheOldPage) {
   ASSERT_TRUE(vol.PutFile("::/ABC.BIN", content));
   const std::vector<uint8_t> image = ReadFileBytes(vol.image);
   ViewRig rig(image, ViewRig::Direct, 0);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat12, 0);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat12, 0);
   const DrivePacket file = RootEntryNode(image, volume, "ABC     BIN");
   rig.pane.sectorBuffer.assign(uint64_t{volume.sectorsPerFat} * 512, 0);
   ShowFileClusterDump(rig.ctx, file);
@@ -263,7 +263,7 @@ TEST(EditorWrite, FatCopyInRawModeWritesOnlyItsSector) {
   TempDir dir;
   FatVolume vol = MakeFatImage(dir.File("f16.img"), 16, 20480, "-s 4");
   const std::vector<uint8_t> image = ReadFileBytes(vol.image);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat16);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat16);
   for (ViewRig::Path path : {ViewRig::Direct, ViewRig::Library}) {
     SCOPED_TRACE(path == ViewRig::Direct ? "direct" : "library");
     ViewRig rig(image, path);
@@ -397,7 +397,7 @@ TEST(EditorWrite, DecodedViewsAreNeverWritten) {
   FatVolume vol = MakeFatImage(dir.File("f16.img"), 16, 20480, "-s 4");
   ASSERT_TRUE(vol.MakeDir("::/SUB"));
   const std::vector<uint8_t> image = ReadFileBytes(vol.image);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat16);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat16);
   ViewRig rig(image);
 
   auto expectNoWrite = [&](const char* what) {
@@ -549,7 +549,7 @@ TEST(EditorJump, JumpsAnywhereAtOrAfterTheItem) {
   TempDir dir;
   FatVolume vol = MakeFatImage(dir.File("f16.img"), 16, 20480, "-s 4");
   const std::vector<uint8_t> image = ReadFileBytes(vol.image);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat16);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat16);
   ViewRig rig(image);
   const uint32_t root = volume.startSector;
   const uint32_t last = volume.totalSectors - 1;

@@ -14,7 +14,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 // The FAT node of copy 1 of a volume.
-DrivePacket FatNode(const DrivePacket& volume, uint16_t width) {
+DrivePacket FatNode(const DrivePacket& volume, FatWidth width) {
   DrivePacket p = volume;
   p.kind = FatCopyKind(width);
   p.fatType = width;
@@ -42,9 +42,9 @@ TEST(FatView, TwelveBitFloppyTable) {
   image[512 + 4606] = 0x12;
   image[512 + 4607] = 0xAB;
   ViewRig rig(image, ViewRig::Direct, 0);
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat12, 0);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat12, 0);
   ASSERT_EQ(volume.sectorsPerFat, 9u);
-  ShowFat12Table(rig.ctx, FatNode(volume, KindFat12));
+  ShowFat12Table(rig.ctx, FatNode(volume, FatWidth::Fat12));
 
   EXPECT_EQ(rig.ColumnTitles(), Titles("%03X"));
   EXPECT_EQ(rig.pane.viewKind, ViewKind::Fat12Table);
@@ -69,7 +69,7 @@ TEST(FatView, TwelveBitLastRowStopsAtTheCopysEnd) {
   node.drive = 0x80;
   node.int13Extensions = 1;
   node.kind = NodeKind::Fat12;
-  node.fatType = KindFat12;
+  node.fatType = FatWidth::Fat12;
   node.startSector = 2;
   node.sectorCount = 1;
   node.totalSectors = 64;
@@ -97,9 +97,9 @@ TEST(FatView, SixteenBitTableListsUnreadableSectorsAsE5) {
   TempDir dir;
   MakeFatImage(dir.File("v.img"), 16, 40960);
   const std::vector<uint8_t> image = ReadFileBytes(dir.File("v.img"));
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat16);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat16);
   ASSERT_GE(volume.sectorsPerFat, 2u);
-  const DrivePacket node = FatNode(volume, KindFat16);
+  const DrivePacket node = FatNode(volume, FatWidth::Fat16);
   ViewRig rig(image);
   rig.dev->badReadSectors = {uint64_t{node.startSector} + 1};
   ShowFat16Table(rig.ctx, node);
@@ -122,8 +122,8 @@ TEST(FatView, ThirtyTwoBitTableMasksTheTopNibble) {
   TempDir dir;
   MakeFatImage(dir.File("v.img"), 32, 70000);
   std::vector<uint8_t> image = ReadFileBytes(dir.File("v.img"));
-  const DrivePacket volume = VolumeFromImage(image, 0, KindFat32);
-  const DrivePacket node = FatNode(volume, KindFat32);
+  const DrivePacket volume = VolumeFromImage(image, 0, FatWidth::Fat32);
+  const DrivePacket node = FatNode(volume, FatWidth::Fat32);
   const size_t fat = size_t{node.startSector} * 512;
   const uint8_t entry[] = {0x05, 0x00, 0x00, 0xF0};
   std::copy(std::begin(entry), std::end(entry), image.begin() + fat + 4 * 53);
@@ -187,7 +187,7 @@ TEST(FatView, DamagedSizesAreRefusedBeforeAnythingIsTaken) {
   node.drive = 0x80;
   node.int13Extensions = 1;
   node.kind = NodeKind::Fat16;
-  node.fatType = KindFat16;
+  node.fatType = FatWidth::Fat16;
   node.startSector = 1;
   node.totalSectors = 64;
 

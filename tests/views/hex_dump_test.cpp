@@ -187,7 +187,7 @@ class HexDumpFiles : public ::testing::Test {
     ASSERT_TRUE(v.PutFile("::/EMPTY.TXT", std::string()));
     ASSERT_TRUE(v.MakeDir("::/DOCS"));
     image = ReadFileBytes(v.image);
-    volume = VolumeFromImage(image, 0, KindFat16);
+    volume = VolumeFromImage(image, 0, FatWidth::Fat16);
     ASSERT_EQ(volume.sectorsPerCluster, 4u);
   }
   std::string Status(uint32_t cluster) const {
@@ -321,7 +321,7 @@ struct TinyVolume {
     node.drive = 0x80;
     node.int13Extensions = 1;
     node.kind = NodeKind::DirEntry;
-    node.fatType = KindFat16;
+    node.fatType = FatWidth::Fat16;
     node.reservedSectors = 1;
     node.sectorsPerFat = 1;
     node.sectorsPerCluster = 1;

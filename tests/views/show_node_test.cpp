@@ -348,7 +348,7 @@ TEST(ShowNodeTest, AFatClaimedPastTheDiskTakesNoMemoryBeforeItIsProbed) {
 
   DrivePacket volume;
   volume.drive = 0x80;
-  volume.fatType = KindFat32;
+  volume.fatType = FatWidth::Fat32;
   volume.reservedSectors = 32;
   volume.sectorsPerFat = 40000;
   volume.sectorsPerCluster = 1;

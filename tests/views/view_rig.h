@@ -45,7 +45,7 @@ struct ViewRig : TestDrives {
 // The volume parameters of the FAT boot sector at sector `start` of image,
 // as the tree puts them into a volume's packets.
 inline DrivePacket VolumeFromImage(const std::vector<uint8_t>& image, uint32_t start,
-                                   uint16_t fatType, uint16_t drive = 0x80) {
+                                   FatWidth fatType, uint16_t drive = 0x80) {
   DrivePacket p;
   p.drive = drive;
   p.int13Extensions = 1;
@@ -64,6 +64,7 @@ inline DrivePacket VolumeFromImage(const std::vector<uint8_t>& image, uint32_t s
   p.sectorsPerTrack = v->sectorsPerTrack;
   p.totalSectors = v->totalSectors;
   p.dataStart = v->dataStart;
+  p.lastCluster = v->lastCluster;
   p.startSector = v->rootStart;
   p.sectorCount = v->rootSectors;
   return p;
