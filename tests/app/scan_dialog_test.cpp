@@ -187,8 +187,10 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   dialog.show();
   bool idleWhileAsked = true;
   BoxAnswerer boxes([&](const QString& text) {
-    // While the worker waits, only Stop can be pressed.
-    idleWhileAsked = idleWhileAsked && !dialog.ScanButton()->isEnabled() &&
+    // While the worker waits, only Stop can be pressed (the summary comes
+    // once it has ended).
+    if (!text.startsWith("Scan complete"))
+      idleWhileAsked = idleWhileAsked && !dialog.ScanButton()->isEnabled() &&
                      !dialog.CloseButton()->isEnabled() && !dialog.DriveList()->isEnabled() &&
                      dialog.StopButton()->isEnabled() && dialog.Running();
     return text == kCross || text == kAltered ? QMessageBox::Yes : QMessageBox::Ok;
