@@ -193,14 +193,15 @@ void MainWindow::OnUndoWrites() {
   const UndoWritesResult result = UndoWrites(options, prompt);
   QApplication::restoreOverrideCursor();
   // Every outcome has been said through the prompt port. What was put back
-  // changed the drives under the tree: read them again.
-  const bool changed = std::any_of(result.sectors.begin(), result.sectors.end(), [](const UndoSectorOutcome& s) {
-    return s.state == UndoSectorState::Restored;
-  });
-  if (changed && state_.access.DrivesReady()) {
-    tree_->Refresh();
-    state_.Prompt().SetStatus(0, kStatusWritesUndone);
-  }
+  // changed the drives under the tree: read them again. The status says
+  // what the summary said.
+  if (result.restored != 0 && state_.access.DrivesReady()) tree_->Refresh();
+  const size_t left = result.sectors.size() - result.restored - result.asBefore;
+  state_.Prompt().SetStatus(0, result.complete ? QString::fromLatin1(kStatusWritesUndone).toStdString()
+                                               : QString::fromLatin1(kStatusWritesPartlyUndone)
+                                                     .arg(result.restored)
+                                                     .arg(left)
+                                                     .toStdString());
 }
 
 void MainWindow::OnRename() {
@@ -255,6 +256,11 @@ void MainWindow::OnDiskCopy() {
 }
 
 void MainWindow::OnCopyToFloppy() {
+  // Refused before the question: under --read-only nothing would be copied.
+  if (state_.access.WritesRefused()) {
+    state_.Prompt().Message(kDrivesReadOnly);
+    return;
+  }
   // The copy gives the floppy's contents up: the person says so first.
   if (!state_.Prompt().AskYesNo(kCopyFloppyQuestion)) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -275,9 +281,7 @@ void MainWindow::OnCopyToFloppy() {
       holdsSelection = holdsSelection || at == drive;
     if (!holdsSelection) tree_->ReloadChildren(drive);
   }
-  state_.Prompt().SetStatus(0, result.floppyWritten && !result.full && result.failedWrites == 0
-                                   ? kStatusCopiedToFloppy
-                                   : kStatusCopyToFloppyFailed);
+  state_.Prompt().SetStatus(0, result.Whole() ? kStatusCopiedToFloppy : kStatusCopyToFloppyFailed);
   UpdateCommands();
 }
 

@@ -148,17 +148,8 @@ void FindDeletedDialog::StartFind() {
   status_->setText(QStringLiteral("Searching..."));
   Begin();
   worker_ = std::thread([this] {
-    FindDeletedResult result = FindDeletedFiles(
-        access_, root_, &stopFlag_, [this](uint32_t walked, uint32_t known) {
-          QMetaObject::invokeMethod(
-              this,
-              [this, walked, known] {
-                progress_->setRange(0, static_cast<int>(known));
-                progress_->setValue(static_cast<int>(walked));
-                status_->setText(QStringLiteral("Folders searched: %1").arg(walked));
-              },
-              Qt::QueuedConnection);
-        });
+    FindEvents events(*this);
+    FindDeletedResult result = FindDeletedFiles(access_, root_, &stopFlag_, &events);
     QMetaObject::invokeMethod(
         this, [this, r = std::move(result)]() mutable { FoundAll(std::move(r)); },
         Qt::QueuedConnection);
@@ -166,22 +157,49 @@ void FindDeletedDialog::StartFind() {
   UpdateButtons();
 }
 
+void FindDeletedDialog::FindEvents::Progress(uint32_t walked, uint32_t known) {
+  QMetaObject::invokeMethod(
+      &dialog_,
+      [d = &dialog_, walked, known] {
+        d->progress_->setRange(0, static_cast<int>(known));
+        d->progress_->setValue(static_cast<int>(walked));
+        d->status_->setText(QStringLiteral("Folders searched: %1").arg(walked));
+      },
+      Qt::QueuedConnection);
+}
+
+void FindDeletedDialog::FindEvents::RowFound(const DeletedFile& file) {
+  QMetaObject::invokeMethod(&dialog_, [d = &dialog_, file] { d->AddRow(file); }, Qt::QueuedConnection);
+}
+
+void FindDeletedDialog::CopyEvents::FileDone(const CopiedFile&) {
+  const int done = ++done_;
+  QMetaObject::invokeMethod(
+      &dialog_,
+      [bar = dialog_.progress_, done, total = total_] {
+        bar->setRange(0, std::max(total, done));
+        bar->setValue(done);
+      },
+      Qt::QueuedConnection);
+}
+
+void FindDeletedDialog::AddRow(const DeletedFile& f) {
+  const size_t i = files_.size();
+  files_.push_back(f);
+  table_->setSortingEnabled(false);
+  QStandardItem* state = Cell(QString::fromStdString(DeletedStateText(f)),
+                              static_cast<int>(f.state) * 100000000 + static_cast<int>(f.overwritten));
+  state->setData(StateColour(f.state), Qt::ForegroundRole);
+  state->setData(static_cast<qulonglong>(i), kFileIndexRole);
+  const QString path = QString::fromStdString(f.path + (f.folder ? "/" : ""));
+  model_->appendRow({state, Cell(QString::number(f.size), static_cast<qulonglong>(f.size)),
+                     Cell(QString::number(f.startCluster), static_cast<qulonglong>(f.startCluster)),
+                     Cell(path, path)});
+  table_->setSortingEnabled(true);
+}
+
 void FindDeletedDialog::FoundAll(FindDeletedResult result) {
   Finish();
-  files_ = std::move(result.files);
-  table_->setSortingEnabled(false);
-  for (size_t i = 0; i < files_.size(); ++i) {
-    const DeletedFile& f = files_[i];
-    QStandardItem* state = Cell(QString::fromStdString(DeletedStateText(f)),
-                                static_cast<int>(f.state) * 100000000 + static_cast<int>(f.overwritten));
-    state->setData(StateColour(f.state), Qt::ForegroundRole);
-    state->setData(static_cast<qulonglong>(i), kFileIndexRole);
-    const QString path = QString::fromStdString(f.path + (f.folder ? "/" : ""));
-    model_->appendRow({state, Cell(QString::number(f.size), static_cast<qulonglong>(f.size)),
-                       Cell(QString::number(f.startCluster), static_cast<qulonglong>(f.startCluster)),
-                       Cell(path, path)});
-  }
-  table_->setSortingEnabled(true);
   QString text;
   if (!result.opened)
     text = QString::fromStdString(result.error);
@@ -226,16 +244,8 @@ void FindDeletedDialog::CopySelected() {
   Begin();
   const int total = static_cast<int>(items.size());
   worker_ = std::thread([this, items = std::move(items), options, folder, total] {
-    CopyOutResult result =
-        CopyOut(access_, root_, items, options, &stopFlag_, [this, total](uint32_t done) {
-          QMetaObject::invokeMethod(
-              this,
-              [this, done, total] {
-                progress_->setRange(0, std::max(total, static_cast<int>(done)));
-                progress_->setValue(static_cast<int>(done));
-              },
-              Qt::QueuedConnection);
-        });
+    CopyEvents events(*this, total);
+    CopyOutResult result = CopyOut(access_, root_, items, options, &stopFlag_, &events);
     QMetaObject::invokeMethod(
         this, [this, r = std::move(result), folder]() mutable { CopiedAll(std::move(r), folder); },
         Qt::QueuedConnection);
@@ -249,11 +259,7 @@ void FindDeletedDialog::CopiedAll(CopyOutResult result, QString folder) {
     status_->setText(QString::fromStdString(result.error));
     return;
   }
-  status_->setText(QStringLiteral("%1 files and %2 folders copied to %3%4")
-                       .arg(result.filesWritten)
-                       .arg(result.foldersMade)
-                       .arg(folder)
-                       .arg(result.stopped ? QStringLiteral(" (stopped)") : QString()));
+  status_->setText(QString::fromStdString(CopyOutSummary(result, folder.toStdString())));
   for (const std::string& line : CopyOutReport(result))
     report_->appendPlainText(QString::fromStdString(line));
 }

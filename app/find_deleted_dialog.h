@@ -60,6 +60,28 @@ class FindDeletedDialog : public QDialog {
   void reject() override;
 
  private:
+  // The find's and the copy's events, carried to this dialog's thread.
+  class FindEvents final : public FindDeletedEvents {
+   public:
+    explicit FindEvents(FindDeletedDialog& dialog) : dialog_(dialog) {}
+    void Progress(uint32_t walked, uint32_t known) override;
+    void RowFound(const DeletedFile& file) override;
+
+   private:
+    FindDeletedDialog& dialog_;
+  };
+  class CopyEvents final : public CopyOutEvents {
+   public:
+    CopyEvents(FindDeletedDialog& dialog, int total) : dialog_(dialog), total_(total) {}
+    void FileDone(const CopiedFile& file) override;
+
+   private:
+    FindDeletedDialog& dialog_;
+    int total_;
+    int done_ = 0;
+  };
+
+  void AddRow(const DeletedFile& file);
   void Begin();
   void Finish();
   void FoundAll(FindDeletedResult result);

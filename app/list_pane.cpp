@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "app/column_widths.h"
+
 ListPane::ListPane(ListPaneState& pane, QWidget* parent) : QTableView(parent), pane_(pane) {
   model_ = new ListModel(pane_, this);
   setModel(model_);
@@ -39,7 +41,7 @@ namespace {
 bool IsHexDump(const ListPaneState& pane) {
   return (pane.viewKind == ViewKind::ClusterDump || pane.viewKind == ViewKind::SectorDump ||
           pane.viewKind == ViewKind::RawSectorDump) &&
-         pane.columns.size() == 34;
+         HexDumpColumns(pane);
 }
 
 // The widest character a byte of a dump can show as, with the cell's margins.
@@ -60,11 +62,12 @@ void ListPane::ApplyColumnWidths() {
   const int byteColumn = IsHexDump(pane_) ? ByteGlyphWidth(this) : 0;
   for (size_t c = 0; c < pane_.columns.size() && static_cast<int>(c) < header->count(); ++c) {
     const int column = static_cast<int>(c);
-    // The view's width, unless this font needs more for the title or for a
-    // text in view: the widths were chosen for a smaller system font.
+    // The window's width for the column, unless this font needs more for the
+    // title or for a text in view: the widths were chosen for a smaller
+    // system font.
     const int needed = qMax(header->sectionSizeHint(column), sizeHintForColumn(column));
     const int character = column >= 18 ? byteColumn : 0;
-    header->resizeSection(column, std::max({pane_.columns[c].width, needed, character}));
+    header->resizeSection(column, std::max({ColumnWidth(pane_, c), needed, character}));
   }
 }
 
@@ -131,6 +134,13 @@ void ListPane::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       currentIndex().isValid()) {
     emit RowDoubleClicked(currentIndex().row());
+    event->accept();
+    return;
+  }
+  // Shift+F10 and the Menu key open the menu at the current row.
+  if (IsContextMenuKey(*event)) {
+    const QRect row = visualRect(currentIndex());
+    emit MenuRequested(viewport()->mapToGlobal(row.isValid() ? row.center() : QPoint(0, 0)));
     event->accept();
     return;
   }

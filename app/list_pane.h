@@ -2,6 +2,7 @@
 // titled and sized as the views give them; the selection is mirrored into
 // the state's selected rows, which the recovery commands read.
 #pragma once
+#include <QKeyEvent>
 #include <QTableView>
 
 #include "app/list_model.h"
@@ -32,6 +33,13 @@ class ListPane : public QTableView {
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+ public:
+  // Shift+F10 or the Menu key: the keyboard's way to a context menu.
+  static bool IsContextMenuKey(const QKeyEvent& event) {
+    return event.key() == Qt::Key_Menu ||
+           (event.key() == Qt::Key_F10 && (event.modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier);
+  }
+ protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:

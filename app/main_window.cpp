@@ -245,6 +245,9 @@ void MainWindow::SetOperation(int id, std::function<void()> run) {
 }
 
 bool MainWindow::CommandEnabled(int id) const {
+  if (state_.access.WritesRefused() &&
+      std::find(std::begin(kWritingCommands), std::end(kWritingCommands), id) != std::end(kWritingCommands))
+    return false;
   const bool ready = state_.access.DrivesReady();
   // Commands that act on a drive need one to act on.
   const bool drive = ready && state_.access.FloppyCount() + state_.access.HardDiskCount() > 0;
@@ -298,6 +301,14 @@ bool MainWindow::CommandEnabled(int id) const {
 
 void MainWindow::UpdateCommands() {
   for (auto& [id, action] : actions_) action->setEnabled(CommandEnabled(id));
+  // The commands that write are off under --read-only, and their tips say why.
+  const bool readOnly = state_.access.WritesRefused();
+  for (const int id : kWritingCommands) {
+    const auto it = actions_.find(id);
+    if (it == actions_.end()) continue;
+    if (!writingTips_.contains(id)) writingTips_.insert(id, it->second->statusTip());
+    it->second->setStatusTip(readOnly ? QString::fromLatin1(kDrivesReadOnly) : writingTips_.value(id));
+  }
   actions_[kCmdSectorDump]->setChecked(state_.modes.sectorDump);
   actions_[kCmdRawDump]->setChecked(state_.modes.rawDump);
   actions_[kCmdToggleToolBar]->setChecked(!toolBar_->isHidden());

@@ -3,6 +3,7 @@
 // item, button and key names a command id; RunCommand runs one as they do,
 // and a disabled command does nothing.
 #pragma once
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
@@ -34,6 +35,10 @@ inline constexpr const char* kStatusChangesWritten = "Changes written";
 inline constexpr const char* kStatusCopiedToFloppy = "Copied to the floppy";
 inline constexpr const char* kStatusCopyToFloppyFailed = "Copy to floppy: not all written";
 inline constexpr const char* kStatusWritesUndone = "Writes undone";
+// The commands that write to the drives: off under --read-only.
+inline constexpr int kWritingCommands[] = {kCmdWriteChanges, kCmdBackup,  kCmdRestore,
+                                           kCmdUndelete,     kCmdRename,  kCmdCopyToFloppy};
+inline constexpr const char* kStatusWritesPartlyUndone = "Undo: %1 put back, %2 left";
 inline constexpr const char* kStatusToolDone = "%1 done: read again from the disk";
 // Ends the title while writes keep no undo files (--no-undo).
 inline constexpr const char* kUndoOffCaption = " (undo off)";
@@ -125,6 +130,8 @@ class MainWindow : public QMainWindow {
   QLabel* status_[2] = {nullptr, nullptr};
   QPointer<HelpWindow> help_;
   std::map<int, QAction*> actions_;
+  // The status tips of the writing commands, which --read-only replaces.
+  QHash<int, QString> writingTips_;
   std::map<int, std::function<void()>> operations_;
   std::string programFolder_;
   BindOptions bound_;

@@ -67,11 +67,20 @@ void QtPromptPort::Message(std::string_view text, std::string_view caption, Prom
 }
 
 bool QtPromptPort::AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) {
+  return Ask(text, caption, icon, true);
+}
+
+bool QtPromptPort::AskYesNoDefaultNo(std::string_view text, std::string_view caption, PromptIcon icon) {
+  return Ask(text, caption, icon, false);
+}
+
+bool QtPromptPort::Ask(std::string_view text, std::string_view caption, PromptIcon icon, bool yesByDefault) {
   const QString t = ToQ(text), c = Caption(caption);
   bool yes = false;
   OnUiThread([&] {
     QMessageBox box(ToQIcon(icon), c, t, QMessageBox::Yes | QMessageBox::No, owner_.data());
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;

@@ -25,6 +25,7 @@ class QtPromptPort final : public PromptPort {
 
   void Message(std::string_view text, std::string_view caption, PromptIcon icon) override;
   bool AskYesNo(std::string_view text, std::string_view caption, PromptIcon icon) override;
+  bool AskYesNoDefaultNo(std::string_view text, std::string_view caption, PromptIcon icon) override;
   PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption,
                                    PromptIcon icon) override;
   void SetStatus(int pane, std::string_view text) override;
@@ -37,6 +38,7 @@ class QtPromptPort final : public PromptPort {
   void SetControlPercent(int controlId, int percent);
 
  private:
+  bool Ask(std::string_view text, std::string_view caption, PromptIcon icon, bool yesByDefault);
   template <typename F>
   void OnUiThread(F&& f);
   QPointer<QWidget> owner_;

@@ -22,13 +22,13 @@ QLineEdit* Box(QWidget* parent, int id, int maxChars) {
 
 RenameDialog::RenameDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("153"));
-  setWindowTitle(QStringLiteral("Dialog"));
+  setWindowTitle(QStringLiteral("Rename After Recovery"));
   name_ = Box(this, kRenameNameId, 8);
   extension_ = Box(this, kRenameExtensionId, 3);
 
   auto* form = new QFormLayout;
   form->addRow(new QLabel(QStringLiteral("DOS File Name"), this), name_);
-  form->addRow(new QLabel(QStringLiteral("Extens"), this), extension_);
+  form->addRow(new QLabel(QStringLiteral("Extension"), this), extension_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
   ok->setText(QStringLiteral("OK"));
@@ -54,6 +54,10 @@ ShortNameInput RenameDialog::Input() const {
 AskShortName RenameDialog::Asker(QWidget* parent) {
   return [parent](ShortNameInput& input) {
     RenameDialog dialog(parent);
+    // The entry's present name, to be changed rather than typed anew.
+    dialog.NameBox()->setText(QString::fromStdString(input.name));
+    dialog.ExtensionBox()->setText(QString::fromStdString(input.extension));
+    dialog.NameBox()->selectAll();
     if (dialog.exec() != QDialog::Accepted) return false;
     input = dialog.Input();
     return true;

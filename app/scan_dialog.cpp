@@ -95,6 +95,7 @@ std::string ScanPhaseText(const ScanPhase& phase) {
     case ScanPhase::Kind::Fat: return kScanFatPhase;
     case ScanPhase::Kind::FatSector: std::snprintf(text, sizeof text, kScanFatSector, n); break;
     case ScanPhase::Kind::FileCluster: std::snprintf(text, sizeof text, kScanFileCluster, n); break;
+    case ScanPhase::Kind::LostClusters: std::snprintf(text, sizeof text, kScanLostCount, n); break;
     case ScanPhase::Kind::FreeCluster:
       std::snprintf(text, sizeof text, kScanFreeCluster, n, static_cast<unsigned long>(phase.last));
       break;
@@ -169,6 +170,8 @@ void ScanDialog::OnStop() { flags_.stop = true; }
 void ScanDialog::OnWorkerEnded() {
   if (flags_.running) return;  // a newer scan already runs
   if (worker_.joinable()) worker_.join();
+  // Every scan that read its volume ends with what it found, repaired and left.
+  if (last_.scanned || last_.stopped) port_.Message(ScanSummary(last_), kScanCaption, PromptIcon::Information);
   emit ScanEnded();
 }
 

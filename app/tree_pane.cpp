@@ -1,6 +1,9 @@
 #include "app/tree_pane.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+
+#include "app/list_pane.h"
 #include <utility>
 #include <vector>
 
@@ -195,6 +198,17 @@ void TreePane::OnSelectionChanged() {
   state_.pane.selectedPacket = *packet;
   ShowNode(state_.ctx, *packet, state_.modes);
   emit NodeShown();
+}
+
+void TreePane::keyPressEvent(QKeyEvent* event) {
+  // Shift+F10 and the Menu key open the menu of the current node.
+  if (ListPane::IsContextMenuKey(*event)) {
+    event->accept();
+    if (const DrivePacket* packet = PacketOf(currentItem()))
+      emit NodeMenuRequested(*packet, viewport()->mapToGlobal(visualItemRect(currentItem()).center()));
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
 }
 
 void TreePane::OnContextMenu(const QPoint& pos) {

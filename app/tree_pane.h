@@ -52,6 +52,9 @@ class TreePane : public QTreeWidget, public TreeSink {
   // A right click on a node: the items of its menu are for the window to run.
   void NodeMenuRequested(const DrivePacket& packet, const QPoint& globalPos);
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void OnItemExpanded(QTreeWidgetItem* item);
   void OnSelectionChanged();

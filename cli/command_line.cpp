@@ -66,13 +66,16 @@ const std::vector<CommandInfo>& Commands() {
          "(a name no FAT volume accepts, a name another entry of\n"
          "NODE has, and a row still deleted are refused, said why)"}}},
       {"backup",
-       {{"backup [--floppy N] [--disk N] [--verify]",
+       {{"backup [--floppy N] [--disk N] [--verify] [--overwrite-files]",
          "save the partition tables and boot records of hard disk\n"
          "N into the data area of floppy N (both counted from 1,\n"
-         "default 1), as Backup Critical Areas does; --verify reads\n"
-         "every saved sector back. Prints one line a slot: floppy\n"
-         "cluster, hard-disk sector, table or boot (empty: a table\n"
-         "without a FAT partition)"}}},
+         "default 1), as Backup Critical Areas does, in the file\n"
+         "CRITICAL.BAK; --verify reads every saved sector back.\n"
+         "Files of the floppy in the clusters it needs are named\n"
+         "and kept (nothing is written) unless --overwrite-files.\n"
+         "Prints one line a slot: floppy cluster, hard-disk\n"
+         "sector, table or boot (empty: a table without a FAT\n"
+         "partition)"}}},
       {"restore",
        {{"restore [--floppy N] [--disk N] [--no-partition-table] [--no-boot-records]",
          "write the sectors a backup saved on floppy N back onto\n"
@@ -485,6 +488,8 @@ class CommandParser {
     CommandRules& backup = Add("backup");
     drives(backup);
     backup.app->add_flag("--verify", a.verify, "read every saved sector back");
+    backup.app->add_flag("--overwrite-files", a.overwriteFiles,
+                         "write over the floppy's files that lie where the backup goes");
     CommandRules& restore = Add("restore");
     drives(restore);
     restore.app->add_flag_callback("--no-partition-table", [&a] { a.partitionTables = false; },

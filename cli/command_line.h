@@ -33,6 +33,7 @@ struct RowArgs {
 struct CriticalAreaArgs {
   uint32_t floppy = 1, disk = 1;  // from 1
   bool verify = false;            // backup
+  bool overwriteFiles = false;    // backup: yes to writing over the floppy's files
   bool partitionTables = true;    // restore
   bool bootRecords = true;        // restore
 };

@@ -73,6 +73,8 @@ int Extract(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std:
   }
   for (const std::string& path : result.written) out << path << '\n';
   for (const std::string& line : CopyOutReport(result)) err << line << '\n';
+  // What came of the files, when not all came whole.
+  if (!result.Complete()) err << CopyOutSummary(result, args.copy.targetFolder) << '\n';
   return result.Complete() ? 0 : 1;
 }
 

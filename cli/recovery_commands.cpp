@@ -73,8 +73,11 @@ int RunRecoveryCommand(const std::string& command, const RowArgs& args, const Bi
     out << "first cluster\t" << r.firstCluster << "\nclusters\t" << r.chainClusters << "\nsize\t"
         << r.size << "\nbad clusters\t";
     for (size_t i = 0; i < r.badClusters.size(); ++i) out << (i ? " " : "") << r.badClusters[i];
+    out << "\nunreadable source clusters\t";
+    for (size_t i = 0; i < r.unreadableClusters.size(); ++i) out << (i ? " " : "") << r.unreadableClusters[i];
     out << '\n';
-    return r.full || r.failedWrites != 0 ? 1 : 0;
+    // A copy with zeros where the file could not be read is not the file.
+    return r.Whole() ? 0 : 1;
   }
   // 1 when a write failed or nothing was done: a script must not take a
   // failed recovery for a done one.

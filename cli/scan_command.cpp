@@ -28,5 +28,7 @@ int RunScanCommand(const ScanArgs& args, const BindOptions& options, DiskAccess&
   // The CLI prints the scan's messages and questions, not its progress.
   ScanEvents quiet;
   DiskScan worker(access, prompt, flags, quiet);
-  return worker.Run(volumes[number - 1], scan).ExitCode();
+  const ScanResult result = worker.Run(volumes[number - 1], scan);
+  if (result.scanned || result.stopped) err << ScanSummary(result) << '\n';
+  return result.ExitCode();
 }

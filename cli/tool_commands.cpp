@@ -69,6 +69,8 @@ int RunCriticalAreasCommand(bool backup, const CriticalAreaArgs& args, const Bin
   r.partitionTables = args.partitionTables;
   r.bootRecords = args.bootRecords;
   ToolPrompt prompt(err);
+  // The one question a backup asks: whether the floppy's files may go.
+  prompt.yes = backup && args.overwriteFiles;
   DiskAccess access(prompt);
   if (!BindDiskAccess(access, options)) return 2;
   CriticalAreaDrives drives;

@@ -20,6 +20,12 @@ class PromptPort {
   // A Yes/No question; true for Yes.
   virtual bool AskYesNo(std::string_view text, std::string_view caption = {},
                         PromptIcon icon = PromptIcon::Question) = 0;
+  // The same for a question whose Yes destroys something: No is the answer
+  // a person gets by pressing Enter or Escape.
+  virtual bool AskYesNoDefaultNo(std::string_view text, std::string_view caption = {},
+                                 PromptIcon icon = PromptIcon::Exclamation) {
+    return AskYesNo(text, caption, icon);
+  }
   // Abort, Retry and Ignore; answers one of the three.
   virtual PromptAnswer AskAbortRetryIgnore(std::string_view text, std::string_view caption = {},
                                            PromptIcon icon = PromptIcon::Exclamation) = 0;

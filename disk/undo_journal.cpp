@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -65,6 +66,49 @@ void SyncDir(const std::string& dir) {
 
 }  // namespace
 
+std::string UndoFileName(std::time_t when, uint32_t sequence, const std::string& drive) {
+  char stamp[32];
+  std::tm tm{};
+  localtime_r(&when, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+  char number[16];
+  std::snprintf(number, sizeof number, "%03u", static_cast<unsigned>(sequence));
+  return std::string(stamp) + "-" + number + "-" + drive + ".undo";
+}
+
+std::optional<UndoNameOrder> ParseUndoFileName(const std::string& name) {
+  // YYYYMMDD-HHMMSS-NNN-DRIVE.undo, or as written before the sequence came
+  // first: YYYYMMDD-HHMMSS-DRIVE.undo and YYYYMMDD-HHMMSS-DRIVE-N.undo.
+  static constexpr std::string_view kExtension = ".undo";
+  if (name.size() < 16 + kExtension.size() || name.compare(name.size() - kExtension.size(),
+                                                           kExtension.size(), kExtension) != 0)
+    return std::nullopt;
+  auto digits = [&](size_t from, size_t count) {
+    if (from + count > name.size()) return false;
+    for (size_t i = from; i < from + count; ++i)
+      if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+  };
+  if (!digits(0, 8) || name[8] != '-' || !digits(9, 6) || name[15] != '-') return std::nullopt;
+  UndoNameOrder order;
+  order.stamp = name.substr(0, 15);
+  const std::string rest = name.substr(16, name.size() - 16 - kExtension.size());
+  if (rest.size() > 4 && digits(16, 3) && rest[3] == '-') {
+    order.sequence = static_cast<uint32_t>(std::stoul(rest.substr(0, 3)));
+    order.drive = rest.substr(4);
+    return order;
+  }
+  order.sequence = 1;
+  order.drive = rest;
+  const size_t dash = rest.rfind('-');
+  if (dash != std::string::npos && dash + 1 < rest.size() &&
+      rest.find_first_not_of("0123456789", dash + 1) == std::string::npos && rest.size() - dash <= 5) {
+    order.sequence = static_cast<uint32_t>(std::stoul(rest.substr(dash + 1)));
+    order.drive = rest.substr(0, dash);
+  }
+  return order;
+}
+
 std::string DefaultUndoDir() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') return std::string(state) + "/gleaner/undo";
@@ -109,14 +153,10 @@ bool UndoJournal::Create() {
     error_ = "cannot make the undo folder " + dir_ + ": " + ec.message();
     return false;
   }
-  char stamp[32];
   const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-  const std::string base = std::string(stamp) + "-" + fs::path(drivePath_).filename().string();
-  for (int n = 1; n <= 1000 && fd_ < 0; ++n) {
-    const std::string name = dir_ + "/" + base + (n == 1 ? "" : "-" + std::to_string(n)) + ".undo";
+  const std::string drive = fs::path(drivePath_).filename().string();
+  for (uint32_t n = 1; n <= kUndoSequenceMost && fd_ < 0; ++n) {
+    const std::string name = dir_ + "/" + UndoFileName(now, n, drive);
     fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd_ >= 0) file_ = name;
     else if (errno != EEXIST) break;

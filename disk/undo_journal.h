@@ -12,7 +12,10 @@
 // A record carries the drive's identity whole, so that any whole record can be
 // used on its own after a crash cut the file short.
 #pragma once
+#include <compare>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,6 +24,27 @@
 
 // $XDG_STATE_HOME/gleaner/undo, or ~/.local/state/gleaner/undo.
 std::string DefaultUndoDir();
+
+// An undo file's name: the local time it was made, a sequence number from
+// 001 among the files of one drive made in that second, and the drive's file
+// name, "20261209-074429-001-disk.img.undo". Names sort in the order the
+// files were made, so `ls`, a shell's globs and Undo Writes agree.
+std::string UndoFileName(std::time_t when, uint32_t sequence, const std::string& drive);
+inline constexpr uint32_t kUndoSequenceMost = 999;
+
+// The parts of an undo file's name that order it, for this naming and the
+// one before it (YYYYMMDD-HHMMSS-DRIVE.undo, then -2, -3, ... before
+// ".undo", which sorted out of order). nullopt for another name.
+struct UndoNameOrder {
+  std::string stamp;  // "YYYYMMDD-HHMMSS"
+  uint32_t sequence = 1;
+  std::string drive;
+  auto operator<=>(const UndoNameOrder& other) const {
+    if (auto c = stamp <=> other.stamp; c != 0) return c;
+    return sequence <=> other.sequence;
+  }
+};
+std::optional<UndoNameOrder> ParseUndoFileName(const std::string& name);
 // Makes dir when it is missing; false with the reason when undo files cannot
 // be made in it.
 [[nodiscard]] bool PrepareUndoDir(const std::string& dir, std::string& why);

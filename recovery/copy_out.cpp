@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <unordered_set>
 
 #include "disk/le.h"
@@ -61,8 +62,8 @@ void SetModifiedTime(const std::string& path, uint16_t date, uint16_t time) {
 class Copier {
  public:
   Copier(VolumeReader& volume, const CopyOutOptions& options, CopyOutResult& result,
-         const std::atomic<bool>* stop, const CopyOutProgress& progress)
-      : volume_(volume), options_(options), result_(result), stop_(stop), progress_(progress) {}
+         const std::atomic<bool>* stop, CopyOutEvents* events)
+      : volume_(volume), options_(options), result_(result), stop_(stop), events_(events) {}
 
   void Items(std::span<const CopyOutItem> items, const std::string& into, int depth) {
     for (const CopyOutItem& item : items) {
@@ -104,15 +105,44 @@ class Copier {
   }
 
   void File(const CopyOutItem& item, const std::string& into) {
+    CopiedFile done;
+    done.size = item.size;
     int fd = -1;
     const std::string path = Create(into, item.name, false, fd);
-    if (path.empty()) return;
+    if (path.empty()) {
+      Done(done);
+      return;
+    }
+    const size_t unreadableBefore = result_.unreadable.size();
+    uint64_t copied = 0;
+    bool ok = item.deleted ? DeletedContent(item, path, fd, copied) : LiveContent(item, path, fd, copied);
+    if (::close(fd) != 0 && ok) {
+      Problem(path, std::strerror(errno));
+      ok = false;
+    }
+    if (copied == 0 && item.size != 0) {
+      // Nothing of it could be had: an empty file would pass for it.
+      ::unlink(path.c_str());
+      Done(done);
+      return;
+    }
     result_.written.push_back(path);
-    const bool ok = item.deleted ? DeletedContent(item, path, fd) : LiveContent(item, path, fd);
-    if (::close(fd) != 0 && ok) Problem(path, std::strerror(errno));
     SetModifiedTime(path, item.modifiedDate, item.modifiedTime);
-    ++result_.filesWritten;
-    if (progress_) progress_(result_.filesWritten);
+    done.path = path;
+    done.bytesCopied = copied;
+    done.outcome = ok && copied == item.size && result_.unreadable.size() == unreadableBefore
+                       ? CopyOutcome::Whole
+                       : CopyOutcome::Partial;
+    Done(done);
+  }
+
+  void Done(const CopiedFile& done) {
+    switch (done.outcome) {
+      case CopyOutcome::Whole: ++result_.filesWhole; break;
+      case CopyOutcome::Partial: ++result_.filesPartial; break;
+      case CopyOutcome::Failed: ++result_.filesFailed; break;
+    }
+    if (events_) events_->FileDone(done);
   }
 
   // Writes the part of cluster c that belongs at byte `at` of the file;
@@ -142,7 +172,9 @@ class Copier {
                       " bytes (" + why + ")");
   }
 
-  bool LiveContent(const CopyOutItem& item, const std::string& path, int fd) {
+  // The file's bytes into fd; copied counts those written. False after a
+  // write to the host failed.
+  bool LiveContent(const CopyOutItem& item, const std::string& path, int fd, uint64_t& copied) {
     const uint64_t bytes = volume_.ClusterBytes();
     const uint64_t size = item.size;
     const uint64_t needed = (size + bytes - 1) / bytes;
@@ -150,7 +182,7 @@ class Copier {
     const std::vector<uint32_t> chain =
         needed == 0 ? std::vector<uint32_t>{}
                     : volume_.Chain(item.firstCluster, static_cast<uint32_t>(needed));
-    uint64_t at = 0;
+    uint64_t& at = copied;
     for (uint32_t c : chain) {
       if (!PutCluster(c, at, size, path, fd)) return false;
       at += std::min(bytes, size - at);
@@ -159,11 +191,11 @@ class Copier {
     return true;
   }
 
-  bool DeletedContent(const CopyOutItem& item, const std::string& path, int fd) {
+  bool DeletedContent(const CopyOutItem& item, const std::string& path, int fd, uint64_t& copied) {
     const uint64_t bytes = volume_.ClusterBytes();
     const uint64_t size = item.size;
     buffer_.assign(bytes, 0);
-    uint64_t at = 0;
+    uint64_t& at = copied;
     uint32_t c = item.firstCluster;
     // As undelete chains it: cluster after cluster from the start.
     for (uint32_t steps = 0; at < size && steps <= volume_.LastCluster(); ++steps, ++c) {
@@ -240,7 +272,7 @@ class Copier {
   const CopyOutOptions& options_;
   CopyOutResult& result_;
   const std::atomic<bool>* stop_;
-  const CopyOutProgress& progress_;
+  CopyOutEvents* events_;
   std::vector<uint8_t> buffer_;
   std::unordered_set<uint32_t> visited_;
 };
@@ -319,7 +351,7 @@ std::optional<std::vector<CopyOutItem>> ItemsOfDirectory(DiskAccess& access,
 
 CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
                       std::span<const CopyOutItem> items, const CopyOutOptions& options,
-                      const std::atomic<bool>* stop, const CopyOutProgress& progress) {
+                      const std::atomic<bool>* stop, CopyOutEvents* events) {
   CopyOutResult result;
   if (!IsDirectoryNode(volumeNode)) {
     result.error = kFindDeletedNoVolume;
@@ -328,20 +360,38 @@ CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
   VolumeReader volume(access, volumeNode);
   result.error = OpenError(volume.Load());
   if (!result.error.empty()) return result;
-  struct stat target{};
-  if (::stat(options.targetFolder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
-    result.error = "No such folder: " + options.targetFolder;
+  if (std::string why; !MakeTargetFolder(options.targetFolder, why)) {
+    result.error = why;
     return result;
   }
   result.opened = true;
-  Copier copier(volume, options, result, stop, progress);
+  Copier copier(volume, options, result, stop, events);
   copier.Items(items, options.targetFolder, 0);
+  access.Prompt().SetStatus(0, "");
   return result;
 }
 
+bool MakeTargetFolder(const std::string& folder, std::string& why) {
+  struct stat target{};
+  if (::stat(folder.c_str(), &target) == 0) {
+    if (S_ISDIR(target.st_mode)) return true;
+    why = "Not a folder: " + folder;
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    why = "Cannot make the folder " + folder + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
 std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder) {
-  return std::to_string(result.filesWritten) + " files and " + std::to_string(result.foldersMade) +
-         " folders copied to " + folder + (result.stopped ? " (stopped)" : "");
+  return std::to_string(result.filesWhole) + " files copied whole, " +
+         std::to_string(result.filesPartial) + " in part, " + std::to_string(result.filesFailed) +
+         " not copied; " + std::to_string(result.foldersMade) + " folders made in " + folder +
+         (result.stopped ? " (stopped)" : "");
 }
 
 bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows) {

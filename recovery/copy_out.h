@@ -5,7 +5,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "recovery/copy_out_events.h"
 #include "recovery/deleted_files.h"
 #include "views/view_page.h"
 
@@ -30,7 +30,9 @@ struct CopyOutItem {
 };
 
 struct CopyOutOptions {
-  std::string targetFolder;  // an existing folder of the host
+  // The host folder copied into; made (with the folders above it) when it
+  // does not exist yet.
+  std::string targetFolder;
   // A deleted file's clusters run on from its start cluster; by default the
   // copy stops at the first one a live file holds now, with this it skips
   // such clusters and takes the next free ones.
@@ -48,7 +50,11 @@ struct UnreadableRange {
 struct CopyOutResult {
   bool opened = false;  // the volume could be read; else error says why
   std::string error;
-  uint32_t filesWritten = 0;
+  // Files by what came of them (see CopyOutcome): a file of which no byte
+  // could be copied is not left on the host.
+  uint32_t filesWhole = 0;
+  uint32_t filesPartial = 0;
+  uint32_t filesFailed = 0;
   uint32_t foldersMade = 0;
   std::vector<std::string> written;  // host paths of the files and folders made, in order
   std::vector<UnreadableRange> unreadable;
@@ -57,14 +63,14 @@ struct CopyOutResult {
   bool Complete() const { return opened && problems.empty() && unreadable.empty() && !stopped; }
 };
 
-using CopyOutProgress = std::function<void(uint32_t filesDone)>;
-
-// volumeNode: the root-directory node or any folder node of the volume.
+// volumeNode: the root-directory node or any folder node of the volume. stop
+// is polled before each file or folder; events (when given) hears each file
+// done. The first status pane is emptied at the end.
 [[nodiscard]] CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
                                     std::span<const CopyOutItem> items,
                                     const CopyOutOptions& options,
                                     const std::atomic<bool>* stop = nullptr,
-                                    const CopyOutProgress& progress = {});
+                                    CopyOutEvents* events = nullptr);
 
 // The item of a deleted file or folder the finder listed.
 CopyOutItem ItemOfDeleted(const DeletedFile& file);
@@ -77,11 +83,17 @@ CopyOutItem ItemOfDeleted(const DeletedFile& file);
                                                                       const DrivePacket& dir,
                                                                       std::span<const int> rows);
 
+// The folder a copy goes into: made, with the folders above it, when it does
+// not exist. False with the reason ("Not a folder: X", "Cannot make the
+// folder X: why") otherwise.
+[[nodiscard]] bool MakeTargetFolder(const std::string& folder, std::string& why);
+
 // A name the host takes: "/" and NUL become "_", "." and ".." become "_" and
 // "__", an empty name "_".
 std::string SafeHostName(const std::string& name);
 
-// "N files and M folders copied to FOLDER", with " (stopped)" when it was.
+// "W files copied whole, P in part, F not copied; M folders made in FOLDER",
+// with " (stopped)" when it was.
 std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder);
 
 // Whether Copy Out To Folder can act on the page on show: rows are selected

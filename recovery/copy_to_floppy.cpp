@@ -138,8 +138,10 @@ class CopyRun {
     data.startSector = v.dataStart;
     for (size_t i = 0; i < chain.size(); ++i) {
       const uint32_t one[1] = {chain[i]};
-      if (!ReadClusters(ctx_.access, one, data, 1, file.bytes.data() + i * clusterBytes))
+      if (!ReadClusters(ctx_.access, one, data, 1, file.bytes.data() + i * clusterBytes)) {
         prompt_.Message(kCtfClusterUnreadable);
+        result_.unreadableClusters.push_back(chain[i]);
+      }
     }
     return true;
   }
@@ -367,6 +369,8 @@ CopyToFloppyResult CopyToFloppy(ViewContext& ctx, const DrivePacket& node,
   if (row == nullptr) return {};
   const DirectoryRow copy = *row;  // the listing may be rebuilt by what follows
   CopyToFloppyResult result = CopyRun(ctx).Run(*dir, copy);
+  // The percentage ends with the run, wherever it stopped.
   ctx.Prompt().SetStatus(0, "");
+  ctx.Prompt().SetStatus(1, "");
   return result;
 }

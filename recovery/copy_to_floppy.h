@@ -50,6 +50,13 @@ struct CopyToFloppyResult {
   bool full = false;            // the floppy ran out before the file did
   std::vector<uint32_t> badClusters;  // marked 0xFF7, ascending
   uint32_t failedWrites = 0;    // FAT copies and root directory that failed
+  // Clusters of the source file that could not be read: the copy holds
+  // zeros there, so it is not the file.
+  std::vector<uint32_t> unreadableClusters;
+  // The floppy holds the whole file as it was read.
+  bool Whole() const {
+    return floppyWritten && !full && failedWrites == 0 && unreadableClusters.empty();
+  }
 };
 
 // Copies the first of rows (row numbers, as selected) of the root-directory

@@ -57,7 +57,7 @@ class Walk {
     claimed_.assign(uint64_t{volume.LastCluster()} + 1, false);
   }
 
-  void Run(const std::atomic<bool>* stop, const FindDeletedProgress& progress) {
+  void Run(const std::atomic<bool>* stop, FindDeletedEvents* events) {
     const DrivePacket& root = volume_.Root();
     live_.push_back({volume_.FixedRoot() ? 0u : root.firstCluster, "", false});
     if (!volume_.FixedRoot()) {
@@ -82,11 +82,14 @@ class Walk {
       }
       WalkFolder(folder);
       ++result_.foldersWalked;
-      if (progress)
-        progress(result_.foldersWalked,
-                 result_.foldersWalked + static_cast<uint32_t>(live_.size() + deleted_.size()));
+      if (events)
+        events->Progress(result_.foldersWalked,
+                         result_.foldersWalked + static_cast<uint32_t>(live_.size() + deleted_.size()));
     }
-    for (DeletedFile& f : result_.files) Judge(f);
+    for (DeletedFile& f : result_.files) {
+      Judge(f);
+      if (events) events->RowFound(f);
+    }
     result_.liveClusters = claimed_;
   }
 
@@ -269,8 +272,7 @@ bool FindDeletedAllowed(const DrivePacket& node) {
 }
 
 FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
-                                   const std::atomic<bool>* stop,
-                                   const FindDeletedProgress& progress) {
+                                   const std::atomic<bool>* stop, FindDeletedEvents* events) {
   FindDeletedResult result;
   if (root.kind != NodeKind::RootDir && !(root.kind == NodeKind::DirEntry && (root.attributes & kAttrFolder))) {
     result.error = kFindDeletedNoVolume;
@@ -285,6 +287,7 @@ FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
   }
   result.opened = true;
   Walk walk(volume, result);
-  walk.Run(stop, progress);
+  walk.Run(stop, events);
+  access.Prompt().SetStatus(0, "");
   return result;
 }

@@ -11,6 +11,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
+#include "recovery/find_deleted_events.h"
 #include "recovery/volume_reader.h"
 
 inline constexpr const char* kFindDeletedCaption = "Find Deleted Files";
@@ -64,14 +65,13 @@ struct FindDeletedResult {
   std::vector<bool> liveClusters;
 };
 
-// Progress: folders walked and folders known so far.
-using FindDeletedProgress = std::function<void(uint32_t walked, uint32_t known)>;
-
 // root: the volume's root-directory node (as VolumeReader takes it). stop is
-// polled before each folder; a stopped walk returns what it found.
+// polled before each folder; a stopped walk returns what it found. events
+// (when given) hears the progress and every file found. The first status
+// pane is emptied at the end: the reads' "Wait...." is over.
 [[nodiscard]] FindDeletedResult FindDeletedFiles(DiskAccess& access, const DrivePacket& root,
                                                  const std::atomic<bool>* stop = nullptr,
-                                                 const FindDeletedProgress& progress = {});
+                                                 FindDeletedEvents* events = nullptr);
 
 // Whether the node selected in the tree lies in a volume whose deleted files
 // can be looked for: a partition or floppy, its FAT copies, root or folders.

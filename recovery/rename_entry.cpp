@@ -227,12 +227,24 @@ RenameResult RenameAfterRecovery(ViewContext& ctx, const DrivePacket& node,
     ctx.Prompt().Message(kOnlyOneFile);
     return {};
   }
-  ShortNameInput input;
-  if (!ask || !ask(input)) return {};
+  // Said before the name is asked for: nothing could be written.
+  if (ctx.access.WritesRefused()) {
+    ctx.Prompt().Message(kDrivesReadOnly);
+    return {};
+  }
   const int row = rows.front();
   if (row < 0) return {};
   const DirectoryRow* record = RowRecord(pane, static_cast<size_t>(row));
   if (record == nullptr) return {};
+  // The question starts from the entry's present name, blanks trimmed.
+  ShortNameInput input;
+  auto trimmed = [](std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  };
+  input.name = trimmed(std::string(record->dosName, 8));
+  input.extension = trimmed(std::string(record->dosName + 9, 3));
+  if (!ask || !ask(input)) return {};
 
   RenameResult result =
       RenameEntry(ctx.access, pane.budget, *dir, {static_cast<size_t>(row), *record}, input,

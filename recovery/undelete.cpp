@@ -245,6 +245,12 @@ UndeleteResult Undelete(ViewContext& ctx, const DrivePacket& node, std::span<con
   if (pane.fileDumpShown) return {};
   const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, node);
   if (!dir) return {};
+  // Said every time, before anything is read: a refused write further on
+  // would read like a disk fault.
+  if (ctx.access.WritesRefused()) {
+    ctx.Prompt().Message(kDrivesReadOnly);
+    return {};
+  }
   const std::vector<ListedRow> rows = SelectedListedRows(pane, selected);
   const UndeleteResult result = UndeleteEntries(ctx.access, pane.budget, *dir, rows, ctx.Prompt());
   if (!result.ran) return result;

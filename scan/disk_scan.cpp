@@ -46,6 +46,14 @@ void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth width)
 
 }  // namespace
 
+std::string ScanSummary(const ScanResult& r) {
+  const uint32_t left = std::min(r.problemsLeft, r.problemsFound);
+  return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
+                    static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
+                    static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
+                    static_cast<unsigned long>(r.badClusters));
+}
+
 int ScanResult::ExitCode() const {
   if (!scanned) return 8;
   if (problemsFound == 0) return 0;
@@ -119,6 +127,7 @@ void DiskScan::Say(const std::string& text) {
 }
 
 void DiskScan::Phase(ScanPhase::Kind kind, uint64_t number, uint64_t last) {
+  lastPhase_ = kind;
   events_.Phase(ScanPhase{kind, number, last});
 }
 
@@ -158,6 +167,9 @@ void DiskScan::Reset() {
   entryRepairs_.clear();
   walked_.clear();
   progressShown_ = -1;
+  lostCounted_ = false;
+  entriesNeedFat_ = false;
+  lastPhase_ = ScanPhase::Kind::None;
 }
 
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
@@ -178,15 +190,18 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
       MarkRootChain();
     }
     WalkFolders(Check::CrossLinks);
-    if (Stopped()) return;
-    CountLostClusters();
-    if (options_.thorough) {
+    if (!Stopped()) CountLostClusters();
+    bool writeBack = true;
+    if (options_.thorough && !Stopped()) {
       WalkFolders(Check::Surface);
-      if (Stopped()) return;
-      TestFreeClusters();
-      if (layout_.width == FatWidth::Fat32 && !TestRootChain()) return;
+      if (!Stopped()) TestFreeClusters();
+      if (layout_.width == FatWidth::Fat32 && !Stopped() && !TestRootChain() && !Stopped()) writeBack = false;
     }
-    if (!Stopped()) WriteFatImage();
+    if (lostCounted_ && !Stopped())
+      Say(FormatText(kScanLostClusters, static_cast<unsigned long>(result_.lostClusters)));
+    // A stopped scan drops the image, unless entries already written point
+    // into clusters whose FAT entries are only in it: then it asks too.
+    if (writeBack && (!Stopped() || entriesNeedFat_)) WriteFatImage();
   }();
   Finish();
   return result_;
@@ -199,6 +214,8 @@ void DiskScan::Finish() {
     result_.problemsLeft += pendingOnFat_;
     pendingOnFat_ = 0;
   }
+  // The phase line ends empty, whatever ended the scan.
+  if (lastPhase_ != ScanPhase::Kind::None) Phase(ScanPhase::Kind::None);
   events_.Ended();
   std::vector<uint8_t>().swap(fat_);
   freeFrom_ = 2;
@@ -439,6 +456,8 @@ void DiskScan::WriteFolderBack(ScanFolder& folder) {
     // failed holds filler, and writing it would wipe what is there.
     if (folder.sectorRead[k] && WriteVolumeSector(folder.FirstSectorOf(k, layout_), now)) {
       std::memcpy(before, now, kSectorSize);
+      for (const EntryRepair& r : entryRepairs_)
+        if (r.entryOffset / kSectorSize == k) entriesNeedFat_ = true;
       continue;
     }
     std::memcpy(now, before, kSectorSize);
@@ -571,6 +590,7 @@ bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
 void DiskScan::CountLostClusters() {
   uint32_t lost = 0;
   for (uint32_t c = 2; c <= layout_.lastCluster; ++c) {
+    if (Stopped()) return;
     // Taken (a link, an end, the value 1) yet reached from no folder.
     const FatEntryKind kind = Entry(c).kind;
     const bool taken = kind == FatEntryKind::Next || kind == FatEntryKind::End ||
@@ -583,7 +603,10 @@ void DiskScan::CountLostClusters() {
     ++result_.problemsFound;
     ++result_.problemsLeft;
   }
-  Say(FormatText(kScanLostClusters, static_cast<unsigned long>(lost)));
+  // Shown as the scan goes on; said once the tests are over, so that it is
+  // not taken for the scan's end.
+  Phase(ScanPhase::Kind::LostClusters, lost);
+  lostCounted_ = true;
 }
 
 // ---------------------------------------------------------------- surface tests
@@ -688,8 +711,7 @@ void DiskScan::TestFreeClusters() {
     return;
   }
   const uint32_t last = layout_.lastCluster;
-  // No stop check here: once started, the test runs to its end.
-  for (uint32_t c = 2; c <= last; ++c) {
+  for (uint32_t c = 2; c <= last && !Stopped(); ++c) {
     if (!Entry(c).IsFree()) continue;
     Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);

@@ -61,6 +61,11 @@ struct ScanResult {
   int ExitCode() const;
 };
 
+// The one message a scan that read its volume ends with (the window and
+// gleaner-cli show it once the scan is over): what it found, what it
+// repaired and what it left, worded for a scan stopped before its end too.
+std::string ScanSummary(const ScanResult& result);
+
 class DiskScan {
  public:
   DiskScan(DiskAccess& access, PromptPort& port, ScanFlags& flags, ScanEvents& events)
@@ -167,4 +172,7 @@ class DiskScan {
   // (0 for a fixed root).
   std::vector<uint32_t> path_;
   int progressShown_ = -1;
+  bool lostCounted_ = false;
+  ScanPhase::Kind lastPhase_ = ScanPhase::Kind::None;
+  bool entriesNeedFat_ = false;  // a written entry leads into clusters chained only in the image
 };

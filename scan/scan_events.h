@@ -10,9 +10,9 @@
 // file's or folder's cluster or a free one (of the volume's last), or
 // nothing between two phases. The window words it (app/scan_dialog.cpp).
 struct ScanPhase {
-  enum class Kind { None, Fat, FatSector, FileCluster, FreeCluster };
+  enum class Kind { None, Fat, FatSector, FileCluster, FreeCluster, LostClusters };
   Kind kind = Kind::None;
-  uint64_t number = 0;  // the FAT sector or the cluster
+  uint64_t number = 0;  // the FAT sector, the cluster, or the lost clusters counted
   uint64_t last = 0;    // FreeCluster: the volume's last cluster
   bool operator==(const ScanPhase&) const = default;
 };

@@ -46,6 +46,16 @@ inline constexpr const char* kScanClusterNoMemory = "Memory insufficient for loa
 inline constexpr const char* kScanBadCluster = "Bad cluster detected!!";
 inline constexpr const char* kScanNoSpaceMove = "Insufficient disk space for transferring!!";
 inline constexpr const char* kScanLostClusters = "%lu Lost Clusters found!!";
+// The lost clusters counted, shown as the scan goes on.
+inline constexpr const char* kScanLostCount = "Lost clusters counted: %lu";
+// The summary: problems found, repaired, left; lost clusters, cross-linked
+// files, bad clusters.
+inline constexpr const char* kScanSummaryDone =
+    "Scan complete: %lu problems found, %lu repaired, %lu left.\n"
+    "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
+inline constexpr const char* kScanSummaryStopped =
+    "Scan stopped before its end: %lu problems found so far, %lu repaired, %lu left.\n"
+    "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
 inline constexpr const char* kScanBadFreeCluster = "Bad Cluster %lu Detected!!";
 inline constexpr const char* kScanRelocateRoot =
     "Root Directory must be relocated!! Change Boot Record?";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "disk/boot_sector.h"
@@ -12,6 +13,8 @@
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
+#include "disk/volume_layout.h"
+#include "tools/backup_file.h"
 
 namespace {
 
@@ -29,7 +32,7 @@ class BackupFloppy {
   // Reads the boot sector and a FAT copy; the failure's message otherwise.
   const char* Load() {
     SectorLibrary* lib = access_.Library();
-    Sector boot{};
+    Sector& boot = boot_;
     if (lib == nullptr || lib->ReadSect32(drive_, 0, 0, 1, 1, boot.data(), 0, 0) == 0)
       return kFloppyBootUnreadable;
     const std::span<const uint8_t> b(boot);
@@ -78,6 +81,28 @@ class BackupFloppy {
     return kFloppyFatUnreadable;
   }
 
+  // The floppy's root directory as a node of its file system, for the
+  // backup's own file; nullopt when the boot sector describes no FAT volume
+  // that can be walked, or one whose layout differs from the slots' own.
+  std::optional<DrivePacket> RootNode() const {
+    const std::optional<VolumeLayout> layout = DecodeVolume(boot_);
+    if (!layout || layout->width != width_ || layout->dataStart != dataStart_ ||
+        layout->sectorsPerCluster != sectorsPerCluster_ || layout->rootSectors == 0)
+      return std::nullopt;
+    DrivePacket root = packet_;
+    root.kind = NodeKind::RootDir;
+    root.fatType = width_;
+    root.totalSectors = total_;
+    root.reservedSectors = layout->reservedSectors;
+    root.sectorsPerFat = layout->sectorsPerFat;
+    root.fatCount = layout->fatCount;
+    root.dataStart = layout->dataStart;
+    root.startSector = layout->rootStart;
+    root.sectorCount = layout->rootSectors;
+    return root;
+  }
+  const std::vector<uint8_t>& Fat() const { return fat_; }
+
   // The slot after cluster k: k + 1, then past every cluster marked bad.
   uint32_t Next(uint32_t k) const {
     uint32_t next = k + 1;
@@ -93,6 +118,11 @@ class BackupFloppy {
     out.startSector = static_cast<uint32_t>(sector);
     out.sectorCount = 1;
     return true;
+  }
+
+  bool SlotFits(uint32_t k) const {
+    DrivePacket p;
+    return SlotPacket(k, p);
   }
 
   bool ReadSlot(uint32_t k, uint8_t* buffer) const {
@@ -113,6 +143,7 @@ class BackupFloppy {
   uint32_t total_ = 0;
   FatWidth width_ = FatWidth::Fat12;
   std::vector<uint8_t> fat_;
+  Sector boot_{};
 };
 
 // One hard disk through the sector library, one sector at a time.
@@ -277,8 +308,12 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
   Run run(access, events);
   if (!access.Capabilities().biosTransfers)
     return run.End(kBackupDirectRefused, false);
+  // Every step writes the floppy: refused before anything is read.
+  if (access.WritesRefused()) return run.End(kDrivesReadOnly, false);
   BackupFloppy floppy(access, options.floppy);
   if (const char* failure = floppy.Load()) return run.End(failure, false);
+  const std::optional<DrivePacket> floppyRoot = floppy.RootNode();
+  if (!floppyRoot) return run.End(kFloppyNoLayout, false);
 
   HardDisk disk(access, options.hardDisk);
   Sector table{}, boot{}, readBack{};
@@ -304,25 +339,23 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
   if (!disk.Read(firstBoot, boot.data())) return run.End(kBootRecordUnreadable, false);
   if (!disk.Read(kMbrAddress, table.data())) return run.End(kTableUnreadable, false);
 
-  auto saveSlot = [&](uint32_t k, const Sector& sector) -> const char* {
-    if (!floppy.WriteSlot(k, sector.data())) return kBackupWriteFailed;
-    if (options.verify) {
-      readBack.fill(0);
-      if (!floppy.ReadSlot(k, readBack.data()) || readBack != sector) return kFloppyDataError;
-    }
-    return nullptr;
+  // Everything saved is read before the floppy is touched: per table of the
+  // chain, the table and its FAT boot record, in slot order.
+  struct Saved {
+    Sector bytes;
+    CriticalAreaResult::Slot slot;
   };
-
+  std::vector<Saved> saved;
+  std::vector<uint32_t> slots;
   std::set<uint64_t> seen{0};
   uint64_t tableLba = 0;
   bool isMbr = true;
-  uint32_t k = 2;
-  for (;;) {
-    run.Progress(kProgressTable);
-    if (const char* failure = saveSlot(k, table)) return run.End(failure, false);
-    run.result.saved.push_back({k, tableLba, false, false});
-
-    run.Progress(kProgressBootRecord);
+  for (uint32_t k = 2;;) {
+    // The slots: cluster 2, then past every cluster marked bad. A chain that
+    // needs more than the floppy holds ends the run before anything is written.
+    if (!floppy.SlotFits(k)) return run.End(kBackupWriteFailed, false);
+    slots.push_back(k);
+    saved.push_back({table, {k, tableLba, false, false}});
     const int fat = FindFatEntry(table);
     DiskSectorAddress bootAt;
     if (fat >= 0) {
@@ -334,19 +367,64 @@ CriticalAreaResult BackupCriticalAreas(DiskAccess& access, const BackupOptions& 
       boot.fill(0);
     }
     k = floppy.Next(k);
-    if (const char* failure = saveSlot(k, boot)) return run.End(failure, false);
-    run.result.saved.push_back({k, fat >= 0 ? bootAt.lba : 0, true, fat < 0});
+    if (!floppy.SlotFits(k)) return run.End(kBackupWriteFailed, false);
+    slots.push_back(k);
+    saved.push_back({boot, {k, fat >= 0 ? bootAt.lba : 0, true, fat < 0}});
+    k = floppy.Next(k);
 
     const int link = FindExtendedEntry(table);
-    k = floppy.Next(k);
-    if (link < 0) return run.End(kBackupDone, true);
+    if (link < 0) break;
     const DiskSectorAddress next = EntryAddress(table, link, isMbr, tableLba, extendedBase,
                                                 disk.Heads(), disk.SectorsPerTrack());
-    if (SeenBefore(seen, next.lba)) return run.End(kBackupDone, true);
+    if (SeenBefore(seen, next.lba)) break;
     if (!disk.Read(next, table.data())) return run.End(kTableUnreadable, false);
     tableLba = next.lba;
     isMbr = false;
   }
+
+  // The slots become CRITICAL.BAK's. Files that lie there now are named and
+  // kept unless the person lets them go; the file's own clusters (an
+  // earlier backup) are overwritten without a question.
+  BackupFile file(access, *floppyRoot, floppy.Fat());
+  if (!file.Survey()) return run.End(kFloppyRootUnreadable, false);
+  if (!file.RootHasRoom(slots)) return run.End(kFloppyRootFull, false);
+  const std::vector<std::string> lost = file.Overwritten(slots);
+  if (!lost.empty() &&
+      !access.Prompt().AskYesNoDefaultNo(BackupOverwriteQuestion(slots, lost), {}, PromptIcon::Exclamation))
+    return run.End(kBackupFilesKept, false);
+
+  for (const Saved& s : saved) {
+    run.Progress(s.slot.bootRecord ? kProgressBootRecord : kProgressTable);
+    if (!floppy.WriteSlot(s.slot.cluster, s.bytes.data())) return run.End(kBackupWriteFailed, false);
+    if (options.verify) {
+      readBack.fill(0);
+      if (!floppy.ReadSlot(s.slot.cluster, readBack.data()) || readBack != s.bytes)
+        return run.End(kFloppyDataError, false);
+    }
+    run.result.saved.push_back(s.slot);
+  }
+  switch (file.Commit(slots, FileDateNow())) {
+    case BackupFileWrite::Written: break;
+    case BackupFileWrite::RootFull: return run.End(kFloppyRootFull, false);
+    case BackupFileWrite::WriteFailed: return run.End(kBackupWriteFailed, false);
+  }
+  return run.End(kBackupDone, true);
+}
+
+std::string BackupOverwriteQuestion(std::span<const uint32_t> slots, std::span<const std::string> lost) {
+  std::string text = kBackupOverwriteLead;
+  text += std::to_string(slots.empty() ? 0 : slots.front()) + " to " +
+          std::to_string(slots.empty() ? 0 : slots.back()) +
+          ", where these files and folders are now. They would be lost:";
+  constexpr size_t kMostNamed = 20;
+  for (size_t i = 0; i < lost.size() && i < kMostNamed; ++i) {
+    text += "\n" + lost[i];
+    if (!lost[i].empty() && lost[i].back() == '/') text += " (with all it holds)";
+  }
+  if (lost.size() > kMostNamed) text += "\nand " + std::to_string(lost.size() - kMostNamed) + " more";
+  text += "\n";
+  text += kBackupOverwriteAsk;
+  return text;
 }
 
 CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions& options,
@@ -357,6 +435,21 @@ CriticalAreaResult RestoreCriticalAreas(DiskAccess& access, const RestoreOptions
   if (access.WritesRefused()) return run.End(kDrivesReadOnly, false);
   BackupFloppy floppy(access, options.floppy);
   if (const char* failure = floppy.Load()) return run.End(failure, false);
+  // A floppy that holds no backup would write its first cluster over the
+  // master boot record. Backups made before CRITICAL.BAK have none: theirs
+  // is known by the saved table's signature.
+  {
+    bool saved = false;
+    if (const std::optional<DrivePacket> root = floppy.RootNode()) {
+      BackupFile file(access, *root, floppy.Fat());
+      saved = file.Survey() && file.Exists();
+    }
+    Sector first{};
+    if (!saved) {
+      if (!floppy.ReadSlot(2, first.data())) return run.End(kRestoreSlotUnreadable, false);
+      if (first[510] != 0x55 || first[511] != 0xAA) return run.End(kRestoreNoBackup, false);
+    }
+  }
 
   HardDisk disk(access, options.hardDisk);
   Sector table{}, boot{}, scratch{};

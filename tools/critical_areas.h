@@ -44,6 +44,17 @@ inline constexpr const char* kFloppyDataError = "Data Error on the floppy!";
 inline constexpr const char* kRestoreSlotUnreadable = "Restore failed in the floppy!";
 inline constexpr const char* kBackupDone = "Backup completed successfully!";
 inline constexpr const char* kRestoreDone = "Restore completed successfully!";
+// The backup keeps its slots in a file of the floppy, CRITICAL.BAK.
+inline constexpr const char* kFloppyRootUnreadable = "Floppy disk root directory not accessible!";
+inline constexpr const char* kFloppyRootFull =
+    "The floppy's root directory has no free entry for CRITICAL.BAK: nothing was written.";
+// The question before slots that hold files are written over: the lead, the
+// clusters, the files and folders one a line, then the ask. No by default.
+inline constexpr const char* kBackupOverwriteLead = "The backup goes into the floppy's clusters ";
+inline constexpr const char* kBackupOverwriteAsk = "Overwrite them?";
+inline constexpr const char* kBackupFilesKept = "Backup not made: the floppy's files are kept.";
+inline constexpr const char* kRestoreNoBackup =
+    "The floppy holds no backup of critical areas: nothing was restored.";
 inline constexpr const char* kProgressTable = "Partition Table....";
 inline constexpr const char* kProgressBootRecord = "Boot Record....";
 
@@ -102,15 +113,26 @@ class CriticalAreaEvents {
 
 // The backup: the master boot record into cluster 2, then per table its FAT
 // boot record and the next extended boot record into the following slots
-// (past clusters marked bad). Every failure is reported and ends the run;
-// slots already written stay written.
+// (past clusters marked bad). Everything saved is read first; when the slots
+// hold files or folders of the floppy, the person is asked (No by default)
+// before they are overwritten. The slots then belong to CRITICAL.BAK in the
+// floppy's root (an earlier one is overwritten without a question), and the
+// files that were in them are removed, so the floppy stays a consistent FAT
+// volume. Every failure is reported and ends the run; slots already written
+// stay written.
 [[nodiscard]] CriticalAreaResult BackupCriticalAreas(DiskAccess& access,
                                                      const BackupOptions& options,
                                                      CriticalAreaEvents* events = nullptr);
 
+// The question asked before slots (their clusters) that hold the files and
+// folders `lost` (a folder ending in "/") are written over.
+std::string BackupOverwriteQuestion(std::span<const uint32_t> slots, std::span<const std::string> lost);
+
 // The restore: follows the chain of the saved tables, writing each table back
 // to the place its saved parent names and each boot record to the place its
-// saved table names, as the two groups are asked for.
+// saved table names, as the two groups are asked for. A floppy without
+// CRITICAL.BAK whose first slot holds no partition table (no 0x55AA) holds
+// no backup: it is refused before anything is written.
 [[nodiscard]] CriticalAreaResult RestoreCriticalAreas(DiskAccess& access,
                                                       const RestoreOptions& options,
                                                       CriticalAreaEvents* events = nullptr);

@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "disk/boot_sector.h"
 #include "disk/device.h"
+#include "disk/guarded_device.h"
+#include "disk/undo_journal.h"
 #include "disk/le.h"
 
 namespace {
@@ -105,7 +108,7 @@ class CopyRun {
     Progress(0);
 
     for (;;) {
-      std::unique_ptr<FileDevice> file;
+      std::unique_ptr<Device> file;
       std::unique_ptr<TrackIo> target;
       if (control_.nextImage) {
         const std::optional<std::string> path = control_.nextImage();
@@ -212,10 +215,9 @@ class CopyRun {
     return true;
   }
 
-  std::unique_ptr<TrackIo> OpenImage(const std::string& path, std::unique_ptr<FileDevice>& file) {
-    const auto& floppies = access_.Drives().floppies;
-    if (options_.floppy < floppies.size() && SameFile(path, floppies[options_.floppy])) {
-      prompt_.Message(kCopyTargetIsSource);
+  std::unique_ptr<TrackIo> OpenImage(const std::string& path, std::unique_ptr<Device>& file) {
+    if (const std::string refusal = DiskCopyTargetRefusal(access_, options_.floppy, path); !refusal.empty()) {
+      prompt_.Message(refusal);
       return nullptr;
     }
     // A new image is made the source's size; a smaller one grows to it.
@@ -231,7 +233,14 @@ class CopyRun {
         return nullptr;
       }
     }
-    file = std::make_unique<FileDevice>(path, false);
+    // An image that held something keeps an undo file of what is written
+    // over it, as every drive's writes do; a new one held nothing.
+    const DriveMapConfig& drives = access_.Drives();
+    std::unique_ptr<UndoJournal> journal;
+    if (exists && drives.undo)
+      journal = std::make_unique<UndoJournal>(drives.undoDir.empty() ? DefaultUndoDir() : drives.undoDir, path);
+    file = std::make_unique<GuardedDevice>(std::make_unique<FileDevice>(path, false), nullptr,
+                                           std::move(journal));
     if (!file->Open() || !file->Writable()) {
       prompt_.Message(kCopyTargetNotOpened);
       return nullptr;
@@ -250,6 +259,23 @@ class CopyRun {
 };
 
 }  // namespace
+
+std::string DiskCopyTargetRefusal(const DiskAccess& access, uint16_t sourceFloppy,
+                                  const std::string& path) {
+  const DriveMapConfig& drives = access.Drives();
+  if (sourceFloppy < drives.floppies.size() && SameFile(path, drives.floppies[sourceFloppy]))
+    return kCopyTargetIsSource;
+  auto refuse = [&](const char* kind, size_t n) {
+    char text[512];
+    std::snprintf(text, sizeof text, kCopyTargetIsOpenDrive, path.c_str(), kind, static_cast<unsigned>(n + 1));
+    return std::string(text);
+  };
+  for (size_t i = 0; i < drives.floppies.size(); ++i)
+    if (SameFile(path, drives.floppies[i])) return refuse("Floppy Disk", i);
+  for (size_t i = 0; i < drives.disks.size(); ++i)
+    if (SameFile(path, drives.disks[i])) return refuse("Hard Disk", i);
+  return {};
+}
 
 bool FloppyIsImageFile(const DiskAccess& access, uint16_t floppy) {
   const auto& floppies = access.Drives().floppies;

@@ -30,6 +30,10 @@ inline constexpr const char* kCopyInProgress =
 inline constexpr const char* kCopyTargetIsSource =
     "The target is the source disk's own image: it is not written!";
 inline constexpr const char* kCopyTargetNotOpened = "The target image cannot be opened!";
+// A target that is another drive open in the program: the path, then the
+// drive ("Hard Disk", 1).
+inline constexpr const char* kCopyTargetIsOpenDrive =
+    "The target %s is %s %u, open in this program: it is not written!";
 
 struct DiskCopyOptions {
   uint16_t floppy = 0;  // BIOS number of the source floppy
@@ -85,6 +89,12 @@ struct DiskCopyResult {
 [[nodiscard]] DiskCopyResult RunDiskCopy(DiskAccess& access, const DiskCopyOptions& options,
                                          const DiskCopyGeometry& geometry,
                                          DiskCopyControl& control);
+
+// Why path may not be a target: it is the source floppy's own image, or the
+// image or device of another drive the program has open (whose disk would
+// be overwritten under it). Empty when it may be written.
+std::string DiskCopyTargetRefusal(const DiskAccess& access, uint16_t sourceFloppy,
+                                  const std::string& path);
 
 // Whether floppy drive n is an image file (a regular file), whose targets are
 // then image files too.

@@ -403,7 +403,7 @@ void ShowSearchHit(ViewPage& pane, PromptPort& prompt, const SearchJob& job, con
   std::vector<uint32_t>().swap(pane.clusterChain);
   pane.chainLength = 0;
   pane.columns.clear();
-  AddHexColumns(pane, kDumpOffsetWidth);
+  AddHexColumns(pane);
   pane.shownPacket = shown;
   pane.sectorsPerPage = 1;
   pane.sectorBuffer.assign(hit.bytes.begin(), hit.bytes.end());

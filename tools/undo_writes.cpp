@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "disk/guarded_device.h"
 #include "disk/undo_journal.h"
@@ -23,6 +24,38 @@ std::string Absolute(const std::string& path) {
 // "1 sector", "2 sectors".
 std::string Count(size_t n, const std::string& thing) {
   return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+// The undo file that wrote what the sectors left alone hold now: of the
+// files beside journal (the folder undo files are kept in), the one made
+// after it whose record of such a sector kept exactly those bytes as written;
+// the newest when several did. Its file name, or "".
+std::string WriterOf(const std::string& journal,
+                     const std::vector<std::pair<std::string, uint64_t>>& sectors,
+                     const std::vector<Sha256Digest>& now) {
+  const fs::path self(journal);
+  const std::optional<UndoNameOrder> own = ParseUndoFileName(self.filename().string());
+  std::error_code ec;
+  std::optional<UndoNameOrder> best;
+  std::string bestName;
+  for (const auto& e : fs::directory_iterator(self.parent_path().empty() ? fs::path(".") : self.parent_path(), ec)) {
+    const std::string name = e.path().filename().string();
+    const std::optional<UndoNameOrder> order = ParseUndoFileName(name);
+    if (!order || name == self.filename().string() || !e.is_regular_file(ec)) continue;
+    if (own && !(*own < *order)) continue;
+    if (best && !(*best < *order)) continue;
+    const UndoJournalContents c = ReadUndoJournal(e.path().string());
+    const bool wrote = std::any_of(c.records.begin(), c.records.end(), [&](const UndoRecord& r) {
+      for (size_t i = 0; i < sectors.size(); ++i)
+        if (sectors[i].first == r.drivePath && sectors[i].second == r.sector && now[i] == r.newHash)
+          return true;
+      return false;
+    });
+    if (!wrote) continue;
+    best = order;
+    bestName = name;
+  }
+  return bestName;
 }
 
 }  // namespace
@@ -100,7 +133,11 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
   std::map<std::pair<std::string, uint64_t>, std::vector<size_t>> bySector;
   for (size_t i = 0; i < journal.records.size(); ++i)
     bySector[{journal.records[i].drivePath, journal.records[i].sector}].push_back(i);
-  size_t restored = 0, asBefore = 0, leftAlone = 0;
+  size_t restored = 0, asBefore = 0, leftAlone = 0, unreadable = 0, notWritten = 0;
+  // What the sectors left alone hold now, for finding the undo file that
+  // wrote it.
+  std::vector<std::pair<std::string, uint64_t>> changedSince;
+  std::vector<Sha256Digest> changedTo;
   for (size_t index = journal.records.size(); index-- > 0;) {
     const UndoRecord& r = journal.records[index];
     UndoSectorOutcome out{r.drivePath, r.sector, UndoSectorState::NotWritten};
@@ -119,8 +156,7 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
       if (d.device->ReadAt(r.sector * kSector, current.data(), current.size()) !=
           static_cast<int64_t>(current.size())) {
         out.state = UndoSectorState::Unreadable;
-        prompt.Message("Sector " + std::to_string(r.sector) + " of " + r.drivePath +
-                       " cannot be read: it is left as it is.");
+        ++unreadable;
         result.sectors.push_back(out);
         complete = false;
         continue;
@@ -134,7 +170,7 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
                  static_cast<int64_t>(r.oldBytes.size())) {
         out.state = UndoSectorState::Restored;
       } else {
-        prompt.Message("Sector " + std::to_string(r.sector) + " of " + r.drivePath + " could not be written.");
+        ++notWritten;
         complete = false;
         result.sectors.push_back(out);
         continue;
@@ -149,18 +185,30 @@ UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt
     } else {
       out.state = UndoSectorState::ChangedSince;
       ++leftAlone;
-      prompt.Message("Sector " + std::to_string(r.sector) + " of " + r.drivePath +
-                     " was changed by something else after this program wrote it: it is left as it is.");
+      changedSince.push_back(key);
+      changedTo.push_back(Sha256(current));
       complete = false;
     }
     result.sectors.push_back(out);
   }
   for (auto& [path, d] : drives) d.device->Close();
 
+  // One summary, whatever each sector came to.
   std::string summary = Count(restored, "sector") + (options.dryRun ? " would be restored" : " restored") + ", " +
                         std::to_string(asBefore) + " already as before, " + std::to_string(leftAlone) +
                         " left alone.";
-  prompt.Message(summary, {}, PromptIcon::Information);
+  if (leftAlone != 0) {
+    const std::string later = WriterOf(options.journal, changedSince, changedTo);
+    summary += " " + Count(leftAlone, "sector") + (leftAlone == 1 ? " was" : " were") +
+               " changed since this program wrote " + (leftAlone == 1 ? "it" : "them") +
+               (later.empty() ? " by something else." : ", by the writes kept in " + later + ": undo that file first.");
+  }
+  if (unreadable != 0) summary += " " + Count(unreadable, "sector") + " could not be read.";
+  if (notWritten != 0) summary += " " + Count(notWritten, "sector") + " could not be written.";
+  prompt.Message(summary, {}, complete ? PromptIcon::Information : PromptIcon::Exclamation);
+  result.restored = restored;
+  result.asBefore = asBefore;
+  result.leftAlone = leftAlone;
   result.complete = complete;
   return result;
 }
@@ -183,7 +231,13 @@ std::vector<UndoFileInfo> ListUndoFiles(const std::string& dir, const std::vecto
     if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), drive) == wanted.end()) continue;
     list.push_back({e.path().string(), drive, c.created, c.records.size()});
   }
+  // Newest first: by the order their names give (the time and the sequence
+  // within a second), which also orders the names written before the
+  // sequence came first; a name of another kind by the time in its header.
   std::sort(list.begin(), list.end(), [](const UndoFileInfo& a, const UndoFileInfo& b) {
+    const auto an = ParseUndoFileName(fs::path(a.file).filename().string());
+    const auto bn = ParseUndoFileName(fs::path(b.file).filename().string());
+    if (an && bn && (*an < *bn || *bn < *an)) return *bn < *an;
     return a.created != b.created ? a.created > b.created : a.file > b.file;
   });
   return list;

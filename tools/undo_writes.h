@@ -42,12 +42,19 @@ struct UndoWritesResult {
   // Every whole record of the journal was restored (or already as before),
   // and no part of the journal was lost but a record cut short at its end.
   bool complete = false;
+  // Sectors by what came of them (a sector written twice counts twice).
+  size_t restored = 0;
+  size_t asBefore = 0;
+  size_t leftAlone = 0;  // changed since the program wrote them
 };
 
 // The text a sector's state is printed with.
 const char* UndoSectorStateText(UndoSectorState state);
 
-// Messages go to prompt; see the result for each sector.
+// Messages go to prompt: one a drive that cannot be used, then one summary
+// of every sector (restored, already as before, left alone because changed
+// since, naming the later undo file that changed them when there is one,
+// unreadable, not written). See the result for each sector.
 [[nodiscard]] UndoWritesResult UndoWrites(const UndoWritesOptions& options, PromptPort& prompt);
 
 // An undo file of the journal folder, for choosing one.

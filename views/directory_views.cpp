@@ -33,10 +33,9 @@ const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 // Months 0 and 13-15 cannot be named; the date still shows, marked.
 constexpr const char* kUnknownMonth = "??";
 
-void AddDirectoryColumns(ViewPage& pane) {
-  pane.columns = {{"MS-DOS Name", 100},  {"Long File Name", 200}, {"Starting Cluster", 100},
-                  {"Attributes", 75},    {"Size", 75},            {"Modified Date", 125},
-                  {"Created Date", 125}, {"Accessed Date", 125}};
+void AddDirectoryColumns(ViewPage& page) {
+  page.columns = {{"MS-DOS Name"},  {"Long File Name"}, {"Starting Cluster"}, {"Attributes"},
+                  {"Size"},         {"Modified Date"},  {"Created Date"},     {"Accessed Date"}};
 }
 
 DirectoryRow MakeRow(std::span<const uint8_t> entry, FatWidth fatType) {
@@ -58,12 +57,12 @@ DirectoryRow MakeRow(std::span<const uint8_t> entry, FatWidth fatType) {
 }
 
 // A fresh rowStore block for `rows` records; false (and rowStore empty) when
-// it is over the pane's memory limit or cannot be had.
-bool ReplaceRowStore(ViewPage& pane, size_t rows) {
-  std::vector<DirectoryRow>().swap(pane.rowStore);
-  if (rows > pane.budget.limit / sizeof(DirectoryRow)) return false;
+// it is over the page's memory limit or cannot be had.
+bool ReplaceRowStore(ViewPage& page, size_t rows) {
+  std::vector<DirectoryRow>().swap(page.rowStore);
+  if (rows > page.budget.limit / sizeof(DirectoryRow)) return false;
   try {
-    pane.rowStore.reserve(rows);
+    page.rowStore.reserve(rows);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -73,8 +72,8 @@ bool ReplaceRowStore(ViewPage& pane, size_t rows) {
 // Lists the entries of sectorBuffer (at most sectorCount sectors of it) into
 // rowStore and the rows. False when rowStore could not be had.
 bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntries) {
-  ViewPage& pane = ctx.page;
-  const std::span<const uint8_t> dir(pane.sectorBuffer);
+  ViewPage& page = ctx.page;
+  const std::span<const uint8_t> dir(page.sectorBuffer);
   const size_t entries = static_cast<size_t>(std::min<uint64_t>(
       uint64_t{packet.sectorCount} * kDirEntriesPerSector, dir.size() / kDirEntrySize));
 
@@ -85,12 +84,12 @@ bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntrie
     if (use == ListedEntry::End) break;
     if (use == ListedEntry::Row) ++listed;
   }
-  if (!ReplaceRowStore(pane, listed)) {
-    pane.viewKind = ViewKind::None;
+  if (!ReplaceRowStore(page, listed)) {
+    page.viewKind = ViewKind::None;
     ctx.Prompt().Message(kNoMemory);
     return false;
   }
-  pane.rows.reserve(listed);
+  page.rows.reserve(listed);
 
   for (size_t i = 0; i < entries; ++i) {
     const std::span<const uint8_t> entry = dir.subspan(i * kDirEntrySize, kDirEntrySize);
@@ -100,8 +99,8 @@ bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntrie
     DirectoryRow row = MakeRow(entry, packet.fatType);
     // The first entry of the buffer has no loaded entries in front of it.
     if (i > 0) AssembleLongName(dir, i, row.longName);
-    pane.rows.push_back({pane.rowStore.size(), {}});
-    pane.rowStore.push_back(std::move(row));
+    page.rows.push_back({page.rowStore.size(), {}});
+    page.rowStore.push_back(std::move(row));
   }
   return true;
 }
@@ -152,43 +151,43 @@ std::string CutToDisplay(std::string text) {
 }  // namespace
 
 void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = ViewKind::None;
-  AddDirectoryColumns(pane);
-  std::vector<uint8_t>().swap(pane.sectorBuffer);
+  page.viewKind = ViewKind::None;
+  AddDirectoryColumns(page);
+  std::vector<uint8_t>().swap(page.sectorBuffer);
 
   // The extent comes from the boot record: no more than a root can hold and
   // the volume has; what is cut off counts as not accessible.
   DrivePacket root = packet;
   root.kind = NodeKind::RootDir;  // whatever the caller's copy says: it is shown as a root
-  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, root, {});
+  DirectoryImage dir = LoadDirectory(ctx.access, page.budget, root, {});
   if (!dir.Loaded()) {
     ctx.Prompt().Message(kNoMemory);
     return;
   }
-  pane.viewKind = ViewKind::RootDirectory;
-  pane.sectorBuffer = std::move(dir.bytes);
+  page.viewKind = ViewKind::RootDirectory;
+  page.sectorBuffer = std::move(dir.bytes);
   if (!dir.Complete()) ctx.Prompt().Message(kRootNotAccessible);
 
   DrivePacket extent = packet;
-  extent.sectorCount = static_cast<uint32_t>(pane.sectorBuffer.size() / kSectorSize);
+  extent.sectorCount = static_cast<uint32_t>(page.sectorBuffer.size() / kSectorSize);
   if (!ListEntries(ctx, extent, false)) return;
   ctx.Prompt().SetStatus(1, FormatText("Current Sector Number: %" PRIu32, packet.startSector));
   ctx.Prompt().SetStatus(0, "");
 }
 
 void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  pane.viewKind = ViewKind::None;
+  ViewPage& page = ctx.page;
+  page.viewKind = ViewKind::None;
   // Rows of the item shown before must not stay on show if this one stops early.
   ResetList(ctx);
-  std::vector<DirectoryRow>().swap(pane.rowStore);
+  std::vector<DirectoryRow>().swap(page.rowStore);
   PromptPort& prompt = ctx.Prompt();
 
   // The chain's FAT sectors come through the cache: a folder listed after
   // the tree expanded it reads none again.
-  FatReader fat(ctx.access, pane.budget, packet);
+  FatReader fat(ctx.access, page.budget, packet);
   const uint32_t chainLength = ChainLength(packet.firstCluster, fat);
   switch (fat.Status()) {
     case FatCopyLoad::NoMemory: prompt.Message(kNoBuffer); return;
@@ -200,8 +199,8 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
     prompt.Message(kNoBuffer);
     return;
   }
-  std::vector<uint8_t>().swap(pane.sectorBuffer);
-  DirectoryImage dir = LoadDirectory(ctx.access, pane.budget, packet, fat);
+  std::vector<uint8_t>().swap(page.sectorBuffer);
+  DirectoryImage dir = LoadDirectory(ctx.access, page.budget, packet, fat);
   if (fat.Status() != FatCopyLoad::Loaded) {
     prompt.Message(kFatNotAccessible);
     return;
@@ -212,11 +211,11 @@ void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet) {
     case DirectoryImage::Status::NoBuffer: prompt.Message(kNoBuffer); return;
     case DirectoryImage::Status::Loaded: break;
   }
-  pane.sectorBuffer = std::move(dir.bytes);
+  page.sectorBuffer = std::move(dir.bytes);
   if (!dir.Complete()) prompt.Message(kFolderNotLoaded);
 
   DrivePacket listed = packet;
-  listed.sectorCount = static_cast<uint32_t>(pane.sectorBuffer.size() / kSectorSize);
+  listed.sectorCount = static_cast<uint32_t>(page.sectorBuffer.size() / kSectorSize);
   ListDirectoryEntries(ctx, listed);
 
   const uint64_t firstSector =
@@ -234,8 +233,8 @@ void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet) {
   ctx.Prompt().SetStatus(0, "");
 }
 
-std::string FormatDirectoryCell(const ViewPage& pane, const DirectoryRow& row, int column) {
-  (void)pane;
+std::string FormatDirectoryCell(const ViewPage& page, const DirectoryRow& row, int column) {
+  (void)page;
   switch (column) {
     case 0: return ShortNameText(row);
     case 1: return CutToDisplay(row.longName);

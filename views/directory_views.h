@@ -20,10 +20,10 @@ void ShowRootDirectory(ViewContext& ctx, const DrivePacket& packet);
 // 65536 entries' worth of clusters are loaded, and the chain is cut at a
 // cluster outside the volume; either is reported as a partial load.
 void ShowSubDirectory(ViewContext& ctx, const DrivePacket& packet);
-// Lists the entries held in pane.sectorBuffer (packet.sectorCount sectors, and
+// Lists the entries held in page.sectorBuffer (packet.sectorCount sectors, and
 // never more than the buffer holds).
 void ListDirectoryEntries(ViewContext& ctx, const DrivePacket& packet);
 // The text of one cell of a directory row, UTF-8: the short name through code
 // page 437, a long name cut to kDisplayTextMax bytes on a character boundary,
 // and "??" for a month outside 1-12.
-std::string FormatDirectoryCell(const ViewPage& pane, const DirectoryRow& row, int column);
+std::string FormatDirectoryCell(const ViewPage& page, const DirectoryRow& row, int column);

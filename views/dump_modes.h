@@ -1,5 +1,5 @@
 // The two dump switches of the Action menu. The tree selection reads them to
-// choose a view; the editor commands read them to know whether the pane is a
+// choose a view; the editor commands read them to know whether the page is a
 // sector editor. Raw sector dumping wins when both are on.
 #pragma once
 

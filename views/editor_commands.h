@@ -1,6 +1,6 @@
-// The sector editor of the list pane, for the front ends in one include:
+// The sector editor of the page, for the front ends in one include:
 // Previous/Next, Write Changes, Go to a Sector, row editing and the row menu.
-// Each command is one call; the front end gathers input and shows the pane.
+// Each command is one call; the front end gathers input and shows the page.
 #pragma once
 #include "views/dump_modes.h"
 #include "views/page_navigation.h"

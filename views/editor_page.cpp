@@ -10,13 +10,13 @@ namespace {
 constexpr uint64_t kSectorNumbers = uint64_t{std::numeric_limits<uint32_t>::max()} + 1;
 }  // namespace
 
-void EnterRawKind(ViewPage& pane, DumpModes modes) {
-  if (modes.rawDump && pane.viewKind == ViewKind::SectorDump)
-    pane.viewKind = ViewKind::RawSectorDump;
+void EnterRawKind(ViewPage& page, DumpModes modes) {
+  if (modes.rawDump && page.viewKind == ViewKind::SectorDump)
+    page.viewKind = ViewKind::RawSectorDump;
 }
 
-PageKind ShownPageKind(const ViewPage& pane) {
-  switch (pane.viewKind) {
+PageKind ShownPageKind(const ViewPage& page) {
+  switch (page.viewKind) {
     case ViewKind::ClusterDump:
       return PageKind::Cluster;
     case ViewKind::SectorDump:
@@ -27,26 +27,26 @@ PageKind ShownPageKind(const ViewPage& pane) {
   }
 }
 
-uint64_t PageCount(const ViewPage& pane, PageKind kind) {
+uint64_t PageCount(const ViewPage& page, PageKind kind) {
   switch (kind) {
     case PageKind::Cluster:
-      return std::min<uint64_t>(pane.chainLength, pane.clusterChain.size());
+      return std::min<uint64_t>(page.chainLength, page.clusterChain.size());
     case PageKind::Sector:
-      return pane.shownPacket.sectorCount;
+      return page.shownPacket.sectorCount;
     default:
       return 0;
   }
 }
 
-bool ClusterPageSector(const ViewPage& pane, uint32_t index, uint32_t& firstSector) {
-  if (index >= PageCount(pane, PageKind::Cluster) || pane.sectorsPerPage == 0) return false;
-  const DrivePacket& packet = pane.shownPacket;
-  const uint32_t cluster = pane.clusterChain[index];
+bool ClusterPageSector(const ViewPage& page, uint32_t index, uint32_t& firstSector) {
+  if (index >= PageCount(page, PageKind::Cluster) || page.sectorsPerPage == 0) return false;
+  const DrivePacket& packet = page.shownPacket;
+  const uint32_t cluster = page.clusterChain[index];
   // The bounds the cluster dump reads within; the disk's own sector number
   // (partitionStart added) is 64-bit and holds any of them.
-  if (!ClusterInsideVolume(packet, cluster, pane.sectorsPerPage)) return false;
-  const uint64_t first = ClusterFirstSector(packet, cluster, pane.sectorsPerPage);
-  if (first + pane.sectorsPerPage > kSectorNumbers) return false;
+  if (!ClusterInsideVolume(packet, cluster, page.sectorsPerPage)) return false;
+  const uint64_t first = ClusterFirstSector(packet, cluster, page.sectorsPerPage);
+  if (first + page.sectorsPerPage > kSectorNumbers) return false;
   firstSector = static_cast<uint32_t>(first);
   return true;
 }
@@ -58,9 +58,9 @@ bool SectorPageSector(const DrivePacket& packet, uint64_t index, uint32_t& secto
   return true;
 }
 
-void RepaintPageRows(ViewPage& pane, PageKind kind) {
-  pane.rows.clear();
-  ++pane.rowsGeneration;
-  const uint64_t sectors = kind == PageKind::Sector ? 1 : pane.sectorsPerPage;
-  AddCallbackRows(pane, sectors * kDumpRowsPerSector);
+void RepaintPageRows(ViewPage& page, PageKind kind) {
+  page.rows.clear();
+  ++page.rowsGeneration;
+  const uint64_t sectors = kind == PageKind::Sector ? 1 : page.sectorsPerPage;
+  AddCallbackRows(page, sectors * kDumpRowsPerSector);
 }

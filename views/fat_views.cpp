@@ -15,19 +15,18 @@ constexpr const char* kFatNotAccessible = "FAT not accessible!";
 struct FatLayout {
   ViewKind kind;
   const char* titleFormat;
-  int columnWidth;
 };
 
 void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& layout) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = layout.kind;
+  page.viewKind = layout.kind;
   ctx.Prompt().SetStatus(0, kWaitText);
-  pane.columns.push_back({"FAT Entry", 100});
+  page.columns.push_back({"FAT Entry"});
   for (unsigned i = 0; i < 16; ++i) {
     char title[12];
     std::snprintf(title, sizeof title, layout.titleFormat, i);
-    pane.columns.push_back({title, layout.columnWidth});
+    page.columns.push_back({title});
   }
 
   // The copy's size comes from the boot record; a damaged one must not make
@@ -35,14 +34,14 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
   const uint64_t sectors = packet.sectorCount;
   if (sectors == 0 || (packet.totalSectors != 0 && sectors > packet.totalSectors) ||
       (sectors > kProbeAboveSectors && !LastSectorReads(ctx.access, packet))) {
-    pane.viewKind = ViewKind::None;
+    page.viewKind = ViewKind::None;
     ctx.Prompt().Message(kFatNotAccessible);
     return;
   }
-  pane.shownPacket = packet;
-  pane.pageIndex = 0;
-  pane.canGoPrevious = false;
-  pane.canGoNext = FatTablePageCount(packet) > 1;
+  page.shownPacket = packet;
+  page.pageIndex = 0;
+  page.canGoPrevious = false;
+  page.canGoNext = FatTablePageCount(packet) > 1;
   // An unreadable 12-bit page is not listed, and the first pane keeps its
   // "Wait....".
   if (!ShowFatTablePage(ctx) && layout.kind == ViewKind::Fat12Table) return;
@@ -51,9 +50,9 @@ void ShowFatTable(ViewContext& ctx, const DrivePacket& packet, const FatLayout& 
 
 }  // namespace
 
-bool FatTableShown(const ViewPage& pane) {
-  return pane.viewKind == ViewKind::Fat12Table || pane.viewKind == ViewKind::Fat16Table ||
-         pane.viewKind == ViewKind::Fat32Table;
+bool FatTableShown(const ViewPage& page) {
+  return page.viewKind == ViewKind::Fat12Table || page.viewKind == ViewKind::Fat16Table ||
+         page.viewKind == ViewKind::Fat32Table;
 }
 
 uint64_t FatTablePageCount(const DrivePacket& copy) {
@@ -61,25 +60,25 @@ uint64_t FatTablePageCount(const DrivePacket& copy) {
 }
 
 bool ShowFatTablePage(ViewContext& ctx) {
-  ViewPage& pane = ctx.page;
-  const ViewKind kind = pane.viewKind;
-  pane.rows.clear();
-  ++pane.rowsGeneration;
-  const uint64_t first = uint64_t{pane.pageIndex} * kFatPageSectors;
-  const DrivePacket& copy = pane.shownPacket;
+  ViewPage& page = ctx.page;
+  const ViewKind kind = page.viewKind;
+  page.rows.clear();
+  ++page.rowsGeneration;
+  const uint64_t first = uint64_t{page.pageIndex} * kFatPageSectors;
+  const DrivePacket& copy = page.shownPacket;
   const uint64_t sectors =
       first < copy.sectorCount ? std::min<uint64_t>(kFatPageSectors, copy.sectorCount - first) : 0;
-  if (sectors == 0 || !TakeBuffer(pane.budget, pane.sectorBuffer, sectors * kSectorSize)) {
-    std::vector<uint8_t>().swap(pane.sectorBuffer);
+  if (sectors == 0 || !TakeBuffer(page.budget, page.sectorBuffer, sectors * kSectorSize)) {
+    std::vector<uint8_t>().swap(page.sectorBuffer);
     ctx.Prompt().Message(kFatNotAccessible);
     return false;
   }
-  DrivePacket page = copy;
-  page.startSector = static_cast<uint32_t>(copy.startSector + first);
-  page.sectorCount = static_cast<uint32_t>(sectors);
-  const bool read = ReadSectors(ctx.access, page, pane.sectorBuffer.data());
+  DrivePacket extent = copy;
+  extent.startSector = static_cast<uint32_t>(copy.startSector + first);
+  extent.sectorCount = static_cast<uint32_t>(sectors);
+  const bool read = ReadSectors(ctx.access, extent, page.sectorBuffer.data());
   char status[48];
-  std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, page.startSector);
+  std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, extent.startSector);
   ctx.Prompt().SetStatus(1, status);
   if (!read) {
     ctx.Prompt().Message(kFatNotAccessible);
@@ -92,26 +91,26 @@ bool ShowFatTablePage(ViewContext& ctx) {
       // 16 entries of 12 bits are 24 bytes: a sector is 21 1/3 rows, and the
       // last row of a copy that is not a multiple of 3 sectors runs past its
       // end (FormatCell leaves those cells empty).
-      AddCallbackRows(pane, (sectors * 64 + 2) / 3, 1);
+      AddCallbackRows(page, (sectors * 64 + 2) / 3, 1);
       break;
     case ViewKind::Fat16Table:
-      AddCallbackRows(pane, sectors * 16, 32);
+      AddCallbackRows(page, sectors * 16, 32);
       break;
     default:
-      AddCallbackRows(pane, sectors * 8, 64);
+      AddCallbackRows(page, sectors * 8, 64);
       break;
   }
   return read;
 }
 
 void ShowFat12Table(ViewContext& ctx, const DrivePacket& packet) {
-  ShowFatTable(ctx, packet, {ViewKind::Fat12Table, "%03X", 35});
+  ShowFatTable(ctx, packet, {ViewKind::Fat12Table, "%03X"});
 }
 
 void ShowFat16Table(ViewContext& ctx, const DrivePacket& packet) {
-  ShowFatTable(ctx, packet, {ViewKind::Fat16Table, "%04X", 40});
+  ShowFatTable(ctx, packet, {ViewKind::Fat16Table, "%04X"});
 }
 
 void ShowFat32Table(ViewContext& ctx, const DrivePacket& packet) {
-  ShowFatTable(ctx, packet, {ViewKind::Fat32Table, "%08X", 75});
+  ShowFatTable(ctx, packet, {ViewKind::Fat32Table, "%08X"});
 }

@@ -24,23 +24,23 @@ bool Inside(std::span<const uint8_t> buffer, uint64_t offset, uint64_t width) {
   return offset <= buffer.size() && buffer.size() - offset >= width;
 }
 
-std::string HexCell(const ViewPage& pane, uint64_t r, int column) {
-  std::span<const uint8_t> buffer(pane.sectorBuffer);
+std::string HexCell(const ViewPage& page, uint64_t r, int column) {
+  std::span<const uint8_t> buffer(page.sectorBuffer);
   if (column == 0) {
     // Counted in 64 bits: a sector dump of a large volume passes 4 GiB.
-    const uint64_t row = r + uint64_t{kDumpRowsPerSector} * pane.sectorsPerPage * pane.pageIndex;
+    const uint64_t row = r + uint64_t{kDumpRowsPerSector} * page.sectorsPerPage * page.pageIndex;
     return Printf("%08" PRIX64, row * kBytesPerDumpRow);
   }
   if (column >= 1 && column <= 16) {
     const uint64_t at = r * kBytesPerDumpRow + static_cast<uint64_t>(column - 1);
     if (!Inside(buffer, at, 1)) return {};
     // A sector that did not read has no bytes to show, only its place.
-    if (ByteUnreadable(pane, at)) return "??";
+    if (ByteUnreadable(page, at)) return "??";
     return Printf("%02" PRIX64, buffer[at]);
   }
   if (column >= 18 && column < kHexColumnCount) {
     const uint64_t at = r * kBytesPerDumpRow + static_cast<uint64_t>(column - 18);
-    if (!Inside(buffer, at, 1) || buffer[at] == 0 || ByteUnreadable(pane, at)) return {};
+    if (!Inside(buffer, at, 1) || buffer[at] == 0 || ByteUnreadable(page, at)) return {};
     // UTF-8 like every other cell: a lone byte past 0x7F is no text.
     return AnsiByteToUtf8(buffer[at]);
   }
@@ -50,14 +50,14 @@ std::string HexCell(const ViewPage& pane, uint64_t r, int column) {
 // Entries the cell rules of the three FAT views decode; a word that would
 // reach past the copy in memory gives an empty cell (the last row of a 12-bit
 // table runs past the end of a copy whose size is not a multiple of 3 sectors).
-std::string FatCell(const ViewPage& pane, uint64_t d, int column) {
-  std::span<const uint8_t> buffer(pane.sectorBuffer);
+std::string FatCell(const ViewPage& page, uint64_t d, int column) {
+  std::span<const uint8_t> buffer(page.sectorBuffer);
   if (column < 0 || column > 16) return {};
   const uint64_t n = static_cast<uint64_t>(column);
   // Bytes of the copy before the page on show: the entry column counts from
   // the copy's start.
-  const uint64_t base = uint64_t{pane.pageIndex} * kFatPageSectors * kSectorSize;
-  switch (pane.viewKind) {
+  const uint64_t base = uint64_t{page.pageIndex} * kFatPageSectors * kSectorSize;
+  switch (page.viewKind) {
     case ViewKind::Fat12Table: {
       if (n == 0) return Printf("%08" PRIX64, 16 * d + base * 2 / 3);
       const uint64_t k = 16 * d + n - 1;
@@ -84,28 +84,28 @@ std::string FatCell(const ViewPage& pane, uint64_t d, int column) {
 
 }  // namespace
 
-std::string FormatCell(const ViewPage& pane, size_t row, int column) {
-  if (row >= pane.rows.size() || column < 0) return {};
-  const ListRow& r = pane.rows[row];
+std::string FormatCell(const ViewPage& page, size_t row, int column) {
+  if (row >= page.rows.size() || column < 0) return {};
+  const ListRow& r = page.rows[row];
   std::string text;
   if (!r.texts.empty()) {
     if (static_cast<size_t>(column) < r.texts.size()) text = r.texts[static_cast<size_t>(column)];
   } else {
-    switch (pane.viewKind) {
+    switch (page.viewKind) {
       case ViewKind::ClusterDump:
       case ViewKind::SectorDump:
       case ViewKind::RawSectorDump:
-        text = HexCell(pane, r.value, column);
+        text = HexCell(page, r.value, column);
         break;
       case ViewKind::Fat12Table:
       case ViewKind::Fat16Table:
       case ViewKind::Fat32Table:
-        text = FatCell(pane, r.value, column);
+        text = FatCell(page, r.value, column);
         break;
       case ViewKind::RootDirectory:
       case ViewKind::SubDirectory:
-        if (r.value < pane.rowStore.size())
-          text = FormatDirectoryCell(pane, pane.rowStore[static_cast<size_t>(r.value)], column);
+        if (r.value < page.rowStore.size())
+          text = FormatDirectoryCell(page, page.rowStore[static_cast<size_t>(r.value)], column);
         break;
       default:
         break;

@@ -9,7 +9,7 @@
 
 // Empty for a row or column the list does not have, and for every call-back
 // cell while the view kind is None.
-std::string FormatCell(const ViewPage& pane, size_t row, int column);
+std::string FormatCell(const ViewPage& page, size_t row, int column);
 
 // printf into a string: the one formatter of the texts the views and the
 // commands build from numbers (at most 255 characters).

@@ -50,7 +50,7 @@ std::string SignatureText(const GptCopy& copy) {
 
 DecodedView GptHeaderView(const GptCopy& copy) {
   DecodedView view;
-  view.columns = {{"Field", 200}, {"Value", 300}};
+  view.columns = {{"Field"}, {"Value"}};
   const GptHeader& h = copy.header;
   const bool read = copy.faults.empty() || copy.faults.front() != GptFault::Unreadable;
   if (read) {
@@ -78,10 +78,8 @@ DecodedView GptHeaderView(const GptCopy& copy) {
 
 DecodedView GptEntriesView(const GptCopy& copy) {
   DecodedView view;
-  view.columns = {{"Entry", 60},       {"Type", 200},      {"Type GUID", 300},
-                  {"Unique GUID", 300}, {"First LBA", 120}, {"Last LBA", 120},
-                  {"Sectors", 120},     {"Attributes", 300}, {"Name", 200},
-                  {"Problem", 200}};
+  view.columns = {{"Entry"},    {"Type"},    {"Type GUID"},  {"Unique GUID"}, {"First LBA"},
+                  {"Last LBA"}, {"Sectors"}, {"Attributes"}, {"Name"},        {"Problem"}};
   for (const GptEntry& e : copy.entries) {
     std::string problem;
     for (const GptEntryFault f : e.faults) {
@@ -98,7 +96,7 @@ DecodedView GptEntriesView(const GptCopy& copy) {
 
 DecodedView MbrEntriesView(std::span<const uint8_t> sector) {
   DecodedView view;
-  view.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
+  view.columns = {{"Partition"}, {"Field"}, {"Value"}};
   if (sector.size() < PartitionEntryOffset(kPartitionEntries)) return view;
   for (unsigned p = 1; p <= kPartitionEntries; ++p) {
     const auto e = sector.subspan(PartitionEntryOffset(p - 1), kPartitionEntrySize);

@@ -23,19 +23,19 @@ constexpr const char* kChainBufferFailed =
 constexpr const char* kFatNotAccessible = "FAT not accessible!";
 constexpr const char* kClusterNotAccessible = "Cluster not accessible!";
 
-void ReleaseChain(ViewPage& pane) {
-  std::vector<uint32_t>().swap(pane.clusterChain);
-  pane.chainLength = 0;
+void ReleaseChain(ViewPage& page) {
+  std::vector<uint32_t>().swap(page.clusterChain);
+  page.chainLength = 0;
 }
 
-// Lists the item's cluster chain into pane.clusterChain, reading its FAT
+// Lists the item's cluster chain into page.clusterChain, reading its FAT
 // sectors through the cache (FAT 2's where FAT 1's cannot be read). False
 // when the dump stops here; the reason has been shown, except for an empty
 // chain (an empty file), which stops silently.
 bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   // No memory for the FAT is told as the FAT not being accessible.
-  FatReader fat(ctx.access, pane.budget, packet);
+  FatReader fat(ctx.access, page.budget, packet);
   const uint32_t length = ChainLength(packet.firstCluster, fat);
   if (fat.Status() != FatCopyLoad::Loaded) {
     ctx.Prompt().Message(kFatNotAccessible);
@@ -43,41 +43,41 @@ bool LoadClusterChain(ViewContext& ctx, const DrivePacket& packet) {
   }
   if (length == 0) return false;
   std::vector<uint32_t> chain;
-  if (!TakeClusterList(pane.budget, chain, length)) {
+  if (!TakeClusterList(page.budget, chain, length)) {
     ctx.Prompt().Message(kChainBufferFailed);
     return false;
   }
   ListChain(packet.firstCluster, chain, length, fat);
-  pane.clusterChain = std::move(chain);
-  pane.chainLength = length;
+  page.clusterChain = std::move(chain);
+  page.chainLength = length;
   return true;
 }
 
 // Steps shared by both cluster dumps once the chain is listed: the page
 // buffer and the first cluster. False when the buffer cannot be taken.
 bool LoadFirstCluster(ViewContext& ctx, const DrivePacket& packet, const char* bufferMessage) {
-  ViewPage& pane = ctx.page;
-  pane.sectorsPerPage = packet.sectorsPerCluster;
-  pane.pageIndex = 0;
-  std::vector<uint8_t>().swap(pane.sectorBuffer);  // the FAT goes before the page comes
-  if (!DiskSizeFits(pane, packet, packet.sectorsPerCluster) ||
-      !TakeBuffer(pane.budget, pane.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
+  ViewPage& page = ctx.page;
+  page.sectorsPerPage = packet.sectorsPerCluster;
+  page.pageIndex = 0;
+  std::vector<uint8_t>().swap(page.sectorBuffer);  // the FAT goes before the page comes
+  if (!DiskSizeFits(page, packet, packet.sectorsPerCluster) ||
+      !TakeBuffer(page.budget, page.sectorBuffer, uint64_t{packet.sectorsPerCluster} * kSectorSize)) {
     ctx.Prompt().Message(bufferMessage);
-    ReleaseChain(pane);
+    ReleaseChain(page);
     return false;
   }
-  pane.viewKind = ViewKind::ClusterDump;
-  if (!ReadClusterPage(ctx, packet, pane.clusterChain[0]))
+  page.viewKind = ViewKind::ClusterDump;
+  if (!ReadClusterPage(ctx, packet, page.clusterChain[0]))
     ctx.Prompt().Message(kClusterNotAccessible);
   return true;
 }
 
 void ListClusterPage(ViewContext& ctx) {
-  ViewPage& pane = ctx.page;
-  AddCallbackRows(pane, uint64_t{pane.sectorsPerPage} * kDumpRowsPerSector);
+  ViewPage& page = ctx.page;
+  AddCallbackRows(page, uint64_t{page.sectorsPerPage} * kDumpRowsPerSector);
   ctx.Prompt().SetStatus(0, "");
-  pane.canGoPrevious = false;
-  pane.canGoNext = pane.chainLength != 1;
+  page.canGoPrevious = false;
+  page.canGoNext = page.chainLength != 1;
 }
 
 // Reads a page's sectors, from sector `first` of the node's extent, into
@@ -86,8 +86,8 @@ void ListClusterPage(ViewContext& ctx) {
 // shown and only the others are marked.
 bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, uint32_t count,
                      uint8_t* buffer) {
-  ViewPage& pane = ctx.page;
-  pane.unreadableSectors.assign(count, 0);
+  ViewPage& page = ctx.page;
+  page.unreadableSectors.assign(count, 0);
   if (ReadNodeSectors(ctx.access, node, first,
                       std::span<uint8_t>(buffer, uint64_t{count} * kSectorSize)))
     return true;
@@ -95,7 +95,7 @@ bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, 
     const std::span<uint8_t> one(buffer + uint64_t{i} * kSectorSize, kSectorSize);
     if (!ReadNodeSectors(ctx.access, node, first + i, one)) {
       std::fill(one.begin(), one.end(), uint8_t{0});
-      pane.unreadableSectors[i] = 1;
+      page.unreadableSectors[i] = 1;
     }
   }
   return false;
@@ -104,18 +104,18 @@ bool ReadPageSectors(ViewContext& ctx, const DrivePacket& node, uint32_t first, 
 }  // namespace
 
 bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster) {
-  ViewPage& pane = ctx.page;
-  const uint32_t sectors = pane.sectorsPerPage;
+  ViewPage& page = ctx.page;
+  const uint32_t sectors = page.sectorsPerPage;
   const uint64_t first = ClusterFirstSector(packet, cluster, sectors);
   // A chain that points outside the data area (a damaged FAT) is not read.
   bool read = false;
   if (ClusterInsideVolume(packet, cluster, sectors) &&
-      pane.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
+      page.sectorBuffer.size() >= uint64_t{sectors} * kSectorSize) {
     // Counted from the node's own startSector, the volume's first data sector.
     read = ReadPageSectors(ctx, packet, static_cast<uint32_t>(first - packet.startSector), sectors,
-                           pane.sectorBuffer.data());
+                           page.sectorBuffer.data());
   } else {
-    pane.unreadableSectors.assign(sectors, 1);
+    page.unreadableSectors.assign(sectors, 1);
   }
   char status[96];
   std::snprintf(status, sizeof status,
@@ -125,48 +125,48 @@ bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t clust
 }
 
 void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  AddHexColumns(pane, kDumpOffsetWidth);
-  pane.viewKind = ViewKind::None;
-  pane.sectorsPerPage = 1;
-  if (!TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize)) {
+  AddHexColumns(page);
+  page.viewKind = ViewKind::None;
+  page.sectorsPerPage = 1;
+  if (!TakeBuffer(page.budget, page.sectorBuffer, kSectorSize)) {
     ctx.Prompt().Message(kSectorBufferFailed);
-    ReleaseChain(pane);
+    ReleaseChain(page);
     return;
   }
-  pane.viewKind = ViewKind::SectorDump;
+  page.viewKind = ViewKind::SectorDump;
   // Every dump starts at the extent's first sector, whoever calls it.
-  pane.pageIndex = 0;
+  page.pageIndex = 0;
   if (!ReadDumpSector(ctx, packet)) {
     // It has said so and lists no rows; Next still steps past the sector.
   }
-  pane.pageIndex = 0;
-  pane.canGoPrevious = false;
-  pane.canGoNext = packet.sectorCount > 1;
-  pane.shownPacket = packet;
+  page.pageIndex = 0;
+  page.canGoPrevious = false;
+  page.canGoNext = packet.sectorCount > 1;
+  page.shownPacket = packet;
 }
 
 bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  pane.rows.clear();
-  ++pane.rowsGeneration;
-  if (pane.sectorBuffer.size() < kSectorSize) pane.sectorBuffer.resize(kSectorSize, 0);
-  const std::span<uint8_t> page = std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize);
+  ViewPage& page = ctx.page;
+  page.rows.clear();
+  ++page.rowsGeneration;
+  if (page.sectorBuffer.size() < kSectorSize) page.sectorBuffer.resize(kSectorSize, 0);
+  const std::span<uint8_t> sector = std::span<uint8_t>(page.sectorBuffer).first(kSectorSize);
   // An item's sectors count from its startSector; a disk, partition or volume
   // node (startSector 0) has its own sector only.
-  const uint32_t index = packet.startSector != 0 ? pane.pageIndex : 0;
+  const uint32_t index = packet.startSector != 0 ? page.pageIndex : 0;
   // Marked until the sector has read: its bytes are no data before then.
-  pane.unreadableSectors.assign(1, 1);
-  if (!ReadNodeSectors(ctx.access, packet, index, page)) {
+  page.unreadableSectors.assign(1, 1);
+  if (!ReadNodeSectors(ctx.access, packet, index, sector)) {
     ctx.Prompt().Message(ctx.access.UnreadableText(
         packet.startSector != 0 ? UnreadablePlace::ItemSector : UnreadablePlace::OwnSector));
     return false;
   }
-  pane.unreadableSectors[0] = 0;
+  page.unreadableSectors[0] = 0;
   DrivePacket copy = packet;
   copy.startSector = static_cast<uint32_t>(packet.startSector + uint64_t{index});
-  AddCallbackRows(pane, kDumpRowsPerSector);
+  AddCallbackRows(page, kDumpRowsPerSector);
   char status[48];
   std::snprintf(status, sizeof status, "Current Sector Number: %" PRIu32, copy.startSector);
   ctx.Prompt().SetStatus(1, status);
@@ -174,26 +174,26 @@ bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet) {
 }
 
 void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  pane.viewKind = ViewKind::None;
+  ViewPage& page = ctx.page;
+  page.viewKind = ViewKind::None;
   ctx.Prompt().SetStatus(0, kWaitText);
   ResetList(ctx);
-  pane.fileDumpShown = true;
-  AddHexColumns(pane, kFileDumpOffsetWidth);
-  pane.shownPacket = packet;
+  page.fileDumpShown = true;
+  AddHexColumns(page);
+  page.shownPacket = packet;
   if (!LoadClusterChain(ctx, packet)) return;
   if (!LoadFirstCluster(ctx, packet, kFileBufferFailed)) return;
   ListClusterPage(ctx);
 }
 
 void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  pane.viewKind = ViewKind::None;
+  ViewPage& page = ctx.page;
+  page.viewKind = ViewKind::None;
   // Emptied first, so that a dump that stops early never leaves the rows of
   // the item shown before under this folder.
   ResetList(ctx);
   if (!LoadClusterChain(ctx, packet)) return;
   if (!LoadFirstCluster(ctx, packet, kFolderBufferFailed)) return;
-  AddHexColumns(pane, kDumpOffsetWidth);
+  AddHexColumns(page);
   ListClusterPage(ctx);
 }

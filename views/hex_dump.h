@@ -1,4 +1,4 @@
-// The three hexadecimal dumps of the list pane: a sector dump of an extent
+// The three hexadecimal dumps of the page: a sector dump of an extent
 // (one sector a page), and the cluster dumps of a file and of a folder (one
 // cluster a page, following the item's cluster chain).
 #pragma once
@@ -8,7 +8,7 @@
 
 // The sector dump of packet's extent, from its first sector.
 void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet);
-// Reads the sector at pane.pageIndex of packet's extent (an item whose
+// Reads the sector at page.pageIndex of packet's extent (an item whose
 // startSector is 0 is read at its own address) and lists its 32 rows. False,
 // with the message shown and no rows, when the sector cannot be read.
 [[nodiscard]] bool ReadDumpSector(ViewContext& ctx, const DrivePacket& packet);
@@ -18,9 +18,9 @@ void ShowSectorDump(ViewContext& ctx, const DrivePacket& packet);
 void ShowFileClusterDump(ViewContext& ctx, const DrivePacket& packet);
 void ShowFolderClusterDump(ViewContext& ctx, const DrivePacket& packet);
 
-// Reads cluster into pane.sectorBuffer (pane.sectorsPerPage sectors) and puts
+// Reads cluster into page.sectorBuffer (page.sectorsPerPage sectors) and puts
 // "Current Cluster Number: ..., Current Sector Number: ..." in the second
-// pane. False when the read failed or the cluster lies outside the volume;
+// page. False when the read failed or the cluster lies outside the volume;
 // the buffer then holds what could be read.
 [[nodiscard]] bool ReadClusterPage(ViewContext& ctx, const DrivePacket& packet, uint32_t cluster);
 

@@ -9,38 +9,38 @@ void ResetList(ViewContext& ctx) {
   ctx.page.columns.clear();
 }
 
-void AddHexColumns(ViewPage& pane, int offsetWidth) {
+void AddHexColumns(ViewPage& page) {
   char title[8];
-  pane.columns.push_back({"Offset", offsetWidth});
+  page.columns.push_back({"Offset"});
   for (int i = 0; i < 16; ++i) {
     std::snprintf(title, sizeof title, "%02X", i);
-    pane.columns.push_back({title, 30});
+    page.columns.push_back({title});
   }
-  pane.columns.push_back({"", 15});
+  page.columns.push_back({""});
   for (int i = 0; i < 16; ++i) {
     std::snprintf(title, sizeof title, "%01X", i);
-    pane.columns.push_back({title, 20});
+    page.columns.push_back({title});
   }
 }
 
-void AddCallbackRows(ViewPage& pane, uint64_t count, uint64_t step, uint64_t first) {
-  pane.rows.reserve(pane.rows.size() + count);
-  for (uint64_t i = 0; i < count; ++i) pane.rows.push_back({first + i * step, {}});
+void AddCallbackRows(ViewPage& page, uint64_t count, uint64_t step, uint64_t first) {
+  page.rows.reserve(page.rows.size() + count);
+  for (uint64_t i = 0; i < count; ++i) page.rows.push_back({first + i * step, {}});
 }
 
-bool PageHasUnreadableSector(const ViewPage& pane) {
-  for (uint8_t u : pane.unreadableSectors)
+bool PageHasUnreadableSector(const ViewPage& page) {
+  for (uint8_t u : page.unreadableSectors)
     if (u != 0) return true;
   return false;
 }
 
-bool ByteUnreadable(const ViewPage& pane, uint64_t offset) {
+bool ByteUnreadable(const ViewPage& page, uint64_t offset) {
   const uint64_t sector = offset / kSectorSize;
-  return sector < pane.unreadableSectors.size() && pane.unreadableSectors[sector] != 0;
+  return sector < page.unreadableSectors.size() && page.unreadableSectors[sector] != 0;
 }
 
-bool DiskSizeFits(const ViewPage& pane, const DrivePacket& volume, uint64_t sectors) {
+bool DiskSizeFits(const ViewPage& page, const DrivePacket& volume, uint64_t sectors) {
   if (sectors == 0) return false;
   if (volume.totalSectors != 0 && sectors > volume.totalSectors) return false;
-  return sectors <= pane.budget.limit / kSectorSize;
+  return sectors <= page.budget.limit / kSectorSize;
 }

@@ -21,7 +21,7 @@ inline constexpr const char* kPagePastItem =
 // Page `page` (counted from 0) of the dump on show, with one read whatever
 // page it is. Past the item's last page: kPagePastItem, nothing changes,
 // false. Also false when the page did not read whole (it is shown marked).
-[[nodiscard]] bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t page);
+[[nodiscard]] bool GoToPage(ViewContext& ctx, DumpModes modes, uint64_t target);
 
 // The page on show read again from the disk where it is (after a write), its
 // edits in memory replaced. False when no page is on show or it did not read

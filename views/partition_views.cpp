@@ -24,49 +24,49 @@ std::string Number(uint64_t value) {
   return text;
 }
 
-// The node's own first sector into pane.sectorBuffer, at the node's address
+// The node's own first sector into page.sectorBuffer, at the node's address
 // whatever its startSector; false when it cannot be read.
 bool ReadFirstSector(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
-  if (pane.sectorBuffer.size() < kSectorSize && !TakeBuffer(pane.budget, pane.sectorBuffer, kSectorSize))
+  ViewPage& page = ctx.page;
+  if (page.sectorBuffer.size() < kSectorSize && !TakeBuffer(page.budget, page.sectorBuffer, kSectorSize))
     return false;
   DrivePacket own = packet;
   own.startSector = 0;
-  return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(pane.sectorBuffer).first(kSectorSize));
+  return ReadNodeSectors(ctx.access, own, 0, std::span<uint8_t>(page.sectorBuffer).first(kSectorSize));
 }
 
-void AddRow(ViewPage& pane, std::vector<std::string> texts) {
-  pane.rows.push_back({pane.rows.size(), std::move(texts)});
+void AddRow(ViewPage& page, std::vector<std::string> texts) {
+  page.rows.push_back({page.rows.size(), std::move(texts)});
 }
 
 }  // namespace
 
 void ShowPartitionTable(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = ViewKind::None;
-  pane.columns = {{"Partition", 100}, {"Field", 200}, {"Value", 200}};
+  page.viewKind = ViewKind::None;
+  page.columns = {{"Partition"}, {"Field"}, {"Value"}};
   if (!ReadFirstSector(ctx, packet)) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::PartitionTable));
     return;
   }
   // The one decoding of the four entries, shared with the GPT disk's views.
-  FillPage(pane, MbrEntriesView(std::span<const uint8_t>(pane.sectorBuffer.data(), kSectorSize)));
+  FillPage(page, MbrEntriesView(std::span<const uint8_t>(page.sectorBuffer.data(), kSectorSize)));
 }
 
 void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
-  ViewPage& pane = ctx.page;
+  ViewPage& page = ctx.page;
   ResetList(ctx);
-  pane.viewKind = ViewKind::None;
-  pane.columns = {{"Field", 200}, {"Value", 200}};
+  page.viewKind = ViewKind::None;
+  page.columns = {{"Field"}, {"Value"}};
   // The disk in a floppy drive may have been changed since it was opened.
   const bool reopened = !IsFloppy(packet) || ctx.access.ReopenRemovable(packet.drive);
   const bool read = reopened && ReadFirstSector(ctx, packet);
   // A volume whose sector 0 is unreadable or overwritten is shown by the
   // backup record it was walked by, and says so first.
   std::string note;
-  if (reopened && packet.kind == NodeKind::Volume && pane.sectorBuffer.size() >= kSectorSize &&
-      (!read || !DecodeVolume(std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize),
+  if (reopened && packet.kind == NodeKind::Volume && page.sectorBuffer.size() >= kSectorSize &&
+      (!read || !DecodeVolume(std::span<const uint8_t>(page.sectorBuffer).first(kSectorSize),
                               packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0))) {
     const DrivePacket own = VolumeNodeOf(packet);
     const SectorReader reader = [&ctx, &own](uint64_t first, std::span<uint8_t> out) {
@@ -74,11 +74,11 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
              ReadNodeSectors(ctx.access, own, static_cast<uint32_t>(first), out);
     };
     const BootRecordChoice choice = FindBootRecord(
-        read ? std::span<const uint8_t>(pane.sectorBuffer).first(kSectorSize)
+        read ? std::span<const uint8_t>(page.sectorBuffer).first(kSectorSize)
              : std::span<const uint8_t>(),
         reader, packet.fatType == FatWidth::Fat32 ? kFat32PartitionType : 0);
     if (choice.source == BootRecordSource::Backup) {
-      std::copy(choice.bytes.begin(), choice.bytes.end(), pane.sectorBuffer.begin());
+      std::copy(choice.bytes.begin(), choice.bytes.end(), page.sectorBuffer.begin());
       note = BootRecordNote(choice);
     }
   }
@@ -86,8 +86,8 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
     ctx.Prompt().Message(ctx.access.UnreadableText(UnreadablePlace::BootRecord));
     return;
   }
-  if (!note.empty()) AddRow(pane, {"Note", note});
-  const std::span<const uint8_t> s(pane.sectorBuffer.data(), kSectorSize);
+  if (!note.empty()) AddRow(page, {"Note", note});
+  const std::span<const uint8_t> s(page.sectorBuffer.data(), kSectorSize);
   std::string oem;
   for (size_t i = 0; i < kBootOemNameLength && s[kBootOemName + i] != 0; ++i)
     oem.push_back(static_cast<char>(s[kBootOemName + i]));
@@ -103,17 +103,17 @@ void ShowBootRecord(ViewContext& ctx, const DrivePacket& packet) {
   char media[8];
   std::snprintf(media, sizeof media, "0x%X", static_cast<unsigned>(le8(s, kBootMedia)));
 
-  AddRow(pane, {"OEM Name", oem});
-  AddRow(pane, {"Bytes Per Sector", Number(le16(s, kBootBytesPerSector))});
-  AddRow(pane, {"Sectors Per Cluster", Number(le8(s, kBootSectorsPerCluster))});
-  AddRow(pane, {"Reserved Sectors", Number(le16(s, kBootReservedSectors))});
-  AddRow(pane, {"Number of FATs", Number(le8(s, kBootFatCount))});
-  AddRow(pane, {"Number of Root Directory Entries", Number(le16(s, kBootRootEntries))});
-  AddRow(pane, {"Media Descriptor Byte", media});
-  AddRow(pane, {"Sectors Per FAT", Number(perFat)});
-  AddRow(pane, {"Sectors Per Track", Number(perTrack)});
-  AddRow(pane, {"Number of Heads", Number(heads)});
-  AddRow(pane, {"Number of Hidden Sectors", Number(le32(s, kBootHiddenSectors))});
-  AddRow(pane, {"Total Tracks", Number(tracks)});
-  AddRow(pane, {"Total Sectors", Number(total)});
+  AddRow(page, {"OEM Name", oem});
+  AddRow(page, {"Bytes Per Sector", Number(le16(s, kBootBytesPerSector))});
+  AddRow(page, {"Sectors Per Cluster", Number(le8(s, kBootSectorsPerCluster))});
+  AddRow(page, {"Reserved Sectors", Number(le16(s, kBootReservedSectors))});
+  AddRow(page, {"Number of FATs", Number(le8(s, kBootFatCount))});
+  AddRow(page, {"Number of Root Directory Entries", Number(le16(s, kBootRootEntries))});
+  AddRow(page, {"Media Descriptor Byte", media});
+  AddRow(page, {"Sectors Per FAT", Number(perFat)});
+  AddRow(page, {"Sectors Per Track", Number(perTrack)});
+  AddRow(page, {"Number of Heads", Number(heads)});
+  AddRow(page, {"Number of Hidden Sectors", Number(le32(s, kBootHiddenSectors))});
+  AddRow(page, {"Total Tracks", Number(tracks)});
+  AddRow(page, {"Total Sectors", Number(total)});
 }

@@ -14,20 +14,20 @@ bool CanEditRows(ViewContext& ctx, DumpModes modes) {
   return ShownPageKind(ctx.page) != PageKind::None;
 }
 
-RowBytesArray RowBytes(const ViewPage& pane, size_t row) {
+RowBytesArray RowBytes(const ViewPage& page, size_t row) {
   RowBytesArray bytes{};
-  const std::vector<uint8_t>& buffer = pane.sectorBuffer;
+  const std::vector<uint8_t>& buffer = page.sectorBuffer;
   if (row > buffer.size() / kBytesPerDumpRow) return bytes;  // also keeps row * 16 from wrapping
   const size_t first = row * kBytesPerDumpRow;
   for (size_t k = 0; k < bytes.size() && first + k < buffer.size(); ++k) bytes[k] = buffer[first + k];
   return bytes;
 }
 
-bool SetRowBytes(ViewPage& pane, size_t row, const RowBytesArray& bytes) {
-  std::vector<uint8_t>& buffer = pane.sectorBuffer;
+bool SetRowBytes(ViewPage& page, size_t row, const RowBytesArray& bytes) {
+  std::vector<uint8_t>& buffer = page.sectorBuffer;
   if (row >= buffer.size() / kBytesPerDumpRow) return false;
   // A sector that did not read holds no bytes of the disk to change.
-  if (ByteUnreadable(pane, uint64_t{row} * kBytesPerDumpRow)) return false;
+  if (ByteUnreadable(page, uint64_t{row} * kBytesPerDumpRow)) return false;
   std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<ptrdiff_t>(row * kBytesPerDumpRow));
   return true;
 }

@@ -28,11 +28,11 @@ bool CanEditRows(ViewContext& ctx, DumpModes modes);
 
 // Bytes 16 * row ... 16 * row + 15 of sectorBuffer; bytes past the buffer
 // read as 0.
-RowBytesArray RowBytes(const ViewPage& pane, size_t row);
+RowBytesArray RowBytes(const ViewPage& page, size_t row);
 // Puts the bytes into the row (the window then selects it, which repaints
 // it). False, with nothing changed, when the row does not lie wholly in
 // sectorBuffer or lies in a sector that could not be read.
-bool SetRowBytes(ViewPage& pane, size_t row, const RowBytesArray& bytes);
+bool SetRowBytes(ViewPage& page, size_t row, const RowBytesArray& bytes);
 
 // A byte box's first text: "%02X".
 std::string HexByteBoxText(uint8_t byte);

@@ -18,8 +18,8 @@ bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes) {
   return true;
 }
 
-std::string GoToSectorInitialText(const ViewPage& pane) {
-  return std::to_string(pane.shownPacket.startSector);
+std::string GoToSectorInitialText(const ViewPage& page) {
+  return std::to_string(page.shownPacket.startSector);
 }
 
 namespace {
@@ -52,8 +52,8 @@ bool ParseSectorEntry(std::string_view entry, uint32_t& sector) {
 }
 
 bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint32_t& jumpTarget) {
-  ViewPage& pane = ctx.page;
-  const DrivePacket& item = pane.shownPacket;
+  ViewPage& page = ctx.page;
+  const DrivePacket& item = page.shownPacket;
   if (!modes.rawDump || item.startSector == 0) return false;
   uint32_t target = 0;
   switch (ReadEntry(entry, target)) {
@@ -73,8 +73,8 @@ bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint3
     ctx.Prompt().Message(text);
     return false;
   }
-  EnterRawKind(pane, modes);
-  if (ShownPageKind(pane) != PageKind::Sector) return false;
+  EnterRawKind(page, modes);
+  if (ShownPageKind(page) != PageKind::Sector) return false;
   uint32_t sector = 0;
   const uint32_t index = target - item.startSector;
   // Past the extent lies no sector of this volume: a page read there would
@@ -92,9 +92,9 @@ bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint3
   }
   // Stand one page past the target and step back onto it, so the page is
   // read and listed the way Previous does it.
-  pane.pageIndex = index + 1;
-  pane.canGoPrevious = true;
+  page.pageIndex = index + 1;
+  page.canGoPrevious = true;
   const bool moved = GoPrevious(ctx, modes);
-  if (uint64_t{target} + 1 == item.totalSectors) pane.canGoNext = false;
+  if (uint64_t{target} + 1 == item.totalSectors) page.canGoNext = false;
   return moved;
 }

@@ -26,7 +26,7 @@ inline constexpr const char* kJumpPastVolume =
 bool GoToSectorAllowed(ViewContext& ctx, DumpModes modes);
 
 // The box's first text: the item's first sector.
-std::string GoToSectorInitialText(const ViewPage& pane);
+std::string GoToSectorInitialText(const ViewPage& page);
 
 // Reads a sector number the way "%lu" does: leading blanks, an optional '+',
 // then decimal digits up to the first other character. False (sector as it
@@ -38,5 +38,5 @@ bool ParseSectorEntry(std::string_view entry, uint32_t& sector);
 // number, while GoToSectorAllowed would refuse, or without a sector dump on
 // show. A number below the item's first sector is refused with its message; a
 // sector whose number leaves 32 bits shows "Sector not accessible!". Both
-// change nothing else. True when the pane moved to the sector.
+// change nothing else. True when the page moved to the sector.
 [[nodiscard]] bool GoToSector(ViewContext& ctx, DumpModes modes, std::string_view entry, uint32_t& jumpTarget);

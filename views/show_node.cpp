@@ -22,17 +22,17 @@ bool IsFatCopy(const DrivePacket& p) {
 
 // Releases sectorBuffer and checks the node's extent, a count that comes from
 // the disk: never more than the volume holds when its size is known, and the
-// part of it a view holds at once not over the pane's limit. A FAT copy is
+// part of it a view holds at once not over the page's limit. A FAT copy is
 // held one page at a time, however large the volume. Every view takes its own
 // memory once it trusts the count (a FAT claimed past the disk's end is
 // refused on its last sector first); taken here, it would be held before that
 // check, and twice while the view takes its own.
-bool RetakeSectorBuffer(ViewPage& pane, const DrivePacket& node) {
-  std::vector<uint8_t>().swap(pane.sectorBuffer);
+bool RetakeSectorBuffer(ViewPage& page, const DrivePacket& node) {
+  std::vector<uint8_t>().swap(page.sectorBuffer);
   const uint64_t sectors = node.sectorCount;
   if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
   const uint64_t held = IsFatCopy(node) ? std::min<uint64_t>(sectors, kFatPageSectors) : sectors;
-  return held * kSectorSize <= pane.budget.limit;
+  return held * kSectorSize <= page.budget.limit;
 }
 
 // Files and folders read their chains' FAT sectors through the cache, one at
@@ -98,28 +98,28 @@ void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
 }  // namespace
 
 void ShowNode(ViewContext& ctx, const DrivePacket& node, DumpModes modes) {
-  ViewPage& pane = ctx.page;
-  pane.viewKind = ViewKind::None;
-  pane.fileDumpShown = false;
+  ViewPage& page = ctx.page;
+  page.viewKind = ViewKind::None;
+  page.fileDumpShown = false;
   ctx.Prompt().SetStatus(0, "");
   // The sector pane names the sector of what is on show: the view that reads
   // one says which, every other leaves it empty, never the last node's.
   ctx.Prompt().SetStatus(1, "");
-  pane.pageIndex = 0;
-  pane.shownPacket = node;
+  page.pageIndex = 0;
+  page.shownPacket = node;
   // Cleared before anything can fail: the old page's flags would let
   // Previous and Next page through this node with the old chain.
-  pane.canGoPrevious = false;
-  pane.canGoNext = false;
-  pane.unreadableSectors.clear();
+  page.canGoPrevious = false;
+  page.canGoNext = false;
+  page.unreadableSectors.clear();
   // The raw dump holds one sector a page, whatever size the node claims (a
   // damaged boot record's FAT of 65535 sectors must not keep it from showing).
   if (!modes.rawDump && node.sectorCount != 0 &&
-      !RetakeSectorBuffer(pane, node)) {
+      !RetakeSectorBuffer(page, node)) {
     // Rows of the node shown before would pass for this one's.
-    pane.rows.clear();
-    ++pane.rowsGeneration;
-    pane.columns.clear();
+    page.rows.clear();
+    ++page.rowsGeneration;
+    page.columns.clear();
     ctx.Prompt().Message(kNodeBufferFailed);
     return;
   }

@@ -1,4 +1,4 @@
-// The tree selection: shows a node in the list pane, decoded or as a dump, as
+// The tree selection: shows a node in the page, decoded or as a dump, as
 // its kind and the two dump modes choose.
 #pragma once
 #include "disk/discovery.h"

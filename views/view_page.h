@@ -24,9 +24,10 @@ enum class ViewKind : uint8_t {
   SubDirectory = 10,
 };
 
+// A column of the list: its title. How wide it is drawn is the window's
+// choice (app/column_widths.h); the CLI prints titles only.
 struct ListColumn {
   std::string title;
-  int width = 0;  // pixels
 };
 
 // One listed directory entry. The long name is kept in the record itself.

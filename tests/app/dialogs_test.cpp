@@ -15,6 +15,7 @@
 #include "app/byte_dialog.h"
 #include "app/goto_dialog.h"
 #include "app/qt_prompt_port.h"
+#include "app/rename_dialog.h"
 
 namespace {
 
@@ -105,6 +106,28 @@ class DialogsTest : public QObject {
     QCOMPARE(buttons->standardButtons(), QDialogButtonBox::Ok);
   }
 
+  void renameDialogHasItsTitleLabelsAndTheNameItChanges() {
+    RenameDialog dialog;
+    QCOMPARE(dialog.windowTitle(), QString("Rename After Recovery"));
+    QStringList labels;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
+    QCOMPARE(labels, QStringList({"DOS File Name", "Extension"}));
+    // Asked, it shows the entry's present name; OK gives back what is in the boxes.
+    ShortNameInput input{"!EADME", "TXT"};
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+      auto* open = qobject_cast<RenameDialog*>(QApplication::activeModalWidget());
+      QVERIFY(open != nullptr);
+      shown << open->NameBox()->text() << open->ExtensionBox()->text();
+      open->NameBox()->setText("README");
+      open->accept();
+    });
+    QVERIFY(RenameDialog::Asker(nullptr)(input));
+    QCOMPARE(shown, QStringList({"!EADME", "TXT"}));
+    QCOMPARE(QString::fromStdString(input.name), QString("README"));
+    QCOMPARE(QString::fromStdString(input.extension), QString("TXT"));
+  }
+
   void promptPortShowsMessageBoxes() {
     QWidget owner;
     QtPromptPort prompt(&owner);
@@ -129,6 +152,14 @@ class DialogsTest : public QObject {
     QVERIFY(prompt.AskYesNo("Are you sure to write to disk?", {}, PromptIcon::Question));
     WhenBoxShows([](QMessageBox*) {}, QMessageBox::No);
     QVERIFY(!prompt.AskYesNo("Are you sure to write to disk?", {}, PromptIcon::Question));
+    // A question whose Yes destroys something has No for Enter and Escape.
+    WhenBoxShows(
+        [](QMessageBox* box) {
+          QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+          QCOMPARE(box->escapeButton(), static_cast<QAbstractButton*>(box->button(QMessageBox::No)));
+        },
+        QMessageBox::No);
+    QVERIFY(!prompt.AskYesNoDefaultNo("Overwrite them?", {}, PromptIcon::Exclamation));
 
     WhenBoxShows(
         [](QMessageBox* box) {

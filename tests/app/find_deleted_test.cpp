@@ -109,7 +109,7 @@ class FindDeletedTest : public QObject {
     QCOMPARE(rig.dialogs.findDeletedRoots.size(), size_t{1});
     QCOMPARE(rig.dialogs.findDeletedRoots[0].kind, NodeKind::RootDir);
 
-    QCOMPARE(status, QString::fromStdString("3 files and 1 folders copied to " + out.Path()));
+    QCOMPARE(status, QString::fromStdString("3 files copied whole, 0 in part, 0 not copied; 1 folders made in " + out.Path()));
     QCOMPARE(report, QStringList({""}));
     QVERIFY(ReadFileBytes(out.File("Annual Report 2023.bin")) == s.original.at("Annual Report 2023.bin"));
     QVERIFY(ReadFileBytes(out.File("_ocs/Quarterly Numbers.dat")) ==
@@ -154,7 +154,8 @@ class FindDeletedTest : public QObject {
     const std::string fragment = out.File("Fragmented File.bin");
     QCOMPARE(rig.Messages(),
              QStringList({QString::fromStdString(
-                 "3 files and 1 folders copied to " + out.Path() + "\n" + fragment + ": copied 1024 of " +
+                 "2 files copied whole, 1 in part, 0 not copied; 1 folders made in " + out.Path() + "\n" + fragment +
+                 ": copied 1024 of " +
                  std::to_string(s.original.at("Fragmented File.bin").size()) + " bytes (cluster 8 is in use)")}));
     QVERIFY(ReadFileBytes(out.File("keep/A.BIN")) == s.original.at("keep/A.BIN"));
     QVERIFY(ReadFileBytes(out.File("keep/C.BIN")) == s.original.at("keep/C.BIN"));

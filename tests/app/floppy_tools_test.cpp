@@ -200,6 +200,56 @@ class FloppyToolsTest : public QObject {
     QVERIFY(std::all_of(c.begin(), c.begin() + 18 * 512, [](uint8_t b) { return b == 0; }));
   }
 
+  // The window's side of two writes that lost data: a backup over the
+  // floppy's files asks first (No by default, No keeps them), and Disk Copy
+  // refuses the open hard disk's image as a target, naming it.
+  void backupOverFilesAndDiskCopyOverAnOpenDriveAreRefused() {
+    TempDir dir;
+    const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+    const FatVolume floppy = MakeSampleFloppy(dir.File("floppy.img"));
+    const std::vector<uint8_t> floppyBefore = ReadFileBytes(floppy.image);
+    const std::vector<uint8_t> diskBefore = ReadFileBytes(disk.image);
+    GuiRig rig(Drives({disk.image}, {floppy.image}));
+    QVERIFY(rig.started);
+    rig.prompt.AnswerNo();  // the files would be lost
+    rig.dialogs.onModal = [&](QDialog& d) {
+      auto* dialog = qobject_cast<CriticalAreaDialog*>(&d);
+      QVERIFY(dialog != nullptr);
+      QTest::mouseClick(dialog->RunButton(), Qt::LeftButton);
+      QVERIFY(!dialog->LastResult().completed);
+      QTest::mouseClick(dialog->CloseButton(), Qt::LeftButton);
+    };
+    rig.window.RunCommand(kCmdBackup);
+    const QStringList said = rig.Messages();
+    QCOMPARE(said.size(), 2);
+    QVERIFY(said[0].startsWith("The backup goes into the floppy's clusters 2 to 7"));
+    QVERIFY(said[0].contains("\n/README.TXT\n"));
+    QCOMPARE(said[1], QString("Backup not made: the floppy's files are kept."));
+    bool askedNoByDefault = false;
+    for (const auto& e : rig.prompt.Events()) askedNoByDefault |= e.kind == ScriptedPrompt::Event::YesNo && e.noByDefault;
+    QVERIFY(askedNoByDefault);
+    QVERIFY(ReadFileBytes(floppy.image) == floppyBefore);
+
+    rig.prompt.Clear();
+    rig.dialogs.targetAnswers = {QString::fromStdString(disk.image)};
+    rig.prompt.AnswerNo();  // no other target
+    rig.dialogs.onModal = [&](QDialog& d) {
+      auto* dialog = qobject_cast<DiskCopyDialog*>(&d);
+      QVERIFY(dialog != nullptr);
+      dialog->show();
+      QTest::mouseClick(dialog->CopyButton(), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog->Running() && dialog->CopyButton()->isEnabled(), 600000);
+      QCOMPARE(dialog->LastResult().targetsWritten, 0u);
+      dialog->close();
+    };
+    rig.window.RunCommand(kCmdDiskCopy);
+    QCOMPARE(rig.Messages(),
+             (QStringList{"The target " + QString::fromStdString(disk.image) +
+                              " is Hard Disk 1, open in this program: it is not written!",
+                          "Copy over!  Write to another disk?"}));
+    QVERIFY(ReadFileBytes(disk.image) == diskBefore);
+  }
+
   void copyFileToFloppyAsksFirstAndCopiesTheSelectedFile() {
     TempDir dir;
     const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
@@ -238,7 +288,8 @@ class FloppyToolsTest : public QObject {
     rig.prompt.AnswerYes();
     rig.window.RunCommand(kCmdCopyToFloppy);
     QCOMPARE(rig.Messages(), QStringList{"The floppy's files will be replaced by this file. Continue?"});
-    QCOMPARE(QString::fromStdString(rig.prompt.Status(1)), QString("0%"));
+    // The percentage does not stay behind once the copy is over.
+    QCOMPARE(QString::fromStdString(rig.prompt.Status(1)), QString());
     QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Copied to the floppy"));
     // The floppy's branch was read again: its root holds the one file.
     floppyRoot = rig.Tree()->FindPath({"Floppy Disk 1", "Root Directory"});

@@ -568,27 +568,24 @@ class MainWindowTest : public QObject {
   }
 
   void failuresAreReported() {
-    // A read-only drive refuses every write: each kind of page says so.
-    DriveMapConfig config = Drives({Disk()});
+    // Read-only drives: every command that writes is off on every kind of
+    // page, and its status tip says why (no refusal that reads like a
+    // disk fault).
+    DriveMapConfig config = Drives({Disk()}, {Floppy()});
     config.readOnly = true;
     GuiRig rig(config);
     rig.window.RunCommand(kCmdSectorDump);
-    const QList<std::pair<QStringList, QString>> cases = {
-        {kHardDisk, "Critical Sector not accessible!"},
-        {kFat16, "Critical Sector not accessible!"},
-        {kFat16Fat1, "Sector not accessible!"},
-        {kFat16Big, "Cluster not accessible!"}};
-    // The first refused write of the run says why, once.
-    bool first = true;
-    for (const auto& [node, message] : cases) {
+    for (const QStringList& node : {kHardDisk, kFat16, kFat16Fat1, kFat16Root, kFat16Big}) {
       QVERIFY(rig.Select(node));
+      rig.window.UpdateCommands();
+      for (const int id : kWritingCommands) {
+        QVERIFY2(!rig.Enabled(id), qPrintable(QString::number(id)));
+        if (QAction* action = rig.window.Action(id)) QCOMPARE(action->statusTip(), QString(kDrivesReadOnly));
+      }
+      QVERIFY(rig.Enabled(kCmdSearch) && rig.Enabled(kCmdScan));
       rig.prompt.Clear();
-      rig.prompt.AnswerYes();
       rig.window.RunCommand(kCmdWriteChanges);
-      QStringList said = {"Are you sure to write to disk?", message};
-      if (first) said.insert(1, kDrivesReadOnly);
-      first = false;
-      QCOMPARE(rig.Messages(), said);
+      QVERIFY(rig.Messages().isEmpty());
     }
     // Reading shows "Wait...." while it works and empties the pane after.
     rig.prompt.Clear();
@@ -651,6 +648,19 @@ class MainWindowTest : public QObject {
              QList<bool>({false, false, false, false, false, false, true, false}));
     QVERIFY(rig.Pane().sectorBuffer == buffer);
     QVERIFY(rig.Messages().isEmpty());
+
+    // From the keyboard: Shift+F10 and the Menu key, in either pane.
+    rig.dialogs.menuChoice.clear();
+    const size_t before = rig.dialogs.menus.size();
+    QVERIFY(rig.Select(kFloppyFat1));
+    QTest::keyClick(tree, Qt::Key_F10, Qt::ShiftModifier);
+    QTest::keyClick(tree, Qt::Key_Menu);
+    QTest::keyClick(rig.List(), Qt::Key_F10, Qt::ShiftModifier);
+    QTest::keyClick(rig.List(), Qt::Key_Menu);
+    QCOMPARE(rig.dialogs.menus.size(), before + 4);
+    QCOMPARE(rig.dialogs.menus[before], QStringList({"Disk Copy", "Raw Search"}));
+    QCOMPARE(rig.dialogs.menus[before + 1], QStringList({"Disk Copy", "Raw Search"}));
+    QCOMPARE(rig.dialogs.menus[before + 2].front(), QString("&Copy"));
   }
 
   void acceleratorsAndPaneSwitching() {

@@ -160,7 +160,10 @@ void ScanDialogTest::OpensWithItsControls() {
   dialog.show();
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
-  QCOMPARE(boxes.seen, QStringList({"0 Lost Clusters found!!"}));
+  // Then the summary every scan ends with, with the information icon.
+  QCOMPARE(boxes.seen, QStringList({"0 Lost Clusters found!!",
+                                    "Scan complete: 0 problems found, 0 repaired, 0 left.\n"
+                                    "Lost clusters: 0 (left allocated).  Cross-linked files: 0.  Bad clusters: 0."}));
   QCOMPARE(dialog.LastResult().ExitCode(), 0);
   QVERIFY(dialog.ScanButton()->isEnabled() && dialog.CloseButton()->isEnabled());
   QVERIFY(!dialog.StopButton()->isEnabled());
@@ -184,8 +187,10 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   dialog.show();
   bool idleWhileAsked = true;
   BoxAnswerer boxes([&](const QString& text) {
-    // While the worker waits, only Stop can be pressed.
-    idleWhileAsked = idleWhileAsked && !dialog.ScanButton()->isEnabled() &&
+    // While the worker waits, only Stop can be pressed (the summary comes
+    // once it has ended).
+    if (!text.startsWith("Scan complete"))
+      idleWhileAsked = idleWhileAsked && !dialog.ScanButton()->isEnabled() &&
                      !dialog.CloseButton()->isEnabled() && !dialog.DriveList()->isEnabled() &&
                      dialog.StopButton()->isEnabled() && dialog.Running();
     return text == kCross || text == kAltered ? QMessageBox::Yes : QMessageBox::Ok;
@@ -193,7 +198,9 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
-  QCOMPARE(boxes.seen, QStringList({kCross, "2 Lost Clusters found!!", kAltered}));
+  QCOMPARE(boxes.seen, QStringList({kCross, "2 Lost Clusters found!!", kAltered,
+                                    "Scan complete: 2 problems found, 1 repaired, 1 left.\n"
+                                    "Lost clusters: 2 (left allocated).  Cross-linked files: 1.  Bad clusters: 0."}));
   QVERIFY(idleWhileAsked);
   QVERIFY(disk.BLink() != 3);  // B has its own copy of A's tail now
   QVERIFY(dialog.LastResult().fatWritten);
@@ -204,7 +211,7 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   ended.clear();
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
-  QCOMPARE(boxes.seen.mid(3), QStringList({"2 Lost Clusters found!!"}));
+  QCOMPARE(boxes.seen.mid(4), QStringList({"2 Lost Clusters found!!", QString::fromStdString(ScanSummary(dialog.LastResult()))}));
 }
 
 void ScanDialogTest::StopAndTheCloseGuard() {
@@ -229,7 +236,9 @@ void ScanDialogTest::StopAndTheCloseGuard() {
     QVERIFY(ended.wait(60000));
     QCOMPARE(boxes.seen,
              QStringList({kCross, "Cannot close now!  Thread in progress.  Press X again after "
-                                  "thread stops now!"}));
+                                  "thread stops now!",
+                          QString::fromStdString(ScanSummary(dialog.LastResult()))}));
+    QVERIFY(boxes.seen.back().startsWith("Scan stopped before its end: "));
     QVERIFY(stayedOpen);
     QVERIFY(dialog.LastResult().stopped);
     QCOMPARE(disk.BLink(), 3u);  // stopped before the write-back: the FAT is as it was
@@ -249,7 +258,8 @@ void ScanDialogTest::StopAndTheCloseGuard() {
   QSignalSpy againEnded(&again, &ScanDialog::ScanEnded);
   again.ScanButton()->click();
   QVERIFY(againEnded.wait(60000));
-  QCOMPARE(stopper.seen, QStringList({kCross}));
+  QCOMPARE(stopper.seen, QStringList({kCross, QString::fromStdString(ScanSummary(again.LastResult()))}));
+  QVERIFY(stopper.seen.back().startsWith("Scan stopped before its end: "));
   QVERIFY(again.LastResult().stopped);
   QCOMPARE(disk.BLink(), 3u);
 }
@@ -266,7 +276,8 @@ void ScanDialogTest::AutomaticallyFixErrors() {
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
   // No question came up; the repair ran as on a Yes.
-  QCOMPARE(boxes.seen, QStringList({"2 Lost Clusters found!!"}));
+  QCOMPARE(boxes.seen, QStringList({"2 Lost Clusters found!!", QString::fromStdString(ScanSummary(dialog.LastResult()))}));
+  QVERIFY(boxes.seen.back().startsWith("Scan complete: 2 problems found, 1 repaired, 1 left."));
   QVERIFY(disk.BLink() != 3);
   QVERIFY(dialog.LastResult().fatWritten);
 }

@@ -10,8 +10,31 @@
 #include <QStyle>
 #include <memory>
 
+#include "app/column_widths.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
+
+Q_DECLARE_METATYPE(QList<int>)
+
+namespace {
+
+// A hexadecimal dump's widths: the offset column, 16 bytes, the spacer and
+// 16 characters.
+QList<int> HexWidths(int offset) {
+  QList<int> widths{offset};
+  for (int i = 0; i < 16; ++i) widths << 30;
+  widths << 15;
+  for (int i = 0; i < 16; ++i) widths << 20;
+  return widths;
+}
+
+QList<int> FatWidths(int entry) {
+  QList<int> widths{100};
+  for (int i = 0; i < 16; ++i) widths << entry;
+  return widths;
+}
+
+}  // namespace
 
 class WindowLookTest : public QObject {
   Q_OBJECT
@@ -66,6 +89,46 @@ class WindowLookTest : public QObject {
     dir_ = std::make_unique<TempDir>();
     disk_ = MakeSampleDisk(dir_->File("disk.img")).image;
     floppy_ = MakeSampleFloppy(dir_->File("floppy.img")).image;
+  }
+
+  // The width the window gives each column of each view (the list may make
+  // one wider for the font in use; the window's own choice is pinned here).
+  void columnWidthsOfEachView_data() {
+    QTest::addColumn<QStringList>("node");
+    QTest::addColumn<bool>("sectorDump");
+    QTest::addColumn<QList<int>>("widths");
+    const QStringList fat16 = {"Hard Disk 1", "16-Bit FAT Disk"};
+    const QStringList docs = fat16 + QStringList{"Root Directory", "DOCS    .   "};
+    QTest::newRow("partition table") << QStringList{"Hard Disk 1"} << false << QList<int>{100, 200, 200};
+    QTest::newRow("boot record") << fat16 << false << QList<int>{200, 200};
+    QTest::newRow("12-bit FAT") << QStringList{"Floppy Disk 1", "FAT 1"} << false << FatWidths(35);
+    QTest::newRow("16-bit FAT") << fat16 + QStringList{"FAT 1"} << false << FatWidths(40);
+    QTest::newRow("32-bit FAT") << QStringList{"Hard Disk 1", "Extended DOS Partition", "32-Bit FAT Disk", "FAT 1"}
+                                << false << FatWidths(75);
+    QTest::newRow("root directory") << fat16 + QStringList{"Root Directory"} << false
+                                    << QList<int>{100, 200, 100, 75, 75, 125, 125, 125};
+    QTest::newRow("folder") << docs << false << QList<int>{100, 200, 100, 75, 75, 125, 125, 125};
+    QTest::newRow("sector dump") << fat16 + QStringList{"Root Directory"} << true << HexWidths(100);
+    QTest::newRow("folder cluster dump") << docs << true << HexWidths(100);
+    QTest::newRow("file cluster dump") << docs + QStringList{"BIG     .BIN"} << false << HexWidths(85);
+    QTest::newRow("file cluster dump, sector mode") << docs + QStringList{"BIG     .BIN"} << true
+                                                    << HexWidths(85);
+  }
+
+  void columnWidthsOfEachView() {
+    QFETCH(QStringList, node);
+    QFETCH(bool, sectorDump);
+    QFETCH(QList<int>, widths);
+    GuiRig rig(Drives({disk_}, {floppy_}));
+    if (sectorDump) rig.window.RunCommand(kCmdSectorDump);
+    QVERIFY(rig.Select(node));
+    QList<int> given;
+    for (size_t c = 0; c < rig.Pane().columns.size(); ++c) given << ColumnWidth(rig.Pane(), c);
+    QCOMPARE(given, widths);
+    // The list draws them at least so wide.
+    const QList<int> drawn = rig.Widths();
+    QCOMPARE(drawn.size(), widths.size());
+    for (qsizetype c = 0; c < drawn.size(); ++c) QVERIFY(drawn[c] >= widths[c]);
   }
 
   void structureSectorAndRawModes() {

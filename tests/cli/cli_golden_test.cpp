@@ -59,6 +59,8 @@ struct Samples {
   std::string helpText;                                // gleaner-cli --help
 
   Samples() {
+    // Files the program makes on a floppy (CRITICAL.BAK) are dated by it.
+    ::setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
     MakeSampleDisk(dir.File("disk.img"));
     MakeSampleFloppy(dir.File("floppy.img"));
     MakeFloppy1440(dir.File("blank.img"), "BLANK");
@@ -131,10 +133,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 std::string Normalised(std::string text, const std::string& work) {
   ReplaceAll(text, work, "WORK");
-  // Two undo files of one drive made in the same second are told apart by
-  // "-2", "-3", ... before ".undo": whether they were is a matter of timing.
-  static const std::regex kUndoStamp("[0-9]{8}-[0-9]{6}(-[^/\\s]*?)(-[0-9]+)?\\.undo");
-  return std::regex_replace(text, kUndoStamp, "YYYYMMDD-HHMMSS$1.undo");
+  // Undo files of one drive made in the same second are told apart by their
+  // sequence ("-001-", "-002-"): which one a file gets is a matter of timing.
+  static const std::regex kUndoStamp("[0-9]{8}-[0-9]{6}-[0-9]{3}(-[^/\\s]*?)\\.undo");
+  return std::regex_replace(text, kUndoStamp, "YYYYMMDD-HHMMSS-NNN$1.undo");
 }
 
 // The undo files a row's runs left, relative to its work folder, sorted.

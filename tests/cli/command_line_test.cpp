@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                              "--goto SECTOR"},
                     HelpCase{"undelete", "undelete NODE ROW...", "ROW ..."},
                     HelpCase{"rename", "rename NODE ROW NAME [EXT]", "EXT"},
-                    HelpCase{"backup", "backup [--floppy N] [--disk N] [--verify]", "--verify"},
+                    HelpCase{"backup", "backup [--floppy N] [--disk N] [--verify] [--overwrite-files]", "--overwrite-files"},
                     HelpCase{"restore",
                              "restore [--floppy N] [--disk N] [--no-partition-table] [--no-boot-records]",
                              "--no-boot-records"},

@@ -17,6 +17,15 @@ const std::string kCrossYes = "Cross Linked file detected.  Fix it? Yes\n";
 const std::string kCrossNo = "Cross Linked file detected.  Fix it? No\n";
 const std::string kAlteredYes = "FAT had been altered!  Write changes to FATs? Yes\n";
 
+// The summary every scan that read its volume ends with.
+std::string Summary(unsigned found, unsigned repaired, unsigned left, unsigned lost, unsigned cross, unsigned bad) {
+  return "Scan complete: " + std::to_string(found) + " problems found, " + std::to_string(repaired) + " repaired, " +
+         std::to_string(left) + " left.\nLost clusters: " + std::to_string(lost) +
+         " (left allocated).  Cross-linked files: " + std::to_string(cross) +
+         ".  Bad clusters: " + std::to_string(bad) + ".\n";
+}
+const std::string kClean = "0 Lost Clusters found!!\n" + Summary(0, 0, 0, 0, 0, 0);
+
 // The rig's image as the tools left it, damaged in memory, written to its
 // file for the CLI; Reload() reads the file back into the rig.
 struct FileVolume : ScanRig {
@@ -63,18 +72,19 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
                            std::vector<std::string>{"scan", "1", "--no"}}) {
     r = v.Run(args);
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, kCrossNo + "2 Lost Clusters found!!\n");
+    EXPECT_EQ(r.err, kCrossNo + "2 Lost Clusters found!!\n" + Summary(2, 0, 2, 2, 1, 0));
     EXPECT_EQ(v.Bytes(), damaged);
   }
   r = v.Run({"scan", "1", "--yes"}, {"--read-only"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, kCrossYes + kDrivesReadOnly + "\nError fixing file!!\n2 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, kCrossYes + kDrivesReadOnly + "\nError fixing file!!\n2 Lost Clusters found!!\n" +
+                       Summary(2, 0, 2, 2, 1, 0));
   EXPECT_EQ(v.Bytes(), damaged);
 
   // --yes: B gets its own copy of A's tail, the FAT goes to every copy.
   r = v.Run({"scan", "1", "--yes"});
   EXPECT_EQ(r.status, 4);  // B's old tail stays lost
-  EXPECT_EQ(r.err, kCrossYes + "2 Lost Clusters found!!\n" + kAlteredYes);
+  EXPECT_EQ(r.err, kCrossYes + "2 Lost Clusters found!!\n" + kAlteredYes + Summary(2, 1, 1, 2, 1, 0));
   EXPECT_EQ(v.Chain(a1), a);
   const auto b = v.Chain(b1);
   ASSERT_EQ(b.size(), 3u);
@@ -90,7 +100,7 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
   const std::vector<uint8_t> repaired = v.Bytes();
   r = v.Run({"scan", "1"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, "2 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, "2 Lost Clusters found!!\n" + Summary(1, 0, 1, 2, 0, 0));
   EXPECT_EQ(v.Bytes(), repaired);
 }
 
@@ -109,7 +119,7 @@ TEST(ScanCli, CleanVolumeAndFatCopies) {
     args.insert(args.end(), extra.begin(), extra.end());
     const CliRun r = v.Run(args, {"--direct"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "0 Lost Clusters found!!\n");
+    EXPECT_EQ(r.err, kClean);
     EXPECT_EQ(v.Bytes(), clean);
   }
 
@@ -121,7 +131,7 @@ TEST(ScanCli, CleanVolumeAndFatCopies) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "FATs do not compare equal at Sector " + std::to_string(s1) + " and Sector " +
                        std::to_string(s2) + ", continue with FAT? Yes\n0 Lost Clusters found!!\n" +
-                       kAlteredYes);
+                       kAlteredYes + Summary(1, 1, 0, 0, 0, 0));
   EXPECT_EQ(v.Bytes(), clean);
   EXPECT_TRUE(v.volume.Check());
 }
@@ -144,12 +154,12 @@ TEST(ScanCli, BadClustersFromAMapfile) {
 
   CliRun r = v.Run({"scan", "1", "--thorough"}, {"--mapfile", map});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\nBad cluster detected!!\n");
+  EXPECT_EQ(r.err, "Bad cluster detected!!\n0 Lost Clusters found!!\n" + Summary(1, 0, 1, 0, 0, 1));
   EXPECT_EQ(v.Bytes(), before);
 
   r = v.Run({"scan", "1", "--thorough", "--yes"}, {"--mapfile", map});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\nBad cluster detected!!\n" + kAlteredYes);
+  EXPECT_EQ(r.err, "Bad cluster detected!!\n0 Lost Clusters found!!\n" + kAlteredYes + Summary(1, 1, 0, 0, 0, 1));
   const auto moved = v.Chain(a1);
   ASSERT_EQ(moved.size(), 3u);
   EXPECT_EQ(moved[0], a[0]);
@@ -161,7 +171,7 @@ TEST(ScanCli, BadClustersFromAMapfile) {
   EXPECT_EQ(v.ClusterBytes(moved[1]), expected);
   r = v.Run({"scan", "1"}, {"--mapfile", map});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, kClean);
   std::string report;
   v.volume.Check(&report);
   EXPECT_EQ(report.find("differ"), std::string::npos) << report;
@@ -176,13 +186,13 @@ TEST(ScanCli, BadClustersFromAMapfile) {
   ASSERT_TRUE(WriteRescueMapfile(rootMap, w.Bytes().size(), {{w.ClusterByte(root[1]) / 512, 1}}));
   r = w.Run({"scan", "1", "--thorough", "--yes"}, {"--mapfile", rootMap});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\nBad cluster detected!!\n" + kAlteredYes);
+  EXPECT_EQ(r.err, "Bad cluster detected!!\n0 Lost Clusters found!!\n" + kAlteredYes + Summary(1, 1, 0, 0, 0, 1));
   const auto newRoot = w.Chain(w.layout.rootCluster);
   ASSERT_EQ(newRoot.size(), root.size());
   EXPECT_NE(newRoot[1], root[1]);
   EXPECT_EQ(w.Entry(root[1]).kind, FatEntryKind::Bad);
   r = w.Run({"scan", "1"}, {"--mapfile", rootMap});
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, kClean);
   EXPECT_EQ(r.status, 0);
 }
 
@@ -192,7 +202,7 @@ TEST(ScanCli, UsageAndVolumesThatCannotBeScanned) {
   EXPECT_EQ(v.Run({"scan"}).out, "1\tFloppy Disk 1\n");
   CliRun r = v.Run({"scan", "1"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "0 Lost Clusters found!!\n");
+  EXPECT_EQ(r.err, kClean);
   EXPECT_EQ(v.Run({"scan", "x"}).status, 2);
   EXPECT_EQ(v.Run({"scan", "1", "--yes", "--no"}).status, 2);
   EXPECT_EQ(v.Run({"scan", "--thorough"}).status, 2);

@@ -46,7 +46,7 @@ TEST(ToolCli, BackupThenRestoreOfTheSampleDisk) {
   EXPECT_EQ(r.err, "Sorry Backup not possible with --direct, only through libsect32.so!\n");
   r = Cli({"--floppy", floppy.image, "--disk", disk.image, "--read-only", "backup"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\nBackup failed on the floppy!\n");
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\n");
   EXPECT_NE(Cli({"--help"}).out.find("  restore [--floppy N] [--disk N] [--no-partition-table]"),
             std::string::npos);
 }
@@ -121,7 +121,7 @@ TEST(ToolCli, CopyToFloppyFromAFat16PartitionAroundUnreadableFloppySectors) {
                   std::to_string(row)});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "first cluster\t2\nclusters\t59\nsize\t30000\nbad clusters\t9 10\n");
+  EXPECT_EQ(r.out, "first cluster\t2\nclusters\t59\nsize\t30000\nbad clusters\t9 10\nunreadable source clusters\t\n");
   EXPECT_EQ(floppy.ReadFile("::/DATA.BIN"), data);
   std::string report;
   EXPECT_TRUE(floppy.Check(&report)) << report;

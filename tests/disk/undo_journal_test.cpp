@@ -96,9 +96,9 @@ TEST(UndoJournal, EveryWriteIsJournalledFirstAndUndoneOnBothPaths) {
     }
     const std::vector<std::string> files = UndoFiles(undoDir);
     ASSERT_EQ(files.size(), 1u);
-    // Named by the time and the drive's file name.
+    // Named by the time, the sequence within the second and the drive's file name.
     EXPECT_TRUE(std::regex_match(fs::path(files[0]).filename().string(),
-                                 std::regex(R"(\d{8}-\d{6}-(direct|library)\.img\.undo)")))
+                                 std::regex(R"(\d{8}-\d{6}-001-(direct|library)\.img\.undo)")))
         << files[0];
     const UndoJournalContents c = ReadUndoJournal(files[0]);
     ASSERT_EQ(c.error, "");
@@ -288,10 +288,8 @@ TEST(UndoJournal, ASectorChangedSinceIsLeftAloneAndSaid) {
   EXPECT_FALSE(r.complete);
   const std::string abs = fs::absolute(w.image).string();
   EXPECT_EQ(prompt.Messages(),
-            (std::vector<std::string>{"Sector 11 of " + abs +
-                                          " was changed by something else after this program wrote it: it is "
-                                          "left as it is.",
-                                      "2 sectors restored, 0 already as before, 1 left alone."}));
+            (std::vector<std::string>{"2 sectors restored, 0 already as before, 1 left alone. 1 sector was "
+                                      "changed since this program wrote it by something else."}));
   ASSERT_EQ(r.sectors.size(), 3u);
   EXPECT_EQ(r.sectors[0].sector, 12u);
   EXPECT_EQ(r.sectors[1].state, UndoSectorState::ChangedSince);

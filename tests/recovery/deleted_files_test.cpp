@@ -210,15 +210,18 @@ TEST(FindDeleted, WorkerThreadStopsWhenAskedAndOtherwiseFindsAll) {
   const DrivePacket rootNode = rig.RootNode(FatWidth::Fat12);
 
   std::atomic<bool> stop{false};
-  std::atomic<uint32_t> reports{0};
+  struct Counted final : FindDeletedEvents {
+    std::atomic<uint32_t> reports{0}, rows{0};
+    void Progress(uint32_t, uint32_t) override { ++reports; }
+    void RowFound(const DeletedFile&) override { ++rows; }
+  } events;
   FindDeletedResult whole;
-  std::thread all([&] {
-    whole = FindDeletedFiles(rig.access, rootNode, &stop, [&](uint32_t, uint32_t) { ++reports; });
-  });
+  std::thread all([&] { whole = FindDeletedFiles(rig.access, rootNode, &stop, &events); });
   all.join();
   EXPECT_FALSE(whole.stopped);
   EXPECT_EQ(whole.files.size(), 16u);
-  EXPECT_GE(reports.load(), 9u);
+  EXPECT_GE(events.reports.load(), 9u);
+  EXPECT_EQ(events.rows.load(), 16u);
 
   stop = true;  // pressed before the worker looks at its first folder
   FindDeletedResult stopped;

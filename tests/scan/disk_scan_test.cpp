@@ -356,9 +356,9 @@ TEST(Scan, ThoroughTestMovesDataOffBadClusters) {
     free = free || p == ScanPhase{ScanPhase::Kind::FreeCluster, freeBad, rig.layout.lastCluster};
   }
   EXPECT_EQ(rig.Said(),
-            (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", "Bad cluster detected!!",
-                   "Bad cluster detected!!",
-                   "Bad Cluster " + std::to_string(freeBad) + " Detected!!", kAltered}));
+            (Texts{"Bad cluster detected!!", "Bad cluster detected!!", "Bad cluster detected!!",
+                   "Bad Cluster " + std::to_string(freeBad) + " Detected!!", "0 Lost Clusters found!!",
+                   kAltered}));
   EXPECT_EQ(r.badClusters, 4u);
   EXPECT_EQ(r.ExitCode(), 1);
   const auto na = rig.Chain(a[0]);
@@ -397,7 +397,7 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   rig.BadCluster(root[1]);
   rig.prompt.AnswerYes();
   ScanResult r = rig.Scan(Options(true));
-  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{"Bad cluster detected!!", "0 Lost Clusters found!!", kAltered}));
   const auto moved = rig.Chain(rig.layout.rootCluster);
   ASSERT_EQ(moved.size(), root.size());
   EXPECT_NE(moved[1], root[1]);
@@ -412,8 +412,8 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   rig.prompt.AnswerNo();
   r = rig.Scan(Options(true));
   // The files whose entries the unreadable cluster held are lost with it.
-  EXPECT_EQ(rig.Said(), (Texts{"16 Lost Clusters found!!", "Bad cluster detected!!",
-                               "Root Directory must be relocated!! Change Boot Record?"}));
+  EXPECT_EQ(rig.Said(), (Texts{"Bad cluster detected!!", "Root Directory must be relocated!! Change Boot Record?",
+                               "16 Lost Clusters found!!"}));
   EXPECT_TRUE(std::equal(bootBefore.begin(), bootBefore.end(), rig.Boot().begin()));
   EXPECT_EQ(r.ExitCode(), 4);
   rig.prompt.AnswerYes();
@@ -461,8 +461,8 @@ TEST(Scan, FullVolume) {
   rig.SetFat(b[0], b[1]);
   rig.BadCluster(a[1]);
   r = rig.Scan(Options(true));
-  EXPECT_EQ(rig.Said(), (Texts{"0 Lost Clusters found!!", "Bad cluster detected!!",
-                               "Insufficient disk space for transferring!!"}));
+  EXPECT_EQ(rig.Said(), (Texts{"Bad cluster detected!!", "Insufficient disk space for transferring!!",
+                               "0 Lost Clusters found!!"}));
   EXPECT_EQ(r.ExitCode(), 4);
 }
 
@@ -634,9 +634,9 @@ TEST(Scan, MemoryLimits) {
   ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", "a"));
   rig.Bind();
   ScanResult r = rig.Scan(Options(true, false, 20 * 1024));
-  EXPECT_EQ(rig.Said(), (Texts{"Memory Insufficient for loading folder!!", "0 Lost Clusters found!!",
+  EXPECT_EQ(rig.Said(), (Texts{"Memory Insufficient for loading folder!!",
                                "Memory insufficient for loading cluster!!",
-                               "Memory insufficient for loading cluster!!"}));
+                               "Memory insufficient for loading cluster!!", "0 Lost Clusters found!!"}));
   r = rig.Scan(Options(false, false, 8 * 1024));  // the 16 KiB root
   EXPECT_EQ(rig.Said(), (Texts{"Error allocating memory for Root Directory.  Quitting!!"}));
   r = rig.Scan(Options(false, false, 512));
@@ -815,6 +815,69 @@ TEST(ScanWorker, StopFlagFromAnotherThread) {
   worker.join();
   EXPECT_TRUE(result.stopped);
   EXPECT_EQ(rig.Said(), Texts{});
+}
+
+// Stop ends the scan in every phase, the thorough tests included, at the
+// next cluster or sector: nothing further is tested, the lost-cluster count
+// is not said, and the summary says the scan stopped.
+struct StopCase {
+  const char* name;
+  ScanPhase::Kind at;  // the phase whose first report presses Stop
+};
+
+class ScanStop : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(ScanStop, EndsAtTheNextCheckInEveryPhase) {
+  ScanRig rig(16, 20480, "-s 1");
+  ASSERT_TRUE(rig.volume.PutFile("::/A.TXT", Pattern(3 * 512, 1)));
+  rig.Bind();
+  const std::vector<uint8_t> before = rig.Bytes();
+  struct Stopper final : ScanEvents {
+    ScanFlags* flags = nullptr;
+    ScanPhase::Kind at{};
+    std::vector<ScanPhase> after;
+    void Phase(const ScanPhase& p) override {
+      if (flags->stop) after.push_back(p);
+      if (p.kind == at) flags->stop = true;
+    }
+  } stopper;
+  stopper.flags = &rig.flags;
+  stopper.at = GetParam().at;
+  const auto volumes = rig.Volumes();
+  ASSERT_FALSE(volumes.empty());
+  rig.flags.running = true;
+  DiskScan scan(rig.access, rig.prompt, rig.flags, stopper);
+  const ScanResult r = scan.Run(volumes[0], Options(true));
+  EXPECT_TRUE(r.stopped);
+  EXPECT_FALSE(rig.flags.running);
+  // Nothing more is tested once Stop is pressed (a last "nothing" may end a phase).
+  for (const ScanPhase& p : stopper.after) EXPECT_EQ(p.kind, ScanPhase::Kind::None);
+  EXPECT_EQ(rig.Said(), Texts{});
+  EXPECT_TRUE(rig.Bytes() == before);
+  EXPECT_EQ(ScanSummary(r),
+            "Scan stopped before its end: 0 problems found so far, 0 repaired, 0 left.\n"
+            "Lost clusters: 0 (left allocated).  Cross-linked files: 0.  Bad clusters: 0.");
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, ScanStop,
+                         ::testing::Values(StopCase{"fat_comparison", ScanPhase::Kind::FatSector},
+                                           StopCase{"lost_cluster_count", ScanPhase::Kind::LostClusters},
+                                           StopCase{"file_surface_test", ScanPhase::Kind::FileCluster},
+                                           StopCase{"free_cluster_test", ScanPhase::Kind::FreeCluster}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The summary a whole scan ends with: found, repaired and left.
+TEST(ScanSummaryText, SaysWhatWasFoundRepairedAndLeft) {
+  ScanResult r;
+  r.scanned = true;
+  r.problemsFound = 3;
+  r.problemsLeft = 1;
+  r.lostClusters = 2;
+  r.crossLinks = 1;
+  r.badClusters = 1;
+  EXPECT_EQ(ScanSummary(r),
+            "Scan complete: 3 problems found, 2 repaired, 1 left.\n"
+            "Lost clusters: 2 (left allocated).  Cross-linked files: 1.  Bad clusters: 1.");
 }
 
 }  // namespace

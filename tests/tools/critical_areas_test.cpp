@@ -343,3 +343,119 @@ TEST(CriticalAreas, OpeningRefusesWithoutTheLibraryAFloppyOrAHardDisk) {
                   "Sorry Restore not possible with --direct, only through libsect32.so!"}));
   }
 }
+
+// The backup keeps its slots in CRITICAL.BAK, so the floppy stays a sound FAT
+// volume; files lying in the slots are named and kept unless the person lets
+// them go, and the restore reads the slots back either way.
+struct BackupFloppyCase {
+  const char* name;
+  bool withFiles;       // the sample floppy (files in clusters 2 on), else a blank one
+  bool backedUpBefore;  // a backup made already: its own file is overwritten unasked
+  bool answerYes;       // to the question, when asked
+  bool asked;
+  bool completed;
+};
+
+class BackupFloppy : public ::testing::TestWithParam<BackupFloppyCase> {};
+
+TEST_P(BackupFloppy, AsksBeforeFilesAreLostAndLeavesASoundVolume) {
+  const BackupFloppyCase& c = GetParam();
+  TempDir dir;
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  const FatVolume floppy = c.withFiles ? MakeSampleFloppy(dir.File("floppy.img"))
+                                       : MakeFloppy1440(dir.File("floppy.img"));
+  const std::vector<uint64_t> critical = SampleCriticalSectors(disk);
+  const std::vector<uint8_t> original = ReadFileBytes(disk.image);
+  if (c.backedUpBefore) {
+    LibraryRig rig({floppy.image}, {disk.image});
+    rig.prompt.Answer(PromptAnswer::Yes);
+    ASSERT_TRUE(BackupCriticalAreas(rig.access, {}).completed);
+  }
+  const std::vector<uint8_t> before = ReadFileBytes(floppy.image);
+  {
+    LibraryRig rig({floppy.image}, {disk.image});
+    rig.prompt.Answer(c.answerYes ? PromptAnswer::Yes : PromptAnswer::No);
+    const CriticalAreaResult r = BackupCriticalAreas(rig.access, {0, 0x80, true});
+    EXPECT_EQ(r.completed, c.completed) << r.message;
+    std::vector<ScriptedPrompt::Event> questions;
+    for (const auto& e : rig.prompt.Events())
+      if (e.kind == ScriptedPrompt::Event::YesNo) questions.push_back(e);
+    ASSERT_EQ(questions.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      EXPECT_TRUE(questions[0].noByDefault);
+      EXPECT_EQ(questions[0].text,
+                "The backup goes into the floppy's clusters 2 to 7, where these files and folders are now. "
+                "They would be lost:\n/DOCS/ (with all it holds)\n/GAMES/ (with all it holds)\n"
+                "/README.TXT\nOverwrite them?");
+    }
+    if (!c.completed) {
+      EXPECT_EQ(rig.prompt.Messages().back(), kBackupFilesKept);
+      EXPECT_TRUE(ReadFileBytes(floppy.image) == before) << "a refused backup wrote the floppy";
+      return;
+    }
+  }
+  std::string report;
+  EXPECT_TRUE(floppy.Check(&report)) << report;
+  EXPECT_EQ(floppy.Clusters("::/CRITICAL.BAK"), (std::vector<uint32_t>{2, 3, 4, 5, 6, 7}));
+  if (c.withFiles)  // what lay outside the slots stays
+    EXPECT_EQ(floppy.ReadFile("::/EMPTY.TXT"), std::vector<uint8_t>{});
+  for (const uint64_t s : critical) PutSector(disk.image, s, Zeros());
+  {
+    LibraryRig rig({floppy.image}, {disk.image});
+    const CriticalAreaResult r = RestoreCriticalAreas(rig.access, {});
+    ASSERT_TRUE(r.completed) << r.message;
+  }
+  EXPECT_TRUE(ReadFileBytes(disk.image) == original);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupFloppy,
+    ::testing::Values(BackupFloppyCase{"blank", false, false, false, false, true},
+                      BackupFloppyCase{"files_kept", true, false, false, true, false},
+                      BackupFloppyCase{"files_given_up", true, false, true, true, true},
+                      BackupFloppyCase{"again_over_its_own_file", false, true, false, false, true},
+                      BackupFloppyCase{"again_over_files_given_up", true, true, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A restore writes only what a backup saved: a floppy with no CRITICAL.BAK is
+// taken for a backup only when its first slot holds a partition table (as
+// backups made before the file existed left it); otherwise its cluster 2
+// would land on the master boot record.
+struct RestoreSourceCase {
+  const char* name;
+  int slot2;  // 0: as formatted; 1: the MBR written raw; 2: text
+  bool restored;
+};
+
+class RestoreSource : public ::testing::TestWithParam<RestoreSourceCase> {};
+
+TEST_P(RestoreSource, AFloppyWithoutABackupIsRefused) {
+  const RestoreSourceCase& c = GetParam();
+  TempDir dir;
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+  const std::vector<uint8_t> original = ReadFileBytes(disk.image);
+  const std::vector<uint64_t> critical = SampleCriticalSectors(disk);
+  for (size_t i = 0; c.slot2 == 1 && i < critical.size(); ++i)
+    PutSector(floppy.image, kFloppyData + i, SectorOf(disk.image, critical[i]));
+  if (c.slot2 == 2) PutSector(floppy.image, kFloppyData, std::vector<uint8_t>(512, 'x'));
+  std::vector<uint8_t> mbr = SectorOf(disk.image, 0);
+  mbr[0x1B8] ^= 0xFF;  // a change a restore would undo
+  PutSector(disk.image, 0, mbr);
+  const std::vector<uint8_t> before = ReadFileBytes(disk.image);
+  LibraryRig rig({floppy.image}, {disk.image});
+  const CriticalAreaResult r = RestoreCriticalAreas(rig.access, {});
+  EXPECT_EQ(r.completed, c.restored) << r.message;
+  if (c.restored) {
+    EXPECT_TRUE(ReadFileBytes(disk.image) == original);
+  } else {
+    EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kRestoreNoBackup});
+    EXPECT_TRUE(ReadFileBytes(disk.image) == before) << "a floppy without a backup was restored";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RestoreSource,
+                         ::testing::Values(RestoreSourceCase{"blank", 0, false},
+                                           RestoreSourceCase{"saved_before_the_file", 1, true},
+                                           RestoreSourceCase{"text", 2, false}),
+                         [](const auto& info) { return std::string(info.param.name); });

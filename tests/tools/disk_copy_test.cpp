@@ -264,3 +264,77 @@ TEST(DiskCopy, WorkerThreadStopsWhenTheDialogThreadAsks) {
   EXPECT_EQ(result.targetsWritten, 0u);
   EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{"Stop Operation?"});
 }
+
+// No drive the program has open may become a target: writing the floppy over
+// it would change a disk under the tree (the hard disk's partitions gone).
+struct TargetCase {
+  const char* name;
+  const char* target;  // a file of the test folder; "@" + name for a link to it
+  const char* refusal;  // "" when it may be written; %s for the path given
+};
+
+class DiskCopyTarget : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(DiskCopyTarget, NoOpenDriveIsATarget) {
+  const TargetCase& c = GetParam();
+  TempDir dir;
+  const FatVolume source = MakeFloppy1440(dir.File("source.img"), "SOURCE");
+  const FatVolume other = MakeFloppy1440(dir.File("other.img"), "OTHER");
+  ASSERT_TRUE(MakeBlankFile(dir.File("disk.img"), 4096 * 512));
+  ASSERT_TRUE(MakeBlankFile(dir.File("disk2.img"), 4096 * 512));
+  std::string target = c.target;
+  if (target[0] == '@') {
+    target = target.substr(1);
+    std::filesystem::create_symlink(dir.File(target), dir.File("link.img"));
+    target = "link.img";
+  }
+  const std::string path = dir.File(target);
+  LibraryRig rig({source.image, other.image}, {dir.File("disk.img"), dir.File("disk2.img")});
+  std::string expected = c.refusal;
+  if (const size_t at = expected.find("%s"); at != std::string::npos) expected.replace(at, 2, path);
+  EXPECT_EQ(DiskCopyTargetRefusal(rig.access, 0, path), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DiskCopyTarget,
+    ::testing::Values(
+        TargetCase{"source", "source.img", "The target is the source disk's own image: it is not written!"},
+        TargetCase{"other_floppy", "other.img", "The target %s is Floppy Disk 2, open in this program: it is not written!"},
+        TargetCase{"hard_disk", "disk.img", "The target %s is Hard Disk 1, open in this program: it is not written!"},
+        TargetCase{"second_hard_disk", "disk2.img",
+                   "The target %s is Hard Disk 2, open in this program: it is not written!"},
+        TargetCase{"link_to_hard_disk", "@disk.img",
+                   "The target %s is Hard Disk 1, open in this program: it is not written!"},
+        TargetCase{"new_file", "new.img", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Replacing an image that held something keeps an undo file of it, as every
+// other write does; the refused hard disk is not written at all.
+TEST(DiskCopy, ReplacingAnImageKeepsAnUndoFileAndAnOpenDriveIsNotWritten) {
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  const SampleDisk disk = MakeSampleDisk(dir.File("disk.img"));
+  const std::vector<uint8_t> diskBytes = ReadFileBytes(disk.image);
+  const std::vector<uint8_t> old(1474560, 0x5C);
+  ASSERT_TRUE(WriteFileBytes(dir.File("old.img"), old));
+  LibraryRig rig({source.image}, {disk.image});
+  DriveMapConfig drives = rig.access.Drives();
+  drives.undo = true;
+  drives.undoDir = dir.File("undo");
+  rig.access.SetDrives(std::move(drives));
+  DiskCopyGeometry g;
+  ASSERT_TRUE(StartDiskCopy(rig.access, {0, false}, g));
+  Targets targets{{disk.image, dir.File("old.img")}};
+  rig.prompt.AnswerYes();  // another target after the refused one
+  rig.prompt.AnswerNo();   // none after old.img
+  DiskCopyControl control;
+  control.nextImage = std::ref(targets);
+  const DiskCopyResult r = RunDiskCopy(rig.access, {0, false}, g, control);
+  EXPECT_EQ(r.targetsWritten, 1u);
+  EXPECT_TRUE(ReadFileBytes(disk.image) == diskBytes) << "the open hard disk was written";
+  EXPECT_TRUE(ReadFileBytes(dir.File("old.img")) == ReadFileBytes(source.image));
+  size_t undoFiles = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("undo")))
+    undoFiles += e.path().filename().string().find("old.img") != std::string::npos;
+  EXPECT_EQ(undoFiles, 1u);
+}

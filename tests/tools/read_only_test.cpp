@@ -82,10 +82,8 @@ TEST(ReadOnly, EveryWritingCommandRefusesAndSaysWhyOnBothPaths) {
       prompt.AnswerYes();
       EXPECT_FALSE(WriteChanges(tree.ctx, sectorMode));
       const std::vector<std::string> said = prompt.Messages();
-      ASSERT_EQ(said.size(), 3u);
-      EXPECT_EQ(said[0], kWriteQuestion);
-      EXPECT_EQ(said[1], kDrivesReadOnly);
-      EXPECT_NE(said[2], kWriteDone);
+      // Refused before the question: nothing is asked that cannot be done.
+      EXPECT_EQ(said, std::vector<std::string>{kDrivesReadOnly});
     }
     EXPECT_EQ(ReadFileBytes(v.image), image);
     // No undo file: nothing was about to be written.

@@ -301,8 +301,11 @@ TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
   ASSERT_EQ(r.status, 0) << r.err;
   auto by = JournalledByDrive(dir.File("backup"));
   EXPECT_EQ(by.count("disk.img"), 0u);
-  // The six slots are the floppy's first six data clusters (2-7).
-  EXPECT_EQ(by["blank.img"], Range(33, 6));
+  // The six slots are the floppy's first six data clusters (2-7), owned by
+  // CRITICAL.BAK: the first sector of each FAT copy and of the root too.
+  std::set<uint64_t> backupOwns = Range(33, 6);
+  backupOwns.insert({1, 10, 19});
+  EXPECT_EQ(by["blank.img"], backupOwns);
   EXPECT_EQ(ReadFileBytes(disk.image), diskBefore);
 
   const std::vector<uint64_t> criticalList = SampleCriticalSectors(disk);
@@ -339,4 +342,73 @@ TEST(UndoWrites, ScanBackupRestoreAndCopyToFloppyJournalOnlyWhatTheyOwn) {
   EXPECT_TRUE(blank.Check(&fsck)) << fsck;
   EXPECT_EQ(Cli({"--no-undo", "undo", OnlyUndoFile(dir.File("ctf"))}).status, 0);
   EXPECT_EQ(ReadFileBytes(blank.image), backupFloppy);
+}
+
+// Undo files are named so that they sort in the order they were written; the
+// names written before the sequence came first still order among them.
+struct UndoNameCase {
+  const char* name;
+  bool parsed;
+  const char* stamp;
+  uint32_t sequence;
+  const char* drive;
+};
+
+class UndoName : public ::testing::TestWithParam<UndoNameCase> {};
+
+TEST_P(UndoName, ItsPartsOrderIt) {
+  const UndoNameCase& c = GetParam();
+  const std::optional<UndoNameOrder> order = ParseUndoFileName(c.name);
+  ASSERT_EQ(order.has_value(), c.parsed);
+  if (!order) return;
+  EXPECT_EQ(order->stamp, c.stamp);
+  EXPECT_EQ(order->sequence, c.sequence);
+  EXPECT_EQ(order->drive, c.drive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, UndoName,
+    ::testing::Values(UndoNameCase{"20261209-074429-001-disk.img.undo", true, "20261209-074429", 1, "disk.img"},
+                      UndoNameCase{"20261209-074429-012-fd-2.img.undo", true, "20261209-074429", 12, "fd-2.img"},
+                      UndoNameCase{"20261209-074429-disk.img.undo", true, "20261209-074429", 1, "disk.img"},
+                      UndoNameCase{"20261209-074429-disk.img-10.undo", true, "20261209-074429", 10, "disk.img"},
+                      UndoNameCase{"20261209-074429-disk-2.img.undo", true, "20261209-074429", 1, "disk-2.img"},
+                      UndoNameCase{"disk.img.undo", false, "", 0, ""},
+                      UndoNameCase{"20261209-074429-001-disk.img.txt", false, "", 0, ""}),
+    [](const auto& info) { return "row" + std::to_string(info.index); });
+
+TEST(UndoWrites, NamesSortAsWrittenAndAnOlderUndoNamesTheNewerOneFirst) {
+  Floppy f;
+  const std::vector<uint8_t> original = ReadFileBytes(f.v.image);
+  const std::string undo = f.dir.File("undo");
+  // Twelve files in one second sort by name in the order they were made.
+  std::vector<std::string> made;
+  for (uint32_t n = 1; n <= 12; ++n) made.push_back(UndoFileName(1765266269, n, "disk.img"));
+  std::vector<std::string> sorted = made;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, made);
+
+  // An undelete and a rename of the same entry, then undone in the wrong
+  // order and in the right one.
+  const std::string shown = Cli({f.v.image, "--no-undo", "show", kRoot}).out;
+  const int readme = RowOf(shown, kDeletedReadme);
+  ASSERT_NE(readme, 0);
+  ASSERT_EQ(Cli({f.v.image, "--undo-dir", undo, "undelete", kRoot, std::to_string(readme)}).status, 0);
+  ASSERT_EQ(Cli({f.v.image, "--undo-dir", undo, "rename", kRoot, std::to_string(readme), "README", "TXT"}).status, 0);
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(undo)) files.push_back(e.path().string());
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  CliRun r = Cli({"--no-undo", "undo", files[0]});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("by the writes kept in " + fs::path(files[1]).filename().string() +
+                       ": undo that file first."),
+            std::string::npos)
+      << r.err;
+  // What was changed since is left alone; the rest is as it was before the undelete.
+  r = Cli({"--no-undo", "undo", files[1]});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Cli({"--no-undo", "undo", files[0]});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadFileBytes(f.v.image) == original);
 }

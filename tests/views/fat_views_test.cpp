@@ -47,9 +47,6 @@ TEST(FatView, TwelveBitFloppyTable) {
   ShowFat12Table(rig.ctx, FatNode(volume, FatWidth::Fat12));
 
   EXPECT_EQ(rig.ColumnTitles(), Titles("%03X"));
-  std::vector<int> widths(17, 35);
-  widths[0] = 100;
-  EXPECT_EQ(rig.ColumnWidths(), widths);
   EXPECT_EQ(rig.pane.viewKind, ViewKind::Fat12Table);
   ASSERT_EQ(rig.pane.rows.size(), 192u);
   EXPECT_EQ(rig.pane.rows[191].value, 191u);
@@ -109,7 +106,6 @@ TEST(FatView, SixteenBitTableListsUnreadableSectorsAsE5) {
 
   EXPECT_EQ(rig.prompt.Messages(), (Texts{"FAT not accessible!"}));
   EXPECT_EQ(rig.ColumnTitles(), Titles("%04X"));
-  EXPECT_EQ(rig.pane.columns[1].width, 40);
   EXPECT_EQ(rig.pane.viewKind, ViewKind::Fat16Table);
   ASSERT_EQ(rig.pane.rows.size(), uint64_t{node.sectorCount} * 16);
   EXPECT_EQ(rig.pane.rows[3].value, 96u);
@@ -140,7 +136,6 @@ TEST(FatView, ThirtyTwoBitTableMasksTheTopNibble) {
 
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_EQ(rig.ColumnTitles(), Titles("%08X"));
-  EXPECT_EQ(rig.pane.columns[16].width, 75);
   EXPECT_EQ(rig.pane.viewKind, ViewKind::Fat32Table);
   // A copy of more than one page shows its first: its sectors alone are read.
   ASSERT_GT(node.sectorCount, kFatPageSectors);

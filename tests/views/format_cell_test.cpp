@@ -15,7 +15,7 @@ ViewPage HexPane(ViewKind kind, size_t bytes) {
   pane.viewKind = kind;
   pane.sectorBuffer.resize(bytes);
   for (size_t i = 0; i < bytes; ++i) pane.sectorBuffer[i] = static_cast<uint8_t>(i * 7 + 3);
-  AddHexColumns(pane, kDumpOffsetWidth);
+  AddHexColumns(pane);
   AddCallbackRows(pane, (bytes + 15) / 16);
   return pane;
 }

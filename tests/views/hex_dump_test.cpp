@@ -26,22 +26,14 @@ std::string Hex2(uint8_t b) {
   return t;
 }
 
-void ExpectHexColumns(const ViewRig& rig, int offsetWidth) {
+void ExpectHexColumns(const ViewRig& rig) {
   Texts titles{"Offset"};
-  std::vector<int> widths{offsetWidth};
-  for (int i = 0; i < 16; ++i) {
-    titles.push_back(Hex2(static_cast<uint8_t>(i)));
-    widths.push_back(30);
-  }
+  for (int i = 0; i < 16; ++i) titles.push_back(Hex2(static_cast<uint8_t>(i)));
   titles.push_back("");
-  widths.push_back(15);
   for (const char* c : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D",
-                        "E", "F"}) {
+                        "E", "F"})
     titles.push_back(c);
-    widths.push_back(20);
-  }
   EXPECT_EQ(rig.ColumnTitles(), titles);
-  EXPECT_EQ(rig.ColumnWidths(), widths);
 }
 
 DrivePacket DiskPacket() {
@@ -64,7 +56,7 @@ TEST(HexDump, SectorDumpShowsTheExtentsFirstSector) {
   rig.pane.sectorsPerPage = 4;
   ShowSectorDump(rig.ctx, p);
 
-  ExpectHexColumns(rig, 100);
+  ExpectHexColumns(rig);
   EXPECT_EQ(rig.pane.viewKind, ViewKind::SectorDump);
   ASSERT_EQ(rig.pane.rows.size(), 32u);
   EXPECT_EQ(rig.pane.rows[31].value, 31u);
@@ -214,7 +206,7 @@ TEST_F(HexDumpFiles, FileDumpPagesThroughTheChain) {
   ViewRig rig(image);
   const DrivePacket file = RootEntryNode(image, volume, "BIG     BIN");
   ShowFileClusterDump(rig.ctx, file);
-  ExpectHexColumns(rig, 85);
+  ExpectHexColumns(rig);
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_EQ(rig.pane.viewKind, ViewKind::ClusterDump);
   EXPECT_TRUE(rig.pane.fileDumpShown);
@@ -293,14 +285,14 @@ TEST_F(HexDumpFiles, FatAndClusterFailures) {
 TEST_F(HexDumpFiles, FolderDumpKeepsTheSelectionsPacket) {
   ViewRig rig(image);
   // What the pane showed before: a partition table's fixed rows.
-  rig.pane.columns = {{"Partition", 100}};
+  rig.pane.columns = {{"Partition"}};
   rig.pane.rows.push_back({0, {"1"}});
   DrivePacket folder = RootEntryNode(image, volume, "DOCS       ");
   ASSERT_NE(folder.attributes & 0x10, 0);
   rig.pane.shownPacket = folder;
   rig.pane.shownPacket.nameText = "DOCS";
   ShowFolderClusterDump(rig.ctx, folder);
-  ExpectHexColumns(rig, 100);
+  ExpectHexColumns(rig);
   EXPECT_TRUE(rig.prompt.Messages().empty());
   EXPECT_FALSE(rig.pane.fileDumpShown);
   EXPECT_STREQ(rig.pane.shownPacket.nameText, "DOCS");
@@ -312,7 +304,7 @@ TEST_F(HexDumpFiles, FolderDumpKeepsTheSelectionsPacket) {
 
   // A folder whose FAT cannot be read leaves nothing of the earlier view.
   ViewRig bad(image);
-  bad.pane.columns = {{"Partition", 100}};
+  bad.pane.columns = {{"Partition"}};
   bad.pane.rows.push_back({0, {"1"}});
   bad.dev->badReadSectors = {volume.reservedSectors, volume.reservedSectors + volume.sectorsPerFat};
   ShowFolderClusterDump(bad.ctx, folder);

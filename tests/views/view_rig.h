@@ -34,11 +34,6 @@ struct ViewRig : TestDrives {
     for (const auto& c : pane.columns) titles.push_back(c.title);
     return titles;
   }
-  std::vector<int> ColumnWidths() const {
-    std::vector<int> widths;
-    for (const auto& c : pane.columns) widths.push_back(c.width);
-    return widths;
-  }
 
   // The page with what the window keeps beside it (the rows and the node
   // selected), as the window hands them to the commands.
