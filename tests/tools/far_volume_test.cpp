@@ -193,6 +193,52 @@ TEST_P(FarVolume, EveryViewAndCommandReadsTheVolumesOwnSectors) {
   EXPECT_EQ(back, sector);
 }
 
+// A GPT disk of 3 TiB whose FAT partition starts past 2^32: the drive
+// listing's tree gives the partition its node and reads its files, on both
+// paths, without a message.
+TEST(FarGptVolume, PartitionPast2To32IsListedAndRead) {
+  TempDir dir;
+  FatVolume vol = MakeFatImage(dir.File("vol.img"), 16, 32768, "-s 4 -n WIDEVOL");
+  vol.fixedClock = true;
+  ASSERT_TRUE(vol.PutFile("::/FAR.TXT", std::string("far\r\n")));
+  const std::string disk = dir.File("gpt.img");
+  const uint64_t start = kTwoTo32 + 2048;
+  ASSERT_TRUE(MustRun("truncate -s 3T " + ShellQuote(disk)));
+  const std::string script = "label: gpt\nstart=" + std::to_string(start) +
+                             ", size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n";
+  ASSERT_TRUE(MustRun("printf '%s' " + ShellQuote(script) +
+                      " | sfdisk -q --no-reread --no-tell-kernel " + ShellQuote(disk)));
+  ASSERT_TRUE(MustRun("dd status=none conv=notrunc oflag=seek_bytes bs=1M if=" +
+                      ShellQuote(vol.image) + " of=" + ShellQuote(disk) +
+                      " seek=" + std::to_string(start * 512)));
+  for (const bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "direct" : "library");
+    TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
+    ASSERT_TRUE(drives.BindAsProgram(Drives({disk})));
+    ViewPage pane;
+    ViewContext ctx{drives.access, pane};
+    PacketStore store;
+    DriveDiscovery discovery{store};
+    CollectSink tops;
+    discovery.ListDrives(drives.access, tops);
+    std::ostringstream tree;
+    uint64_t fileStart = 0;
+    std::function<void(const TreeNode&, int)> walk = [&](const TreeNode& n, int depth) {
+      const std::string label = n.labelByCallback ? NodeLabel(*n.packet) : n.label;
+      tree << std::string(2 * depth, ' ') << label << '\n';
+      if (label.rfind("FAR", 0) == 0) fileStart = n.packet->partitionStart;
+      if (!n.hasChildren || FatWidthOf(n.packet->kind) != FatWidth::None) return;
+      CollectSink sink;
+      EXPECT_TRUE(ExpandShownNode(ctx, discovery, *n.packet, sink));
+      for (const TreeNode& c : sink.nodes) walk(c, depth + 1);
+    };
+    for (const TreeNode& top : tops.nodes) walk(top, 0);
+    EXPECT_NE(tree.str().find("FAR     .TXT"), std::string::npos) << tree.str();
+    EXPECT_EQ(fileStart, start);
+    EXPECT_EQ(drives.prompt.Messages(), std::vector<std::string>{}) << tree.str();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, FarVolume, ::testing::ValuesIn(kFarCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
