@@ -81,10 +81,15 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
     found.error = kFindDeletedNoVolume;
     return found;
   }
-  FindDeletedResult listed = FindDeletedFiles(
-      access, root, stop, [&](uint32_t walked, uint32_t known) {
-        if (progress) progress(RescuePhase::Deleted, walked, known);
-      });
+  // The walk's progress is the rescue's first phase.
+  struct WalkProgress final : FindDeletedEvents {
+    const RescueProgress& progress;
+    explicit WalkProgress(const RescueProgress& p) : progress(p) {}
+    void Progress(uint32_t walked, uint32_t known) override {
+      if (progress) progress(RescuePhase::Deleted, walked, known);
+    }
+  } walkProgress(progress);
+  FindDeletedResult listed = FindDeletedFiles(access, root, stop, &walkProgress);
   if (!listed.opened) {
     found.error = listed.error;
     return found;

@@ -606,13 +606,4 @@ TEST(EditorJump, JumpsAnywhereAtOrAfterTheItem) {
                                        std::to_string(last)});
   EXPECT_EQ(rig.pane.pageIndex, at);
   EXPECT_EQ(rig.pane.sectorBuffer, Sector(image, root + 5));
-
-  // A sector whose absolute number leaves 32 bits: nothing moves.
-  rig.pane.shownPacket.partitionStart = 0xFFFFFF00u;
-  rig.prompt.Clear();
-  const int reads = rig.dev->reads;
-  EXPECT_FALSE(GoToSector(rig.ctx, kRawMode, std::to_string(root + 0x100), target));
-  EXPECT_EQ(rig.prompt.Messages(), std::vector<std::string>{kSectorFailed});
-  EXPECT_EQ(rig.pane.pageIndex, at);
-  EXPECT_EQ(rig.dev->reads, reads);
 }
