@@ -146,7 +146,15 @@ class SearchDialogTest : public QObject {
             !On(dialog, kSearchHexRadio) && !On(dialog, kSearchStringRadio));
     Click(dialog, kSearchStopButton);
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 60000);
-    QCOMPARE(rig.Messages(), QStringList({"Total sec: 0", "Search Interrupted by user!"}));
+    // The unbounded search runs on past the disk's end, whose sectors really
+    // cannot be read; how many it met before Stop depends on the machine, so
+    // the end message is compared without its count of them.
+    const auto interrupted = [](QStringList messages) {
+      const QString stopped = "Search Interrupted by user!";
+      if (!messages.isEmpty() && messages.last().startsWith(stopped + "  ")) messages.last() = stopped;
+      return messages;
+    };
+    QCOMPARE(interrupted(rig.Messages()), QStringList({"Total sec: 0", "Search Interrupted by user!"}));
     QVERIFY(On(dialog, kSearchButton) && !On(dialog, kSearchStopButton) && On(dialog, 1026));
 
     // A new search at once; the caption's X while it runs is refused, says
@@ -157,7 +165,7 @@ class SearchDialogTest : public QObject {
     QVERIFY(!dialog.close());
     QVERIFY(dialog.isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 2, 60000);
-    QCOMPARE(rig.Messages(), QStringList({"Total sec: 0", "Search in progress!  Press X again after it ends now!!",
+    QCOMPARE(interrupted(rig.Messages()), QStringList({"Total sec: 0", "Search in progress!  Press X again after it ends now!!",
                                           "Search Interrupted by user!"}));
     QVERIFY(dialog.isVisible());
     QVERIFY(dialog.close());
