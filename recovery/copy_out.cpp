@@ -277,6 +277,8 @@ class Copier {
   std::unordered_set<uint32_t> visited_;
 };
 
+}  // namespace
+
 std::string OpenError(VolumeReader::Open open) {
   switch (open) {
     case VolumeReader::Open::Ready: return {};
@@ -291,7 +293,6 @@ bool IsDirectoryNode(const DrivePacket& node) {
   return node.kind == NodeKind::RootDir || (node.kind == NodeKind::DirEntry && (node.attributes & kAttrFolder));
 }
 
-}  // namespace
 
 std::string SafeHostName(const std::string& name) {
   if (name.empty() || name == ".") return "_";

@@ -14,6 +14,7 @@
 #include "disk/drive_packet.h"
 #include "recovery/copy_out_events.h"
 #include "recovery/deleted_files.h"
+#include "recovery/volume_reader.h"
 #include "views/view_page.h"
 
 inline constexpr const char* kCopyOutCaption = "Copy Out To Folder";
@@ -66,6 +67,12 @@ struct CopyOutResult {
 // volumeNode: the root-directory node or any folder node of the volume. stop
 // is polled before each file or folder; events (when given) hears each file
 // done. The first status pane is emptied at the end.
+// A root folder or a folder's entry: what Copy Out and rescue start from.
+bool IsDirectoryNode(const DrivePacket& node);
+
+// The message for a volume that could not be opened for reading; empty when it was.
+std::string OpenError(VolumeReader::Open open);
+
 [[nodiscard]] CopyOutResult CopyOut(DiskAccess& access, const DrivePacket& volumeNode,
                                     std::span<const CopyOutItem> items,
                                     const CopyOutOptions& options,

@@ -13,21 +13,6 @@
 
 namespace {
 
-bool IsDirectoryNode(const DrivePacket& node) {
-  return node.kind == NodeKind::RootDir ||
-         (node.kind == NodeKind::DirEntry && (node.attributes & kAttrFolder));
-}
-
-std::string OpenError(VolumeReader::Open open) {
-  switch (open) {
-    case VolumeReader::Open::Ready: return {};
-    case VolumeReader::Open::NoMemory: return kFindDeletedNoMemory;
-    case VolumeReader::Open::NotFat: return kFindDeletedNoVolume;
-    case VolumeReader::Open::FatUnreadable: return kFindDeletedFatUnreadable;
-  }
-  return {};
-}
-
 // A path of the volume ("/A/B/c.txt") as folders of the host below the
 // target: each part made a name the host takes, the last (the file's own
 // name) left out.

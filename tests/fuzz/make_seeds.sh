@@ -110,10 +110,10 @@ printf '\x80\0\0\0\x0c\0\0\0\x00\x18\0\0\x00\x20\0\0' |
 "$pack" "$tmp/hybrid.img" 0 "$gpt/hybrid"
 printf '\xff' | dd of="$tmp/gpt.img" bs=1 seek=$((512 + 56)) conv=notrunc status=none
 "$pack" "$tmp/gpt.img" 0 "$gpt/primary-broken"
-for spec in 12:2000 16:16000 32:33000; do
-  bits=${spec%:*}
+for layout in 12:2000 16:16000 32:33000; do
+  bits=${layout%:*}
   rm -f "$tmp/whole.img"
-  mkfs.fat -F "$bits" -s 1 -C "$tmp/whole.img" "${spec#*:}" >/dev/null 2>&1
+  mkfs.fat -F "$bits" -s 1 -C "$tmp/whole.img" "${layout#*:}" >/dev/null 2>&1
   "$pack" "$tmp/whole.img" 0 "$gpt/whole-fat$bits"
 done
 dd if=/dev/zero of="$tmp/whole.img" bs=3 count=1 conv=notrunc status=none
