@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include "cli/tree_session.h"
+#include "views/format_cell.h"
+#include "views/show_node.h"
 #include "disk/exfat_boot.h"
 #include "fixtures/exfat_image.h"
 #include "fixtures/test_drives.h"
@@ -15,7 +18,21 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class Damage { None, MainBootCode, MainZeroed };
+enum class Damage { None, MainBootCode, MainZeroed, RenamedReadme };
+
+// Damages the volume at byte offset at of the image's bytes.
+void Damage_(Bytes& bytes, size_t at, Damage damage) {
+  if (damage == Damage::MainBootCode) bytes[at + kExfatBootCode + 10] ^= 0x55;
+  if (damage == Damage::MainZeroed) std::fill_n(bytes.begin() + at, 512, 0);
+  if (damage == Damage::RenamedReadme) {
+    // "readme.txt" in UTF-16: its 'e' after "readm" becomes 'f'.
+    const std::u16string name = u"readme";
+    const auto* units = reinterpret_cast<const uint8_t*>(name.data());
+    const auto found = std::search(bytes.begin() + at, bytes.end(), units, units + 12);
+    ASSERT_NE(found, bytes.end());
+    found[10] = 'f';
+  }
+}
 
 struct TreeCase {
   const char* name;
@@ -64,9 +81,7 @@ TEST_P(ExfatCliTreeTest, TreeNamesAndSizesEqualFls) {
   TestDrives drives(c.path);
   FaultDevice* disk = drives.AddFile(kFirstHardDisk, scene->image.image);
   Bytes& bytes = disk->Bytes();
-  const size_t at = scene->image.offset;
-  if (c.damage == Damage::MainBootCode) bytes[at + kExfatBootCode + 10] ^= 0x55;
-  if (c.damage == Damage::MainZeroed) std::fill_n(bytes.begin() + at, 512, 0);
+  Damage_(bytes, scene->image.offset, c.damage);
   const Bytes before = bytes;
   drives.Bind();
 
@@ -106,6 +121,96 @@ TEST_P(ExfatCliTreeTest, TreeNamesAndSizesEqualFls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliTreeTest, ::testing::ValuesIn(kTreeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Views of each kind of node ----
+
+// The text a shown page has in column `column` of the row whose cell in
+// column `keyColumn` is `key`; "<no row>" when there is none.
+std::string Cell(const ViewPage& page, const std::string& keyColumn, const std::string& key,
+                 const std::string& column) {
+  int k = -1, c = -1;
+  for (size_t i = 0; i < page.columns.size(); ++i) {
+    if (page.columns[i].title == keyColumn) k = static_cast<int>(i);
+    if (page.columns[i].title == column) c = static_cast<int>(i);
+  }
+  for (size_t r = 0; r < page.rows.size() && k >= 0 && c >= 0; ++r)
+    if (FormatCell(page, r, k) == key) return FormatCell(page, r, c);
+  return "<no row>";
+}
+
+struct ViewCase {
+  const char* name;
+  const char* node;  // below the volume node
+  Damage damage;
+  // Cells of the page: key column, key, column, the text it holds.
+  std::vector<std::array<const char*, 4>> cells;
+  bool sectorDump = false;
+};
+
+std::ostream& operator<<(std::ostream& os, const ViewCase& c) { return os << c.name; }
+
+const ViewCase kViewCases[] = {
+    {"BootSector", "", Damage::None,
+     {{"Field", "File System Name", "Value", "EXFAT   "},
+      {"Field", "Volume Length", "Value", "65536"},
+      {"Field", "Bytes per Sector Shift", "Value", "9 (512 bytes)"},
+      {"Field", "Sectors per Cluster Shift", "Value", "3 (8 sectors)"},
+      {"Field", "Boot Signature", "Value", "0xAA55"},
+      {"Field", "Note", "Value", "<no row>"}}},
+    {"BackupBootRegion", "Backup Boot Region", Damage::MainBootCode,
+     {{"Field", "Note", "Value", "Boot region read from its backup at sector 12"},
+      {"Field", "File System Name", "Value", "EXFAT   "}}},
+    // Every entry of all 32 bits, as exFAT keeps them: the media mark and end marks.
+    {"FatEntries", "FAT 1", Damage::None,
+     {{"FAT Entry", "00000000", "00000000", "FFFFFFF8"}, {"FAT Entry", "00000000", "00000001", "FFFFFFFF"}}},
+    {"BitmapRuns", "Allocation Bitmap", Damage::None,
+     {{"First Cluster", "2", "State", "Used"}}},
+    {"UpcaseChecks", "Up-case Table", Damage::None,
+     {{"Field", "Characters Mapped", "Value", "65536"}, {"Field", "Data Length", "Value", "5836"}}},
+    {"RootEntrySets", "Root Directory", Damage::None,
+     {{"Name", "GLEANCARD", "Type", "Volume Label"},
+      {"Name", "First bitmap", "Type", "Allocation Bitmap"},
+      {"Name", "contiguous.bin", "Size", "20580"},
+      {"Name", "contiguous.bin", "Chain", "NoFatChain"},
+      {"Name", "contiguous.bin", "Attributes", "A"},
+      {"Name", "contiguous.bin", "Problems", ""},
+      {"Name", "frag.bin", "Chain", "FAT"},
+      {"Name", "frag.bin", "Valid Size", "15288"},
+      {"Name", "gone.txt", "State", "Deleted"},
+      {"Name", "gone.txt", "Problems", ""},
+      {"Name", "Old", "State", "Deleted"},
+      {"Name", "Old", "Attributes", "D"}}},
+    // A name changed behind the set's back fails both checks, which say what they should be.
+    {"DamagedNameFailsItsChecks", "Root Directory", Damage::RenamedReadme,
+     {{"Name", "readmf.txt", "Problems", "Set checksum wrong; Name hash wrong"}}},
+    {"FileDump", "Root Directory/readme.txt", Damage::None,
+     {{"Offset", "00000000", "00", "65"}, {"Offset", "00000000", "01", "78"}}},
+};
+
+class ExfatCliViewTest : public ::testing::TestWithParam<ViewCase> {};
+
+TEST_P(ExfatCliViewTest, ShowsEveryFieldDecoded) {
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const ViewCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(ExfatLayout::MbrPartition);
+  ASSERT_NE(scene, nullptr);
+  TestDrives drives;
+  FaultDevice* disk = drives.AddFile(kFirstHardDisk, scene->image.image);
+  Damage_(disk->Bytes(), scene->image.offset, c.damage);
+  drives.Bind();
+  TreeSession session(drives.access);
+  const std::string volume = c.damage == Damage::MainBootCode
+                                 ? "exFAT Disk - Boot region read from its backup at sector 12"
+                                 : "exFAT Disk";
+  const auto node = session.Find("Hard Disk 1/" + volume + (*c.node ? std::string("/") + c.node : ""));
+  ASSERT_TRUE(node.has_value());
+  ShowNode(session.ctx, *node->packet, {});
+  for (const auto& [keyColumn, key, column, text] : c.cells)
+    EXPECT_EQ(Cell(session.page, keyColumn, key, column), text) << key << " / " << column;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliViewTest, ::testing::ValuesIn(kViewCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
