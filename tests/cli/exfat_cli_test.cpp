@@ -5,13 +5,18 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <set>
+#include <sstream>
 #include <map>
 
 #include "cli/tree_session.h"
 #include "views/format_cell.h"
 #include "views/show_node.h"
 #include "disk/exfat_boot.h"
+#include "fixtures/cli_run.h"
 #include "fixtures/exfat_image.h"
+#include "fixtures/image_builder.h"
 #include "fixtures/test_drives.h"
 
 namespace {
@@ -211,6 +216,119 @@ TEST_P(ExfatCliViewTest, ShowsEveryFieldDecoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliViewTest, ::testing::ValuesIn(kViewCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- deleted and extract against fls -rd and tsk_recover ----
+
+// The rows (from 1, as extract takes them) of show's listing whose Name is
+// one of names.
+std::vector<std::string> RowsNamed(const std::string& show, const std::set<std::string>& names) {
+  std::vector<std::string> rows;
+  std::istringstream in(show);
+  std::string line;
+  std::getline(in, line);
+  for (int row = 1; std::getline(in, line); ++row) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+    if (cells.size() > 3 && names.count(cells[3])) rows.push_back(std::to_string(row));
+  }
+  return rows;
+}
+
+struct RecoveryCase {
+  const char* name;
+  ExfatLayout layout;
+  bool direct;
+};
+
+std::ostream& operator<<(std::ostream& os, const RecoveryCase& c) { return os << c.name; }
+
+const RecoveryCase kRecoveryCases[] = {
+    {"WholeDiskLibrary", ExfatLayout::WholeDisk, false}, {"WholeDiskDirect", ExfatLayout::WholeDisk, true},
+    {"MbrLibrary", ExfatLayout::MbrPartition, false},    {"MbrDirect", ExfatLayout::MbrPartition, true},
+    {"GptLibrary", ExfatLayout::GptPartition, false},    {"GptDirect", ExfatLayout::GptPartition, true},
+};
+
+class ExfatCliRecoveryTest : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(ExfatCliRecoveryTest, DeletedAndExtractEqualTheSleuthKit) {
+  namespace fs = std::filesystem;
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const RecoveryCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(c.layout);
+  ASSERT_NE(scene, nullptr);
+  const std::string& image = scene->image.image;
+  const Bytes before = ReadFileBytes(image);
+  std::vector<std::string> drive = {"--read-only"};
+  if (c.direct) drive.push_back("--direct");
+  drive.push_back(image);
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), drive.begin(), drive.end());
+    return Cli(args);
+  };
+
+  // deleted: every path fls -rd lists. Nothing was written after gone.txt
+  // and Old went; the spacers went before the folder of many files was
+  // written, which took the clusters of two of them.
+  const CliRun deleted = cli({"deleted", "Hard Disk 1/exFAT Disk"});
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  std::set<std::string> ours, theirs, topNames, overwritten;
+  std::istringstream lines(deleted.out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string state = line.substr(0, line.find('\t'));
+    std::string path = line.substr(line.rfind('\t') + 1);
+    if (path.back() == '/') path.pop_back();
+    path.erase(0, 1);
+    ours.insert(path);
+    if (path.rfind("spacer", 0) != 0) EXPECT_EQ(state, "intact") << line;
+    if (state != "intact") {
+      EXPECT_EQ(state, "partly overwritten (1 cluster)") << line;
+      overwritten.insert(path);
+    } else if (path.find('/') == std::string::npos) {
+      topNames.insert(path);
+    }
+  }
+  EXPECT_EQ(overwritten, (std::set<std::string>{"spacer1", "spacer2"}));
+  for (const FlsLine& l : RunFls(scene->image, true)) theirs.insert(l.path);
+  EXPECT_EQ(ours, theirs);
+
+  // extract: the live files (no rows) and the deleted ones of the root (by
+  // their rows) into one folder, as tsk_recover -e lays them out.
+  TempDir dir;
+  const std::string root = "Hard Disk 1/exFAT Disk/Root Directory";
+  const CliRun live = cli({"extract", root, "--to", dir.File("ours")});
+  EXPECT_EQ(live.status, 0) << live.err;
+  std::vector<std::string> args = {"extract", root};
+  const std::vector<std::string> rows = RowsNamed(cli({"show", root}).out, topNames);
+  ASSERT_EQ(rows.size(), topNames.size());
+  args.insert(args.end(), rows.begin(), rows.end());
+  args.insert(args.end(), {"--to", dir.File("ours")});
+  const CliRun gone = cli(args);
+  EXPECT_EQ(gone.status, 0) << gone.err;
+  ASSERT_TRUE(MustRun("tsk_recover -e -o " + std::to_string(scene->image.OffsetSectors()) + " " +
+                      ShellQuote(image) + " " + ShellQuote(dir.File("tsk"))));
+  std::set<std::string> compared;
+  for (const auto& e : fs::recursive_directory_iterator(dir.File("tsk"))) {
+    const std::string rel = fs::relative(e.path(), dir.File("tsk")).string();
+    if (!e.is_regular_file() || rel[0] == '$' || overwritten.count(rel)) continue;
+    const std::string mine = dir.File("ours") + "/" + rel;
+    EXPECT_TRUE(fs::exists(mine)) << rel;
+    EXPECT_TRUE(ReadFileBytes(mine) == ReadFileBytes(e.path().string())) << rel;
+    compared.insert("/" + rel);
+  }
+  for (const auto& [path, bytes] : scene->liveFiles)
+    if (!bytes.empty()) EXPECT_TRUE(compared.count(path)) << path;
+  EXPECT_TRUE(compared.count("/gone.txt"));
+  // The deleted files as the scene wrote them, the deleted folder's included.
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/gone.txt")) == ExfatPattern(700, 30));
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/o1.txt")) == ExfatPattern(50, 31));
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/Inner/o2.bin")) == ExfatPattern(9000, 32));
+  EXPECT_EQ(fs::file_size(dir.File("ours/empty.txt")), 0u);
+  EXPECT_TRUE(ReadFileBytes(image) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliRecoveryTest, ::testing::ValuesIn(kRecoveryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
