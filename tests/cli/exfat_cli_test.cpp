@@ -325,6 +325,34 @@ TEST_P(ExfatCliRecoveryTest, DeletedAndExtractEqualTheSleuthKit) {
   EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/o1.txt")) == ExfatPattern(50, 31));
   EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/Inner/o2.bin")) == ExfatPattern(9000, 32));
   EXPECT_EQ(fs::file_size(dir.File("ours/empty.txt")), 0u);
+
+  // The raw search inside the volume finds readme.txt's bytes in its first
+  // cluster: the heap's first sector + (cluster - 2) * 8 (4 KiB clusters).
+  const CliRun found = cli({"search", "Hard Disk 1/exFAT Disk/FAT 1", "--text", "exFAT scene"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  std::istringstream showRoot(cli({"show", root}).out);
+  uint64_t readmeCluster = 0;
+  for (std::string line; std::getline(showRoot, line);)
+    if (line.find("\treadme.txt\t") != std::string::npos) {
+      std::vector<std::string> cells;
+      std::istringstream fields(line);
+      for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+      readmeCluster = std::stoull(cells.at(7));
+    }
+  const std::string boot = cli({"show", "Hard Disk 1/exFAT Disk"}).out;
+  const size_t heapAt = boot.find("Cluster Heap Offset\t");
+  ASSERT_NE(heapAt, std::string::npos);
+  const uint64_t heap = std::stoull(boot.substr(heapAt + 20));
+  EXPECT_EQ(found.out.substr(0, found.out.find('\n')),
+            "hit\t" + std::to_string(heap + (readmeCluster - 2) * 8) + "\t0\t0");
+
+  // The scan lists the volume and, chosen, says in one line that it does
+  // not check exFAT, writing nothing.
+  const CliRun list = cli({"scan"});
+  ASSERT_NE(list.out.find("1\tHard Disk 1 - exFAT Disk - "), std::string::npos) << list.out;
+  const CliRun scan = cli({"scan", "1", "--yes"});
+  EXPECT_EQ(scan.status, 8);
+  EXPECT_EQ(scan.err, "Scan Disk does not check exFAT volumes: nothing was checked or written.\n");
   EXPECT_TRUE(ReadFileBytes(image) == before);
 }
 
