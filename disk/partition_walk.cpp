@@ -74,10 +74,9 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     const uint32_t lba = le32(sector, e + kPartStartLba);
     const bool isExtended = IsExtendedPartitionType(type);
     uint64_t start = lba;
+    // Sums of two 32-bit numbers: a logical drive of a disk past 2 TiB may
+    // start past sector 2^32, and is read there by 64-bit sector numbers.
     if (extended) start = uint64_t{isExtended ? base : node.partitionStart} + lba;
-    // A start past 32-bit sector numbers cannot be addressed; wrapping it
-    // would put the node on another partition's sectors.
-    if (start > UINT32_MAX) continue;
 
     DrivePacket* p = TakeChild(ctx, node);
     if (p == nullptr) return;
