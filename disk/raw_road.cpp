@@ -1,7 +1,10 @@
 #include "disk/raw_road.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
 
+#include "disk/read_ahead.h"
 #include "disk/sector_access.h"
 
 bool ReadRawSectors(DiskAccess& access, const DrivePacket& node, uint64_t first,
@@ -11,7 +14,7 @@ bool ReadRawSectors(DiskAccess& access, const DrivePacket& node, uint64_t first,
   const uint64_t last = first + count - 1;
   if (last <= UINT32_MAX &&
       ReadNodeSectors(access, node, static_cast<uint32_t>(first),
-                      buffer.first(static_cast<size_t>(count * kSectorSize))))
+                      buffer.first(static_cast<size_t>(count * kSectorSize)), LibraryChunks::Whole))
     return true;
   // A failed run may have stopped at its first bad chunk and left the rest
   // as it was: every sector is read again, so that each one is known.
@@ -35,27 +38,117 @@ bool RawRun::TouchesUnreadable(uint64_t from, uint64_t length) const {
   return it != unreadable.end() && *it <= hi;
 }
 
+namespace {
+
+// Two runs ahead of the one worked on, and the one before it that a piece
+// may still reach back into.
+constexpr size_t kAheadRuns = 4;
+
+struct RawSlot {
+  uint64_t first = 0;
+  std::vector<uint8_t> bytes;
+  std::vector<uint64_t> unreadable;
+  uint64_t End() const { return first + bytes.size() / kSectorSize; }
+};
+
+// The reader thread's work: the range in runs, in order, until its end or a stop.
+std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& node, uint64_t first,
+                                       uint64_t count, const RawRoadOptions& options) {
+  const uint64_t perRun = std::max<uint32_t>(1, options.runSectors);
+  return [&access, node, first, count, perRun, stop = options.stop, done = uint64_t{0}](RawSlot& run) mutable {
+    if (done >= count || (stop && stop->load())) return false;
+    const uint64_t n = std::min(perRun, count - done);
+    run.first = first + done;
+    run.bytes.resize(static_cast<size_t>(n * kSectorSize));
+    run.unreadable.clear();
+    (void)ReadRawSectors(access, node, run.first, run.bytes, run.unreadable);  // unreadable says what failed
+    done += n;
+    return true;
+  };
+}
+
+}  // namespace
+
+struct RawReader::Ahead {
+  ReadAhead<RawSlot> reader;
+  std::deque<RawSlot*> held;  // taken, oldest first
+  explicit Ahead(std::function<bool(RawSlot&)> fill) : reader(kAheadRuns, std::move(fill)) {}
+};
+
+RawReader::RawReader(DiskAccess& access, const DrivePacket& node, uint64_t first, uint64_t count,
+                     const RawRoadOptions& options)
+    : ahead_(std::make_unique<Ahead>(FillRuns(access, node, first, count, options))) {}
+
+RawReader::~RawReader() = default;
+
+bool RawReader::Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable) {
+  const uint64_t to = from + buffer.size() / kSectorSize;
+  std::deque<RawSlot*>& held = ahead_->held;
+  // Runs wholly before this piece are done with.
+  while (!held.empty() && held.front()->End() <= from) {
+    held.pop_front();
+    ahead_->reader.Release();
+  }
+  while (held.empty() || held.back()->End() < to) {
+    RawSlot* run = ahead_->reader.Next();
+    if (run == nullptr) break;
+    sectorsRead_ += run->bytes.size() / kSectorSize;
+    if (run->End() <= from) {
+      ahead_->reader.Release();
+      continue;
+    }
+    held.push_back(run);
+  }
+  bool whole = true;
+  for (uint64_t s = from; s < to;) {
+    const auto it = std::find_if(held.begin(), held.end(),
+                                 [s](const RawSlot* r) { return r->first <= s && s < r->End(); });
+    uint8_t* place = buffer.data() + (s - from) * kSectorSize;
+    if (it == held.end()) {
+      std::fill(place, place + kSectorSize, kRawUnreadableFill);
+      unreadable.push_back(s);
+      whole = false;
+      ++s;
+      continue;
+    }
+    const RawSlot& run = **it;
+    const uint64_t upto = std::min(to, run.End());
+    std::memcpy(place, run.bytes.data() + (s - run.first) * kSectorSize,
+                static_cast<size_t>((upto - s) * kSectorSize));
+    for (auto b = std::lower_bound(run.unreadable.begin(), run.unreadable.end(), s);
+         b != run.unreadable.end() && *b < upto; ++b) {
+      unreadable.push_back(*b);
+      whole = false;
+    }
+    s = upto;
+  }
+  return whole;
+}
+
 RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_t first,
                             uint64_t count, const RawRoadOptions& options,
                             const std::function<bool(const RawRun&)>& visit) {
   RawRoadTotals totals;
-  const uint64_t perRun = std::max<uint32_t>(1, options.runSectors);
-  std::vector<uint8_t> buffer;
-  std::vector<uint64_t> unreadable;
-  for (uint64_t done = 0; done < count;) {
+  if (count == 0) return totals;
+  ReadAhead<RawSlot> reader(kAheadRuns, FillRuns(access, node, first, count, options));
+  uint64_t done = 0;
+  while (done < count) {
     if (options.stop && options.stop->load()) {
       totals.stopped = true;
       break;
     }
-    const uint64_t n = std::min(perRun, count - done);
-    buffer.resize(static_cast<size_t>(n * kSectorSize));
-    unreadable.clear();
-    (void)ReadRawSectors(access, node, first + done, buffer, unreadable);  // unreadable says what failed
-    totals.sectorsRead += n;
-    totals.unreadableSectors += unreadable.size();
-    const RawRun run{first + done, buffer, unreadable};
-    done += n;
-    if (!visit(run)) break;
+    RawSlot* slot = reader.Next();
+    if (slot == nullptr) {
+      totals.stopped = options.stop && options.stop->load();
+      break;
+    }
+    const RawRun run{slot->first, slot->bytes, slot->unreadable};
+    totals.sectorsRead += run.Sectors();
+    totals.unreadableSectors += slot->unreadable.size();
+    done += run.Sectors();
+    const bool more = visit(run);
+    reader.Release();
+    if (!more) break;
   }
   return totals;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -52,7 +53,33 @@ struct RawRoadTotals {
 };
 
 // Reads sectors [first, first + count) of node's extent in runs and hands
-// each to visit, in order; visit answers false to end the reading there.
+// each to visit, in order; visit answers false to end the reading there. A
+// reader thread reads up to two runs ahead of visit; visit runs on the
+// caller's thread.
 RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_t first,
                             uint64_t count, const RawRoadOptions& options,
                             const std::function<bool(const RawRun&)>& visit);
+
+// Sectors [first, first + count) of node's extent read ahead in runs on a
+// reader thread, served to a scan that asks for them in smaller pieces, in
+// order (a piece may begin again inside the one before, as the search's
+// overlapping blocks do). What the scan gets is what ReadRawSectors gives.
+class RawReader {
+ public:
+  RawReader(DiskAccess& access, const DrivePacket& node, uint64_t first, uint64_t count,
+            const RawRoadOptions& options = {});
+  ~RawReader();
+  RawReader(const RawReader&) = delete;
+  RawReader& operator=(const RawReader&) = delete;
+  // As ReadRawSectors: buffer.size() / 512 sectors from sector `from`, at or
+  // after the previous piece's start. Sectors outside the range (or not read
+  // because of a stop) come as unreadable.
+  [[nodiscard]] bool Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable);
+  // Sectors read from the disk so far, and of them unreadable.
+  uint64_t SectorsRead() const { return sectorsRead_; }
+
+ private:
+  struct Ahead;
+  std::unique_ptr<Ahead> ahead_;
+  uint64_t sectorsRead_ = 0;
+};

@@ -39,7 +39,8 @@ uint32_t MoveByLba(SectorLibrary& lib, uint32_t drive, const ChsTriple& t, uint3
 // Library path: chunks that never cross a track end; a failed chunk of more
 // than one sector is retried sector by sector and the transfer ends there.
 template <bool Write, typename Buf>
-bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
+bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer,
+                     LibraryChunks chunks = LibraryChunks::Track) {
   SayWait(access);
   SectorLibrary* lib = access.Library();
   if (lib == nullptr) return false;
@@ -59,7 +60,8 @@ bool TransferLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) 
     // Without a geometry only the base address itself can be given in CHS.
     if (!haveGeometry && w.int13Extensions == 0 && w.startSector != 0) return false;
     uint32_t n = remaining;
-    if (haveGeometry) {
+    const bool byTrack = chunks == LibraryChunks::Track || w.int13Extensions == 0;
+    if (haveGeometry && byTrack) {
       const uint32_t left = geometry.sectorsPerTrack - t.sectorInTrack + 1;
       if (left < n) n = left;
     }
@@ -99,8 +101,9 @@ template <bool Write, typename Buf>
 bool TransferDirect(DiskAccess& access, const DrivePacket& packet, Buf buffer);
 
 template <bool Write, typename Buf>
-bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
-  return SectorRoads::Library(access) ? TransferLibrary<Write>(access, packet, buffer)
+bool TransferDirectOrLibrary(DiskAccess& access, const DrivePacket& packet, Buf buffer,
+                             LibraryChunks chunks = LibraryChunks::Track) {
+  return SectorRoads::Library(access) ? TransferLibrary<Write>(access, packet, buffer, chunks)
                                  : TransferDirect<Write>(access, packet, buffer);
 }
 
@@ -187,7 +190,7 @@ bool MoveOwnSector(DiskAccess& access, const DrivePacket& packet, Buf buffer) {
 
 template <bool Write, typename Buf>
 bool MoveNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first, Buf buffer,
-                     size_t bytes) {
+                     size_t bytes, LibraryChunks chunks = LibraryChunks::Track) {
   const uint64_t count = bytes / kSectorSize;
   if (count == 0 || count > UINT32_MAX) return false;
   if (node.startSector == 0 && first == 0 && count == 1)
@@ -200,14 +203,14 @@ bool MoveNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first
   if constexpr (Write)
     return TransferDirectOrLibrary<true>(access, extent, buffer);
   else
-    return TransferDirectOrLibrary<false>(access, extent, buffer);
+    return TransferDirectOrLibrary<false>(access, extent, buffer, chunks);
 }
 
 }  // namespace
 
 bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
-                     std::span<uint8_t> buffer) {
-  return MoveNodeSectors<false>(access, node, first, buffer.data(), buffer.size());
+                     std::span<uint8_t> buffer, LibraryChunks chunks) {
+  return MoveNodeSectors<false>(access, node, first, buffer.data(), buffer.size(), chunks);
 }
 
 bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,

@@ -22,8 +22,14 @@
 // address (its CHS base, partitionStart) with one reopen of a floppy that
 // moved nothing. False for an empty buffer and for sectors past 32-bit
 // numbers; otherwise as ReadSectors and WriteSectors.
+// How a long read goes to the sector library: a call per track, as every
+// read of the program's views goes, or (Whole) one call where the drive takes
+// LBA addresses, as the raw road's megabyte runs stream. The direct path
+// moves the whole extent either way.
+enum class LibraryChunks { Track, Whole };
 [[nodiscard]] bool ReadNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
-                                   std::span<uint8_t> buffer);
+                                   std::span<uint8_t> buffer,
+                                   LibraryChunks chunks = LibraryChunks::Track);
 [[nodiscard]] bool WriteNodeSectors(DiskAccess& access, const DrivePacket& node, uint32_t first,
                                     std::span<const uint8_t> buffer);
 

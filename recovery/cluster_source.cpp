@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "disk/raw_road.h"
+#include "disk/read_ahead.h"
 #include "disk/sector_access.h"
 
 bool ClusterGeometry::Valid() const {
@@ -80,39 +81,68 @@ bool DiskClusterSource::Read(uint32_t first, uint32_t count, std::span<uint8_t> 
   return false;
 }
 
+namespace {
+
+// A run as the reader thread leaves it for the readers.
+struct ClusterSlot {
+  uint32_t first = 0;
+  uint32_t count = 0;
+  std::vector<uint8_t> bytes;
+  std::vector<ByteRange> unreadable;
+};
+
+// Two runs read ahead of the one the readers work on.
+constexpr size_t kAheadClusterRuns = 3;
+
+}  // namespace
+
 ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry& geometry,
                                    const ClusterRunOptions& options,
                                    const std::function<void(const ClusterRun&)>& visit) {
   ClusterRunTotals totals;
   if (!geometry.Valid()) return totals;
   const uint64_t perRun = std::max<uint64_t>(1, options.runBytes / geometry.clusterBytes);
-  std::vector<uint8_t> buffer;
-  std::vector<ByteRange> unreadable;
-  uint32_t c = 2;
-  while (c <= geometry.lastCluster) {
-    if (options.stop && options.stop->load()) {
-      totals.stopped = true;
-      break;
+  // The reader thread picks the runs (skip is asked there) and reads them;
+  // the readers' work and the progress stay on this thread.
+  bool atEnd = false;  // the reader's, read once it has ended
+  ReadAhead<ClusterSlot> reader(kAheadClusterRuns, [&, c = uint32_t{2}](ClusterSlot& slot) mutable {
+    while (c <= geometry.lastCluster && options.skip && options.skip(c)) ++c;
+    if (c > geometry.lastCluster) {
+      atEnd = true;
+      return false;
     }
-    if (options.skip && options.skip(c)) {
-      ++c;
-      continue;
-    }
+    if (options.stop && options.stop->load()) return false;
     uint32_t count = 1;
     while (count < perRun && uint64_t{c} + count <= geometry.lastCluster &&
            !(options.skip && options.skip(c + count)))
       ++count;
-    buffer.resize(uint64_t{count} * geometry.clusterBytes);
-    (void)source.Read(c, count, buffer, unreadable);  // the ranges say what failed
-    ClusterRun run{c, count, buffer, unreadable};
-    for (const ByteRange& r : unreadable) {
+    slot.first = c;
+    slot.count = count;
+    slot.bytes.resize(uint64_t{count} * geometry.clusterBytes);
+    (void)source.Read(c, count, slot.bytes, slot.unreadable);  // the ranges say what failed
+    c += count;
+    return true;
+  });
+  for (;;) {
+    ClusterSlot* slot = reader.Next();
+    if (slot == nullptr) {
+      totals.stopped = !atEnd;
+      break;
+    }
+    if (options.stop && options.stop->load()) {
+      totals.stopped = true;
+      break;
+    }
+    const ClusterRun run{slot->first, slot->count, slot->bytes, slot->unreadable};
+    for (const ByteRange& r : slot->unreadable) {
       totals.unreadableBytes += r.length;
       totals.unreadableSectors += static_cast<uint32_t>((r.length + 511) / 512);
     }
-    totals.clustersRead += count;
+    totals.clustersRead += slot->count;
     visit(run);
-    c += count;
-    if (options.progress) options.progress(c - 1);
+    const uint32_t last = slot->first + slot->count - 1;
+    reader.Release();
+    if (options.progress) options.progress(last);
   }
   return totals;
 }

@@ -318,6 +318,11 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
   ProgressTeller progress(events, job);
   uint32_t steps = 0;
   std::vector<uint64_t> bad;
+  // The disk is read in runs of a megabyte by a reader thread ahead of the
+  // blocks matched here; the blocks, their overlap, progress and counts stay.
+  // Stop is polled here, before each block: the reader ends when this does,
+  // so no block is ever left unread by it.
+  RawReader reader(access, job.node, job.start - job.node.startSector, job.end - job.start);
   // 64-bit sector numbers: the last block of an area without an upper bound
   // ends at 2^32 - 1, where 32 bits would wrap back to the start.
   for (uint64_t s = job.start; s < job.end; s += kSearchStepSectors) {
@@ -335,11 +340,11 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     // The search starts at or after the node's first sector, which is not 0.
     const uint64_t first = s - job.node.startSector;
     const std::span<uint8_t> sectors(block.data(), size_t{n} * kSectorSize);
-    // The road reads the block again sector by sector when it fails and names
-    // the sectors that stayed unreadable: their filler is searched as bytes
-    // that match nothing.
+    // The road reads a failed run again sector by sector and names the
+    // sectors that stayed unreadable: their filler is searched as bytes that
+    // match nothing.
     bad.clear();
-    const bool read = ReadRawSectors(access, job.node, first, sectors, bad);
+    const bool read = reader.Read(first, sectors, bad);
     if (n < kSearchBlockSectors)
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(size_t{n} * kSectorSize), block.end(), 0);
     if (!read) {

@@ -150,9 +150,10 @@ TEST(RawSearch, BlocksOverlapByOneSectorAndHitsAreTheFirstFromTheStart) {
   EXPECT_EQ(r.hit.offset, 511u);
   EXPECT_EQ(r.hit.Row(), 31u);
   EXPECT_EQ(r.hit.bytes[511], 'X');
-  // The first block read 100 sectors; the pattern was found in it.
+  // The volume's 990 sectors from the start are one run of the road, read at
+  // once; the pattern was found in the first block of it.
   ASSERT_EQ(rig.dev->readLog.size(), 1u);
-  EXPECT_EQ(rig.dev->readLog[0], std::make_pair(uint64_t{10 * 512}, size_t{100 * 512}));
+  EXPECT_EQ(rig.dev->readLog[0], std::make_pair(uint64_t{10 * 512}, size_t{990 * 512}));
 
   // An earlier occurrence wins; one before the start does not count.
   rig.Plant(50 * 512 + 16, "XYZ");
@@ -192,8 +193,9 @@ TEST(RawSearch, TheLastBlockAndTheZeroFillBehindIt) {
   // Zeros everywhere, searched for 00 01: nothing, in every block.
   rig.dev->readLog.clear();
   EXPECT_EQ(rig.Run(Hex({"00", "01"})).status, SearchStatus::NotFound);
-  EXPECT_EQ(rig.dev->readLog.size(), 10u);  // 10, 109, ..., 901 (the last 99 sectors)
-  EXPECT_EQ(rig.dev->readLog.back(), std::make_pair(uint64_t{901 * 512}, size_t{99 * 512}));
+  // The blocks 10, 109, ..., 901 (the last 99 sectors) come from one run.
+  EXPECT_EQ(rig.dev->readLog.size(), 1u);
+  EXPECT_EQ(rig.dev->readLog.back(), std::make_pair(uint64_t{10 * 512}, size_t{990 * 512}));
 }
 
 TEST(RawSearch, ProgressStopAndFailedBlocks) {

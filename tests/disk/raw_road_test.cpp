@@ -1,0 +1,123 @@
+// The raw road with its reader thread ahead: runs read whole on both paths
+// (the sector library's in one call, not a call per track), pieces asked
+// across runs and back into the one before as the search's blocks are,
+// unreadable sectors named where they are, and Stop. The suite's name puts
+// it in the ThreadSanitizer leg.
+#include "disk/raw_road.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "views/view_rig.h"
+
+namespace {
+
+constexpr uint32_t kDiskSectors = 1100;
+constexpr uint32_t kNodeStart = 10;
+constexpr uint64_t kRange = 1000;  // sectors of the node read
+
+struct RoadCase {
+  const char* name;
+  TestDrives::Path path;
+  uint32_t runSectors;
+  std::vector<uint64_t> bad;  // sectors of the node that fail
+  std::vector<std::pair<uint64_t, uint64_t>> pieces;  // (first, count) asked of the reader
+  int stopAfterRuns;  // ForEachRawRun: Stop pressed in this run's visit; 0: never
+};
+
+// The search's way: 100-sector blocks that begin again in the last sector of
+// the one before, over several runs.
+std::vector<std::pair<uint64_t, uint64_t>> Blocks(uint64_t to) {
+  std::vector<std::pair<uint64_t, uint64_t>> blocks;
+  for (uint64_t s = 0; s < to; s += 99) blocks.emplace_back(s, std::min<uint64_t>(100, to - s));
+  return blocks;
+}
+
+class RawRoadThread : public testing::TestWithParam<RoadCase> {};
+
+TEST_P(RawRoadThread, ServesEverySectorAsReadAndNamesTheUnreadable) {
+  const RoadCase& c = GetParam();
+  const std::vector<uint8_t> disk = PatternDisk(kDiskSectors);
+  ViewRig rig(disk, c.path);
+  for (uint64_t b : c.bad) rig.dev->badReadSectors.insert(kNodeStart + b);
+  DrivePacket node;
+  node.drive = 0x80;
+  node.kind = NodeKind::Unknown;
+  node.startSector = kNodeStart;
+  node.int13Extensions = 1;
+  RawRoadOptions options;
+  options.runSectors = c.runSectors;
+
+  auto expectSectors = [&](uint64_t first, std::span<const uint8_t> got,
+                           const std::vector<uint64_t>& unreadable, const std::string& where) {
+    std::vector<uint64_t> wantBad;
+    for (uint64_t k = 0; k < got.size() / 512; ++k) {
+      const uint64_t s = first + k;
+      const bool bad = s >= kRange || std::count(c.bad.begin(), c.bad.end(), s) > 0;
+      if (bad) wantBad.push_back(s);
+      const std::vector<uint8_t> want =
+          bad ? std::vector<uint8_t>(512, kRawUnreadableFill) : SectorSlice(disk, kNodeStart + s);
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + static_cast<ptrdiff_t>(k * 512)))
+          << where << ": sector " << s;
+    }
+    EXPECT_EQ(unreadable, wantBad) << where;
+  };
+
+  {
+    RawReader reader(rig.access, node, 0, kRange, options);
+    for (const auto& [first, count] : c.pieces) {
+      std::vector<uint8_t> piece(count * 512);
+      std::vector<uint64_t> unreadable;
+      const bool whole = reader.Read(first, piece, unreadable);
+      EXPECT_EQ(whole, unreadable.empty());
+      expectSectors(first, piece, unreadable, "piece at " + std::to_string(first));
+    }
+  }
+  // The first read asked the device for a whole run, on both paths.
+  ASSERT_FALSE(rig.dev->readLog.empty());
+  EXPECT_EQ(rig.dev->readLog.front(),
+            std::make_pair(uint64_t{kNodeStart} * 512, size_t{std::min<uint64_t>(c.runSectors, kRange) * 512}));
+
+  std::atomic<bool> stop{false};
+  options.stop = &stop;
+  int visited = 0;
+  uint64_t next = 0;
+  const RawRoadTotals totals = ForEachRawRun(rig.access, node, 0, kRange, options, [&](const RawRun& run) {
+    EXPECT_EQ(run.first, next);
+    next += run.Sectors();
+    expectSectors(run.first, run.bytes, {run.unreadable.begin(), run.unreadable.end()},
+                  "run at " + std::to_string(run.first));
+    if (++visited == c.stopAfterRuns) stop = true;
+    return true;
+  });
+  const uint64_t runs = (kRange + c.runSectors - 1) / c.runSectors;
+  EXPECT_EQ(visited, c.stopAfterRuns > 0 ? c.stopAfterRuns : static_cast<int>(runs));
+  EXPECT_EQ(totals.stopped, c.stopAfterRuns > 0);
+  EXPECT_EQ(totals.sectorsRead, next);
+  if (c.stopAfterRuns == 0)
+    EXPECT_EQ(totals.unreadableSectors, static_cast<uint64_t>(std::count_if(
+                                            c.bad.begin(), c.bad.end(), [](uint64_t b) { return b < kRange; })));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawRoadThread,
+    testing::Values(
+        RoadCase{"DirectBlocksOverRuns", TestDrives::Direct, 200, {}, Blocks(kRange), 0},
+        RoadCase{"LibraryBlocksOverRuns", TestDrives::Library, 200, {}, Blocks(kRange), 0},
+        // Failed sectors at a run's end and the next one's start, read again
+        // one by one: only they are unreadable, in both runs and in the block
+        // that straddles them.
+        RoadCase{"DirectFailedAcrossRuns", TestDrives::Direct, 200, {199, 200, 555}, Blocks(kRange), 0},
+        RoadCase{"LibraryFailedAcrossRuns", TestDrives::Library, 256, {255, 256, 300}, Blocks(kRange), 0},
+        // A piece reaching past the range, and one skipping runs ahead.
+        RoadCase{"PiecesPastAndAhead", TestDrives::Direct, 128, {}, {{0, 10}, {700, 50}, {980, 40}}, 0},
+        // The whole range as one run, as a small volume is.
+        RoadCase{"OneRun", TestDrives::Library, 2048, {3}, Blocks(kRange), 0},
+        // Stop in the second run's visit: no third run is handed on.
+        RoadCase{"StopEndsTheRuns", TestDrives::Direct, 100, {}, {{0, 100}}, 2}),
+    [](const testing::TestParamInfo<RoadCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
