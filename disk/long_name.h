@@ -19,6 +19,10 @@
 // It never reads outside dir. Returns text.size() (bytes), 0 for no name.
 size_t AssembleLongName(std::span<const uint8_t> dir, size_t entryIndex, std::string& text);
 
+// The first character Undelete gives a revived entry ("!"), until Rename
+// gives it its name back; its deleted long-name pieces still hold that name.
+inline constexpr uint8_t kRevivedMark = 0x21;
+
 // Appends UCS-2/UTF-16 code units as UTF-8: a surrogate pair gives one
 // character, a lone surrogate U+FFFD.
 void AppendUtf16AsUtf8(std::span<const uint16_t> units, std::string& text);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "disk/long_name.h"
 #include "recovery/directory_image.h"
 #include "views/view_context.h"
 
@@ -22,9 +23,6 @@ inline constexpr const char* kUndeleteNoRow =
 // Followed by the short names of the rows, ", " between them.
 inline constexpr const char* kUndeleteNotDeleted = "Not a deleted entry, left as it is: ";
 inline constexpr const char* kUndeleteNothing = "No file was undeleted.";
-
-// The first character a revived entry gets.
-inline constexpr uint8_t kRevivedMark = 0x21;
 
 struct UndeleteResult {
   bool ran = false;          // the FAT image was read and the rows were tried

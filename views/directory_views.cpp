@@ -100,8 +100,9 @@ bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntrie
     // The first entry of the buffer has no loaded entries in front of it. A
     // deleted entry's pieces lost their ordinals (each reads as the last), so
     // its name is gathered as Find Deleted gathers it, and shown only when
-    // the pieces' checksum fits the entry.
-    if (IsDeletedMark(entry[kDirName])) {
+    // the pieces' checksum fits the entry. A revived entry ("!" first) shows
+    // the long name its deleted pieces still hold: the name to give it back.
+    if (IsDeletedMark(entry[kDirName]) || entry[kDirName] == kRevivedMark) {
       if (const auto lfn = FindDeletedLongName(dir, i); lfn && lfn->firstByte)
         row.longName = lfn->text;
     } else if (i > 0) {

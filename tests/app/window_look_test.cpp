@@ -215,44 +215,6 @@ class WindowLookTest : public QObject {
     Save(rig.window, "raw-root-directory");
   }
 
-  // Today's disks in the tree: a GPT disk (EFI system FAT32, basic data
-  // FAT16, Linux) and a volume filling a whole disk, their labels whole.
-  void gptAndWholeDiskTrees() {
-    TempDir dir;
-    const std::string gpt = dir.File("gpt.img");
-    QVERIFY(PartitionImage(gpt, 262144,
-                           "label: gpt\n"
-                           "start=2048, size=81920, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B, name=\"EFI\"\n"
-                           "size=40960, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name=\"Data\"\n"
-                           "type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n"));
-    FatVolume efi = FormatPartition(gpt, 2048, 81920, 32, "-s 1");
-    QVERIFY(efi.MakeDir("::/EFI"));
-    FatVolume data = FormatPartition(gpt, 83968, 40960, 16);
-    QVERIFY(data.PutFile("::/A rather long file name.txt", "text"));
-    FatVolume whole = MakeFatImage(dir.File("whole.img"), 16, 65536, "-n WHOLE");
-    QVERIFY(whole.PutFile("::/README.TXT", "text"));
-
-    GuiRig rig(Drives({gpt, whole.image}));
-    QVERIFY(rig.started);
-    rig.window.resize(1280, 800);
-    rig.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
-    for (const QStringList& node :
-         {QStringList{"Hard Disk 1", "GPT Partition Entries"}, QStringList{"Hard Disk 1", "GPT Header"},
-          QStringList{"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"},
-          QStringList{"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"},
-          QStringList{"Hard Disk 2", "16-Bit FAT Disk", "Root Directory"}}) {
-      QVERIFY2(rig.Select(node), qPrintable(node.join("/")));
-      rig.Tree()->expandItem(rig.Tree()->FindPath(node));
-      CheckNothingClipped(rig);
-    }
-    CheckTreeLabelsWhole(rig);
-    QVERIFY(rig.Select({"Hard Disk 1", "GPT Partition Entries"}));
-    Save(rig.window, "gpt-entries");
-    QVERIFY(rig.Select({"Hard Disk 2", "16-Bit FAT Disk", "Root Directory"}));
-    Save(rig.window, "whole-disk-root");
-  }
-
   // The dialogs as they open, and with the longest texts they set.
   void dialogsShowTheirTextsWhole() {
     TempDir dir;

@@ -169,6 +169,7 @@ struct LongNameCase {
   bool piecesDeleted;  // the long-name pieces carry the deletion mark
   bool entryDeleted;   // and the short entry
   const char* shown;
+  char firstByte = 0;  // put over the short entry's first byte, when not 0
 };
 
 class FolderLongName : public ::testing::TestWithParam<LongNameCase> {};
@@ -179,6 +180,7 @@ TEST_P(FolderLongName, ShowsTheWholeNameOfItsOwnPieces) {
   std::vector<EntryBytes> e = NamedEntry(u"Holiday pictures 2001.jpg", owner);
   for (size_t i = 0; i < e.size(); ++i)
     if (i + 1 < e.size() ? c.piecesDeleted : c.entryDeleted) e[i][0] = kDirDeletedMark;
+  if (c.firstByte != 0) e.back()[0] = static_cast<uint8_t>(c.firstByte);
   Bench b({});
   b.pane.sectorBuffer = Join(e, 512);
   DrivePacket folder;
@@ -193,7 +195,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LongNameCase{"live", false, false, "Holiday pictures 2001.jpg"},
                       LongNameCase{"deleted", true, true, "Holiday pictures 2001.jpg"},
                       // A live file written after deleted pieces: they are not its name.
-                      LongNameCase{"live after deleted pieces", true, false, ""}));
+                      LongNameCase{"live after deleted pieces", true, false, ""},
+                      // Revived by Undelete ("!" first): the name to give it back.
+                      LongNameCase{"revived", true, false, "Holiday pictures 2001.jpg", '!'}));
 
 TEST(DirectoryView, FolderListingRules) {
   Bench b({});
