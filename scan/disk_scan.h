@@ -4,8 +4,11 @@
 // tail), counts lost clusters and, in the thorough test, reads every cluster of
 // every file and folder and every free cluster, moving data off unreadable
 // clusters and marking them bad. FAT changes collect in the image and reach
-// the disk only after the closing question; directory entries and moved
-// cluster contents are written at once.
+// the disk after the closing question, except those of a repair that changes
+// a directory entry or the boot record: that repair is written whole, in an
+// order a crash or a refused write cannot turn into damage (data clusters,
+// then its FAT entries in every copy, then the entry), and taken back when a
+// step fails.
 //
 // One DiskScan belongs to the thread that runs it; only the running and stop
 // flags are shared with the dialog that started it.
@@ -91,6 +94,9 @@ class DiskScan {
   struct EntryRepair {
     size_t entryOffset;
     std::vector<FatUndo> undo;
+    // A cluster the entry leaves (a bad one moved from): its new entry may
+    // reach the disk only after the entry no longer leads to it.
+    uint32_t released = 0;
   };
   enum class Check { CrossLinks, Surface };
 
@@ -115,9 +121,17 @@ class DiskScan {
                  std::vector<uint8_t>& buffer);
   [[nodiscard]] Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
                       size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
-  // Writes the folder's changed sectors; one that fails (or never read) gets
-  // the disk's bytes back and its repairs are undone and counted as left.
+  // Writes the folder's changed sectors, each after the FAT entries of the
+  // repairs it holds; one that fails (or never read) gets the disk's bytes
+  // back and its repairs are taken back and counted as left.
   void WriteFolderBack(ScanFolder& folder);
+  // Writes the image's entries of these clusters into every FAT copy, the
+  // copies' other entries left as they are. False when a copy could not be
+  // read or written.
+  [[nodiscard]] bool CommitFat(const std::vector<FatUndo>& changed);
+  // Undoes a repair in the image and puts its entries back on disk as they
+  // were (a step of it may have reached a copy before another failed).
+  void TakeBack(const std::vector<FatUndo>& undo);
   void CountLostClusters();
   void TestFreeClusters();
   [[nodiscard]] bool TestRootChain();  // false: the scan ends
@@ -174,5 +188,4 @@ class DiskScan {
   int progressShown_ = -1;
   bool lostCounted_ = false;
   ScanPhase::Kind lastPhase_ = ScanPhase::Kind::None;
-  bool entriesNeedFat_ = false;  // a written entry leads into clusters chained only in the image
 };

@@ -21,12 +21,6 @@ const std::string kCross = "Cross Linked file detected.  Fix it?";
 const std::string kAltered = "FAT had been altered!  Write changes to FATs?";
 const std::string kFolder = "This folder contains changes! Write them to disk?";
 
-std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
-  std::vector<uint8_t> v(bytes);
-  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 512);
-  return v;
-}
-
 ScanOptions Options(bool thorough, bool autoFix = false, uint64_t limit = kDefaultMemoryLimit) {
   ScanOptions o;
   o.thorough = thorough;
