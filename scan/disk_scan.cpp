@@ -54,7 +54,15 @@ std::string ScanSummary(const ScanResult& r) {
   return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
                     static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
                     static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
-                    static_cast<unsigned long>(r.badClusters));
+                    static_cast<unsigned long>(r.badClusters)) +
+         // Said only when a chain was found at fault, so that a sound
+         // volume's summary stays as it was.
+         (r.circularChains + r.brokenChains + r.badFirstClusters + r.sizeMismatches == 0
+              ? std::string()
+              : FormatText(kScanSummaryChains, static_cast<unsigned long>(r.circularChains),
+                           static_cast<unsigned long>(r.brokenChains),
+                           static_cast<unsigned long>(r.badFirstClusters),
+                           static_cast<unsigned long>(r.sizeMismatches)));
 }
 
 int ScanResult::ExitCode() const {
@@ -548,18 +556,56 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
     events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
-    uint32_t c = first, prev = 0, steps = 0;
-    bool isFirst = true;
-    while (!Stopped() && InVolume(c)) {
-      if (!Marked(c)) {
-        Mark(c);
-        prev = c;
-        c = Next(c);
-        isFirst = false;
-        ++steps;
-        continue;
-      }
+    const bool isFile = (entry[kDirAttributes] & kAttrFolder) == 0;
+    // A first cluster that starts no chain: outside the volume, or free.
+    if (!InVolume(first) || (Entry(first).IsFree() && !Marked(first))) {
+      Say(kScanBadFirstCluster);
       ++result_.problemsFound;
+      ++result_.problemsLeft;
+      ++result_.badFirstClusters;
+      continue;
+    }
+    uint32_t c = first, prev = 0, steps = 0;
+    bool isFirst = true, chainSound = true;
+    while (!Stopped()) {
+      if (!Marked(c)) {
+        // A link into a free cluster ends the chain before it; a link that
+        // names no cluster of the volume ends it at the cluster holding it.
+        // Either way the file keeps every cluster it still reaches.
+        const bool intoFree = !isFirst && Entry(c).IsFree();
+        if (!intoFree) {
+          Mark(c);
+          prev = c;
+          ++steps;
+          const FatEntry e = Entry(c);
+          if (e.kind == FatEntryKind::Next && InVolume(e.value)) {
+            c = e.value;
+            isFirst = false;
+            continue;
+          }
+          if (e.kind != FatEntryKind::Next && e.kind != FatEntryKind::Reserved) break;
+        }
+        chainSound = false;
+        EndBrokenChain(folder, at, prev, steps, intoFree ? kScanChainFree : kScanChainOutside);
+        break;
+      }
+      chainSound = false;
+      // A chain that runs back into itself has no tail of its own to copy:
+      // it ends where it turned back.
+      bool ownLoop = false;
+      for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
+        if (k == c) ownLoop = true;
+      ++result_.problemsFound;
+      if (ownLoop) {
+        ++result_.circularChains;
+        if (!Ask(kScanCircular)) {
+          ++result_.problemsLeft;
+        } else {
+          SetEntry(prev, kFatEndMark);
+          ++pendingOnFat_;
+        }
+        break;
+      }
       ++result_.crossLinks;
       if (!Ask(kScanCrossLinked)) {
         ++result_.problemsLeft;
@@ -573,16 +619,6 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
            std::find(folder.clusters.begin(), folder.clusters.end(), c) != folder.clusters.end())) {
         Say(kScanFixFailed);
         ++result_.problemsLeft;
-        break;
-      }
-      // A chain that runs back into itself has no tail of its own to copy:
-      // it ends where it turned back.
-      bool ownLoop = false;
-      for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
-        if (k == c) ownLoop = true;
-      if (ownLoop) {
-        SetEntry(prev, kFatEndMark);
-        ++pendingOnFat_;
         break;
       }
       const uint32_t length = ChainLength(c, layout_.width, fat_);
@@ -613,9 +649,44 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       if (isFirst) entryRepairs_.push_back({at, std::move(undo)});
       break;
     }
+    // A whole chain of a file holds just the clusters its size needs.
+    if (chainSound && isFile && !Stopped()) {
+      const uint64_t clusterBytes = uint64_t{layout_.sectorsPerCluster} * kSectorSize;
+      const uint64_t needed = (uint64_t{le32(entry, kDirSize)} + clusterBytes - 1) / clusterBytes;
+      if (needed != steps) {
+        Say(kScanSizeMismatch);
+        ++result_.problemsFound;
+        ++result_.problemsLeft;
+        ++result_.sizeMismatches;
+      }
+    }
   }
   events_.Entry("");
   return true;
+}
+
+void DiskScan::EndBrokenChain(ScanFolder& folder, size_t at, uint32_t last, uint32_t clusters,
+                              const char* question) {
+  ++result_.problemsFound;
+  ++result_.brokenChains;
+  if (!Ask(question)) {
+    ++result_.problemsLeft;
+    return;
+  }
+  std::vector<FatUndo> undo;
+  journal_ = &undo;
+  SetEntry(last, kFatEndMark);
+  journal_ = nullptr;
+  ++pendingOnFat_;
+  // A file's size no larger than what its chain now holds: the entry is
+  // written with the chain's new end, after it.
+  const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
+  const uint64_t holds = uint64_t{clusters} * layout_.sectorsPerCluster * kSectorSize;
+  if ((entry[kDirAttributes] & kAttrFolder) == 0 && le32(entry, kDirSize) > holds) {
+    putLe32(entry, kDirSize, static_cast<uint32_t>(holds));
+    folderChanged_ = true;
+    entryRepairs_.push_back({at, std::move(undo)});
+  }
 }
 
 bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {

@@ -57,6 +57,10 @@ struct ScanResult {
   uint32_t lostClusters = 0;
   uint32_t crossLinks = 0;
   uint32_t badClusters = 0;  // unreadable clusters found (file, folder and free ones)
+  uint32_t circularChains = 0;    // chains that run back into themselves
+  uint32_t brokenChains = 0;      // links into a free cluster or to no cluster of the volume
+  uint32_t badFirstClusters = 0;  // entries whose first cluster starts no chain
+  uint32_t sizeMismatches = 0;    // files whose chain is longer or shorter than their size
   bool fatWritten = false;   // the image reached every FAT copy
 
   // fsck's codes: 0 nothing wrong found, 1 all found repaired, 4 problems
@@ -110,6 +114,10 @@ class DiskScan {
   void WalkFolders(Check check);
   [[nodiscard]] bool CheckFolder(Check check, ScanFolder& folder, bool isRoot);
   [[nodiscard]] bool CheckCrossLinks(ScanFolder& folder);
+  // Ends a chain whose link at last leads to no cluster in use (question
+  // asks), and brings a file's size down to the clusters it keeps.
+  void EndBrokenChain(ScanFolder& folder, size_t at, uint32_t last, uint32_t clusters,
+                      const char* question);
   [[nodiscard]] bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
   [[nodiscard]] bool SurfaceTest(ScanFolder& folder);
   enum class Move { Moved, Failed, Declined };

@@ -4,27 +4,10 @@
 // reads other bytes, and the scan's undo file puts every byte back.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "tests/scan/scan_rig.h"
 #include "tools/undo_writes.h"
 
 namespace {
-
-// fsck.fat -n's complaints, without the lines every run prints and those a
-// stopped repair may leave: lost clusters and FAT copies that differ.
-std::vector<std::string> Complaints(const std::string& report) {
-  std::vector<std::string> lines;
-  std::istringstream in(report);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line.starts_with("fsck.fat ") || line.starts_with("Reclaimed ") ||
-        line.starts_with("FATs differ") || line == "  Using first FAT." ||
-        line == "Leaving filesystem unchanged." || line.ends_with(" clusters"))
-      continue;
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 // The full repair of the volume below (the thorough scan, every question
 // answered Yes) makes 15 writes, the last two the FAT copies. Rows: a stop
@@ -53,7 +36,7 @@ TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
   rig.SetFat(rig.FirstCluster(rig.EntryIn(sub, "D       TXT")), a[2]);
   rig.BadCluster(rig.FirstCluster(rig.EntryIn(sub, "C       TXT")));
 
-  const std::vector<std::string> before = Complaints(rig.FsckReport());
+  const std::vector<std::string> before = FsckComplaints(rig.FsckReport());
   ASSERT_FALSE(before.empty());
   const std::vector<uint8_t> damaged = rig.Bytes();
   std::vector<std::vector<uint8_t>> files;
@@ -69,7 +52,7 @@ TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
   ASSERT_TRUE(result.scanned);
 
   const std::string report = rig.FsckReport();
-  for (const std::string& line : Complaints(report))
+  for (const std::string& line : FsckComplaints(report))
     EXPECT_NE(std::find(before.begin(), before.end(), line), before.end()) << line << "\n" << report;
   size_t i = 0;
   for (const char* path : {"::/A.TXT", "::/B.TXT", "::/SUB/D.TXT"})
@@ -77,7 +60,7 @@ TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
   if (k < 0) {
     EXPECT_EQ(rig.dev->writes, kRepairWrites);
     EXPECT_TRUE(result.fatWritten);
-    EXPECT_TRUE(Complaints(report).empty()) << report;
+    EXPECT_TRUE(FsckComplaints(report).empty()) << report;
   }
 
   // The undo file takes the whole scan back, whatever reached the disk.
