@@ -209,8 +209,8 @@ void MainWindow::OnRename() {
   ShortNameInput typed;
   const std::vector<int> rows = state_.pane.SelectedRows();
   const RenameResult result =
-      RenameAfterRecovery(state_.ctx, state_.pane.selectedPacket, rows, [&](ShortNameInput& input) {
-        const bool ok = dialogs_.AskShortName(this, input);
+      RenameAfterRecovery(state_.ctx, state_.pane.selectedPacket, rows, [&](ShortNameInput& input, const ShortNameCheck& check) {
+        const bool ok = dialogs_.AskShortName(this, input, check);
         typed = input;
         return ok;
       });

@@ -30,12 +30,12 @@ void DialogRunner::ShowAbout(QWidget* parent) {
   dialog.exec();
 }
 
-bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input) {
-  return RenameDialog::Asker(parent)(input);
+bool DialogRunner::AskShortName(QWidget* parent, ShortNameInput& input, const ShortNameCheck& check) {
+  return RenameDialog::Asker(parent)(input, check);
 }
 
-void DialogRunner::ScanDisk(QWidget* parent, DiskAccess& access) {
-  ScanDialog dialog(access, parent);
+void DialogRunner::ScanDisk(QWidget* parent, DiskAccess& access, const DrivePacket* selected) {
+  ScanDialog dialog(access, parent, selected);
   dialog.exec();
 }
 

@@ -30,10 +30,11 @@ class DialogRunner {
   virtual bool AskSector(QWidget* parent, QString& text);
   virtual void ShowAbout(QWidget* parent);
   // Rename After Recovery's dialog; on OK input holds the typed name and
-  // extension. False on Cancel.
-  virtual bool AskShortName(QWidget* parent, ShortNameInput& input);
-  // Scan Disk for Errors over the drives of access, until the person closes it.
-  virtual void ScanDisk(QWidget* parent, DiskAccess& access);
+  // extension, one check takes. False on Cancel.
+  virtual bool AskShortName(QWidget* parent, ShortNameInput& input, const ShortNameCheck& check);
+  // Scan Disk for Errors over the drives of access, until the person closes
+  // it; the volume of selected (the tree's node, if any) is chosen at the start.
+  virtual void ScanDisk(QWidget* parent, DiskAccess& access, const DrivePacket* selected);
   // A tool's modal dialog (backup, restore, disk copy), prepared and ready.
   virtual void RunModal(QDialog& dialog);
   // A file to write a floppy image to (disk copy's target); empty on Cancel.

@@ -17,8 +17,10 @@
 
 namespace {
 
-// The row's index in files_, kept on its first cell.
+// The row's index in files_ (a deleted file) or rescued_ (the others), kept
+// on its first cell with which of them it is.
 constexpr int kFileIndexRole = Qt::UserRole + 1;
+constexpr int kRescuedRole = Qt::UserRole + 3;
 // What the columns sort by: numbers as numbers.
 constexpr int kSortRole = Qt::UserRole + 2;
 
@@ -29,6 +31,16 @@ QColor StateColour(DeletedState state) {
     case DeletedState::Lost: return QColor(192, 0, 0);
   }
   return {};
+}
+
+// A lost folder's file is judged as a deleted one; a carved file whose end
+// was not found is cut where its format could not say.
+QColor JudgementColour(const RescueFile& file) {
+  if (file.kind == RescueKind::Carved)
+    return StateColour(file.judgement == "end found" ? DeletedState::Intact : DeletedState::PartlyOverwritten);
+  if (file.judgement == "intact") return StateColour(DeletedState::Intact);
+  if (file.judgement == "lost") return StateColour(DeletedState::Lost);
+  return StateColour(DeletedState::PartlyOverwritten);
 }
 
 QStandardItem* Cell(const QString& text, const QVariant& sortKey) {
@@ -44,9 +56,10 @@ FindDeletedDialog::FindDeletedDialog(DiskAccess& access, const DrivePacket& root
                                      AskFolder askFolder, QWidget* parent)
     : QDialog(parent), access_(access), root_(root), askFolder_(std::move(askFolder)) {
   setWindowTitle(QString::fromLatin1(kFindDeletedCaption));
-  model_ = new QStandardItemModel(0, 4, this);
+  model_ = new QStandardItemModel(0, 5, this);
   model_->setHorizontalHeaderLabels({QStringLiteral("State"), QStringLiteral("Size"),
-                                     QStringLiteral("Start Cluster"), QStringLiteral("Path")});
+                                     QStringLiteral("Start Cluster"), QStringLiteral("Found As"),
+                                     QStringLiteral("Path")});
   sorted_ = new QSortFilterProxyModel(this);
   sorted_->setSourceModel(model_);
   sorted_->setSortRole(kSortRole);
@@ -61,12 +74,15 @@ FindDeletedDialog::FindDeletedDialog(DiskAccess& access, const DrivePacket& root
   table_->setColumnWidth(StateColumn, 200);
   table_->setColumnWidth(SizeColumn, 90);
   table_->setColumnWidth(ClusterColumn, 100);
+  table_->setColumnWidth(FoundColumn, 90);
 
   find_ = new QPushButton(QStringLiteral("&Find"), this);
   stop_ = new QPushButton(QStringLiteral("&Stop"), this);
   copy_ = new QPushButton(QString::fromUtf8("&Copy Out To Folder\u2026"), this);
   close_ = new QPushButton(QStringLiteral("Close"), this);
   skipAllocated_ = new QCheckBox(QStringLiteral("S&kip clusters in use"), this);
+  // Carving reads every free cluster's contents: the longest part, so asked for.
+  carve_ = new QCheckBox(QStringLiteral("C&arve free clusters (slower)"), this);
   progress_ = new QProgressBar(this);
   progress_->setRange(0, 1);
   progress_->setValue(0);
@@ -87,6 +103,7 @@ FindDeletedDialog::FindDeletedDialog(DiskAccess& access, const DrivePacket& root
   buttons->addWidget(stop_);
   buttons->addWidget(copy_);
   buttons->addWidget(skipAllocated_);
+  buttons->addWidget(carve_);
   buttons->addStretch(1);
   buttons->addWidget(close_);
   auto* layout = new QVBoxLayout(this);
@@ -145,27 +162,36 @@ void FindDeletedDialog::StartFind() {
   if (Running()) return;
   model_->removeRows(0, model_->rowCount());
   files_.clear();
+  rescued_.clear();
   status_->setText(QStringLiteral("Searching..."));
   Begin();
-  worker_ = std::thread([this] {
+  RescueScanOptions options;
+  options.carve = carve_->isChecked();
+  worker_ = std::thread([this, options] {
     FindEvents events(*this);
-    FindDeletedResult result = FindDeletedFiles(access_, root_, &stopFlag_, &events);
+    const RescueProgress progress = [this](RescuePhase phase, uint64_t done, uint64_t total) {
+      QMetaObject::invokeMethod(
+          this, [this, phase, done, total] { ShowProgress(phase, done, total); }, Qt::QueuedConnection);
+    };
+    RescueFindings found = FindRescuable(access_, root_, options, &stopFlag_, progress, &events);
     QMetaObject::invokeMethod(
-        this, [this, r = std::move(result)]() mutable { FoundAll(std::move(r)); },
+        this, [this, f = std::move(found), carved = options.carve]() mutable { FoundAll(std::move(f), carved); },
         Qt::QueuedConnection);
   });
   UpdateButtons();
 }
 
-void FindDeletedDialog::FindEvents::Progress(uint32_t walked, uint32_t known) {
-  QMetaObject::invokeMethod(
-      &dialog_,
-      [d = &dialog_, walked, known] {
-        d->progress_->setRange(0, static_cast<int>(known));
-        d->progress_->setValue(static_cast<int>(walked));
-        d->status_->setText(QStringLiteral("Folders searched: %1").arg(walked));
-      },
-      Qt::QueuedConnection);
+void FindDeletedDialog::ShowProgress(RescuePhase phase, uint64_t done, uint64_t total) {
+  // Cluster numbers and file counts stay below 2^28: an int holds them.
+  progress_->setRange(0, static_cast<int>(std::max(total, done)));
+  progress_->setValue(static_cast<int>(done));
+  switch (phase) {
+    case RescuePhase::Deleted: status_->setText(QStringLiteral("Folders searched: %1").arg(done)); break;
+    case RescuePhase::DataArea:
+      status_->setText(QStringLiteral("Clusters searched: %1 of %2").arg(done).arg(total));
+      break;
+    case RescuePhase::Copy: break;
+  }
 }
 
 void FindDeletedDialog::FindEvents::RowFound(const DeletedFile& file) {
@@ -192,24 +218,54 @@ void FindDeletedDialog::AddRow(const DeletedFile& f) {
   state->setData(StateColour(f.state), Qt::ForegroundRole);
   state->setData(static_cast<qulonglong>(i), kFileIndexRole);
   const QString path = QString::fromStdString(f.path + (f.folder ? "/" : ""));
+  const QString found = QString::fromLatin1(RescueKindText(RescueKind::Deleted));
   model_->appendRow({state, Cell(QString::number(f.size), static_cast<qulonglong>(f.size)),
                      Cell(QString::number(f.startCluster), static_cast<qulonglong>(f.startCluster)),
-                     Cell(path, path)});
+                     Cell(found, found), Cell(path, path)});
   table_->setSortingEnabled(true);
 }
 
-void FindDeletedDialog::FoundAll(FindDeletedResult result) {
+void FindDeletedDialog::AddRescuedRow(const RescueFile& f) {
+  const size_t i = rescued_.size();
+  rescued_.push_back(f);
+  table_->setSortingEnabled(false);
+  QStandardItem* state = Cell(QString::fromStdString(f.judgement), QString::fromStdString(f.judgement));
+  state->setData(JudgementColour(f), Qt::ForegroundRole);
+  state->setData(static_cast<qulonglong>(i), kFileIndexRole);
+  state->setData(true, kRescuedRole);
+  // Where rescue puts it: "Lost Folders/..." with its rebuilt path, "Carved/c0012345.png".
+  const QString path = QString::fromStdString(f.folder + "/" + f.item.name);
+  const QString found = QString::fromLatin1(RescueKindText(f.kind));
+  model_->appendRow({state, Cell(QString::number(f.item.size), static_cast<qulonglong>(f.item.size)),
+                     Cell(QString::number(f.item.firstCluster), static_cast<qulonglong>(f.item.firstCluster)),
+                     Cell(found, found), Cell(path, path)});
+  table_->setSortingEnabled(true);
+}
+
+void FindDeletedDialog::FoundAll(RescueFindings found, bool carved) {
   Finish();
+  // The deleted files came as rows already; the rest are rescue's.
+  for (RescueFile& f : RescueFiles(found))
+    if (f.kind != RescueKind::Deleted) AddRescuedRow(f);
   QString text;
-  if (!result.opened)
-    text = QString::fromStdString(result.error);
-  else
-    text = QStringLiteral("%1 deleted files and folders found in %2 folders%3")
+  if (!found.opened && found.foldersWalked == 0) {
+    text = QString::fromStdString(found.error);
+  } else {
+    const auto lost = std::count_if(rescued_.begin(), rescued_.end(),
+                                    [](const RescueFile& f) { return f.kind == RescueKind::LostFolder; });
+    text = QStringLiteral("%1 deleted files and folders found in %2 folders; %3 files in lost folders")
                .arg(files_.size())
-               .arg(result.foldersWalked)
-               .arg(result.stopped ? QStringLiteral(" (stopped)") : QString());
+               .arg(found.foldersWalked)
+               .arg(lost);
+    if (carved) text += QStringLiteral(", %1 carved").arg(rescued_.size() - static_cast<size_t>(lost));
+    if (found.unreadableSectors > 0)
+      text += QStringLiteral("; %1 unreadable sectors").arg(found.unreadableSectors);
+    if (found.stopped) text += QStringLiteral(" (stopped)");
+  }
   status_->setText(text);
-  for (const std::string& p : result.problems) report_->appendPlainText(QString::fromStdString(p));
+  for (const std::string& p : found.problems) report_->appendPlainText(QString::fromStdString(p));
+  // The walk went whole but the data area could not be read.
+  if (!found.opened && found.foldersWalked > 0) report_->appendPlainText(QString::fromStdString(found.error));
   UpdateButtons();
 }
 
@@ -217,11 +273,16 @@ void FindDeletedDialog::StopWork() { stopFlag_ = true; }
 
 void FindDeletedDialog::CopySelected() {
   if (Running()) return;
-  std::vector<size_t> chosen;
+  std::vector<size_t> chosen, chosenRescued;
   for (const QModelIndex& row : table_->selectionModel()->selectedRows(StateColumn))
-    chosen.push_back(sorted_->data(row, kFileIndexRole).toULongLong());
-  if (chosen.empty()) return;
+    (sorted_->data(row, kRescuedRole).toBool() ? chosenRescued : chosen)
+        .push_back(sorted_->data(row, kFileIndexRole).toULongLong());
+  if (chosen.empty() && chosenRescued.empty()) return;
   std::sort(chosen.begin(), chosen.end());
+  std::sort(chosenRescued.begin(), chosenRescued.end());
+  std::vector<RescueFile> rescued;
+  for (size_t i : chosenRescued)
+    if (i < rescued_.size()) rescued.push_back(rescued_[i]);
   // A file inside a chosen folder comes with the folder.
   std::set<std::string> folders;
   for (size_t i : chosen)
@@ -242,26 +303,46 @@ void FindDeletedDialog::CopySelected() {
   options.skipAllocated = skipAllocated_->isChecked();
   status_->setText(QStringLiteral("Copying..."));
   Begin();
-  const int total = static_cast<int>(items.size());
-  worker_ = std::thread([this, items = std::move(items), options, folder, total] {
+  const int total = static_cast<int>(items.size() + rescued.size());
+  worker_ = std::thread([this, items = std::move(items), rescued = std::move(rescued), options, folder,
+                         total] {
     CopyEvents events(*this, total);
-    CopyOutResult result = CopyOut(access_, root_, items, options, &stopFlag_, &events);
+    Copied copied;
+    if (!items.empty()) copied.deleted = CopyOut(access_, root_, items, options, &stopFlag_, &events);
+    // Lost folders' files under "Lost Folders", carved ones under "Carved",
+    // as gleaner-cli rescue lays them out.
+    if (!rescued.empty())
+      copied.rescued = CopyRescued(access_, root_, rescued, {}, options.targetFolder, &stopFlag_,
+                                   [&events](RescuePhase, uint64_t, uint64_t) { events.FileDone({}); });
     QMetaObject::invokeMethod(
-        this, [this, r = std::move(result), folder]() mutable { CopiedAll(std::move(r), folder); },
+        this, [this, c = std::move(copied), folder]() mutable { CopiedAll(std::move(c), folder); },
         Qt::QueuedConnection);
   });
   UpdateButtons();
 }
 
-void FindDeletedDialog::CopiedAll(CopyOutResult result, QString folder) {
+void FindDeletedDialog::CopiedAll(Copied copied, QString folder) {
   Finish();
-  if (!result.opened) {
-    status_->setText(QString::fromStdString(result.error));
-    return;
+  QStringList summary;
+  if (copied.deleted) {
+    const CopyOutResult& result = *copied.deleted;
+    summary << QString::fromStdString(result.opened ? CopyOutSummary(result, folder.toStdString())
+                                                    : result.error);
+    for (const std::string& line : CopyOutReport(result))
+      report_->appendPlainText(QString::fromStdString(line));
   }
-  status_->setText(QString::fromStdString(CopyOutSummary(result, folder.toStdString())));
-  for (const std::string& line : CopyOutReport(result))
-    report_->appendPlainText(QString::fromStdString(line));
+  if (copied.rescued) {
+    RescueResult& result = *copied.rescued;
+    // The search counted the data area's unreadable sectors; these are the
+    // ones the files copied met.
+    for (const RescuedFile& f : result.files)
+      if (f.kind != RescueKind::Deleted) result.unreadableSectors += (f.unreadableBytes + 511) / 512;
+    summary << QString::fromStdString(result.opened ? RescueSummary(result, folder.toStdString())
+                                                    : result.error);
+    for (const std::string& line : result.problems)
+      report_->appendPlainText(QString::fromStdString(line));
+  }
+  status_->setText(summary.join(QLatin1Char('\n')));
 }
 
 void FindDeletedDialog::UpdateButtons() {
@@ -270,4 +351,5 @@ void FindDeletedDialog::UpdateButtons() {
   stop_->setEnabled(running);
   copy_->setEnabled(!running && table_->selectionModel()->hasSelection());
   skipAllocated_->setEnabled(!running);
+  carve_->setEnabled(!running);
 }

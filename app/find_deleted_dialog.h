@@ -1,18 +1,22 @@
-// Find Deleted Files: a table of every deleted file and folder of a volume
-// with the judgement of what can come back, found on a worker thread with
-// progress and Stop, and a button that copies the selected ones out to a
-// folder of the host (on the worker too). The worker never touches a widget:
-// it hands its progress and results to the dialog through queued calls.
+// Find Deleted Files: a table of every deleted file and folder of a volume,
+// of the files of its lost folders and, when asked for, of files carved from
+// its free clusters, each with the judgement of what can come back, found on
+// a worker thread with progress and Stop, and a button that copies the
+// selected ones out to a folder of the host (on the worker too), as
+// gleaner-cli's extract and rescue do. The worker never touches a widget: it
+// hands its progress and results to the dialog through queued calls.
 #pragma once
 #include <QDialog>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "disk/disk_access.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/rescue.h"
 
 class QCheckBox;
 class QLabel;
@@ -29,7 +33,7 @@ using AskFolder = std::function<QString(QWidget* parent)>;
 class FindDeletedDialog : public QDialog {
   Q_OBJECT
  public:
-  enum Column { StateColumn, SizeColumn, ClusterColumn, PathColumn };
+  enum Column { StateColumn, SizeColumn, ClusterColumn, FoundColumn, PathColumn };
 
   FindDeletedDialog(DiskAccess& access, const DrivePacket& root, AskFolder askFolder,
                     QWidget* parent = nullptr);
@@ -44,11 +48,14 @@ class FindDeletedDialog : public QDialog {
   bool Running() const { return worker_.joinable(); }
 
   const std::vector<DeletedFile>& Files() const { return files_; }
+  // The lost folders' and carved files listed, as rescue copies them.
+  const std::vector<RescueFile>& Rescued() const { return rescued_; }
   QTableView* Table() const { return table_; }
   QPushButton* FindButton() const { return find_; }
   QPushButton* StopButton() const { return stop_; }
   QPushButton* CopyButton() const { return copy_; }
   QCheckBox* SkipAllocatedBox() const { return skipAllocated_; }
+  QCheckBox* CarveBox() const { return carve_; }
   QProgressBar* Progress() const { return progress_; }
   QLabel* StatusLabel() const { return status_; }
   QPlainTextEdit* Report() const { return report_; }
@@ -64,7 +71,6 @@ class FindDeletedDialog : public QDialog {
   class FindEvents final : public FindDeletedEvents {
    public:
     explicit FindEvents(FindDeletedDialog& dialog) : dialog_(dialog) {}
-    void Progress(uint32_t walked, uint32_t known) override;
     void RowFound(const DeletedFile& file) override;
 
    private:
@@ -81,11 +87,20 @@ class FindDeletedDialog : public QDialog {
     int done_ = 0;
   };
 
+  // What a copy of the selected rows made: Copy Out's result for the
+  // deleted rows, rescue's for the others.
+  struct Copied {
+    std::optional<CopyOutResult> deleted;
+    std::optional<RescueResult> rescued;
+  };
+
   void AddRow(const DeletedFile& file);
+  void AddRescuedRow(const RescueFile& file);
+  void ShowProgress(RescuePhase phase, uint64_t done, uint64_t total);
   void Begin();
   void Finish();
-  void FoundAll(FindDeletedResult result);
-  void CopiedAll(CopyOutResult result, QString folder);
+  void FoundAll(RescueFindings found, bool carved);
+  void CopiedAll(Copied copied, QString folder);
   void UpdateButtons();
 
   DiskAccess& access_;
@@ -96,6 +111,7 @@ class FindDeletedDialog : public QDialog {
   bool closeWhenDone_ = false;
   bool shownOnce_ = false;
   std::vector<DeletedFile> files_;
+  std::vector<RescueFile> rescued_;
 
   QStandardItemModel* model_ = nullptr;
   QSortFilterProxyModel* sorted_ = nullptr;
@@ -105,6 +121,7 @@ class FindDeletedDialog : public QDialog {
   QPushButton* copy_ = nullptr;
   QPushButton* close_ = nullptr;
   QCheckBox* skipAllocated_ = nullptr;
+  QCheckBox* carve_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
   QPlainTextEdit* report_ = nullptr;

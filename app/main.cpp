@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   prompt.SetOwner(&window);
   prompt.SetStatusLabels(window.StatusPane(0), window.StatusPane(1));
   prompt.SetIdleText(0, kIdleStatus);
+  window.UseSettings(DefaultSettingsFile());
   window.show();
 
   BindOptions options;

@@ -1,9 +1,13 @@
 #include "app/main_window.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -27,6 +31,11 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // The dialogs of these commands come with their own parts of the program;
 // until one is plugged in (SetOperation) its command stays disabled.
+// The panes' widths before the person drags the splitter.
+constexpr int kFirstTreeWidth = 300;
+constexpr int kFirstListWidth = 980;
+const QString kTreeWidthKey = QStringLiteral("window/treeWidth");
+
 bool IsOperation(int id) {
   switch (id) {
     case kCmdDiskCopy:
@@ -62,7 +71,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   splitter_->addWidget(list_);
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
-  splitter_->setSizes({300, 980});
+  splitter_->setSizes({kFirstTreeWidth, kFirstListWidth});
   setCentralWidget(splitter_);
 
   BuildActions();
@@ -73,7 +82,7 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
   SetOperation(kCmdUndelete, [this] { OnUndelete(); });
   SetOperation(kCmdRename, [this] { OnRename(); });
   SetOperation(kCmdScan, [this] {
-    dialogs_.ScanDisk(this, state_.access);
+    dialogs_.ScanDisk(this, state_.access, tree_->SelectedPacket());
     // Its repairs write the FATs: what is on show is read again.
     ReadAgainAfterWrite(QString::fromLatin1(kStatusToolDone).arg(QStringLiteral("Scan Disks for Errors")));
   });
@@ -100,8 +109,39 @@ MainWindow::MainWindow(AppState& state, DialogRunner& dialogs, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  SaveSettings();
   ReleaseAll();
   if (help_) delete help_.data();
+}
+
+QString DefaultSettingsFile() {
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.config");
+  return base + QStringLiteral("/gleaner/gleaner.conf");
+}
+
+
+void MainWindow::UseSettings(const QString& path) {
+  settingsFile_ = path;
+  const QSettings settings(settingsFile_, QSettings::IniFormat);
+  bool ok = false;
+  const int width = settings.value(kTreeWidthKey).toInt(&ok);
+  // A width from a hand-edited or foreign file is held to the panes' minimums.
+  if (ok && width >= tree_->minimumWidth()) {
+    // Out of the same total as the first layout's: the window is not laid
+    // out yet, and the splitter keeps the tree's width while the list
+    // takes what the window has over.
+    const int total = kFirstTreeWidth + kFirstListWidth;
+    const int tree = std::min(width, total - list_->minimumWidth());
+    splitter_->setSizes({tree, total - tree});
+  }
+  connect(splitter_, &QSplitter::splitterMoved, this, &MainWindow::SaveSettings, Qt::UniqueConnection);
+}
+
+void MainWindow::SaveSettings() const {
+  if (settingsFile_.isEmpty()) return;
+  QSettings settings(settingsFile_, QSettings::IniFormat);
+  settings.setValue(kTreeWidthKey, splitter_->sizes().value(0));
 }
 
 QAction* MainWindow::MakeAction(int id, const QString& text, bool checkable) {
@@ -199,7 +239,9 @@ void MainWindow::BuildStatusBar() {
   QStatusBar* bar = statusBar();
   status_[0] = new QLabel(QString::fromLatin1(kIdleStatus), bar);
   status_[0]->setObjectName(QStringLiteral("statusPane0"));
-  status_[0]->setFixedWidth(200);
+  // 200 pixels, and wider while a longer text ("Restore Drives done: read
+  // again from the disk") needs it: a status cut short says something else.
+  status_[0]->setMinimumWidth(200);
   status_[1] = new QLabel(bar);
   status_[1]->setObjectName(QStringLiteral("statusPane1"));
   for (QLabel* label : status_) {

@@ -43,6 +43,10 @@ inline constexpr const char* kStatusToolDone = "%1 done: read again from the dis
 // Ends the title while writes keep no undo files (--no-undo).
 inline constexpr const char* kUndoOffCaption = " (undo off)";
 
+// Where the window keeps its layout between runs: $XDG_CONFIG_HOME/gleaner/
+// gleaner.conf, else ~/.config/gleaner/gleaner.conf.
+QString DefaultSettingsFile();
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
@@ -52,6 +56,11 @@ class MainWindow : public QMainWindow {
   // The tree's first update: binds disk access and lists the drives. True
   // when the drives are ready.
   bool Start(const BindOptions& options);
+
+  // Keeps the tree pane's width in the settings file path: taken from it now,
+  // written when the person drags the splitter and when the window goes.
+  // Without it (the tests' windows) no file is read or written.
+  void UseSettings(const QString& path);
 
   // Runs a command as its menu item, button or key would; nothing while it is
   // disabled or when nothing handles it.
@@ -92,6 +101,7 @@ class MainWindow : public QMainWindow {
   void Dispatch(int id);
   void AfterNodeShown();
   void ReleaseAll();
+  void SaveSettings() const;
 
   // The handlers.
   void OnRefresh();
@@ -126,6 +136,7 @@ class MainWindow : public QMainWindow {
   TreePane* tree_ = nullptr;
   ListPane* list_ = nullptr;
   QSplitter* splitter_ = nullptr;
+  QString settingsFile_;
   QToolBar* toolBar_ = nullptr;
   QLabel* status_[2] = {nullptr, nullptr};
   QPointer<HelpWindow> help_;

@@ -16,9 +16,10 @@
 
 #include "app/control_ids.h"
 #include "app/dialog_texts.h"
+#include "recovery/deleted_files.h"
 #include "scan/scan_texts.h"
 
-ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
+ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent, const DrivePacket* selected)
     : QDialog(parent), access_(access), port_(this) {
   setWindowTitle(QString::fromLatin1(kScanCaption));
 
@@ -80,11 +81,25 @@ ScanDialog::ScanDialog(DiskAccess& access, QWidget* parent)
   connect(stop_, &QPushButton::clicked, this, &ScanDialog::OnStop);
   connect(close_, &QPushButton::clicked, this, &ScanDialog::reject);
 
-  // Open: Standard checked, the volumes listed, the first one selected.
+  // Open: Standard checked, the volumes listed, the selected node's volume
+  // chosen, else the first one.
   standard_->setChecked(true);
   volumes_ = ListScanVolumes(access_, port_);
   for (const ScanVolumeEntry& v : volumes_) drives_->addItem(QString::fromStdString(v.text));
-  if (!volumes_.empty()) drives_->setCurrentIndex(0);
+  const int chosen = selected != nullptr ? ScanVolumeIndexOf(volumes_, *selected) : -1;
+  if (!volumes_.empty()) drives_->setCurrentIndex(chosen >= 0 ? chosen : 0);
+}
+
+int ScanVolumeIndexOf(const std::vector<ScanVolumeEntry>& volumes, const DrivePacket& node) {
+  // A volume or what lies in it, as Find Deleted takes them; not a drive, an
+  // extended partition, a GPT structure or an unread partition.
+  if (!FindDeletedAllowed(node)) return -1;
+  // A volume is known by its drive and where it starts; every node below it
+  // carries the same two.
+  for (size_t i = 0; i < volumes.size(); ++i)
+    if (volumes[i].packet.drive == node.drive && volumes[i].packet.partitionStart == node.partitionStart)
+      return static_cast<int>(i);
+  return -1;
 }
 
 std::string ScanPhaseText(const ScanPhase& phase) {
@@ -105,6 +120,17 @@ std::string ScanPhaseText(const ScanPhase& phase) {
 
 void ScanDialog::Events::Phase(const ScanPhase& phase) {
   port_.SetControlText(kScanPhase, ScanPhaseText(phase));
+  // Said once a phase, not once a cluster: each is a wait for this thread.
+  const int kind = static_cast<int>(phase.kind);
+  if (kind == lastKind_) return;
+  lastKind_ = kind;
+  ScanDialog* dialog = &dialog_;
+  if (QThread::currentThread() == dialog->thread()) {
+    emit dialog->PhaseShown(kind);
+    return;
+  }
+  QMetaObject::invokeMethod(dialog, [dialog, kind] { emit dialog->PhaseShown(kind); },
+                            Qt::BlockingQueuedConnection);
 }
 
 void ScanDialog::Events::AutoAnswered(std::string_view question) {
@@ -116,6 +142,7 @@ void ScanDialog::Events::Progress(int percent) { port_.SetControlPercent(kScanPr
 void ScanDialog::Events::Entry(std::string_view name) { port_.SetControlText(kScanEntryName, name); }
 
 void ScanDialog::Events::Ended() {
+  lastKind_ = -1;  // the next scan says its phases anew
   for (const int id : {kScanDriveList, kScanAutoFix, kScanButton, kScanClose, kScanStandard,
                        kScanThorough})
     port_.EnableControl(id, true);

@@ -25,10 +25,17 @@ class QRadioButton;
 // The phase line's text for what the scan is doing.
 std::string ScanPhaseText(const ScanPhase& phase);
 
+// The entry of volumes that holds the tree node (a volume, one of its FAT
+// copies, its root, a folder or file); -1 for a drive, a partition table or a
+// node of no listed volume.
+int ScanVolumeIndexOf(const std::vector<ScanVolumeEntry>& volumes, const DrivePacket& node);
+
 class ScanDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit ScanDialog(DiskAccess& access, QWidget* parent = nullptr);
+  // selected: the tree's node, whose volume is chosen at the start (else the first).
+  explicit ScanDialog(DiskAccess& access, QWidget* parent = nullptr,
+                      const DrivePacket* selected = nullptr);
   ~ScanDialog() override;
 
   QComboBox* DriveList() const { return drives_; }
@@ -49,6 +56,9 @@ class ScanDialog : public QDialog {
  signals:
   // The worker has ended and the dialog is idle again.
   void ScanEnded();
+  // The phase line shows a new phase (a ScanPhase::Kind); the worker waits
+  // until the receivers have run, so a Stop pressed here ends that phase.
+  void PhaseShown(int kind);
 
  public slots:
   void OnScan();
@@ -60,7 +70,7 @@ class ScanDialog : public QDialog {
   // The scan's events, shown in this dialog's controls through its port.
   class Events final : public ScanEvents {
    public:
-    explicit Events(QtPromptPort& port) : port_(port) {}
+    Events(QtPromptPort& port, ScanDialog& dialog) : port_(port), dialog_(dialog) {}
     void Phase(const ScanPhase& phase) override;
     void AutoAnswered(std::string_view question) override;
     void Progress(int percent) override;
@@ -69,6 +79,8 @@ class ScanDialog : public QDialog {
 
    private:
     QtPromptPort& port_;
+    ScanDialog& dialog_;
+    int lastKind_ = -1;  // the worker's own
   };
 
   bool RefuseCloseWhileRunning();
@@ -76,7 +88,7 @@ class ScanDialog : public QDialog {
 
   DiskAccess& access_;
   QtPromptPort port_;
-  Events events_{port_};
+  Events events_{port_, *this};
   ScanFlags flags_;
   std::vector<ScanVolumeEntry> volumes_;
   std::thread worker_;

@@ -6,6 +6,7 @@
 #include "cli/tree_session.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/exfat_recovery.h"
 #include "recovery/rescue.h"
 #include "disk/dir_entry.h"
 
@@ -32,20 +33,28 @@ std::optional<DrivePacket> VolumeRoot(TreeSession& tree, const std::string& path
   return std::nullopt;
 }
 
-int Deleted(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std::ostream& err) {
-  TreeSession tree(access);
-  const std::optional<DrivePacket> root = VolumeRoot(tree, args.node, err);
-  if (!root) return 1;
-  const FindDeletedResult result = FindDeletedFiles(access, *root);
+// One line a file: state, size, start cluster, path ("/" after a folder);
+// the problems to standard error. FAT and exFAT finders report alike.
+template <class Result, class StateText>
+int PrintDeleted(const Result& result, StateText stateText, std::ostream& out, std::ostream& err) {
   if (!result.opened) {
     err << result.error << '\n';
     return 1;
   }
-  for (const DeletedFile& f : result.files)
-    out << DeletedStateText(f) << '\t' << f.size << '\t' << f.startCluster << '\t' << f.path
+  for (const auto& f : result.files)
+    out << stateText(f) << '\t' << f.size << '\t' << f.startCluster << '\t' << f.path
         << (f.folder ? "/" : "") << '\n';
   for (const std::string& p : result.problems) err << p << '\n';
   return result.files.empty() ? 1 : 0;
+}
+
+int Deleted(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std::ostream& err) {
+  TreeSession tree(access);
+  const std::optional<DrivePacket> root = VolumeRoot(tree, args.node, err);
+  if (!root) return 1;
+  if (root->kind == NodeKind::ExfatDir)
+    return PrintDeleted(FindExfatDeleted(access, *root), ExfatDeletedStateText, out, err);
+  return PrintDeleted(FindDeletedFiles(access, *root), DeletedStateText, out, err);
 }
 
 int Extract(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std::ostream& err) {
@@ -57,16 +66,19 @@ int Extract(const DeletedArgs& args, DiskAccess& access, std::ostream& out, std:
     return 1;
   }
   const DrivePacket dir = *found->packet;
-  if (!IsDirectory(dir)) {
+  const bool exfat = dir.kind == NodeKind::ExfatDir;
+  if (!IsDirectory(dir) && !exfat) {
     err << "gleaner-cli: " << node << " is no root directory or folder\n";
     return 1;
   }
-  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(access, dir, args.rows);
-  if (!items) {
+  std::optional<std::vector<CopyOutItem>> items;
+  if (!exfat) items = ItemsOfDirectory(access, dir, args.rows);
+  if (!exfat && !items) {
     err << "gleaner-cli: " << node << " cannot be read or has not every row given\n";
     return 1;
   }
-  const CopyOutResult result = CopyOut(access, dir, *items, args.copy);
+  const CopyOutResult result =
+      exfat ? ExfatCopyOut(access, dir, args.rows, args.copy) : CopyOut(access, dir, *items, args.copy);
   if (!result.opened) {
     err << result.error << '\n';
     return 1;

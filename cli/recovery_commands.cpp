@@ -83,7 +83,8 @@ int RunRecoveryCommand(const std::string& command, const RowArgs& args, const Bi
   // failed recovery for a done one.
   if (rename) {
     const RenameResult result =
-        RenameAfterRecovery(session.ctx, session.node, session.selectedRows, [&](ShortNameInput& input) {
+        RenameAfterRecovery(session.ctx, session.node, session.selectedRows, [&](ShortNameInput& input, const ShortNameCheck&) {
+          // The core refuses a bad name itself, with its message on stderr.
           input = args.name;
           return true;
         });

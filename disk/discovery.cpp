@@ -10,7 +10,8 @@ constexpr const char* kPoolFull = "Packets memory not enough";
 // Extended boot records and folders are the nodes whose children can lead
 // back to themselves.
 bool IsContainer(const DrivePacket& p) {
-  return p.kind == NodeKind::Extended || (p.kind == NodeKind::DirEntry && (p.attributes & 0x10) != 0);
+  return p.kind == NodeKind::Extended || p.kind == NodeKind::ExfatDir ||
+         (p.kind == NodeKind::DirEntry && (p.attributes & 0x10) != 0);
 }
 
 bool SamePlace(const DrivePacket& a, const DrivePacket& b) {
@@ -107,6 +108,8 @@ bool DriveDiscovery::ExpandNode(DiskAccess& access, MemoryBudget budget, const D
     case NodeKind::Volume: allowed = ExpandVolume(ctx, node, sink); break;
     case NodeKind::RootDir: ExpandRootDirectory(ctx, node, sink); break;
     case NodeKind::DirEntry: ExpandFolder(ctx, node, sink); break;
+    case NodeKind::ExfatVolume: ExpandExfatVolume(ctx, node, sink); break;
+    case NodeKind::ExfatDir: ExpandExfatFolder(ctx, node, sink); break;
     default: break;
   }
   ctx.Prompt().SetStatus(0, ctx.status);

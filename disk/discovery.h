@@ -1,7 +1,8 @@
 // The growth of the disk tree: the drive listing puts one node per floppy
 // drive and hard disk; expanding a node reads its sectors and makes its
 // children (partitions from a master or extended boot record, FAT copies and
-// the root directory from a boot record, files and folders from a directory),
+// the root directory from a boot record, files and folders from a directory;
+// an exFAT volume's structures and folders),
 // each with a packet in the packet pool.
 #pragma once
 #include <cstdint>
@@ -75,6 +76,13 @@ class DriveDiscovery {
   [[nodiscard]] bool ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandRootDirectory(Walk& ctx, const DrivePacket& node, TreeSink& sink);
   void ExpandFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  // An exFAT volume's boot region, FATs, allocation bitmap, up-case table and
+  // root folder; a folder's live files and folders.
+  void ExpandExfatVolume(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  void ExpandExfatFolder(Walk& ctx, const DrivePacket& node, TreeSink& sink);
+  // A child of an exFAT node, on the same volume.
+  DrivePacket* TakeExfatChild(Walk& ctx, const DrivePacket& parent, NodeKind kind,
+                              const char* name = nullptr);
   // The entry rule over a directory's bytes.
   void WalkEntries(Walk& ctx, const DrivePacket& node, std::span<const uint8_t> dir,
                    bool rootWalk, TreeSink& sink);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "disk/exfat_node.h"
+
 namespace {
 
 SectorReader DriveReader(DiskAccess& access, uint16_t drive, uint64_t base) {
@@ -29,6 +31,16 @@ void ProbeVolume(DiskAccess& access, uint16_t drive, DiskVolume& volume) {
 }
 
 }  // namespace
+
+bool ProbeExfatVolume(DiskAccess& access, uint16_t drive, DiskVolume& volume) {
+  ExfatSectorReader reader(DriveReader(access, drive, volume.start));
+  const ExfatBootChoice choice = ChooseExfatBootRegion(reader, volume.sectors);
+  if (choice.Boot() == nullptr) return false;
+  volume.exfat = true;
+  volume.label = kExfatVolumeLabel;
+  volume.note = ExfatBootNote(choice);
+  return true;
+}
 
 const char* FatVolumeLabel(FatWidth width) {
   switch (width) {
@@ -64,8 +76,7 @@ DiskLayout ReadDiskLayout(DiskAccess& access, uint16_t drive, std::span<const ui
   switch (layout.first.kind) {
     case FirstSectorKind::PartitionTable: return layout;
     case FirstSectorKind::ExfatBootRecord:
-      layout.scheme = DiskScheme::WholeExfat;
-      return layout;
+      break;
     case FirstSectorKind::ProtectiveMbr: {
       layout.scheme = DiskScheme::Gpt;
       layout.gpt = ReadGpt(layout.diskSectors, DriveReader(access, drive, 0));
@@ -82,7 +93,10 @@ DiskLayout ReadDiskLayout(DiskAccess& access, uint16_t drive, std::span<const ui
         if (entry.Sound()) {
           // Absolute sectors are 64-bit; the volume's own are counted in 32.
           volume.addressable = entry.lastLba - entry.firstLba <= UINT32_MAX;
-          if (volume.addressable) ProbeVolume(access, drive, volume);
+          if (volume.addressable) {
+            ProbeVolume(access, drive, volume);
+            if (!volume.fat) ProbeExfatVolume(access, drive, volume);
+          }
         }
         layout.volumes.push_back(std::move(volume));
       }
@@ -91,13 +105,14 @@ DiskLayout ReadDiskLayout(DiskAccess& access, uint16_t drive, std::span<const ui
     case FirstSectorKind::FatBootRecord:
     case FirstSectorKind::Unknown: break;
   }
-  // A FAT boot record at sector 0, or a blank sector 0 whose 32-bit FAT
-  // volume still has its backup record: the volume fills the disk.
+  // A FAT or exFAT boot record at sector 0, or a blank or damaged sector 0
+  // whose volume still has its backup (a 32-bit FAT's boot record, exFAT's
+  // backup boot region): the volume fills the disk.
   DiskVolume volume;
   volume.sectors = layout.diskSectors;
-  ProbeVolume(access, drive, volume);
-  if (!volume.fat) return layout;
-  layout.scheme = DiskScheme::WholeVolume;
+  if (layout.first.kind != FirstSectorKind::ExfatBootRecord) ProbeVolume(access, drive, volume);
+  if (!volume.fat && !ProbeExfatVolume(access, drive, volume)) return layout;
+  layout.scheme = volume.exfat ? DiskScheme::WholeExfat : DiskScheme::WholeVolume;
   layout.volumes.push_back(std::move(volume));
   return layout;
 }

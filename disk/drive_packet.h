@@ -8,7 +8,8 @@
 // What a tree node is: a disk, a partition or volume, an extended partition,
 // a FAT copy (of its width), a fixed root, a file or folder, or a partition of
 // a type the program does not read; on a GPT disk, its header and its
-// partition entry array.
+// partition entry array; an exFAT volume and the nodes below it (its boot
+// region, FAT, allocation bitmap, up-case table, folders and files).
 enum class NodeKind : uint16_t {
   HardDisk = 0,
   Volume = 1,
@@ -21,7 +22,22 @@ enum class NodeKind : uint16_t {
   Unknown = 11,
   GptHeader = 12,
   GptEntries = 13,
+  ExfatVolume = 14,
+  ExfatBoot = 15,
+  ExfatFat = 16,
+  ExfatBitmap = 17,
+  ExfatUpcase = 18,
+  ExfatDir = 19,   // the root folder and every other folder
+  ExfatFile = 20,
 };
+
+inline constexpr bool IsExfatKind(NodeKind kind) {
+  return kind >= NodeKind::ExfatVolume && kind <= NodeKind::ExfatFile;
+}
+
+// exFAT files and folders: what their stream extension says.
+inline constexpr uint8_t kExfatNodeNoFatChain = 0x01;  // one run of clusters, no FAT chain
+inline constexpr uint8_t kExfatNodeRoot = 0x02;        // the root folder: no length, to its chain's end
 
 // How wide a volume's FAT entries are; None while only a partition type that
 // names no 32-bit FAT is known (the boot record decides).
@@ -79,6 +95,11 @@ struct DrivePacket {
   // backup sector of a 32-bit FAT volume whose sector 0 is damaged.
   uint16_t bootSector = 0;
   uint32_t int13Extensions = 0;
+  // exFAT nodes: a file's or folder's data length (which may pass 4 GiB) and
+  // its stream flags (kExfatNode...). The volume's own parameters are read
+  // from its boot region when they are needed.
+  uint64_t dataLength = 0;
+  uint8_t exfatFlags = 0;
 };
 
 inline bool IsFloppy(const DrivePacket& p) { return p.drive < kFirstHardDisk; }

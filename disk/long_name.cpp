@@ -1,11 +1,24 @@
 #include "disk/long_name.h"
 
+#include <cstring>
 #include <vector>
 
 #include "disk/le.h"
 #include "disk/dir_entry.h"
 
 namespace {
+
+// A deleted long-name piece: its ordinal overwritten by the deletion mark.
+constexpr uint8_t kDeletedPiece = 0xE5;
+
+// A byte a short name may begin with: no blank, no control, no lower-case
+// letter and none of the characters short names exclude.
+bool ShortNameLead(uint8_t b) {
+  if (b == ' ' || b == kDirDeletedMark) return false;
+  if (b >= 'a' && b <= 'z') return false;
+  return ShortNameByte(b);
+}
+
 
 void AppendCodePoint(uint32_t c, std::string& text) {
   if (c < 0x80) {
@@ -77,8 +90,9 @@ size_t AssembleLongName(std::span<const uint8_t> dir, size_t entryIndex, std::st
   for (size_t piece = 0; piece < kLfnMaxPieces && index > 0; ++piece) {
     --index;
     const std::span<const uint8_t> entry = dir.subspan(index * kDirEntrySize, kDirEntrySize);
-    // A short entry in front is another file's, never part of this name.
-    if (!IsLongNameEntry(le8(entry, kDirAttributes))) break;
+    // A short entry in front is another file's, never part of this name; a
+    // deleted piece belongs to no live name.
+    if (!IsLongNameEntry(le8(entry, kDirAttributes)) || le8(entry, kLfnOrdinal) == kDeletedPiece) break;
     bool nameEnded = false;
     for (size_t offset : kLfnCharOffsets) {
       const uint16_t unit = le16(entry, offset);
@@ -111,3 +125,68 @@ std::string AnsiByteToUtf8(uint8_t byte) {
   AppendCodePoint(byte >= 0x80 && byte < 0xA0 ? kAnsiHigh[byte - 0x80] : byte, text);
   return text;
 }
+
+bool ShortNameByte(uint8_t b) {
+  if (b < 0x20 || b == 0x7F) return false;
+  return std::strchr("\"*+,./:;<=>?[\\]|", b) == nullptr;
+}
+
+uint8_t ShortNameChecksum(std::span<const uint8_t> name11) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + le8(name11, i));
+  return sum;
+}
+
+std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index) {
+  const size_t entries = dir.size() / kDirEntrySize;
+  if (index == 0 || index >= entries) return std::nullopt;
+  DeletedLongName found;
+  std::vector<uint16_t> units;
+  bool ended = false;
+  // Pieces stand in front of the short entry in reverse order: the nearest
+  // holds characters 1-13. Without their ordinals (the deletion overwrote
+  // them) the run ends at the first entry that is no deleted piece of the
+  // same checksum, or after the piece whose characters end the name.
+  for (size_t at = index; at > 0 && found.count < kLfnMaxPieces && !ended;) {
+    --at;
+    const auto piece = dir.subspan(at * kDirEntrySize, kDirEntrySize);
+    if (!IsLongNameEntry(le8(piece, kDirAttributes)) || le8(piece, kLfnOrdinal) != kDeletedPiece ||
+        le8(piece, kLfnType) != 0 || le16(piece, kLfnCluster) != 0)
+      break;
+    const uint8_t sum = le8(piece, kLfnChecksum);
+    if (found.count > 0 && sum != found.checksum) break;
+    found.checksum = sum;
+    found.first = at;
+    ++found.count;
+    for (size_t offset : kLfnCharOffsets) {
+      const uint16_t unit = le16(piece, offset);
+      if (ended) {
+        if (unit != 0xFFFF) return std::nullopt;  // padding after the end is 0xFFFF
+        continue;
+      }
+      if (unit == 0x0000) {
+        ended = true;
+        continue;
+      }
+      if (unit == 0xFFFF || unit < 0x20 || unit == '/' || unit == '\\') return std::nullopt;
+      units.push_back(unit);
+    }
+  }
+  if (found.count == 0 || units.empty()) return std::nullopt;
+  AppendUtf16AsUtf8(units, found.text);
+
+  // The checksum fixes the lost first byte: the other ten are known, and
+  // each first byte gives another sum.
+  const auto entry = dir.subspan(index * kDirEntrySize, kDirEntrySize);
+  uint8_t name[11];
+  for (size_t i = 0; i < 11; ++i) name[i] = le8(entry, i);
+  for (int b = 0; b < 256; ++b) {
+    name[0] = static_cast<uint8_t>(b);
+    if (ShortNameChecksum(name) != found.checksum) continue;
+    if (ShortNameLead(name[0])) found.firstByte = name[0];
+    break;
+  }
+  return found;
+}
+

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,9 +12,10 @@
 // The long name of the short entry at entryIndex (32-byte entries) of dir,
 // from the long-name entries in front of it, as UTF-8; empty when there is
 // none. The walk goes back one piece at a time until the piece marked last
-// (0x40, which a deleted piece's 0xE5 also carries), and stops early at the
-// first entry of dir, at an entry that is not a long-name entry, after 20
-// pieces, or at a zero or 0xFFFF character; what was gathered so far stays.
+// (0x40), and stops early at the first entry of dir, at an entry that is not
+// a long-name entry or is a deleted piece (FindDeletedLongName gathers
+// those), after 20 pieces, or at a zero or 0xFFFF character; what was
+// gathered so far stays.
 // It never reads outside dir. Returns text.size() (bytes), 0 for no name.
 size_t AssembleLongName(std::span<const uint8_t> dir, size_t entryIndex, std::string& text);
 
@@ -30,3 +32,25 @@ std::string OemNameToUtf8(std::string_view bytes);
 // shows, as UTF-8: bytes 0x80-0x9F as 1252 has them (its five unassigned ones
 // as U+25A1, the box a missing glyph is drawn as), the rest as Latin-1.
 std::string AnsiByteToUtf8(uint8_t byte);
+
+// Whether a short name may hold byte b anywhere: no control, no DEL and none
+// of " * + , . / : ; < = > ? [ \ ] |. Blanks count as allowed here (they may
+// only pad); lower case is allowed (kept as typed).
+bool ShortNameByte(uint8_t b);
+
+// The checksum long-name pieces carry of their short entry's 11 name bytes.
+uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
+
+// The deleted long-name pieces in front of the (deleted or revived) short
+// entry at index of dir: the run of deleted pieces (ordinal 0xE5) carrying
+// one checksum, cut after the piece that ends the name.
+struct DeletedLongName {
+  size_t first = 0;    // entry index of the piece farthest back (the name's last piece)
+  size_t count = 0;    // pieces, 1 to 20
+  uint8_t checksum = 0;
+  std::string text;    // UTF-8
+  // The first short-name byte that the checksum asks for (the byte the
+  // deletion overwrote), when it is one a short name may begin with.
+  std::optional<uint8_t> firstByte;
+};
+std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index);

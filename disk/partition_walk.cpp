@@ -15,6 +15,20 @@ constexpr const char* kBufferFailed = "Fatal Error!  Not able to allocate a Buff
 constexpr const char* kTableUnreadable = "Partition table not accessible!";
 constexpr const char* kExtendedUnreadable = "Extended partition not accessible!";
 constexpr const char* kUnknownLabel = "Unknown";
+// Shared by exFAT and NTFS: the boot sector decides.
+constexpr uint8_t kExfatPartitionType = 0x07;
+
+std::string VolumeLabel(const DiskVolume& v) {
+  return v.note.empty() ? v.label : v.label + " - " + v.note;
+}
+
+// An exFAT volume node: its own sector is the boot sector; its size bounds
+// the volume when it fits the packet.
+void SetExfatVolume(DrivePacket& p, const DiskVolume& v) {
+  p.kind = NodeKind::ExfatVolume;
+  p.fatType = FatWidth::None;
+  p.totalSectors = v.sectors <= UINT32_MAX ? static_cast<uint32_t>(v.sectors) : 0;
+}
 
 }  // namespace
 
@@ -60,10 +74,9 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     const uint32_t lba = le32(sector, e + kPartStartLba);
     const bool isExtended = IsExtendedPartitionType(type);
     uint64_t start = lba;
+    // Sums of two 32-bit numbers: a logical drive of a disk past 2 TiB may
+    // start past sector 2^32, and is read there by 64-bit sector numbers.
     if (extended) start = uint64_t{isExtended ? base : node.partitionStart} + lba;
-    // A start past 32-bit sector numbers cannot be addressed; wrapping it
-    // would put the node on another partition's sectors.
-    if (start > UINT32_MAX) continue;
 
     DrivePacket* p = TakeChild(ctx, node);
     if (p == nullptr) return;
@@ -79,6 +92,14 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
 
     const char* label = PartitionTypeLabel(type);
     bool hasChildren = true;
+    DiskVolume exfat;
+    exfat.start = start;
+    exfat.sectors = le32(sector, e + kPartSectors);
+    if (type == kExfatPartitionType && ProbeExfatVolume(ctx.access, node.drive, exfat)) {
+      SetExfatVolume(*p, exfat);
+      Add(sink, p, VolumeLabel(exfat), true);
+      continue;
+    }
     if (isExtended) {
       p->kind = NodeKind::Extended;
       origins_[p].extendedBase = extended ? base : lba;
@@ -102,7 +123,6 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
 namespace {
 
 constexpr const char* kGptEntriesLabel = "GPT Partition Entries";
-constexpr const char* kExfatLabel = "exFAT Volume";
 // Formatted with the partition's number.
 constexpr const char* kPartitionTooFar =
     "GPT partition %u holds more than 4294967296 sectors and cannot be read by this version.";
@@ -144,14 +164,6 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
       }
     }
     Add(sink, entries, kGptEntriesLabel, false);
-  } else if (layout.scheme == DiskScheme::WholeExfat) {
-    DrivePacket* p = child(false);
-    if (p == nullptr) return;
-    p->kind = NodeKind::Unknown;
-    p->sector = 1;
-    p->startSector = 1;
-    Add(sink, p, kExfatLabel, false);
-    return;
   }
 
   char text[128];
@@ -163,7 +175,7 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
       ctx.Prompt().Message(text);
       continue;
     }
-    DrivePacket* p = child(v.fat);
+    DrivePacket* p = child(v.fat || v.exfat);
     if (p == nullptr) return;
     p->partitionStart = v.start;
     if (v.start == 0) p->sector = 1;
@@ -172,7 +184,10 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
       // The boot record's width, as a 32-bit FAT partition type would say it.
       p->fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
       p->bootSector = v.bootSector;
-      Add(sink, p, v.note.empty() ? v.label : v.label + " - " + v.note, true);
+      Add(sink, p, VolumeLabel(v), true);
+    } else if (v.exfat) {
+      SetExfatVolume(*p, v);
+      Add(sink, p, VolumeLabel(v), true);
     } else {
       p->kind = NodeKind::Unknown;
       p->startSector = 1;

@@ -86,22 +86,10 @@ class Copier {
   // Creates the file or folder under a name nobody has taken; the host path,
   // empty (said) when it cannot be made.
   std::string Create(const std::string& into, const std::string& name, bool folder, int& fd) {
-    const std::string safe = SafeHostName(name);
-    for (int n = 1; n <= kMostSuffixes; ++n) {
-      const std::string path = into + "/" + WithSuffix(safe, n, folder);
-      if (folder) {
-        if (::mkdir(path.c_str(), 0755) == 0) return path;
-      } else {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) return path;
-      }
-      if (errno != EEXIST) {
-        Problem(into + "/" + safe, std::strerror(errno));
-        return {};
-      }
-    }
-    Problem(into + "/" + safe, "no free name");
-    return {};
+    std::string why;
+    std::string path = CreateHostEntry(into, name, folder, fd, why);
+    if (path.empty()) Problem(into + "/" + SafeHostName(name), why);
+    return path;
   }
 
   void File(const CopyOutItem& item, const std::string& into) {
@@ -278,6 +266,28 @@ class Copier {
 };
 
 }  // namespace
+
+std::string CreateHostEntry(const std::string& into, const std::string& name, bool folder, int& fd,
+                            std::string& why) {
+  const std::string safe = SafeHostName(name);
+  for (int n = 1; n <= kMostSuffixes; ++n) {
+    const std::string path = into + "/" + WithSuffix(safe, n, folder);
+    if (folder) {
+      if (::mkdir(path.c_str(), 0755) == 0) return path;
+    } else {
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0) return path;
+    }
+    if (errno != EEXIST) {
+      why = std::strerror(errno);
+      return {};
+    }
+  }
+  why = "no free name";
+  return {};
+}
+
+bool WriteAllToHost(int fd, std::span<const uint8_t> bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
 
 std::string OpenError(VolumeReader::Open open) {
   switch (open) {

@@ -99,6 +99,14 @@ CopyOutItem ItemOfDeleted(const DeletedFile& file);
 // "__", an empty name "_".
 std::string SafeHostName(const std::string& name);
 
+// Makes the file (opened for writing into fd) or folder name in the host
+// folder into, under the first of name, "name (2)", ... nobody has taken; its
+// path, or empty with why.
+[[nodiscard]] std::string CreateHostEntry(const std::string& into, const std::string& name, bool folder,
+                                          int& fd, std::string& why);
+// Every byte into fd; false (errno set) when the host refused one.
+[[nodiscard]] bool WriteAllToHost(int fd, std::span<const uint8_t> bytes);
+
 // "W files copied whole, P in part, F not copied; M folders made in FOLDER",
 // with " (stopped)" when it was.
 std::string CopyOutSummary(const CopyOutResult& result, const std::string& folder);

@@ -9,27 +9,8 @@
 #include <span>
 #include <string>
 
-// Whether a short name may hold byte b anywhere: no control, no DEL and none
-// of " * + , . / : ; < = > ? [ \ ] |. Blanks count as allowed here (they may
-// only pad); lower case is allowed (kept as typed).
-bool ShortNameByte(uint8_t b);
+#include "disk/long_name.h"
 
-// The checksum long-name pieces carry of their short entry's 11 name bytes.
-uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
-
-// The deleted long-name pieces in front of the (deleted or revived) short
-// entry at index of dir: the run of deleted pieces (ordinal 0xE5) carrying
-// one checksum, cut after the piece that ends the name.
-struct DeletedLongName {
-  size_t first = 0;    // entry index of the piece farthest back (the name's last piece)
-  size_t count = 0;    // pieces, 1 to 20
-  uint8_t checksum = 0;
-  std::string text;    // UTF-8
-  // The first short-name byte that the checksum asks for (the byte the
-  // deletion overwrote), when it is one a short name may begin with.
-  std::optional<uint8_t> firstByte;
-};
-std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index);
 
 // The live long-name pieces in front of the short entry at index that carry
 // checksum and count up from ordinal 1 next to it to the piece marked last:

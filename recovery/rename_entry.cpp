@@ -118,6 +118,25 @@ bool NameTaken(std::span<const uint8_t> dir, size_t offset) {
   return false;
 }
 
+// The refusal of a name another row of the listing on show already has (the
+// rename's row aside), as RenameEntry words it after reading the disk.
+std::optional<std::string> ListedNameTaken(const ViewPage& pane, size_t row,
+                                           const ShortNameInput& input) {
+  std::vector<uint8_t> typed(kDirEntrySize, 0);
+  StoreShortName(typed, input);
+  for (size_t r = 0; r < pane.rows.size(); ++r) {
+    const DirectoryRow* other = RowRecord(pane, r);
+    if (r == row || other == nullptr || IsDeletedMark(static_cast<uint8_t>(other->dosName[0]))) continue;
+    bool same = true;
+    for (size_t i = 0; i < 11 && same; ++i) {
+      const auto b = static_cast<uint8_t>(other->dosName[i < 8 ? i : i + 1]);  // '.' between
+      same = AsciiUpper(b) == AsciiUpper(typed[i]);
+    }
+    if (same) return kRenameNameTaken + ShortNameOf(typed, false);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string TypedTextToOem(std::string_view utf8, size_t maxChars) {
@@ -244,7 +263,11 @@ RenameResult RenameAfterRecovery(ViewContext& ctx, const DrivePacket& node,
   };
   input.name = trimmed(std::string(record->dosName, 8));
   input.extension = trimmed(std::string(record->dosName + 9, 3));
-  if (!ask || !ask(input)) return {};
+  const ShortNameCheck check = [&](const ShortNameInput& typed) {
+    if (std::optional<std::string> refusal = ShortNameRefusal(typed)) return refusal;
+    return ListedNameTaken(pane, static_cast<size_t>(row), typed);
+  };
+  if (!ask || !ask(input, check)) return {};
 
   RenameResult result =
       RenameEntry(ctx.access, pane.budget, *dir, {static_cast<size_t>(row), *record}, input,

@@ -41,8 +41,14 @@ struct ShortNameInput {
   std::string extension;  // at most 3
 };
 
+// What keeps a typed name from being stored, said as the refusal's message;
+// nullopt when it may be.
+using ShortNameCheck = std::function<std::optional<std::string>(const ShortNameInput&)>;
+
 // Runs the dialog: fills the texts and answers true for OK, false for Cancel.
-using AskShortName = std::function<bool(ShortNameInput&)>;
+// The dialog holds a name the check refuses (showing its message) until it
+// is corrected or the person cancels.
+using AskShortName = std::function<bool(ShortNameInput&, const ShortNameCheck&)>;
 
 struct RenameResult {
   bool refused = false;          // the row or the name was refused (said), nothing written
@@ -70,7 +76,9 @@ struct RenameResult {
 // The command on the page on show: the one row selected (rows) of a
 // root-directory or folder listing of node, the node selected in the tree;
 // nothing for any other view. With another number of rows it says "Only one
-// file can be selected!" before any dialog. The rows on show are not
+// file can be selected!" before any dialog. The dialog is given a check that
+// refuses what RenameEntry would refuse of the name, with the listing on show
+// standing in for the directory (the disk is still checked after). The rows on show are not
 // rebuilt; the page's sectorBuffer and clusterChain keep the directory as
 // written.
 [[nodiscard]] RenameResult RenameAfterRecovery(ViewContext& ctx, const DrivePacket& node,

@@ -60,7 +60,7 @@ const char* RescueKindText(RescueKind kind) {
 
 RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
                              const RescueScanOptions& options, const std::atomic<bool>* stop,
-                             const RescueProgress& progress) {
+                             const RescueProgress& progress, FindDeletedEvents* walkEvents) {
   RescueFindings found;
   if (!IsDirectoryNode(root)) {
     found.error = kFindDeletedNoVolume;
@@ -69,11 +69,15 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
   // The walk's progress is the rescue's first phase.
   struct WalkProgress final : FindDeletedEvents {
     const RescueProgress& progress;
-    explicit WalkProgress(const RescueProgress& p) : progress(p) {}
+    FindDeletedEvents* events;
+    WalkProgress(const RescueProgress& p, FindDeletedEvents* e) : progress(p), events(e) {}
     void Progress(uint32_t walked, uint32_t known) override {
       if (progress) progress(RescuePhase::Deleted, walked, known);
     }
-  } walkProgress(progress);
+    void RowFound(const DeletedFile& file) override {
+      if (events) events->RowFound(file);
+    }
+  } walkProgress(progress, walkEvents);
   FindDeletedResult listed = FindDeletedFiles(access, root, stop, &walkProgress);
   if (!listed.opened) {
     found.error = listed.error;
@@ -81,6 +85,7 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
   }
   found.problems = std::move(listed.problems);
   found.deleted = std::move(listed.files);
+  found.foldersWalked = listed.foldersWalked;
   found.stopped = listed.stopped;
   VolumeReader volume(access, root);
   found.error = OpenError(volume.Load());

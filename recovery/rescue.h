@@ -43,13 +43,17 @@ struct RescueFindings {
   uint32_t clusterBytes = 0;
   uint64_t unreadableSectors = 0;    // met in the data area's free and lost clusters
   std::vector<std::string> problems;  // folders Find Deleted Files could not read whole
+  uint32_t foldersWalked = 0;         // by Find Deleted Files
   bool stopped = false;
 };
 
+// walkEvents (when given) hears each deleted file as soon as the walk of the
+// live folders ends, before the longer pass over the data area.
 [[nodiscard]] RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
                                            const RescueScanOptions& options,
                                            const std::atomic<bool>* stop = nullptr,
-                                           const RescueProgress& progress = {});
+                                           const RescueProgress& progress = {},
+                                           FindDeletedEvents* walkEvents = nullptr);
 
 // A file to copy and where it goes: folder is relative to the target folder
 // ("" the target itself, "Lost Folders/DCIM", "Carved"), each part a name the

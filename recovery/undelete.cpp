@@ -232,7 +232,7 @@ UndeleteResult UndeleteEntries(DiskAccess& access, MemoryBudget budget,
     if (result.revived > 0) result.writeFailed = !run.WriteFat().AllWritten();
     result.writeFailed = result.writeFailed || run.WriteFailed();
     if (result.Succeeded())
-      prompt.Message(kUndeleteDone);
+      prompt.Message(kUndeleteDone, {}, PromptIcon::Information);
     else if (result.revived == 0)
       prompt.Message(kUndeleteNothing);
   }

@@ -99,7 +99,6 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         // from its own extended boot record.
         const uint64_t start =
             master ? lba : uint64_t{IsExtendedPartitionType(type) ? extendedBase : table.partitionStart} + lba;
-        if (start > UINT32_MAX) continue;
         if (IsExtendedPartitionType(type)) {
           if (master) extendedBase = lba;
           linked = true;

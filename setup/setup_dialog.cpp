@@ -49,8 +49,9 @@ void SetupDialog::Show(const std::string& text) {
     message_(text);
     return;
   }
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("SETUP"), QString::fromStdString(text),
-                  QMessageBox::Ok, this);
+  // Success is news, not a warning.
+  QMessageBox box(text == install::kSetupSuccess ? QMessageBox::Information : QMessageBox::Warning,
+                  QStringLiteral("SETUP"), QString::fromStdString(text), QMessageBox::Ok, this);
   box.exec();
 }
 

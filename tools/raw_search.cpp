@@ -386,7 +386,9 @@ SearchResult RunSearchWorker(DiskAccess& access, const SearchJob& job, SearchFla
   if (result.status == SearchStatus::Found) events.Hit(result.hit);
   const std::string message = SearchResultMessage(result);
   access.Prompt().SetStatus(0, "");
-  prompt.Message(message);
+  // A hit is the search's success; anything else is worth the warning.
+  prompt.Message(message, {},
+                 result.status == SearchStatus::Found ? PromptIcon::Information : PromptIcon::Exclamation);
   events.Ended(job.mode);
   flags.running = false;
   return result;

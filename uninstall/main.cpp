@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   for (const std::string& text : messages) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("UNINSTALL"),
+    QMessageBox box(text == install::kUninstallCompleted ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("UNINSTALL"),
                     QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
   }

@@ -97,8 +97,16 @@ bool ListEntries(ViewContext& ctx, const DrivePacket& packet, bool skipDotEntrie
     if (use == ListedEntry::End) break;
     if (use == ListedEntry::Skip) continue;
     DirectoryRow row = MakeRow(entry, packet.fatType);
-    // The first entry of the buffer has no loaded entries in front of it.
-    if (i > 0) AssembleLongName(dir, i, row.longName);
+    // The first entry of the buffer has no loaded entries in front of it. A
+    // deleted entry's pieces lost their ordinals (each reads as the last), so
+    // its name is gathered as Find Deleted gathers it, and shown only when
+    // the pieces' checksum fits the entry.
+    if (IsDeletedMark(entry[kDirName])) {
+      if (const auto lfn = FindDeletedLongName(dir, i); lfn && lfn->firstByte)
+        row.longName = lfn->text;
+    } else if (i > 0) {
+      AssembleLongName(dir, i, row.longName);
+    }
     page.rows.push_back({page.rowStore.size(), {}});
     page.rowStore.push_back(std::move(row));
   }

@@ -74,8 +74,9 @@ std::string FatCell(const ViewPage& page, uint64_t d, int column) {
     case ViewKind::Fat32Table: {
       if (n == 0) return Printf("%08" PRIX64, (base + d) / 4);
       const uint64_t at = d + 4 * (n - 1);
-      return Inside(buffer, at, 4) ? Printf("%08" PRIX64, le32(buffer, at) & 0x0FFFFFFFu)
-                                   : std::string();
+      // A 32-bit FAT's top four bits are reserved; exFAT's entries use all 32.
+      const uint32_t mask = page.shownPacket.kind == NodeKind::ExfatFat ? 0xFFFFFFFFu : 0x0FFFFFFFu;
+      return Inside(buffer, at, 4) ? Printf("%08" PRIX64, le32(buffer, at) & mask) : std::string();
     }
     default:
       return {};

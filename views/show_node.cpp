@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "views/directory_views.h"
+#include "views/exfat_views.h"
 #include "views/fat_views.h"
 #include "views/gpt_views.h"
 #include "views/hex_dump.h"
@@ -31,7 +32,9 @@ bool RetakeSectorBuffer(ViewPage& page, const DrivePacket& node) {
   std::vector<uint8_t>().swap(page.sectorBuffer);
   const uint64_t sectors = node.sectorCount;
   if (node.totalSectors != 0 && sectors > node.totalSectors) return false;
-  const uint64_t held = IsFatCopy(node) ? std::min<uint64_t>(sectors, kFatPageSectors) : sectors;
+  // exFAT nodes are shown a page or a sector at a time, whatever their size.
+  const uint64_t held = IsFatCopy(node) || IsExfatKind(node.kind) ? std::min<uint64_t>(sectors, kFatPageSectors)
+                                                                   : sectors;
   return held * kSectorSize <= page.budget.limit;
 }
 
@@ -78,7 +81,9 @@ void ShowStructure(ViewContext& ctx, const DrivePacket& node) {
       else
         ShowFileClusterDump(ctx, node);
       break;
-    default: break;
+    default:
+      if (IsExfatKind(node.kind)) ShowExfatNode(ctx, node);
+      break;
   }
 }
 
@@ -91,7 +96,15 @@ void ShowSectorOrClusterDump(ViewContext& ctx, const DrivePacket& node) {
       else
         ShowFileClusterDump(ctx, node);
       break;
-    default: ShowSectorDump(ctx, node); break;
+    default:
+      // An exFAT file or folder without clusters has no sectors to dump;
+      // its extent would name the volume's boot sector.
+      if (IsExfatKind(node.kind) && node.kind != NodeKind::ExfatVolume && node.sectorCount == 0) {
+        ResetList(ctx);
+        break;
+      }
+      ShowSectorDump(ctx, node);
+      break;
   }
 }
 

@@ -70,6 +70,6 @@ bool WriteChanges(ViewContext& ctx, DumpModes modes) {
       return false;  // decoded views are never written
   }
   ctx.Prompt().SetStatus(0, "");  // the transfer's "Wait...." is over
-  if (written) ctx.Prompt().Message(kWriteDone);
+  if (written) ctx.Prompt().Message(kWriteDone, {}, PromptIcon::Information);
   return written;
 }

@@ -110,20 +110,31 @@ class DialogsTest : public QObject {
     RenameDialog dialog;
     QCOMPARE(dialog.windowTitle(), QString("Rename After Recovery"));
     QStringList labels;
-    for (QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+      if (label != dialog.RefusalLabel()) labels << label->text();
     QCOMPARE(labels, QStringList({"DOS File Name", "Extension"}));
-    // Asked, it shows the entry's present name; OK gives back what is in the boxes.
+    // Asked, it shows the entry's present name; a refused name stays in the
+    // open dialog with the refusal beside it; OK gives back what is in the boxes.
     ShortNameInput input{"!EADME", "TXT"};
+    const ShortNameCheck check = [](const ShortNameInput& typed) -> std::optional<std::string> {
+      if (typed.name == "A*B") return std::string("The name contains a character a short name cannot hold: *");
+      return std::nullopt;
+    };
     QStringList shown;
     QTimer::singleShot(0, [&] {
       auto* open = qobject_cast<RenameDialog*>(QApplication::activeModalWidget());
       QVERIFY(open != nullptr);
       shown << open->NameBox()->text() << open->ExtensionBox()->text();
+      open->NameBox()->setText("A*B");
+      open->accept();
+      shown << QString::number(open->isVisible()) << open->NameBox()->text() << open->RefusalLabel()->text()
+            << QString::number(open->RefusalLabel()->isVisible());
       open->NameBox()->setText("README");
       open->accept();
     });
-    QVERIFY(RenameDialog::Asker(nullptr)(input));
-    QCOMPARE(shown, QStringList({"!EADME", "TXT"}));
+    QVERIFY(RenameDialog::Asker(nullptr)(input, check));
+    QCOMPARE(shown, QStringList({"!EADME", "TXT", "1", "A*B",
+                                 "The name contains a character a short name cannot hold: *", "1"}));
     QCOMPARE(QString::fromStdString(input.name), QString("README"));
     QCOMPARE(QString::fromStdString(input.extension), QString("TXT"));
   }

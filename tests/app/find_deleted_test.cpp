@@ -1,7 +1,9 @@
 // Find Deleted Files and Copy Out To Folder from the window: the dialog finds
 // the deleted files of a read-only volume on its worker, its table sorts and
 // colours them, and the selected ones are copied out into a temporary folder
-// byte for byte, with the image left as it was.
+// byte for byte, with the image left as it was. After a quick format it lists
+// the lost folders' files and, when asked, carved ones, copies them as
+// gleaner-cli rescue lays them out, and Stop ends its search.
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -11,13 +13,59 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include "app/command_ids.h"
 #include "app/find_deleted_dialog.h"
 #include "fixtures/deleted_scene.h"
+#include "fixtures/forwarding_device.h"
+#include "fixtures/rescue_scene.h"
 #include "gui_rig.h"
+#include "recovery/lost_folders.h"
 
 namespace {
+
+// The drive's device, whose reads wait while hold is set: a search held in its
+// first read is certain to meet Stop.
+class HeldDevice final : public ForwardingDevice {
+ public:
+  using ForwardingDevice::ForwardingDevice;
+  int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override {
+    while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ForwardingDevice::ReadAt(offset, buffer, len);
+  }
+  std::atomic<bool> hold{false};
+};
+
+// A card filled and then quick-formatted: two folders and a PNG in its root,
+// gone with the root; a file written and deleted after the format.
+struct FormattedCard {
+  FatVolume volume;
+  uint32_t dcim = 0, documents = 0, png = 0;
+  std::vector<uint8_t> letter = SceneBytes(5000, 7);
+  std::vector<uint8_t> note = SceneBytes(900, 3);
+  bool made = false;
+};
+
+FormattedCard MakeFormattedCard(const std::string& path) {
+  FormattedCard c{MakeFatImage(path, 16, 40960, "-s 4")};
+  const FatVolume& v = c.volume;
+  // Its cluster is the one the file written after the format takes.
+  bool ok = v.PutFile("::/FIRST.TXT", SceneBytes(300, 1)) && v.MakeDir("::/DCIM") &&
+            v.MakeDir("::/DCIM/100CAMERA") && v.MakeDir("::/Documents") &&
+            v.Copy(CarveSamples() + "/photo.jpg", "::/DCIM/100CAMERA/Holiday photo.jpg") &&
+            v.PutFile("::/Documents/A long letter name.txt", c.letter) &&
+            v.Copy(CarveSamples() + "/picture.png", "::/picture.png");
+  c.dcim = v.FirstCluster("::/DCIM");
+  c.documents = v.FirstCluster("::/Documents");
+  c.png = v.FirstCluster("::/picture.png");
+  ok = ok && v.QuickFormat(16, "-s 4") && v.PutFile("::/NOTE.TXT", c.note) && v.Delete("::/NOTE.TXT");
+  c.made = ok;
+  return c;
+}
 
 void WaitForWorker(const FindDeletedDialog& dialog) {
   while (dialog.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -76,7 +124,8 @@ class FindDeletedTest : public QObject {
       QCOMPARE(Column(table, FindDeletedDialog::StateColumn),
                QStringList({"partly overwritten (1 cluster)", "partly overwritten (1 cluster)",
                             "intact", "intact", "intact", "intact", "intact"}));
-      QCOMPARE(dialog.StatusLabel()->text(), QString("7 deleted files and folders found in 4 folders"));
+      QCOMPARE(dialog.StatusLabel()->text(),
+               QString("7 deleted files and folders found in 4 folders; 0 files in lost folders"));
       const QModelIndex intact = table->model()->index(2, FindDeletedDialog::StateColumn);
       const QModelIndex partly = table->model()->index(0, FindDeletedDialog::StateColumn);
       QCOMPARE(intact.data(Qt::ForegroundRole).value<QColor>(), QColor(0, 128, 0));
@@ -160,6 +209,104 @@ class FindDeletedTest : public QObject {
     QVERIFY(ReadFileBytes(out.File("keep/A.BIN")) == s.original.at("keep/A.BIN"));
     QVERIFY(ReadFileBytes(out.File("keep/C.BIN")) == s.original.at("keep/C.BIN"));
     QVERIFY(ReadFileBytes(s.volume.image) == before);
+  }
+
+  // Rows of every kind, with carving asked for or not; all of them copied out.
+  void lostFoldersAndCarvedFiles_data() {
+    QTest::addColumn<bool>("carve");
+    QTest::newRow("without carving") << false;
+    QTest::newRow("carving") << true;
+  }
+  void lostFoldersAndCarvedFiles() {
+    QFETCH(bool, carve);
+    TempDir dir;
+    const FormattedCard card = MakeFormattedCard(dir.File("card.img"));
+    QVERIFY(card.made);
+    const std::vector<uint8_t> before = ReadFileBytes(card.volume.image);
+    GuiRig rig(Drives({card.volume.image}));
+    QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk"}));
+    const std::string dcim = std::string(kLostFoldersLabel) + "/" + LostFolderFallbackName(card.dcim);
+    const std::string docs = std::string(kLostFoldersLabel) + "/" + LostFolderFallbackName(card.documents);
+    CarvedFile carvedPng;
+    carvedPng.firstCluster = card.png;
+    carvedPng.extension = "png";
+    const QString png = QString::fromStdString(std::string(kCarvedLabel) + "/" + CarvedFileName(carvedPng));
+    TempDir out;
+    QString status;
+    rig.dialogs.findDeleted = [&](QWidget* parent, DiskAccess& access, const DrivePacket& root) {
+      FindDeletedDialog dialog(access, root, [&](QWidget*) { return QString::fromStdString(out.Path()); },
+                               parent);
+      dialog.CarveBox()->setChecked(carve);
+      dialog.show();
+      WaitForWorker(dialog);
+      QTableView* table = dialog.Table();
+      QStringList paths = {"/_OTE.TXT", QString::fromStdString(docs + "/A long letter name.txt"),
+                           QString::fromStdString(dcim + "/100CAMERA/Holiday photo.jpg")};
+      QStringList found = {"deleted", "lost folder", "lost folder"};
+      if (carve) {
+        paths << png;
+        found << "carved";
+      }
+      QCOMPARE(Column(table, FindDeletedDialog::PathColumn), paths);
+      QCOMPARE(Column(table, FindDeletedDialog::FoundColumn), found);
+      QCOMPARE(Column(table, FindDeletedDialog::StateColumn),
+               QStringList({"intact", "intact", "intact", "end found"}).mid(0, paths.size()));
+      QCOMPARE(dialog.StatusLabel()->text(),
+               QString("1 deleted files and folders found in 1 folders; 2 files in lost folders") +
+                   (carve ? ", 1 carved" : ""));
+      table->selectAll();
+      QTest::mouseClick(dialog.CopyButton(), Qt::LeftButton);
+      WaitForWorker(dialog);
+      status = dialog.StatusLabel()->text();
+      QCOMPARE(dialog.Report()->toPlainText(), QString());
+      dialog.grab().save(QString::fromStdString(dir.File("rescue-rows.png")));
+      dialog.close();
+    };
+    rig.window.RunCommand(kCmdFindDeleted);
+
+    QCOMPARE(status, QString::fromStdString(
+                         "1 files copied whole, 0 in part, 0 not copied; 0 folders made in " + out.Path() + "\n" +
+                         std::to_string(carve ? 3 : 2) + " files rescued to " + out.Path() +
+                         ": 0 deleted, 2 from lost folders, " + (carve ? "1" : "0") +
+                         " carved; 0 unreadable sectors"));
+    QVERIFY(ReadFileBytes(out.File("_OTE.TXT")) == card.note);
+    QVERIFY(ReadFileBytes(out.File(dcim + "/100CAMERA/Holiday photo.jpg")) ==
+            ReadFileBytes(CarveSamples() + "/photo.jpg"));
+    QVERIFY(ReadFileBytes(out.File(docs + "/A long letter name.txt")) == card.letter);
+    QCOMPARE(QFile::exists(QString::fromStdString(out.File(png.toStdString()))), carve);
+    if (carve) QVERIFY(ReadFileBytes(out.File(png.toStdString())) == ReadFileBytes(CarveSamples() + "/picture.png"));
+    QVERIFY(ReadFileBytes(card.volume.image) == before);
+    QVERIFY(rig.Messages().isEmpty());
+  }
+
+  // Stop met while the search reads: it ends with what it had, and Find is
+  // offered again.
+  void stopEndsTheSearch() {
+    TempDir dir;
+    const FormattedCard card = MakeFormattedCard(dir.File("card.img"));
+    QVERIFY(card.made);
+    GuiRig rig(Drives({card.volume.image}, {}, true));
+    QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk"}));
+    auto inner = std::make_unique<FileDevice>(card.volume.image, true);
+    QVERIFY(inner->Open());
+    auto device = std::make_unique<HeldDevice>(std::move(inner));
+    HeldDevice* held = device.get();
+    rig.state.access.Devices().Add(0x80, std::move(device));
+    rig.dialogs.findDeleted = [&](QWidget* parent, DiskAccess& access, const DrivePacket& root) {
+      FindDeletedDialog dialog(access, root, {}, parent);
+      dialog.CarveBox()->setChecked(true);
+      held->hold = true;
+      dialog.show();
+      QVERIFY(dialog.Running());
+      QTest::mouseClick(dialog.StopButton(), Qt::LeftButton);
+      held->hold = false;
+      WaitForWorker(dialog);
+      QVERIFY(dialog.StatusLabel()->text().endsWith(" (stopped)"));
+      QVERIFY(dialog.Rescued().empty());
+      QVERIFY(dialog.FindButton()->isEnabled() && !dialog.StopButton()->isEnabled());
+      dialog.close();
+    };
+    rig.window.RunCommand(kCmdFindDeleted);
   }
 };
 

@@ -58,17 +58,26 @@ class ScriptedDialogs : public DialogRunner {
     return true;
   }
   void ShowAbout(QWidget*) override { ++aboutShown; }
-  // Rename After Recovery: the answers, in order (empty = Cancel).
+  // Rename After Recovery: the answers, in order (empty = Cancel); as the
+  // dialog does, an answer the check refuses is held (its refusal noted) and
+  // the next answer is typed over it.
   std::deque<std::optional<ShortNameInput>> nameAnswers;
+  std::vector<std::string> nameRefusals;
   int nameShown = 0;
-  bool AskShortName(QWidget*, ShortNameInput& input) override {
+  bool AskShortName(QWidget*, ShortNameInput& input, const ShortNameCheck& check) override {
     ++nameShown;
-    if (nameAnswers.empty()) return false;
-    std::optional<ShortNameInput> a = nameAnswers.front();
-    nameAnswers.pop_front();
-    if (!a) return false;
-    input = *a;
-    return true;
+    while (!nameAnswers.empty()) {
+      std::optional<ShortNameInput> a = nameAnswers.front();
+      nameAnswers.pop_front();
+      if (!a) return false;
+      if (std::optional<std::string> refusal = check ? check(*a) : std::nullopt) {
+        nameRefusals.push_back(*refusal);
+        continue;
+      }
+      input = *a;
+      return true;
+    }
+    return false;
   }
   // The tools' modal dialogs: their object names (dialog ids), in order; the
   // handler (if any) drives the dialog in place of a person.
@@ -113,7 +122,11 @@ class ScriptedDialogs : public DialogRunner {
   }
   // Scan Disk for Errors: counted, never shown (its own test drives it).
   int scansShown = 0;
-  void ScanDisk(QWidget*, DiskAccess&) override { ++scansShown; }
+  std::vector<int> scanKinds;  // the selected node's kind at each opening (-1: none)
+  void ScanDisk(QWidget*, DiskAccess&, const DrivePacket* selected) override {
+    ++scansShown;
+    scanKinds.push_back(selected != nullptr ? static_cast<int>(selected->kind) : -1);
+  }
   // Undo Writes…: the files offered each time, and the index to choose (-1 Cancel).
   std::vector<std::vector<UndoFileInfo>> undoOffers;
   int undoChoice = -1;

@@ -10,35 +10,21 @@
 #include <set>
 
 #include "disk/volume_layout.h"
+#include "fixtures/forwarding_device.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
 
 namespace {
 
 // The drive's device with every read logged by sector.
-class CountingDevice final : public Device {
+class CountingDevice final : public ForwardingDevice {
  public:
-  explicit CountingDevice(std::unique_ptr<Device> inner) : inner_(std::move(inner)) {
-    geometry = inner_->geometry;
-  }
-  bool Open() override { return inner_->Open(); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
+  using ForwardingDevice::ForwardingDevice;
   int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t len) override {
     for (uint64_t s = offset / 512; s < (offset + len + 511) / 512; ++s) ++reads[s];
-    return inner_->ReadAt(offset, buffer, len);
+    return ForwardingDevice::ReadAt(offset, buffer, len);
   }
-  int64_t WriteAt(uint64_t offset, const uint8_t* buffer, size_t len) override {
-    return inner_->WriteAt(offset, buffer, len);
-  }
-  uint64_t Size() const override { return inner_->Size(); }
-  std::string Path() const override { return inner_->Path(); }
-  bool Writable() const override { return inner_->Writable(); }
-
   std::map<uint64_t, int> reads;  // absolute sector -> times read
-
- private:
-  std::unique_ptr<Device> inner_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -181,6 +182,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.StatusPane(0)->width(), 200);
     QVERIFY(w.StatusPane(1)->width() > w.width() - 300);
     QCOMPARE(w.StatusPane(0)->text(), QString("Ready"));
+    // A longer text widens the first pane to fit; "Ready" gives it back its 200.
+    const QString done = QString::fromLatin1(kStatusToolDone).arg("Restore Drives");
+    w.StatusPane(0)->setText(done);
+    QTRY_VERIFY(w.StatusPane(0)->contentsRect().width() >=
+                w.StatusPane(0)->fontMetrics().horizontalAdvance(done) + w.StatusPane(0)->indent());
+    w.StatusPane(0)->setText("Ready");
+    QTRY_COMPARE(w.StatusPane(0)->width(), 200);
     // The list beside the tree, in a splitter.
     QCOMPARE(w.Splitter()->widget(0), static_cast<QWidget*>(w.Tree()));
     QCOMPARE(w.Splitter()->widget(1), static_cast<QWidget*>(w.List()));
@@ -763,6 +771,34 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.Rows(), 0);
     QVERIFY(rig.state.access.Library() == nullptr);
     QVERIFY(!rig.state.access.DrivesReady());
+  }
+
+  void treeWidthIsDraggedAndRemembered() {
+    const QString file = QString::fromStdString(dir_->File("settings/gleaner.conf"));
+    {  // Dragged to 420: the splitter's move writes it at once.
+      GuiRig rig(Drives({Disk()}));
+      rig.window.UseSettings(file);
+      rig.window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+      const int total = rig.window.Splitter()->sizes().value(0) + rig.window.Splitter()->sizes().value(1);
+      rig.window.Splitter()->setSizes({420, total - 420});
+      emit rig.window.Splitter()->splitterMoved(420, 1);
+      QCOMPARE(QSettings(file, QSettings::IniFormat).value("window/treeWidth").toInt(), 420);
+    }
+    {  // The next run opens with it.
+      GuiRig rig(Drives({Disk()}));
+      rig.window.UseSettings(file);
+      rig.window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+      QCOMPARE(rig.window.Splitter()->sizes().value(0), 420);
+    }
+    // A width the panes cannot have is held to the tree's minimum.
+    QSettings(file, QSettings::IniFormat).setValue("window/treeWidth", 5);
+    GuiRig rig(Drives({Disk()}));
+    rig.window.UseSettings(file);
+    rig.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+    QCOMPARE(rig.window.Splitter()->sizes().value(0), 300);  // the width it opens with
   }
 
   void expandingANodeKeepsThePageOnShow() {

@@ -2,11 +2,16 @@
 // and Alt+F7, the rename dialog's texts reaching the entry, and the volume
 // that mtools and fsck.fat then read.
 #include <QApplication>
+#include <QPushButton>
+#include <algorithm>
+#include <functional>
 #include <QDir>
 #include <QTest>
 #include <QTreeWidgetItem>
 
 #include "app/command_ids.h"
+#include "app/critical_area_dialog.h"
+#include "disk/drive_map.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
 
@@ -105,14 +110,16 @@ class RecoveryCommandsTest : public QObject {
     QVERIFY2(childLabels().contains("DELETED .TXT"), qPrintable(childLabels().join("|")));
     QVERIFY(!childLabels().contains("!ELETED .TXT"));
 
-    // A refused name is said; nothing is written and the status says so.
+    // A refused name is said in the dialog, which stays open for it to be
+    // corrected (here: cancelled); no box, nothing written.
     const std::vector<uint8_t> renamed = ReadFileBytes(image);
     rig.prompt.Clear();
     rig.dialogs.nameAnswers.push_back(ShortNameInput{"A*B", "TXT"});
+    rig.dialogs.nameAnswers.push_back(std::nullopt);
     w.RunCommand(kCmdRename);
-    QCOMPARE(rig.Messages(),
-             QStringList({"The name contains a character a short name cannot hold: *"}));
-    QCOMPARE(QString::fromStdString(rig.prompt.Status(0)), QString("Rename refused"));
+    QCOMPARE(rig.dialogs.nameRefusals,
+             std::vector<std::string>({"The name contains a character a short name cannot hold: *"}));
+    QVERIFY(rig.Messages().isEmpty());
     QVERIFY(ReadFileBytes(image) == renamed);
     // Undelete of a live row and of nothing: said, nothing written.
     rig.prompt.Clear();
@@ -130,6 +137,76 @@ class RecoveryCommandsTest : public QObject {
     QCOMPARE(std::string(text.begin(), text.end()), std::string("This file was deleted.\r\n"));
     std::string report;
     QVERIFY2(volume.Check(&report), report.c_str());
+  }
+
+  // Every message that says a command did what was asked carries the
+  // information icon (the window shows it as QMessageBox::Information).
+  void successMessagesCarryTheInformationIcon() {
+    const auto selectRow = [](GuiRig& rig, const char* dosName) {
+      QVERIFY(rig.Select(kFat16Root));
+      const int row = RowNamed(rig.Pane(), dosName);
+      QVERIFY(row >= 0);
+      rig.List()->selectRow(row);
+    };
+    const auto undelete = [&](GuiRig& rig) {
+      selectRow(rig, "\xE5" "ELETED .TXT");
+      rig.window.RunCommand(kCmdUndelete);
+    };
+    const struct {
+      const char* what;
+      std::function<void(GuiRig&, const std::string& out)> run;
+      const char* said;  // a part of the last message
+    } cases[] = {
+        {"undelete", [&](GuiRig& rig, const std::string&) { undelete(rig); }, "File(s) undeletion completed!"},
+        {"write changes",
+         [](GuiRig& rig, const std::string&) {
+           rig.window.RunCommand(kCmdRawDump);
+           QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "FAT 1"}));
+           rig.prompt.AnswerYes();
+           rig.window.RunCommand(kCmdWriteChanges);
+         },
+         "Changes written successfully!"},
+        {"backup",
+         [](GuiRig& rig, const std::string&) {
+           rig.dialogs.onModal = [](QDialog& d) {
+             auto* dialog = qobject_cast<CriticalAreaDialog*>(&d);
+             QVERIFY(dialog != nullptr);
+             dialog->RunButton()->click();
+             dialog->reject();
+           };
+           rig.window.RunCommand(kCmdBackup);
+         },
+         "Backup completed successfully!"},
+        {"copy out",
+         [&](GuiRig& rig, const std::string& out) {
+           selectRow(rig, "README  .TXT");
+           rig.dialogs.folderAnswer = QString::fromStdString(out);
+           rig.window.RunCommand(kCmdCopyOut);
+         },
+         "1 files copied whole, 0 in part, 0 not copied"},
+        {"undo",
+         [&](GuiRig& rig, const std::string&) {
+           undelete(rig);
+           rig.prompt.Clear();
+           rig.dialogs.undoChoice = 0;
+           rig.prompt.AnswerYes();
+           rig.window.RunCommand(kCmdUndoWrites);
+         },
+         " restored, 0 already as before, 0 left alone."},
+    };
+    for (const auto& c : cases) {
+      TempDir dir;
+      const FatVolume floppy = MakeFloppy1440(dir.File("floppy.img"));
+      GuiRig rig(ParseDriveArgs({"--disk", Disk(), "--floppy", floppy.image, "--undo-dir", dir.File("undo")}).config);
+      QVERIFY(rig.started);
+      c.run(rig, dir.File("out"));
+      const std::vector<ScriptedPrompt::Event> events = rig.prompt.Events();
+      const auto last = std::find_if(events.rbegin(), events.rend(),
+                                     [](const auto& e) { return e.kind == ScriptedPrompt::Event::Message; });
+      QVERIFY2(last != events.rend(), c.what);
+      QVERIFY2(last->text.find(c.said) != std::string::npos, qPrintable(QString(c.what) + ": " + QString::fromStdString(last->text)));
+      QVERIFY2(last->icon == PromptIcon::Information, c.what);
+    }
   }
 
   void renameWantsOneRowAndCancelChangesNothing() {

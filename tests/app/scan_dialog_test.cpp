@@ -110,7 +110,71 @@ class ScanDialogTest : public QObject {
   void AutomaticallyFixErrors();
   void ControlF6OpensIt();
   void PhaseLineWordsEachPhase();
+  void PreselectsTheVolumeOfTheSelectedNode();
+  void StopInTheFreeClusterTest();
 };
+
+// The thorough scan's last phase, the free-cluster test, stops on Stop: the
+// dialog is waited on through its phase event, never by a clock.
+void ScanDialogTest::StopInTheFreeClusterTest() {
+  CrossLinkedDisk disk;
+  DialogRig rig(disk.image);
+  ScanDialog dialog(rig.access);
+  dialog.show();
+  dialog.Thorough()->setChecked(true);
+  BoxAnswerer boxes([](const QString& text) {
+    return text == kCross || text == kAltered ? QMessageBox::No : QMessageBox::Ok;
+  });
+  QString phaseLine;
+  connect(&dialog, &ScanDialog::PhaseShown, &dialog, [&](int kind) {
+    if (kind != static_cast<int>(ScanPhase::Kind::FreeCluster) || !phaseLine.isEmpty()) return;
+    phaseLine = dialog.PhaseLine()->text();
+    QVERIFY(dialog.StopButton()->isEnabled());
+    dialog.StopButton()->click();
+  });
+  QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  QVERIFY2(phaseLine.startsWith("Scanning Free Cluster "), qPrintable(phaseLine));
+  QVERIFY(dialog.LastResult().stopped);
+  QVERIFY(!boxes.seen.isEmpty());
+  QCOMPARE(boxes.seen.back(), QString::fromStdString(ScanSummary(dialog.LastResult())));
+  QVERIFY(boxes.seen.back().startsWith("Scan stopped before its end: "));
+  // Idle again: Scan and Close on, Stop off.
+  QVERIFY(dialog.ScanButton()->isEnabled() && dialog.CloseButton()->isEnabled());
+  QVERIFY(!dialog.StopButton()->isEnabled());
+}
+
+// The volume list opens on the volume of the node selected in the tree; a
+// drive keeps the first entry.
+void ScanDialogTest::PreselectsTheVolumeOfTheSelectedNode() {
+  TempDir dir;
+  MakeFloppy1440(dir.File("a.img"));
+  CrossLinkedDisk disk;
+  GuiRig rig(Drives({disk.image}, {dir.File("a.img")}));
+  QVERIFY(rig.started);
+  const struct {
+    QStringList node;
+    int chosen;  // 0 Floppy Disk 1, 1 the hard disk's FAT16 partition
+  } cases[] = {
+      {{"Hard Disk 1"}, 0},
+      {{"Hard Disk 1", "16-Bit FAT Disk"}, 1},
+      {{"Hard Disk 1", "16-Bit FAT Disk", "FAT 2"}, 1},
+      {{"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"}, 1},
+      {{"Hard Disk 1", "16-Bit FAT Disk", "Root Directory", "B       .TXT"}, 1},
+      {{"Floppy Disk 1", "Root Directory"}, 0},
+  };
+  for (const auto& c : cases) {
+    QVERIFY2(rig.Select(c.node), qPrintable(c.node.join("/")));
+    ScanDialog dialog(rig.state.access, nullptr, rig.Tree()->SelectedPacket());
+    QCOMPARE(dialog.DriveList()->count(), 2);
+    QVERIFY2(dialog.DriveList()->currentIndex() == c.chosen, qPrintable(c.node.join("/")));
+  }
+  // The window hands the dialog its selected node.
+  QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"}));
+  rig.window.RunCommand(kCmdScan);
+  QCOMPARE(rig.dialogs.scanKinds, std::vector<int>({static_cast<int>(NodeKind::RootDir)}));
+}
 
 // The window's words for what the scan tells it is doing.
 void ScanDialogTest::PhaseLineWordsEachPhase() {

@@ -2,15 +2,27 @@
 // modes: no column title or cell text cut off, the status panes filled, the
 // tree's labels whole. With GLEANER_SCREENSHOT_DIR set it also saves the
 // window as PNG files there.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QStyle>
 #include <memory>
 
+#include "app/about_dialog.h"
+#include "app/byte_dialog.h"
 #include "app/column_widths.h"
+#include "app/critical_area_dialog.h"
+#include "app/disk_copy_dialog.h"
+#include "app/find_deleted_dialog.h"
+#include "app/goto_dialog.h"
+#include "app/rename_dialog.h"
+#include "app/scan_dialog.h"
+#include "app/search_dialog.h"
+#include "app/undo_writes_dialog.h"
 #include "fixtures/image_builder.h"
 #include "gui_rig.h"
 
@@ -70,6 +82,29 @@ class WindowLookTest : public QObject {
                  qPrintable(QString("cell %1,%2 '%3'").arg(r).arg(c).arg(text)));
       }
     }
+  }
+
+  // Every label, button and box text of a shown dialog is drawn whole: a
+  // label one line wide holds its text, a wrapped one all its lines.
+  static void CheckDialogTextsWhole(QWidget& dialog, const char* name) {
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::qWait(50);  // layouts of texts set just now settle
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+      if (!label->isVisible() || label->text().isEmpty()) continue;
+      const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                          : label->minimumSizeHint().width() <= label->width();
+      QVERIFY2(fits, qPrintable(QString("%1: label '%2' is %3 wide, needs %4")
+                                    .arg(name, label->text())
+                                    .arg(label->width())
+                                    .arg(label->minimumSizeHint().width())));
+    }
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+      if (!button->isVisible() || button->text().isEmpty()) continue;
+      QVERIFY2(button->sizeHint().width() <= button->width(),
+               qPrintable(QString("%1: button '%2'").arg(name, button->text())));
+    }
+    Save(dialog, name);
   }
 
   static void CheckTreeLabelsWhole(GuiRig& rig) {
@@ -178,6 +213,104 @@ class WindowLookTest : public QObject {
     QHeaderView* header = rig.List()->horizontalHeader();
     QVERIFY(header->sectionViewportPosition(33) + header->sectionSize(33) <= rig.List()->viewport()->width());
     Save(rig.window, "raw-root-directory");
+  }
+
+  // Today's disks in the tree: a GPT disk (EFI system FAT32, basic data
+  // FAT16, Linux) and a volume filling a whole disk, their labels whole.
+  void gptAndWholeDiskTrees() {
+    TempDir dir;
+    const std::string gpt = dir.File("gpt.img");
+    QVERIFY(PartitionImage(gpt, 262144,
+                           "label: gpt\n"
+                           "start=2048, size=81920, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B, name=\"EFI\"\n"
+                           "size=40960, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name=\"Data\"\n"
+                           "type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n"));
+    FatVolume efi = FormatPartition(gpt, 2048, 81920, 32, "-s 1");
+    QVERIFY(efi.MakeDir("::/EFI"));
+    FatVolume data = FormatPartition(gpt, 83968, 40960, 16);
+    QVERIFY(data.PutFile("::/A rather long file name.txt", "text"));
+    FatVolume whole = MakeFatImage(dir.File("whole.img"), 16, 65536, "-n WHOLE");
+    QVERIFY(whole.PutFile("::/README.TXT", "text"));
+
+    GuiRig rig(Drives({gpt, whole.image}));
+    QVERIFY(rig.started);
+    rig.window.resize(1280, 800);
+    rig.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+    for (const QStringList& node :
+         {QStringList{"Hard Disk 1", "GPT Partition Entries"}, QStringList{"Hard Disk 1", "GPT Header"},
+          QStringList{"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"},
+          QStringList{"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"},
+          QStringList{"Hard Disk 2", "16-Bit FAT Disk", "Root Directory"}}) {
+      QVERIFY2(rig.Select(node), qPrintable(node.join("/")));
+      rig.Tree()->expandItem(rig.Tree()->FindPath(node));
+      CheckNothingClipped(rig);
+    }
+    CheckTreeLabelsWhole(rig);
+    QVERIFY(rig.Select({"Hard Disk 1", "GPT Partition Entries"}));
+    Save(rig.window, "gpt-entries");
+    QVERIFY(rig.Select({"Hard Disk 2", "16-Bit FAT Disk", "Root Directory"}));
+    Save(rig.window, "whole-disk-root");
+  }
+
+  // The dialogs as they open, and with the longest texts they set.
+  void dialogsShowTheirTextsWhole() {
+    TempDir dir;
+    const std::string disk = CopyImage(disk_, dir.File("disk.img"));
+    const std::string floppy = CopyImage(floppy_, dir.File("floppy.img"));
+    GuiRig rig(Drives({disk}, {floppy}));
+    QVERIFY(rig.started);
+    {
+      AboutDialog about;
+      CheckDialogTextsWhole(about, "dialog-about");
+      GotoDialog go(QStringLiteral("4294967295"));
+      CheckDialogTextsWhole(go, "dialog-goto");
+      ByteDialog bytes(ByteBoxTexts{});
+      CheckDialogTextsWhole(bytes, "dialog-bytes");
+    }
+    {  // A refused name, in the dialog.
+      RenameDialog rename(nullptr, [](const ShortNameInput&) -> std::optional<std::string> {
+        return std::string("The extension has a space before another character: a short name may only "
+                           "end in spaces.");
+      });
+      rename.NameBox()->setText("REPORT");
+      rename.accept();
+      CheckDialogTextsWhole(rename, "dialog-rename-refused");
+    }
+    {
+      ScanDialog scan(rig.state.access);
+      CheckDialogTextsWhole(scan, "dialog-scan");
+    }
+    {
+      UndoWritesDialog undo({UndoFileInfo{dir.File("undo/disk.img-20261209-120000-1.undo"), disk, 1765281600, 12}});
+      CheckDialogTextsWhole(undo, "dialog-undo-writes");
+    }
+    for (const bool backup : {true, false}) {
+      CriticalAreaDialog tool(rig.state.access, backup ? CriticalAreaTool::Backup : CriticalAreaTool::Restore);
+      QVERIFY(tool.Prepare());
+      CheckDialogTextsWhole(tool, backup ? "dialog-backup" : "dialog-restore");
+    }
+    {
+      DiskCopyDialog copy(rig.state.access, [](QWidget*) { return QString(); });
+      CheckDialogTextsWhole(copy, "dialog-disk-copy");
+    }
+    QVERIFY(rig.Select({"Hard Disk 1", "16-Bit FAT Disk", "Root Directory"}));
+    {
+      SearchDialog search(rig.state, *rig.List(), rig.Pane().selectedPacket);
+      CheckDialogTextsWhole(search, "dialog-search");
+    }
+    {  // Its status line after the search, and after a copy into a deep folder.
+      const std::string out = dir.File("a folder with a long name/and another one below it");
+      FindDeletedDialog find(rig.state.access, rig.Pane().selectedPacket,
+                             [&](QWidget*) { return QString::fromStdString(out); });
+      find.show();
+      while (find.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      CheckDialogTextsWhole(find, "dialog-find-deleted");
+      find.Table()->selectAll();
+      find.CopySelected();
+      while (find.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      CheckDialogTextsWhole(find, "dialog-find-deleted-copied");
+    }
   }
 };
 

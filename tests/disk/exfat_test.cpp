@@ -181,22 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ExfatBootRegionTest, ::testing::ValuesIn(kBootCas
 
 // ---- The sample card, read back ----
 
-struct SceneCache {
-  TempDir dir;
-  std::map<ExfatLayout, std::unique_ptr<ExfatScene>> scenes;
-};
-
-// Each layout's card is made once per test program.
-const ExfatScene* Scene(ExfatLayout layout) {
-  static SceneCache cache;
-  auto& slot = cache.scenes[layout];
-  if (!slot) {
-    slot = std::make_unique<ExfatScene>();
-    if (!MakeExfatScene(cache.dir.File(std::string(ExfatLayoutName(layout)) + ".img"), layout, *slot))
-      slot->image.image.clear();
-  }
-  return slot->image.image.empty() ? nullptr : slot.get();
-}
+const ExfatScene* Scene(ExfatLayout layout) { return SharedExfatScene(layout); }
 
 struct OpenCard {
   Bytes bytes;

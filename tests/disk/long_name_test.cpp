@@ -34,11 +34,14 @@ TEST(LongName, AssemblesThePiecesInFrontOfTheShortEntry) {
   dir = Join(NamedEntry(u"Thirteen char", kShort));
   EXPECT_EQ(Assemble(dir, 1), "Thirteen char");
 
-  // A deleted name's pieces all carry 0xE5, which has bit 0x40: only the
-  // piece next to the short entry is taken.
+  // A deleted name's pieces all carry 0xE5 (which has bit 0x40): they are
+  // no live name's, and FindDeletedLongName gathers them whole.
   std::vector<EntryBytes> deleted = NamedEntry(kThirty, kShort);
   for (auto& e : deleted) e[0] = 0xE5;
-  EXPECT_EQ(Assemble(Join(deleted), 3), "The quarterly");
+  EXPECT_EQ(Assemble(Join(deleted), 3), "");
+  const std::optional<DeletedLongName> found = FindDeletedLongName(Join(deleted), 3);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->text, "The quarterly report 2001.docx");
 
   // Ordinals are not checked for sequence: the walk ends at bit 0x40.
   dir = Join({LongNamePiece(0x41, u"!"), LongNamePiece(0x07, u"0123456789abc"),

@@ -50,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (static_cast<size_t>(r) >= session.page.rows.size()) break;
       const std::string name = "FOUND" + std::to_string(n++);
       const std::vector<int> one{r};
-      (void)RenameAfterRecovery(ctx, *node.packet, one, [&](ShortNameInput& in) {
+      (void)RenameAfterRecovery(ctx, *node.packet, one, [&](ShortNameInput& in, const ShortNameCheck& check) {
         in.name = name;
         in.extension = "TXT";
+        (void)check(in);  // the dialog's check over the hostile listing too
         return true;
       });
     }

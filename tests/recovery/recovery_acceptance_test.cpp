@@ -38,7 +38,7 @@ void Rename(RecoveryRig& rig, const DrivePacket& node, const std::string& name83
             const std::string& name, const std::string& extension) {
   rig.Show(node);
   rig.Select({name83});
-  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in) {
+  static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in, const ShortNameCheck&) {
     in.name = name;
     in.extension = extension;
     return true;

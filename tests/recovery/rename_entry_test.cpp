@@ -12,7 +12,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 AskShortName Typed(const std::string& name, const std::string& extension, int* asked = nullptr) {
-  return [=](ShortNameInput& in) {
+  return [=](ShortNameInput& in, const ShortNameCheck&) {
     if (asked) ++*asked;
     in.name = name;
     in.extension = extension;
@@ -184,7 +184,7 @@ TEST(RenameAfterRecovery, RefusesAndFails) {
       rig.prompt.Clear();
       rig.dev->readLog.clear();
       rig.dev->writeLog.clear();
-      static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in) {
+      static_cast<void>(RenameAfterRecovery(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(), [&](ShortNameInput& in, const ShortNameCheck&) {
         ++asked;
         in.name = "NEW";
         in.extension = "TXT";
@@ -381,5 +381,44 @@ TEST(RenameAfterRecovery, AcceptedNamesLeaveTheVolumeClean) {
               std::vector<uint8_t>({'l', 'o', 'n', 'g'}));
   }
 }
+
+// The check the dialog is given refuses, with the core's own words, what the
+// rename would refuse, so the dialog can keep the name for correction.
+struct DialogCheckCase {
+  const char* name;
+  const char* extension;
+  const char* refusal;  // "" for a name that may be stored
+};
+
+class RenameDialogCheck : public ::testing::TestWithParam<DialogCheckCase> {};
+
+TEST_P(RenameDialogCheck, RefusesWhatTheRenameWould) {
+  const DialogCheckCase& c = GetParam();
+  TinyVolume v;
+  v.PutEntries(v.RootOffset(), {Live("KEEP    TXT", 3, 1), Live("!EADME  TXT", 7, 1)});
+  v.SetFatAll(3, 0xFFF);
+  v.SetFatAll(7, 0xFFF);
+  RecoveryRig rig(v.bytes);
+  rig.Show(rig.RootNode(FatWidth::Fat12));
+  rig.pane.Select({1});
+  std::optional<std::string> said;
+  const RenameResult result = RenameAfterRecovery(
+      rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows(),
+      [&](ShortNameInput&, const ShortNameCheck& check) {
+        said = check({c.name, c.extension});
+        return false;
+      });
+  EXPECT_FALSE(result.written);
+  EXPECT_EQ(said.value_or(""), c.refusal) << c.name << "." << c.extension;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RenameDialogCheck,
+    ::testing::Values(DialogCheckCase{"README", "TXT", ""},
+                      DialogCheckCase{"!EADME", "TXT", ""},  // its own name
+                      DialogCheckCase{"KEEP", "", ""},
+                      DialogCheckCase{"keep", "txt", "Another entry of this directory is already named keep.txt"},
+                      DialogCheckCase{"A*B", "", "The name contains a character a short name cannot hold: *"},
+                      DialogCheckCase{"", "TXT", "The name is empty."}));
 
 }  // namespace

@@ -11,7 +11,10 @@
 
 #include "disk/discovery.h"
 #include "disk/sector_access.h"
+#include "disk/le.h"
+#include "fixtures/cli_run.h"
 #include "fixtures/image_builder.h"
+#include "fixtures/image_sectors.h"
 #include "fixtures/recorded_events.h"
 #include "fixtures/test_drives.h"
 #include "tools/raw_search.h"
@@ -193,24 +196,85 @@ TEST_P(FarVolume, EveryViewAndCommandReadsTheVolumesOwnSectors) {
   EXPECT_EQ(back, sector);
 }
 
-// A GPT disk of 3 TiB whose FAT partition starts past 2^32: the drive
-// listing's tree gives the partition its node and reads its files, on both
-// paths, without a message.
-TEST(FarGptVolume, PartitionPast2To32IsListedAndRead) {
+// One partition table entry at slot of an MBR or EBR sector.
+void PutPartitionEntry(std::vector<uint8_t>& sector, size_t slot, uint8_t type, uint32_t start,
+                       uint32_t sectors) {
+  const size_t at = 446 + slot * 16;
+  sector[at + 4] = type;
+  putLe32(sector, at + 8, start);
+  putLe32(sector, at + 12, sectors);
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+}
+
+// A disk whose FAT16 volume (its file FAR.TXT) lies where only a reader of
+// the disk's own scheme finds it.
+struct TableDisk {
+  const char* name;
+  uint64_t volumeStart;  // absolute LBA the tree must give the volume
+  // Lays out disk (the volume image vol goes to volumeStart).
+  void (*build)(const std::string& disk, uint64_t volumeStart);
+  const char* shown;   // a node label the tree must show
+  const char* absent;  // one it must not (the MBR's reading), or ""
+};
+
+void Sfdisk(const std::string& disk, const std::string& size, const std::string& script) {
+  ASSERT_TRUE(MustRun("truncate -s " + size + " " + ShellQuote(disk)));
+  ASSERT_TRUE(MustRun("printf '%s' " + ShellQuote(script) +
+                      " | sfdisk -q --no-reread --no-tell-kernel " + ShellQuote(disk)));
+}
+
+const TableDisk kTableDisks[] = {
+    {"GptPast2To32", kTwoTo32 + 2048,
+     [](const std::string& disk, uint64_t start) {
+       Sfdisk(disk, "3T", "label: gpt\nstart=" + std::to_string(start) +
+                              ", size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n");
+     },
+     "GPT Header", ""},
+    // gdisk's hybrid layout: the protective entry first, then an entry of
+    // the MBR's own that calls the same sectors Linux. The GPT decides.
+    {"HybridMbrFollowsTheGpt", 2048,
+     [](const std::string& disk, uint64_t start) {
+       Sfdisk(disk, "64M", "label: gpt\nstart=" + std::to_string(start) +
+                               ", size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n");
+       std::vector<uint8_t> mbr = ReadImageSectors(disk, 0);
+       PutPartitionEntry(mbr, 0, 0xEE, 1, 2047);
+       PutPartitionEntry(mbr, 1, 0x83, 2048, 32768);
+       ASSERT_TRUE(WriteImageSectors(disk, 0, mbr));
+     },
+     "GPT Header", "Unknown"},
+    // An MBR disk past 2 TiB: the extended partition starts below 2^32, its
+    // logical drive (its EBR's start plus the entry's 32-bit offset) above.
+    {"MbrLogicalDrivePast2To32", kTwoTo32 + 2048,
+     [](const std::string& disk, uint64_t start) {
+       const uint64_t extended = kTwoTo32 - 2048;
+       ASSERT_TRUE(MustRun("truncate -s " + std::to_string((kTwoTo32 + 65536) * 512) + " " + ShellQuote(disk)));
+       std::vector<uint8_t> mbr(512, 0), ebr(512, 0);
+       PutPartitionEntry(mbr, 0, 0x05, static_cast<uint32_t>(extended), 65536);
+       PutPartitionEntry(ebr, 0, 0x06, static_cast<uint32_t>(start - extended), 32768);
+       ASSERT_TRUE(WriteImageSectors(disk, 0, mbr));
+       ASSERT_TRUE(WriteImageSectors(disk, extended, ebr));
+     },
+     "Extended DOS Partition", ""},
+};
+
+void PrintTo(const TableDisk& row, std::ostream* os) { *os << row.name; }
+
+class FarTableDisk : public ::testing::TestWithParam<TableDisk> {};
+
+// The tree follows the disk's scheme to the volume on both transfer paths,
+// without a message, and gleaner-cli's tree shows the same.
+TEST_P(FarTableDisk, VolumeIsListedAndRead) {
+  const TableDisk& row = GetParam();
   TempDir dir;
   FatVolume vol = MakeFatImage(dir.File("vol.img"), 16, 32768, "-s 4 -n WIDEVOL");
   vol.fixedClock = true;
   ASSERT_TRUE(vol.PutFile("::/FAR.TXT", std::string("far\r\n")));
-  const std::string disk = dir.File("gpt.img");
-  const uint64_t start = kTwoTo32 + 2048;
-  ASSERT_TRUE(MustRun("truncate -s 3T " + ShellQuote(disk)));
-  const std::string script = "label: gpt\nstart=" + std::to_string(start) +
-                             ", size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n";
-  ASSERT_TRUE(MustRun("printf '%s' " + ShellQuote(script) +
-                      " | sfdisk -q --no-reread --no-tell-kernel " + ShellQuote(disk)));
+  const std::string disk = dir.File("disk.img");
+  row.build(disk, row.volumeStart);
   ASSERT_TRUE(MustRun("dd status=none conv=notrunc oflag=seek_bytes bs=1M if=" +
                       ShellQuote(vol.image) + " of=" + ShellQuote(disk) +
-                      " seek=" + std::to_string(start * 512)));
+                      " seek=" + std::to_string(row.volumeStart * 512)));
   for (const bool direct : {true, false}) {
     SCOPED_TRACE(direct ? "direct" : "library");
     TestDrives drives(direct ? TestDrives::Direct : TestDrives::Library);
@@ -234,10 +298,27 @@ TEST(FarGptVolume, PartitionPast2To32IsListedAndRead) {
     };
     for (const TreeNode& top : tops.nodes) walk(top, 0);
     EXPECT_NE(tree.str().find("FAR     .TXT"), std::string::npos) << tree.str();
-    EXPECT_EQ(fileStart, start);
+    EXPECT_NE(tree.str().find(row.shown), std::string::npos) << tree.str();
+    if (*row.absent != '\0') {
+      EXPECT_EQ(tree.str().find(row.absent), std::string::npos) << tree.str();
+    }
+    EXPECT_EQ(fileStart, row.volumeStart);
     EXPECT_EQ(drives.prompt.Messages(), std::vector<std::string>{}) << tree.str();
   }
+  const CliRun cli = Cli({"--disk", disk, "tree"});
+  EXPECT_EQ(cli.status, 0) << cli.err;
+  EXPECT_NE(cli.out.find("FAR     .TXT"), std::string::npos) << cli.out;
+  EXPECT_NE(cli.out.find(row.shown), std::string::npos) << cli.out;
+  if (*row.absent != '\0') {
+    EXPECT_EQ(cli.out.find(row.absent), std::string::npos) << cli.out;
+  }
+  // Scan Disk lists the same volume.
+  const CliRun scan = Cli({"--disk", disk, "scan"});
+  EXPECT_NE(scan.out.find("16-Bit FAT"), std::string::npos) << scan.out << scan.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Disks, FarTableDisk, ::testing::ValuesIn(kTableDisks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Paths, FarVolume, ::testing::ValuesIn(kFarCases),
                          [](const auto& info) { return std::string(info.param.name); });

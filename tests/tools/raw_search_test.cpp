@@ -382,6 +382,12 @@ TEST(RawSearch, WorkerShowsTheHitThenSaysSoThenGoesIdle) {
   EXPECT_EQ(events.Ends(), 4);
   EXPECT_EQ(prompt.Messages(), std::vector<std::string>({"Search String Found!", "Search Interrupted by user!",
                                                          "Search String not found!"}));
+  // Only the hit is news; the other two warn.
+  std::vector<PromptIcon> icons;
+  for (const auto& e : prompt.Events())
+    if (e.kind == ScriptedPrompt::Event::Message) icons.push_back(e.icon);
+  EXPECT_EQ(icons, std::vector<PromptIcon>({PromptIcon::Information, PromptIcon::Exclamation,
+                                            PromptIcon::Exclamation}));
 }
 
 TEST(RawSearch, WorkerThreadRunsUntilStoppedAndTheNextStartsAtOnce) {

@@ -80,8 +80,9 @@ TEST(DirectoryView, FloppyRootListsEveryEntry) {
 
   EXPECT_EQ(b.Column(0), Texts({"FLOPPY  .   ", "REPORT  .DOC", "README  .TXT", "CAF\xC3\x89" "AU~1.TXT",
                                 "SUBFOL~1.   ", "\xCF\x83" "ELETE~1.TXT"}));
-  // The deleted file's pieces carry 0xE5 as ordinal: its first 13 characters.
-  EXPECT_EQ(b.Column(1), Texts({"", "Report.doc", "", "Caf\xC3\xA9 au lait.txt", "Sub Folder", "Deleted Long "}));
+  // The deleted file's pieces carry 0xE5 as ordinal; its name is shown whole.
+  EXPECT_EQ(b.Column(1), Texts({"", "Report.doc", "", "Caf\xC3\xA9 au lait.txt", "Sub Folder",
+                                "Deleted Long Name File.txt"}));
   EXPECT_EQ(b.Column(3), Texts({"V", "A", "RHA", "A", "D", "A-Deleted"}));
   EXPECT_EQ(b.Row(1), Texts({"REPORT  .DOC", "Report.doc", "00000002", "A", "5", kDated, kDay, kDay}));
   EXPECT_EQ(b.Row(2), Texts({"README  .TXT", "", "00000003", "RHA", "1234", kDated, kDay, kDay}));
@@ -161,6 +162,38 @@ std::vector<uint8_t> RuleSector() {
   e.push_back(ShortEntry({"\xE5" "FTER   TXT"}));
   return Join(e, 512);
 }
+
+// The long name a folder row shows, live or deleted.
+struct LongNameCase {
+  const char* what;
+  bool piecesDeleted;  // the long-name pieces carry the deletion mark
+  bool entryDeleted;   // and the short entry
+  const char* shown;
+};
+
+class FolderLongName : public ::testing::TestWithParam<LongNameCase> {};
+
+TEST_P(FolderLongName, ShowsTheWholeNameOfItsOwnPieces) {
+  const LongNameCase& c = GetParam();
+  const EntryBytes owner = ShortEntry({"HOLIDA~1JPG", kAttrArchive, 3, 10});
+  std::vector<EntryBytes> e = NamedEntry(u"Holiday pictures 2001.jpg", owner);
+  for (size_t i = 0; i < e.size(); ++i)
+    if (i + 1 < e.size() ? c.piecesDeleted : c.entryDeleted) e[i][0] = kDirDeletedMark;
+  Bench b({});
+  b.pane.sectorBuffer = Join(e, 512);
+  DrivePacket folder;
+  folder.fatType = FatWidth::Fat16;
+  folder.sectorCount = 1;
+  ListDirectoryEntries(b.ctx, folder);
+  EXPECT_EQ(b.Column(1), Texts({c.shown})) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FolderLongName,
+    ::testing::Values(LongNameCase{"live", false, false, "Holiday pictures 2001.jpg"},
+                      LongNameCase{"deleted", true, true, "Holiday pictures 2001.jpg"},
+                      // A live file written after deleted pieces: they are not its name.
+                      LongNameCase{"live after deleted pieces", true, false, ""}));
 
 TEST(DirectoryView, FolderListingRules) {
   Bench b({});

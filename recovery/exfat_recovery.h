@@ -1,0 +1,61 @@
+// Deleted files and Copy Out on exFAT volumes. A deleted file keeps its whole
+// entry set with the in-use bits cleared: its name, length, first cluster and
+// whether it had a FAT chain. A contiguous file (NoFatChain) comes back from
+// its run; a fragmented one through the FAT chain it left, while its clusters
+// are free in the allocation bitmap. Reads only.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/drive_packet.h"
+#include "disk/exfat_volume.h"
+#include "recovery/copy_out.h"
+#include "recovery/deleted_files.h"
+
+struct ExfatDeletedFile {
+  std::string path;  // from the root: "/Old/Inner/o2.bin" (UTF-8)
+  bool folder = false;
+  uint64_t size = 0;
+  uint32_t startCluster = 0;
+  bool noFatChain = false;
+  bool inDeletedFolder = false;
+  DeletedState state = DeletedState::Lost;
+  uint64_t clusters = 0;     // clusters its length takes
+  uint64_t overwritten = 0;  // of them, in use now, past the heap or not on its chain
+};
+// As DeletedStateText says it: "intact", "partly overwritten (N clusters)", "lost".
+std::string ExfatDeletedStateText(const ExfatDeletedFile& file);
+
+struct ExfatDeletedResult {
+  bool opened = false;  // the volume could be read; else error says why
+  std::string error;
+  std::vector<ExfatDeletedFile> files;  // folder by folder, in entry order
+  std::vector<std::string> problems;    // "path: text" for folders not fully read
+};
+
+// Every deleted file and folder of the exFAT volume node lies in (any node of
+// it), and everything inside a deleted folder, judged against the bitmap.
+[[nodiscard]] ExfatDeletedResult FindExfatDeleted(DiskAccess& access, const DrivePacket& node);
+
+// The clusters a file's bytes would be read from, in order: a live file's
+// chain, or a deleted one's run or left chain up to the first cluster that is
+// in use now (or missing). complete: all its length takes.
+struct ExfatRecoveryPlan {
+  std::vector<uint32_t> clusters;
+  uint64_t needed = 0;
+  uint64_t overwritten = 0;
+  bool lost = false;  // its first cluster lies outside the heap
+  bool Complete() const { return clusters.size() >= needed; }
+};
+ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
+                                  bool deleted);
+
+// Copies rows of the exFAT folder node dir (as its listing counts its entry
+// sets, from 0; every live file and folder with none) into options'
+// folder, folders with what they hold (a deleted folder: its deleted
+// files). error names a row (as typed, from 1) that is not a file or folder set.
+[[nodiscard]] CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span<const int> rows,
+                                         const CopyOutOptions& options);

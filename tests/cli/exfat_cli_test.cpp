@@ -1,0 +1,334 @@
+// exFAT volumes in the tree and through gleaner-cli's commands, over the
+// sample cards (mkfs.exfat, written through exfat-fuse) on each layout and
+// both transfer paths, checked against The Sleuth Kit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <map>
+
+#include "cli/tree_session.h"
+#include "views/format_cell.h"
+#include "views/show_node.h"
+#include "disk/exfat_boot.h"
+#include "fixtures/cli_run.h"
+#include "fixtures/exfat_image.h"
+#include "fixtures/image_builder.h"
+#include "fixtures/test_drives.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class Damage { None, MainBootCode, MainZeroed, RenamedReadme };
+
+// Damages the volume at byte offset at of the image's bytes.
+void Damage_(Bytes& bytes, size_t at, Damage damage) {
+  if (damage == Damage::MainBootCode) bytes[at + kExfatBootCode + 10] ^= 0x55;
+  if (damage == Damage::MainZeroed) std::fill_n(bytes.begin() + at, 512, 0);
+  if (damage == Damage::RenamedReadme) {
+    // "readme.txt" in UTF-16: its 'e' after "readm" becomes 'f'.
+    const std::u16string name = u"readme";
+    const auto* units = reinterpret_cast<const uint8_t*>(name.data());
+    const auto found = std::search(bytes.begin() + at, bytes.end(), units, units + 12);
+    ASSERT_NE(found, bytes.end());
+    found[10] = 'f';
+  }
+}
+
+struct TreeCase {
+  const char* name;
+  ExfatLayout layout;
+  TestDrives::Path path;
+  Damage damage;
+};
+
+std::ostream& operator<<(std::ostream& os, const TreeCase& c) { return os << c.name; }
+
+const TreeCase kTreeCases[] = {
+    {"WholeDiskDirect", ExfatLayout::WholeDisk, TestDrives::Direct, Damage::None},
+    {"WholeDiskLibrary", ExfatLayout::WholeDisk, TestDrives::Library, Damage::None},
+    {"MbrDirect", ExfatLayout::MbrPartition, TestDrives::Direct, Damage::None},
+    {"MbrLibrary", ExfatLayout::MbrPartition, TestDrives::Library, Damage::None},
+    {"GptDirect", ExfatLayout::GptPartition, TestDrives::Direct, Damage::None},
+    {"GptLibrary", ExfatLayout::GptPartition, TestDrives::Library, Damage::None},
+    // The main region fails its checksum: the backup is read, and said so.
+    {"MbrMainChecksumBroken", ExfatLayout::MbrPartition, TestDrives::Direct, Damage::MainBootCode},
+    {"GptMainChecksumBroken", ExfatLayout::GptPartition, TestDrives::Library, Damage::MainBootCode},
+    // A whole-disk card whose sector 0 was wiped is still found by its backup.
+    {"WholeDiskSectorZeroWiped", ExfatLayout::WholeDisk, TestDrives::Direct, Damage::MainZeroed},
+};
+
+// Every node below start, by its path of labels from there ("/" joined).
+struct Walked {
+  std::string path;
+  const DrivePacket* packet;
+};
+void WalkBelow(TreeSession& session, const TreeNode& start, const std::string& prefix,
+               std::vector<Walked>& out) {
+  for (const TreeNode& child : session.Expand(start)) {
+    const std::string label = child.labelByCallback ? NodeLabel(*child.packet) : child.label;
+    out.push_back({prefix + label, child.packet});
+    if (child.hasChildren) WalkBelow(session, child, prefix + label + "/", out);
+  }
+}
+
+class ExfatCliTreeTest : public ::testing::TestWithParam<TreeCase> {};
+
+TEST_P(ExfatCliTreeTest, TreeNamesAndSizesEqualFls) {
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const TreeCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(c.layout);
+  ASSERT_NE(scene, nullptr);
+  TestDrives drives(c.path);
+  FaultDevice* disk = drives.AddFile(kFirstHardDisk, scene->image.image);
+  Bytes& bytes = disk->Bytes();
+  Damage_(bytes, scene->image.offset, c.damage);
+  const Bytes before = bytes;
+  drives.Bind();
+
+  TreeSession session(drives.access);
+  const std::vector<TreeNode> tops = session.ListDrives();
+  ASSERT_EQ(tops.size(), 1u);
+  std::vector<Walked> nodes;
+  WalkBelow(session, tops[0], "", nodes);
+  const auto volume = std::find_if(nodes.begin(), nodes.end(), [](const Walked& w) {
+    return w.packet->kind == NodeKind::ExfatVolume;
+  });
+  ASSERT_NE(volume, nodes.end());
+  const bool backup = c.damage != Damage::None;
+  EXPECT_EQ(volume->path, backup ? "exFAT Disk - Boot region read from its backup at sector 12"
+                                 : "exFAT Disk");
+  const std::string v = volume->path + "/";
+
+  std::vector<std::string> structures;
+  std::map<std::string, uint64_t> ours;  // path from the root: size, folders -1
+  for (const Walked& w : nodes) {
+    if (w.path.rfind(v, 0) != 0) continue;
+    const std::string below = w.path.substr(v.size());
+    if (below.rfind("Root Directory/", 0) == 0)
+      ours[below.substr(14)] = w.packet->kind == NodeKind::ExfatDir ? UINT64_MAX : w.packet->dataLength;
+    else
+      structures.push_back(below);
+  }
+  EXPECT_EQ(structures, (std::vector<std::string>{backup ? "Backup Boot Region" : "Boot Region", "FAT 1",
+                                                  "Allocation Bitmap", "Up-case Table", "Root Directory"}));
+  std::map<std::string, uint64_t> theirs;
+  for (const FlsLine& l : RunFls(scene->image, false))
+    if (!l.deleted && l.path[0] != '$' && l.path.find("(Volume Label Entry)") == std::string::npos)
+      theirs["/" + l.path] = l.type == "d/d" ? UINT64_MAX : l.size;
+  EXPECT_EQ(ours, theirs);
+  // Listing and expanding write nothing.
+  EXPECT_TRUE(bytes == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliTreeTest, ::testing::ValuesIn(kTreeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Views of each kind of node ----
+
+// The text a shown page has in column `column` of the row whose cell in
+// column `keyColumn` is `key`; "<no row>" when there is none.
+std::string Cell(const ViewPage& page, const std::string& keyColumn, const std::string& key,
+                 const std::string& column) {
+  int k = -1, c = -1;
+  for (size_t i = 0; i < page.columns.size(); ++i) {
+    if (page.columns[i].title == keyColumn) k = static_cast<int>(i);
+    if (page.columns[i].title == column) c = static_cast<int>(i);
+  }
+  for (size_t r = 0; r < page.rows.size() && k >= 0 && c >= 0; ++r)
+    if (FormatCell(page, r, k) == key) return FormatCell(page, r, c);
+  return "<no row>";
+}
+
+struct ViewCase {
+  const char* name;
+  const char* node;  // below the volume node
+  Damage damage;
+  // Cells of the page: key column, key, column, the text it holds.
+  std::vector<std::array<const char*, 4>> cells;
+  bool sectorDump = false;
+};
+
+std::ostream& operator<<(std::ostream& os, const ViewCase& c) { return os << c.name; }
+
+const ViewCase kViewCases[] = {
+    {"BootSector", "", Damage::None,
+     {{"Field", "File System Name", "Value", "EXFAT   "},
+      {"Field", "Volume Length", "Value", "65536"},
+      {"Field", "Bytes per Sector Shift", "Value", "9 (512 bytes)"},
+      {"Field", "Sectors per Cluster Shift", "Value", "3 (8 sectors)"},
+      {"Field", "Boot Signature", "Value", "0xAA55"},
+      {"Field", "Note", "Value", "<no row>"}}},
+    {"BackupBootRegion", "Backup Boot Region", Damage::MainBootCode,
+     {{"Field", "Note", "Value", "Boot region read from its backup at sector 12"},
+      {"Field", "File System Name", "Value", "EXFAT   "}}},
+    // Every entry of all 32 bits, as exFAT keeps them: the media mark and end marks.
+    {"FatEntries", "FAT 1", Damage::None,
+     {{"FAT Entry", "00000000", "00000000", "FFFFFFF8"}, {"FAT Entry", "00000000", "00000001", "FFFFFFFF"}}},
+    {"BitmapRuns", "Allocation Bitmap", Damage::None,
+     {{"First Cluster", "2", "State", "Used"}}},
+    {"UpcaseChecks", "Up-case Table", Damage::None,
+     {{"Field", "Characters Mapped", "Value", "65536"}, {"Field", "Data Length", "Value", "5836"}}},
+    {"RootEntrySets", "Root Directory", Damage::None,
+     {{"Name", "GLEANCARD", "Type", "Volume Label"},
+      {"Name", "First bitmap", "Type", "Allocation Bitmap"},
+      {"Name", "contiguous.bin", "Size", "20580"},
+      {"Name", "contiguous.bin", "Chain", "NoFatChain"},
+      {"Name", "contiguous.bin", "Attributes", "A"},
+      {"Name", "contiguous.bin", "Problems", ""},
+      {"Name", "frag.bin", "Chain", "FAT"},
+      {"Name", "frag.bin", "Valid Size", "15288"},
+      {"Name", "gone.txt", "State", "Deleted"},
+      {"Name", "gone.txt", "Problems", ""},
+      {"Name", "Old", "State", "Deleted"},
+      {"Name", "Old", "Attributes", "D"}}},
+    // A name changed behind the set's back fails both checks, which say what they should be.
+    {"DamagedNameFailsItsChecks", "Root Directory", Damage::RenamedReadme,
+     {{"Name", "readmf.txt", "Problems", "Set checksum wrong; Name hash wrong"}}},
+    {"FileDump", "Root Directory/readme.txt", Damage::None,
+     {{"Offset", "00000000", "00", "65"}, {"Offset", "00000000", "01", "78"}}},
+};
+
+class ExfatCliViewTest : public ::testing::TestWithParam<ViewCase> {};
+
+TEST_P(ExfatCliViewTest, ShowsEveryFieldDecoded) {
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const ViewCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(ExfatLayout::MbrPartition);
+  ASSERT_NE(scene, nullptr);
+  TestDrives drives;
+  FaultDevice* disk = drives.AddFile(kFirstHardDisk, scene->image.image);
+  Damage_(disk->Bytes(), scene->image.offset, c.damage);
+  drives.Bind();
+  TreeSession session(drives.access);
+  const std::string volume = c.damage == Damage::MainBootCode
+                                 ? "exFAT Disk - Boot region read from its backup at sector 12"
+                                 : "exFAT Disk";
+  const auto node = session.Find("Hard Disk 1/" + volume + (*c.node ? std::string("/") + c.node : ""));
+  ASSERT_TRUE(node.has_value());
+  ShowNode(session.ctx, *node->packet, {});
+  for (const auto& [keyColumn, key, column, text] : c.cells)
+    EXPECT_EQ(Cell(session.page, keyColumn, key, column), text) << key << " / " << column;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliViewTest, ::testing::ValuesIn(kViewCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- deleted and extract against fls -rd and tsk_recover ----
+
+// The rows (from 1, as extract takes them) of show's listing whose Name is
+// one of names.
+std::vector<std::string> RowsNamed(const std::string& show, const std::set<std::string>& names) {
+  std::vector<std::string> rows;
+  std::istringstream in(show);
+  std::string line;
+  std::getline(in, line);
+  for (int row = 1; std::getline(in, line); ++row) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+    if (cells.size() > 3 && names.count(cells[3])) rows.push_back(std::to_string(row));
+  }
+  return rows;
+}
+
+struct RecoveryCase {
+  const char* name;
+  ExfatLayout layout;
+  bool direct;
+};
+
+std::ostream& operator<<(std::ostream& os, const RecoveryCase& c) { return os << c.name; }
+
+const RecoveryCase kRecoveryCases[] = {
+    {"WholeDiskLibrary", ExfatLayout::WholeDisk, false}, {"WholeDiskDirect", ExfatLayout::WholeDisk, true},
+    {"MbrLibrary", ExfatLayout::MbrPartition, false},    {"MbrDirect", ExfatLayout::MbrPartition, true},
+    {"GptLibrary", ExfatLayout::GptPartition, false},    {"GptDirect", ExfatLayout::GptPartition, true},
+};
+
+class ExfatCliRecoveryTest : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(ExfatCliRecoveryTest, DeletedAndExtractEqualTheSleuthKit) {
+  namespace fs = std::filesystem;
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const RecoveryCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(c.layout);
+  ASSERT_NE(scene, nullptr);
+  const std::string& image = scene->image.image;
+  const Bytes before = ReadFileBytes(image);
+  std::vector<std::string> drive = {"--read-only"};
+  if (c.direct) drive.push_back("--direct");
+  drive.push_back(image);
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), drive.begin(), drive.end());
+    return Cli(args);
+  };
+
+  // deleted: every path fls -rd lists. Nothing was written after gone.txt
+  // and Old went; the spacers went before the folder of many files was
+  // written, which took the clusters of two of them.
+  const CliRun deleted = cli({"deleted", "Hard Disk 1/exFAT Disk"});
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  std::set<std::string> ours, theirs, topNames, overwritten;
+  std::istringstream lines(deleted.out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string state = line.substr(0, line.find('\t'));
+    std::string path = line.substr(line.rfind('\t') + 1);
+    if (path.back() == '/') path.pop_back();
+    path.erase(0, 1);
+    ours.insert(path);
+    if (path.rfind("spacer", 0) != 0) EXPECT_EQ(state, "intact") << line;
+    if (state != "intact") {
+      EXPECT_EQ(state, "partly overwritten (1 cluster)") << line;
+      overwritten.insert(path);
+    } else if (path.find('/') == std::string::npos) {
+      topNames.insert(path);
+    }
+  }
+  EXPECT_EQ(overwritten, (std::set<std::string>{"spacer1", "spacer2"}));
+  for (const FlsLine& l : RunFls(scene->image, true)) theirs.insert(l.path);
+  EXPECT_EQ(ours, theirs);
+
+  // extract: the live files (no rows) and the deleted ones of the root (by
+  // their rows) into one folder, as tsk_recover -e lays them out.
+  TempDir dir;
+  const std::string root = "Hard Disk 1/exFAT Disk/Root Directory";
+  const CliRun live = cli({"extract", root, "--to", dir.File("ours")});
+  EXPECT_EQ(live.status, 0) << live.err;
+  std::vector<std::string> args = {"extract", root};
+  const std::vector<std::string> rows = RowsNamed(cli({"show", root}).out, topNames);
+  ASSERT_EQ(rows.size(), topNames.size());
+  args.insert(args.end(), rows.begin(), rows.end());
+  args.insert(args.end(), {"--to", dir.File("ours")});
+  const CliRun gone = cli(args);
+  EXPECT_EQ(gone.status, 0) << gone.err;
+  ASSERT_TRUE(MustRun("tsk_recover -e -o " + std::to_string(scene->image.OffsetSectors()) + " " +
+                      ShellQuote(image) + " " + ShellQuote(dir.File("tsk"))));
+  std::set<std::string> compared;
+  for (const auto& e : fs::recursive_directory_iterator(dir.File("tsk"))) {
+    const std::string rel = fs::relative(e.path(), dir.File("tsk")).string();
+    if (!e.is_regular_file() || rel[0] == '$' || overwritten.count(rel)) continue;
+    const std::string mine = dir.File("ours") + "/" + rel;
+    EXPECT_TRUE(fs::exists(mine)) << rel;
+    EXPECT_TRUE(ReadFileBytes(mine) == ReadFileBytes(e.path().string())) << rel;
+    compared.insert("/" + rel);
+  }
+  for (const auto& [path, bytes] : scene->liveFiles)
+    if (!bytes.empty()) EXPECT_TRUE(compared.count(path)) << path;
+  EXPECT_TRUE(compared.count("/gone.txt"));
+  // The deleted files as the scene wrote them, the deleted folder's included.
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/gone.txt")) == ExfatPattern(700, 30));
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/o1.txt")) == ExfatPattern(50, 31));
+  EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/Inner/o2.bin")) == ExfatPattern(9000, 32));
+  EXPECT_EQ(fs::file_size(dir.File("ours/empty.txt")), 0u);
+  EXPECT_TRUE(ReadFileBytes(image) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliRecoveryTest, ::testing::ValuesIn(kRecoveryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
