@@ -126,6 +126,12 @@ bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
 }
 
 bool DiskScan::Ask(const char* text) {
+  // Drives open read-only: a Yes could only fail, so the scan reports as a
+  // scan answered No does, asking nothing.
+  if (access_.WritesRefused()) {
+    Say(std::string(text) + " No");
+    return false;
+  }
   if (options_.autoFix) {
     events_.AutoAnswered(text);
     return true;
@@ -185,6 +191,11 @@ void DiskScan::Reset() {
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
   Reset();
   options_ = options;
+  if (access_.WritesRefused()) {
+    // Said once a run, before the first finding.
+    static_cast<void>(access_.RefuseWrite());
+    options_.repairUnasked = false;
+  }
   // Each phase ends the scan by returning false; all go to the common ending.
   [&] {
     if (!ReadBootRecord(volume)) return;

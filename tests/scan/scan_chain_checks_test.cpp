@@ -86,8 +86,24 @@ TEST_P(ScanChainChecks, NoReportsYesMends) {
   EXPECT_EQ(r.ExitCode(), 4);
   EXPECT_EQ(rig.Bytes(), damaged);
 
+  // Read-only, even Yes to all asks nothing and writes nothing: each
+  // question is told answered No, after the one word on read-only drives.
   ScanOptions yes;
   yes.autoFix = true;
+  DriveMapConfig drives = rig.access.Drives();
+  drives.readOnly = true;
+  rig.access.SetDrives(drives);
+  r = rig.Scan(yes);
+  const std::vector<std::string> readOnly = rig.Said();
+  ASSERT_FALSE(readOnly.empty());
+  EXPECT_EQ(readOnly[0], kDrivesReadOnly);
+  if (std::string(c.damage.said).ends_with("?"))
+    EXPECT_NE(std::find(readOnly.begin(), readOnly.end(), std::string(c.damage.said) + " No"), readOnly.end());
+  EXPECT_EQ(r.ExitCode(), 4);
+  EXPECT_EQ(rig.Bytes(), damaged);
+  drives.readOnly = false;
+  rig.access.SetDrives(drives);
+
   r = rig.Scan(yes);
   rig.Said();
   EXPECT_EQ(le32(rig.Bytes(), at + 28), c.damage.sizeAfter);
