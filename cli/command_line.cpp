@@ -58,7 +58,9 @@ const std::vector<CommandInfo>& Commands() {
          "bring back the deleted files and folders of rows ROW of\n"
          "the root directory or folder NODE (rows counted from 1\n"
          "below the title line of show NODE); each gets \"!\" for\n"
-         "the first character of its name"}}},
+         "the first character of its name. On exFAT the entry set\n"
+         "keeps its whole name and comes back only when all its\n"
+         "clusters are free (exit 1 otherwise)"}}},
       {"rename",
        {{"rename NODE ROW NAME [EXT]",
          "give row ROW of NODE the short name NAME (at most 8\n"
@@ -123,7 +125,7 @@ const std::vector<CommandInfo>& Commands() {
          "text to standard error as it changes."}}},
       {"deleted",
        {{"deleted VOLUME",
-         "find every deleted file and folder of the FAT volume\n"
+         "find every deleted file and folder of the FAT or exFAT volume\n"
          "VOLUME (its node, or its Root Directory): one line each,\n"
          "state (intact, partly overwritten (N clusters), lost),\n"
          "size, start cluster and path, joined by tabs; a folder's\n"
@@ -133,7 +135,8 @@ const std::vector<CommandInfo>& Commands() {
          "copy rows ROW of the root directory or folder NODE (live\n"
          "or deleted; a folder with all it holds), or with no ROW\n"
          "every live file and folder in NODE, into the host folder\n"
-         "DIR. A deleted file is read as undelete would chain it;\n"
+         "DIR. A deleted file is read as undelete would chain it\n"
+         "(exFAT: its run, or its FAT chain while it is free);\n"
          "--skip-allocated steps over clusters live files hold.\n"
          "Prints each path made; what could not be copied whole\n"
          "(and unreadable byte ranges) goes to standard error,\n"

@@ -4,6 +4,7 @@
 
 #include "cli/tree_session.h"
 #include "recovery/copy_to_floppy.h"
+#include "recovery/exfat_recovery.h"
 #include "recovery/rename_entry.h"
 #include "recovery/undelete.h"
 #include "views/show_node.h"
@@ -65,6 +66,16 @@ int RunRecoveryCommand(const std::string& command, const RowArgs& args, const Bi
   const bool copy = command == "copy-to-floppy";
   const std::string& nodePath = args.node;
   if (!BindDiskAccess(access, options)) return 1;
+  if (command == "undelete") {
+    // An exFAT folder's rows are its entry sets; they come back in place.
+    TreeSession tree(access);
+    const std::optional<TreeNode> found = tree.Find(nodePath);
+    if (found && found->packet->kind == NodeKind::ExfatDir) {
+      std::vector<int> rows;
+      for (const size_t row : args.rows) rows.push_back(static_cast<int>(row) - 1);
+      return ExfatUndelete(access, *found->packet, rows).Succeeded() ? 0 : 1;
+    }
+  }
   DirectorySession session(access);
   if (!session.Show(nodePath, err) || !session.Select(args.rows, nodePath, err)) return 1;
   if (copy) {

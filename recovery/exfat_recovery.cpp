@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <unordered_set>
 
 #include "disk/exfat_node.h"
+#include "disk/sector_access.h"
+#include "recovery/undelete.h"
 
 namespace {
 
@@ -260,3 +263,150 @@ CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span
   for (const ExfatEntrySet* s : sets) copier.Set(*s, options.targetFolder, 0, false);
   return result;
 }
+
+namespace {
+
+// Whole 512-byte units of the volume, read once, changed, written in order.
+class UnitEdits {
+ public:
+  UnitEdits(DiskAccess& access, const DrivePacket& node) : access_(access), volume_(VolumeNodeOf(node)) {}
+  // The unit's bytes to change; nullptr when it cannot be read.
+  uint8_t* Unit(uint64_t unit) {
+    auto it = units_.find(unit);
+    if (it != units_.end()) return it->second.data();
+    std::vector<uint8_t> bytes(kExfatUnit);
+    if (unit > UINT32_MAX || !ReadNodeSectors(access_, volume_, static_cast<uint32_t>(unit), bytes)) return nullptr;
+    return units_.emplace(unit, std::move(bytes)).first->second.data();
+  }
+  void Put(uint64_t unit, std::span<const uint8_t> bytes) {
+    units_[unit].assign(bytes.begin(), bytes.begin() + kExfatUnit);
+  }
+  [[nodiscard]] bool WriteAll() {
+    bool ok = true;
+    for (const auto& [unit, bytes] : units_)
+      ok = WriteNodeSectors(access_, volume_, static_cast<uint32_t>(unit), bytes) && ok;
+    units_.clear();
+    return ok;
+  }
+
+ private:
+  DiskAccess& access_;
+  DrivePacket volume_;
+  std::map<uint64_t, std::vector<uint8_t>> units_;
+};
+
+std::u16string Upcased(const std::u16string& units, const ExfatUpcase* upcase) {
+  std::u16string out = units;
+  if (upcase != nullptr)
+    for (char16_t& u : out) u = upcase->Upcase(u);
+  return out;
+}
+
+}  // namespace
+
+ExfatUndeleteResult ExfatUndelete(DiskAccess& access, const DrivePacket& dir, std::span<const int> rows) {
+  ExfatUndeleteResult result;
+  PromptPort& prompt = access.Prompt();
+  Opened card;
+  std::string error;
+  if (!Open(access, dir, card, error)) {
+    prompt.Message(error);
+    return result;
+  }
+  ExfatVolume& volume = card.Volume();
+  if (!card.meta.bitmap || !card.meta.bitmapEntry) {
+    prompt.Message("Allocation bitmap not accessible!");
+    return result;
+  }
+  ExfatDirectory listing = ReadExfatDirectory(volume, ExfatNodeStream(dir), card.Context());
+  const ExfatChain bitmapChain = volume.StreamClusters(ExfatStreamOf(*card.meta.bitmapEntry));
+  const std::vector<uint32_t> bitmapClusters = bitmapChain.Clusters();
+  const ExfatUpcase* upcase = card.meta.upcase ? &*card.meta.upcase : nullptr;
+  result.ran = true;
+  std::unordered_set<uint32_t> claimed;  // by rows revived in this run
+  const uint64_t bpc = volume.BytesPerCluster();
+  for (const int row : rows) {
+    const auto r = static_cast<size_t>(row);
+    const auto refuse = [&](const std::string& why) {
+      ++result.refused;
+      prompt.Message("Row " + std::to_string(row + 1) + ": " + why);
+    };
+    if (row < 0 || r >= listing.sets.size()) {
+      refuse("no such row");
+      continue;
+    }
+    ExfatEntrySet& set = listing.sets[r];
+    if (set.kind != ExfatEntryKind::File || !set.deleted || !set.hasStream) {
+      refuse(std::string(kUndeleteNotDeleted) + set.name);
+      continue;
+    }
+    if (!set.problems.empty()) {
+      refuse(std::string("its entry set is damaged: ") + ExfatSetProblemText(set.problems.front()));
+      continue;
+    }
+    const std::u16string name = Upcased(set.nameUnits, upcase);
+    const bool taken = std::any_of(listing.sets.begin(), listing.sets.end(), [&](const ExfatEntrySet& s) {
+      return s.kind == ExfatEntryKind::File && !s.deleted && Upcased(s.nameUnits, upcase) == name;
+    });
+    if (taken) {
+      refuse("a file of its name is in the folder: " + set.name);
+      continue;
+    }
+    const ExfatRecoveryPlan plan = PlanExfatStream(volume, card.Bitmap(), ExfatStreamOf(set), true);
+    const bool clash = std::any_of(plan.clusters.begin(), plan.clusters.end(),
+                                   [&](uint32_t c) { return claimed.count(c) != 0; });
+    if (plan.lost || !plan.Complete() || plan.overwritten != 0 || clash) {
+      refuse(kClusterOccupied);
+      continue;
+    }
+    // The bitmap first: its bits for the file's clusters.
+    UnitEdits edits(access, dir);
+    bool readable = true;
+    for (const uint32_t c : plan.clusters) {
+      const uint64_t byte = (c - kExfatFirstCluster) / 8;
+      const uint64_t index = byte / bpc;
+      uint8_t* unit = index < bitmapClusters.size()
+                          ? edits.Unit(volume.Boot().UnitOfCluster(bitmapClusters[index]) + byte % bpc / kExfatUnit)
+                          : nullptr;
+      if (unit == nullptr) {
+        readable = false;
+        break;
+      }
+      unit[byte % kExfatUnit] |= static_cast<uint8_t>(1u << ((c - kExfatFirstCluster) % 8));
+    }
+    if (!readable) {
+      refuse("Allocation bitmap not accessible!");
+      continue;
+    }
+    if (!edits.WriteAll()) {
+      result.writeFailed = true;
+      prompt.Message("The allocation bitmap could not be written: " + set.name + " was left deleted.");
+      continue;
+    }
+    // Then the entries: in-use bits back, and the checksum of the live set.
+    const auto entries = std::span<uint8_t>(listing.bytes).subspan(set.firstEntry * kExfatEntrySize,
+                                                                   set.entryCount * kExfatEntrySize);
+    for (size_t e = 0; e < set.entryCount; ++e) entries[e * kExfatEntrySize] |= kExfatInUse;
+    const uint16_t sum = ExfatSetChecksum(entries, true);
+    entries[kExfatSetChecksum] = static_cast<uint8_t>(sum);
+    entries[kExfatSetChecksum + 1] = static_cast<uint8_t>(sum >> 8);
+    const uint64_t from = set.firstEntry * kExfatEntrySize / kExfatUnit;
+    const uint64_t to = ((set.firstEntry + set.entryCount) * kExfatEntrySize - 1) / kExfatUnit;
+    for (uint64_t u = from; u <= to; ++u) {
+      const uint64_t at = u * kExfatUnit;
+      edits.Put(volume.Boot().UnitOfCluster(listing.clustersRead[at / bpc]) + at % bpc / kExfatUnit,
+                std::span<const uint8_t>(listing.bytes).subspan(at, kExfatUnit));
+    }
+    if (!edits.WriteAll()) {
+      result.writeFailed = true;
+      prompt.Message("The entries of " + set.name + " could not all be written.");
+      continue;
+    }
+    set.deleted = false;
+    claimed.insert(plan.clusters.begin(), plan.clusters.end());
+    ++result.revived;
+  }
+  prompt.Message(result.revived > 0 && !result.writeFailed ? kUndeleteDone : kUndeleteNothing);
+  return result;
+}
+

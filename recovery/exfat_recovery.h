@@ -59,3 +59,22 @@ ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap
 // files). error names a row (as typed, from 1) that is not a file or folder set.
 [[nodiscard]] CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span<const int> rows,
                                          const CopyOutOptions& options);
+
+// Undelete in place: rows of the exFAT folder node dir (as its listing counts
+// them, from 0) that are deleted file or folder sets whose clusters are all
+// still free get their in-use bits and set checksum back, their clusters
+// marked in the allocation bitmap (a FAT chain, where the file had one, is
+// still in the FAT, or the file is not intact). The bitmap is written before
+// the entries, so that a run cut short never leaves a live file on free
+// clusters. Every write goes through the drive's undo journal. A row that
+// cannot come back whole is named and left alone.
+struct ExfatUndeleteResult {
+  bool ran = false;
+  uint32_t revived = 0;
+  uint32_t refused = 0;
+  bool writeFailed = false;
+  bool Succeeded() const { return ran && revived > 0 && refused == 0 && !writeFailed; }
+};
+[[nodiscard]] ExfatUndeleteResult ExfatUndelete(DiskAccess& access, const DrivePacket& dir,
+                                                std::span<const int> rows);
+

@@ -248,6 +248,10 @@ void DiskScan::Finish() {
 }
 
 bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
+  if (volume.packet.kind == NodeKind::ExfatVolume) {
+    Say(kScanExfatNotChecked);
+    return false;
+  }
   boot_.assign(kSectorSize, 0);
   const bool read = ReadNodeSectors(access_, VolumeNodeOf(volume.packet), 0, boot_);
   const std::optional<VolumeLayout> layout =

@@ -14,6 +14,7 @@ inline constexpr const char* kScanWholeDisk = "Whole Disk";
 
 // The worker and the dialog.
 inline constexpr const char* kScanBootUnreadable = "Boot Record inaccessible!";
+inline constexpr const char* kScanExfatNotChecked = "Scan Disk does not check exFAT volumes: nothing was checked or written.";
 inline constexpr const char* kScanCannotClose =
     "Cannot close now!  Thread in progress.  Press X again after thread stops now!";
 

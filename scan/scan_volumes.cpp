@@ -1,10 +1,13 @@
 #include "scan/scan_volumes.h"
 
+#include "disk/exfat_node.h"
+
 #include <cstdio>
 #include <set>
 
 #include "disk/discovery.h"
 #include "disk/disk_layout.h"
+#include "disk/exfat_node.h"
 #include "disk/le.h"
 #include "disk/partition_entry.h"
 #include "disk/sector_access.h"
@@ -53,13 +56,13 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
       const DiskLayout layout = ReadDiskLayout(access, drive, sector);
       if (layout.scheme != DiskScheme::Mbr) {
         for (const DiskVolume& v : layout.volumes) {
-          if (!v.fat || !v.addressable) continue;
+          if (!(v.fat || v.exfat) || !v.addressable) continue;
           if (list.size() >= kScanVolumesMax) return list;
           ScanVolumeEntry e;
           e.packet.drive = drive;
           e.packet.sector = v.start == 0 ? 1 : 0;
           e.packet.sectorCount = 1;
-          e.packet.kind = NodeKind::Volume;
+          e.packet.kind = v.exfat ? NodeKind::ExfatVolume : NodeKind::Volume;
           e.packet.fatType = v.width == FatWidth::Fat32 ? FatWidth::Fat32 : FatWidth::None;
           e.packet.partitionStart = v.start;
           e.packet.bootSector = v.bootSector;
@@ -109,6 +112,12 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
           continue;
         }
         const char* typeText = PartitionTypeLabel(type);
+        // Listed so that choosing it says the scan does not check exFAT.
+        DiskVolume exfat;
+        exfat.start = start;
+        exfat.sectors = le32(record, at + kPartSectors);
+        const bool isExfat = typeText == nullptr && type == 0x07 && ProbeExfatVolume(access, drive, exfat);
+        if (isExfat) typeText = kExfatVolumeLabel;
         if (typeText == nullptr) continue;
         if (list.size() >= kScanVolumesMax) return list;
         ScanVolumeEntry e;
@@ -117,7 +126,7 @@ std::vector<ScanVolumeEntry> ListScanVolumes(DiskAccess& access, PromptPort& por
         e.packet.head = le8(record, at + kPartStartHead);
         e.packet.sector = le8(record, at + kPartStartSector);
         e.packet.sectorCount = 1;
-        e.packet.kind = NodeKind::Volume;
+        e.packet.kind = isExfat ? NodeKind::ExfatVolume : NodeKind::Volume;
         e.packet.fatType = IsFat32PartitionType(type) ? FatWidth::Fat32 : FatWidth::None;
         e.packet.partitionStart = start;
         e.partitionType = type;

@@ -325,10 +325,109 @@ TEST_P(ExfatCliRecoveryTest, DeletedAndExtractEqualTheSleuthKit) {
   EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/o1.txt")) == ExfatPattern(50, 31));
   EXPECT_TRUE(ReadFileBytes(dir.File("ours/Old/Inner/o2.bin")) == ExfatPattern(9000, 32));
   EXPECT_EQ(fs::file_size(dir.File("ours/empty.txt")), 0u);
+
+  // The raw search inside the volume finds readme.txt's bytes in its first
+  // cluster: the heap's first sector + (cluster - 2) * 8 (4 KiB clusters).
+  const CliRun found = cli({"search", "Hard Disk 1/exFAT Disk/FAT 1", "--text", "exFAT scene"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  std::istringstream showRoot(cli({"show", root}).out);
+  uint64_t readmeCluster = 0;
+  for (std::string line; std::getline(showRoot, line);)
+    if (line.find("\treadme.txt\t") != std::string::npos) {
+      std::vector<std::string> cells;
+      std::istringstream fields(line);
+      for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+      readmeCluster = std::stoull(cells.at(7));
+    }
+  const std::string boot = cli({"show", "Hard Disk 1/exFAT Disk"}).out;
+  const size_t heapAt = boot.find("Cluster Heap Offset\t");
+  ASSERT_NE(heapAt, std::string::npos);
+  const uint64_t heap = std::stoull(boot.substr(heapAt + 20));
+  EXPECT_EQ(found.out.substr(0, found.out.find('\n')),
+            "hit\t" + std::to_string(heap + (readmeCluster - 2) * 8) + "\t0\t0");
+
+  // The scan lists the volume and, chosen, says in one line that it does
+  // not check exFAT, writing nothing.
+  const CliRun list = cli({"scan"});
+  ASSERT_NE(list.out.find("1\tHard Disk 1 - exFAT Disk - "), std::string::npos) << list.out;
+  const CliRun scan = cli({"scan", "1", "--yes"});
+  EXPECT_EQ(scan.status, 8);
+  EXPECT_EQ(scan.err, "Scan Disk does not check exFAT volumes: nothing was checked or written.\n");
   EXPECT_TRUE(ReadFileBytes(image) == before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliRecoveryTest, ::testing::ValuesIn(kRecoveryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Undelete in place ----
+
+struct UndeleteCase {
+  const char* name;
+  ExfatLayout layout;
+  std::set<std::string> rows;  // names in the root's listing
+  int status;
+  std::string lastMessage;     // the last line on standard error
+  std::map<std::string, Bytes> readBack;  // through exfat-fuse afterwards
+};
+
+std::ostream& operator<<(std::ostream& os, const UndeleteCase& c) { return os << c.name; }
+
+const UndeleteCase kUndeleteCases[] = {
+    {"FileAndFolderMbr", ExfatLayout::MbrPartition, {"gone.txt", "Old"}, 0, "File(s) undeletion completed!",
+     {{"gone.txt", ExfatPattern(700, 30)}}},
+    {"FileGpt", ExfatLayout::GptPartition, {"gone.txt"}, 0, "File(s) undeletion completed!",
+     {{"gone.txt", ExfatPattern(700, 30)}}},
+    {"FolderWholeDisk", ExfatLayout::WholeDisk, {"Old"}, 0, "File(s) undeletion completed!", {}},
+    // Its cluster holds a live file now: refused, nothing written.
+    {"OverwrittenRefused", ExfatLayout::MbrPartition, {"spacer1"}, 1, "No file was undeleted.", {}},
+    {"LiveRowRefused", ExfatLayout::MbrPartition, {"readme.txt"}, 1, "No file was undeleted.", {}},
+};
+
+class ExfatCliUndeleteTest : public ::testing::TestWithParam<UndeleteCase> {};
+
+TEST_P(ExfatCliUndeleteTest, BringsBackWhatFsckAndTheDriverAccept) {
+  if (const std::string why = ExfatMountSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const UndeleteCase& c = GetParam();
+  const ExfatScene* scene = SharedExfatScene(c.layout);
+  ASSERT_NE(scene, nullptr);
+  TempDir dir;
+  ExfatImage copy = scene->image;
+  copy.image = dir.File("card.img");
+  ASSERT_TRUE(WriteFileBytes(copy.image, ReadFileBytes(scene->image.image)));
+  const Bytes before = ReadFileBytes(copy.image);
+  const std::string root = "Hard Disk 1/exFAT Disk/Root Directory";
+  const std::vector<std::string> rows = RowsNamed(Cli({copy.image, "show", root}).out, c.rows);
+  ASSERT_EQ(rows.size(), c.rows.size());
+  std::vector<std::string> args = {"--undo-dir", dir.File("undo"), copy.image, "undelete", root};
+  args.insert(args.end(), rows.begin(), rows.end());
+  const CliRun r = Cli(args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  std::string err = r.err;
+  while (!err.empty() && err.back() == '\n') err.pop_back();
+  EXPECT_EQ(err.substr(err.rfind('\n') + 1), c.lastMessage) << r.err;
+  if (c.status != 0) {
+    EXPECT_TRUE(ReadFileBytes(copy.image) == before);
+    return;
+  }
+  // The undo file puts back every sector the undelete wrote (before the
+  // mount below, which writes the volume's flags).
+  const Bytes after = ReadFileBytes(copy.image);
+  const auto undoFile = std::filesystem::directory_iterator(dir.File("undo"))->path().string();
+  const CliRun undo = Cli({"undo", undoFile});
+  EXPECT_EQ(undo.status, 0) << undo.err;
+  EXPECT_TRUE(ReadFileBytes(copy.image) == before);
+  ASSERT_TRUE(WriteFileBytes(copy.image, after));
+
+  std::string report;
+  EXPECT_TRUE(copy.Check(&report)) << report;
+  ExfatMount mount(copy, dir.File("mnt"));
+  ASSERT_TRUE(mount.Mounted());
+  for (const auto& [name, bytes] : c.readBack) EXPECT_TRUE(ReadFileBytes(mount.Path(name)) == bytes) << name;
+  if (c.rows.count("Old")) EXPECT_TRUE(std::filesystem::is_directory(mount.Path("Old")));
+  ASSERT_TRUE(mount.Unmount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliUndeleteTest, ::testing::ValuesIn(kUndeleteCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
