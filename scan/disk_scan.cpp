@@ -17,6 +17,9 @@
 namespace {
 
 constexpr uint32_t kPlaceholder = 1;        // makes a cluster being filled not free
+// Free clusters a bad cluster's data may be moved to before the move is
+// given up.
+constexpr uint32_t kMoveTries = 8;
 
 // The 12 characters the dialog shows for an entry: name, ".", extension.
 std::string EntryName(std::span<const uint8_t> entry) {
@@ -51,7 +54,15 @@ std::string ScanSummary(const ScanResult& r) {
   return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
                     static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
                     static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
-                    static_cast<unsigned long>(r.badClusters));
+                    static_cast<unsigned long>(r.badClusters)) +
+         // Said only when a chain was found at fault, so that a sound
+         // volume's summary stays as it was.
+         (r.circularChains + r.brokenChains + r.badFirstClusters + r.sizeMismatches == 0
+              ? std::string()
+              : FormatText(kScanSummaryChains, static_cast<unsigned long>(r.circularChains),
+                           static_cast<unsigned long>(r.brokenChains),
+                           static_cast<unsigned long>(r.badFirstClusters),
+                           static_cast<unsigned long>(r.sizeMismatches)));
 }
 
 int ScanResult::ExitCode() const {
@@ -115,6 +126,12 @@ bool DiskScan::WriteVolumeSector(uint64_t sector, const uint8_t* bytes) {
 }
 
 bool DiskScan::Ask(const char* text) {
+  // Drives open read-only: a Yes could only fail, so the scan reports as a
+  // scan answered No does, asking nothing.
+  if (access_.WritesRefused()) {
+    Say(std::string(text) + " No");
+    return false;
+  }
   if (options_.autoFix) {
     events_.AutoAnswered(text);
     return true;
@@ -168,13 +185,17 @@ void DiskScan::Reset() {
   walked_.clear();
   progressShown_ = -1;
   lostCounted_ = false;
-  entriesNeedFat_ = false;
   lastPhase_ = ScanPhase::Kind::None;
 }
 
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
   Reset();
   options_ = options;
+  if (access_.WritesRefused()) {
+    // Said once a run, before the first finding.
+    static_cast<void>(access_.RefuseWrite());
+    options_.repairUnasked = false;
+  }
   // Each phase ends the scan by returning false; all go to the common ending.
   [&] {
     if (!ReadBootRecord(volume)) return;
@@ -199,9 +220,9 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     }
     if (lostCounted_ && !Stopped())
       Say(FormatText(kScanLostClusters, static_cast<unsigned long>(result_.lostClusters)));
-    // A stopped scan drops the image, unless entries already written point
-    // into clusters whose FAT entries are only in it: then it asks too.
-    if (writeBack && (!Stopped() || entriesNeedFat_)) WriteFatImage();
+    // A stopped scan drops the image: every repair that wrote an entry is
+    // already whole on disk, and what waits in the image alone may be lost.
+    if (writeBack && !Stopped()) WriteFatImage();
   }();
   Finish();
   return result_;
@@ -456,27 +477,88 @@ void DiskScan::WriteFolderBack(ScanFolder& folder) {
     uint8_t* now = folder.bytes.data() + k * kSectorSize;
     uint8_t* before = folder.loaded.data() + k * kSectorSize;
     if (std::memcmp(now, before, kSectorSize) == 0) continue;
+    const size_t from = k * kSectorSize, to = from + kSectorSize;
+    auto inSector = [&](const EntryRepair& r) { return r.entryOffset >= from && r.entryOffset < to; };
+    // The chains this sector's entries are to lead into reach every FAT copy
+    // before the entries do: a write that stops between the two leaves at
+    // most clusters that no entry reaches.
+    std::vector<FatUndo> chains, released;
+    for (const EntryRepair& r : entryRepairs_) {
+      if (!inSector(r)) continue;
+      for (const FatUndo& u : r.undo) (u.cluster == r.released ? released : chains).push_back(u);
+    }
     // Only sectors that were read hold the disk's entries; a sector that
     // failed holds filler, and writing it would wipe what is there.
-    if (folder.sectorRead[k] && WriteVolumeSector(folder.FirstSectorOf(k, layout_), now)) {
+    const bool tried = folder.sectorRead[k];
+    if (tried && CommitFat(chains) && WriteVolumeSector(folder.FirstSectorOf(k, layout_), now)) {
       std::memcpy(before, now, kSectorSize);
-      for (const EntryRepair& r : entryRepairs_)
-        if (r.entryOffset / kSectorSize == k) entriesNeedFat_ = true;
+      // A released cluster that keeps its old entry on disk is at worst lost.
+      static_cast<void>(CommitFat(released));
+      // These repairs are whole on disk; the closing question no longer decides them.
+      pendingOnFat_ -= static_cast<uint32_t>(std::count_if(entryRepairs_.begin(), entryRepairs_.end(), inSector));
+      std::erase_if(entryRepairs_, inSector);
       continue;
     }
     std::memcpy(now, before, kSectorSize);
-    const size_t from = k * kSectorSize, to = from + kSectorSize;
-    for (auto it = entryRepairs_.begin(); it != entryRepairs_.end();) {
-      if (it->entryOffset >= from && it->entryOffset < to) {
+    for (auto it = entryRepairs_.rbegin(); it != entryRepairs_.rend(); ++it) {
+      if (!inSector(*it)) continue;
+      if (tried)
+        TakeBack(it->undo);
+      else
         UndoFat(it->undo);
-        ++result_.problemsLeft;
-        --pendingOnFat_;
-        it = entryRepairs_.erase(it);
-      } else {
-        ++it;
+      ++result_.problemsLeft;
+      --pendingOnFat_;
+    }
+    std::erase_if(entryRepairs_, inSector);
+  }
+}
+
+bool DiskScan::CommitFat(const std::vector<FatUndo>& changed) {
+  if (changed.empty()) return true;
+  // Entries are written in groups of sectors that hold whole entries: three
+  // sectors of a 12-bit FAT (1024 entries, none split between two groups),
+  // one sector of the others.
+  const uint32_t groupSectors = layout_.width == FatWidth::Fat12 ? 3 : 1;
+  const uint32_t perGroup = FatEntryCapacity(layout_.width, size_t{groupSectors} * kSectorSize);
+  std::vector<uint32_t> groups;
+  for (const FatUndo& u : changed) groups.push_back(u.cluster / perGroup);
+  std::sort(groups.begin(), groups.end());
+  groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+  std::vector<uint8_t> sectors(size_t{groupSectors} * kSectorSize);
+  const DrivePacket node = VolumeNodeOf(volume_);
+  bool all = true;
+  for (uint32_t k = 0; k < layout_.fatCount; ++k) {
+    if (!FatCopyInsideVolume(volume_, k)) {
+      all = false;
+      continue;
+    }
+    const uint32_t copyStart = FatCopyPacket(volume_, k).startSector;
+    for (const uint32_t g : groups) {
+      const uint64_t first = uint64_t{g} * groupSectors;
+      if (first >= layout_.sectorsPerFat) continue;  // every cluster lies inside the table
+      const uint64_t count = std::min<uint64_t>(groupSectors, layout_.sectorsPerFat - first);
+      const std::span<uint8_t> group = std::span<uint8_t>(sectors).first(count * kSectorSize);
+      std::fill(sectors.begin(), sectors.end(), 0);
+      // A group that cannot be read is not written: its other entries are
+      // the disk's, and guessing them would change other chains.
+      if (!ReadNodeSectors(access_, node, static_cast<uint32_t>(copyStart + first), group)) {
+        all = false;
+        continue;
       }
+      for (const FatUndo& u : changed)
+        if (u.cluster / perGroup == g)
+          static_cast<void>(SetFatEntry(u.cluster % perGroup, layout_.width, sectors, Entry(u.cluster).value));
+      if (!WriteNodeSectors(access_, node, static_cast<uint32_t>(copyStart + first), group)) all = false;
     }
   }
+  return all;
+}
+
+void DiskScan::TakeBack(const std::vector<FatUndo>& undo) {
+  UndoFat(undo);
+  // A copy that cannot take the old entries back keeps at most clusters
+  // that no entry reaches.
+  static_cast<void>(CommitFat(undo));
 }
 
 // ---------------------------------------------------------------- cross-links
@@ -489,18 +571,56 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
     events_.Entry(EntryName(entry));
     if (!Checked(entry, layout_.width)) continue;
     const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
-    uint32_t c = first, prev = 0, steps = 0;
-    bool isFirst = true;
-    while (!Stopped() && InVolume(c)) {
-      if (!Marked(c)) {
-        Mark(c);
-        prev = c;
-        c = Next(c);
-        isFirst = false;
-        ++steps;
-        continue;
-      }
+    const bool isFile = (entry[kDirAttributes] & kAttrFolder) == 0;
+    // A first cluster that starts no chain: outside the volume, or free.
+    if (!InVolume(first) || (Entry(first).IsFree() && !Marked(first))) {
+      Say(kScanBadFirstCluster);
       ++result_.problemsFound;
+      ++result_.problemsLeft;
+      ++result_.badFirstClusters;
+      continue;
+    }
+    uint32_t c = first, prev = 0, steps = 0;
+    bool isFirst = true, chainSound = true;
+    while (!Stopped()) {
+      if (!Marked(c)) {
+        // A link into a free cluster ends the chain before it; a link that
+        // names no cluster of the volume ends it at the cluster holding it.
+        // Either way the file keeps every cluster it still reaches.
+        const bool intoFree = !isFirst && Entry(c).IsFree();
+        if (!intoFree) {
+          Mark(c);
+          prev = c;
+          ++steps;
+          const FatEntry e = Entry(c);
+          if (e.kind == FatEntryKind::Next && InVolume(e.value)) {
+            c = e.value;
+            isFirst = false;
+            continue;
+          }
+          if (e.kind != FatEntryKind::Next && e.kind != FatEntryKind::Reserved) break;
+        }
+        chainSound = false;
+        EndBrokenChain(folder, at, prev, steps, intoFree ? kScanChainFree : kScanChainOutside);
+        break;
+      }
+      chainSound = false;
+      // A chain that runs back into itself has no tail of its own to copy:
+      // it ends where it turned back.
+      bool ownLoop = false;
+      for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
+        if (k == c) ownLoop = true;
+      ++result_.problemsFound;
+      if (ownLoop) {
+        ++result_.circularChains;
+        if (!Ask(kScanCircular)) {
+          ++result_.problemsLeft;
+        } else {
+          SetEntry(prev, kFatEndMark);
+          ++pendingOnFat_;
+        }
+        break;
+      }
       ++result_.crossLinks;
       if (!Ask(kScanCrossLinked)) {
         ++result_.problemsLeft;
@@ -514,16 +634,6 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
            std::find(folder.clusters.begin(), folder.clusters.end(), c) != folder.clusters.end())) {
         Say(kScanFixFailed);
         ++result_.problemsLeft;
-        break;
-      }
-      // A chain that runs back into itself has no tail of its own to copy:
-      // it ends where it turned back.
-      bool ownLoop = false;
-      for (uint32_t k = first, n = 0; !isFirst && n < steps && k != 0; k = Next(k), ++n)
-        if (k == c) ownLoop = true;
-      if (ownLoop) {
-        SetEntry(prev, kFatEndMark);
-        ++pendingOnFat_;
         break;
       }
       const uint32_t length = ChainLength(c, layout_.width, fat_);
@@ -554,9 +664,44 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       if (isFirst) entryRepairs_.push_back({at, std::move(undo)});
       break;
     }
+    // A whole chain of a file holds just the clusters its size needs.
+    if (chainSound && isFile && !Stopped()) {
+      const uint64_t clusterBytes = uint64_t{layout_.sectorsPerCluster} * kSectorSize;
+      const uint64_t needed = (uint64_t{le32(entry, kDirSize)} + clusterBytes - 1) / clusterBytes;
+      if (needed != steps) {
+        Say(kScanSizeMismatch);
+        ++result_.problemsFound;
+        ++result_.problemsLeft;
+        ++result_.sizeMismatches;
+      }
+    }
   }
   events_.Entry("");
   return true;
+}
+
+void DiskScan::EndBrokenChain(ScanFolder& folder, size_t at, uint32_t last, uint32_t clusters,
+                              const char* question) {
+  ++result_.problemsFound;
+  ++result_.brokenChains;
+  if (!Ask(question)) {
+    ++result_.problemsLeft;
+    return;
+  }
+  std::vector<FatUndo> undo;
+  journal_ = &undo;
+  SetEntry(last, kFatEndMark);
+  journal_ = nullptr;
+  ++pendingOnFat_;
+  // A file's size no larger than what its chain now holds: the entry is
+  // written with the chain's new end, after it.
+  const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
+  const uint64_t holds = uint64_t{clusters} * layout_.sectorsPerCluster * kSectorSize;
+  if ((entry[kDirAttributes] & kAttrFolder) == 0 && le32(entry, kDirSize) > holds) {
+    putLe32(entry, kDirSize, static_cast<uint32_t>(holds));
+    folderChanged_ = true;
+    entryRepairs_.push_back({at, std::move(undo)});
+  }
 }
 
 bool DiskScan::CopyChainTail(uint32_t shared, uint32_t d, uint32_t length) {
@@ -646,30 +791,48 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
   // over; the tries end when no free cluster is left.
   std::vector<uint8_t> check(buffer.size());
   uint32_t n = 0;
-  while (true) {
-    n = FindFreeCluster();
+  for (uint32_t tries = 0;; ++tries) {
+    n = tries < kMoveTries ? FindFreeCluster() : 0;
     if (n == 0) {
       journal_ = nullptr;
       UndoFat(undo);
-      Say(kScanNoSpaceMove);
+      // So many clusters in a row do not fail on their own: the drive
+      // refuses writes, and marking its free clusters bad would be wrong.
+      Say(tries < kMoveTries ? kScanNoSpaceMove : kScanFixFailed);
       return Move::Failed;
     }
     if (WriteCluster(n, buffer.data()) && ReadCluster(n, check.data())) break;
     SetEntry(n, kFatBadMark);
   }
+  // n takes over what c led to; a free c ended the chain, damaged.
+  const FatEntry successor = Entry(c);
+  uint32_t carried = successor.value;
+  switch (successor.kind) {
+    case FatEntryKind::Free:
+    case FatEntryKind::OutsideTable:
+    case FatEntryKind::End: carried = kFatEndMark; break;
+    case FatEntryKind::Bad: carried = kFatBadMark; break;
+    case FatEntryKind::Next:
+    case FatEntryKind::Reserved: break;
+  }
   // The chain's owner, or the cluster before, now leads to n.
+  const bool rootOwner = first && folder == nullptr;
   if (!first) {
     SetEntry(prev, n);
   } else if (folder != nullptr) {
     SetFirstCluster(std::span<uint8_t>(folder->bytes).subspan(entryOffset, 32), n, layout_.width);
     folderChanged_ = true;
   } else {
-    // The 32-bit root directory's first cluster lives in the boot record.
+    // The 32-bit root directory's first cluster lives in the boot record,
+    // which is written at once: n's entry reaches every FAT copy before the
+    // record names n.
     std::vector<uint8_t> old = boot_;
     putLe32(boot_, kBootRootCluster, (le32(boot_, kBootRootCluster) & 0xF0000000) | n);
-    bool written = false;
+    bool asked = false, written = false;
     if (Ask(kScanRelocateRoot)) {
-      written = WriteVolumeSector(0, boot_.data());
+      asked = true;
+      SetEntry(n, carried);
+      written = CommitFat(undo) && WriteVolumeSector(0, boot_.data());
       // A backup boot sector that was the record's copy stays its copy.
       const uint16_t backup = le16(boot_, kBootBackupSector);
       if (written && backup != 0 && backup < layout_.reservedSectors) {
@@ -683,27 +846,25 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
     if (!written) {
       boot_ = old;
       journal_ = nullptr;
-      UndoFat(undo);
+      if (asked)
+        TakeBack(undo);
+      else
+        UndoFat(undo);
       return Move::Declined;
     }
     layout_.rootCluster = n;
   }
-  // n takes over what c led to; a free c ended the chain, damaged.
-  const FatEntry successor = Entry(c);
-  uint32_t carried = successor.value;
-  switch (successor.kind) {
-    case FatEntryKind::Free:
-    case FatEntryKind::OutsideTable:
-    case FatEntryKind::End: carried = kFatEndMark; break;
-    case FatEntryKind::Bad: carried = kFatBadMark; break;
-    case FatEntryKind::Next:
-    case FatEntryKind::Reserved: break;
-  }
   SetEntry(c, kFatBadMark);
   SetEntry(n, carried);
   journal_ = nullptr;
-  ++pendingOnFat_;
-  if (first && folder != nullptr) entryRepairs_.push_back({entryOffset, std::move(undo)});
+  if (rootOwner) {
+    // c left the root's chain on disk already: marked bad there now, it is
+    // not left a lost cluster leading into the root's clusters.
+    static_cast<void>(CommitFat(undo));
+  } else {
+    ++pendingOnFat_;
+  }
+  if (first && folder != nullptr) entryRepairs_.push_back({entryOffset, std::move(undo), c});
   replacement = n;
   return Move::Moved;
 }

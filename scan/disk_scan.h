@@ -4,8 +4,11 @@
 // tail), counts lost clusters and, in the thorough test, reads every cluster of
 // every file and folder and every free cluster, moving data off unreadable
 // clusters and marking them bad. FAT changes collect in the image and reach
-// the disk only after the closing question; directory entries and moved
-// cluster contents are written at once.
+// the disk after the closing question, except those of a repair that changes
+// a directory entry or the boot record: that repair is written whole, in an
+// order a crash or a refused write cannot turn into damage (data clusters,
+// then its FAT entries in every copy, then the entry), and taken back when a
+// step fails.
 //
 // One DiskScan belongs to the thread that runs it; only the running and stop
 // flags are shared with the dialog that started it.
@@ -54,6 +57,10 @@ struct ScanResult {
   uint32_t lostClusters = 0;
   uint32_t crossLinks = 0;
   uint32_t badClusters = 0;  // unreadable clusters found (file, folder and free ones)
+  uint32_t circularChains = 0;    // chains that run back into themselves
+  uint32_t brokenChains = 0;      // links into a free cluster or to no cluster of the volume
+  uint32_t badFirstClusters = 0;  // entries whose first cluster starts no chain
+  uint32_t sizeMismatches = 0;    // files whose chain is longer or shorter than their size
   bool fatWritten = false;   // the image reached every FAT copy
 
   // fsck's codes: 0 nothing wrong found, 1 all found repaired, 4 problems
@@ -91,6 +98,9 @@ class DiskScan {
   struct EntryRepair {
     size_t entryOffset;
     std::vector<FatUndo> undo;
+    // A cluster the entry leaves (a bad one moved from): its new entry may
+    // reach the disk only after the entry no longer leads to it.
+    uint32_t released = 0;
   };
   enum class Check { CrossLinks, Surface };
 
@@ -104,6 +114,10 @@ class DiskScan {
   void WalkFolders(Check check);
   [[nodiscard]] bool CheckFolder(Check check, ScanFolder& folder, bool isRoot);
   [[nodiscard]] bool CheckCrossLinks(ScanFolder& folder);
+  // Ends a chain whose link at last leads to no cluster in use (question
+  // asks), and brings a file's size down to the clusters it keeps.
+  void EndBrokenChain(ScanFolder& folder, size_t at, uint32_t last, uint32_t clusters,
+                      const char* question);
   [[nodiscard]] bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
   [[nodiscard]] bool SurfaceTest(ScanFolder& folder);
   enum class Move { Moved, Failed, Declined };
@@ -115,9 +129,17 @@ class DiskScan {
                  std::vector<uint8_t>& buffer);
   [[nodiscard]] Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
                       size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
-  // Writes the folder's changed sectors; one that fails (or never read) gets
-  // the disk's bytes back and its repairs are undone and counted as left.
+  // Writes the folder's changed sectors, each after the FAT entries of the
+  // repairs it holds; one that fails (or never read) gets the disk's bytes
+  // back and its repairs are taken back and counted as left.
   void WriteFolderBack(ScanFolder& folder);
+  // Writes the image's entries of these clusters into every FAT copy, the
+  // copies' other entries left as they are. False when a copy could not be
+  // read or written.
+  [[nodiscard]] bool CommitFat(const std::vector<FatUndo>& changed);
+  // Undoes a repair in the image and puts its entries back on disk as they
+  // were (a step of it may have reached a copy before another failed).
+  void TakeBack(const std::vector<FatUndo>& undo);
   void CountLostClusters();
   void TestFreeClusters();
   [[nodiscard]] bool TestRootChain();  // false: the scan ends
@@ -174,5 +196,4 @@ class DiskScan {
   int progressShown_ = -1;
   bool lostCounted_ = false;
   ScanPhase::Kind lastPhase_ = ScanPhase::Kind::None;
-  bool entriesNeedFat_ = false;  // a written entry leads into clusters chained only in the image
 };

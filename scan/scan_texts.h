@@ -40,6 +40,11 @@ inline constexpr const char* kScanFolderNoMemory = "Memory Insufficient for load
 inline constexpr const char* kScanFolderChanged =
     "This folder contains changes! Write them to disk?";
 inline constexpr const char* kScanCrossLinked = "Cross Linked file detected.  Fix it?";
+inline constexpr const char* kScanCircular = "Circular file chain detected.  Fix it?";
+inline constexpr const char* kScanChainFree = "File chain runs into a free cluster.  Fix it?";
+inline constexpr const char* kScanChainOutside = "File chain leads outside the disk.  Fix it?";
+inline constexpr const char* kScanBadFirstCluster = "Invalid first cluster in file entry!!";
+inline constexpr const char* kScanSizeMismatch = "File size does not match its cluster chain!!";
 inline constexpr const char* kScanNoSpaceCrossLink =
     "Insufficient disk space for fixing cross-link!!";
 inline constexpr const char* kScanFixFailed = "Error fixing file!!";
@@ -50,13 +55,15 @@ inline constexpr const char* kScanLostClusters = "%lu Lost Clusters found!!";
 // The lost clusters counted, shown as the scan goes on.
 inline constexpr const char* kScanLostCount = "Lost clusters counted: %lu";
 // The summary: problems found, repaired, left; lost clusters, cross-linked
-// files, bad clusters.
+// files, bad clusters; then the chains' faults.
 inline constexpr const char* kScanSummaryDone =
     "Scan complete: %lu problems found, %lu repaired, %lu left.\n"
     "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
 inline constexpr const char* kScanSummaryStopped =
     "Scan stopped before its end: %lu problems found so far, %lu repaired, %lu left.\n"
     "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
+inline constexpr const char* kScanSummaryChains =
+    "\nCircular chains: %lu.  Broken chains: %lu.  Invalid first clusters: %lu.  Size mismatches: %lu.";
 inline constexpr const char* kScanBadFreeCluster = "Bad Cluster %lu Detected!!";
 inline constexpr const char* kScanRelocateRoot =
     "Root Directory must be relocated!! Change Boot Record?";

@@ -77,8 +77,7 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
   }
   r = v.Run({"scan", "1", "--yes"}, {"--read-only"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, kCrossYes + kDrivesReadOnly + "\nError fixing file!!\n2 Lost Clusters found!!\n" +
-                       Summary(2, 0, 2, 2, 1, 0));
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\n" + kCrossNo + "2 Lost Clusters found!!\n" + Summary(2, 0, 2, 2, 1, 0));
   EXPECT_EQ(v.Bytes(), damaged);
 
   // --yes: B gets its own copy of A's tail, the FAT goes to every copy.

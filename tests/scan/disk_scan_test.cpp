@@ -21,12 +21,6 @@ const std::string kCross = "Cross Linked file detected.  Fix it?";
 const std::string kAltered = "FAT had been altered!  Write changes to FATs?";
 const std::string kFolder = "This folder contains changes! Write them to disk?";
 
-std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
-  std::vector<uint8_t> v(bytes);
-  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 512);
-  return v;
-}
-
 ScanOptions Options(bool thorough, bool autoFix = false, uint64_t limit = kDefaultMemoryLimit) {
   ScanOptions o;
   o.thorough = thorough;
@@ -320,12 +314,19 @@ TEST(Scan, LoopsAndChainsOutsideTheVolumeEnd) {
   putLe16(rig.Bytes(), at + 26, static_cast<uint16_t>(sub));
 
   rig.prompt.AnswerYes();  // A
+  rig.prompt.AnswerYes();  // B
   rig.prompt.AnswerNo();   // SELF: a cross-link with SUB's own chain, left
   rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, kCross, "0 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{kScanCircular, kScanChainOutside, kCross, "0 Lost Clusters found!!",
+                               kAltered}));
   EXPECT_EQ(rig.Chain(a[0]), a);
   EXPECT_EQ(rig.Entry(a[2]).kind, FatEntryKind::End);
+  EXPECT_EQ(rig.Chain(b[0]), b);
+  EXPECT_EQ(rig.Entry(b[1]).kind, FatEntryKind::End);
+  EXPECT_EQ(r.circularChains, 1u);
+  EXPECT_EQ(r.brokenChains, 1u);
+  EXPECT_EQ(r.crossLinks, 1u);
   EXPECT_EQ(r.ExitCode(), 4);
 }
 

@@ -7,10 +7,13 @@
 
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "disk/fat_codec.h"
+#include "disk/guarded_device.h"
+#include "disk/undo_journal.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
 #include "fixtures/recorded_events.h"
@@ -19,6 +22,30 @@
 #include "disk/volume_layout.h"
 #include "scan/scan_layout.h"
 #include "scan/scan_volumes.h"
+
+// Bytes that differ from sector to sector, for a file's contents.
+inline std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
+  std::vector<uint8_t> v(bytes);
+  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 512);
+  return v;
+}
+
+// fsck.fat -n's complaints, without the lines every run prints and those
+// that no file's data depends on: lost clusters, FAT copies that differ, a
+// stale free-cluster count.
+inline std::vector<std::string> FsckComplaints(const std::string& report) {
+  std::vector<std::string> lines;
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line.starts_with("fsck.fat ") || line.starts_with("Reclaimed ") ||
+        line.starts_with("FATs differ") || line == "  Using first FAT." ||
+        line.starts_with("Free cluster summary wrong") || line == "  Auto-correcting." ||
+        line == "Leaving filesystem unchanged." || line.ends_with(" clusters"))
+      continue;
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 struct ScanRig : TestDrives {
   // A hard disk whose first partition (from sector 2048) holds the volume,
@@ -44,6 +71,21 @@ struct ScanRig : TestDrives {
     TestDrives::Bind();
     layout = *DecodeVolume(Boot());
   }
+
+  // The same, with every write kept in an undo journal in undoDir first,
+  // as the programs keep it. The journal's file is Journal().
+  void BindJournalled(const std::string& undoDir) {
+    std::string why;
+    EXPECT_TRUE(PrepareUndoDir(undoDir, why)) << why;
+    auto fault = std::make_unique<FaultDevice>(std::move(FaultDevice::FromFile(volume.image).Bytes()));
+    dev = fault.get();
+    guarded = AddDevice(floppy ? 0 : 0x80,
+                        std::make_unique<GuardedDevice>(std::move(fault), nullptr,
+                                                        std::make_unique<UndoJournal>(undoDir, volume.image)));
+    TestDrives::Bind();
+    layout = *DecodeVolume(Boot());
+  }
+  std::string Journal() const { return guarded->Journal()->File(); }
 
   std::vector<uint8_t>& Bytes() { return dev->Bytes(); }
   std::span<uint8_t> Boot() { return std::span<uint8_t>(Bytes()).subspan(uint64_t{start} * 512, 512); }
@@ -95,6 +137,14 @@ struct ScanRig : TestDrives {
     ADD_FAILURE() << "no root entry " << name11;
     return 0;
   }
+  // Byte offset in the image of the entry named name11 in the folder cluster.
+  uint64_t EntryIn(uint32_t folderCluster, const std::string& name11) {
+    const uint64_t from = ClusterByte(folderCluster);
+    for (uint64_t at = from; at + 32 <= from + layout.sectorsPerCluster * 512u; at += 32)
+      if (std::memcmp(Bytes().data() + at, name11.data(), 11) == 0) return at;
+    ADD_FAILURE() << "no entry " << name11;
+    return 0;
+  }
   uint32_t FirstCluster(uint64_t entryAt) {
     const std::span<const uint8_t> e(Bytes().data() + entryAt, 32);
     const uint32_t high = layout.width == FatWidth::Fat32 ? le16(e, 20) : 0;
@@ -137,4 +187,5 @@ struct ScanRig : TestDrives {
   ScanFlags flags;
   RecordedScanEvents events;
   FaultDevice* dev = nullptr;
+  GuardedDevice* guarded = nullptr;
 };
