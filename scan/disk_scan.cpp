@@ -191,7 +191,8 @@ void DiskScan::Reset() {
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
   Reset();
   options_ = options;
-  if (access_.WritesRefused()) {
+  // An exFAT volume is not checked, so there is no write to refuse.
+  if (access_.WritesRefused() && volume.packet.kind != NodeKind::ExfatVolume) {
     // Said once a run, before the first finding.
     static_cast<void>(access_.RefuseWrite());
     options_.repairUnasked = false;
