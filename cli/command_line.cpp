@@ -160,7 +160,9 @@ const std::vector<CommandInfo>& Commands() {
          "joined by tabs, then a summary with the unreadable sectors\n"
          "met. Exit 1 when nothing was found or some file could not\n"
          "be written whole (said on standard error). The drives are\n"
-         "opened read-only, whatever the flags say."}}},
+         "opened read-only, whatever the flags say. On an exFAT\n"
+         "volume: its deleted files and carving of the clusters its\n"
+         "allocation bitmap shows free; no lost folders."}}},
       {"scan",
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
