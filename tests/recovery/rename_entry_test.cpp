@@ -419,6 +419,9 @@ INSTANTIATE_TEST_SUITE_P(
                       DialogCheckCase{"KEEP", "", ""},
                       DialogCheckCase{"keep", "txt", "Another entry of this directory is already named keep.txt"},
                       DialogCheckCase{"A*B", "", "The name contains a character a short name cannot hold: *"},
-                      DialogCheckCase{"", "TXT", "The name is empty."}));
+                      DialogCheckCase{"", "TXT", "The name is empty."}),
+    [](const ::testing::TestParamInfo<DialogCheckCase>& i) {
+      return (*i.param.refusal ? "refused" : "taken") + std::to_string(i.index);
+    });
 
 }  // namespace

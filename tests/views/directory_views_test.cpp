@@ -197,7 +197,13 @@ INSTANTIATE_TEST_SUITE_P(
                       // A live file written after deleted pieces: they are not its name.
                       LongNameCase{"live after deleted pieces", true, false, ""},
                       // Revived by Undelete ("!" first): the name to give it back.
-                      LongNameCase{"revived", true, false, "Holiday pictures 2001.jpg", '!'}));
+                      LongNameCase{"revived", true, false, "Holiday pictures 2001.jpg", '!'}),
+    [](const ::testing::TestParamInfo<LongNameCase>& i) {
+      std::string name = i.param.what;
+      for (char& ch : name)
+        if (ch == ' ') ch = '_';
+      return name;
+    });
 
 TEST(DirectoryView, FolderListingRules) {
   Bench b({});
