@@ -86,6 +86,9 @@ struct Samples {
       images[name] = ReadFileBytes(dir.File(name));
     RunCommand(ShellQuote(std::string(GLEANER_BIN_DIR) + "/gleaner-cli") + " --help 2>/dev/null",
                &helpText);
+    // The rows' runs are given the clock on their command line; the tests
+    // that run after these in the same process keep the real one.
+    ::unsetenv("SOURCE_DATE_EPOCH");
   }
 };
 
@@ -155,7 +158,8 @@ std::vector<std::string> UndoFiles(const std::string& work) {
 std::string RunStep(const std::vector<std::string>& words, const std::string& work,
                     const std::string& helpText, std::vector<std::string>& undoMade) {
   std::string shown = "$ gleaner-cli";
-  std::string command = "cd " + ShellQuote(work) + " && LC_ALL=C XDG_STATE_HOME=" +
+  std::string command = "cd " + ShellQuote(work) +
+                        " && LC_ALL=C SOURCE_DATE_EPOCH=1000000000 XDG_STATE_HOME=" +
                         ShellQuote(work + "/state") + " " +
                         ShellQuote(std::string(GLEANER_BIN_DIR) + "/gleaner-cli");
   for (std::string word : words) {
