@@ -86,7 +86,7 @@ FatEntry DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width
 void DiskScan::SetEntry(uint32_t c, uint32_t value) {
   const uint32_t old = Entry(c).value;
   if (!SetFatEntry(c, layout_.width, fat_, value)) return;
-  if (value == 0) freeFrom_ = std::min(freeFrom_, c);
+  if (value == 0) Freed(c);
   ++changes_;
   if (journal_ != nullptr) journal_->push_back({c, old});
 }
@@ -95,7 +95,7 @@ void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
   for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
     // Each entry was set before, so it lies inside the table.
     static_cast<void>(SetFatEntry(it->cluster, layout_.width, fat_, it->old));
-    if (it->old == 0) freeFrom_ = std::min(freeFrom_, it->cluster);
+    if (it->old == 0) Freed(it->cluster);
     --changes_;
   }
 }
@@ -163,13 +163,15 @@ void DiskScan::Progress(uint64_t done, uint64_t total) {
   events_.Progress(percent);
 }
 
-uint32_t DiskScan::FindFreeCluster() const {
+uint32_t DiskScan::FindFreeCluster() {
   // A cluster the walk has found in use is never free, whatever its FAT
   // entry says: a damaged FAT may hold 0 for the root folder's cluster or for
   // the last cluster of a chain already walked.
+  if (!holdsFound_) FindDeletedHolds();
   uint32_t c = ::FindFreeCluster(volume_, fat_, freeFrom_);
-  while (c >= 2 && Marked(c)) c = ::FindFreeCluster(volume_, fat_, c + 1);
-  if (c >= 2) freeFrom_ = c;
+  while (c >= 2 && (Marked(c) || Held(c))) c = ::FindFreeCluster(volume_, fat_, c + 1);
+  if (c < 2) return TakeHeldCluster();
+  freeFrom_ = c;
   return c;
 }
 
@@ -183,7 +185,10 @@ void DiskScan::Reset() {
   bootFromBackup_ = 0;
   freeAtLoad_ = 0;
   std::vector<uint8_t>().swap(fat_);
-  freeFrom_ = 2;
+  freeFrom_ = heldFrom_ = 2;
+  holdsFound_ = false;
+  holds_.clear();
+  std::vector<uint8_t>().swap(held_);
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   altered_ = false;
@@ -254,7 +259,10 @@ void DiskScan::Finish() {
   if (lastPhase_ != ScanPhase::Kind::None) Phase(ScanPhase::Kind::None);
   events_.Ended();
   std::vector<uint8_t>().swap(fat_);
-  freeFrom_ = 2;
+  freeFrom_ = heldFrom_ = 2;
+  holdsFound_ = false;
+  holds_.clear();
+  std::vector<uint8_t>().swap(held_);
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   walked_.clear();
