@@ -80,3 +80,48 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ScanFreeClusters, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// The thorough test reads free space in runs: each unreadable sector marks
+// its own cluster bad, once, wherever it lies in a run.
+struct FreeSurfaceCase {
+  const char* name;
+  const char* mkfs;
+  std::vector<uint32_t> badSectors;  // counted from the data area's first free cluster
+  std::vector<uint32_t> badClusters;  // the same place, counted the same way
+};
+
+const FreeSurfaceCase kSurfaceCases[] = {
+    {"OneClusterInARun", "-s 1", {10}, {10}},
+    {"TwoSectorsOfOneCluster", "-s 4", {41, 43}, {10}},
+    {"AcrossARunsEnd", "-s 1", {2047, 2048}, {2047, 2048}},
+};
+
+class ScanFreeSurface : public ::testing::TestWithParam<FreeSurfaceCase> {};
+
+TEST_P(ScanFreeSurface, EachUnreadableFreeClusterIsMarkedBadOnce) {
+  const FreeSurfaceCase& c = GetParam();
+  ScanRig rig(16, 20480, c.mkfs);
+  rig.Bind();
+  const uint32_t first = 2;  // an empty volume: every cluster is free
+  for (const uint32_t s : c.badSectors)
+    rig.dev->badReadSectors.insert(rig.ClusterByte(first) / 512 + s);
+  rig.prompt.AnswerYes();  // write the FATs
+  ScanOptions thorough;
+  thorough.thorough = true;
+  const ScanResult r = rig.Scan(thorough);
+  std::vector<std::string> expected;
+  for (const uint32_t k : c.badClusters)
+    expected.push_back(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(first + k)));
+  expected.insert(expected.end(), {"0 Lost Clusters found!!", kScanFatAltered});
+  EXPECT_EQ(rig.Said(), expected);
+  EXPECT_EQ(r.badClusters, c.badClusters.size());
+  for (const uint32_t k : c.badClusters) EXPECT_EQ(rig.Entry(first + k).kind, FatEntryKind::Bad) << k;
+  EXPECT_TRUE(rig.Entry(first + c.badClusters.back() + 1).IsFree());
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, ScanFreeSurface, ::testing::ValuesIn(kSurfaceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
