@@ -136,8 +136,13 @@ const std::vector<CommandInfo>& Commands() {
          "or deleted; a folder with all it holds), or with no ROW\n"
          "every live file and folder in NODE, into the host folder\n"
          "DIR. A deleted file is read as undelete would chain it\n"
-         "(exFAT: its run, or its FAT chain while it is free);\n"
-         "--skip-allocated steps over clusters live files hold.\n"
+         "(exFAT: its run, or its FAT chain while it is free).\n"
+         "Where its clusters meet one a live file holds, it is also\n"
+         "read stepping over such clusters: a PNG, JPEG, ZIP, PDF\n"
+         "... keeps the reading whose structure checks out, any\n"
+         "other file gets both, the second as\n"
+         "\"NAME (around live clusters).EXT\"; --skip-allocated\n"
+         "takes only the reading that steps over them.\n"
          "Prints each path made; what could not be copied whole\n"
          "(and unreadable byte ranges) goes to standard error,\n"
          "exit 1. Never writes to a drive."}}},
@@ -155,7 +160,9 @@ const std::vector<CommandInfo>& Commands() {
          "joined by tabs, then a summary with the unreadable sectors\n"
          "met. Exit 1 when nothing was found or some file could not\n"
          "be written whole (said on standard error). The drives are\n"
-         "opened read-only, whatever the flags say."}}},
+         "opened read-only, whatever the flags say. On an exFAT\n"
+         "volume: its deleted files and carving of the clusters its\n"
+         "allocation bitmap shows free; no lost folders."}}},
       {"scan",
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
