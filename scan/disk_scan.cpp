@@ -10,6 +10,7 @@
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
+#include "disk/raw_road.h"
 #include "disk/sector_access.h"
 #include "scan/scan_texts.h"
 #include "views/format_cell.h"
@@ -86,7 +87,7 @@ FatEntry DiskScan::Entry(uint32_t c) const { return GetFatEntry(c, layout_.width
 void DiskScan::SetEntry(uint32_t c, uint32_t value) {
   const uint32_t old = Entry(c).value;
   if (!SetFatEntry(c, layout_.width, fat_, value)) return;
-  if (value == 0) freeFrom_ = std::min(freeFrom_, c);
+  if (value == 0) Freed(c);
   ++changes_;
   if (journal_ != nullptr) journal_->push_back({c, old});
 }
@@ -95,7 +96,7 @@ void DiskScan::UndoFat(const std::vector<FatUndo>& undo) {
   for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
     // Each entry was set before, so it lies inside the table.
     static_cast<void>(SetFatEntry(it->cluster, layout_.width, fat_, it->old));
-    if (it->old == 0) freeFrom_ = std::min(freeFrom_, it->cluster);
+    if (it->old == 0) Freed(it->cluster);
     --changes_;
   }
 }
@@ -163,13 +164,15 @@ void DiskScan::Progress(uint64_t done, uint64_t total) {
   events_.Progress(percent);
 }
 
-uint32_t DiskScan::FindFreeCluster() const {
+uint32_t DiskScan::FindFreeCluster() {
   // A cluster the walk has found in use is never free, whatever its FAT
   // entry says: a damaged FAT may hold 0 for the root folder's cluster or for
   // the last cluster of a chain already walked.
+  if (!holdsFound_) FindDeletedHolds();
   uint32_t c = ::FindFreeCluster(volume_, fat_, freeFrom_);
-  while (c >= 2 && Marked(c)) c = ::FindFreeCluster(volume_, fat_, c + 1);
-  if (c >= 2) freeFrom_ = c;
+  while (c >= 2 && (Marked(c) || Held(c))) c = ::FindFreeCluster(volume_, fat_, c + 1);
+  if (c < 2) return TakeHeldCluster();
+  freeFrom_ = c;
   return c;
 }
 
@@ -183,7 +186,10 @@ void DiskScan::Reset() {
   bootFromBackup_ = 0;
   freeAtLoad_ = 0;
   std::vector<uint8_t>().swap(fat_);
-  freeFrom_ = 2;
+  freeFrom_ = heldFrom_ = 2;
+  holdsFound_ = false;
+  holds_.clear();
+  std::vector<uint8_t>().swap(held_);
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   altered_ = false;
@@ -254,7 +260,10 @@ void DiskScan::Finish() {
   if (lastPhase_ != ScanPhase::Kind::None) Phase(ScanPhase::Kind::None);
   events_.Ended();
   std::vector<uint8_t>().swap(fat_);
-  freeFrom_ = 2;
+  freeFrom_ = heldFrom_ = 2;
+  holdsFound_ = false;
+  holds_.clear();
+  std::vector<uint8_t>().swap(held_);
   std::vector<uint8_t>().swap(bitmap_);
   root_ = ScanFolder{};
   walked_.clear();
@@ -892,22 +901,44 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
 }
 
 void DiskScan::TestFreeClusters() {
+  // Free clusters are read in runs of up to a megabyte through the raw road,
+  // which reads a failed run again sector by sector: a free area streams
+  // instead of being asked for a cluster at a time.
+  const uint32_t spc = layout_.sectorsPerCluster;
+  const uint32_t runClusters = std::max<uint32_t>(1, kRawRunSectors / spc);
   std::vector<uint8_t> buffer;
-  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
+  if (!TakeBuffer(options_.budget, buffer, uint64_t{runClusters} * spc * kSectorSize)) {
     Say(kScanClusterNoMemory);
     return;
   }
   const uint32_t last = layout_.lastCluster;
-  for (uint32_t c = 2; c <= last && !Stopped(); ++c) {
-    if (!Entry(c).IsFree()) continue;
+  std::vector<uint64_t> unreadable;
+  for (uint32_t c = 2; c <= last && !Stopped();) {
+    if (!Entry(c).IsFree()) {
+      ++c;
+      continue;
+    }
+    uint32_t n = 1;
+    while (n < runClusters && c + n <= last && Entry(c + n).IsFree()) ++n;
     Phase(ScanPhase::Kind::FreeCluster, c, last);
     Progress(c, last);
-    if (ReadCluster(c, buffer.data())) continue;
-    Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(c)));
-    ++result_.problemsFound;
-    ++result_.badClusters;
-    SetEntry(c, kFatBadMark);
-    ++pendingOnFat_;
+    unreadable.clear();
+    const std::span<uint8_t> run = std::span<uint8_t>(buffer).first(uint64_t{n} * spc * kSectorSize);
+    if (!ReadRawSectors(access_, volume_, uint64_t{c - 2} * spc, run, unreadable)) {
+      uint32_t reported = 0;
+      for (const uint64_t sector : unreadable) {
+        const auto bad = static_cast<uint32_t>(2 + sector / spc);
+        if (bad == reported) continue;
+        reported = bad;
+        Phase(ScanPhase::Kind::FreeCluster, bad, last);  // the phase line names the cluster at fault
+        Say(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(bad)));
+        ++result_.problemsFound;
+        ++result_.badClusters;
+        SetEntry(bad, kFatBadMark);
+        ++pendingOnFat_;
+      }
+    }
+    c += n;
   }
   Phase(ScanPhase::Kind::None);
 }

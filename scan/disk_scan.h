@@ -13,6 +13,7 @@
 // One DiskScan belongs to the thread that runs it; only the running and stop
 // flags are shared with the dialog that started it.
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -91,9 +92,11 @@ class DiskScan {
   // running flag cleared.
   [[nodiscard]] ScanResult Run(const ScanVolumeEntry& volume, const ScanOptions& options);
 
-  // The lowest free cluster of the volume under scan in the working image; 0
-  // when there is none.
-  uint32_t FindFreeCluster() const;
+  // The lowest free cluster of the volume under scan in the working image
+  // that no deleted file still holds; when every free cluster is held, the
+  // lowest held one, saying which deleted file it overwrites. 0 when there
+  // is none.
+  uint32_t FindFreeCluster();
 
  private:
   struct FatUndo {
@@ -169,6 +172,22 @@ class DiskScan {
   // not written; a backup left behind is counted as left.
   [[nodiscard]] bool WriteBootRecord(std::span<const uint8_t> old);
 
+  // Free clusters that deleted files still hold (deleted_holds.cpp): found
+  // once, when a repair first needs a free cluster, and taken last.
+  struct DeletedHold {
+    uint32_t first;
+    uint32_t count;
+    std::string path;
+    bool named = false;  // its overwriting has been said
+  };
+  void FindDeletedHolds();
+  bool Held(uint32_t c) const { return size_t{c} / 8 < held_.size() && (held_[c / 8] & (0x80 >> (c % 8))) != 0; }
+  uint32_t TakeHeldCluster();
+  void Freed(uint32_t c) {
+    freeFrom_ = std::min(freeFrom_, c);
+    heldFrom_ = std::min(heldFrom_, c);
+  }
+
   // FAT and bitmap access on the working image.
   FatEntry Entry(uint32_t c) const;
   void SetEntry(uint32_t c, uint32_t value);
@@ -200,12 +219,16 @@ class DiskScan {
   std::vector<uint8_t> boot_;
   uint64_t bootFromBackup_ = 0;  // the backup sector boot_ was read from; 0: sector 0
   uint32_t freeAtLoad_ = 0;      // free clusters in the image as loaded
+  bool holdsFound_ = false;
+  std::vector<DeletedHold> holds_;
+  std::vector<uint8_t> held_;    // free clusters a deleted file holds, most significant bit first
+  uint32_t heldFrom_ = 2;        // no cluster below this one is free, whether held or not
   std::vector<uint8_t> fat_;     // the working image
-  // No cluster below this one is free in the working image: each search for
+  // No cluster below this one is free and unheld in the working image: each search for
   // a free cluster starts here, so a long tail copied cluster by cluster
   // reads the table once rather than once a cluster. Lowered by every entry
   // set to 0.
-  mutable uint32_t freeFrom_ = 2;
+  uint32_t freeFrom_ = 2;
   std::vector<uint8_t> bitmap_;  // clusters reached from the folders, most significant bit first
   ScanFolder root_;              // the fixed root of a 12/16-bit volume
   bool altered_ = false;         // the copies differ: the write-back makes them equal

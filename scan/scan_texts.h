@@ -90,3 +90,6 @@ inline constexpr const char* kScanLabelsDiffer =
     "Volume label in the Boot Record (%s) differs from the Root Directory's (%s).  Make them agree?";
 inline constexpr const char* kScanSummaryBootArea =
     "\nBoot records: %lu.  Reserved FAT entries: %lu.  Dirty bits: %lu.  FSInfo: %lu.  Labels: %lu.";
+// A repair that found no free cluster but those deleted files hold.
+inline constexpr const char* kScanOverwritesDeleted =
+    "No other free space left: the repair overwrites deleted file %s!!";
