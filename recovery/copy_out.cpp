@@ -478,8 +478,10 @@ std::string CopyOutSummary(const CopyOutResult& result, const std::string& folde
 }
 
 bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows) {
+  // An exFAT folder's listing is decoded: a row an entry set.
   const bool listing = (pane.viewKind == ViewKind::RootDirectory && node.kind == NodeKind::RootDir) ||
-                       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(node));
+                       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(node)) ||
+                       (pane.viewKind == ViewKind::None && node.kind == NodeKind::ExfatDir);
   return listing && !pane.fileDumpShown && !rows.empty();
 }
 

@@ -12,11 +12,6 @@
 #include "recovery/cluster_source.h"
 #include "recovery/volume_reader.h"
 
-namespace {
-
-// A path of the volume ("/A/B/c.txt") as folders of the host below the
-// target: each part made a name the host takes, the last (the file's own
-// name) left out.
 std::string HostFolderOf(const std::string& path) {
   std::string folder;
   size_t at = 0;
@@ -32,6 +27,8 @@ std::string HostFolderOf(const std::string& path) {
   }
   return folder;
 }
+
+namespace {
 
 std::string Join(const std::string& a, const std::string& b) {
   if (a.empty()) return b;
