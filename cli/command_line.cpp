@@ -162,8 +162,9 @@ const std::vector<CommandInfo>& Commands() {
          "when missing. Prints one line a file: path, how it was\n"
          "found (deleted, lost folder, carved), size and judgement,\n"
          "joined by tabs, then a summary with the unreadable sectors\n"
-         "met. Exit 1 when nothing was found or some file could not\n"
-         "be written whole (said on standard error). The drives are\n"
+         "met. Exit 1 when nothing was found, some file could not\n"
+         "be written whole (said on standard error) or a sector\n"
+         "could not be read. The drives are\n"
          "opened read-only, whatever the flags say. On an exFAT\n"
          "volume: its deleted files and carving of the clusters its\n"
          "allocation bitmap shows free; no lost folders."}}},
