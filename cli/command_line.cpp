@@ -88,17 +88,21 @@ const std::vector<CommandInfo>& Commands() {
       {"diskcopy",
        {{"diskcopy [--from N] --target IMG [--target IMG ...] [--verify]\n"
          "         [--yes|--no] [--abort|--retry|--ignore]",
-         "copy floppy N (from 1, default 1) track by track onto each\n"
-         "target image in turn, as Disk Copy does (a new image is\n"
-         "made the source's size; the source is never written);\n"
-         "--verify reads every written track back and compares it.\n"
+         "copy floppy N (from 1, default 1) onto each target image\n"
+         "in turn, as Disk Copy does: the source is read once in\n"
+         "large runs, a failed run again sector by sector (a new\n"
+         "image is made the source's size; the source is never\n"
+         "written); --verify reads every written track back and\n"
+         "compares it.\n"
          "\"Copy over!  Write to another disk?\" is answered Yes\n"
          "while targets remain; other questions --yes or --no\n"
          "(default No); a failed track --abort, --retry (up to 3\n"
          "times, then Ignore) or --ignore (default: the readable\n"
-         "sectors of a bad track are kept). Prints each target\n"
-         "taken, then the targets written and the tracks that did\n"
-         "not move whole; exit status 1 when any did not"}}},
+         "sectors of a bad track are kept, the unreadable ones\n"
+         "get filler bytes E5 and are counted). Prints each\n"
+         "target taken, then the targets written, the tracks that\n"
+         "did not move whole and the source sectors that could not\n"
+         "be read; exit status 1 when any did not move whole"}}},
       {"copy-to-floppy",
        {{"copy-to-floppy NODE ROW",
          "copy the file of row ROW of the root directory or folder\n"
@@ -158,8 +162,9 @@ const std::vector<CommandInfo>& Commands() {
          "when missing. Prints one line a file: path, how it was\n"
          "found (deleted, lost folder, carved), size and judgement,\n"
          "joined by tabs, then a summary with the unreadable sectors\n"
-         "met. Exit 1 when nothing was found or some file could not\n"
-         "be written whole (said on standard error). The drives are\n"
+         "met. Exit 1 when nothing was found, some file could not\n"
+         "be written whole (said on standard error) or a sector\n"
+         "could not be read. The drives are\n"
          "opened read-only, whatever the flags say. On an exFAT\n"
          "volume: its deleted files and carving of the clusters its\n"
          "allocation bitmap shows free; no lost folders."}}},

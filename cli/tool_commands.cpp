@@ -130,6 +130,7 @@ int RunDiskCopyCommand(const DiskCopyArgs& args, const BindOptions& options, std
   const DiskCopyResult r = RunDiskCopy(access, o, geometry, control);
   out << "targets written\t" << r.targetsWritten << '\n';
   out << "tracks not moved whole\t" << r.failedTracks + r.ignoredTracks << '\n';
+  out << "unreadable source sectors\t" << r.unreadableSectors << '\n';
   return r.targetsWritten == wanted && r.failedTracks == 0 && r.ignoredTracks == 0 && !r.stopped ? 0 : 1;
 }
 

@@ -205,7 +205,8 @@ std::vector<RescueFile> RescueFiles(const RescueFindings& findings,
 }
 
 bool RescueResult::Complete() const {
-  if (!opened || stopped || !problems.empty()) return false;
+  // A sector that could not be read may have held what was not found.
+  if (!opened || stopped || !problems.empty() || unreadableSectors > 0) return false;
   for (const RescuedFile& f : files)
     if (!f.whole) return false;
   return true;

@@ -96,7 +96,7 @@ struct RescueResult {
   uint64_t unreadableSectors = 0;     // of the data area's pass and of the files copied
   uint32_t deleted = 0, lost = 0, carved = 0;  // files written of each kind
   bool stopped = false;
-  bool Complete() const;  // opened, not stopped, every file written whole
+  bool Complete() const;  // opened, not stopped, no sector unreadable, every file written whole
 };
 
 // Copies files into targetFolder (made when missing, with its parents),

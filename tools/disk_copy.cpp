@@ -13,6 +13,7 @@
 #include "disk/guarded_device.h"
 #include "disk/undo_journal.h"
 #include "disk/le.h"
+#include "disk/raw_road.h"
 
 namespace {
 
@@ -96,15 +97,25 @@ class CopyRun {
     const uint64_t trackBytes = uint64_t{g_.sectorsPerTrack} * kSectorSize;
     Progress(0);
 
-    DriveTrackIo source(access_, options_.floppy, g_);
-    for (uint32_t c = 0; c < g_.cylinders; ++c) {
-      for (uint32_t h = 0; h < g_.heads; ++h) {
-        if (!TrackRead(source, c, h, image_.data() + TrackIndex(c, h) * trackBytes) && StopAsked())
-          return result_;
+    {
+      // The source streams in large runs; a track is a piece of them.
+      const DrivePacket drive = SourceNode();
+      RawReader source(access_, drive, 0, uint64_t{g_.cylinders} * g_.heads * g_.sectorsPerTrack);
+      for (uint32_t c = 0; c < g_.cylinders; ++c) {
+        for (uint32_t h = 0; h < g_.heads; ++h) {
+          if (!SourceTrack(source, drive, c, h, image_.data() + TrackIndex(c, h) * trackBytes) &&
+              StopAsked())
+            return result_;
+        }
+        Step();
       }
-      Step();
     }
     result_.readPassDone = true;
+    if (result_.unreadableSectors > 0) {
+      char text[160];
+      std::snprintf(text, sizeof text, kCopyUnreadableSectors, static_cast<unsigned>(result_.unreadableSectors));
+      prompt_.Message(text);
+    }
     Progress(0);
 
     for (;;) {
@@ -190,6 +201,45 @@ class CopyRun {
         (void)io.Write(c, h, s, 1, from + at);
       else
         (void)io.Read(c, h, s, 1, into + at);
+    }
+    return true;
+  }
+
+  // The source floppy as one extent from its sector 0.
+  DrivePacket SourceNode() const {
+    DrivePacket drive;
+    drive.drive = options_.floppy;
+    drive.kind = NodeKind::Volume;
+    drive.sector = 1;
+    drive.sectorCount = g_.cylinders * g_.heads * g_.sectorsPerTrack;
+    return drive;
+  }
+
+  // A source track from the runs read ahead, its unreadable sectors already
+  // tried one by one. While some stay unreadable: Abort gives the track up,
+  // Retry reads it again, Ignore keeps the filler in their place and counts
+  // them. False when the track is given up.
+  bool SourceTrack(RawReader& reader, const DrivePacket& drive, uint32_t c, uint32_t h, uint8_t* into) {
+    if (control_.stop) return false;
+    const uint64_t first = TrackIndex(c, h) * g_.sectorsPerTrack;
+    const std::span<uint8_t> track(into, size_t{g_.sectorsPerTrack} * kSectorSize);
+    std::vector<uint64_t> unreadable;
+    bool whole = reader.Read(first, track, unreadable);
+    // The track's bytes reach the targets whatever the answer (a track given
+    // up too, when the copy goes on): its unreadable sectors are counted.
+    while (!whole) {
+      const PromptAnswer a = prompt_.AskAbortRetryIgnore(kCopyReadFailure);
+      if (a == PromptAnswer::Abort || (a != PromptAnswer::Ignore && control_.stop)) {
+        result_.unreadableSectors += static_cast<uint32_t>(unreadable.size());
+        return false;
+      }
+      if (a == PromptAnswer::Ignore) {
+        ++result_.ignoredTracks;
+        result_.unreadableSectors += static_cast<uint32_t>(unreadable.size());
+        break;
+      }
+      unreadable.clear();
+      whole = ReadRawSectors(access_, drive, first, track, unreadable);
     }
     return true;
   }

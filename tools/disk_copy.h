@@ -1,4 +1,5 @@
-// Disk Copy: a floppy read track by track into memory once, then written onto
+// Disk Copy: a floppy read into memory once (in large runs through the raw
+// road, a reader ahead, taken track by track), then written onto
 // as many targets as the person brings, one after another, each optionally
 // read back and compared. The work runs on a worker thread; it speaks only
 // through the prompt port and the control's progress and end calls.
@@ -23,6 +24,10 @@ inline constexpr const char* kCopyWriteFailure = "Disk failure during write oper
 inline constexpr const char* kCopyNoVerifyMemory = "Could not allocate Verify memory!";
 inline constexpr const char* kCopyCompareFailed = "Compare failed!!";
 inline constexpr const char* kCopyStopQuestion = "Stop Operation?";
+// After the read pass, when sectors of the source stayed unreadable (their
+// number): the copies get filler bytes there, never passed off as data.
+inline constexpr const char* kCopyUnreadableSectors =
+    "%u sectors of the source could not be read: the copies hold filler bytes (E5) in their place!";
 inline constexpr const char* kCopyInsertTarget = "Insert the target disk in drive and press OK";
 inline constexpr const char* kCopyAnother = "Copy over!  Write to another disk?";
 inline constexpr const char* kCopyInProgress =
@@ -74,6 +79,9 @@ struct DiskCopyResult {
   // Tracks whose whole-track transfer failed and was answered Ignore: only
   // the sectors the sector-wise pass moved are in place.
   uint32_t ignoredTracks = 0;
+  // Source sectors that could not be read, each tried on its own: the
+  // targets hold kRawUnreadableFill there.
+  uint32_t unreadableSectors = 0;
   bool stopped = false;  // "Stop Operation?" answered Yes, or out of memory
 };
 

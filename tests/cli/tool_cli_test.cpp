@@ -66,7 +66,7 @@ TEST(ToolCli, DiskCopyOntoThreeTargetsAndAroundAnUnreadableTrack) {
     if (verify) args.push_back("--verify");
     const CliRun r = Cli(args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected + "targets written\t3\ntracks not moved whole\t0\n");
+    EXPECT_EQ(r.out, expected + "targets written\t3\ntracks not moved whole\t0\nunreadable source sectors\t0\n");
     EXPECT_EQ(r.err, "Copy over!  Write to another disk? Yes\nCopy over!  Write to another disk? Yes\n"
                      "Copy over!  Write to another disk? No\n");
     for (const char* t : {"t1", "t2", "t3"})
@@ -77,19 +77,24 @@ TEST(ToolCli, DiskCopyOntoThreeTargetsAndAroundAnUnreadableTrack) {
   ASSERT_TRUE(WriteRescueMapfile(map, original.size(), {{60, 3}}));
   CliRun r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--target", dir.File("bad.img")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Disk failure during read operation!! Ignore\nCopy over!  Write to another disk? No\n");
-  EXPECT_NE(r.out.find("tracks not moved whole\t1\n"), std::string::npos);
+  EXPECT_EQ(r.err, "Disk failure during read operation!! Ignore\n"
+                   "3 sectors of the source could not be read: the copies hold filler bytes (E5) in their place!\n"
+                   "Copy over!  Write to another disk? No\n");
+  EXPECT_NE(r.out.find("tracks not moved whole\t1\nunreadable source sectors\t3\n"), std::string::npos);
+  // Only the unreadable sectors get the filler.
   std::vector<uint8_t> expected = original;
-  std::fill(expected.begin() + 60 * 512, expected.begin() + 63 * 512, 0);
+  std::fill(expected.begin() + 60 * 512, expected.begin() + 63 * 512, 0xE5);
   EXPECT_TRUE(ReadFileBytes(dir.File("bad.img")) == expected);
   // Abort gives the track up: with No to "Stop Operation?" the copy goes on.
   r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--abort", "--target", dir.File("ab.img")});
   EXPECT_EQ(r.err, "Disk failure during read operation!! Abort\nStop Operation? No\n"
+                   "3 sectors of the source could not be read: the copies hold filler bytes (E5) in their place!\n"
                    "Copy over!  Write to another disk? No\n");
   r = Cli({"--floppy", source.image, "--mapfile", map, "diskcopy", "--retry", "--yes", "--target",
            dir.File("re.img")});
   EXPECT_EQ(r.err, "Disk failure during read operation!! Retry\nDisk failure during read operation!! Retry\n"
                    "Disk failure during read operation!! Retry\nDisk failure during read operation!! Ignore\n"
+                   "3 sectors of the source could not be read: the copies hold filler bytes (E5) in their place!\n"
                    "Copy over!  Write to another disk? No\n");
   EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy"}).status, 2);
   EXPECT_EQ(Cli({"--floppy", source.image, "diskcopy", "--from", "2", "--target", dir.File("x.img")}).status, 2);
