@@ -169,10 +169,13 @@ const std::vector<CommandInfo>& Commands() {
          "N, a tab, and the volume's text in the scan's list"},
         {"scan N [--thorough] [--yes | --no]",
          "scan volume N for differing FAT copies, cross-linked files\n"
-         "and lost clusters; --thorough also reads every cluster of\n"
-         "every file and folder and every free cluster, moving data\n"
-         "off unreadable clusters and marking them bad. Every\n"
-         "question is printed with the answer taken: --yes answers\n"
+         "and lost clusters, and its boot area: a damaged boot record\n"
+         "(put back from its backup) or a stale backup, FAT[0] and\n"
+         "FAT[1], the dirty bits, FSInfo and the volume label;\n"
+         "--thorough also reads every cluster of every file and\n"
+         "folder and every free cluster, moving data off unreadable\n"
+         "clusters and marking them bad. Every question is printed\n"
+         "with the answer taken: --yes answers\n"
          "Yes and repairs; --no (the default) answers No and writes\n"
          "nothing. Exit status as fsck's: 0 nothing wrong found,\n"
          "1 everything found was repaired, 4 problems were left\n"
