@@ -160,17 +160,21 @@ const std::vector<CommandInfo>& Commands() {
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
          "N, a tab, and the volume's text in the scan's list"},
-        {"scan N [--thorough] [--yes | --no]",
+        {"scan N [--thorough] [--yes | --no] [--free-lost]",
          "scan volume N for differing FAT copies, cross-linked files\n"
-         "and lost clusters; --thorough also reads every cluster of\n"
-         "every file and folder and every free cluster, moving data\n"
-         "off unreadable clusters and marking them bad. Every\n"
-         "question is printed with the answer taken: --yes answers\n"
-         "Yes and repairs; --no (the default) answers No and writes\n"
-         "nothing. Exit status as fsck's: 0 nothing wrong found,\n"
-         "1 everything found was repaired, 4 problems were left\n"
-         "(an answer No, a failed repair, lost clusters), 8 the\n"
-         "volume could not be scanned, 2 a usage error"}}},
+         "and lost clusters; lost chains and the clusters past a\n"
+         "file's size are saved as FILEnnnn.CHK in a new FOUND.nnn of\n"
+         "the root (--free-lost frees the lost chains instead, the\n"
+         "clusters past a file's size still saved); --thorough also\n"
+         "reads every cluster of every file and folder and every\n"
+         "free cluster, moving data off unreadable clusters and\n"
+         "marking them bad. Every question is printed with the\n"
+         "answer taken: --yes answers Yes and repairs; --no (the\n"
+         "default) answers No and writes nothing. Exit status as\n"
+         "fsck's: 0 nothing wrong found, 1 everything found was\n"
+         "repaired, 4 problems were left (an answer No, a failed\n"
+         "repair, lost clusters), 8 the volume could not be\n"
+         "scanned, 2 a usage error"}}},
       {"undo",
        {{"undo FILE [--dry-run]",
          "put back the sectors undo file FILE kept, one line a\n"
@@ -621,12 +625,13 @@ class CommandParser {
         }));
     r.app->add_flag("--thorough", a.scan.thorough,
                     "also read every cluster, moving data off unreadable ones");
+    r.app->add_flag("--free-lost", a.scan.freeLost, "free lost chains instead of saving them as .CHK files");
     CLI::Option* yes = r.app->add_flag("--yes", a.yes, "answer Yes to every question: repair");
     static const std::string kNo = "answer No to every question, write nothing (the default)";
     CLI::Option* no = r.app->add_flag("--no", kNo);
     r.missing = [&a, yes, no] {
       if (yes->count() && no->count()) return "--yes and --no exclude each other";
-      if (a.volume == 0 && (a.scan.thorough || a.yes || no->count())) return "scan needs a volume number";
+      if (a.volume == 0 && (a.scan.thorough || a.scan.freeLost || a.yes || no->count())) return "scan needs a volume number";
       return "";
     };
   }

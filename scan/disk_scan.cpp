@@ -62,7 +62,11 @@ std::string ScanSummary(const ScanResult& r) {
               : FormatText(kScanSummaryChains, static_cast<unsigned long>(r.circularChains),
                            static_cast<unsigned long>(r.brokenChains),
                            static_cast<unsigned long>(r.badFirstClusters),
-                           static_cast<unsigned long>(r.sizeMismatches)));
+                           static_cast<unsigned long>(r.sizeMismatches))) +
+         (r.lostChains == 0 ? std::string()
+                            : FormatText(kScanSummaryLost, static_cast<unsigned long>(r.lostChains),
+                                         static_cast<unsigned long>(r.chainsSaved),
+                                         static_cast<unsigned long>(r.chainsFreed)));
 }
 
 int ScanResult::ExitCode() const {
@@ -186,6 +190,8 @@ void DiskScan::Reset() {
   progressShown_ = -1;
   lostCounted_ = false;
   lastPhase_ = ScanPhase::Kind::None;
+  surplusCuts_.clear();
+  tailHeads_.clear();
 }
 
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
@@ -213,6 +219,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     }
     WalkFolders(Check::CrossLinks);
     if (!Stopped()) CountLostClusters();
+    if (!Stopped()) KeepLostChains();
     bool writeBack = true;
     if (options_.thorough && !Stopped()) {
       WalkFolders(Check::Surface);
@@ -670,10 +677,11 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       const uint64_t clusterBytes = uint64_t{layout_.sectorsPerCluster} * kSectorSize;
       const uint64_t needed = (uint64_t{le32(entry, kDirSize)} + clusterBytes - 1) / clusterBytes;
       if (needed != steps) {
-        Say(kScanSizeMismatch);
         ++result_.problemsFound;
-        ++result_.problemsLeft;
         ++result_.sizeMismatches;
+        if (needed == 0 || needed > steps) Say(kScanSizeMismatch);
+        if (needed == 0 || needed > steps || !CutSurplusTail(first, static_cast<uint32_t>(needed), steps))
+          ++result_.problemsLeft;
       }
     }
   }
