@@ -14,6 +14,7 @@
 #include "app/qt_prompt_port.h"
 #include "app/tree_pane.h"
 #include "recovery/copy_to_floppy.h"
+#include "recovery/exfat_recovery.h"
 #include "recovery/rename_entry.h"
 #include "disk/undo_journal.h"
 #include "recovery/undelete.h"
@@ -158,8 +159,18 @@ void MainWindow::OnSwitchPane() {
 void MainWindow::OnUndelete() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const std::vector<int> rows = state_.pane.SelectedRows();
-  // Its messages have told the person.
-  const UndeleteResult result = Undelete(state_.ctx, state_.pane.selectedPacket, rows);
+  // Its messages have told the person. An exFAT folder's rows are its entry
+  // sets, brought back in place as on FAT.
+  UndeleteResult result;
+  if (state_.pane.selectedPacket.kind == NodeKind::ExfatDir) {
+    const ExfatUndeleteResult exfat = ExfatUndelete(state_.access, state_.pane.selectedPacket, rows);
+    result.ran = exfat.ran;
+    result.revived = exfat.revived;
+    result.notDeleted = exfat.refused;
+    result.writeFailed = exfat.writeFailed;
+  } else {
+    result = Undelete(state_.ctx, state_.pane.selectedPacket, rows);
+  }
   QApplication::restoreOverrideCursor();
   if (!result.ran) {
     list_->Repaint();

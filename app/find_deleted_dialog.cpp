@@ -43,6 +43,25 @@ QColor JudgementColour(const RescueFile& file) {
   return StateColour(DeletedState::PartlyOverwritten);
 }
 
+// The chosen rows of files but those inside a chosen folder: they come with
+// the folder.
+template <class File>
+std::vector<const File*> OutsideChosenFolders(const std::vector<File>& files, const std::vector<size_t>& chosen) {
+  std::set<std::string> folders;
+  for (size_t i : chosen)
+    if (i < files.size() && files[i].folder) folders.insert(files[i].path + "/");
+  std::vector<const File*> out;
+  for (size_t i : chosen) {
+    if (i >= files.size()) continue;
+    const std::string& path = files[i].path;
+    const bool inside = std::any_of(folders.begin(), folders.end(), [&](const std::string& f) {
+      return path.size() > f.size() && path.compare(0, f.size(), f) == 0;
+    });
+    if (!inside) out.push_back(&files[i]);
+  }
+  return out;
+}
+
 QStandardItem* Cell(const QString& text, const QVariant& sortKey) {
   auto* item = new QStandardItem(text);
   item->setEditable(false);
@@ -54,7 +73,11 @@ QStandardItem* Cell(const QString& text, const QVariant& sortKey) {
 
 FindDeletedDialog::FindDeletedDialog(DiskAccess& access, const DrivePacket& root,
                                      AskFolder askFolder, QWidget* parent)
-    : QDialog(parent), access_(access), root_(root), askFolder_(std::move(askFolder)) {
+    : QDialog(parent),
+      access_(access),
+      root_(root),
+      askFolder_(std::move(askFolder)),
+      exfat_(root.kind == NodeKind::ExfatDir) {
   setWindowTitle(QString::fromLatin1(kFindDeletedCaption));
   model_ = new QStandardItemModel(0, 5, this);
   model_->setHorizontalHeaderLabels({QStringLiteral("State"), QStringLiteral("Size"),
@@ -162,9 +185,14 @@ void FindDeletedDialog::StartFind() {
   if (Running()) return;
   model_->removeRows(0, model_->rowCount());
   files_.clear();
+  exfatFiles_.clear();
   rescued_.clear();
   status_->setText(QStringLiteral("Searching..."));
   Begin();
+  if (exfat_) {
+    StartExfatFind();
+    return;
+  }
   RescueScanOptions options;
   options.carve = carve_->isChecked();
   worker_ = std::thread([this, options] {
@@ -210,19 +238,78 @@ void FindDeletedDialog::CopyEvents::FileDone(const CopiedFile&) {
 }
 
 void FindDeletedDialog::AddRow(const DeletedFile& f) {
-  const size_t i = files_.size();
   files_.push_back(f);
+  AppendDeletedRow(files_.size() - 1, f.state, f.overwritten, DeletedStateText(f), f.size, f.startCluster,
+                   f.path + (f.folder ? "/" : ""));
+}
+
+void FindDeletedDialog::AddExfatRow(const ExfatDeletedFile& f) {
+  exfatFiles_.push_back(f);
+  AppendDeletedRow(exfatFiles_.size() - 1, f.state, f.overwritten, ExfatDeletedStateText(f), f.size,
+                   f.startCluster, f.path + (f.folder ? "/" : ""));
+}
+
+void FindDeletedDialog::AppendDeletedRow(size_t index, DeletedState stateOf, uint64_t overwritten,
+                                         const std::string& stateText, uint64_t size, uint32_t startCluster,
+                                         const std::string& pathText) {
   table_->setSortingEnabled(false);
-  QStandardItem* state = Cell(QString::fromStdString(DeletedStateText(f)),
-                              static_cast<int>(f.state) * 100000000 + static_cast<int>(f.overwritten));
-  state->setData(StateColour(f.state), Qt::ForegroundRole);
-  state->setData(static_cast<qulonglong>(i), kFileIndexRole);
-  const QString path = QString::fromStdString(f.path + (f.folder ? "/" : ""));
+  // Judgement first, then the clusters overwritten: worst last.
+  QStandardItem* state = Cell(QString::fromStdString(stateText),
+                              static_cast<qulonglong>(stateOf) * 10000000000ull + overwritten);
+  state->setData(StateColour(stateOf), Qt::ForegroundRole);
+  state->setData(static_cast<qulonglong>(index), kFileIndexRole);
+  const QString path = QString::fromStdString(pathText);
   const QString found = QString::fromLatin1(RescueKindText(RescueKind::Deleted));
-  model_->appendRow({state, Cell(QString::number(f.size), static_cast<qulonglong>(f.size)),
-                     Cell(QString::number(f.startCluster), static_cast<qulonglong>(f.startCluster)),
+  model_->appendRow({state, Cell(QString::number(size), static_cast<qulonglong>(size)),
+                     Cell(QString::number(startCluster), static_cast<qulonglong>(startCluster)),
                      Cell(found, found), Cell(path, path)});
   table_->setSortingEnabled(true);
+}
+
+void FindDeletedDialog::StartExfatFind() {
+  worker_ = std::thread([this] {
+    ExfatDeletedResult found = FindExfatDeleted(access_, root_);
+    QMetaObject::invokeMethod(
+        this, [this, f = std::move(found)]() mutable { FoundExfat(std::move(f)); }, Qt::QueuedConnection);
+  });
+  UpdateButtons();
+}
+
+void FindDeletedDialog::FoundExfat(ExfatDeletedResult found) {
+  Finish();
+  for (const ExfatDeletedFile& f : found.files) AddExfatRow(f);
+  status_->setText(found.opened ? QStringLiteral("%1 deleted files and folders found").arg(exfatFiles_.size())
+                                : QString::fromStdString(found.error));
+  for (const std::string& p : found.problems) report_->appendPlainText(QString::fromStdString(p));
+  UpdateButtons();
+}
+
+std::optional<CopyOutOptions> FindDeletedDialog::AskCopyOptions() {
+  const QString folder = askFolder_ ? askFolder_(this) : QString();
+  if (folder.isEmpty()) return std::nullopt;
+  CopyOutOptions options;
+  options.targetFolder = folder.toStdString();
+  options.skipAllocated = skipAllocated_->isChecked();
+  status_->setText(QStringLiteral("Copying..."));
+  Begin();
+  return options;
+}
+
+void FindDeletedDialog::CopyExfat(const std::vector<size_t>& chosen) {
+  std::vector<ExfatDeletedFile> files;
+  for (const ExfatDeletedFile* f : OutsideChosenFolders(exfatFiles_, chosen)) files.push_back(*f);
+  const std::optional<CopyOutOptions> options = AskCopyOptions();
+  if (!options) return;
+  const QString folder = QString::fromStdString(options->targetFolder);
+  worker_ = std::thread([this, files = std::move(files), options = *options, folder] {
+    CopyEvents events(*this, static_cast<int>(files.size()));
+    Copied copied;
+    copied.deleted = ExfatCopyDeleted(access_, root_, files, options, &stopFlag_, &events);
+    QMetaObject::invokeMethod(
+        this, [this, c = std::move(copied), folder]() mutable { CopiedAll(std::move(c), folder); },
+        Qt::QueuedConnection);
+  });
+  UpdateButtons();
 }
 
 void FindDeletedDialog::AddRescuedRow(const RescueFile& f) {
@@ -279,30 +366,20 @@ void FindDeletedDialog::CopySelected() {
         .push_back(sorted_->data(row, kFileIndexRole).toULongLong());
   if (chosen.empty() && chosenRescued.empty()) return;
   std::sort(chosen.begin(), chosen.end());
+  if (exfat_) {
+    CopyExfat(chosen);
+    return;
+  }
   std::sort(chosenRescued.begin(), chosenRescued.end());
   std::vector<RescueFile> rescued;
   for (size_t i : chosenRescued)
     if (i < rescued_.size()) rescued.push_back(rescued_[i]);
-  // A file inside a chosen folder comes with the folder.
-  std::set<std::string> folders;
-  for (size_t i : chosen)
-    if (i < files_.size() && files_[i].folder) folders.insert(files_[i].path + "/");
   std::vector<CopyOutItem> items;
-  for (size_t i : chosen) {
-    if (i >= files_.size()) continue;
-    const std::string& path = files_[i].path;
-    const bool inside = std::any_of(folders.begin(), folders.end(), [&](const std::string& f) {
-      return path.size() > f.size() && path.compare(0, f.size(), f) == 0;
-    });
-    if (!inside) items.push_back(ItemOfDeleted(files_[i]));
-  }
-  const QString folder = askFolder_ ? askFolder_(this) : QString();
-  if (folder.isEmpty()) return;
-  CopyOutOptions options;
-  options.targetFolder = folder.toStdString();
-  options.skipAllocated = skipAllocated_->isChecked();
-  status_->setText(QStringLiteral("Copying..."));
-  Begin();
+  for (const DeletedFile* f : OutsideChosenFolders(files_, chosen)) items.push_back(ItemOfDeleted(*f));
+  const std::optional<CopyOutOptions> asked = AskCopyOptions();
+  if (!asked) return;
+  const CopyOutOptions options = *asked;
+  const QString folder = QString::fromStdString(options.targetFolder);
   const int total = static_cast<int>(items.size() + rescued.size());
   worker_ = std::thread([this, items = std::move(items), rescued = std::move(rescued), options, folder,
                          total] {
@@ -350,6 +427,7 @@ void FindDeletedDialog::UpdateButtons() {
   find_->setEnabled(!running);
   stop_->setEnabled(running);
   copy_->setEnabled(!running && table_->selectionModel()->hasSelection());
+  // An exFAT volume's free clusters are carved by rescue, not here.
   skipAllocated_->setEnabled(!running);
-  carve_->setEnabled(!running);
+  carve_->setEnabled(!running && !exfat_);
 }

@@ -3,7 +3,8 @@
 // its free clusters, each with the judgement of what can come back, found on
 // a worker thread with progress and Stop, and a button that copies the
 // selected ones out to a folder of the host (on the worker too), as
-// gleaner-cli's extract and rescue do. The worker never touches a widget: it
+// gleaner-cli's extract and rescue do. On an exFAT volume it lists and copies
+// the deleted entry sets, judged against the allocation bitmap. The worker never touches a widget: it
 // hands its progress and results to the dialog through queued calls.
 #pragma once
 #include <QDialog>
@@ -16,6 +17,7 @@
 #include "disk/disk_access.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/exfat_recovery.h"
 #include "recovery/rescue.h"
 
 class QCheckBox;
@@ -48,6 +50,8 @@ class FindDeletedDialog : public QDialog {
   bool Running() const { return worker_.joinable(); }
 
   const std::vector<DeletedFile>& Files() const { return files_; }
+  // On an exFAT volume the rows are these (Files() stays empty).
+  const std::vector<ExfatDeletedFile>& ExfatFiles() const { return exfatFiles_; }
   // The lost folders' and carved files listed, as rescue copies them.
   const std::vector<RescueFile>& Rescued() const { return rescued_; }
   QTableView* Table() const { return table_; }
@@ -95,6 +99,16 @@ class FindDeletedDialog : public QDialog {
   };
 
   void AddRow(const DeletedFile& file);
+  void AddExfatRow(const ExfatDeletedFile& file);
+  // A row of a deleted file: index into files_ or exfatFiles_.
+  void AppendDeletedRow(size_t index, DeletedState state, uint64_t overwritten, const std::string& stateText,
+                        uint64_t size, uint32_t startCluster, const std::string& path);
+  void StartExfatFind();
+  void FoundExfat(ExfatDeletedResult found);
+  void CopyExfat(const std::vector<size_t>& chosen);
+  // The host folder asked for, with the options set; the copy begun. nullopt
+  // for Cancel.
+  std::optional<CopyOutOptions> AskCopyOptions();
   void AddRescuedRow(const RescueFile& file);
   void ShowProgress(RescuePhase phase, uint64_t done, uint64_t total);
   void Begin();
@@ -110,7 +124,10 @@ class FindDeletedDialog : public QDialog {
   std::atomic<bool> stopFlag_{false};
   bool closeWhenDone_ = false;
   bool shownOnce_ = false;
+  // An exFAT volume's deleted files are found and copied by its own finder.
+  bool exfat_ = false;
   std::vector<DeletedFile> files_;
+  std::vector<ExfatDeletedFile> exfatFiles_;
   std::vector<RescueFile> rescued_;
 
   QStandardItemModel* model_ = nullptr;

@@ -10,6 +10,7 @@
 #include "app/tree_pane.h"
 #include "recovery/copy_out.h"
 #include "recovery/directory_image.h"
+#include "recovery/exfat_recovery.h"
 
 namespace {
 
@@ -24,9 +25,10 @@ std::optional<DrivePacket> MainWindow::SelectedVolumeRoot() {
     const DrivePacket* packet = TreePane::PacketOf(item);
     if (packet == nullptr) return std::nullopt;
     if (item->text(0) == QLatin1String(kRootLabel) &&
-        (packet->kind == NodeKind::RootDir || packet->kind == NodeKind::DirEntry))
+        (packet->kind == NodeKind::RootDir || packet->kind == NodeKind::DirEntry ||
+         packet->kind == NodeKind::ExfatDir))
       return *packet;
-    if (packet->kind == NodeKind::Volume) {
+    if (packet->kind == NodeKind::Volume || packet->kind == NodeKind::ExfatVolume) {
       item->setExpanded(true);  // its children are made on the first expansion
       for (int i = 0; i < item->childCount(); ++i)
         if (item->child(i)->text(0) == QLatin1String(kRootLabel))
@@ -48,11 +50,14 @@ void MainWindow::OnFindDeleted() {
 
 void MainWindow::OnCopyOut() {
   ListPaneState& pane = state_.pane;
+  if (!CopyOutAllowed(pane, pane.selectedPacket, pane.SelectedRows())) return;
+  // An exFAT folder's rows are its entry sets, copied as extract copies them.
+  const bool exfat = pane.selectedPacket.kind == NodeKind::ExfatDir;
   const std::optional<ListedDirectory> dir = DirectoryOnShow(pane, pane.selectedPacket);
-  if (!dir || !CopyOutAllowed(pane, pane.selectedPacket, pane.SelectedRows())) return;
-  const std::optional<std::vector<CopyOutItem>> items =
-      ItemsOfDirectory(state_.access, dir->node, pane.SelectedRows());
-  if (!items) {
+  if (!exfat && !dir) return;
+  std::optional<std::vector<CopyOutItem>> items;
+  if (!exfat) items = ItemsOfDirectory(state_.access, dir->node, pane.SelectedRows());
+  if (!exfat && !items) {
     state_.Prompt().Message(kFindDeletedFatUnreadable);
     return;
   }
@@ -61,7 +66,9 @@ void MainWindow::OnCopyOut() {
   CopyOutOptions options;
   options.targetFolder = folder.toStdString();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const CopyOutResult result = CopyOut(state_.access, dir->node, *items, options);
+  const CopyOutResult result =
+      exfat ? ExfatCopyOut(state_.access, pane.selectedPacket, pane.SelectedRows(), options)
+            : CopyOut(state_.access, dir->node, *items, options);
   QApplication::restoreOverrideCursor();
   std::string text = result.opened ? CopyOutSummary(result, options.targetFolder) : result.error;
   for (const std::string& line : CopyOutReport(result)) text += "\n" + line;

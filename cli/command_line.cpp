@@ -136,8 +136,13 @@ const std::vector<CommandInfo>& Commands() {
          "or deleted; a folder with all it holds), or with no ROW\n"
          "every live file and folder in NODE, into the host folder\n"
          "DIR. A deleted file is read as undelete would chain it\n"
-         "(exFAT: its run, or its FAT chain while it is free);\n"
-         "--skip-allocated steps over clusters live files hold.\n"
+         "(exFAT: its run, or its FAT chain while it is free).\n"
+         "Where its clusters meet one a live file holds, it is also\n"
+         "read stepping over such clusters: a PNG, JPEG, ZIP, PDF\n"
+         "... keeps the reading whose structure checks out, any\n"
+         "other file gets both, the second as\n"
+         "\"NAME (around live clusters).EXT\"; --skip-allocated\n"
+         "takes only the reading that steps over them.\n"
          "Prints each path made; what could not be copied whole\n"
          "(and unreadable byte ranges) goes to standard error,\n"
          "exit 1. Never writes to a drive."}}},
@@ -155,26 +160,30 @@ const std::vector<CommandInfo>& Commands() {
          "joined by tabs, then a summary with the unreadable sectors\n"
          "met. Exit 1 when nothing was found or some file could not\n"
          "be written whole (said on standard error). The drives are\n"
-         "opened read-only, whatever the flags say."}}},
+         "opened read-only, whatever the flags say. On an exFAT\n"
+         "volume: its deleted files and carving of the clusters its\n"
+         "allocation bitmap shows free; no lost folders."}}},
       {"scan",
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
          "N, a tab, and the volume's text in the scan's list"},
         {"scan N [--thorough] [--yes | --no] [--free-lost]",
          "scan volume N for differing FAT copies, cross-linked files\n"
-         "and lost clusters; lost chains and the clusters past a\n"
-         "file's size are saved as FILEnnnn.CHK in a new FOUND.nnn of\n"
-         "the root (--free-lost frees the lost chains instead, the\n"
-         "clusters past a file's size still saved); --thorough also\n"
-         "reads every cluster of every file and folder and every\n"
-         "free cluster, moving data off unreadable clusters and\n"
-         "marking them bad. Every question is printed with the\n"
-         "answer taken: --yes answers Yes and repairs; --no (the\n"
-         "default) answers No and writes nothing. Exit status as\n"
-         "fsck's: 0 nothing wrong found, 1 everything found was\n"
-         "repaired, 4 problems were left (an answer No, a failed\n"
-         "repair, lost clusters), 8 the volume could not be\n"
-         "scanned, 2 a usage error"}}},
+         "and lost clusters, and its boot area: a damaged boot record\n"
+         "(put back from its backup) or a stale backup, FAT[0] and\n"
+         "FAT[1], the dirty bits, FSInfo and the volume label; lost\n"
+         "chains and the clusters past a file's size are saved as\n"
+         "FILEnnnn.CHK in a new FOUND.nnn of the root (--free-lost\n"
+         "frees the lost chains instead, the clusters past a file's\n"
+         "size still saved); --thorough also reads every cluster of\n"
+         "every file and folder and every free cluster, moving data\n"
+         "off unreadable clusters and marking them bad. Every\n"
+         "question is printed with the answer taken: --yes answers\n"
+         "Yes and repairs; --no (the default) answers No and writes\n"
+         "nothing. Exit status as fsck's: 0 nothing wrong found,\n"
+         "1 everything found was repaired, 4 problems were left\n"
+         "(an answer No, a failed repair, lost clusters), 8 the\n"
+         "volume could not be scanned, 2 a usage error"}}},
       {"undo",
        {{"undo FILE [--dry-run]",
          "put back the sectors undo file FILE kept, one line a\n"

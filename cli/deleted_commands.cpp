@@ -103,7 +103,9 @@ int RunRescueCommand(const RescueArgs& args, BindOptions options, DiskAccess& ac
   if (!root) return 1;
   RescueScanOptions scan;
   scan.carve = !args.noCarve;
-  const RescueResult result = Rescue(access, *root, scan, args.targetFolder);
+  const RescueResult result = root->kind == NodeKind::ExfatDir
+                                  ? ExfatRescue(access, *root, scan, args.targetFolder)
+                                  : Rescue(access, *root, scan, args.targetFolder);
   if (!result.opened) {
     err << result.error << '\n';
     return 1;

@@ -88,32 +88,13 @@ void DriveDiscovery::WalkEntries(Walk& ctx, const DrivePacket& node,
       name = OemNameToUtf8(stored);
     }
 
-    DrivePacket* p = TakeChild(ctx, node, name.c_str(), (attributes & kAttrFolder) != 0);
+    DrivePacket* p = TakeChildOf(ctx, node, Shared::FatVolume, name.c_str(), (attributes & kAttrFolder) != 0);
     if (p == nullptr) return;
-    const char* text = p->nameText;
-    *p = DrivePacket{};
-    p->drive = node.drive;
-    p->cylinder = node.cylinder;
-    p->head = node.head;
-    p->sector = node.sector;
-    p->int13Extensions = node.int13Extensions;
-    p->heads = node.heads;
-    p->sectorsPerTrack = node.sectorsPerTrack;
-    p->sectorsPerCluster = node.sectorsPerCluster;
-    p->reservedSectors = node.reservedSectors;
-    p->sectorsPerFat = node.sectorsPerFat;
-    p->fatCount = node.fatCount;
-    p->dataStart = node.dataStart;
-    p->fatType = node.fatType;
-    p->totalSectors = node.totalSectors;
-    p->partitionStart = node.partitionStart;
-    p->lastCluster = node.lastCluster;
     p->kind = NodeKind::DirEntry;
     p->sectorCount = 0;
     p->startSector = node.startSector + node.sectorCount;
     p->firstCluster = DirEntryFirstCluster(entry, node.fatType);
     p->attributes = attributes;
-    p->nameText = text;
     const bool folder = (attributes & kAttrFolder) != 0;
     if (folder) Count(*p);
     Add(sink, p, std::string(), folder, true);

@@ -132,6 +132,34 @@ DrivePacket* DriveDiscovery::TakeChild(Walk& ctx, const DrivePacket& parent,
   return p;
 }
 
+DrivePacket* DriveDiscovery::TakeChildOf(Walk& ctx, const DrivePacket& parent, Shared shared,
+                                         const char* name, bool mayHaveChildren) {
+  DrivePacket* p = TakeChild(ctx, parent, name, mayHaveChildren);
+  if (p == nullptr) return nullptr;
+  const char* text = p->nameText;
+  *p = DrivePacket{};
+  p->nameText = text;
+  p->drive = parent.drive;
+  p->int13Extensions = parent.int13Extensions;
+  if (shared == Shared::Drive) return p;
+  p->cylinder = parent.cylinder;
+  p->head = parent.head;
+  p->sector = parent.sector;
+  p->partitionStart = parent.partitionStart;
+  p->totalSectors = parent.totalSectors;
+  if (shared == Shared::Volume) return p;
+  p->heads = parent.heads;
+  p->sectorsPerTrack = parent.sectorsPerTrack;
+  p->sectorsPerCluster = parent.sectorsPerCluster;
+  p->reservedSectors = parent.reservedSectors;
+  p->sectorsPerFat = parent.sectorsPerFat;
+  p->fatCount = parent.fatCount;
+  p->dataStart = parent.dataStart;
+  p->fatType = parent.fatType;
+  p->lastCluster = parent.lastCluster;
+  return p;
+}
+
 void DriveDiscovery::Add(TreeSink& sink, DrivePacket* packet, std::string label,
                          bool hasChildren, bool labelByCallback) {
   TreeNode node;

@@ -60,6 +60,14 @@ class DriveDiscovery {
   // for each.
   DrivePacket* TakeChild(Walk& ctx, const DrivePacket& parent, const char* name = nullptr,
                          bool mayHaveChildren = true);
+  // What a child reads by that its parent knows: the drive and how it is
+  // reached; with Volume also where the volume lies (its start, size and boot
+  // record's CHS); with FatVolume also the FAT geometry its sectors and
+  // clusters are counted by.
+  enum class Shared : uint8_t { Drive, Volume, FatVolume };
+  // TakeChild, the packet holding only its name and parent's fields of shared.
+  DrivePacket* TakeChildOf(Walk& ctx, const DrivePacket& parent, Shared shared, const char* name = nullptr,
+                           bool mayHaveChildren = true);
   void Add(TreeSink& sink, DrivePacket* packet, std::string label, bool hasChildren,
            bool labelByCallback = false);
   // Whether node stands for the same extended boot record or folder as one of

@@ -54,19 +54,8 @@ void SetStream(DrivePacket& p, const ExfatStream& stream) {
 DrivePacket* DriveDiscovery::TakeExfatChild(Walk& ctx, const DrivePacket& parent, NodeKind kind,
                                             const char* name) {
   const bool container = kind == NodeKind::ExfatDir;
-  DrivePacket* p = TakeChild(ctx, parent, name, container);
-  if (p == nullptr) return nullptr;
-  const char* text = p->nameText;
-  *p = DrivePacket{};
-  p->drive = parent.drive;
-  p->cylinder = parent.cylinder;
-  p->head = parent.head;
-  p->sector = parent.sector;
-  p->int13Extensions = parent.int13Extensions;
-  p->partitionStart = parent.partitionStart;
-  p->totalSectors = parent.totalSectors;
-  p->kind = kind;
-  p->nameText = text;
+  DrivePacket* p = TakeChildOf(ctx, parent, Shared::Volume, name, container);
+  if (p != nullptr) p->kind = kind;
   return p;
 }
 

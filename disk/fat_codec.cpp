@@ -1,4 +1,5 @@
 #include "disk/fat_codec.h"
+#include "disk/fat_reserved.h"
 
 #include <algorithm>
 #include <limits>
@@ -349,4 +350,10 @@ bool ReadClusters(DiskAccess& access, std::span<const uint32_t> list, const Driv
 bool WriteClusters(DiskAccess& access, std::span<const uint32_t> list, const DrivePacket& packet,
                    uint32_t count, const uint8_t* buffer) {
   return TransferClusters<true>(access, list, packet, count, buffer);
+}
+
+std::optional<uint32_t> ReservedFatEntry(uint32_t index, FatWidth width, std::span<const uint8_t> table) {
+  uint32_t v = 0;
+  if (index > 1 || !ReadRaw(index, width, HeldTable(table), v)) return std::nullopt;
+  return v;
 }

@@ -78,10 +78,8 @@ void DriveDiscovery::ExpandPartitionTable(Walk& ctx, const DrivePacket& node,
     // start past sector 2^32, and is read there by 64-bit sector numbers.
     if (extended) start = uint64_t{isExtended ? base : node.partitionStart} + lba;
 
-    DrivePacket* p = TakeChild(ctx, node);
+    DrivePacket* p = TakeChildOf(ctx, node, Shared::Drive);
     if (p == nullptr) return;
-    p->drive = node.drive;
-    p->int13Extensions = node.int13Extensions;
     p->cylinder = le8(sector, e + kPartStartCylinder);
     p->head = le8(sector, e + kPartStartHead);
     p->sector = le8(sector, e + kPartStartSector);
@@ -134,10 +132,8 @@ void DriveDiscovery::ExpandDiskLayout(Walk& ctx, const DrivePacket& node, const 
   // Every child lies on the drive and counts its sectors from the disk's start
   // unless it is a partition of its own.
   const auto child = [&](bool mayHaveChildren) {
-    DrivePacket* p = TakeChild(ctx, node, nullptr, mayHaveChildren);
+    DrivePacket* p = TakeChildOf(ctx, node, Shared::Drive, nullptr, mayHaveChildren);
     if (p == nullptr) return p;
-    p->drive = node.drive;
-    p->int13Extensions = node.int13Extensions;
     p->sectorCount = 1;
     return p;
   };

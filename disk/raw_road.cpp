@@ -48,6 +48,7 @@ struct RawSlot {
   uint64_t first = 0;
   std::vector<uint8_t> bytes;
   std::vector<uint64_t> unreadable;
+  bool whole = true;  // what the read answered
   uint64_t End() const { return first + bytes.size() / kSectorSize; }
 };
 
@@ -61,7 +62,12 @@ std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& no
     run.first = first + done;
     run.bytes.resize(static_cast<size_t>(n * kSectorSize));
     run.unreadable.clear();
-    (void)ReadRawSectors(access, node, run.first, run.bytes, run.unreadable);  // unreadable says what failed
+    run.whole = ReadRawSectors(access, node, run.first, run.bytes, run.unreadable);
+    if (!run.whole && run.unreadable.empty()) {
+      // A failure that names no sector leaves none of them trusted.
+      std::fill(run.bytes.begin(), run.bytes.end(), kRawUnreadableFill);
+      for (uint64_t s = run.first; s < run.End(); ++s) run.unreadable.push_back(s);
+    }
     done += n;
     return true;
   };
@@ -115,7 +121,7 @@ bool RawReader::Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint6
     const uint64_t upto = std::min(to, run.End());
     std::memcpy(place, run.bytes.data() + (s - run.first) * kSectorSize,
                 static_cast<size_t>((upto - s) * kSectorSize));
-    for (auto b = std::lower_bound(run.unreadable.begin(), run.unreadable.end(), s);
+    for (auto b = run.whole ? run.unreadable.end() : std::lower_bound(run.unreadable.begin(), run.unreadable.end(), s);
          b != run.unreadable.end() && *b < upto; ++b) {
       unreadable.push_back(*b);
       whole = false;
@@ -142,7 +148,7 @@ RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_
       totals.stopped = options.stop && options.stop->load();
       break;
     }
-    const RawRun run{slot->first, slot->bytes, slot->unreadable};
+    const RawRun run{slot->first, slot->bytes, slot->unreadable, slot->whole};
     totals.sectorsRead += run.Sectors();
     totals.unreadableSectors += slot->unreadable.size();
     done += run.Sectors();

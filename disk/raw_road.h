@@ -35,6 +35,7 @@ struct RawRun {
   uint64_t first = 0;                     // its first sector, counted as the range is
   std::span<const uint8_t> bytes;         // whole sectors
   std::span<const uint64_t> unreadable;   // its sectors that could not be read, in order
+  bool whole = true;                      // every sector read (unreadable is empty)
   uint64_t Sectors() const { return bytes.size() / kSectorSize; }
   // Whether bytes [from, from + length) of the run touch a sector that could
   // not be read.

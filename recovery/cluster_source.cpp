@@ -89,6 +89,7 @@ struct ClusterSlot {
   uint32_t count = 0;
   std::vector<uint8_t> bytes;
   std::vector<ByteRange> unreadable;
+  bool whole = true;  // what the read answered
 };
 
 // Two runs read ahead of the one the readers work on.
@@ -119,7 +120,9 @@ ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry&
     slot.first = c;
     slot.count = count;
     slot.bytes.resize(uint64_t{count} * geometry.clusterBytes);
-    (void)source.Read(c, count, slot.bytes, slot.unreadable);  // the ranges say what failed
+    slot.whole = source.Read(c, count, slot.bytes, slot.unreadable);
+    // A failure that names no range leaves none of the run trusted.
+    if (!slot.whole && slot.unreadable.empty()) slot.unreadable.push_back({0, slot.bytes.size()});
     c += count;
     return true;
   });
@@ -133,7 +136,7 @@ ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry&
       totals.stopped = true;
       break;
     }
-    const ClusterRun run{slot->first, slot->count, slot->bytes, slot->unreadable};
+    const ClusterRun run{slot->first, slot->count, slot->bytes, slot->unreadable, slot->whole};
     for (const ByteRange& r : slot->unreadable) {
       totals.unreadableBytes += r.length;
       totals.unreadableSectors += static_cast<uint32_t>((r.length + 511) / 512);

@@ -81,6 +81,7 @@ struct ClusterRun {
   uint32_t count = 0;
   std::span<const uint8_t> bytes;           // count * clusterBytes
   std::span<const ByteRange> unreadable;    // ranges of bytes
+  bool whole = true;                        // every byte read (unreadable is empty)
 };
 
 struct ClusterRunOptions {

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "disk/le.h"
+#include "recovery/carving.h"
 #include "recovery/entry_names.h"
 #include "recovery/volume_reader.h"
 #include "disk/dir_entry.h"
@@ -21,13 +22,19 @@ namespace {
 constexpr int kMostSuffixes = 10000;
 // Folders inside folders: deeper than this is a damaged volume's loop.
 constexpr int kMostDepth = 128;
+// A deleted file's structure is checked in memory up to this size; a larger
+// one is written both ways.
+constexpr uint64_t kMostCheckedBytes = 256ull << 20;
 
-std::string WithSuffix(const std::string& name, int n, bool folder) {
-  if (n == 1) return name;
-  const std::string suffix = " (" + std::to_string(n) + ")";
+// A file's name with suffix before its extension ("a (2).txt").
+std::string Suffixed(const std::string& name, const std::string& suffix, bool folder = false) {
   const size_t dot = folder ? std::string::npos : name.rfind('.');
   if (dot == std::string::npos || dot == 0) return name + suffix;
   return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+std::string WithSuffix(const std::string& name, int n, bool folder) {
+  return n == 1 ? name : Suffixed(name, " (" + std::to_string(n) + ")", folder);
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t length) {
@@ -92,18 +99,92 @@ class Copier {
     return path;
   }
 
+  // Where a file's bytes are read from: its clusters in order, and why they
+  // give fewer bytes than its size when they do.
+  struct Reading {
+    std::vector<uint32_t> clusters;
+    std::string shortWhy;
+    uint32_t liveMet = 0;  // the first cluster a live file holds that the run met
+  };
+  enum class Choice { Stopped, Around, Both };
+
   void File(const CopyOutItem& item, const std::string& into) {
+    if (!item.deleted) {
+      Write(item, into, item.name, LiveReading(item), nullptr);
+      return;
+    }
+    if (options_.skipAllocated) {
+      Write(item, into, item.name, DeletedReading(item, true), nullptr);
+      return;
+    }
+    const Reading stopped = DeletedReading(item, false);
+    Reading around;
+    // A run that starts in a live cluster has nothing of its own to go on.
+    if (stopped.liveMet != 0 && !stopped.clusters.empty()) around = DeletedReading(item, true);
+    if (around.clusters.size() <= stopped.clusters.size()) {
+      Write(item, into, item.name, stopped, nullptr);
+      return;
+    }
+    switch (Choose(item, stopped, around)) {
+      case Choice::Around: Write(item, into, item.name, around, kReadAroundChecked); break;
+      case Choice::Stopped: Write(item, into, item.name, stopped, kStoppedChecked); break;
+      case Choice::Both:
+        Write(item, into, item.name, stopped, nullptr);
+        Write(item, into, Suffixed(item.name, kAroundLiveSuffix), around, kReadAroundToo);
+        break;
+    }
+  }
+
+  // Which reading of a deleted file its own structure vouches for: Both when
+  // its format has none to check (text, unknown), it is too large to hold for
+  // the check, a sector of it failed, or not exactly one reading checks out.
+  Choice Choose(const CopyOutItem& item, const Reading& stopped, const Reading& around) {
+    const uint64_t bytes = volume_.ClusterBytes();
+    if (item.size > kMostCheckedBytes) return Choice::Both;
+    std::vector<uint8_t> data(around.clusters.size() * bytes);
+    for (size_t i = 0; i < around.clusters.size(); ++i)
+      if (!volume_.ReadCluster(around.clusters[i], data.data() + i * bytes)) return Choice::Both;
+    data.resize(std::min<uint64_t>(data.size(), item.size));
+    const std::optional<CarvedType> type = CarvedTypeOfHeader(data);
+    if (!type || *type == CarvedType::Text) return Choice::Both;
+    const std::span<const uint8_t> all(data);
+    const bool aroundChecks = data.size() == item.size && CheckStructure(*type, all).ChecksOut();
+    const bool stoppedChecks =
+        CheckStructure(*type, all.first(std::min<size_t>(data.size(), stopped.clusters.size() * bytes)))
+            .ChecksOut();
+    // An MP3 stream cut between frames is a whole stream: a short reading of
+    // one proves nothing.
+    if (stoppedChecks && !aroundChecks && *type != CarvedType::Mp3) return Choice::Stopped;
+    if (aroundChecks && !stoppedChecks) return Choice::Around;
+    return Choice::Both;
+  }
+
+  // Copies a file's bytes as reading gives them into a new host file name.
+  void Write(const CopyOutItem& item, const std::string& into, const std::string& name,
+             const Reading& reading, const char* note) {
     CopiedFile done;
     done.size = item.size;
     int fd = -1;
-    const std::string path = Create(into, item.name, false, fd);
+    const std::string path = Create(into, name, false, fd);
     if (path.empty()) {
       Done(done);
       return;
     }
     const size_t unreadableBefore = result_.unreadable.size();
+    const uint64_t bytes = volume_.ClusterBytes();
+    const uint64_t size = item.size;
+    buffer_.assign(bytes, 0);
     uint64_t copied = 0;
-    bool ok = item.deleted ? DeletedContent(item, path, fd, copied) : LiveContent(item, path, fd, copied);
+    bool ok = true;
+    for (uint32_t c : reading.clusters) {
+      if (copied >= size) break;
+      if (!PutCluster(c, copied, size, path, fd)) {
+        ok = false;
+        break;
+      }
+      copied += std::min(bytes, size - copied);
+    }
+    if (ok && copied < size) Short(path, copied, size, reading.shortWhy);
     if (::close(fd) != 0 && ok) {
       Problem(path, std::strerror(errno));
       ok = false;
@@ -115,6 +196,7 @@ class Copier {
       return;
     }
     result_.written.push_back(path);
+    if (note) result_.readings.push_back({path, note});
     SetModifiedTime(path, item.modifiedDate, item.modifiedTime);
     done.path = path;
     done.bytesCopied = copied;
@@ -160,47 +242,37 @@ class Copier {
                       " bytes (" + why + ")");
   }
 
-  // The file's bytes into fd; copied counts those written. False after a
-  // write to the host failed.
-  bool LiveContent(const CopyOutItem& item, const std::string& path, int fd, uint64_t& copied) {
+  Reading LiveReading(const CopyOutItem& item) {
     const uint64_t bytes = volume_.ClusterBytes();
-    const uint64_t size = item.size;
-    const uint64_t needed = (size + bytes - 1) / bytes;
-    buffer_.assign(bytes, 0);
-    const std::vector<uint32_t> chain =
-        needed == 0 ? std::vector<uint32_t>{}
-                    : volume_.Chain(item.firstCluster, static_cast<uint32_t>(needed));
-    uint64_t& at = copied;
-    for (uint32_t c : chain) {
-      if (!PutCluster(c, at, size, path, fd)) return false;
-      at += std::min(bytes, size - at);
-    }
-    if (at < size) Short(path, at, size, "its cluster chain ends");
-    return true;
+    const uint64_t needed = (uint64_t{item.size} + bytes - 1) / bytes;
+    Reading r;
+    if (needed != 0) r.clusters = volume_.Chain(item.firstCluster, static_cast<uint32_t>(needed));
+    r.shortWhy = "its cluster chain ends";
+    return r;
   }
 
-  bool DeletedContent(const CopyOutItem& item, const std::string& path, int fd, uint64_t& copied) {
+  // As undelete chains it: cluster after cluster from the start while they
+  // are free; around steps over the ones live files hold instead of stopping.
+  Reading DeletedReading(const CopyOutItem& item, bool around) {
     const uint64_t bytes = volume_.ClusterBytes();
-    const uint64_t size = item.size;
-    buffer_.assign(bytes, 0);
-    uint64_t& at = copied;
+    const uint64_t needed = (uint64_t{item.size} + bytes - 1) / bytes;
+    Reading r;
     uint32_t c = item.firstCluster;
-    // As undelete chains it: cluster after cluster from the start.
-    for (uint32_t steps = 0; at < size && steps <= volume_.LastCluster(); ++steps, ++c) {
+    for (uint32_t steps = 0; r.clusters.size() < needed && steps <= volume_.LastCluster(); ++steps, ++c) {
       if (!volume_.InRange(c)) {
-        Short(path, at, size, "the volume ends at cluster " + std::to_string(c));
-        return true;
+        r.shortWhy = "the volume ends at cluster " + std::to_string(c);
+        return r;
       }
       if (!volume_.Entry(c).IsFree()) {
-        if (options_.skipAllocated) continue;
-        Short(path, at, size, "cluster " + std::to_string(c) + " is in use");
-        return true;
+        if (r.liveMet == 0) r.liveMet = c;
+        if (around) continue;
+        r.shortWhy = "cluster " + std::to_string(c) + " is in use";
+        return r;
       }
-      if (!PutCluster(c, at, size, path, fd)) return false;
-      at += std::min(bytes, size - at);
+      r.clusters.push_back(c);
     }
-    if (at < size) Short(path, at, size, "no more free clusters");
-    return true;
+    r.shortWhy = "no more free clusters";
+    return r;
   }
 
   void Folder(const CopyOutItem& item, const std::string& into, int depth) {
@@ -406,15 +478,34 @@ std::string CopyOutSummary(const CopyOutResult& result, const std::string& folde
 }
 
 bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows) {
+  // An exFAT folder's listing is decoded: a row an entry set.
   const bool listing = (pane.viewKind == ViewKind::RootDirectory && node.kind == NodeKind::RootDir) ||
-                       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(node));
+                       (pane.viewKind == ViewKind::SubDirectory && IsDirectoryNode(node)) ||
+                       (pane.viewKind == ViewKind::None && node.kind == NodeKind::ExfatDir);
   return listing && !pane.fileDumpShown && !rows.empty();
 }
 
-std::vector<std::string> CopyOutReport(const CopyOutResult& result) {
+std::vector<std::string> CopyOutReport(const CopyOutResult& result, bool readings) {
   std::vector<std::string> lines = result.problems;
   for (const UnreadableRange& r : result.unreadable)
     lines.push_back(r.file + ": bytes " + std::to_string(r.from) + "-" + std::to_string(r.to - 1) +
                     " unreadable");
+  if (readings)
+    for (const ReadingNote& r : result.readings) lines.push_back(r.file + ": " + r.text);
   return lines;
+}
+
+bool CopiedWhole(const CopyOutResult& result, const std::string& path) {
+  const std::string named = path + ": ";
+  for (const std::string& p : result.problems)
+    if (p.compare(0, named.size(), named) == 0) return false;
+  for (const UnreadableRange& r : result.unreadable)
+    if (r.file == path) return false;
+  return true;
+}
+
+std::string ReadingOf(const CopyOutResult& result, const std::string& path) {
+  for (const ReadingNote& r : result.readings)
+    if (r.file == path) return r.text;
+  return {};
 }

@@ -34,10 +34,27 @@ struct CopyOutOptions {
   // The host folder copied into; made (with the folders above it) when it
   // does not exist yet.
   std::string targetFolder;
-  // A deleted file's clusters run on from its start cluster; by default the
-  // copy stops at the first one a live file holds now, with this it skips
-  // such clusters and takes the next free ones.
+  // A deleted file's clusters run on from its start cluster. When they meet
+  // one a live file holds now, the file was either overwritten there or
+  // written around it: by default both readings are tried (see
+  // kReadAroundChecked); with this, only the one that skips such clusters
+  // and takes the next free ones.
   bool skipAllocated = false;
+};
+
+// How a deleted file whose clusters met a live one was read. When its
+// structure can be checked (the carved formats), the reading that checks out
+// is kept; otherwise both are written, the one that steps over the live
+// clusters as "NAME (around live clusters).EXT".
+inline constexpr const char* kReadAroundChecked = "read around the live clusters: its structure checks out";
+inline constexpr const char* kStoppedChecked = "stopped at the live cluster: its structure checks out";
+inline constexpr const char* kReadAroundToo =
+    "also read around the live clusters: which reading is right cannot be told";
+inline constexpr const char* kAroundLiveSuffix = " (around live clusters)";
+
+struct ReadingNote {
+  std::string file;  // host path
+  std::string text;  // one of the texts above
 };
 
 // A byte range of a copied file that came from sectors that could not be
@@ -60,6 +77,7 @@ struct CopyOutResult {
   std::vector<std::string> written;  // host paths of the files and folders made, in order
   std::vector<UnreadableRange> unreadable;
   std::vector<std::string> problems;  // "host path: what" for short copies and failures
+  std::vector<ReadingNote> readings;  // deleted files whose clusters met a live one
   bool stopped = false;
   bool Complete() const { return opened && problems.empty() && unreadable.empty() && !stopped; }
 };
@@ -117,5 +135,12 @@ std::string CopyOutSummary(const CopyOutResult& result, const std::string& folde
 bool CopyOutAllowed(const ViewPage& pane, const DrivePacket& node, std::span<const int> rows);
 
 // The report lines of a copy: one a problem, then one an unreadable range
-// ("FILE: bytes FROM-TO unreadable", TO inclusive).
-std::vector<std::string> CopyOutReport(const CopyOutResult& result);
+// ("FILE: bytes FROM-TO unreadable", TO inclusive), then one a reading
+// ("FILE: READING") unless left out.
+std::vector<std::string> CopyOutReport(const CopyOutResult& result, bool readings = true);
+
+// Whether the host file at path was copied whole: no problem or unreadable
+// range names it.
+bool CopiedWhole(const CopyOutResult& result, const std::string& path);
+// The reading note of the host file at path; empty when it has none.
+std::string ReadingOf(const CopyOutResult& result, const std::string& path);

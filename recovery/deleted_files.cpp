@@ -267,7 +267,7 @@ bool FindDeletedAllowed(const DrivePacket& node) {
     case NodeKind::Fat32:
     case NodeKind::RootDir:
     case NodeKind::DirEntry: return true;
-    default: return false;
+    default: return IsExfatKind(node.kind);
   }
 }
 

@@ -74,7 +74,8 @@ struct FindDeletedResult {
                                                  FindDeletedEvents* events = nullptr);
 
 // Whether the node selected in the tree lies in a volume whose deleted files
-// can be looked for: a partition or floppy, its FAT copies, root or folders.
+// can be looked for: a partition or floppy, its FAT copies, root or folders,
+// or any node of an exFAT volume.
 bool FindDeletedAllowed(const DrivePacket& node);
 
 // The clusters of a deleted folder from its first cluster: that cluster when

@@ -12,6 +12,7 @@
 
 #include "disk/exfat_node.h"
 #include "disk/sector_access.h"
+#include "recovery/carving.h"
 #include "recovery/undelete.h"
 
 namespace {
@@ -78,6 +79,7 @@ class DeletedWalk {
     f.overwritten = plan.overwritten;
     f.state = plan.lost ? DeletedState::Lost
               : plan.overwritten == 0 ? DeletedState::Intact : DeletedState::PartlyOverwritten;
+    f.set = s;
     result_.files.push_back(std::move(f));
   }
 
@@ -88,11 +90,17 @@ class DeletedWalk {
 
 class Copier {
  public:
-  Copier(Opened& card, CopyOutResult& result) : card_(card), result_(result) {
+  Copier(Opened& card, CopyOutResult& result, bool skipAllocated, const std::atomic<bool>* stop = nullptr,
+         CopyOutEvents* events = nullptr)
+      : card_(card), result_(result), skipAllocated_(skipAllocated), stop_(stop), events_(events) {
     buffer_.resize(card.Volume().BytesPerCluster());
   }
 
   void Set(const ExfatEntrySet& s, const std::string& into, int depth, bool inDeleted) {
+    if (stop_ != nullptr && stop_->load()) {
+      result_.stopped = true;
+      return;
+    }
     if (s.IsDirectory())
       Folder(s, into, depth, inDeleted || s.deleted);
     else
@@ -121,10 +129,14 @@ class Copier {
   }
 
   void File(const ExfatEntrySet& s, const std::string& into, bool deleted) {
-    const ExfatRecoveryPlan plan = PlanExfatStream(card_.Volume(), card_.Bitmap(), ExfatStreamOf(s), deleted);
+    const ExfatRecoveryPlan plan =
+        PlanExfatStream(card_.Volume(), card_.Bitmap(), ExfatStreamOf(s), deleted, skipAllocated_);
+    CopiedFile done;
+    done.size = s.DataLength();
     if (plan.lost || (plan.clusters.empty() && plan.needed != 0)) {
       ++result_.filesFailed;
       Problem(into + "/" + SafeHostName(s.name), "its first cluster is lost or in use");
+      Done(done);
       return;
     }
     int fd = -1;
@@ -133,8 +145,10 @@ class Copier {
     if (path.empty()) {
       ++result_.filesFailed;
       Problem(into + "/" + SafeHostName(s.name), why);
+      Done(done);
       return;
     }
+    done.path = path;
     const uint64_t size = s.DataLength();
     // Past the valid data length the file holds zeros, whatever the clusters do.
     const uint64_t valid = std::min(size, s.stream.validDataLength);
@@ -161,18 +175,29 @@ class Copier {
       ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     }
     result_.written.push_back(path);
+    done.bytesCopied = at;
     if (written && at >= size) {
       ++result_.filesWhole;
+      done.outcome = CopyOutcome::Whole;
     } else {
       ++result_.filesPartial;
+      done.outcome = CopyOutcome::Partial;
       if (written)
         Problem(path, "copied " + std::to_string(at) + " of " + std::to_string(size) +
                           " bytes (its next cluster is in use or not on its chain)");
     }
+    Done(done);
+  }
+
+  void Done(const CopiedFile& file) {
+    if (events_ != nullptr) events_->FileDone(file);
   }
 
   Opened& card_;
   CopyOutResult& result_;
+  bool skipAllocated_;
+  const std::atomic<bool>* stop_;
+  CopyOutEvents* events_;
   std::vector<uint8_t> buffer_;
   std::unordered_set<uint32_t> visited_;
 };
@@ -187,7 +212,7 @@ std::string ExfatDeletedStateText(const ExfatDeletedFile& file) {
 }
 
 ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
-                                  bool deleted) {
+                                  bool deleted, bool skipAllocated) {
   ExfatRecoveryPlan plan;
   const uint64_t bytes = volume.BytesPerCluster();
   plan.needed = (stream.dataLength + bytes - 1) / bytes;
@@ -206,7 +231,16 @@ ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap
     for (uint64_t k = 0; k < inHeap; ++k) clusters.push_back(stream.firstCluster + static_cast<uint32_t>(k));
   } else {
     // The chain the file left in the FAT; a free entry on the way ends it.
-    clusters = volume.WalkChain(stream.firstCluster, plan.needed).Clusters();
+    const ExfatChain chain = volume.WalkChain(stream.firstCluster, plan.needed);
+    clusters = chain.Clusters();
+    if (chain.end == ExfatChainEnd::Free && bitmap != nullptr && !clusters.empty()) {
+      // Freed with the file: the clusters on from its end, as on FAT.
+      const uint64_t end = uint64_t{volume.Boot().clusterCount} + kExfatFirstCluster;
+      const size_t known = clusters.size();
+      for (uint64_t c = uint64_t{clusters.back()} + 1; clusters.size() < plan.needed && c < end; ++c)
+        if (!skipAllocated || !bitmap->InUse(static_cast<uint32_t>(c))) clusters.push_back(static_cast<uint32_t>(c));
+      plan.guessed = clusters.size() - known;
+    }
   }
   if (clusters.size() > plan.needed) clusters.resize(plan.needed);
   plan.overwritten = plan.needed - clusters.size();
@@ -259,8 +293,164 @@ CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span
     for (const ExfatEntrySet& s : listing.sets)
       if (s.kind == ExfatEntryKind::File && s.hasStream && !s.deleted) sets.push_back(&s);
   result.opened = true;
-  Copier copier(card, result);
+  Copier copier(card, result, options.skipAllocated);
   for (const ExfatEntrySet* s : sets) copier.Set(*s, options.targetFolder, 0, false);
+  return result;
+}
+
+CopyOutResult ExfatCopyDeleted(DiskAccess& access, const DrivePacket& node, std::span<const ExfatDeletedFile> files,
+                               const CopyOutOptions& options, const std::atomic<bool>* stop,
+                               CopyOutEvents* events) {
+  CopyOutResult result;
+  Opened card;
+  if (!Open(access, node, card, result.error)) return result;
+  if (std::string why; !MakeTargetFolder(options.targetFolder, why)) {
+    result.error = why;
+    return result;
+  }
+  result.opened = true;
+  Copier copier(card, result, options.skipAllocated, stop, events);
+  for (const ExfatDeletedFile& f : files) copier.Set(f.set, options.targetFolder, 0, true);
+  return result;
+}
+
+namespace {
+
+// The cluster heap for the carver, a cluster a read; a cluster that cannot be
+// read is named whole.
+class ExfatClusterSource final : public ClusterSource {
+ public:
+  explicit ExfatClusterSource(ExfatVolume& volume) : volume_(volume) {}
+  [[nodiscard]] bool Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
+                          std::vector<ByteRange>& unreadable) override {
+    unreadable.clear();
+    const uint64_t bytes = volume_.BytesPerCluster();
+    for (uint32_t k = 0; k < count; ++k)
+      if (!volume_.ReadCluster(first + k, out.subspan(k * bytes, bytes))) unreadable.push_back({k * bytes, bytes});
+    return unreadable.empty();
+  }
+
+ private:
+  ExfatVolume& volume_;
+};
+
+// A carved file's clusters, on from its first, into folder; what came of it.
+RescuedFile CopyCarved(ExfatVolume& volume, const CarvedFile& c, const std::string& folder,
+                       std::vector<std::string>& problems) {
+  RescuedFile out;
+  out.kind = RescueKind::Carved;
+  out.size = c.length;
+  out.judgement = c.endFound ? "end found" : "end not found";
+  int fd = -1;
+  std::string why;
+  out.hostPath = CreateHostEntry(folder, CarvedFileName(c), false, fd, why);
+  if (out.hostPath.empty()) {
+    problems.push_back(folder + "/" + CarvedFileName(c) + ": " + why);
+    return out;
+  }
+  std::vector<uint8_t> buffer(volume.BytesPerCluster());
+  bool written = true;
+  uint64_t at = 0;
+  for (uint32_t cluster = c.firstCluster; at < c.length && written; ++cluster) {
+    const uint64_t length = std::min<uint64_t>(buffer.size(), c.length - at);
+    if (!volume.ReadCluster(cluster, buffer)) out.unreadableBytes += length;
+    written = WriteAllToHost(fd, std::span<const uint8_t>(buffer).first(length));
+    at += length;
+  }
+  ::close(fd);
+  if (!written) problems.push_back(out.hostPath + ": " + std::strerror(errno));
+  out.whole = written && out.unreadableBytes == 0;
+  return out;
+}
+
+}  // namespace
+
+RescueResult ExfatRescue(DiskAccess& access, const DrivePacket& node, const RescueScanOptions& options,
+                         const std::string& targetFolder, const std::atomic<bool>* stop) {
+  RescueResult result;
+  const ExfatDeletedResult found = FindExfatDeleted(access, node);
+  Opened card;
+  if (!found.opened || !Open(access, node, card, result.error)) {
+    if (result.error.empty()) result.error = found.error;
+    return result;
+  }
+  if (!MakeTargetFolder(targetFolder, result.error)) return result;
+  result.error.clear();
+  result.opened = true;
+  result.problems = found.problems;
+  ExfatVolume& volume = card.Volume();
+
+  // Each deleted file on its own, into the folders of its path: the files of
+  // a deleted folder are listed with it. What came of each is heard back.
+  struct Heard final : CopyOutEvents {
+    std::vector<CopiedFile> files;
+    void FileDone(const CopiedFile& file) override { files.push_back(file); }
+  } heard;
+  CopyOutResult copied;
+  Copier copier(card, copied, false, stop, &heard);
+  std::vector<bool> claimed(uint64_t{volume.Boot().clusterCount} + kExfatFirstCluster, false);
+  for (const ExfatDeletedFile& f : found.files) {
+    for (const uint32_t c : PlanExfatStream(volume, card.Bitmap(), ExfatStreamOf(f.set), true).clusters)
+      claimed[c] = true;
+    // A folder is made with nothing left in it too.
+    const std::string below = HostFolderOf(f.path + (f.folder ? "/." : ""));
+    const std::string into = below.empty() ? targetFolder : targetFolder + "/" + below;
+    if (std::string why; !MakeTargetFolder(into, why)) {
+      result.problems.push_back(why);
+      continue;
+    }
+    if (f.folder) continue;
+    heard.files.clear();
+    copier.Set(f.set, into, 0, true);
+    if (copied.stopped) break;
+    RescuedFile out;
+    out.size = f.size;
+    out.judgement = ExfatDeletedStateText(f);
+    if (!heard.files.empty()) {
+      out.hostPath = heard.files.front().path;
+      out.whole = heard.files.front().outcome == CopyOutcome::Whole;
+    }
+    if (!out.hostPath.empty()) ++result.deleted;
+    result.files.push_back(std::move(out));
+  }
+  for (const UnreadableRange& r : copied.unreadable) {
+    result.unreadableSectors += (r.to - r.from + 511) / 512;
+    for (RescuedFile& f : result.files)
+      if (f.hostPath == r.file) {
+        f.unreadableBytes += r.to - r.from;
+        f.whole = false;
+      }
+  }
+  for (const std::string& p : copied.problems) result.problems.push_back(p);
+  result.stopped = copied.stopped;
+  if (!options.carve || result.stopped) return result;
+
+  // Carving: the free clusters of the bitmap no deleted file is read from.
+  ClusterGeometry g;
+  g.clusterBytes = static_cast<uint32_t>(std::min<uint64_t>(volume.BytesPerCluster(), UINT32_MAX));
+  g.lastCluster = volume.Boot().clusterCount + kExfatFirstCluster - 1;
+  g.fatType = FatWidth::Fat32;
+  const ExfatBitmap* bitmap = card.Bitmap();
+  if (bitmap == nullptr || !g.Valid()) {
+    result.problems.push_back(bitmap == nullptr ? "Allocation bitmap not accessible!: nothing carved"
+                                                : "Clusters too large or too many to carve: nothing carved");
+    return result;
+  }
+  ExfatClusterSource source(volume);
+  const std::vector<CarvedFile> carved = CarveDataArea(
+      source, g, [&](uint32_t c) { return bitmap->InUse(c) || claimed[c]; }, {}, stop);
+  if (stop != nullptr && stop->load()) result.stopped = true;
+  const std::string folder = targetFolder + "/" + kCarvedLabel;
+  if (!carved.empty() && !MakeTargetFolder(folder, result.error)) {
+    result.opened = false;
+    return result;
+  }
+  for (const CarvedFile& c : carved) {
+    RescuedFile out = CopyCarved(volume, c, folder, result.problems);
+    result.unreadableSectors += (out.unreadableBytes + 511) / 512;
+    if (!out.hostPath.empty()) ++result.carved;
+    result.files.push_back(std::move(out));
+  }
   return result;
 }
 
@@ -357,6 +547,12 @@ ExfatUndeleteResult ExfatUndelete(DiskAccess& access, const DrivePacket& dir, st
                                    [&](uint32_t c) { return claimed.count(c) != 0; });
     if (plan.lost || !plan.Complete() || plan.overwritten != 0 || clash) {
       refuse(kClusterOccupied);
+      continue;
+    }
+    // Clusters found on from a freed chain have no FAT chain to come back
+    // with: a live set over them would read FAT entries that are free.
+    if (plan.guessed != 0) {
+      refuse("its FAT chain was freed: copy it out instead");
       continue;
     }
     // The bitmap first: its bits for the file's clusters.

@@ -4,6 +4,7 @@
 // its run; a fragmented one through the FAT chain it left, while its clusters
 // are free in the allocation bitmap. Reads only.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include "disk/exfat_volume.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/rescue.h"
 
 struct ExfatDeletedFile {
   std::string path;  // from the root: "/Old/Inner/o2.bin" (UTF-8)
@@ -25,6 +27,7 @@ struct ExfatDeletedFile {
   DeletedState state = DeletedState::Lost;
   uint64_t clusters = 0;     // clusters its length takes
   uint64_t overwritten = 0;  // of them, in use now, past the heap or not on its chain
+  ExfatEntrySet set;         // its entries as read: what a copy of it starts from
 };
 // As DeletedStateText says it: "intact", "partly overwritten (N clusters)", "lost".
 std::string ExfatDeletedStateText(const ExfatDeletedFile& file);
@@ -42,23 +45,46 @@ struct ExfatDeletedResult {
 
 // The clusters a file's bytes would be read from, in order: a live file's
 // chain, or a deleted one's run or left chain up to the first cluster that is
-// in use now (or missing). complete: all its length takes.
+// in use now (or missing). complete: all its length takes. A driver that frees
+// a deleted file's chain leaves only its first cluster known: the rest is
+// taken as on FAT, the clusters on from there (one in use ends the file and
+// counts overwritten), or with skipAllocated the free ones on from there.
 struct ExfatRecoveryPlan {
   std::vector<uint32_t> clusters;
   uint64_t needed = 0;
   uint64_t overwritten = 0;
+  uint64_t guessed = 0;  // of the clusters, those taken on from a freed chain's end
   bool lost = false;  // its first cluster lies outside the heap
   bool Complete() const { return clusters.size() >= needed; }
 };
 ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
-                                  bool deleted);
+                                  bool deleted, bool skipAllocated = false);
 
 // Copies rows of the exFAT folder node dir (as its listing counts its entry
 // sets, from 0; every live file and folder with none) into options'
 // folder, folders with what they hold (a deleted folder: its deleted
-// files). error names a row (as typed, from 1) that is not a file or folder set.
+// files); options.skipAllocated as PlanExfatStream takes it. error names a row (as typed, from 1) that is not a file or folder set.
 [[nodiscard]] CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span<const int> rows,
                                          const CopyOutOptions& options);
+
+// Copies files and folders FindExfatDeleted listed into options' folder, each
+// by its own name, a folder with the deleted files it holds: what Find Deleted
+// Files copies of the rows chosen. stop is polled before each file or folder;
+// events hears each file done.
+[[nodiscard]] CopyOutResult ExfatCopyDeleted(DiskAccess& access, const DrivePacket& node,
+                                             std::span<const ExfatDeletedFile> files,
+                                             const CopyOutOptions& options,
+                                             const std::atomic<bool>* stop = nullptr,
+                                             CopyOutEvents* events = nullptr);
+
+// Rescue of an exFAT volume (node: any node of it) into targetFolder: every
+// deleted file under its path ("Old/Inner/o2.bin"), a deleted folder's files
+// with it, and, with options.carve, files carved from the clusters the
+// allocation bitmap shows free that no deleted file would be read from, under
+// "Carved". Nothing is written to the volume.
+[[nodiscard]] RescueResult ExfatRescue(DiskAccess& access, const DrivePacket& node,
+                                       const RescueScanOptions& options, const std::string& targetFolder,
+                                       const std::atomic<bool>* stop = nullptr);
 
 // Undelete in place: rows of the exFAT folder node dir (as its listing counts
 // them, from 0) that are deleted file or folder sets whose clusters are all

@@ -3,19 +3,13 @@
 #include <cstdint>
 #include <span>
 
+#include "disk/boot_sector.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
 #include "disk/volume_layout.h"
 
 namespace {
-
-// The FSInfo sector of a 32-bit FAT volume.
-constexpr size_t kFsInfoLeadSignature = 0;  // u32 0x41615252
-constexpr size_t kFsInfoSignature = 484;    // u32 0x61417272
-constexpr size_t kFsInfoFreeCount = 488;    // u32, 0xFFFFFFFF when not known
-constexpr size_t kFsInfoTrailSignature = 508;  // u32 0xAA550000
-constexpr uint32_t kFreeCountUnknown = 0xFFFFFFFF;
 
 // The copies and the FSInfo sector, from the boot record.
 void ReadVolumeLayout(DiskAccess& access, const DrivePacket& node, FatImage& image) {
@@ -45,12 +39,12 @@ bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage
   // An FSInfo sector that cannot be read keeps its old count: a hint only.
   if (!ReadNodeSectors(access, volume, image.fsInfoSector, sector)) return true;
   const std::span<uint8_t> info(sector);
-  if (le32(info, kFsInfoLeadSignature) != 0x41615252 ||
-      le32(info, kFsInfoSignature) != 0x61417272 ||
-      le32(info, kFsInfoTrailSignature) != 0xAA550000)
+  if (le32(info, kFsInfoLeadSignature) != kFsInfoLeadValue ||
+      le32(info, kFsInfoStructSignature) != kFsInfoStructValue ||
+      le32(info, kFsInfoTrailSignature) != kFsInfoTrailValue)
     return true;
   const uint32_t free = le32(info, kFsInfoFreeCount);
-  if (free == kFreeCountUnknown || free < image.clustersTaken) return true;
+  if (free == kFsInfoUnknown || free < image.clustersTaken) return true;
   putLe32(info, kFsInfoFreeCount, free - image.clustersTaken);
   return WriteNodeSectors(access, volume, image.fsInfoSector, sector);
 }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,11 +12,6 @@
 #include "recovery/cluster_source.h"
 #include "recovery/volume_reader.h"
 
-namespace {
-
-// A path of the volume ("/A/B/c.txt") as folders of the host below the
-// target: each part made a name the host takes, the last (the file's own
-// name) left out.
 std::string HostFolderOf(const std::string& path) {
   std::string folder;
   size_t at = 0;
@@ -31,6 +27,8 @@ std::string HostFolderOf(const std::string& path) {
   }
   return folder;
 }
+
+namespace {
 
 std::string Join(const std::string& a, const std::string& b) {
   if (a.empty()) return b;
@@ -250,22 +248,34 @@ RescueResult CopyRescued(DiskAccess& access, const DrivePacket& root,
       result.files.push_back(out);
       continue;
     }
-    if (!one.written.empty()) out.hostPath = one.written.front();
-    for (const UnreadableRange& r : one.unreadable) {
-      out.unreadableBytes += r.to - r.from;
-      // The data-area pass counted the sectors of lost and carved files.
-      if (file.kind == RescueKind::Deleted) result.unreadableSectors += (r.to - r.from + 511) / 512;
-    }
-    out.whole = one.Complete() && !out.hostPath.empty();
-    for (const std::string& line : CopyOutReport(one)) result.problems.push_back(line);
-    if (!out.hostPath.empty()) {
+    // A deleted file read both ways around a live cluster gives two; their
+    // unreadable sectors are the same ones.
+    uint64_t unreadableSectors = 0;
+    for (const std::string& path : one.written) {
+      RescuedFile made = out;
+      made.hostPath = path;
+      const std::string reading = ReadingOf(one, path);
+      if (!reading.empty()) made.judgement += ", " + reading;
+      uint64_t sectors = 0;
+      for (const UnreadableRange& r : one.unreadable) {
+        if (r.file != path) continue;
+        made.unreadableBytes += r.to - r.from;
+        sectors += (r.to - r.from + 511) / 512;
+      }
+      unreadableSectors = std::max(unreadableSectors, sectors);
+      made.whole = CopiedWhole(one, path);
       switch (file.kind) {
         case RescueKind::Deleted: ++result.deleted; break;
         case RescueKind::LostFolder: ++result.lost; break;
         case RescueKind::Carved: ++result.carved; break;
       }
+      result.files.push_back(std::move(made));
     }
-    result.files.push_back(std::move(out));
+    if (one.written.empty()) result.files.push_back(out);
+    // The data-area pass counted the sectors of lost and carved files.
+    if (file.kind == RescueKind::Deleted) result.unreadableSectors += unreadableSectors;
+    // Each file's line says how it was read.
+    for (const std::string& line : CopyOutReport(one, false)) result.problems.push_back(line);
     if (progress) progress(RescuePhase::Copy, ++done, files.size());
   }
   return result;

@@ -71,6 +71,11 @@ struct RescueFile {
 std::vector<RescueFile> RescueFiles(const RescueFindings& findings,
                                     std::vector<std::string>* folders = nullptr);
 
+// A path of the volume ("/A/B/c.txt") as folders of the host below the
+// target ("A/B"): each part made a name the host takes, the last (the file's
+// own name) left out.
+std::string HostFolderOf(const std::string& path);
+
 // "c0012345.png": a carved file's name, by first cluster and type.
 std::string CarvedFileName(const CarvedFile& file);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "disk/backup_boot_record.h"
 #include "disk/boot_sector.h"
 #include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
@@ -63,6 +64,13 @@ std::string ScanSummary(const ScanResult& r) {
                            static_cast<unsigned long>(r.brokenChains),
                            static_cast<unsigned long>(r.badFirstClusters),
                            static_cast<unsigned long>(r.sizeMismatches))) +
+         (r.bootRecords + r.reservedEntries + r.dirtyBits + r.fsInfoFaults + r.labelMismatches == 0
+              ? std::string()
+              : FormatText(kScanSummaryBootArea, static_cast<unsigned long>(r.bootRecords),
+                           static_cast<unsigned long>(r.reservedEntries),
+                           static_cast<unsigned long>(r.dirtyBits),
+                           static_cast<unsigned long>(r.fsInfoFaults),
+                           static_cast<unsigned long>(r.labelMismatches))) +
          (r.lostChains == 0 ? std::string()
                             : FormatText(kScanSummaryLost, static_cast<unsigned long>(r.lostChains),
                                          static_cast<unsigned long>(r.chainsSaved),
@@ -176,6 +184,8 @@ void DiskScan::Reset() {
   volume_ = DrivePacket{};
   layout_ = VolumeLayout{};
   std::vector<uint8_t>().swap(boot_);
+  bootFromBackup_ = 0;
+  freeAtLoad_ = 0;
   std::vector<uint8_t>().swap(fat_);
   freeFrom_ = 2;
   std::vector<uint8_t>().swap(bitmap_);
@@ -211,6 +221,8 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     if (Stopped()) return;
     if (!LoadFatImage()) return;
     result_.scanned = true;
+    CheckBootArea();
+    if (Stopped()) return;
     if (!TakeBitmap()) return;
     if (layout_.width != FatWidth::Fat32) {
       if (!LoadRoot()) return;
@@ -218,6 +230,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
       MarkRootChain();
     }
     WalkFolders(Check::CrossLinks);
+    if (!Stopped()) CheckLabels();
     if (!Stopped()) CountLostClusters();
     if (!Stopped()) KeepLostChains();
     bool writeBack = true;
@@ -231,6 +244,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     // A stopped scan drops the image: every repair that wrote an entry is
     // already whole on disk, and what waits in the image alone may be lost.
     if (writeBack && !Stopped()) WriteFatImage();
+    if (!Stopped()) KeepFsInfoCount();
   }();
   Finish();
   return result_;
@@ -261,9 +275,25 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
     return false;
   }
   boot_.assign(kSectorSize, 0);
-  const bool read = ReadNodeSectors(access_, VolumeNodeOf(volume.packet), 0, boot_);
-  const std::optional<VolumeLayout> layout =
-      read ? DecodeVolume(boot_, volume.partitionType) : std::nullopt;
+  const DrivePacket node = VolumeNodeOf(volume.packet);
+  const bool read = ReadNodeSectors(access_, node, 0, boot_);
+  std::optional<VolumeLayout> layout = read ? DecodeVolume(boot_, volume.partitionType) : std::nullopt;
+  // A 32-bit volume whose sector 0 is unreadable or no boot record is
+  // scanned by its backup, as the tree shows it; the boot area's check
+  // offers to put it back.
+  if (!layout) {
+    const BootRecordChoice choice = FindBootRecord(
+        read ? std::span<const uint8_t>(boot_) : std::span<const uint8_t>(),
+        [&](uint64_t sector, std::span<uint8_t> out) {
+          return sector <= UINT32_MAX && ReadNodeSectors(access_, node, static_cast<uint32_t>(sector), out);
+        },
+        volume.partitionType);
+    if (choice.source == BootRecordSource::Backup) {
+      boot_ = choice.bytes;
+      layout = choice.layout;
+      bootFromBackup_ = choice.sector;
+    }
+  }
   if (!layout) {
     Say(kScanBootUnreadable);
     return false;
@@ -841,16 +871,7 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
     if (Ask(kScanRelocateRoot)) {
       asked = true;
       SetEntry(n, carried);
-      written = CommitFat(undo) && WriteVolumeSector(0, boot_.data());
-      // A backup boot sector that was the record's copy stays its copy.
-      const uint16_t backup = le16(boot_, kBootBackupSector);
-      if (written && backup != 0 && backup < layout_.reservedSectors) {
-        uint8_t sector[kSectorSize];
-        if (ReadNodeSectors(access_, VolumeNodeOf(volume_), backup, sector) &&
-            std::memcmp(sector, old.data(), kSectorSize) == 0 &&
-            !WriteVolumeSector(backup, boot_.data()))
-          ++result_.problemsLeft;  // the backup now names the old root
-      }
+      written = CommitFat(undo) && WriteBootRecord(old);
     }
     if (!written) {
       boot_ = old;

@@ -71,6 +71,13 @@ struct ScanResult {
   uint32_t chainsSaved = 0;  // as FILEnnnn.CHK in FOUND.nnn of the root
   uint32_t chainsFreed = 0;
 
+  // The boot area.
+  uint32_t bootRecords = 0;      // a damaged sector 0 read by its backup, or a stale backup
+  uint32_t reservedEntries = 0;  // FAT[0]'s media byte, FAT[1]'s end-of-chain mark
+  uint32_t dirtyBits = 0;        // not unmounted cleanly, disk errors met
+  uint32_t fsInfoFaults = 0;     // signatures, free count, next-free hint
+  uint32_t labelMismatches = 0;  // the boot record's label against the root's
+
   // fsck's codes: 0 nothing wrong found, 1 all found repaired, 4 problems
   // left, 8 not scanned.
   int ExitCode() const;
@@ -173,6 +180,22 @@ class DiskScan {
   void WriteFatImage();
   void Finish();
 
+  // The boot area's checks (boot_area_checks.cpp).
+  // The record read by its backup, FAT[0] and FAT[1], the dirty bits, a
+  // stale backup; after the FAT image is loaded.
+  void CheckBootArea();
+  void CheckFsInfo();      // against the image as loaded
+  void KeepFsInfoCount();  // after the write-back: the count moved by the scan's repairs
+  void CheckLabels();      // after the walk
+  uint16_t FsInfoSector() const;  // 0: the volume keeps none
+  uint32_t FreeInImage(uint32_t* first) const;  // free clusters; first: the lowest
+  // Counts a finding and asks; false (counted as left) for a No.
+  bool AskFix(const std::string& text, uint32_t ScanResult::*count);
+  // Writes boot_ to sector 0 and, when the backup still held old (the
+  // record before the change), to the backup too. False when sector 0 was
+  // not written; a backup left behind is counted as left.
+  [[nodiscard]] bool WriteBootRecord(std::span<const uint8_t> old);
+
   // FAT and bitmap access on the working image.
   FatEntry Entry(uint32_t c) const;
   void SetEntry(uint32_t c, uint32_t value);
@@ -202,6 +225,8 @@ class DiskScan {
   DrivePacket volume_;  // the volume under scan; startSector is its first data sector
   VolumeLayout layout_;
   std::vector<uint8_t> boot_;
+  uint64_t bootFromBackup_ = 0;  // the backup sector boot_ was read from; 0: sector 0
+  uint32_t freeAtLoad_ = 0;      // free clusters in the image as loaded
   std::vector<uint8_t> fat_;     // the working image
   // No cluster below this one is free in the working image: each search for
   // a free cluster starts here, so a long tail copied cluster by cluster

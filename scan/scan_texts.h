@@ -76,3 +76,26 @@ inline constexpr const char* kScanSummaryChains =
 inline constexpr const char* kScanBadFreeCluster = "Bad Cluster %lu Detected!!";
 inline constexpr const char* kScanRelocateRoot =
     "Root Directory must be relocated!! Change Boot Record?";
+
+// The boot area: the boot record and its backup, the reserved FAT entries,
+// the dirty bits, FSInfo and the volume label.
+inline constexpr const char* kScanBootFromBackup =
+    "Boot Record damaged!  The volume was read by its backup at Sector %lu.  Write the backup over it?";
+inline constexpr const char* kScanBackupStale =
+    "Backup Boot Record at Sector %lu does not match the Boot Record.  Update the backup?";
+inline constexpr const char* kScanMediaMismatch =
+    "Media byte in FAT[0] does not match the Boot Record's.  Fix it?";
+inline constexpr const char* kScanFat1NotEnd = "FAT[1] does not hold an end-of-chain mark.  Fix it?";
+inline constexpr const char* kScanDirty =
+    "Volume was not unmounted cleanly (dirty bit set): files being written then may be incomplete.  "
+    "Mark it clean?";
+inline constexpr const char* kScanErrorBit =
+    "Volume is marked as having met disk errors (FAT[1]'s error bit).  Mark it clean?";
+inline constexpr const char* kScanFsInfoSignatures = "FSInfo sector has bad signatures.  Rebuild it?";
+inline constexpr const char* kScanFsInfoFree =
+    "FSInfo free cluster count is %lu, the FAT has %lu free clusters.  Fix it?";
+inline constexpr const char* kScanFsInfoNext = "FSInfo next free cluster hint %lu is outside the volume.  Fix it?";
+inline constexpr const char* kScanLabelsDiffer =
+    "Volume label in the Boot Record (%s) differs from the Root Directory's (%s).  Make them agree?";
+inline constexpr const char* kScanSummaryBootArea =
+    "\nBoot records: %lu.  Reserved FAT entries: %lu.  Dirty bits: %lu.  FSInfo: %lu.  Labels: %lu.";

@@ -203,9 +203,12 @@ class FindDeletedTest : public QObject {
     const std::string fragment = out.File("Fragmented File.bin");
     QCOMPARE(rig.Messages(),
              QStringList({QString::fromStdString(
-                 "2 files copied whole, 1 in part, 0 not copied; 1 folders made in " + out.Path() + "\n" + fragment +
+                 "3 files copied whole, 1 in part, 0 not copied; 1 folders made in " + out.Path() + "\n" + fragment +
                  ": copied 1024 of " +
-                 std::to_string(s.original.at("Fragmented File.bin").size()) + " bytes (cluster 8 is in use)")}));
+                 std::to_string(s.original.at("Fragmented File.bin").size()) + " bytes (cluster 8 is in use)\n" +
+                 out.File("Fragmented File (around live clusters).bin") + ": " + kReadAroundToo)}));
+    QVERIFY(ReadFileBytes(out.File("Fragmented File (around live clusters).bin")) ==
+            s.original.at("Fragmented File.bin"));
     QVERIFY(ReadFileBytes(out.File("keep/A.BIN")) == s.original.at("keep/A.BIN"));
     QVERIFY(ReadFileBytes(out.File("keep/C.BIN")) == s.original.at("keep/C.BIN"));
     QVERIFY(ReadFileBytes(s.volume.image) == before);

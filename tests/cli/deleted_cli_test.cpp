@@ -13,6 +13,7 @@
 
 #include "fixtures/cli_run.h"
 #include "fixtures/deleted_scene.h"
+#include "recovery/copy_out.h"
 
 namespace {
 
@@ -97,21 +98,24 @@ TEST_P(DeletedCli, ListsJudgesAndCopiesOutWithoutWriting) {
   EXPECT_LT(std::abs(std::difftime(st.st_mtime, std::time(nullptr))), 3600.0);
 
   // The fragmented file: as undelete chains it the copy stops at the cluster
-  // keep/C.BIN holds; stepping over it gets every byte.
+  // keep/C.BIN holds; its bytes cannot tell, so the reading that steps over
+  // it is written beside it, and gets every byte.
   const std::string fragSize = size("Fragmented File.bin");
+  const std::string around = out.File("Fragmented File (around live clusters).bin");
   r = Cli({"--read-only", s.volume.image, "extract", s.rootNode, std::to_string(fragmented), "--to",
            out.Path()});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, out.File("Fragmented File.bin") + "\n");
+  EXPECT_EQ(r.out, out.File("Fragmented File.bin") + "\n" + around + "\n");
   const std::string err = out.File("Fragmented File.bin") + ": copied " +
                           std::to_string(2 * s.clusterBytes) + " of " + fragSize + " bytes (cluster ";
   EXPECT_EQ(r.err.substr(0, err.size()), err) << r.err;
-  // The detail line, then what came of the files: this one in part.
-  EXPECT_NE(r.err.find(" in use)\n0 files copied whole, 1 in part, 0 not copied; 0 folders made in " + out.Path() +
-                       "\n"),
+  // The detail lines, then what came of the files: this one in part.
+  EXPECT_NE(r.err.find(" in use)\n" + around + ": " + kReadAroundToo + "\n1 files copied whole, 1 in part, 0 not copied; 0 folders made in " +
+                       out.Path() + "\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(ReadFileBytes(out.File("Fragmented File.bin")).size(), 2 * s.clusterBytes);
+  EXPECT_EQ(ReadFileBytes(around), s.original.at("Fragmented File.bin"));
 
   r = Cli({"--read-only", s.volume.image, "extract", s.rootNode, std::to_string(fragmented), "--to",
            out.Path(), "--skip-allocated"});

@@ -90,6 +90,7 @@ TEST_P(RawRoadThread, ServesEverySectorAsReadAndNamesTheUnreadable) {
     next += run.Sectors();
     expectSectors(run.first, run.bytes, {run.unreadable.begin(), run.unreadable.end()},
                   "run at " + std::to_string(run.first));
+    EXPECT_EQ(run.whole, run.unreadable.empty());
     if (++visited == c.stopAfterRuns) stop = true;
     return true;
   });

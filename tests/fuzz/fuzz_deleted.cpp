@@ -1,7 +1,8 @@
 // Find Deleted Files over every volume of a hostile drive, then Copy Out of
 // what it found (and of the live root entries) into a scratch folder: the
 // walk must end, the copy must never write to the drive, and nothing may
-// crash whatever the FAT and the folders claim.
+// crash whatever the FAT and the folders claim. exFAT volumes alike: their
+// deleted entry sets judged against the bitmap and copied out.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "fuzz_walk.h"
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
+#include "recovery/exfat_recovery.h"
 #include "sparse_image.h"
 
 namespace {
@@ -39,7 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DiskAccess& access = disk.Access();
   TreeSession session(access);
   const auto before = disk.device->bytesWritten;
+  std::error_code ec;
   for (const TreeNode& node : WalkTree(session, 64)) {
+    if (node.packet->kind == NodeKind::ExfatDir && node.label == "Root Directory") {
+      const ExfatDeletedResult found = FindExfatDeleted(access, *node.packet);
+      std::vector<ExfatDeletedFile> files;
+      for (const ExfatDeletedFile& f : found.files)
+        if (!f.folder && f.size <= kCopyMost && files.size() < 16) files.push_back(f);
+      std::filesystem::remove_all(Scratch(), ec);
+      CopyOutOptions options;
+      options.targetFolder = Scratch();
+      (void)ExfatCopyDeleted(access, *node.packet, files, options);
+      std::filesystem::remove_all(Scratch(), ec);
+      continue;
+    }
     if (node.packet->kind != NodeKind::RootDir && !(node.packet->kind == NodeKind::DirEntry &&
                                               node.packet->fatType == FatWidth::Fat32 &&
                                               node.label == "Root Directory"))
@@ -51,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (auto live = ItemsOfDirectory(access, *node.packet, {}))
       for (const CopyOutItem& item : *live)
         if (item.size <= kCopyMost && items.size() < 32) items.push_back(item);
-    std::error_code ec;
     std::filesystem::remove_all(Scratch(), ec);
     std::filesystem::create_directories(Scratch(), ec);
     CopyOutOptions options;

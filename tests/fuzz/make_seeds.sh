@@ -148,10 +148,14 @@ fill_exfat() {  # DEVICE
   seq 1 100 > "$m/spacer"
   seq 1 300 >> "$m/frag.bin"
   rm "$m/spacer"
+  # Fragmented, then deleted: its chain left in the FAT.
+  seq 1 1000 > "$m/gone-frag.bin"
+  seq 1 1000 > "$m/keep.bin"
+  seq 1 1000 >> "$m/gone-frag.bin"
   printf 'gone\n' > "$m/gone.txt"
   printf 'old\n' > "$m/Old/o.txt"
   sync
-  rm "$m/gone.txt"
+  rm "$m/gone.txt" "$m/gone-frag.bin"
   rm -r "$m/Old"
   umount "$m" || umount -l "$m"
 }

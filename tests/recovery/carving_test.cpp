@@ -234,6 +234,50 @@ INSTANTIATE_TEST_SUITE_P(
                {{0, "zip", 6 * kCutCluster, false}, {1, "jpg", 0, true}}}),
     [](const testing::TestParamInfo<CutRow>& i) { return std::string(i.param.name); });
 
+// A source whose reads answer as told: the runs' readers see what failed,
+// also when a failed read names no range (then none of its bytes is data).
+struct AnswerRow {
+  const char* name;
+  bool answer;                    // what Read returns
+  std::vector<ByteRange> ranges;  // what it names
+  std::vector<ByteRange> seen;    // what the run then says is unreadable
+};
+
+class RunsSeeTheAnswer : public testing::TestWithParam<AnswerRow> {};
+
+TEST_P(RunsSeeTheAnswer, FailedReadsAreNeverData) {
+  const AnswerRow& row = GetParam();
+  struct Told final : ClusterSource {
+    const AnswerRow& row;
+    explicit Told(const AnswerRow& r) : row(r) {}
+    bool Read(uint32_t, uint32_t, std::span<uint8_t>, std::vector<ByteRange>& unreadable) override {
+      unreadable = row.ranges;
+      return row.answer;
+    }
+  } source(row);
+  ClusterGeometry g;
+  g.clusterBytes = 512;
+  g.lastCluster = 5;
+  g.fatType = FatWidth::Fat12;
+  int runs = 0;
+  const ClusterRunTotals totals = ForEachClusterRun(source, g, {}, [&](const ClusterRun& run) {
+    ++runs;
+    EXPECT_EQ(run.whole, row.answer);
+    EXPECT_EQ(std::vector<ByteRange>(run.unreadable.begin(), run.unreadable.end()), row.seen);
+  });
+  EXPECT_EQ(runs, 1);
+  uint64_t bytes = 0;
+  for (const ByteRange& r : row.seen) bytes += r.length;
+  EXPECT_EQ(totals.unreadableBytes, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RunsSeeTheAnswer,
+    testing::Values(AnswerRow{"Whole", true, {}, {}},
+                    AnswerRow{"OneSectorNamed", false, {{512, 512}}, {{512, 512}}},
+                    AnswerRow{"NothingNamed", false, {}, {{0, 4 * 512}}}),
+    [](const testing::TestParamInfo<AnswerRow>& i) { return std::string(i.param.name); });
+
 // The structure check: the whole file checks out; read one cluster short (a
 // reading that stopped at a live cluster) or with a foreign cluster in its
 // middle (one that stepped over a cluster it should have taken) it does not.

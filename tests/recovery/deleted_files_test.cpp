@@ -14,6 +14,7 @@
 #include "recovery/deleted_files.h"
 #include "recovery/entry_names.h"
 #include "fixtures/deleted_scene.h"
+#include "fixtures/rescue_scene.h"
 #include "recovery/recovery_rig.h"
 
 namespace {
@@ -188,6 +189,87 @@ TEST(CopyOut, HostNamesAreMadeSafe) {
   EXPECT_EQ(SafeHostName(std::string("a\0b", 3)), "a_b");
   EXPECT_EQ(SafeHostName("..."), "...");
 }
+
+// A deleted file whose run meets a cluster a live file holds: written around
+// it (its own clusters go on after it), overwritten at it, or ending before
+// it with more bytes claimed by its entry than its structure holds.
+enum class Met { WrittenAround, Overwritten, EndsBefore };
+
+struct ReadingRow {
+  const char* name;
+  const char* sample;  // of CarveSamples()
+  const char* ext;     // the entry's extension
+  Met layout;
+  const char* kept;    // the reading kept; nullptr: both written
+};
+
+class DeletedReadings : public testing::TestWithParam<ReadingRow> {};
+
+TEST_P(DeletedReadings, TheReadingThatChecksOutIsKeptElseBoth) {
+  const ReadingRow& row = GetParam();
+  const std::vector<uint8_t> original = ReadFileBytes(CarveSamples() + "/" + row.sample);
+  constexpr uint32_t kStart = 10, kBefore = 3, kLive = kStart + kBefore;
+  ASSERT_GT(original.size(), (kBefore + 1) * 512u);
+  TinyVolume v;
+  const uint32_t size = static_cast<uint32_t>(original.size()) + (row.layout == Met::EndsBefore ? 1024 : 0);
+  v.PutEntries(v.RootOffset(), {Deleted(std::string("ILE    ") + row.ext, kStart, size), Live("LIVE    BIN", kLive, 512)});
+  v.SetFatAll(kLive, 0xFFF);
+  const std::vector<uint8_t> junk = ReadFileBytes(CarveSamples() + "/random.bin");
+  auto put = [&](uint32_t cluster, std::span<const uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), v.bytes.begin() + static_cast<ptrdiff_t>(v.ClusterOffset(cluster)));
+  };
+  const std::span<const uint8_t> all(original);
+  const uint32_t clusters = static_cast<uint32_t>((original.size() + 511) / 512);
+  if (row.layout == Met::WrittenAround) {
+    put(kStart, all.first(kBefore * 512));
+    put(kLive + 1, all.subspan(kBefore * 512));
+  } else {
+    put(kStart, all);
+  }
+  // The live file's cluster, and junk in the free clusters after an ending file.
+  const uint32_t live = row.layout == Met::EndsBefore ? kStart + clusters : kLive;
+  if (live != kLive) v.SetFatAll(kLive, 0), v.SetFatAll(live, 0xFFF);
+  put(live, std::span<const uint8_t>(junk).first(512));
+  if (row.layout == Met::EndsBefore) put(live + 1, std::span<const uint8_t>(junk).subspan(512, 4096));
+
+  RecoveryRig rig(v.bytes);
+  const DrivePacket root = rig.RootNode(FatWidth::Fat12);
+  const std::vector<int> rows = {0};
+  const std::optional<std::vector<CopyOutItem>> items = ItemsOfDirectory(rig.access, root, rows);
+  ASSERT_TRUE(items);
+  TempDir out;
+  const CopyOutResult c = CopyOut(rig.access, root, *items, {out.Path()});
+  ASSERT_TRUE(c.opened);
+  const std::string file = out.File(std::string("_ILE.") + row.ext);
+  const std::string around = out.File(std::string("_ILE (around live clusters).") + row.ext);
+  const uint64_t stoppedBytes = uint64_t{live - kStart} * 512;
+  if (row.kept == nullptr) {
+    EXPECT_EQ(c.written, (std::vector<std::string>{file, around}));
+    EXPECT_EQ(ReadingOf(c, around), kReadAroundToo);
+    EXPECT_EQ(ReadFileBytes(file), std::vector<uint8_t>(original.begin(), original.begin() + stoppedBytes));
+    EXPECT_EQ(ReadFileBytes(around).size(), size);
+    EXPECT_EQ(ReadFileBytes(around) == original, row.layout == Met::WrittenAround);
+    EXPECT_FALSE(CopiedWhole(c, file));
+    EXPECT_TRUE(CopiedWhole(c, around));
+  } else {
+    EXPECT_EQ(c.written, std::vector<std::string>{file});
+    EXPECT_EQ(ReadingOf(c, file), row.kept);
+    std::vector<uint8_t> expect = original;
+    if (row.kept == std::string(kStoppedChecked)) expect.resize(stoppedBytes, 0);
+    EXPECT_EQ(ReadFileBytes(file), expect);
+    EXPECT_EQ(CopiedWhole(c, file), row.kept == std::string(kReadAroundChecked));
+  }
+  EXPECT_TRUE(rig.dev->writeLog.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, DeletedReadings,
+    testing::Values(ReadingRow{"PngWrittenAround", "picture.png", "PNG", Met::WrittenAround, kReadAroundChecked},
+                    ReadingRow{"ZipWrittenAround", "streamed.zip", "ZIP", Met::WrittenAround, kReadAroundChecked},
+                    ReadingRow{"TextWrittenAround", "notes.txt", "TXT", Met::WrittenAround, nullptr},
+                    ReadingRow{"PngOverwritten", "picture.png", "PNG", Met::Overwritten, nullptr},
+                    ReadingRow{"PdfEndsBefore", "updated.pdf", "PDF", Met::EndsBefore, kStoppedChecked}),
+    [](const testing::TestParamInfo<ReadingRow>& i) { return std::string(i.param.name); });
 
 }  // namespace
 

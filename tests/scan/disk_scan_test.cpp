@@ -521,11 +521,14 @@ TEST(Scan, AClusterInUseIsNeverTakenForACopy) {
   rig.SetFat(root, 0);
   const std::vector<uint8_t> rootBytes = rig.ClusterBytes(root);
 
+  // The root's cluster reads free, so FSInfo's count is one short of the FAT's.
+  rig.prompt.AnswerYes();
   rig.prompt.AnswerYes();
   rig.prompt.AnswerNo();
   rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, kSaveOne, "2 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{"FSInfo free cluster count is 68876, the FAT has 68877 free clusters.  Fix it?",
+                               kCross, kSaveOne, "2 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(r.crossLinks, 1u);
   EXPECT_EQ(rig.ClusterBytes(root), rootBytes);
   const std::vector<uint32_t> nb = rig.Chain(b1);
