@@ -172,15 +172,18 @@ const std::vector<CommandInfo>& Commands() {
        {{"scan",
          "list the volumes Scan Disk for Errors can check, one a line:\n"
          "N, a tab, and the volume's text in the scan's list"},
-        {"scan N [--thorough] [--yes | --no]",
+        {"scan N [--thorough] [--yes | --no] [--free-lost]",
          "scan volume N for differing FAT copies, cross-linked files\n"
          "and lost clusters, and its boot area: a damaged boot record\n"
          "(put back from its backup) or a stale backup, FAT[0] and\n"
-         "FAT[1], the dirty bits, FSInfo and the volume label;\n"
-         "--thorough also reads every cluster of every file and\n"
-         "folder and every free cluster, moving data off unreadable\n"
-         "clusters and marking them bad. Every question is printed\n"
-         "with the answer taken: --yes answers\n"
+         "FAT[1], the dirty bits, FSInfo and the volume label; lost\n"
+         "chains and the clusters past a file's size are saved as\n"
+         "FILEnnnn.CHK in a new FOUND.nnn of the root (--free-lost\n"
+         "frees the lost chains instead, the clusters past a file's\n"
+         "size still saved); --thorough also reads every cluster of\n"
+         "every file and folder and every free cluster, moving data\n"
+         "off unreadable clusters and marking them bad. Every\n"
+         "question is printed with the answer taken: --yes answers\n"
          "Yes and repairs; --no (the default) answers No and writes\n"
          "nothing. Exit status as fsck's: 0 nothing wrong found,\n"
          "1 everything found was repaired, 4 problems were left\n"
@@ -636,12 +639,13 @@ class CommandParser {
         }));
     r.app->add_flag("--thorough", a.scan.thorough,
                     "also read every cluster, moving data off unreadable ones");
+    r.app->add_flag("--free-lost", a.scan.freeLost, "free lost chains instead of saving them as .CHK files");
     CLI::Option* yes = r.app->add_flag("--yes", a.yes, "answer Yes to every question: repair");
     static const std::string kNo = "answer No to every question, write nothing (the default)";
     CLI::Option* no = r.app->add_flag("--no", kNo);
     r.missing = [&a, yes, no] {
       if (yes->count() && no->count()) return "--yes and --no exclude each other";
-      if (a.volume == 0 && (a.scan.thorough || a.yes || no->count())) return "scan needs a volume number";
+      if (a.volume == 0 && (a.scan.thorough || a.scan.freeLost || a.yes || no->count())) return "scan needs a volume number";
       return "";
     };
   }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <span>
 
@@ -83,3 +84,9 @@ ListedEntry ClassifyListedEntry(std::span<const uint8_t> entry, bool skipDotEntr
 // from 0); nullopt when the listing of dir has fewer rows.
 std::optional<size_t> ListedEntryOffset(std::span<const uint8_t> dir, size_t row,
                                         bool skipDotEntries);
+
+// The time a file written now is dated with: SOURCE_DATE_EPOCH when it is
+// set (a run that must give the same bytes each time), else the clock.
+std::time_t FileDateNow();
+// Dates an entry made now: its created, accessed and modified fields.
+void StampDirEntry(std::span<uint8_t> entry, std::time_t when);

@@ -71,7 +71,11 @@ std::string ScanSummary(const ScanResult& r) {
                            static_cast<unsigned long>(r.reservedEntries),
                            static_cast<unsigned long>(r.dirtyBits),
                            static_cast<unsigned long>(r.fsInfoFaults),
-                           static_cast<unsigned long>(r.labelMismatches)));
+                           static_cast<unsigned long>(r.labelMismatches))) +
+         (r.lostChains == 0 ? std::string()
+                            : FormatText(kScanSummaryLost, static_cast<unsigned long>(r.lostChains),
+                                         static_cast<unsigned long>(r.chainsSaved),
+                                         static_cast<unsigned long>(r.chainsFreed)));
 }
 
 int ScanResult::ExitCode() const {
@@ -202,6 +206,8 @@ void DiskScan::Reset() {
   progressShown_ = -1;
   lostCounted_ = false;
   lastPhase_ = ScanPhase::Kind::None;
+  surplusCuts_.clear();
+  tailHeads_.clear();
 }
 
 ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& options) {
@@ -232,6 +238,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     WalkFolders(Check::CrossLinks);
     if (!Stopped()) CheckLabels();
     if (!Stopped()) CountLostClusters();
+    if (!Stopped()) KeepLostChains();
     bool writeBack = true;
     if (options_.thorough && !Stopped()) {
       WalkFolders(Check::Surface);
@@ -709,10 +716,11 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       const uint64_t clusterBytes = uint64_t{layout_.sectorsPerCluster} * kSectorSize;
       const uint64_t needed = (uint64_t{le32(entry, kDirSize)} + clusterBytes - 1) / clusterBytes;
       if (needed != steps) {
-        Say(kScanSizeMismatch);
         ++result_.problemsFound;
-        ++result_.problemsLeft;
         ++result_.sizeMismatches;
+        if (needed == 0 || needed > steps) Say(kScanSizeMismatch);
+        if (needed == 0 || needed > steps || !CutSurplusTail(first, static_cast<uint32_t>(needed), steps))
+          ++result_.problemsLeft;
       }
     }
   }

@@ -48,6 +48,9 @@ struct ScanOptions {
   bool repairUnasked = true;
   // What one buffer sized from the disk may take.
   MemoryBudget budget{};
+  // Lost chains are freed (after their own question) instead of saved as
+  // files; the clusters cut off past a file's size are saved all the same.
+  bool freeLost = false;
 };
 
 struct ScanResult {
@@ -63,6 +66,11 @@ struct ScanResult {
   uint32_t badFirstClusters = 0;  // entries whose first cluster starts no chain
   uint32_t sizeMismatches = 0;    // files whose chain is longer or shorter than their size
   bool fatWritten = false;   // the image reached every FAT copy
+  // Lost chains (counted from their heads, surplus tails cut off files
+  // included) and what became of them.
+  uint32_t lostChains = 0;
+  uint32_t chainsSaved = 0;  // as FILEnnnn.CHK in FOUND.nnn of the root
+  uint32_t chainsFreed = 0;
 
   // The boot area.
   uint32_t bootRecords = 0;      // a damaged sector 0 read by its backup, or a stale backup
@@ -151,6 +159,25 @@ class DiskScan {
   // were (a step of it may have reached a copy before another failed).
   void TakeBack(const std::vector<FatUndo>& undo);
   void CountLostClusters();
+
+  // Lost chains and surplus tails (scan/lost_chains.cpp).
+  struct LostChain {
+    uint32_t head;
+    uint32_t length;
+    bool tail;  // the clusters past a file's size: saved, never freed
+  };
+  // Asks to cut a sound chain after the clusters the file's size needs; the
+  // rest is left to KeepLostChains. False: left as it is.
+  bool CutSurplusTail(uint32_t first, uint32_t needed, uint32_t length);
+  // Gathers the lost chains and saves them as files in a new folder of the
+  // root, or (freeLost) frees those that are not surplus tails.
+  void KeepLostChains();
+  [[nodiscard]] std::vector<LostChain> FindLostChains();
+  void FreeChains(const std::vector<LostChain>& chains);
+  // The whole save: the folder's clusters, every FAT copy, then the root's
+  // entry. False when nothing of it holds.
+  [[nodiscard]] bool SaveChains(const std::vector<LostChain>& chains);
+  void Unmark(uint32_t c);
   void TestFreeClusters();
   [[nodiscard]] bool TestRootChain();  // false: the scan ends
   void WriteFatImage();
@@ -243,5 +270,7 @@ class DiskScan {
   std::vector<uint32_t> path_;
   int progressShown_ = -1;
   bool lostCounted_ = false;
+  std::vector<FatUndo> surplusCuts_;       // the image's cuts of surplus tails
+  std::unordered_set<uint32_t> tailHeads_;  // first clusters of the tails cut off
   ScanPhase::Kind lastPhase_ = ScanPhase::Kind::None;
 };

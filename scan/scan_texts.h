@@ -52,6 +52,15 @@ inline constexpr const char* kScanClusterNoMemory = "Memory insufficient for loa
 inline constexpr const char* kScanBadCluster = "Bad cluster detected!!";
 inline constexpr const char* kScanNoSpaceMove = "Insufficient disk space for transferring!!";
 inline constexpr const char* kScanLostClusters = "%lu Lost Clusters found!!";
+// Lost chains and the clusters past a file's size.
+inline constexpr const char* kScanSurplusTail =
+    "File chain is longer than its size.  Save the clusters past its end?";
+inline constexpr const char* kScanSaveLost = "%lu lost chains found.  Save them as files in %s?";
+inline constexpr const char* kScanFreeLost = "%lu lost chains found.  Free them?";
+inline constexpr const char* kScanNoSpaceLost = "Insufficient disk space for saving lost chains!!";
+inline constexpr const char* kScanRootFull = "No room in the Root Directory for the lost chains!!";
+inline constexpr const char* kScanSummaryLost =
+    "\nLost chains: %lu.  Saved as .CHK files: %lu.  Freed: %lu.";
 // The lost clusters counted, shown as the scan goes on.
 inline constexpr const char* kScanLostCount = "Lost clusters counted: %lu";
 // The summary: problems found, repaired, left; lost clusters, cross-linked

@@ -21,25 +21,7 @@ constexpr size_t kMostDirectories = 4096;
 constexpr size_t kMostEntries = 65536;
 constexpr uint8_t kBackupAttributes = kAttrReadOnly | kAttrArchive;
 
-uint16_t FatDate(const std::tm& tm) {
-  const int year = std::clamp(tm.tm_year + 1900, 1980, 2107);
-  return static_cast<uint16_t>((year - 1980) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
-}
-
-uint16_t FatTime(const std::tm& tm) {
-  return static_cast<uint16_t>(tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2);
-}
-
 }  // namespace
-
-std::time_t FileDateNow() {
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
-    char* end = nullptr;
-    const long long seconds = std::strtoll(epoch, &end, 10);
-    if (end != nullptr && *end == '\0' && seconds >= 0) return static_cast<std::time_t>(seconds);
-  }
-  return std::time(nullptr);
-}
 
 BackupFile::BackupFile(DiskAccess& access, const DrivePacket& root, std::vector<uint8_t> fat)
     : access_(access), root_(root), fat_(std::move(fat)), fatLoaded_(fat_) {
@@ -223,17 +205,11 @@ BackupFileWrite BackupFile::Commit(std::span<const uint32_t> slots, std::time_t 
   for (size_t i = 0; i < slots.size(); ++i)
     static_cast<void>(SetFatEntry(slots[i], width, fat_, i + 1 < slots.size() ? slots[i + 1] : kFatEndMark));
 
-  std::tm tm{};
-  localtime_r(&when, &tm);
   const std::span<uint8_t> e = std::span<uint8_t>(rootBytes).subspan(at, kDirEntrySize);
   std::fill(e.begin(), e.end(), uint8_t{0});
   std::memcpy(e.data() + kDirName, kBackupFileName, 11);
   putLe8(e, kDirAttributes, kBackupAttributes);
-  putLe16(e, kDirCreatedTime, FatTime(tm));
-  putLe16(e, kDirCreatedDate, FatDate(tm));
-  putLe16(e, kDirAccessedDate, FatDate(tm));
-  putLe16(e, kDirModifiedTime, FatTime(tm));
-  putLe16(e, kDirModifiedDate, FatDate(tm));
+  StampDirEntry(e, when);
   putLe16(e, kDirClusterLow, static_cast<uint16_t>(slots.front()));
   putLe32(e, kDirSize, static_cast<uint32_t>(slots.size() * uint64_t{root_.sectorsPerCluster} * kSectorSize));
   return WriteChanges() ? BackupFileWrite::Written : BackupFileWrite::WriteFailed;

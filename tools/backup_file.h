@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/dir_entry.h"
 #include "disk/directory_loader.h"
 #include "disk/disk_access.h"
 #include "disk/drive_packet.h"
@@ -86,7 +87,3 @@ class BackupFile {
   std::vector<Entry> entries_;
   int backupEntry_ = -1;
 };
-
-// The time a file written now is dated with: SOURCE_DATE_EPOCH when it is
-// set (a run that must give the same bytes each time), else the clock.
-std::time_t FileDateNow();

@@ -16,6 +16,10 @@ namespace {
 const std::string kCrossYes = "Cross Linked file detected.  Fix it? Yes\n";
 const std::string kCrossNo = "Cross Linked file detected.  Fix it? No\n";
 const std::string kAlteredYes = "FAT had been altered!  Write changes to FATs? Yes\n";
+const std::string kSave = "1 lost chains found.  Save them as files in FOUND.000?";
+std::string LostLine(unsigned saved) {
+  return "Lost chains: 1.  Saved as .CHK files: " + std::to_string(saved) + ".  Freed: 0.\n";
+}
 
 // The summary every scan that read its volume ends with.
 std::string Summary(unsigned found, unsigned repaired, unsigned left, unsigned lost, unsigned cross, unsigned bad) {
@@ -72,18 +76,23 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
                            std::vector<std::string>{"scan", "1", "--no"}}) {
     r = v.Run(args);
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err, kCrossNo + "2 Lost Clusters found!!\n" + Summary(2, 0, 2, 2, 1, 0));
+    EXPECT_EQ(r.err, kCrossNo + kSave + " No\n2 Lost Clusters found!!\n" + Summary(2, 0, 2, 2, 1, 0) + LostLine(0));
     EXPECT_EQ(v.Bytes(), damaged);
   }
   r = v.Run({"scan", "1", "--yes"}, {"--read-only"});
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\n" + kCrossNo + "2 Lost Clusters found!!\n" + Summary(2, 0, 2, 2, 1, 0));
+  EXPECT_EQ(r.err, std::string(kDrivesReadOnly) + "\n" + kCrossNo + kSave + " No\n2 Lost Clusters found!!\n" +
+                       Summary(2, 0, 2, 2, 1, 0) + LostLine(0));
   EXPECT_EQ(v.Bytes(), damaged);
 
-  // --yes: B gets its own copy of A's tail, the FAT goes to every copy.
+  // --yes: B gets its own copy of A's tail, the FAT goes to every copy, and
+  // B's old tail is kept in FOUND.000.
+  const std::string oldTail = Repeat('b', 2 * 512);
   r = v.Run({"scan", "1", "--yes"});
-  EXPECT_EQ(r.status, 4);  // B's old tail stays lost
-  EXPECT_EQ(r.err, kCrossYes + "2 Lost Clusters found!!\n" + kAlteredYes + Summary(2, 1, 1, 2, 1, 0));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kCrossYes + kSave + " Yes\n2 Lost Clusters found!!\n" + kAlteredYes + Summary(2, 2, 0, 2, 1, 0) +
+                       LostLine(1));
+  EXPECT_EQ(v.volume.ReadFile("::/FOUND.000/FILE0000.CHK"), std::vector<uint8_t>(oldTail.begin(), oldTail.end()));
   EXPECT_EQ(v.Chain(a1), a);
   const auto b = v.Chain(b1);
   ASSERT_EQ(b.size(), 3u);
@@ -98,8 +107,8 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
 
   const std::vector<uint8_t> repaired = v.Bytes();
   r = v.Run({"scan", "1"});
-  EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err, "2 Lost Clusters found!!\n" + Summary(1, 0, 1, 2, 0, 0));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kClean);
   EXPECT_EQ(v.Bytes(), repaired);
 }
 

@@ -20,6 +20,7 @@ using Texts = std::vector<std::string>;
 const std::string kCross = "Cross Linked file detected.  Fix it?";
 const std::string kAltered = "FAT had been altered!  Write changes to FATs?";
 const std::string kFolder = "This folder contains changes! Write them to disk?";
+const std::string kSaveOne = "1 lost chains found.  Save them as files in FOUND.000?";
 
 ScanOptions Options(bool thorough, bool autoFix = false, uint64_t limit = kDefaultMemoryLimit) {
   ScanOptions o;
@@ -52,9 +53,11 @@ TEST_P(ScanCrossLinks, FileMetSecondGetsItsOwnCopyOfTheSharedTail) {
   const std::vector<uint8_t> aBytes = rig.ChainBytes(a1);
   const std::vector<uint8_t> bHead = rig.ClusterBytes(b1);
 
-  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();  // B's old tail is left lost
+  rig.prompt.AnswerYes();
   const ScanResult first = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, "2 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kSaveOne, "2 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(first.crossLinks, 1u);
   EXPECT_EQ(first.lostClusters, 2u);
   EXPECT_TRUE(first.fatWritten);
@@ -81,7 +84,7 @@ TEST_P(ScanCrossLinks, FileMetSecondGetsItsOwnCopyOfTheSharedTail) {
   // A second scan asks nothing about B and counts the same lost clusters.
   const std::vector<uint8_t> before = rig.Bytes();
   const ScanResult second = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{"2 Lost Clusters found!!"}));
+  EXPECT_EQ(rig.Said(), (Texts{kSaveOne, "2 Lost Clusters found!!"}));
   EXPECT_EQ(second.ExitCode(), 4);
   EXPECT_EQ(rig.Bytes(), before);
 }
@@ -258,14 +261,16 @@ TEST(Scan, FirstClusterCrossLinkChangesTheEntry) {
   rig.prompt.AnswerYes();
   rig.prompt.AnswerNo();
   ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, "2 Lost Clusters found!!"}));
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, kSaveOne, "2 Lost Clusters found!!"}));
   EXPECT_EQ(metadata(), damaged);
   EXPECT_EQ(r.ExitCode(), 4);
 
   // Yes all through: C gets a copy of A's chain.
-  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();
+  rig.prompt.AnswerYes();
   r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, "2 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kFolder, kSaveOne, "2 Lost Clusters found!!", kAltered}));
   const uint32_t newC = rig.FirstCluster(cAt);
   EXPECT_NE(newC, a1);
   EXPECT_NE(newC, c1);
@@ -285,9 +290,10 @@ TEST(Scan, FirstClusterCrossLinkChangesTheEntry) {
   const uint64_t unreadable = bAt / 512 + 1;
   root.dev->badReadSectors = {unreadable};
   root.prompt.AnswerYes();
+  root.prompt.AnswerNo();
   root.prompt.AnswerYes();
   r = root.Scan();
-  EXPECT_EQ(root.Said(), (Texts{"Error encountered while loading Root Directory", kCross,
+  EXPECT_EQ(root.Said(), (Texts{"Error encountered while loading Root Directory", kCross, kSaveOne,
                                 "2 Lost Clusters found!!", kAltered}));
   EXPECT_NE(root.FirstCluster(bAt), root.FirstCluster(root.RootEntry("A       TXT")));
   for (const auto& [offset, length] : root.dev->writeLog)
@@ -411,12 +417,14 @@ TEST(Scan, ThoroughTestRelocatesThe32BitRootDirectory) {
   rig.BadCluster(root[0]);
   const std::vector<uint8_t> bootBefore(rig.Boot().begin(), rig.Boot().end());
   rig.prompt.AnswerNo();
+  rig.prompt.AnswerNo();
   r = rig.Scan(Options(true));
   // The files whose entries the unreadable cluster held are lost with it.
-  EXPECT_EQ(rig.Said(), (Texts{"Bad cluster detected!!", "Root Directory must be relocated!! Change Boot Record?",
-                               "16 Lost Clusters found!!"}));
+  EXPECT_EQ(rig.Said(), (Texts{"16 lost chains found.  Save them as files in FOUND.000?", "Bad cluster detected!!",
+                               "Root Directory must be relocated!! Change Boot Record?", "16 Lost Clusters found!!"}));
   EXPECT_TRUE(std::equal(bootBefore.begin(), bootBefore.end(), rig.Boot().begin()));
   EXPECT_EQ(r.ExitCode(), 4);
+  rig.prompt.AnswerNo();
   rig.prompt.AnswerYes();
   rig.prompt.AnswerYes();
   r = rig.Scan(Options(true));
@@ -450,7 +458,7 @@ TEST(Scan, FullVolume) {
   rig.prompt.AnswerYes();
   ScanResult r = rig.Scan();
   EXPECT_EQ(rig.Said(), (Texts{kCross, "Insufficient disk space for fixing cross-link!!",
-                               "Error fixing file!!", "1 Lost Clusters found!!"}));
+                               "Error fixing file!!", kScanNoSpaceLost, "1 Lost Clusters found!!"}));
   EXPECT_EQ(r.ExitCode(), 4);
   EXPECT_TRUE(std::equal(damaged.begin(), damaged.end(), rig.Bytes().begin()));
 
@@ -458,7 +466,7 @@ TEST(Scan, FullVolume) {
   rig.prompt.AnswerYes();
   r = rig.Scan();
   EXPECT_EQ(rig.Said(), (Texts{kCross, "Insufficient disk space for fixing cross-link!!",
-                               "1 Lost Clusters found!!"}));
+                               kScanNoSpaceLost, "1 Lost Clusters found!!"}));
   rig.SetFat(b[0], b[1]);
   rig.BadCluster(a[1]);
   r = rig.Scan(Options(true));
@@ -487,7 +495,8 @@ TEST(Scan, TheLastTwoDataClustersTakeACrossLinksCopy) {
   rig.prompt.AnswerYes();  // fix the cross-link
   rig.prompt.AnswerYes();  // write the FATs
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, "1 Lost Clusters found!!", kAltered}));
+  // No free cluster is left for FOUND.000.
+  EXPECT_EQ(rig.Said(), (Texts{kCross, kScanNoSpaceLost, "1 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(rig.Chain(b[0]), (std::vector<uint32_t>{b[0], last - 1, last}));
   std::vector<uint8_t> expected = rig.ClusterBytes(b[0]);
   expected.insert(expected.end(), aBytes.begin(), aBytes.end());
@@ -513,10 +522,13 @@ TEST(Scan, AClusterInUseIsNeverTakenForACopy) {
   const std::vector<uint8_t> rootBytes = rig.ClusterBytes(root);
 
   // The root's cluster reads free, so FSInfo's count is one short of the FAT's.
-  for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();
+  rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
   EXPECT_EQ(rig.Said(), (Texts{"FSInfo free cluster count is 68876, the FAT has 68877 free clusters.  Fix it?",
-                               kCross, "2 Lost Clusters found!!", kAltered}));
+                               kCross, kSaveOne, "2 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(r.crossLinks, 1u);
   EXPECT_EQ(rig.ClusterBytes(root), rootBytes);
   const std::vector<uint32_t> nb = rig.Chain(b1);
@@ -565,9 +577,12 @@ TEST(Scan, Fat12OfFourThousandClusters) {
   rig.SetFat(b[0], a[1]);
   // A lost cluster at the very end of the volume counts too.
   rig.SetFat(rig.layout.lastCluster, 0xFFF);
-  for (int i = 0; i < 2; ++i) rig.prompt.AnswerYes();
+  rig.prompt.AnswerYes();
+  rig.prompt.AnswerNo();
+  rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, "3 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{kCross, "2 lost chains found.  Save them as files in FOUND.000?",
+                               "3 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(r.ExitCode(), 4);
   const auto nb = rig.Chain(b[0]);
   ASSERT_EQ(nb.size(), 3u);
@@ -774,11 +789,13 @@ TEST(ScanWorker, QuestionsAnsweredFromTheDialogThread) {
   w.Start();
   EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kCross);
   w.port.Answer(true);
+  EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kSaveOne);
+  w.port.Answer(false);
   EXPECT_EQ(w.port.NextQuestion(w.rig.flags), kAltered);
   w.port.Answer(true);
   w.worker.join();
   EXPECT_FALSE(w.rig.flags.running);
-  EXPECT_EQ(w.port.Said(), (Texts{kCross, "1 Lost Clusters found!!", kAltered}));
+  EXPECT_EQ(w.port.Said(), (Texts{kCross, kSaveOne, "1 Lost Clusters found!!", kAltered}));
   EXPECT_TRUE(w.result.fatWritten);
   EXPECT_NE(w.rig.Chain(w.b1)[1], w.a[1]);
 }

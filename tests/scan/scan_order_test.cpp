@@ -10,16 +10,18 @@
 namespace {
 
 // The full repair of the volume below (the thorough scan, every question
-// answered Yes) makes 15 writes, the last two the FAT copies. Rows: a stop
-// after each of the first 14, and no stop (-1).
-constexpr int kRepairWrites = 15;
+// answered Yes) makes 19 writes, the last two the FAT copies. Rows: a stop
+// after each of the first 18, and no stop (-1).
+constexpr int kRepairWrites = 19;
 
 class ScanWritesStop : public ::testing::TestWithParam<int> {};
 
 // One FAT16 volume, three repairs of the three kinds: B's entry in the fixed
 // root leads into A's chain (a copy, then the root's sector), D's chain in SUB
 // joins A's (a copy the closing FAT write-back decides), and C's first
-// cluster in SUB cannot be read (moved, then SUB's sector).
+// cluster in SUB cannot be read (moved, then SUB's sector). The chains B and D
+// leave are saved in FOUND.000: the chains' ends in both FAT copies, the
+// folder's cluster, then the root's sector.
 TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
   const int k = GetParam();
   ScanRig rig(16, 20480, "-s 1", false, TestDrives::Direct);
@@ -61,6 +63,7 @@ TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
     EXPECT_EQ(rig.dev->writes, kRepairWrites);
     EXPECT_TRUE(result.fatWritten);
     EXPECT_TRUE(FsckComplaints(report).empty()) << report;
+    EXPECT_EQ(report.find("Reclaimed"), std::string::npos) << report;
   }
 
   // The undo file takes the whole scan back, whatever reached the disk.
@@ -74,7 +77,7 @@ TEST_P(ScanWritesStop, LeaveAtMostLostClustersAndUndoWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AfterKWrites, ScanWritesStop,
-                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, -1),
+                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, -1),
                          [](const auto& info) {
                            return info.param < 0 ? std::string("All") : std::to_string(info.param);
                          });

@@ -47,6 +47,22 @@ inline std::vector<std::string> FsckComplaints(const std::string& report) {
   return lines;
 }
 
+// The three FAT widths the damage tables run on, each on a small volume.
+struct FatSize {
+  int bits;
+  uint32_t sectors;
+};
+inline constexpr FatSize kFatSizes[] = {{12, 2880}, {16, 20480}, {32, 70000}};
+
+// Every damage of a table on every width.
+template <class Case, class Damage, size_t N>
+std::vector<Case> AcrossWidths(const Damage (&damages)[N]) {
+  std::vector<Case> cases;
+  for (const Damage& d : damages)
+    for (const FatSize& size : kFatSizes) cases.push_back({d, size.bits, size.sectors});
+  return cases;
+}
+
 struct ScanRig : TestDrives {
   // A hard disk whose first partition (from sector 2048) holds the volume,
   // or with floppy set a floppy image that is the volume.
