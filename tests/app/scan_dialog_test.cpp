@@ -262,9 +262,13 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
-  QCOMPARE(boxes.seen, QStringList({kCross, "2 Lost Clusters found!!", kAltered,
-                                    "Scan complete: 2 problems found, 1 repaired, 1 left.\n"
-                                    "Lost clusters: 2 (left allocated).  Cross-linked files: 1.  Bad clusters: 0."}));
+  // The lost chain's question is answered No (Ok is no Yes): it stays lost.
+  QCOMPARE(boxes.seen,
+           QStringList({kCross, "1 lost chains found.  Save them as files in FOUND.000?",
+                        "2 Lost Clusters found!!", kAltered,
+                        "Scan complete: 2 problems found, 1 repaired, 1 left.\n"
+                        "Lost clusters: 2 (left allocated).  Cross-linked files: 1.  Bad clusters: 0.\n"
+                        "Lost chains: 1.  Saved as .CHK files: 0.  Freed: 0."}));
   QVERIFY(idleWhileAsked);
   QVERIFY(disk.BLink() != 3);  // B has its own copy of A's tail now
   QVERIFY(dialog.LastResult().fatWritten);
@@ -275,7 +279,10 @@ void ScanDialogTest::ScanAsksThroughTheWorkersPort() {
   ended.clear();
   dialog.ScanButton()->click();
   QVERIFY(ended.wait(60000));
-  QCOMPARE(boxes.seen.mid(4), QStringList({"2 Lost Clusters found!!", QString::fromStdString(ScanSummary(dialog.LastResult()))}));
+  QCOMPARE(boxes.seen.mid(5),
+           QStringList({"1 lost chains found.  Save them as files in FOUND.000?",
+                        "2 Lost Clusters found!!",
+                        QString::fromStdString(ScanSummary(dialog.LastResult()))}));
 }
 
 void ScanDialogTest::StopAndTheCloseGuard() {
@@ -341,7 +348,8 @@ void ScanDialogTest::AutomaticallyFixErrors() {
   QVERIFY(ended.wait(60000));
   // No question came up; the repair ran as on a Yes.
   QCOMPARE(boxes.seen, QStringList({"2 Lost Clusters found!!", QString::fromStdString(ScanSummary(dialog.LastResult()))}));
-  QVERIFY(boxes.seen.back().startsWith("Scan complete: 2 problems found, 1 repaired, 1 left."));
+  // The lost chain is kept as a file too.
+  QVERIFY(boxes.seen.back().startsWith("Scan complete: 2 problems found, 2 repaired, 0 left."));
   QVERIFY(disk.BLink() != 3);
   QVERIFY(dialog.LastResult().fatWritten);
 }
