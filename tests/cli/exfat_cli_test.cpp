@@ -472,19 +472,23 @@ struct UndeleteCase {
   int status;
   std::string lastMessage;     // the last line on standard error
   std::map<std::string, Bytes> readBack;  // through exfat-fuse afterwards
+  std::string refusal;                    // a line on standard error before it
 };
 
 std::ostream& operator<<(std::ostream& os, const UndeleteCase& c) { return os << c.name; }
 
 const UndeleteCase kUndeleteCases[] = {
     {"FileAndFolderMbr", ExfatLayout::MbrPartition, {"gone.txt", "Old"}, 0, "File(s) undeletion completed!",
-     {{"gone.txt", ExfatPattern(700, 30)}}},
+     {{"gone.txt", ExfatPattern(700, 30)}}, ""},
     {"FileGpt", ExfatLayout::GptPartition, {"gone.txt"}, 0, "File(s) undeletion completed!",
-     {{"gone.txt", ExfatPattern(700, 30)}}},
-    {"FolderWholeDisk", ExfatLayout::WholeDisk, {"Old"}, 0, "File(s) undeletion completed!", {}},
+     {{"gone.txt", ExfatPattern(700, 30)}}, ""},
+    {"FolderWholeDisk", ExfatLayout::WholeDisk, {"Old"}, 0, "File(s) undeletion completed!", {}, ""},
     // Its cluster holds a live file now: refused, nothing written.
-    {"OverwrittenRefused", ExfatLayout::MbrPartition, {"spacer1"}, 1, "No file was undeleted.", {}},
-    {"LiveRowRefused", ExfatLayout::MbrPartition, {"readme.txt"}, 1, "No file was undeleted.", {}},
+    {"OverwrittenRefused", ExfatLayout::MbrPartition, {"spacer1"}, 1, "No file was undeleted.", {}, ""},
+    {"LiveRowRefused", ExfatLayout::MbrPartition, {"readme.txt"}, 1, "No file was undeleted.", {}, ""},
+    // Its clusters past the first are free, but the chain that named them is gone.
+    {"FreedChainRefused", ExfatLayout::GptPartition, {kExfatGoneChain}, 1, "No file was undeleted.", {},
+     ": its FAT chain was freed: copy it out instead\n"},
 };
 
 class ExfatCliUndeleteTest : public ExfatCardTest<UndeleteCase> {};
@@ -507,6 +511,7 @@ TEST_P(ExfatCliUndeleteTest, BringsBackWhatFsckAndTheDriverAccept) {
   std::string err = r.err;
   while (!err.empty() && err.back() == '\n') err.pop_back();
   EXPECT_EQ(err.substr(err.rfind('\n') + 1), c.lastMessage) << r.err;
+  if (!c.refusal.empty()) EXPECT_NE(r.err.find("Row " + rows[0] + c.refusal), std::string::npos) << r.err;
   if (c.status != 0) {
     EXPECT_TRUE(ReadFileBytes(copy.image) == before);
     return;
