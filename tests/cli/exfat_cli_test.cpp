@@ -511,7 +511,9 @@ TEST_P(ExfatCliUndeleteTest, BringsBackWhatFsckAndTheDriverAccept) {
   std::string err = r.err;
   while (!err.empty() && err.back() == '\n') err.pop_back();
   EXPECT_EQ(err.substr(err.rfind('\n') + 1), c.lastMessage) << r.err;
-  if (!c.refusal.empty()) EXPECT_NE(r.err.find("Row " + rows[0] + c.refusal), std::string::npos) << r.err;
+  if (!c.refusal.empty()) {
+    EXPECT_NE(r.err.find("Row " + rows[0] + c.refusal), std::string::npos) << r.err;
+  }
   if (c.status != 0) {
     EXPECT_TRUE(ReadFileBytes(copy.image) == before);
     return;
@@ -543,17 +545,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliUndeleteTest, ::testing::ValuesIn(kUndele
 // holds 50 files (over a 4 KiB cluster of entries): written as they are made,
 // its second cluster lands past their data (a FAT chain); made empty first,
 // it grows into the next cluster (NoFatChain). "Near" takes the cluster after
-// Big's first.
+// Big's first. Names of 16 or more characters take sets of 4 entries, 32
+// to a cluster: no set is cut at its end.
 struct DeletedFolderCase {
   const char* name;
   bool emptyFirst;
   bool near;
+  const char* suffix;  // of Big's file names
 };
 
 std::ostream& operator<<(std::ostream& os, const DeletedFolderCase& c) { return os << c.name; }
 
-const DeletedFolderCase kDeletedFolderCases[] = {{"FatChainBesideAnotherFolder", false, true},
-                                                 {"NoFatChain", true, false}};
+const DeletedFolderCase kDeletedFolderCases[] = {{"FatChainBesideAnotherFolder", false, true, ""},
+                                                 {"NoFatChain", true, false, ""},
+                                                 {"SetsEndOnTheClusterEnd", false, true, "-sixteen-chars"}};
 
 class ExfatCliDeletedFolderTest : public ::testing::TestWithParam<DeletedFolderCase> {};
 
@@ -580,8 +585,9 @@ TEST_P(ExfatCliDeletedFolderTest, ListsAndCopiesEntriesPastTheFirstCluster) {
       want.insert("/" + folder + "/" + name);
     };
     for (int i = 0; c.near && i < 3; ++i) put("Near", "n" + std::to_string(i), ExfatPattern(100, 90));
-    for (int i = 10; c.emptyFirst && i < 60; ++i) put("Big", "b" + std::to_string(i), {});
-    for (int i = 10; i < 60; ++i) put("Big", "b" + std::to_string(i), ExfatPattern(i * 100u, static_cast<uint8_t>(i)));
+    for (int i = 10; c.emptyFirst && i < 60; ++i) put("Big", "b" + std::to_string(i) + c.suffix, {});
+    for (int i = 10; i < 60; ++i)
+      put("Big", "b" + std::to_string(i) + c.suffix, ExfatPattern(i * 100u, static_cast<uint8_t>(i)));
     ::sync();
     for (const std::string& folder : folders) fs::remove_all(mount.Path(folder));
     ASSERT_TRUE(mount.Unmount());
