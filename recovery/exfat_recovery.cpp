@@ -733,9 +733,25 @@ ExfatUndeleteResult ExfatUndelete(DiskAccess& access, const DrivePacket& dir, st
       refuse("Allocation bitmap not accessible!");
       continue;
     }
+    // A chained file's FAT entries that were freed with it link it again:
+    // a live set over a chain that ends in a free entry is a broken chain.
+    const ExfatBootSector& boot = volume.Boot();
+    const uint64_t fat = boot.UnitOfSector(uint64_t{boot.fatOffset} + uint64_t{boot.ActiveFat()} * boot.fatLength);
+    for (size_t k = 0; !set.NoFatChain() && readable && k < plan.clusters.size(); ++k) {
+      const uint32_t c = plan.clusters[k];
+      if (volume.FatEntry(c).value_or(1) != kExfatFatFree) continue;
+      const uint32_t next = k + 1 < plan.clusters.size() ? plan.clusters[k + 1] : kExfatFatEnd;
+      uint8_t* unit = edits.Unit(fat + uint64_t{c} * 4 / kExfatUnit);
+      readable = unit != nullptr;
+      for (size_t b = 0; readable && b < 4; ++b) unit[c * 4 % kExfatUnit + b] = static_cast<uint8_t>(next >> (8 * b));
+    }
+    if (!readable) {
+      refuse("FAT not accessible!");
+      continue;
+    }
     if (!edits.WriteAll()) {
       result.writeFailed = true;
-      prompt.Message("The allocation bitmap could not be written: " + set.name + " was left deleted.");
+      prompt.Message("The allocation bitmap or the FAT could not be written: " + set.name + " was left deleted.");
       continue;
     }
     // Then the entries: in-use bits back, and the checksum of the live set.

@@ -113,7 +113,8 @@ ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bi
 // them, from 0) that are deleted file or folder sets whose clusters are all
 // still free get their in-use bits and set checksum back, their clusters
 // marked in the allocation bitmap (a FAT chain, where the file had one, is
-// still in the FAT, or the file is not intact). The bitmap is written before
+// still in the FAT, or the file is not intact; its entries a driver freed at
+// the chain's end are linked again). The bitmap is written before
 // the entries, so that a run cut short never leaves a live file on free
 // clusters. Every write goes through the drive's undo journal. A row that
 // cannot come back whole is named and left alone.

@@ -630,6 +630,14 @@ TEST_P(ExfatCliDeletedFolderTest, ListsAndCopiesEntriesPastTheFirstCluster) {
   EXPECT_GE(recovered.size() + 1, written.size());  // but the set cut in two
   for (const auto& [name, bytes] : recovered) EXPECT_TRUE(bytes == written[name]) << name;
   EXPECT_TRUE(ReadFileBytes(card.image) == before);
+
+  // Undelete brings Big back whole: a chained folder gets the end of its
+  // chain back in the FAT, which fsck.exfat checks.
+  const std::string big = RowsNamed(Cli({card.image, "show", "Hard Disk 1/exFAT Disk/Root Directory"}).out, {"Big"}).at(0);
+  const CliRun undelete = Cli({"--no-undo", card.image, "undelete", "Hard Disk 1/exFAT Disk/Root Directory", big});
+  EXPECT_EQ(undelete.status, 0) << undelete.err;
+  std::string report;
+  EXPECT_TRUE(card.Check(&report)) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExfatCliDeletedFolderTest, ::testing::ValuesIn(kDeletedFolderCases),
