@@ -219,6 +219,9 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     static_cast<void>(access_.RefuseWrite());
     options_.repairUnasked = false;
   }
+  // The scan's writes go to an undo file of their own, so that one undo takes
+  // the whole scan back.
+  access_.StartUndoFile(volume.packet.drive);
   // Each phase ends the scan by returning false; all go to the common ending.
   [&] {
     if (!ReadBootRecord(volume)) return;
@@ -253,6 +256,7 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
     if (!Stopped()) KeepFsInfoCount();
   }();
   Finish();
+  access_.StartUndoFile(volume.packet.drive);
   return result_;
 }
 
