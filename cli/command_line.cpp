@@ -101,8 +101,9 @@ const std::vector<CommandInfo>& Commands() {
          "sectors of a bad track are kept, the unreadable ones\n"
          "get filler bytes E5 and are counted). Prints each\n"
          "target taken, then the targets written, the tracks that\n"
-         "did not move whole and the source sectors that could not\n"
-         "be read; exit status 1 when any did not move whole"}}},
+         "did not move whole, the source sectors that could not\n"
+         "be read and the target sectors that could not be\n"
+         "written; exit status 1 when any did not move whole"}}},
       {"copy-to-floppy",
        {{"copy-to-floppy NODE ROW",
          "copy the file of row ROW of the root directory or folder\n"

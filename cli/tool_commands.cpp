@@ -131,6 +131,10 @@ int RunDiskCopyCommand(const DiskCopyArgs& args, const BindOptions& options, std
   out << "targets written\t" << r.targetsWritten << '\n';
   out << "tracks not moved whole\t" << r.failedTracks + r.ignoredTracks << '\n';
   out << "unreadable source sectors\t" << r.unreadableSectors << '\n';
-  return r.targetsWritten == wanted && r.failedTracks == 0 && r.ignoredTracks == 0 && !r.stopped ? 0 : 1;
+  out << "target sectors not written\t" << r.unwrittenSectors << '\n';
+  return r.targetsWritten == wanted && r.failedTracks == 0 && r.ignoredTracks == 0 &&
+                 r.unwrittenSectors == 0 && !r.stopped
+             ? 0
+             : 1;
 }
 

@@ -35,6 +35,11 @@ void StampDirEntry(std::span<uint8_t> e, std::time_t when) {
   putLe16(e, kDirModifiedDate, FatDate(tm));
 }
 
+void SetDirEntryFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth fatType) {
+  putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
+  putLe16(entry, kDirClusterHigh, fatType == FatWidth::Fat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
+}
+
 ListedEntry ClassifyListedEntry(std::span<const uint8_t> entry, bool skipDotEntries) {
   const uint8_t attributes = le8(entry, kDirAttributes);
   const uint8_t first = le8(entry, kDirName);

@@ -75,6 +75,10 @@ inline uint32_t DirEntryFirstCluster(std::span<const uint8_t> entry, FatWidth fa
   return (high << 16) | le16(entry, kDirClusterLow);
 }
 
+// Stores the entry's first cluster; the high word stays 0 off a 32-bit FAT,
+// where it is no part of the cluster number.
+void SetDirEntryFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth fatType);
+
 // What a directory listing makes of one 32-byte entry: a row, nothing (a
 // long-name piece; in a folder, its "." and ".." entries), or the end of the
 // listing. Undelete and rename find a row's entry by the same rule.

@@ -196,6 +196,12 @@ bool ExfatVolume::ReadCluster(uint32_t c, std::span<uint8_t> out) {
   return reader_.Read(boot_.UnitOfCluster(c), out);
 }
 
+bool ExfatVolume::ReadClusterStart(uint32_t c, std::span<uint8_t> out) {
+  if (!ClusterInHeap(c) || out.empty() || out.size() > BytesPerCluster() || out.size() % kExfatUnit != 0)
+    return false;
+  return reader_.Read(boot_.UnitOfCluster(c), out);
+}
+
 namespace {
 
 // The entries of dir from byte begin to byte end (a readable stretch).
@@ -232,6 +238,18 @@ void DecodeExfatDirectory(ExfatDirectory& dir, const ExfatSetContext& context) {
   }
 }
 
+bool AppendExfatDirectoryCluster(ExfatDirectory& dir, uint32_t c, std::span<const uint8_t> bytes, bool readable) {
+  dir.clustersRead.push_back(c);
+  dir.readable.push_back(readable);
+  if (!readable) {
+    dir.unreadable.push_back(c);
+    dir.bytes.resize(dir.bytes.size() + bytes.size(), 0);
+    return false;
+  }
+  dir.bytes.insert(dir.bytes.end(), bytes.begin(), bytes.end());
+  return HasEndMark(bytes);
+}
+
 ExfatDirectory ReadExfatDirectory(ExfatVolume& volume, const ExfatStream& stream,
                                   const ExfatSetContext& context) {
   ExfatDirectory dir;
@@ -248,15 +266,8 @@ ExfatDirectory ReadExfatDirectory(ExfatVolume& volume, const ExfatStream& stream
   for (const ExfatRun& run : dir.chain.runs) {
     for (uint32_t i = 0; i < run.count && !ended; ++i) {
       const uint32_t c = run.first + i;
-      dir.clustersRead.push_back(c);
       const bool ok = volume.ReadCluster(c, cluster);
-      dir.readable.push_back(ok);
-      if (!ok) {
-        dir.unreadable.push_back(c);
-        std::fill(cluster.begin(), cluster.end(), 0);
-      }
-      dir.bytes.insert(dir.bytes.end(), cluster.begin(), cluster.end());
-      ended = ok && HasEndMark(cluster);
+      ended = AppendExfatDirectoryCluster(dir, c, cluster, ok);
     }
   }
   DecodeExfatDirectory(dir, context);

@@ -97,6 +97,8 @@ class ExfatVolume {
 
   // Cluster c whole into out (BytesPerCluster bytes).
   [[nodiscard]] bool ReadCluster(uint32_t c, std::span<uint8_t> out);
+  // The first sectors of cluster c: out a whole number of 512-byte sectors, at most a cluster.
+  [[nodiscard]] bool ReadClusterStart(uint32_t c, std::span<uint8_t> out);
 
  private:
   ExfatReader& reader_;
@@ -123,6 +125,9 @@ struct ExfatDirectory {
 // that holds its end-of-directory entry, and decodes its sets.
 ExfatDirectory ReadExfatDirectory(ExfatVolume& volume, const ExfatStream& stream,
                                   const ExfatSetContext& context);
+// Adds cluster c's bytes (zeros when it could not be read) to dir's, sets not
+// decoded; true when it was read and holds an end-of-directory entry.
+bool AppendExfatDirectoryCluster(ExfatDirectory& dir, uint32_t c, std::span<const uint8_t> bytes, bool readable);
 // The sets again, with another context (the up-case table once it is known).
 void DecodeExfatDirectory(ExfatDirectory& dir, const ExfatSetContext& context);
 

@@ -28,6 +28,11 @@ struct Opened {
   ExfatVolume& Volume() { return *exfat->volume; }
   const ExfatBitmap* Bitmap() const { return meta.bitmap ? &*meta.bitmap : nullptr; }
   ExfatSetContext Context() { return Volume().Context(meta.upcase ? &*meta.upcase : nullptr); }
+  // A folder's sets; a deleted one's as far as they can be found.
+  ExfatDirectory ReadFolder(const ExfatStream& stream, bool deleted) {
+    return deleted ? ReadExfatDeletedFolder(Volume(), Bitmap(), stream, Context())
+                   : ReadExfatDirectory(Volume(), stream, Context());
+  }
 };
 
 bool Open(DiskAccess& access, const DrivePacket& node, Opened& out, std::string& error) {
@@ -53,10 +58,11 @@ class DeletedWalk {
 
   void Folder(const ExfatStream& stream, const std::string& prefix, bool inDeleted, int depth) {
     if (depth > kMostDepth || !visited_.insert(stream.firstCluster).second) return;
-    const ExfatDirectory dir = ReadExfatDirectory(card_.Volume(), stream, card_.Context());
+    const ExfatDirectory dir = card_.ReadFolder(stream, inDeleted);
     if (!dir.unreadable.empty()) result_.problems.push_back((prefix.empty() ? "/" : prefix) + ": " + kFolderUnreadable);
     for (const ExfatEntrySet& s : dir.sets) {
-      if (s.kind != ExfatEntryKind::File || !s.hasStream) continue;
+      // A set cut before its name (the rest of its folder not found) has no path of its own.
+      if (s.kind != ExfatEntryKind::File || !s.hasStream || s.nameUnits.empty()) continue;
       // In a deleted folder only what was deleted with it is its own.
       if (inDeleted && !s.deleted) continue;
       const std::string path = prefix + "/" + s.name;
@@ -121,7 +127,7 @@ class Copier {
     ++result_.foldersMade;
     result_.written.push_back(path);
     if (depth > kMostDepth || !visited_.insert(s.FirstCluster()).second) return;
-    const ExfatDirectory dir = ReadExfatDirectory(card_.Volume(), ExfatStreamOf(s), card_.Context());
+    const ExfatDirectory dir = card_.ReadFolder(ExfatStreamOf(s), deleted);
     if (!dir.unreadable.empty()) Problem(path, kFolderUnreadable);
     for (const ExfatEntrySet& child : dir.sets)
       if (child.kind == ExfatEntryKind::File && child.hasStream && child.deleted == deleted)
@@ -257,6 +263,134 @@ ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap
     if (usable) plan.clusters.push_back(c);
   }
   return plan;
+}
+
+namespace {
+
+// Every entry up to the end of the directory is of a type a folder other than
+// the root holds, live or deleted.
+bool HoldsEntries(std::span<const uint8_t> cluster) {
+  for (size_t at = 0; at + kExfatEntrySize <= cluster.size(); at += kExfatEntrySize) {
+    switch (DecodeExfatEntry(cluster.subspan(at, kExfatEntrySize)).kind) {
+      case ExfatEntryKind::EndOfDirectory:
+        return true;
+      case ExfatEntryKind::File:
+      case ExfatEntryKind::StreamExtension:
+      case ExfatEntryKind::FileName:
+      case ExfatEntryKind::TexFatPadding:
+      case ExfatEntryKind::VendorExtension:
+      case ExfatEntryKind::VendorAllocation:
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+// A folder read cluster by cluster, its sets followed as they come: where the
+// last one is cut by the end of what was read.
+class FolderReader {
+ public:
+  FolderReader(ExfatVolume& volume, const ExfatSetContext& context)
+      : volume_(volume), context_(context), cluster_(volume.BytesPerCluster()) {}
+
+  // Cluster c read on after the others; false when it holds no entries (it
+  // is then left out) or would not complete the set cut at the end.
+  bool Take(uint32_t c) {
+    const bool ok = volume_.ReadCluster(c, cluster_);
+    if (!ok && Cut()) return false;
+    if (ok && (!HoldsEntries(cluster_) || (Cut() && !Completes(cluster_)))) return false;
+    ended_ = AppendExfatDirectoryCluster(dir_, c, cluster_, ok);
+    read_.insert(c);
+    if (!ok) next_ = dir_.bytes.size() / kExfatEntrySize;  // sets start again past it
+    Follow();
+    return true;
+  }
+  // The free cluster, from after the last one read round to it, whose first
+  // entries complete the set cut at the end; false without one.
+  bool TakeCompletion(const ExfatBitmap& bitmap) {
+    // A set takes at most 19 entries: what it still needs fits in two sectors.
+    std::vector<uint8_t> head(std::min<size_t>(2 * kExfatUnit, cluster_.size()));
+    const uint64_t end = uint64_t{kExfatFirstCluster} + bitmap.ClusterCount();
+    const uint64_t after = uint64_t{dir_.clustersRead.back()} + 1;
+    const std::pair<uint64_t, uint64_t> spans[] = {{after, end}, {kExfatFirstCluster, after}};
+    for (const auto& [from, to] : spans) {
+      // Free runs only: the bitmap's, a few hundred at a time.
+      for (uint64_t c = from; c < to;) {
+        const std::vector<ExfatBitmap::Run> runs = bitmap.Runs(static_cast<uint32_t>(c), 256);
+        if (runs.empty()) break;
+        for (const ExfatBitmap::Run& run : runs) {
+          const uint64_t stop = std::min<uint64_t>(uint64_t{run.first} + run.count, to);
+          for (uint64_t k = run.first; !run.used && k < stop; ++k) {
+            const auto candidate = static_cast<uint32_t>(k);
+            if (read_.count(candidate) || !volume_.ReadClusterStart(candidate, head)) continue;
+            // Its first entry must be a deleted secondary, as the cut set's rest is.
+            if ((head[0] & kExfatInUse) != 0 || (head[0] & kExfatSecondary) == 0) continue;
+            if (Completes(head) && Take(candidate)) return true;
+          }
+          c = uint64_t{run.first} + run.count;
+          if (c >= to) break;
+        }
+      }
+    }
+    return false;
+  }
+  bool Ended() const { return ended_; }
+  bool Cut() const { return cut_; }
+  uint64_t Bytes() const { return dir_.bytes.size(); }
+  ExfatDirectory Finish() {
+    DecodeExfatDirectory(dir_, context_);
+    return std::move(dir_);
+  }
+
+ private:
+  // The set cut at the end with more's first entries after it is whole and
+  // its checksum holds.
+  bool Completes(std::span<const uint8_t> more) const {
+    std::vector<uint8_t> joined(dir_.bytes.begin() + static_cast<std::ptrdiff_t>(next_ * kExfatEntrySize),
+                                dir_.bytes.end());
+    joined.insert(joined.end(), more.begin(), more.end());
+    const ExfatEntrySet set = DecodeExfatEntrySet(joined, 0, context_);
+    return set.checksumChecked && !set.Has(ExfatSetProblem::Truncated) &&
+           !set.Has(ExfatSetProblem::SecondaryMissing) && !set.Has(ExfatSetProblem::ChecksumMismatch);
+  }
+  // Sets on from next_ while they lie whole in what was read.
+  void Follow() {
+    cut_ = false;
+    const size_t entries = dir_.bytes.size() / kExfatEntrySize;
+    while (next_ < entries && !ended_) {
+      if (dir_.bytes[next_ * kExfatEntrySize] == kExfatEndOfDirectory) return;
+      const ExfatEntrySet set = DecodeExfatEntrySet(dir_.bytes, next_, context_);
+      if (set.Has(ExfatSetProblem::Truncated)) {
+        cut_ = true;
+        return;
+      }
+      next_ += std::max<size_t>(set.entryCount, 1);
+    }
+  }
+
+  ExfatVolume& volume_;
+  const ExfatSetContext& context_;
+  std::vector<uint8_t> cluster_;
+  ExfatDirectory dir_;
+  std::unordered_set<uint32_t> read_;
+  size_t next_ = 0;  // entry where the first set not yet whole starts
+  bool ended_ = false;
+  bool cut_ = false;
+};
+
+}  // namespace
+
+ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
+                                      const ExfatSetContext& context) {
+  FolderReader reader(volume, context);
+  const ExfatRecoveryPlan plan = PlanExfatStream(volume, bitmap, stream, true);
+  for (const uint32_t c : plan.clusters)
+    if (reader.Bytes() >= kExfatMaxDirectoryBytes || reader.Ended() || !reader.Take(c)) break;
+  while (bitmap != nullptr && reader.Cut() && !reader.Ended() && reader.Bytes() < kExfatMaxDirectoryBytes)
+    if (!reader.TakeCompletion(*bitmap)) break;
+  return reader.Finish();
 }
 
 ExfatDeletedResult FindExfatDeleted(DiskAccess& access, const DrivePacket& node) {

@@ -60,6 +60,17 @@ struct ExfatRecoveryPlan {
 ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
                                   bool deleted, bool skipAllocated = false);
 
+// A deleted folder's bytes and sets. Its clusters are taken as a deleted
+// file's are (its run, or the chain it left and on from its end while free),
+// and past them, while the last set is cut at a cluster's end, the free
+// cluster whose first entries complete that set with its checksum holding: a
+// driver that shrinks a folder as its files go and frees its chain leaves
+// nothing else to say where its later clusters lie. Reading stops at a
+// cluster that does not hold directory entries, and after the folder's
+// largest size.
+ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
+                                      const ExfatSetContext& context);
+
 // Copies rows of the exFAT folder node dir (as its listing counts its entry
 // sets, from 0; every live file and folder with none) into options'
 // folder, folders with what they hold (a deleted folder: its deleted

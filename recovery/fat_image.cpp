@@ -1,7 +1,9 @@
 #include "recovery/fat_image.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "disk/boot_sector.h"
 #include "disk/fat_copy.h"
@@ -49,6 +51,30 @@ bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage
   return WriteNodeSectors(access, volume, image.fsInfoSector, sector);
 }
 
+// The table's sectors that differ from FAT 1 as the disk holds it now, or
+// that FAT 1 does not give back: the only ones a write needs to move.
+std::vector<bool> ChangedSectors(DiskAccess& access, const DrivePacket& node,
+                                 std::span<const uint8_t> table) {
+  const DrivePacket volume = VolumeNodeOf(node);
+  const uint32_t fat1 = FatCopyPacket(node, 0).startSector;
+  const uint32_t sectors = node.sectorsPerFat;
+  std::vector<bool> changed(sectors, true);
+  constexpr uint32_t kRun = 128;
+  std::vector<uint8_t> disk(size_t{kRun} * kSectorSize);
+  for (uint32_t at = 0; at < sectors; at += kRun) {
+    const uint32_t n = std::min(kRun, sectors - at);
+    const std::span<uint8_t> run(disk.data(), size_t{n} * kSectorSize);
+    const bool whole = ReadNodeSectors(access, volume, fat1 + at, run);
+    for (uint32_t k = 0; k < n; ++k) {
+      const std::span<uint8_t> one = run.subspan(size_t{k} * kSectorSize, kSectorSize);
+      // A failed run is read again sector by sector: only the failed ones are written unseen.
+      if (!whole && !ReadNodeSectors(access, volume, fat1 + at + k, one)) continue;
+      changed[at + k] = !std::equal(one.begin(), one.end(), table.begin() + (uint64_t{at} + k) * kSectorSize);
+    }
+  }
+  return changed;
+}
+
 }  // namespace
 
 FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
@@ -70,11 +96,24 @@ FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DriveP
                             const FatImage& image) {
   FatImageWrite result;
   if (image.table.size() < uint64_t{node.sectorsPerFat} * kSectorSize) return result;
-  // Each copy is written whole, as sectorsPerFat sectors of the volume.
+  // Only the sectors whose bytes change are written, to every copy: an undo
+  // file then keeps what the command changed, not the whole FAT.
   const std::span<const uint8_t> table(image.table.data(), uint64_t{node.sectorsPerFat} * kSectorSize);
+  const std::vector<bool> changed = ChangedSectors(access, node, table);
   for (uint32_t copy = 0; copy < image.copies; ++copy) {
-    const bool written =
-        WriteNodeSectors(access, VolumeNodeOf(node), FatCopyPacket(node, copy).startSector, table);
+    const uint32_t start = FatCopyPacket(node, copy).startSector;
+    bool written = true;
+    for (uint32_t at = 0; at < node.sectorsPerFat;) {
+      if (!changed[at]) {
+        ++at;
+        continue;
+      }
+      uint32_t end = at;
+      while (end < node.sectorsPerFat && changed[end]) ++end;
+      const auto bytes = table.subspan(size_t{at} * kSectorSize, size_t{end - at} * kSectorSize);
+      if (!WriteNodeSectors(access, VolumeNodeOf(node), start + at, bytes)) written = false;
+      at = end;
+    }
     if (copy == 0) result.fat1 = written;
     if (written) continue;
     ++result.failed;

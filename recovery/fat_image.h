@@ -54,7 +54,8 @@ struct FatImageWrite {
   bool AllWritten() const { return fat1 && failed == 0 && fsInfo; }
 };
 
-// Writes the image to every copy; a copy that fails is reported ("FAT 1
+// Writes the image to every copy, only the sectors whose bytes differ from
+// FAT 1 as the disk holds it (or that it will not give back); a copy that fails is reported ("FAT 1
 // cannot be written successfully!", ...) and the others are still written.
 // When FAT 1 was written, the FSInfo free count (when the volume keeps one)
 // then loses clustersTaken.

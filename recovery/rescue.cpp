@@ -148,6 +148,19 @@ RescueFindings FindRescuable(DiskAccess& access, const DrivePacket& root,
     found.carved = carver->Finish();
     // What a deleted or lost-folder file holds is that file's, not a carving.
     std::vector<bool> claimed = taken;
+    // Copy Out also reads a deleted file around the live clusters its run
+    // meets: what lies after them is that reading's, or a file's tail would
+    // come back a second time as a carving of its own.
+    for (const DeletedFile& f : found.deleted) {
+      if (f.folder || f.state == DeletedState::Lost || !g.InRange(f.startCluster)) continue;
+      const uint64_t n = std::max<uint64_t>(1, (uint64_t{f.size} + g.clusterBytes - 1) / g.clusterBytes);
+      uint64_t got = 0;
+      for (uint64_t c = f.startCluster; got < n && c <= g.lastCluster; ++c) {
+        if (!free(static_cast<uint32_t>(c))) continue;
+        claimed[c] = true;
+        ++got;
+      }
+    }
     for (const LostFolder& f : found.lost.folders)
       for (uint32_t c : f.clusters) claimed[c] = true;
     for (const LostEntry& e : found.lost.entries) {

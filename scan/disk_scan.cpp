@@ -44,11 +44,6 @@ bool Descended(std::span<const uint8_t> entry, FatWidth width) {
   return Checked(entry, width) && (entry[kDirAttributes] & kAttrFolder) != 0;
 }
 
-void SetFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth width) {
-  putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
-  putLe16(entry, kDirClusterHigh, width == FatWidth::Fat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
-}
-
 }  // namespace
 
 std::string ScanSummary(const ScanResult& r) {
@@ -697,7 +692,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       std::vector<FatUndo> undo;
       journal_ = &undo;
       if (isFirst) {
-        SetFirstCluster(entry, n, layout_.width);
+        SetDirEntryFirstCluster(entry, n, layout_.width);
         folderChanged_ = true;
       } else {
         SetEntry(prev, n);
@@ -707,7 +702,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
       if (!copied) {
         Say(kScanFixFailed);
         UndoFat(undo);
-        if (isFirst) SetFirstCluster(entry, first, layout_.width);
+        if (isFirst) SetDirEntryFirstCluster(entry, first, layout_.width);
         ++result_.problemsLeft;
         return false;
       }
@@ -872,7 +867,7 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
   if (!first) {
     SetEntry(prev, n);
   } else if (folder != nullptr) {
-    SetFirstCluster(std::span<uint8_t>(folder->bytes).subspan(entryOffset, 32), n, layout_.width);
+    SetDirEntryFirstCluster(std::span<uint8_t>(folder->bytes).subspan(entryOffset, 32), n, layout_.width);
     folderChanged_ = true;
   } else {
     // The 32-bit root directory's first cluster lives in the boot record,

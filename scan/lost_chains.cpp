@@ -24,11 +24,6 @@ void PutName(std::span<uint8_t> entry, const char* name11) {
   std::memcpy(entry.data() + kDirName, name11, kDirNameLength + kDirExtensionLength);
 }
 
-void PutFirstCluster(std::span<uint8_t> entry, uint32_t cluster, FatWidth width) {
-  putLe16(entry, kDirClusterLow, static_cast<uint16_t>(cluster));
-  putLe16(entry, kDirClusterHigh, width == FatWidth::Fat32 ? static_cast<uint16_t>(cluster >> 16) : 0);
-}
-
 // The root's free entry for the new folder: an end-marked one first, so no
 // deleted file loses its entry; -1 when every entry is taken.
 long FreeSlot(const ScanFolder& root) {
@@ -215,7 +210,7 @@ bool DiskScan::SaveChains(const std::vector<LostChain>& all) {
     putLe8(entryAt(i), kDirAttributes, kAttrFolder);
     StampDirEntry(entryAt(i), now);
   }
-  PutFirstCluster(entryAt(0), own.front(), layout_.width);
+  SetDirEntryFirstCluster(entryAt(0), own.front(), layout_.width);
   for (size_t k = 0; k < chains.size(); ++k) {
     const std::span<uint8_t> e = entryAt(k + 2);
     char name[12];
@@ -223,7 +218,7 @@ bool DiskScan::SaveChains(const std::vector<LostChain>& all) {
     PutName(e, name);
     putLe8(e, kDirAttributes, kAttrArchive);
     StampDirEntry(e, now);
-    PutFirstCluster(e, chains[k].head, layout_.width);
+    SetDirEntryFirstCluster(e, chains[k].head, layout_.width);
     putLe32(e, kDirSize, static_cast<uint32_t>(chains[k].length * clusterBytes));
   }
   for (size_t i = 0; i < own.size(); ++i)
@@ -240,7 +235,7 @@ bool DiskScan::SaveChains(const std::vector<LostChain>& all) {
   PutName(e, name);
   putLe8(e, kDirAttributes, kAttrFolder);
   StampDirEntry(e, now);
-  PutFirstCluster(e, own.front(), layout_.width);
+  SetDirEntryFirstCluster(e, own.front(), layout_.width);
   // The end mark moves one entry on, so nothing past it comes into view.
   if (atEnd && at + 2 * kDirEntrySize <= root->bytes.size()) root->bytes[at + kDirEntrySize] = kDirEndMark;
   const std::vector<uint8_t> wanted(e.begin(), e.end());

@@ -146,6 +146,14 @@ class CopyRun {
           if (whole) Step();
         }
         if (!control_.nextImage) access_.ReleaseRemovable(options_.floppy);
+        if (unwritten_ > 0) {
+          // This target lacks those sectors: said before the next is asked for.
+          result_.unwrittenSectors += unwritten_;
+          char text[160];
+          std::snprintf(text, sizeof text, kCopyUnwrittenSectors, static_cast<unsigned>(unwritten_));
+          prompt_.Message(text);
+          unwritten_ = 0;
+        }
         if (!whole) return result_;
         ++result_.targetsWritten;
       }
@@ -177,9 +185,11 @@ class CopyRun {
   }
 
   // The whole-track transfer, asked about until it moves, is given up or
-  // ignored; then, unless given up, the sector-wise pass. False when the
-  // track failed.
-  bool TrackTransfer(TrackIo& io, uint32_t c, uint32_t h, uint8_t* into, const uint8_t* from) {
+  // ignored; then, unless given up, the sector-wise pass, whose sectors
+  // that would not move it counts in failedSectors. False when the track
+  // failed.
+  bool TrackTransfer(TrackIo& io, uint32_t c, uint32_t h, uint8_t* into, const uint8_t* from,
+                     uint32_t& failedSectors) {
     const uint32_t p = g_.sectorsPerTrack;
     if (control_.stop) return false;
     for (;;) {
@@ -194,13 +204,13 @@ class CopyRun {
       }
       if (control_.stop) return false;
     }
-    // The sector-wise pass recovers every sector that can still be moved.
+    // The sector-wise pass recovers every sector that can still be moved;
+    // the ones that cannot are counted, never passed off as moved.
+    failedSectors = 0;
     for (uint32_t s = 1; s <= p; ++s) {
       const uint64_t at = uint64_t{s - 1} * kSectorSize;
-      if (from != nullptr)
-        (void)io.Write(c, h, s, 1, from + at);
-      else
-        (void)io.Read(c, h, s, 1, into + at);
+      const bool moved = from != nullptr ? io.Write(c, h, s, 1, from + at) : io.Read(c, h, s, 1, into + at);
+      if (!moved) ++failedSectors;
     }
     return true;
   }
@@ -244,12 +254,17 @@ class CopyRun {
     return true;
   }
 
+  // A read-back: false also when a sector would not read, whatever the
+  // buffer then holds (it may equal the source by chance).
   bool TrackRead(TrackIo& io, uint32_t c, uint32_t h, uint8_t* into) {
-    return TrackTransfer(io, c, h, into, nullptr);
+    uint32_t failed = 0;
+    return TrackTransfer(io, c, h, into, nullptr, failed) && failed == 0;
   }
 
   bool TrackWrite(TrackIo& io, uint32_t c, uint32_t h, const uint8_t* from) {
-    if (!TrackTransfer(io, c, h, nullptr, from)) return false;
+    uint32_t failed = 0;
+    if (!TrackTransfer(io, c, h, nullptr, from, failed)) return false;
+    unwritten_ += failed;
     if (!options_.verify) return true;
     std::vector<uint8_t> back;
     try {
@@ -305,6 +320,7 @@ class CopyRun {
   DiskCopyControl& control_;
   std::vector<uint8_t> image_;
   uint32_t position_ = 0;
+  uint32_t unwritten_ = 0;  // the current target's sectors that would not be written
   DiskCopyResult result_;
 };
 

@@ -28,6 +28,10 @@ inline constexpr const char* kCopyStopQuestion = "Stop Operation?";
 // number): the copies get filler bytes there, never passed off as data.
 inline constexpr const char* kCopyUnreadableSectors =
     "%u sectors of the source could not be read: the copies hold filler bytes (E5) in their place!";
+// After a target's write pass, when sectors of it could not be written even
+// one by one (their number): that target is no whole copy.
+inline constexpr const char* kCopyUnwrittenSectors =
+    "%u sectors of the target could not be written: it is not a whole copy!";
 inline constexpr const char* kCopyInsertTarget = "Insert the target disk in drive and press OK";
 inline constexpr const char* kCopyAnother = "Copy over!  Write to another disk?";
 inline constexpr const char* kCopyInProgress =
@@ -82,6 +86,9 @@ struct DiskCopyResult {
   // Source sectors that could not be read, each tried on its own: the
   // targets hold kRawUnreadableFill there.
   uint32_t unreadableSectors = 0;
+  // Target sectors that could not be written, each tried on its own, over
+  // all targets.
+  uint32_t unwrittenSectors = 0;
   bool stopped = false;  // "Stop Operation?" answered Yes, or out of memory
 };
 

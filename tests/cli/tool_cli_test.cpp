@@ -66,7 +66,8 @@ TEST(ToolCli, DiskCopyOntoThreeTargetsAndAroundAnUnreadableTrack) {
     if (verify) args.push_back("--verify");
     const CliRun r = Cli(args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected + "targets written\t3\ntracks not moved whole\t0\nunreadable source sectors\t0\n");
+    EXPECT_EQ(r.out, expected + "targets written\t3\ntracks not moved whole\t0\nunreadable source sectors\t0\n"
+                         "target sectors not written\t0\n");
     EXPECT_EQ(r.err, "Copy over!  Write to another disk? Yes\nCopy over!  Write to another disk? Yes\n"
                      "Copy over!  Write to another disk? No\n");
     for (const char* t : {"t1", "t2", "t3"})

@@ -13,6 +13,7 @@
 #include "recovery/copy_out.h"
 #include "recovery/deleted_files.h"
 #include "recovery/entry_names.h"
+#include "recovery/rescue.h"
 #include "fixtures/deleted_scene.h"
 #include "fixtures/rescue_scene.h"
 #include "recovery/recovery_rig.h"
@@ -259,6 +260,12 @@ TEST_P(DeletedReadings, TheReadingThatChecksOutIsKeptElseBoth) {
     EXPECT_EQ(ReadFileBytes(file), expect);
     EXPECT_EQ(CopiedWhole(c, file), row.kept == std::string(kReadAroundChecked));
   }
+  // Rescue copies out the same readings: what follows the live cluster is
+  // the file's, not a carving of its own.
+  const RescueFindings found = FindRescuable(rig.access, root, {});
+  ASSERT_TRUE(found.opened);
+  for (const CarvedFile& carved : found.carved)
+    ADD_FAILURE() << carved.extension << " carved at " << carved.firstCluster;
   EXPECT_TRUE(rig.dev->writeLog.empty());
 }
 

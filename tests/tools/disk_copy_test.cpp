@@ -346,3 +346,59 @@ TEST(DiskCopy, ReplacingAnImageKeepsAnUndoFileAndAnOpenDriveIsNotWritten) {
     undoFiles += e.path().filename().string().find("old.img") != std::string::npos;
   EXPECT_EQ(undoFiles, 1u);
 }
+
+// The drive itself as the target, a sector of it failing after the read pass.
+// A sector the sector-wise pass cannot move is never taken for moved: a
+// write is counted and told, a read-back fails the compare even where the
+// source sector holds the zeros the read-back buffer starts with.
+struct TargetSectorCase {
+  const char* name;
+  bool write;  // the sector fails to be written; else to be read back (Verify)
+  std::vector<std::string> said;
+  uint32_t unwritten;
+};
+
+class DiskCopyTargetSector : public testing::TestWithParam<TargetSectorCase> {};
+
+TEST_P(DiskCopyTargetSector, AFailedSectorIsNeverPassedOffAsMoved) {
+  const TargetSectorCase& row = GetParam();
+  TempDir dir;
+  const FatVolume source = FullFloppy(dir);
+  // Sector 25 lies in the root folder after its only entries: all zeros.
+  constexpr uint64_t kSector = 25;
+  ASSERT_EQ(SectorSlice(ReadFileBytes(source.image), kSector), std::vector<uint8_t>(512, 0));
+  LibraryRig rig({source.image}, {}, true);
+  const DiskCopyOptions options{0, !row.write};
+  DiskCopyGeometry g;
+  ASSERT_TRUE(StartDiskCopy(rig.access, options, g));
+  DiskCopyControl control;
+  int zeros = 0;
+  control.progress = [&](uint32_t pos, uint32_t) {
+    if (pos != 0 || ++zeros != 2) return;  // after the read pass
+    (row.write ? rig.fault->badWriteSectors : rig.fault->badReadSectors) = {kSector};
+  };
+  rig.prompt.Answer(PromptAnswer::Ignore);  // the whole track's failure
+  // Yes to "Stop Operation?" after a failed compare; No to another disk.
+  if (row.write)
+    rig.prompt.AnswerNo();
+  else
+    rig.prompt.AnswerYes();
+  const DiskCopyResult r = RunDiskCopy(rig.access, options, g, control);
+  EXPECT_EQ(rig.prompt.Messages(), row.said);
+  EXPECT_EQ(r.unwrittenSectors, row.unwritten);
+  EXPECT_EQ(r.targetsWritten, row.write ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DiskCopyTargetSector,
+    testing::Values(
+        TargetSectorCase{"write", true,
+                         {"Insert the target disk in drive and press OK", "Disk failure during write operation!!",
+                          "1 sectors of the target could not be written: it is not a whole copy!",
+                          "Copy over!  Write to another disk?"},
+                         1},
+        TargetSectorCase{"read_back", false,
+                         {"Insert the target disk in drive and press OK", "Disk failure during read operation!!",
+                          "Compare failed!!", "Stop Operation?"},
+                         0}),
+    [](const auto& info) { return std::string(info.param.name); });
