@@ -16,9 +16,9 @@ class LoadedSectorLibrary final : public SectorLibrary {
  public:
   LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, ReadSect64Fn r64,
                       WriteSect64Fn w64, CheckInt13Extension32Fn c, Sect32FloppyCountFn f,
-                      Sect32DriveGeometryFn g)
+                      Sect32DriveGeometryFn g, Sect32StartUndoFileFn u)
       : handle_(handle), read_(r), write_(w), read64_(r64), write64_(w64), check_(c),
-        floppies_(f), geometry_(g) {}
+        floppies_(f), geometry_(g), undoFile_(u) {}
   ~LoadedSectorLibrary() override {
     if (handle_ != nullptr) ::dlclose(handle_);
   }
@@ -47,6 +47,9 @@ class LoadedSectorLibrary final : public SectorLibrary {
     out = Geometry{cylinders, static_cast<uint16_t>(heads), static_cast<uint16_t>(perTrack)};
     return true;
   }
+  void StartUndoFile(uint32_t drive) override {
+    if (undoFile_ != nullptr) undoFile_(drive);
+  }
 
  private:
   void* handle_;
@@ -57,6 +60,7 @@ class LoadedSectorLibrary final : public SectorLibrary {
   CheckInt13Extension32Fn check_;
   Sect32FloppyCountFn floppies_;
   Sect32DriveGeometryFn geometry_;
+  Sect32StartUndoFileFn undoFile_;
 };
 
 }  // namespace
@@ -182,6 +186,11 @@ bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
   if (dev == nullptr) return false;
   out = dev->geometry;
   return true;
+}
+
+void DiskAccess::StartUndoFile(uint16_t drive) {
+  if (!useSectorLibrary_) devices_.StartUndoFile(drive);
+  else if (library_ != nullptr) library_->StartUndoFile(drive);
 }
 
 uint32_t DiskAccess::Int13Extensions(uint16_t drive) {
@@ -411,8 +420,10 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   // A library without the geometry query gives no geometry: a CHS transfer
   // past a drive's first sector then fails rather than land at a guessed place.
   auto geometry = reinterpret_cast<Sect32DriveGeometryFn>(::dlsym(handle, "Sect32DriveGeometry"));
+  // Without the undo-file call the run's writes share one undo file.
+  auto undoFile = reinterpret_cast<Sect32StartUndoFileFn>(::dlsym(handle, "Sect32StartUndoFile"));
   auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, read64, write64, check,
-                                                   floppies, geometry);
+                                                   floppies, geometry, undoFile);
   SectorLibrary* raw = lib.get();
   access.UseLibrary(raw, std::move(lib));
 

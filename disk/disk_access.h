@@ -137,6 +137,11 @@ class DiskAccess {
   static constexpr const char* kDrivesReadOnlyText =
       "The drives are open read-only: nothing is written to them.";
 
+  // The drive's next write starts an undo file of its own, on either path:
+  // a command that must be undone as one (a scan) calls it before its first
+  // write and after its last.
+  void StartUndoFile(uint16_t drive);
+
   // Closes every handle and unloads the library (closing the main window).
   void Release();
 

@@ -397,6 +397,11 @@ Device* DeviceMap::Find(uint16_t drive) const {
   return it == devices_.end() ? nullptr : it->second.get();
 }
 
+void DeviceMap::StartUndoFile(uint16_t drive) const {
+  auto* guarded = dynamic_cast<GuardedDevice*>(Find(drive));
+  if (guarded != nullptr && guarded->Journal() != nullptr) guarded->Journal()->StartNewFile();
+}
+
 uint32_t DeviceMap::FloppyCount() const {
   uint32_t n = 0;
   while (n < 0x80 && devices_.count(static_cast<uint16_t>(n))) ++n;

@@ -86,6 +86,9 @@ class DeviceMap {
  public:
   void Add(uint16_t drive, std::unique_ptr<Device> device);
   Device* Find(uint16_t drive) const;
+  // The drive's next write starts an undo file of its own (nothing when the
+  // drive keeps no journal).
+  void StartUndoFile(uint16_t drive) const;
   uint32_t FloppyCount() const;    // floppies numbered 0, 1, ... without a gap
   uint32_t HardDiskCount() const;  // hard disks numbered 0x80, 0x81, ... without a gap
   void CloseAll();

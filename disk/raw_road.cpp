@@ -87,8 +87,7 @@ RawReader::RawReader(DiskAccess& access, const DrivePacket& node, uint64_t first
 
 RawReader::~RawReader() = default;
 
-bool RawReader::Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable) {
-  const uint64_t to = from + buffer.size() / kSectorSize;
+void RawReader::Hold(uint64_t from, uint64_t to) {
   std::deque<RawSlot*>& held = ahead_->held;
   // Runs wholly before this piece are done with.
   while (!held.empty() && held.front()->End() <= from) {
@@ -105,6 +104,32 @@ bool RawReader::Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint6
     }
     held.push_back(run);
   }
+}
+
+std::span<const uint8_t> RawReader::View(uint64_t from, std::span<uint8_t> buffer,
+                                         std::vector<uint64_t>& unreadable, bool& whole) {
+  const uint64_t to = from + buffer.size() / kSectorSize;
+  Hold(from, to);
+  for (const RawSlot* run : ahead_->held) {
+    if (run->first > from || to > run->End() || to == from) continue;
+    whole = true;
+    if (!run->whole)
+      for (auto b = std::lower_bound(run->unreadable.begin(), run->unreadable.end(), from);
+           b != run->unreadable.end() && *b < to; ++b) {
+        unreadable.push_back(*b);
+        whole = false;
+      }
+    return std::span<const uint8_t>(run->bytes).subspan((from - run->first) * kSectorSize,
+                                                        (to - from) * kSectorSize);
+  }
+  whole = Read(from, buffer, unreadable);
+  return buffer;
+}
+
+bool RawReader::Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable) {
+  const uint64_t to = from + buffer.size() / kSectorSize;
+  Hold(from, to);
+  std::deque<RawSlot*>& held = ahead_->held;
   bool whole = true;
   for (uint64_t s = from; s < to;) {
     const auto it = std::find_if(held.begin(), held.end(),

@@ -76,11 +76,19 @@ class RawReader {
   // after the previous piece's start. Sectors outside the range (or not read
   // because of a stop) come as unreadable.
   [[nodiscard]] bool Read(uint64_t from, std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable);
+  // As Read, without the copy where one run read ahead holds the whole
+  // piece: the bytes are then that run's, good until the next call. Else they
+  // are copied into buffer (and the span is buffer). whole as Read answers.
+  [[nodiscard]] std::span<const uint8_t> View(uint64_t from, std::span<uint8_t> buffer,
+                                              std::vector<uint64_t>& unreadable, bool& whole);
   // Sectors read from the disk so far, and of them unreadable.
   uint64_t SectorsRead() const { return sectorsRead_; }
 
  private:
   struct Ahead;
+  // Lets go of the runs wholly before sector from and takes the runs up to
+  // sector to (or the end) from the reader.
+  void Hold(uint64_t from, uint64_t to);
   std::unique_ptr<Ahead> ahead_;
   uint64_t sectorsRead_ = 0;
 };

@@ -87,6 +87,10 @@ bool Sect32Engine::DriveGeometry(uint32_t drive, Geometry& out) {
   return true;
 }
 
+void Sect32Engine::StartUndoFile(uint32_t drive) {
+  if (drive <= UINT16_MAX) map_.StartUndoFile(static_cast<uint16_t>(drive));
+}
+
 uint64_t Sect32Engine::DriveBytes(uint32_t drive) {
   const Device* dev = Drive(drive);
   return dev != nullptr ? dev->Size() : 0;

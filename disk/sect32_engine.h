@@ -24,6 +24,7 @@ class Sect32Engine final : public SectorLibrary {
   uint32_t FloppyCount() override;
   [[nodiscard]] bool DriveGeometry(uint32_t drive, Geometry& out) override;
   uint64_t DriveBytes(uint32_t drive) override;
+  void StartUndoFile(uint32_t drive) override;
 
   bool AllOpen() const { return allOpen_; }
 

@@ -109,4 +109,10 @@ __attribute__((visibility("default"))) uint32_t Sect32DriveGeometry(uint32_t dri
   return 1;
 }
 
+// The drive's next write starts an undo file of its own.
+__attribute__((visibility("default"))) void Sect32StartUndoFile(uint32_t drive) {
+  const std::shared_ptr<Drives> d = Current();
+  if (d != nullptr) d->engine->StartUndoFile(drive);
+}
+
 }  // extern "C"

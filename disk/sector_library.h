@@ -34,6 +34,9 @@ class SectorLibrary {
   // The drive's size in bytes when the library can tell it without a
   // transfer; 0 when it cannot (the loaded library exports no such call).
   virtual uint64_t DriveBytes(uint32_t /*drive*/) { return 0; }
+  // The drive's next write starts an undo file of its own; a library without
+  // the call keeps one file for the run.
+  virtual void StartUndoFile(uint32_t /*drive*/) {}
 };
 
 // The C entry points exported by libsect32.so.
@@ -53,4 +56,5 @@ using Sect32OpenDrivesFn = uint32_t (*)(const char*);
 using Sect32FloppyCountFn = uint32_t (*)();
 // The drive's CHS geometry; nonzero when the drive is known.
 using Sect32DriveGeometryFn = uint32_t (*)(uint32_t, uint32_t*, uint32_t*, uint32_t*);
+using Sect32StartUndoFileFn = void (*)(uint32_t);
 }

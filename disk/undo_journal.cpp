@@ -146,6 +146,13 @@ UndoJournal::~UndoJournal() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+void UndoJournal::StartNewFile() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  sequence_ = 0;
+}
+
 bool UndoJournal::Create() {
   std::error_code ec;
   fs::create_directories(dir_, ec);

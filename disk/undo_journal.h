@@ -76,7 +76,13 @@ class UndoJournal {
   [[nodiscard]] bool Record(uint64_t driveSize, uint64_t firstSector, std::span<const uint8_t> old,
                             std::span<const uint8_t> fresh);
 
-  const std::string& File() const { return file_; }  // empty until the first record
+  // Ends the current undo file: the next record starts a file of its own, so
+  // that a command's writes (a whole scan) are undone as one. A journal that
+  // failed stays failed.
+  void StartNewFile();
+
+  // The file last written to; empty until the first record.
+  const std::string& File() const { return file_; }
   const std::string& Error() const { return error_; }
   uint64_t Records() const { return sequence_; }
 

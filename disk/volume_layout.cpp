@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "disk/boot_sector.h"
+#include "disk/dir_entry.h"
 #include "disk/fat_codec.h"
 #include "disk/le.h"
 
@@ -65,4 +66,31 @@ std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> boot, uint8_t 
     v.fsInfoSector = le16(boot, kBootFsInfoSector);
   }
   return v;
+}
+
+DrivePacket ClusterFolderNode(const DrivePacket& volume, const VolumeLayout& layout, uint32_t firstCluster) {
+  DrivePacket node = volume;
+  node.kind = NodeKind::DirEntry;
+  node.attributes = kAttrFolder;
+  node.fatType = layout.width;
+  node.firstCluster = firstCluster;
+  node.startSector = layout.dataStart;
+  node.sectorCount = 0;
+  return node;
+}
+
+DrivePacket RootFolderNode(const DrivePacket& volume, const VolumeLayout& layout) {
+  DrivePacket root = volume;
+  if (layout.width == FatWidth::Fat32) {
+    root = ClusterFolderNode(volume, layout, layout.rootCluster);
+  } else {
+    root.kind = NodeKind::RootDir;
+    root.fatType = layout.width;
+    root.startSector = layout.rootStart;
+    root.sectorCount = layout.rootSectors;
+  }
+  root.reservedSectors = layout.reservedSectors;
+  root.sectorsPerFat = layout.sectorsPerFat;
+  root.dataStart = layout.dataStart;
+  return root;
 }

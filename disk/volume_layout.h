@@ -59,3 +59,11 @@ bool IsFat32PartitionType(uint8_t type);
 // 16-bit sectors-per-FAT field is 0 is 32-bit whatever its count.
 [[nodiscard]] std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> bootSector,
                                          uint8_t partitionType = 0);
+
+// A folder in the data area as a node of the volume `volume` (a packet with
+// the volume's drive, geometry and width): its clusters count from dataStart.
+DrivePacket ClusterFolderNode(const DrivePacket& volume, const VolumeLayout& layout, uint32_t firstCluster);
+// The volume's root as the tree makes it: the fixed root of a 12/16-bit
+// volume, the root's cluster chain on a 32-bit one, with the places its walk
+// needs (reserved sectors, FAT size, data start).
+DrivePacket RootFolderNode(const DrivePacket& volume, const VolumeLayout& layout);

@@ -104,22 +104,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
 
   DrivePacket* root = TakeChild(ctx, node);
   if (root == nullptr) return true;
-  *root = volume;
-  root->reservedSectors = layout->reservedSectors;
-  root->sectorsPerFat = fatSectors;
-  root->dataStart = layout->dataStart;
-  if (fatKind == FatWidth::Fat32) {
-    // The root is a folder in the data area: its clusters count from there.
-    root->kind = NodeKind::DirEntry;
-    root->sectorCount = 0;
-    root->attributes = kAttrFolder;
-    root->firstCluster = layout->rootCluster;
-    root->startSector = layout->dataStart;
-  } else {
-    root->kind = NodeKind::RootDir;
-    root->startSector = layout->rootStart;
-    root->sectorCount = layout->rootSectors;
-  }
+  *root = RootFolderNode(volume, *layout);
   Count(*root);
   Add(sink, root, "Root Directory", true);
   return true;

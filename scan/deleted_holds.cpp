@@ -11,22 +11,8 @@
 void DiskScan::FindDeletedHolds() {
   holdsFound_ = true;
   // The root node the volume's walk starts from, as the tree makes it.
-  DrivePacket root = volume_;
+  DrivePacket root = RootFolderNode(volume_, layout_);
   root.bootSector = static_cast<uint16_t>(bootFromBackup_);
-  root.reservedSectors = layout_.reservedSectors;
-  root.sectorsPerFat = layout_.sectorsPerFat;
-  root.dataStart = layout_.dataStart;
-  if (layout_.width == FatWidth::Fat32) {
-    root.kind = NodeKind::DirEntry;
-    root.attributes = kAttrFolder;
-    root.firstCluster = layout_.rootCluster;
-    root.startSector = layout_.dataStart;
-    root.sectorCount = 0;
-  } else {
-    root.kind = NodeKind::RootDir;
-    root.startSector = layout_.rootStart;
-    root.sectorCount = layout_.rootSectors;
-  }
   const FindDeletedResult found = FindDeletedFiles(access_, root, &flags_.stop);
   // Without room for the map the free clusters are taken in order, as before.
   if (!found.opened || !TakeBuffer(options_.budget, held_, (uint64_t{layout_.lastCluster} + 8) / 8)) return;

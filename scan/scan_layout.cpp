@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "disk/dir_entry.h"
 #include "disk/directory_loader.h"
 
 namespace {
@@ -41,11 +40,7 @@ FolderLoad LoadFixedRoot(DiskAccess& access, const DrivePacket& volume, const Vo
   folder = ScanFolder{};
   folder.fixedRoot = true;
   if (layout.rootSectors == 0) return FolderLoad::Empty;
-  DrivePacket root = volume;
-  root.kind = NodeKind::RootDir;
-  root.startSector = layout.rootStart;
-  root.sectorCount = layout.rootSectors;
-  const FolderLoad load = Take(LoadDirectory(access, budget, root, {}), folder);
+  const FolderLoad load = Take(LoadDirectory(access, budget, RootFolderNode(volume, layout), {}), folder);
   // The root holds rootEntries entries; the rest of its last sector is not
   // the root's.
   folder.entryCount = std::min<size_t>(folder.entryCount, layout.rootEntries);
@@ -57,12 +52,5 @@ FolderLoad LoadClusterFolder(DiskAccess& access, const DrivePacket& volume,
                              uint32_t first, MemoryBudget budget, ScanFolder& folder) {
   folder = ScanFolder{};
   if (first < 2 || first > layout.lastCluster) return FolderLoad::Empty;
-  DrivePacket node = volume;
-  node.kind = NodeKind::DirEntry;
-  node.attributes = kAttrFolder;
-  node.fatType = layout.width;
-  node.firstCluster = first;
-  node.startSector = layout.dataStart;
-  node.sectorCount = 0;
-  return Take(LoadDirectory(access, budget, node, fat), folder);
+  return Take(LoadDirectory(access, budget, ClusterFolderNode(volume, layout, first), fat), folder);
 }

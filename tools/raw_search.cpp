@@ -344,23 +344,31 @@ SearchResult SearchSectors(DiskAccess& access, const SearchJob& job, const Searc
     // sectors that stayed unreadable: their filler is searched as bytes that
     // match nothing.
     bad.clear();
-    const bool read = reader.Read(first, sectors, bad);
-    if (n < kSearchBlockSectors)
+    // A full block is matched where the run read ahead holds it (its last
+    // sector is room enough for a pattern starting in the ones before); a
+    // last block in the zero-padded buffer.
+    bool read = true;
+    std::span<const uint8_t> bytes = block;
+    if (full) {
+      bytes = reader.View(first, sectors, bad, read);
+    } else {
+      read = reader.Read(first, sectors, bad);
       std::fill(block.begin() + static_cast<std::ptrdiff_t>(size_t{n} * kSectorSize), block.end(), 0);
+    }
     if (!read) {
       events.Unreadable(s, Format(kSearchSectorNotAccessible, static_cast<unsigned long>(s)));
       // A full block's last sector is read again as the next block's first.
       for (const uint64_t b : bad)
         if (!full || b - first < kSearchStepSectors) ++result.unreadableSectors;
     }
-    const size_t h = FindReadablePattern(block, starts, pattern, first, bad);
+    const size_t h = FindReadablePattern(bytes, starts, pattern, first, bad);
     if (h != kNoMatch) {
       const uint32_t inBlock = static_cast<uint32_t>(h / kSectorSize);
       SearchHit& hit = result.hit;
       hit.sector = static_cast<uint32_t>(s + inBlock);
       hit.index = hit.sector - job.node.startSector;
       hit.offset = static_cast<uint32_t>(h % kSectorSize);
-      std::memcpy(hit.bytes.data(), block.data() + size_t{inBlock} * kSectorSize, kSectorSize);
+      std::memcpy(hit.bytes.data(), bytes.data() + size_t{inBlock} * kSectorSize, kSectorSize);
       result.status = SearchStatus::Found;
       return result;
     }

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "app/scan_dialog.h"
+#include "app/command_ids.h"
 #include "disk/fat_codec.h"
 #include "disk/le.h"
 #include "fixtures/image_builder.h"
@@ -112,7 +113,57 @@ class ScanDialogTest : public QObject {
   void PhaseLineWordsEachPhase();
   void PreselectsTheVolumeOfTheSelectedNode();
   void StopInTheFreeClusterTest();
+  void OneUndoTakesTheScanBack_data();
+  void OneUndoTakesTheScanBack();
 };
+
+void ScanDialogTest::OneUndoTakesTheScanBack_data() {
+  QTest::addColumn<bool>("direct");
+  QTest::newRow("sector library") << false;
+  QTest::newRow("direct") << true;
+}
+
+// The window's writes before a scan, the scan's and those after it go to
+// undo files of their own: Undo Writes on the scan's file gives back the
+// volume as the scan found it, byte for byte, and keeps the earlier write.
+void ScanDialogTest::OneUndoTakesTheScanBack() {
+  QFETCH(bool, direct);
+  CrossLinkedDisk disk;
+  const std::string undoDir = disk.dir.File("undo");
+  DriveMapConfig config = Drives({disk.image}, {}, direct);
+  config.undoDir = undoDir;
+  config.undo = true;
+  GuiRig rig(config);
+  QVERIFY(rig.started);
+  DiskAccess& access = rig.state.access;
+  const std::vector<uint8_t> earlier(512, 0x5A);  // a sector of the gap before the partition
+  QVERIFY(access.WriteAbsolute(0x80, 100, 1, earlier.data()));
+  const std::vector<uint8_t> scanned = ReadFileBytes(disk.image);
+
+  ScanDialog dialog(access);
+  dialog.show();
+  dialog.AutoFix()->setChecked(true);
+  BoxAnswerer boxes([](const QString&) { return QMessageBox::Ok; });
+  QSignalSpy ended(&dialog, &ScanDialog::ScanEnded);
+  dialog.ScanButton()->click();
+  QVERIFY(ended.wait(60000));
+  QVERIFY(dialog.LastResult().fatWritten);
+  QVERIFY(disk.BLink() != 3);
+  const std::vector<uint8_t> later(512, 0xA5);
+  QVERIFY(access.WriteAbsolute(0x80, 101, 1, later.data()));
+
+  // Newest first: the write after the scan, the scan, the write before it.
+  rig.dialogs.undoChoice = 1;
+  rig.prompt.AnswerYes();
+  rig.window.RunCommand(kCmdUndoWrites);
+  QCOMPARE(rig.dialogs.undoOffers.size(), size_t{1});
+  QCOMPARE(rig.dialogs.undoOffers[0].size(), size_t{3});
+  QCOMPARE(rig.dialogs.undoOffers[0][0].sectors, uint64_t{1});
+  QCOMPARE(rig.dialogs.undoOffers[0][2].sectors, uint64_t{1});
+  std::vector<uint8_t> expected = scanned;
+  std::copy(later.begin(), later.end(), expected.begin() + 101 * 512);
+  QVERIFY(ReadFileBytes(disk.image) == expected);
+}
 
 // The thorough scan's last phase, the free-cluster test, stops on Stop: the
 // dialog is waited on through its phase event, never by a clock.

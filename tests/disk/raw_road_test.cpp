@@ -1,6 +1,6 @@
 // The raw road with its reader thread ahead: runs read whole on both paths
 // (the sector library's in one call, not a call per track), pieces asked
-// across runs and back into the one before as the search's blocks are,
+// (copied, and in place) across runs and back into the one before as the search's blocks are,
 // unreadable sectors named where they are, and Stop. The suite's name puts
 // it in the ThreadSanitizer leg.
 #include "disk/raw_road.h"
@@ -74,6 +74,17 @@ TEST_P(RawRoadThread, ServesEverySectorAsReadAndNamesTheUnreadable) {
       const bool whole = reader.Read(first, piece, unreadable);
       EXPECT_EQ(whole, unreadable.empty());
       expectSectors(first, piece, unreadable, "piece at " + std::to_string(first));
+      // The same piece in place: the run's own bytes where one run holds it
+      // all (the buffer left as it was), else copied as Read copies them.
+      std::vector<uint8_t> spare(count * 512, 0x77);
+      std::vector<uint64_t> viewBad;
+      bool viewWhole = false;
+      const std::span<const uint8_t> view = reader.View(first, spare, viewBad, viewWhole);
+      EXPECT_EQ(viewWhole, viewBad.empty());
+      expectSectors(first, view, viewBad, "view at " + std::to_string(first));
+      const bool inOneRun = first / c.runSectors == (first + count - 1) / c.runSectors && first + count <= kRange;
+      EXPECT_EQ(view.data() != spare.data(), inOneRun) << "view at " << first;
+      if (inOneRun) EXPECT_EQ(spare, std::vector<uint8_t>(count * 512, 0x77));
     }
   }
   // The first read asked the device for a whole run, on both paths.
