@@ -400,8 +400,11 @@ ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bi
                                       const ExfatSetContext& context, ExfatFolderClaims& claims) {
   FolderReader reader(volume, context);
   const ExfatRecoveryPlan plan = PlanExfatStream(volume, bitmap, stream, true);
-  for (const uint32_t c : plan.clusters)
-    if (reader.Bytes() >= kExfatMaxDirectoryBytes || reader.Ended() || !reader.Take(c)) break;
+  for (const uint32_t c : plan.clusters) {
+    // A run guessed on from a freed chain stops at another folder's cluster.
+    const bool others = c != stream.firstCluster && (claims.firstClusters.count(c) || claims.read.count(c));
+    if (others || reader.Bytes() >= kExfatMaxDirectoryBytes || reader.Ended() || !reader.Take(c)) break;
+  }
   while (bitmap != nullptr && reader.Read() && !reader.Ended() && reader.Bytes() < kExfatMaxDirectoryBytes)
     if (!reader.TakeNext(*bitmap, claims)) break;
   reader.Claim(claims);
