@@ -46,12 +46,35 @@ bool Descended(std::span<const uint8_t> entry, FatWidth width) {
 
 }  // namespace
 
+namespace {
+
+// What became of the lost clusters, as the summary says it.
+std::string LostFate(const ScanResult& r) {
+  const uint32_t saved = std::min(r.lostClustersSaved, r.lostClusters);
+  const uint32_t freed = std::min(r.lostClustersFreed, r.lostClusters - saved);
+  const uint32_t left = r.lostClusters - saved - freed;
+  const std::pair<uint32_t, const char*> parts[] = {
+      {saved, kScanLostSaved}, {freed, kScanLostFreed}, {left, kScanLostLeft}};
+  std::string mixed;
+  int kinds = 0;
+  const char* only = kScanLostLeft;
+  for (const auto& [count, text] : parts) {
+    if (count == 0) continue;
+    ++kinds;
+    only = text;
+    mixed += (mixed.empty() ? "" : ", ") + std::to_string(count) + " " + text;
+  }
+  return kinds > 1 ? mixed : only;
+}
+
+}  // namespace
+
 std::string ScanSummary(const ScanResult& r) {
   const uint32_t left = std::min(r.problemsLeft, r.problemsFound);
   return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
                     static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
-                    static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
-                    static_cast<unsigned long>(r.badClusters)) +
+                    static_cast<unsigned long>(r.lostClusters), LostFate(r).c_str(),
+                    static_cast<unsigned long>(r.crossLinks), static_cast<unsigned long>(r.badClusters)) +
          // Said only when a chain was found at fault, so that a sound
          // volume's summary stays as it was.
          (r.circularChains + r.brokenChains + r.badFirstClusters + r.sizeMismatches == 0
@@ -256,6 +279,9 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
 }
 
 void DiskScan::Finish() {
+  // Chains freed in the image alone were never freed: a No to the FATs'
+  // question or a Stop dropped the image.
+  if (!result_.fatWritten) result_.chainsFreed = result_.lostClustersFreed = 0;
   if (Stopped()) {
     result_.stopped = true;
     // What waited for the FAT write-back is dropped with the image.

@@ -70,7 +70,9 @@ struct ScanResult {
   // included) and what became of them.
   uint32_t lostChains = 0;
   uint32_t chainsSaved = 0;  // as FILEnnnn.CHK in FOUND.nnn of the root
-  uint32_t chainsFreed = 0;
+  uint32_t chainsFreed = 0;   // only once the FAT copies hold it
+  uint32_t lostClustersSaved = 0;  // of lostClusters, in the .CHK files
+  uint32_t lostClustersFreed = 0;  // of lostClusters, freed on every FAT copy
 
   // The boot area.
   uint32_t bootRecords = 0;      // a damaged sector 0 read by its backup, or a stale backup

@@ -106,7 +106,7 @@ const FreeSurfaceCase kSurfaceCases[] = {
 
 class ScanFreeSurface : public ::testing::TestWithParam<FreeSurfaceCase> {};
 
-TEST_P(ScanFreeSurface, EachUnreadableFreeClusterIsMarkedBadOnce) {
+TEST_P(ScanFreeSurface, EachUnreadableClusterIsMarkedBadOnce) {
   const FreeSurfaceCase& c = GetParam();
   ScanRig rig(16, 20480, c.mkfs);
   if (c.fileClusters != 0) {
