@@ -30,9 +30,12 @@ struct Opened {
   ExfatSetContext Context() { return Volume().Context(meta.upcase ? &*meta.upcase : nullptr); }
   // A folder's sets; a deleted one's as far as they can be found.
   ExfatDirectory ReadFolder(const ExfatStream& stream, bool deleted) {
-    return deleted ? ReadExfatDeletedFolder(Volume(), Bitmap(), stream, Context())
-                   : ReadExfatDirectory(Volume(), stream, Context());
+    if (deleted) return ReadExfatDeletedFolder(Volume(), Bitmap(), stream, Context(), claims);
+    ExfatDirectory dir = ReadExfatDirectory(Volume(), stream, Context());
+    claims.Note(dir);
+    return dir;
   }
+  ExfatFolderClaims claims;  // of the folders read so far
 };
 
 bool Open(DiskAccess& access, const DrivePacket& node, Opened& out, std::string& error) {
@@ -299,22 +302,26 @@ class FolderReader {
   // is then left out) or would not complete the set cut at the end.
   bool Take(uint32_t c) {
     const bool ok = volume_.ReadCluster(c, cluster_);
-    if (!ok && Cut()) return false;
-    if (ok && (!HoldsEntries(cluster_) || (Cut() && !Completes(cluster_)))) return false;
+    if (!ok && cut_) return false;
+    if (ok && (!HoldsEntries(cluster_) || (cut_ && !Completes(cluster_)))) return false;
     ended_ = AppendExfatDirectoryCluster(dir_, c, cluster_, ok);
     read_.insert(c);
     if (!ok) next_ = dir_.bytes.size() / kExfatEntrySize;  // sets start again past it
     Follow();
     return true;
   }
-  // The free cluster, from after the last one read round to it, whose first
-  // entries complete the set cut at the end; false without one.
-  bool TakeCompletion(const ExfatBitmap& bitmap) {
-    // A set takes at most 19 entries: what it still needs fits in two sectors.
+  // The folder's next cluster past those its stream gives, among the free
+  // ones from after the last read (round to it while a set is cut): where a
+  // set is cut, the one whose first entries complete it with its checksum
+  // holding; where the last cluster ends on a whole set, the first after it
+  // that starts with a whole deleted file set and is no other folder's.
+  bool TakeNext(const ExfatBitmap& bitmap, const ExfatFolderClaims& claims) {
+    // A set takes at most 19 entries: two sectors hold what one needs.
     std::vector<uint8_t> head(std::min<size_t>(2 * kExfatUnit, cluster_.size()));
     const uint64_t end = uint64_t{kExfatFirstCluster} + bitmap.ClusterCount();
     const uint64_t after = uint64_t{dir_.clustersRead.back()} + 1;
-    const std::pair<uint64_t, uint64_t> spans[] = {{after, end}, {kExfatFirstCluster, after}};
+    const bool cut = cut_;
+    const std::pair<uint64_t, uint64_t> spans[] = {{after, end}, {kExfatFirstCluster, cut ? after : 0}};
     for (const auto& [from, to] : spans) {
       // Free runs only: the bitmap's, a few hundred at a time.
       for (uint64_t c = from; c < to;) {
@@ -324,10 +331,12 @@ class FolderReader {
           const uint64_t stop = std::min<uint64_t>(uint64_t{run.first} + run.count, to);
           for (uint64_t k = run.first; !run.used && k < stop; ++k) {
             const auto candidate = static_cast<uint32_t>(k);
-            if (read_.count(candidate) || !volume_.ReadClusterStart(candidate, head)) continue;
-            // Its first entry must be a deleted secondary, as the cut set's rest is.
-            if ((head[0] & kExfatInUse) != 0 || (head[0] & kExfatSecondary) == 0) continue;
-            if (Completes(head) && Take(candidate)) return true;
+            if (read_.count(candidate) || claims.read.count(candidate) || claims.firstClusters.count(candidate) ||
+                !volume_.ReadClusterStart(candidate, head))
+              continue;
+            const bool fits = cut ? (head[0] & (kExfatInUse | kExfatSecondary)) == kExfatSecondary && Completes(head)
+                                  : head[0] == (kExfatTypeFile & ~kExfatInUse) && Whole(head);
+            if (fits && Take(candidate)) return true;
           }
           c = uint64_t{run.first} + run.count;
           if (c >= to) break;
@@ -336,8 +345,9 @@ class FolderReader {
     }
     return false;
   }
+  void Claim(ExfatFolderClaims& claims) const { claims.read.insert(read_.begin(), read_.end()); }
   bool Ended() const { return ended_; }
-  bool Cut() const { return cut_; }
+  bool Read() const { return !dir_.clustersRead.empty(); }
   uint64_t Bytes() const { return dir_.bytes.size(); }
   ExfatDirectory Finish() {
     DecodeExfatDirectory(dir_, context_);
@@ -351,7 +361,11 @@ class FolderReader {
     std::vector<uint8_t> joined(dir_.bytes.begin() + static_cast<std::ptrdiff_t>(next_ * kExfatEntrySize),
                                 dir_.bytes.end());
     joined.insert(joined.end(), more.begin(), more.end());
-    const ExfatEntrySet set = DecodeExfatEntrySet(joined, 0, context_);
+    return Whole(joined);
+  }
+  // The set at the start of bytes is all there and its checksum holds.
+  bool Whole(std::span<const uint8_t> bytes) const {
+    const ExfatEntrySet set = DecodeExfatEntrySet(bytes, 0, context_);
     return set.checksumChecked && !set.Has(ExfatSetProblem::Truncated) &&
            !set.Has(ExfatSetProblem::SecondaryMissing) && !set.Has(ExfatSetProblem::ChecksumMismatch);
   }
@@ -383,14 +397,22 @@ class FolderReader {
 }  // namespace
 
 ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
-                                      const ExfatSetContext& context) {
+                                      const ExfatSetContext& context, ExfatFolderClaims& claims) {
   FolderReader reader(volume, context);
   const ExfatRecoveryPlan plan = PlanExfatStream(volume, bitmap, stream, true);
   for (const uint32_t c : plan.clusters)
     if (reader.Bytes() >= kExfatMaxDirectoryBytes || reader.Ended() || !reader.Take(c)) break;
-  while (bitmap != nullptr && reader.Cut() && !reader.Ended() && reader.Bytes() < kExfatMaxDirectoryBytes)
-    if (!reader.TakeCompletion(*bitmap)) break;
-  return reader.Finish();
+  while (bitmap != nullptr && reader.Read() && !reader.Ended() && reader.Bytes() < kExfatMaxDirectoryBytes)
+    if (!reader.TakeNext(*bitmap, claims)) break;
+  reader.Claim(claims);
+  ExfatDirectory dir = reader.Finish();
+  claims.Note(dir);
+  return dir;
+}
+
+void ExfatFolderClaims::Note(const ExfatDirectory& dir) {
+  for (const ExfatEntrySet& s : dir.sets)
+    if (s.kind == ExfatEntryKind::File && s.hasStream && s.IsDirectory()) firstClusters.insert(s.FirstCluster());
 }
 
 ExfatDeletedResult FindExfatDeleted(DiskAccess& access, const DrivePacket& node) {
@@ -413,6 +435,7 @@ CopyOutResult ExfatCopyOut(DiskAccess& access, const DrivePacket& dir, std::span
     return result;
   }
   const ExfatDirectory listing = ReadExfatDirectory(card.Volume(), ExfatNodeStream(dir), card.Context());
+  card.claims.Note(listing);
   std::vector<const ExfatEntrySet*> sets;
   for (const int row : rows) {
     const auto r = static_cast<size_t>(row);
@@ -443,6 +466,8 @@ CopyOutResult ExfatCopyDeleted(DiskAccess& access, const DrivePacket& node, std:
     return result;
   }
   result.opened = true;
+  for (const ExfatDeletedFile& f : files)
+    if (f.folder) card.claims.firstClusters.insert(f.startCluster);
   Copier copier(card, result, options.skipAllocated, stop, events);
   for (const ExfatDeletedFile& f : files) copier.Set(f.set, options.targetFolder, 0, true);
   return result;
@@ -708,9 +733,25 @@ ExfatUndeleteResult ExfatUndelete(DiskAccess& access, const DrivePacket& dir, st
       refuse("Allocation bitmap not accessible!");
       continue;
     }
+    // A chained file's FAT entries that were freed with it link it again:
+    // a live set over a chain that ends in a free entry is a broken chain.
+    const ExfatBootSector& boot = volume.Boot();
+    const uint64_t fat = boot.UnitOfSector(uint64_t{boot.fatOffset} + uint64_t{boot.ActiveFat()} * boot.fatLength);
+    for (size_t k = 0; !set.NoFatChain() && readable && k < plan.clusters.size(); ++k) {
+      const uint32_t c = plan.clusters[k];
+      if (volume.FatEntry(c).value_or(1) != kExfatFatFree) continue;
+      const uint32_t next = k + 1 < plan.clusters.size() ? plan.clusters[k + 1] : kExfatFatEnd;
+      uint8_t* unit = edits.Unit(fat + uint64_t{c} * 4 / kExfatUnit);
+      readable = unit != nullptr;
+      for (size_t b = 0; readable && b < 4; ++b) unit[c * 4 % kExfatUnit + b] = static_cast<uint8_t>(next >> (8 * b));
+    }
+    if (!readable) {
+      refuse("FAT not accessible!");
+      continue;
+    }
     if (!edits.WriteAll()) {
       result.writeFailed = true;
-      prompt.Message("The allocation bitmap could not be written: " + set.name + " was left deleted.");
+      prompt.Message("The allocation bitmap or the FAT could not be written: " + set.name + " was left deleted.");
       continue;
     }
     // Then the entries: in-use bits back, and the checksum of the live set.

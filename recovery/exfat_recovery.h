@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "disk/disk_access.h"
@@ -60,16 +61,27 @@ struct ExfatRecoveryPlan {
 ExfatRecoveryPlan PlanExfatStream(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
                                   bool deleted, bool skipAllocated = false);
 
+// What a walk knows of the folders it has read: the first clusters of the
+// folders their sets name and the clusters read as deleted folders'. None of
+// them is taken as another deleted folder's next cluster.
+struct ExfatFolderClaims {
+  std::unordered_set<uint32_t> firstClusters;
+  std::unordered_set<uint32_t> read;
+  void Note(const ExfatDirectory& dir);  // the folders dir's sets name
+};
+
 // A deleted folder's bytes and sets. Its clusters are taken as a deleted
-// file's are (its run, or the chain it left and on from its end while free),
-// and past them, while the last set is cut at a cluster's end, the free
-// cluster whose first entries complete that set with its checksum holding: a
-// driver that shrinks a folder as its files go and frees its chain leaves
-// nothing else to say where its later clusters lie. Reading stops at a
-// cluster that does not hold directory entries, and after the folder's
-// largest size.
+// file's are (its run, or the chain it left and on from its end while free).
+// A driver that shrinks a folder as its files go and frees its chain leaves
+// nothing to say where its later clusters lie, so past them the folder reads
+// on through free clusters no other folder has: where its last set is cut at
+// a cluster's end, the one whose first entries complete it with its checksum
+// holding; where it ends on a whole set, the first after it that starts with
+// a whole deleted file set. Reading stops at a cluster that does not hold
+// directory entries, and at a folder's largest size. claims gains its
+// clusters and its folders.
 ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bitmap, const ExfatStream& stream,
-                                      const ExfatSetContext& context);
+                                      const ExfatSetContext& context, ExfatFolderClaims& claims);
 
 // Copies rows of the exFAT folder node dir (as its listing counts its entry
 // sets, from 0; every live file and folder with none) into options'
@@ -101,7 +113,8 @@ ExfatDirectory ReadExfatDeletedFolder(ExfatVolume& volume, const ExfatBitmap* bi
 // them, from 0) that are deleted file or folder sets whose clusters are all
 // still free get their in-use bits and set checksum back, their clusters
 // marked in the allocation bitmap (a FAT chain, where the file had one, is
-// still in the FAT, or the file is not intact). The bitmap is written before
+// still in the FAT, or the file is not intact; its entries a driver freed at
+// the chain's end are linked again). The bitmap is written before
 // the entries, so that a run cut short never leaves a live file on free
 // clusters. Every write goes through the drive's undo journal. A row that
 // cannot come back whole is named and left alone.

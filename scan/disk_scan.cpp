@@ -35,7 +35,9 @@ std::string EntryName(std::span<const uint8_t> entry) {
 bool Checked(std::span<const uint8_t> entry, FatWidth width) {
   const uint8_t first = entry[0];
   const uint8_t attributes = entry[kDirAttributes];
-  if (IsDeletedMark(first) || attributes == kAttrLongNameMask) return false;
+  // 0x05 first is a live name that begins with 0xE5: taken for deleted, its
+  // chain would be counted lost and saved again as a .CHK file sharing it.
+  if (first == kDirDeletedMark || attributes == kAttrLongNameMask) return false;
   if ((attributes & kAttrVolumeLabel) != 0 || first == '.') return false;
   return DirEntryFirstCluster(entry, width) != 0;
 }
@@ -90,6 +92,14 @@ std::string ScanSummary(const ScanResult& r) {
                            static_cast<unsigned long>(r.dirtyBits),
                            static_cast<unsigned long>(r.fsInfoFaults),
                            static_cast<unsigned long>(r.labelMismatches))) +
+         (r.badShortNames + r.duplicateNames + r.dotEntries + r.folderLoops + r.folderSizes + r.brokenLongNames == 0
+              ? std::string()
+              : FormatText(kScanSummaryEntries, static_cast<unsigned long>(r.badShortNames),
+                           static_cast<unsigned long>(r.duplicateNames),
+                           static_cast<unsigned long>(r.dotEntries),
+                           static_cast<unsigned long>(r.folderLoops),
+                           static_cast<unsigned long>(r.folderSizes),
+                           static_cast<unsigned long>(r.brokenLongNames))) +
          (r.lostChains == 0 ? std::string()
                             : FormatText(kScanSummaryLost, static_cast<unsigned long>(r.lostChains),
                                          static_cast<unsigned long>(r.chainsSaved),
@@ -519,6 +529,7 @@ void DiskScan::WalkFolders(Check check) {
 bool DiskScan::CheckFolder(Check check, ScanFolder& folder, bool isRoot) {
   entryRepairs_.clear();
   folderChanged_ = false;
+  if (check == Check::CrossLinks) CheckEntries(folder);
   const bool checked = check == Check::CrossLinks ? CheckCrossLinks(folder) : SurfaceTest(folder);
   // What the check repaired before a failed fix is still offered for
   // writing; only the descent ends.
@@ -641,7 +652,7 @@ bool DiskScan::CheckCrossLinks(ScanFolder& folder) {
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
     if (entry[0] == kDirEndMark) break;
     events_.Entry(EntryName(entry));
-    if (!Checked(entry, layout_.width)) continue;
+    if (!Checked(entry, layout_.width) || LeadsBack(entry)) continue;
     const uint32_t first = DirEntryFirstCluster(entry, layout_.width);
     const bool isFile = (entry[kDirAttributes] & kAttrFolder) == 0;
     // A first cluster that starts no chain: outside the volume, or free.

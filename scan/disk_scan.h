@@ -81,6 +81,14 @@ struct ScanResult {
   uint32_t fsInfoFaults = 0;     // signatures, free count, next-free hint
   uint32_t labelMismatches = 0;  // the boot record's label against the root's
 
+  // Directory entries.
+  uint32_t badShortNames = 0;    // bytes a short name cannot hold, lower case, blanks
+  uint32_t duplicateNames = 0;   // a short name twice in one folder
+  uint32_t dotEntries = 0;       // a folder's "." or ".." missing or leading elsewhere
+  uint32_t folderLoops = 0;      // folder entries leading to their own folder or the root
+  uint32_t folderSizes = 0;      // folder entries with a size other than 0
+  uint32_t brokenLongNames = 0;  // long-name sets out of order, of another checksum, or without their short entry
+
   // fsck's codes: 0 nothing wrong found, 1 all found repaired, 4 problems
   // left, 8 not scanned.
   int ExitCode() const;
@@ -205,6 +213,19 @@ class DiskScan {
   // record before the change), to the backup too. False when sector 0 was
   // not written; a backup left behind is counted as left.
   [[nodiscard]] bool WriteBootRecord(std::span<const uint8_t> old);
+
+  // The checks of a folder's entries (entry_checks.cpp), before its chains
+  // are walked. Each repair changes only the folder's bytes; it holds when
+  // WriteFolderBack writes them.
+  void CheckEntries(ScanFolder& folder);
+  void CheckLongNames(ScanFolder& folder);
+  void CheckDotEntries(ScanFolder& folder);
+  void CheckFolderEntries(ScanFolder& folder);  // sizes, and entries that lead back
+  void CheckShortNames(ScanFolder& folder);
+  // A folder entry (not "." or "..") whose first cluster is the folder's own
+  // or the root's: a loop of folders that no chain check can mend.
+  bool LeadsBack(std::span<const uint8_t> entry) const;
+  void EntryRepaired(size_t at);
 
   // Free clusters that deleted files still hold (deleted_holds.cpp): found
   // once, when a repair first needs a free cluster, and taken last.

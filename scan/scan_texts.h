@@ -106,3 +106,17 @@ inline constexpr const char* kScanSummaryBootArea =
 // A repair that found no free cluster but those deleted files hold.
 inline constexpr const char* kScanOverwritesDeleted =
     "No other free space left: the repair overwrites deleted file %s!!";
+
+// Directory entries.
+inline constexpr const char* kScanBadShortName = "Invalid short file name (%s).  Give it a valid one?";
+inline constexpr const char* kScanDuplicateName = "Duplicate file name (%s) in one folder.  Give it a numbered one?";
+inline constexpr const char* kScanDotEntry = "Folder's \"%s\" entry is missing or wrong.  Rebuild it?";
+inline constexpr const char* kScanDotTaken = "Folder's \"%s\" entry is missing and another entry holds its place!!";
+inline constexpr const char* kScanFolderLoop =
+    "Folder entry (%s) leads to its own folder or the Root Directory.  Remove the entry?";
+inline constexpr const char* kScanFolderSize = "Folder entry (%s) has a non-zero size.  Set it to 0?";
+inline constexpr const char* kScanBrokenLongName =
+    "Long file name entries out of order, of another checksum or without their short entry.  Remove them?";
+inline constexpr const char* kScanSummaryEntries =
+    "\nInvalid short names: %lu.  Duplicate names: %lu.  Dot entries: %lu.  Folder loops: %lu.  Folder sizes: %lu.  "
+    "Broken long names: %lu.";

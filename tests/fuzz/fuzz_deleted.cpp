@@ -2,7 +2,7 @@
 // what it found (and of the live root entries) into a scratch folder: the
 // walk must end, the copy must never write to the drive, and nothing may
 // crash whatever the FAT and the folders claim. exFAT volumes alike: their
-// deleted entry sets judged against the bitmap and copied out.
+// deleted entry sets judged against the bitmap, copied out and rescued.
 #include <unistd.h>
 
 #include <cstdint>
@@ -23,6 +23,8 @@ namespace {
 // Files larger than this are left out of the copy: a claimed size of
 // gigabytes would only read zeros of the sparse drive for minutes.
 constexpr uint32_t kCopyMost = 1u << 20;
+// Drives larger than this are rescued without carving.
+constexpr uint64_t kCarveMost = uint64_t{8} << 20;
 
 const std::filesystem::path& Scratch() {
   static const std::filesystem::path folder = [] {
@@ -52,6 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CopyOutOptions options;
       options.targetFolder = Scratch();
       (void)ExfatCopyDeleted(access, *node.packet, files, options);
+      std::filesystem::remove_all(Scratch(), ec);
+      // Rescue: every deleted file again, and carving on small drives only
+      // (it reads every free cluster).
+      RescueScanOptions rescue;
+      rescue.carve = disk.device->Size() <= kCarveMost;
+      (void)ExfatRescue(access, *node.packet, rescue, Scratch().string());
       std::filesystem::remove_all(Scratch(), ec);
       continue;
     }

@@ -154,9 +154,13 @@ fill_exfat() {  # DEVICE
   seq 1 1000 >> "$m/gone-frag.bin"
   printf 'gone\n' > "$m/gone.txt"
   printf 'old\n' > "$m/Old/o.txt"
+  # More than a cluster of entries, deleted: the driver frees its chain and
+  # shrinks it, and the deleted-folder reader finds the rest.
+  mkdir "$m/Gone"
+  for i in $(seq 10 54); do printf '%s\n' "$i" > "$m/Gone/file-$i.txt"; done
   sync
   rm "$m/gone.txt" "$m/gone-frag.bin"
-  rm -r "$m/Old"
+  rm -r "$m/Old" "$m/Gone"
   umount "$m" || umount -l "$m"
 }
 make_exfat() {  # NAME LAYOUT CLUSTER_SIZE

@@ -10,8 +10,10 @@
 #include <optional>
 #include <thread>
 
+#include "disk/dir_entry.h"
 #include "scan/scan_texts.h"
 #include "tests/scan/scan_rig.h"
+#include "views/format_cell.h"
 
 namespace {
 
@@ -321,18 +323,19 @@ TEST(Scan, LoopsAndChainsOutsideTheVolumeEnd) {
 
   rig.prompt.AnswerYes();  // A
   rig.prompt.AnswerYes();  // B
-  rig.prompt.AnswerNo();   // SELF: a cross-link with SUB's own chain, left
+  rig.prompt.AnswerNo();   // SELF: a folder entry leading back, left
   rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kScanCircular, kScanChainOutside, kCross, "0 Lost Clusters found!!",
-                               kAltered}));
+  EXPECT_EQ(rig.Said(), (Texts{kScanCircular, kScanChainOutside, FormatText(kScanFolderLoop, "SELF"),
+                               "0 Lost Clusters found!!", kAltered}));
   EXPECT_EQ(rig.Chain(a[0]), a);
   EXPECT_EQ(rig.Entry(a[2]).kind, FatEntryKind::End);
   EXPECT_EQ(rig.Chain(b[0]), b);
   EXPECT_EQ(rig.Entry(b[1]).kind, FatEntryKind::End);
   EXPECT_EQ(r.circularChains, 1u);
   EXPECT_EQ(r.brokenChains, 1u);
-  EXPECT_EQ(r.crossLinks, 1u);
+  EXPECT_EQ(r.folderLoops, 1u);
+  EXPECT_EQ(r.crossLinks, 0u);
   EXPECT_EQ(r.ExitCode(), 4);
 }
 
@@ -537,10 +540,10 @@ TEST(Scan, AClusterInUseIsNeverTakenForACopy) {
   EXPECT_EQ(rig.ChainBytes(a1).size(), 3u * 512);
 }
 
-// A folder entry that leads back into its own folder would need a copy of
-// the folder, which holds the same entry, without end: the scan says the fix
-// failed and writes nothing.
-TEST(Scan, AFolderEntryLeadingBackIntoItsFolderIsLeftAsItIs) {
+// A folder entry that leads back into its own folder is no cross-link to
+// copy (the copy would hold the same entry, without end): the entry is
+// removed, and only its first byte changes.
+TEST(Scan, AFolderEntryLeadingBackIntoItsFolderIsRemoved) {
   ScanRig rig(16, 20480, "-s 1");
   ASSERT_TRUE(rig.volume.MakeDir("::/DIR"));
   ASSERT_TRUE(rig.volume.PutFile("::/DIR/F.TXT", "f"));
@@ -557,10 +560,12 @@ TEST(Scan, AFolderEntryLeadingBackIntoItsFolderIsLeftAsItIs) {
 
   for (int i = 0; i < 3; ++i) rig.prompt.AnswerYes();
   const ScanResult r = rig.Scan();
-  EXPECT_EQ(rig.Said(), (Texts{kCross, "Error fixing file!!", "0 Lost Clusters found!!"}));
-  EXPECT_EQ(r.crossLinks, 1u);
-  EXPECT_EQ(r.problemsLeft, 1u);
-  EXPECT_EQ(rig.Bytes(), before);
+  EXPECT_EQ(rig.Said(), (Texts{FormatText(kScanFolderLoop, "LOOP"), kScanFolderChanged, "0 Lost Clusters found!!"}));
+  EXPECT_EQ(r.folderLoops, 1u);
+  EXPECT_EQ(r.ExitCode(), 1);
+  std::vector<uint8_t> removed = before;
+  removed[rig.ClusterByte(dir) + 3 * 32] = kDirDeletedMark;
+  EXPECT_EQ(rig.Bytes(), removed);
 }
 
 // The width follows the data-cluster count: 4071 clusters is a 12-bit FAT,
