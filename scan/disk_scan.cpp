@@ -48,12 +48,35 @@ bool Descended(std::span<const uint8_t> entry, FatWidth width) {
 
 }  // namespace
 
+namespace {
+
+// What became of the lost clusters, as the summary says it.
+std::string LostFate(const ScanResult& r) {
+  const uint32_t saved = std::min(r.lostClustersSaved, r.lostClusters);
+  const uint32_t freed = std::min(r.lostClustersFreed, r.lostClusters - saved);
+  const uint32_t left = r.lostClusters - saved - freed;
+  const std::pair<uint32_t, const char*> parts[] = {
+      {saved, kScanLostSaved}, {freed, kScanLostFreed}, {left, kScanLostLeft}};
+  std::string mixed;
+  int kinds = 0;
+  const char* only = kScanLostLeft;
+  for (const auto& [count, text] : parts) {
+    if (count == 0) continue;
+    ++kinds;
+    only = text;
+    mixed += (mixed.empty() ? "" : ", ") + std::to_string(count) + " " + text;
+  }
+  return kinds > 1 ? mixed : only;
+}
+
+}  // namespace
+
 std::string ScanSummary(const ScanResult& r) {
   const uint32_t left = std::min(r.problemsLeft, r.problemsFound);
   return FormatText(r.stopped ? kScanSummaryStopped : kScanSummaryDone, static_cast<unsigned long>(r.problemsFound),
                     static_cast<unsigned long>(r.problemsFound - left), static_cast<unsigned long>(left),
-                    static_cast<unsigned long>(r.lostClusters), static_cast<unsigned long>(r.crossLinks),
-                    static_cast<unsigned long>(r.badClusters)) +
+                    static_cast<unsigned long>(r.lostClusters), LostFate(r).c_str(),
+                    static_cast<unsigned long>(r.crossLinks), static_cast<unsigned long>(r.badClusters)) +
          // Said only when a chain was found at fault, so that a sound
          // volume's summary stays as it was.
          (r.circularChains + r.brokenChains + r.badFirstClusters + r.sizeMismatches == 0
@@ -266,6 +289,9 @@ ScanResult DiskScan::Run(const ScanVolumeEntry& volume, const ScanOptions& optio
 }
 
 void DiskScan::Finish() {
+  // Chains freed in the image alone were never freed: a No to the FATs'
+  // question or a Stop dropped the image.
+  if (!result_.fatWritten) result_.chainsFreed = result_.lostClustersFreed = 0;
   if (Stopped()) {
     result_.stopped = true;
     // What waited for the FAT write-back is dropped with the image.
@@ -818,12 +844,21 @@ void DiskScan::CountLostClusters() {
 
 // ---------------------------------------------------------------- surface tests
 
+bool DiskScan::TakeRunBuffer(std::vector<uint8_t>& buffer) {
+  // Runs of up to a megabyte through the raw road, which reads a failed run
+  // again sector by sector: a volume streams instead of being asked for a
+  // cluster at a time. One cluster when there is no room for more.
+  const uint64_t cluster = uint64_t{layout_.sectorsPerCluster} * kSectorSize;
+  const uint64_t runClusters = std::max<uint32_t>(1, kRawRunSectors / layout_.sectorsPerCluster);
+  if (TakeBuffer(options_.budget, buffer, runClusters * cluster) || TakeBuffer(options_.budget, buffer, cluster))
+    return true;
+  Say(kScanClusterNoMemory);
+  return false;
+}
+
 bool DiskScan::SurfaceTest(ScanFolder& folder) {
   std::vector<uint8_t> buffer;
-  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
-    Say(kScanClusterNoMemory);
-    return false;
-  }
+  if (!TakeRunBuffer(buffer)) return false;
   for (size_t i = 0; i < folder.entryCount; ++i) {
     const size_t at = i * 32;
     const std::span<uint8_t> entry(folder.bytes.data() + at, 32);
@@ -841,13 +876,13 @@ bool DiskScan::SurfaceTest(ScanFolder& folder) {
 }
 
 DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
-                                        size_t entryOffset, std::vector<uint8_t>& buffer,
+                                        size_t entryOffset, std::span<const uint8_t> bytes,
                                         uint32_t& replacement) {
   std::vector<FatUndo> undo;
   journal_ = &undo;
   // Each failed try marks its cluster bad, so the next search passes it
   // over; the tries end when no free cluster is left.
-  std::vector<uint8_t> check(buffer.size());
+  std::vector<uint8_t> check(bytes.size());
   uint32_t n = 0;
   for (uint32_t tries = 0;; ++tries) {
     n = tries < kMoveTries ? FindFreeCluster() : 0;
@@ -859,7 +894,7 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
       Say(tries < kMoveTries ? kScanNoSpaceMove : kScanFixFailed);
       return Move::Failed;
     }
-    if (WriteCluster(n, buffer.data()) && ReadCluster(n, check.data())) break;
+    if (WriteCluster(n, bytes.data()) && ReadCluster(n, check.data())) break;
     SetEntry(n, kFatBadMark);
   }
   // n takes over what c led to; a free c ended the chain, damaged.
@@ -919,16 +954,10 @@ DiskScan::Move DiskScan::MoveBadCluster(uint32_t c, uint32_t prev, bool first, S
 }
 
 void DiskScan::TestFreeClusters() {
-  // Free clusters are read in runs of up to a megabyte through the raw road,
-  // which reads a failed run again sector by sector: a free area streams
-  // instead of being asked for a cluster at a time.
   const uint32_t spc = layout_.sectorsPerCluster;
-  const uint32_t runClusters = std::max<uint32_t>(1, kRawRunSectors / spc);
   std::vector<uint8_t> buffer;
-  if (!TakeBuffer(options_.budget, buffer, uint64_t{runClusters} * spc * kSectorSize)) {
-    Say(kScanClusterNoMemory);
-    return;
-  }
+  if (!TakeRunBuffer(buffer)) return;
+  const auto runClusters = static_cast<uint32_t>(buffer.size() / (uint64_t{spc} * kSectorSize));
   const uint32_t last = layout_.lastCluster;
   std::vector<uint64_t> unreadable;
   for (uint32_t c = 2; c <= last && !Stopped();) {
@@ -963,35 +992,57 @@ void DiskScan::TestFreeClusters() {
 
 DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
                                    std::vector<uint8_t>& buffer) {
+  const uint32_t spc = layout_.sectorsPerCluster;
+  const size_t clusterBytes = size_t{spc} * kSectorSize;
+  const auto runMost = static_cast<uint32_t>(buffer.size() / clusterBytes);
   uint32_t c = first, prev = 0;
   const uint32_t length = ChainLength(c, layout_.width, fat_);
-  for (uint32_t steps = 0; steps < length && InVolume(c); ++steps) {
+  std::vector<uint64_t> unreadable;
+  for (uint32_t steps = 0; steps < length && InVolume(c);) {
     if (Stopped()) return Move::Moved;
+    // The chain's clusters that follow each other on the disk are read as
+    // one run.
+    uint32_t n = 1;
+    while (n < runMost && steps + n < length && Next(c + n - 1) == c + n) ++n;
     Phase(ScanPhase::Kind::FileCluster, c);
     // A file's progress is its place on the volume, the root's its own chain.
     if (folder != nullptr)
       Progress(c, layout_.lastCluster);
     else
-      Progress(steps + 1, length);
-    const uint32_t successor = Next(c);
-    if (ReadCluster(c, buffer.data())) {
-      prev = c;
-    } else {
+      Progress(steps + n, length);
+    unreadable.clear();
+    const std::span<uint8_t> run = std::span<uint8_t>(buffer).first(n * clusterBytes);
+    const bool whole = ReadRawSectors(access_, volume_, uint64_t{c - 2} * spc, run, unreadable);
+    size_t u = 0;  // the first unreadable sector not before cluster k
+    uint32_t successor = 0;
+    for (uint32_t i = 0; i < n; ++i, ++steps) {
+      const uint32_t k = c + i;
+      successor = Next(k);  // read before a move takes k's entry over
+      while (u < unreadable.size() && unreadable[u] < uint64_t{k - 2} * spc) ++u;
+      if (whole || u == unreadable.size() || unreadable[u] >= uint64_t{k - 1} * spc) {
+        prev = k;
+        continue;
+      }
+      Phase(ScanPhase::Kind::FileCluster, k);  // the phase line names the cluster at fault
       Say(kScanBadCluster);
       ++result_.problemsFound;
       ++result_.badClusters;
       uint32_t replacement = 0;
       if (!options_.repairUnasked) {
         ++result_.problemsLeft;
-        prev = c;
-      } else {
-        const Move move = MoveBadCluster(c, prev, steps == 0, folder, entryOffset, buffer, replacement);
-        if (move != Move::Moved) {
-          ++result_.problemsLeft;
-          return move;
-        }
-        prev = replacement;
+        prev = k;
+        continue;
       }
+      // What could be read of k goes to its replacement; its failed sectors
+      // keep the road's filler.
+      const Move move = MoveBadCluster(k, prev, steps == 0, folder, entryOffset,
+                                       std::span<const uint8_t>(run).subspan(i * clusterBytes, clusterBytes),
+                                       replacement);
+      if (move != Move::Moved) {
+        ++result_.problemsLeft;
+        return move;
+      }
+      prev = replacement;
     }
     c = successor;
   }
@@ -1001,10 +1052,7 @@ DiskScan::Move DiskScan::TestChain(uint32_t first, ScanFolder* folder, size_t en
 bool DiskScan::TestRootChain() {
   if (!InVolume(layout_.rootCluster)) return true;
   std::vector<uint8_t> buffer;
-  if (!TakeBuffer(options_.budget, buffer, uint64_t{layout_.sectorsPerCluster} * kSectorSize)) {
-    Say(kScanClusterNoMemory);
-    return false;
-  }
+  if (!TakeRunBuffer(buffer)) return false;
   // A move the person declined leaves the root as it is and the scan goes on.
   const Move move = TestChain(layout_.rootCluster, nullptr, 0, buffer);
   return move != Move::Failed && !Stopped();

@@ -70,7 +70,9 @@ struct ScanResult {
   // included) and what became of them.
   uint32_t lostChains = 0;
   uint32_t chainsSaved = 0;  // as FILEnnnn.CHK in FOUND.nnn of the root
-  uint32_t chainsFreed = 0;
+  uint32_t chainsFreed = 0;   // only once the FAT copies hold it
+  uint32_t lostClustersSaved = 0;  // of lostClusters, in the .CHK files
+  uint32_t lostClustersFreed = 0;  // of lostClusters, freed on every FAT copy
 
   // The boot area.
   uint32_t bootRecords = 0;      // a damaged sector 0 read by its backup, or a stale backup
@@ -145,16 +147,21 @@ class DiskScan {
   void EndBrokenChain(ScanFolder& folder, size_t at, uint32_t last, uint32_t clusters,
                       const char* question);
   [[nodiscard]] bool CopyChainTail(uint32_t shared, uint32_t first, uint32_t length);
+  // The surface tests' buffer: a raw-road run of whole clusters, at least
+  // one; false (said) when not even a cluster's room can be had.
+  [[nodiscard]] bool TakeRunBuffer(std::vector<uint8_t>& buffer);
   [[nodiscard]] bool SurfaceTest(ScanFolder& folder);
   enum class Move { Moved, Failed, Declined };
-  // Reads every cluster of the chain from first: a file's or folder's, whose
-  // entry lies at entryOffset of folder, or (folder null) the 32-bit root's.
+  // Reads every cluster of the chain from first, in runs of the clusters
+  // that follow each other on the disk (buffer, from TakeRunBuffer): a
+  // file's or folder's, whose entry lies at entryOffset of folder, or
+  // (folder null) the 32-bit root's.
   // A cluster that fails is reported and, when the options allow, moved.
   // Moved: the chain was read to its end (or the scan was stopped).
   [[nodiscard]] Move TestChain(uint32_t first, ScanFolder* folder, size_t entryOffset,
                  std::vector<uint8_t>& buffer);
   [[nodiscard]] Move MoveBadCluster(uint32_t c, uint32_t prev, bool first, ScanFolder* folder,
-                      size_t entryOffset, std::vector<uint8_t>& buffer, uint32_t& replacement);
+                      size_t entryOffset, std::span<const uint8_t> bytes, uint32_t& replacement);
   // Writes the folder's changed sectors, each after the FAT entries of the
   // repairs it holds; one that fails (or never read) gets the disk's bytes
   // back and its repairs are taken back and counted as left.

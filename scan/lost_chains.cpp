@@ -137,6 +137,7 @@ void DiskScan::FreeChains(const std::vector<LostChain>& chains) {
     }
   }
   result_.chainsFreed += static_cast<uint32_t>(chains.size());
+  for (const LostChain& chain : chains) result_.lostClustersFreed += chain.length;
   // Nothing points at them: the closing write-back decides.
   ++pendingOnFat_;
 }
@@ -256,5 +257,6 @@ bool DiskScan::SaveChains(const std::vector<LostChain>& all) {
   pendingOnFat_ -= static_cast<uint32_t>(surplusCuts_.size());
   surplusCuts_.clear();
   result_.chainsSaved += static_cast<uint32_t>(chains.size());
+  for (const LostChain& chain : chains) result_.lostClustersSaved += chain.length;
   return chains.size() == all.size();
 }

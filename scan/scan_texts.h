@@ -63,14 +63,18 @@ inline constexpr const char* kScanSummaryLost =
     "\nLost chains: %lu.  Saved as .CHK files: %lu.  Freed: %lu.";
 // The lost clusters counted, shown as the scan goes on.
 inline constexpr const char* kScanLostCount = "Lost clusters counted: %lu";
-// The summary: problems found, repaired, left; lost clusters, cross-linked
-// files, bad clusters; then the chains' faults.
+// The summary: problems found, repaired, left; lost clusters and what became
+// of them, cross-linked files, bad clusters; then the chains' faults.
 inline constexpr const char* kScanSummaryDone =
     "Scan complete: %lu problems found, %lu repaired, %lu left.\n"
-    "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
+    "Lost clusters: %lu (%s).  Cross-linked files: %lu.  Bad clusters: %lu.";
 inline constexpr const char* kScanSummaryStopped =
     "Scan stopped before its end: %lu problems found so far, %lu repaired, %lu left.\n"
-    "Lost clusters: %lu (left allocated).  Cross-linked files: %lu.  Bad clusters: %lu.";
+    "Lost clusters: %lu (%s).  Cross-linked files: %lu.  Bad clusters: %lu.";
+// What became of the lost clusters: all of them one way, or the count of each.
+inline constexpr const char* kScanLostLeft = "left allocated";
+inline constexpr const char* kScanLostSaved = "saved as .CHK files";
+inline constexpr const char* kScanLostFreed = "freed";
 inline constexpr const char* kScanSummaryChains =
     "\nCircular chains: %lu.  Broken chains: %lu.  Invalid first clusters: %lu.  Size mismatches: %lu.";
 inline constexpr const char* kScanBadFreeCluster = "Bad Cluster %lu Detected!!";

@@ -22,10 +22,11 @@ std::string LostLine(unsigned saved) {
 }
 
 // The summary every scan that read its volume ends with.
-std::string Summary(unsigned found, unsigned repaired, unsigned left, unsigned lost, unsigned cross, unsigned bad) {
+std::string Summary(unsigned found, unsigned repaired, unsigned left, unsigned lost, unsigned cross, unsigned bad,
+                    const std::string& fate = "left allocated") {
   return "Scan complete: " + std::to_string(found) + " problems found, " + std::to_string(repaired) + " repaired, " +
          std::to_string(left) + " left.\nLost clusters: " + std::to_string(lost) +
-         " (left allocated).  Cross-linked files: " + std::to_string(cross) +
+         " (" + fate + ").  Cross-linked files: " + std::to_string(cross) +
          ".  Bad clusters: " + std::to_string(bad) + ".\n";
 }
 const std::string kClean = "0 Lost Clusters found!!\n" + Summary(0, 0, 0, 0, 0, 0);
@@ -90,7 +91,7 @@ TEST_P(ScanCliCrossLink, RepairedOnlyWhenAnsweredYes) {
   const std::string oldTail = Repeat('b', 2 * 512);
   r = v.Run({"scan", "1", "--yes"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, kCrossYes + kSave + " Yes\n2 Lost Clusters found!!\n" + kAlteredYes + Summary(2, 2, 0, 2, 1, 0) +
+  EXPECT_EQ(r.err, kCrossYes + kSave + " Yes\n2 Lost Clusters found!!\n" + kAlteredYes + Summary(2, 2, 0, 2, 1, 0, "saved as .CHK files") +
                        LostLine(1));
   EXPECT_EQ(v.volume.ReadFile("::/FOUND.000/FILE0000.CHK"), std::vector<uint8_t>(oldTail.begin(), oldTail.end()));
   EXPECT_EQ(v.Chain(a1), a);

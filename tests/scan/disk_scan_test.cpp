@@ -563,6 +563,11 @@ TEST(Scan, AFolderEntryLeadingBackIntoItsFolderIsRemoved) {
   EXPECT_EQ(rig.Said(), (Texts{FormatText(kScanFolderLoop, "LOOP"), kScanFolderChanged, "0 Lost Clusters found!!"}));
   EXPECT_EQ(r.folderLoops, 1u);
   EXPECT_EQ(r.ExitCode(), 1);
+  EXPECT_EQ(ScanSummary(r),
+            "Scan complete: 1 problems found, 1 repaired, 0 left.\n"
+            "Lost clusters: 0 (left allocated).  Cross-linked files: 0.  Bad clusters: 0.\n"
+            "Invalid short names: 0.  Duplicate names: 0.  Dot entries: 0.  Folder loops: 1.  Folder sizes: 0.  "
+            "Broken long names: 0.");
   std::vector<uint8_t> removed = before;
   removed[rig.ClusterByte(dir) + 3 * 32] = kDirDeletedMark;
   EXPECT_EQ(rig.Bytes(), removed);
@@ -891,18 +896,43 @@ INSTANTIATE_TEST_SUITE_P(Phases, ScanStop,
                                            StopCase{"free_cluster_test", ScanPhase::Kind::FreeCluster}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The summary a whole scan ends with: found, repaired and left.
-TEST(ScanSummaryText, SaysWhatWasFoundRepairedAndLeft) {
+// The summary a whole scan ends with: found, repaired and left, and what
+// became of the lost clusters.
+struct SummaryCase {
+  const char* name;
+  uint32_t lost, saved, freed;
+  const char* fate;
+};
+
+const SummaryCase kSummaryCases[] = {
+    {"LeftAllocated", 2, 0, 0, "left allocated"},
+    {"None", 0, 0, 0, "left allocated"},
+    {"Saved", 2, 2, 0, "saved as .CHK files"},
+    {"Freed", 2, 0, 2, "freed"},
+    {"SavedAndLeft", 3, 1, 0, "1 saved as .CHK files, 2 left allocated"},
+    {"AllThreeWays", 6, 3, 2, "3 saved as .CHK files, 2 freed, 1 left allocated"},
+    {"CountsPastTheLost", 2, 2, 5, "saved as .CHK files"},  // never more than were lost
+};
+
+class ScanSummaryText : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(ScanSummaryText, SaysWhatWasFoundRepairedAndLeft) {
+  const SummaryCase& c = GetParam();
   ScanResult r;
   r.scanned = true;
   r.problemsFound = 3;
   r.problemsLeft = 1;
-  r.lostClusters = 2;
+  r.lostClusters = c.lost;
+  r.lostClustersSaved = c.saved;
+  r.lostClustersFreed = c.freed;
   r.crossLinks = 1;
   r.badClusters = 1;
-  EXPECT_EQ(ScanSummary(r),
-            "Scan complete: 3 problems found, 2 repaired, 1 left.\n"
-            "Lost clusters: 2 (left allocated).  Cross-linked files: 1.  Bad clusters: 1.");
+  EXPECT_EQ(ScanSummary(r), "Scan complete: 3 problems found, 2 repaired, 1 left.\n"
+                            "Lost clusters: " + std::to_string(c.lost) + " (" + c.fate +
+                                ").  Cross-linked files: 1.  Bad clusters: 1.");
 }
+
+INSTANTIATE_TEST_SUITE_P(Fates, ScanSummaryText, ::testing::ValuesIn(kSummaryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

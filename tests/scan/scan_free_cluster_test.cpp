@@ -83,28 +83,40 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ScanFreeClusters, ::testing::ValuesIn(kCases),
 
 namespace {
 
-// The thorough test reads free space in runs: each unreadable sector marks
-// its own cluster bad, once, wherever it lies in a run.
+// The thorough test reads free space and files in runs: each unreadable
+// sector marks its own cluster bad, once, wherever it lies in a run; a file's
+// bad cluster is moved with what could be read of it.
 struct FreeSurfaceCase {
   const char* name;
   const char* mkfs;
-  std::vector<uint32_t> badSectors;  // counted from the data area's first free cluster
+  std::vector<uint32_t> badSectors;  // counted from the data area's first cluster
   std::vector<uint32_t> badClusters;  // the same place, counted the same way
+  uint32_t fileClusters = 0;          // a file from the first cluster; 0: every cluster free
 };
 
 const FreeSurfaceCase kSurfaceCases[] = {
     {"OneClusterInARun", "-s 1", {10}, {10}},
     {"TwoSectorsOfOneCluster", "-s 4", {41, 43}, {10}},
     {"AcrossARunsEnd", "-s 1", {2047, 2048}, {2047, 2048}},
+    {"FileOneClusterInARun", "-s 1", {10}, {10}, 40},
+    {"FileTwoSectorsOfOneCluster", "-s 4", {41, 43}, {10}, 16},
+    {"FileAcrossARunsEnd", "-s 1", {2047, 2048}, {2047, 2048}, 2100},
+    {"FileFirstCluster", "-s 1", {0}, {0}, 3},
 };
 
 class ScanFreeSurface : public ::testing::TestWithParam<FreeSurfaceCase> {};
 
-TEST_P(ScanFreeSurface, EachUnreadableFreeClusterIsMarkedBadOnce) {
+TEST_P(ScanFreeSurface, EachUnreadableClusterIsMarkedBadOnce) {
   const FreeSurfaceCase& c = GetParam();
   ScanRig rig(16, 20480, c.mkfs);
+  if (c.fileClusters != 0) {
+    const uint32_t clusterBytes = 512 * static_cast<uint32_t>(c.mkfs[3] - '0');
+    ASSERT_TRUE(rig.volume.PutFile("::/F.BIN", Pattern(c.fileClusters * clusterBytes, 5)));
+  }
   rig.Bind();
-  const uint32_t first = 2;  // an empty volume: every cluster is free
+  const uint32_t first = 2;  // the file's first cluster, or every cluster free
+  const std::vector<uint8_t> before = c.fileClusters != 0 ? rig.ChainBytes(first) : std::vector<uint8_t>{};
+  if (c.fileClusters != 0) ASSERT_EQ(rig.Chain(first).size(), c.fileClusters);
   for (const uint32_t s : c.badSectors)
     rig.dev->badReadSectors.insert(rig.ClusterByte(first) / 512 + s);
   rig.prompt.AnswerYes();  // write the FATs
@@ -113,12 +125,23 @@ TEST_P(ScanFreeSurface, EachUnreadableFreeClusterIsMarkedBadOnce) {
   const ScanResult r = rig.Scan(thorough);
   std::vector<std::string> expected;
   for (const uint32_t k : c.badClusters)
-    expected.push_back(FormatText(kScanBadFreeCluster, static_cast<unsigned long>(first + k)));
+    expected.push_back(c.fileClusters != 0 ? kScanBadCluster
+                                           : FormatText(kScanBadFreeCluster, static_cast<unsigned long>(first + k)));
   expected.insert(expected.end(), {"0 Lost Clusters found!!", kScanFatAltered});
   EXPECT_EQ(rig.Said(), expected);
   EXPECT_EQ(r.badClusters, c.badClusters.size());
   for (const uint32_t k : c.badClusters) EXPECT_EQ(rig.Entry(first + k).kind, FatEntryKind::Bad) << k;
-  EXPECT_TRUE(rig.Entry(first + c.badClusters.back() + 1).IsFree());
+  if (c.fileClusters == 0) {
+    EXPECT_TRUE(rig.Entry(first + c.badClusters.back() + 1).IsFree());
+    return;
+  }
+  // The file keeps every byte that could be read; its unreadable sectors
+  // hold the filler in the clusters that took their place.
+  std::vector<uint8_t> expectedBytes = before;
+  for (const uint32_t s : c.badSectors)
+    std::fill_n(expectedBytes.begin() + static_cast<std::ptrdiff_t>(s) * 512, 512, uint8_t{0xE5});
+  EXPECT_EQ(rig.ChainBytes(rig.FirstCluster(rig.RootEntry("F       BIN"))), expectedBytes);
+  EXPECT_TRUE(FsckComplaints(rig.FsckReport()).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ScanFreeSurface, ::testing::ValuesIn(kSurfaceCases),

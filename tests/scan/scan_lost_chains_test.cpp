@@ -124,6 +124,19 @@ TEST_P(ScanLostChains, SavedByteForByte) {
   EXPECT_EQ(r.lostChains, tail ? 0u : c.damage.chains);
   EXPECT_EQ(r.ExitCode(), 4);
   EXPECT_EQ(rig.Bytes(), damaged);
+  EXPECT_NE(ScanSummary(r).find(" (left allocated)."), std::string::npos) << ScanSummary(r);
+
+  if (c.damage.freeLost && c.bits == 16) {
+    // Freed in the working FAT, then No to writing it: nothing was freed.
+    rig.prompt.AnswerYes();
+    r = rig.Scan(options);
+    said = rig.Said();
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[2], kScanFatAltered);
+    EXPECT_EQ(r.chainsFreed, 0u);
+    EXPECT_NE(ScanSummary(r).find(" (left allocated)."), std::string::npos) << ScanSummary(r);
+    EXPECT_EQ(rig.Bytes(), damaged);
+  }
 
   options.autoFix = true;
   r = rig.Scan(options);
@@ -132,6 +145,8 @@ TEST_P(ScanLostChains, SavedByteForByte) {
   EXPECT_EQ(r.lostChains, c.damage.chains);
   EXPECT_EQ(r.chainsSaved, files.size());
   EXPECT_EQ(r.chainsFreed, c.damage.freeLost ? c.damage.chains : 0u);
+  EXPECT_NE(ScanSummary(r).find(c.damage.freeLost ? " (freed)." : " (saved as .CHK files)."), std::string::npos)
+      << ScanSummary(r);
   // Nothing left for fsck.fat but the free count of a 32-bit volume, which
   // the damage made wrong.
   const std::string report = rig.FsckReport();
