@@ -1,8 +1,12 @@
 #include "disk/raw_road.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <new>
 
 #include "disk/read_ahead.h"
 #include "disk/sector_access.h"
@@ -40,27 +44,62 @@ bool RawRun::TouchesUnreadable(uint64_t from, uint64_t length) const {
 
 namespace {
 
-// Two runs ahead of the one worked on, and the one before it that a piece
-// may still reach back into.
-constexpr size_t kAheadRuns = 4;
+// Eight runs in all: those read ahead, handed over four at a time (see
+// ReadAhead), the one worked on, and the one before it that a piece may
+// still reach back into.
+constexpr size_t kAheadRuns = 8;
 
 struct RawSlot {
   uint64_t first = 0;
-  std::vector<uint8_t> bytes;
+  std::span<uint8_t> bytes;  // in the reading's RunMemory
   std::vector<uint64_t> unreadable;
   bool whole = true;  // what the read answered
   uint64_t End() const { return first + bytes.size() / kSectorSize; }
 };
 
+// The runs' memory: one block for all the slots, in huge pages where the
+// system gives them. A fresh megabyte in small pages costs 256 page faults,
+// which the first runs of a cold search would otherwise wait on, and the
+// copies into it as many page-table walks.
+class RunMemory {
+ public:
+  static constexpr size_t kHugePage = size_t{2} << 20;
+  RunMemory(size_t runs, size_t runBytes) : runBytes_(runBytes) {
+    const size_t bytes = std::max<size_t>(1, runs * runBytes);
+    if (bytes >= kHugePage) {
+      size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+      block_ = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, size_));
+      // Only advice: without huge pages the block is used as it is.
+      if (block_ != nullptr) static_cast<void>(::madvise(block_, size_, MADV_HUGEPAGE));
+    } else {
+      size_ = bytes;
+      block_ = static_cast<uint8_t*>(std::malloc(size_));
+    }
+    if (block_ == nullptr) throw std::bad_alloc();
+  }
+  ~RunMemory() { std::free(block_); }
+  RunMemory(const RunMemory&) = delete;
+  RunMemory& operator=(const RunMemory&) = delete;
+  uint8_t* Run(size_t i) const { return block_ + i * runBytes_; }
+
+ private:
+  size_t runBytes_;
+  size_t size_ = 0;
+  uint8_t* block_ = nullptr;
+};
+
 // The reader thread's work: the range in runs, in order, until its end or a stop.
 std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& node, uint64_t first,
                                        uint64_t count, const RawRoadOptions& options) {
-  const uint64_t perRun = std::max<uint32_t>(1, options.runSectors);
-  return [&access, node, first, count, perRun, stop = options.stop, done = uint64_t{0}](RawSlot& run) mutable {
+  const uint64_t perRun = std::min<uint64_t>(std::max<uint32_t>(1, options.runSectors), count);
+  // ReadAhead fills its slots in turn, so the k-th run goes to slot k.
+  auto memory = std::make_shared<RunMemory>(kAheadRuns, static_cast<size_t>(perRun * kSectorSize));
+  return [&access, node, first, count, perRun, memory, stop = options.stop,
+          done = uint64_t{0}, k = size_t{0}](RawSlot& run) mutable {
     if (done >= count || (stop && stop->load())) return false;
     const uint64_t n = std::min(perRun, count - done);
     run.first = first + done;
-    run.bytes.resize(static_cast<size_t>(n * kSectorSize));
+    run.bytes = std::span<uint8_t>(memory->Run(k++ % kAheadRuns), static_cast<size_t>(n * kSectorSize));
     run.unreadable.clear();
     run.whole = ReadRawSectors(access, node, run.first, run.bytes, run.unreadable);
     if (!run.whole && run.unreadable.empty()) {

@@ -55,7 +55,7 @@ struct RawRoadTotals {
 
 // Reads sectors [first, first + count) of node's extent in runs and hands
 // each to visit, in order; visit answers false to end the reading there. A
-// reader thread reads up to two runs ahead of visit; visit runs on the
+// reader thread reads up to seven runs ahead of visit; visit runs on the
 // caller's thread.
 RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_t first,
                             uint64_t count, const RawRoadOptions& options,

@@ -4,11 +4,13 @@
 // unreadable sectors named where they are, and Stop. The suite's name puts
 // it in the ThreadSanitizer leg.
 #include "disk/raw_road.h"
+#include "disk/read_ahead.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 #include <vector>
 
 #include "views/view_rig.h"
@@ -131,5 +133,54 @@ INSTANTIATE_TEST_SUITE_P(
         // Stop in the second run's visit: no third run is handed on.
         RoadCase{"StopEndsTheRuns", TestDrives::Direct, 100, {}, {{0, 100}}, 2}),
     [](const testing::TestParamInfo<RoadCase>& i) { return std::string(i.param.name); });
+
+// The reader thread's handing over on its own, with far more slots filled
+// than it holds: every slot comes in order, exactly once, whether the work
+// keeps one slot or nearly all, and whether it outpaces the reader or not.
+struct HandOverCase {
+  const char* name;
+  size_t depth;
+  int fills;
+  size_t kept;     // slots the work holds before giving back the oldest
+  bool slowWork;   // the work yields between slots, the reader runs ahead
+  int leaveAfter;  // the work ends here (the reader is cancelled); 0: reads all
+};
+
+class ReadAheadThread : public testing::TestWithParam<HandOverCase> {};
+
+TEST_P(ReadAheadThread, HandsEverySlotOverInOrder) {
+  const HandOverCase& c = GetParam();
+  std::vector<int> seen;
+  {
+    ReadAhead<int> reader(c.depth, [n = 0, &c](int& slot) mutable {
+      if (n == c.fills) return false;
+      slot = n++;
+      return true;
+    });
+    size_t held = 0;
+    while (int* slot = reader.Next()) {
+      seen.push_back(*slot);
+      if (++held > c.kept) {
+        reader.Release();
+        --held;
+      }
+      if (c.slowWork) std::this_thread::yield();
+      if (c.leaveAfter != 0 && static_cast<int>(seen.size()) == c.leaveAfter) break;
+    }
+  }
+  const int want = c.leaveAfter != 0 ? c.leaveAfter : c.fills;
+  ASSERT_EQ(seen.size(), static_cast<size_t>(want));
+  for (int i = 0; i < want; ++i) ASSERT_EQ(seen[static_cast<size_t>(i)], i);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadAheadThread,
+    testing::Values(HandOverCase{"OneSlot", 1, 300, 0, false, 0},
+                    HandOverCase{"ThreeSlotsKeepOne", 3, 2000, 1, false, 0},
+                    HandOverCase{"EightSlotsKeepTwo", 8, 5000, 2, false, 0},
+                    HandOverCase{"EightSlotsKeepSeven", 8, 2000, 7, true, 0},
+                    HandOverCase{"SlowWorkKeepsNone", 8, 2000, 0, true, 0},
+                    HandOverCase{"WorkEndsEarly", 8, 100000, 2, false, 37}),
+    [](const testing::TestParamInfo<HandOverCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
