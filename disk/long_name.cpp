@@ -138,6 +138,30 @@ uint8_t ShortNameChecksum(std::span<const uint8_t> name11) {
   return sum;
 }
 
+size_t LongNamePieceRun(std::span<const uint8_t> dir, size_t index, uint8_t checksum) {
+  if (index >= dir.size() / kDirEntrySize) return 0;
+  size_t n = 0;
+  while (n < kLfnMaxPieces && n < index) {
+    const auto piece = dir.subspan((index - n - 1) * kDirEntrySize, kDirEntrySize);
+    if (!IsLongNameEntry(le8(piece, kDirAttributes)) || le8(piece, kLfnOrdinal) == kDeletedPiece ||
+        le8(piece, kLfnChecksum) != checksum)
+      break;
+    ++n;
+  }
+  return n;
+}
+
+std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
+                                        uint8_t checksum) {
+  const size_t run = LongNamePieceRun(dir, index, checksum);
+  for (size_t n = 1; n <= run; ++n) {
+    const uint8_t ordinal = le8(dir, (index - n) * kDirEntrySize + kLfnOrdinal);
+    if ((ordinal & ~kLfnLastPiece) != n) return std::nullopt;
+    if ((ordinal & kLfnLastPiece) != 0) return index - n;
+  }
+  return std::nullopt;
+}
+
 std::optional<DeletedLongName> FindDeletedLongName(std::span<const uint8_t> dir, size_t index) {
   const size_t entries = dir.size() / kDirEntrySize;
   if (index == 0 || index >= entries) return std::nullopt;

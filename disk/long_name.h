@@ -45,6 +45,18 @@ bool ShortNameByte(uint8_t b);
 // The checksum long-name pieces carry of their short entry's 11 name bytes.
 uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
 
+// The run of live long-name pieces right in front of the short entry at
+// index of dir that carry checksum, nearest first: how many there are (0 to
+// 20), whatever their ordinals. Never reaches past the start of dir; 0 when
+// index lies outside it.
+size_t LongNamePieceRun(std::span<const uint8_t> dir, size_t index, uint8_t checksum);
+
+// The entry's own long name within that run: ordinals 1, 2, ... up from the
+// entry to the piece marked last. The entry index of that piece (the one
+// farthest back); nullopt when the run holds no such set.
+std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
+                                        uint8_t checksum);
+
 // The deleted long-name pieces in front of the (deleted or revived) short
 // entry at index of dir: the run of deleted pieces (ordinal 0xE5) carrying
 // one checksum, cut after the piece that ends the name.

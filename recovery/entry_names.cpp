@@ -29,20 +29,6 @@ std::string Trimmed(std::span<const uint8_t> bytes, bool lower) {
 
 }  // namespace
 
-std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
-                                        uint8_t checksum) {
-  if (index >= dir.size() / kDirEntrySize) return std::nullopt;
-  for (size_t n = 1; n <= kLfnMaxPieces && n <= index; ++n) {
-    const auto piece = dir.subspan((index - n) * kDirEntrySize, kDirEntrySize);
-    const uint8_t ordinal = le8(piece, kLfnOrdinal);
-    if (!IsLongNameEntry(le8(piece, kDirAttributes)) || ordinal == kDeletedPiece ||
-        le8(piece, kLfnChecksum) != checksum || (ordinal & ~kLfnLastPiece) != n)
-      return std::nullopt;
-    if ((ordinal & kLfnLastPiece) != 0) return index - n;
-  }
-  return std::nullopt;
-}
-
 std::optional<size_t> ReviveLongNamePieces(std::span<uint8_t> dir, size_t index) {
   if (index >= dir.size() / kDirEntrySize) return std::nullopt;
   const std::span<uint8_t> entry = dir.subspan(index * kDirEntrySize, kDirEntrySize);

@@ -12,13 +12,6 @@
 #include "disk/long_name.h"
 
 
-// The live long-name pieces in front of the short entry at index that carry
-// checksum and count up from ordinal 1 next to it to the piece marked last:
-// the entry index of the piece farthest back; nullopt when there is no such
-// run.
-std::optional<size_t> OwnLongNamePieces(std::span<const uint8_t> dir, size_t index,
-                                        uint8_t checksum);
-
 // Gives the deleted long-name pieces in front of the live short entry at
 // index their ordinals back (1 nearest the entry, the last one marked 0x40)
 // when they carry the checksum of the entry's short name as it stands now.

@@ -137,15 +137,12 @@ std::string ShownName(std::span<const uint8_t> e) {
   return OemNameToUtf8(text);
 }
 
-// The live long-name pieces in front of entry i that carry its checksum: its
-// own set, once broken sets are gone.
+// The live long-name pieces in front of entry i that carry its checksum,
+// whatever their ordinals: its own set, once broken sets are gone.
 template <class Visit>
 void OwnPieces(ScanFolder& folder, size_t i, uint8_t checksum, Visit visit) {
-  for (size_t n = 1; n <= kLfnMaxPieces && n <= i; ++n) {
-    const std::span<uint8_t> piece = EntryAt(folder, i - n);
-    if (!LivePiece(piece) || piece[kLfnChecksum] != checksum) return;
-    visit(piece);
-  }
+  const size_t run = LongNamePieceRun(folder.bytes, i, checksum);
+  for (size_t n = 1; n <= run; ++n) visit(EntryAt(folder, i - n));
 }
 
 }  // namespace
