@@ -89,17 +89,10 @@ class BackupFloppy {
     if (!layout || layout->width != width_ || layout->dataStart != dataStart_ ||
         layout->sectorsPerCluster != sectorsPerCluster_ || layout->rootSectors == 0)
       return std::nullopt;
-    DrivePacket root = packet_;
-    root.kind = NodeKind::RootDir;
-    root.fatType = width_;
-    root.totalSectors = total_;
-    root.reservedSectors = layout->reservedSectors;
-    root.sectorsPerFat = layout->sectorsPerFat;
-    root.fatCount = layout->fatCount;
-    root.dataStart = layout->dataStart;
-    root.startSector = layout->rootStart;
-    root.sectorCount = layout->rootSectors;
-    return root;
+    DrivePacket volume = packet_;
+    volume.totalSectors = total_;
+    volume.fatCount = layout->fatCount;
+    return RootFolderNode(volume, *layout);
   }
   const std::vector<uint8_t>& Fat() const { return fat_; }
 
