@@ -68,6 +68,24 @@ std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> boot, uint8_t 
   return v;
 }
 
+DrivePacket VolumePacketOf(const DrivePacket& node, const VolumeLayout& layout) {
+  DrivePacket volume;
+  volume.drive = node.drive;
+  volume.cylinder = node.cylinder;
+  volume.head = node.head;
+  volume.sector = node.sector;
+  volume.int13Extensions = node.int13Extensions;
+  volume.partitionStart = node.partitionStart;
+  volume.fatType = layout.width;
+  volume.heads = layout.heads;
+  volume.sectorsPerTrack = layout.sectorsPerTrack;
+  volume.sectorsPerCluster = layout.sectorsPerCluster;
+  volume.totalSectors = layout.totalSectors;
+  volume.fatCount = layout.fatCount;
+  volume.lastCluster = layout.lastCluster;
+  return volume;
+}
+
 DrivePacket ClusterFolderNode(const DrivePacket& volume, const VolumeLayout& layout, uint32_t firstCluster) {
   DrivePacket node = volume;
   node.kind = NodeKind::DirEntry;

@@ -60,6 +60,12 @@ bool IsFat32PartitionType(uint8_t type);
 [[nodiscard]] std::optional<VolumeLayout> DecodeVolume(std::span<const uint8_t> bootSector,
                                          uint8_t partitionType = 0);
 
+// The FAT volume node addresses, as the nodes below it carry it: node's
+// drive, CHS base, INT 13 extensions and partition start, with the boot
+// record's width, geometry, total sectors, FAT count and last cluster. Every
+// other field keeps its default.
+DrivePacket VolumePacketOf(const DrivePacket& node, const VolumeLayout& layout);
+
 // A folder in the data area as a node of the volume `volume` (a packet with
 // the volume's drive, geometry and width): its clusters count from dataStart.
 DrivePacket ClusterFolderNode(const DrivePacket& volume, const VolumeLayout& layout, uint32_t firstCluster);

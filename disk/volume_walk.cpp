@@ -74,20 +74,7 @@ bool DriveDiscovery::ExpandVolume(Walk& ctx, const DrivePacket& node, TreeSink& 
   const FatWidth fatKind = layout->width;
   const uint32_t fatSectors = layout->sectorsPerFat;
 
-  DrivePacket volume;
-  volume.drive = node.drive;
-  volume.cylinder = node.cylinder;
-  volume.head = node.head;
-  volume.sector = node.sector;
-  volume.int13Extensions = node.int13Extensions;
-  volume.fatType = fatKind;
-  volume.heads = layout->heads;
-  volume.sectorsPerTrack = layout->sectorsPerTrack;
-  volume.sectorsPerCluster = layout->sectorsPerCluster;
-  volume.totalSectors = layout->totalSectors;
-  volume.fatCount = layout->fatCount;
-  volume.partitionStart = node.partitionStart;
-  volume.lastCluster = layout->lastCluster;
+  DrivePacket volume = VolumePacketOf(node, *layout);
   volume.bootSector = bootSector;
 
   char label[16];

@@ -343,20 +343,17 @@ bool DiskScan::ReadBootRecord(const ScanVolumeEntry& volume) {
     return false;
   }
   layout_ = *layout;
-  volume_ = volume.packet;
-  volume_.fatType = layout_.width;
+  volume_ = VolumePacketOf(volume.packet, layout_);
+  // The list's transfer size and the record it found the volume by stay.
+  volume_.sectorCount = volume.packet.sectorCount;
+  volume_.bootSector = volume.packet.bootSector;
+  // The scan's reads and writes also need the FATs' place and the data area.
   volume_.kind = FatCopyKind(layout_.width);
-  volume_.heads = layout_.heads;
-  volume_.sectorsPerTrack = layout_.sectorsPerTrack;
-  volume_.sectorsPerCluster = layout_.sectorsPerCluster;
-  volume_.totalSectors = layout_.totalSectors;
   volume_.reservedSectors = layout_.reservedSectors;
   volume_.sectorsPerFat = layout_.sectorsPerFat;
-  volume_.fatCount = layout_.fatCount;
   volume_.firstCluster = layout_.rootCluster;
   volume_.startSector = layout_.dataStart;
   volume_.dataStart = layout_.dataStart;
-  volume_.lastCluster = layout_.lastCluster;
   return true;
 }
 
