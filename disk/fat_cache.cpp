@@ -36,8 +36,9 @@ constexpr uint32_t kRunSectors = 2048;
 }  // namespace
 
 bool ReadFatSectors(DiskAccess& access, const DrivePacket& volume, uint32_t index, uint32_t count,
-                    bool secondCopy, uint8_t* out) {
+                    bool secondCopy, uint8_t* out, std::vector<bool>* fromFat1) {
   bool all = true;
+  if (fromFat1 != nullptr) fromFat1->assign(count, true);
   const uint64_t base = uint64_t{volume.partitionStart} + volume.reservedSectors;
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(kRunSectors, count - done);
@@ -50,7 +51,10 @@ bool ReadFatSectors(DiskAccess& access, const DrivePacket& volume, uint32_t inde
       for (uint32_t i = 0; i < n; ++i) {
         uint8_t* one = place + uint64_t{i} * kSectorSize;
         uint64_t source = 0;
-        if (!ReadWithStandIn(access, volume, base + index + done + i, secondCopy, one, source)) {
+        const uint64_t own = base + index + done + i;
+        const bool read = ReadWithStandIn(access, volume, own, secondCopy, one, source);
+        if (fromFat1 != nullptr) (*fromFat1)[done + i] = read && source == own;
+        if (!read) {
           std::memset(one, 0xE5, kSectorSize);
           all = false;
         }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "disk/drive_packet.h"
 
@@ -26,8 +27,11 @@ class DiskAccess;
 // FAT 1's cannot be read and secondCopy allows, as for a cached sector. False
 // when a sector reads in neither copy (its bytes are then 0xE5, the rest is
 // read). The caller has checked the sectors against the copy's size.
+// fromFat1, when given, gets count flags: true where FAT 1's own sector was
+// read.
 [[nodiscard]] bool ReadFatSectors(DiskAccess& access, const DrivePacket& volume, uint32_t index,
-                                  uint32_t count, bool secondCopy, uint8_t* out);
+                                  uint32_t count, bool secondCopy, uint8_t* out,
+                                  std::vector<bool>* fromFat1 = nullptr);
 
 // The kept FAT sectors of every volume of one DiskAccess (owned by it). Safe
 // to use from a worker thread and the window at once.

@@ -59,7 +59,7 @@ bool SecondCopyServes(const DrivePacket& volume, FatCopyRule rule) {
 }
 
 FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
-                        std::vector<uint8_t>& table, FatCopyRule rule) {
+                        std::vector<uint8_t>& table, FatCopyRule rule, std::vector<bool>* fromFat1) {
   if (!KnownWidth(node.fatType) || !FatCopyInsideVolume(node, 0))
     return Fail(table, FatCopyLoad::Unreadable);
   const bool second = SecondCopyServes(node, rule);
@@ -83,7 +83,7 @@ FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget, const DrivePack
   // Through the cache's own reading code, FAT 2 standing in sector by sector:
   // one bad FAT 1 sector must not cost the rest of FAT 1, which may differ
   // from FAT 2 (the newer copy when a write stopped between the two).
-  if (ReadFatSectors(access, node, 0, sectors, second, table.data())) return FatCopyLoad::Loaded;
+  if (ReadFatSectors(access, node, 0, sectors, second, table.data(), fromFat1)) return FatCopyLoad::Loaded;
   return Fail(table, FatCopyLoad::Unreadable);
 }
 

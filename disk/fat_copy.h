@@ -64,10 +64,11 @@ inline constexpr uint32_t kProbeAboveSectors = 128;
 // A table that already holds at least the bytes (the views size the pane's
 // buffer for the FAT) is used in place; any other is released before the
 // copy's memory is taken, so a FAT is never held twice. table is empty after
-// a failure.
+// a failure. fromFat1, when given, gets a flag per sector loaded: true where
+// FAT 1's own sector was read.
 [[nodiscard]] FatCopyLoad LoadFatCopy(DiskAccess& access, MemoryBudget budget,
                                       const DrivePacket& node, std::vector<uint8_t>& table,
-                                      FatCopyRule rule = {});
+                                      FatCopyRule rule = {}, std::vector<bool>* fromFat1 = nullptr);
 
 // One volume's FAT as the chain walks read it: sector by sector, when first
 // needed, through the access's FAT cache, FAT 2's sector standing in where

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "disk/boot_sector.h"
+#include "disk/fat_codec.h"
 #include "disk/fat_copy.h"
 #include "disk/le.h"
 #include "disk/sector_access.h"
@@ -51,28 +52,27 @@ bool UpdateFreeCount(DiskAccess& access, const DrivePacket& node, const FatImage
   return WriteNodeSectors(access, volume, image.fsInfoSector, sector);
 }
 
-// The table's sectors that differ from FAT 1 as the disk holds it now, or
-// that FAT 1 does not give back: the only ones a write needs to move.
-std::vector<bool> ChangedSectors(DiskAccess& access, const DrivePacket& node,
-                                 std::span<const uint8_t> table) {
-  const DrivePacket volume = VolumeNodeOf(node);
-  const uint32_t fat1 = FatCopyPacket(node, 0).startSector;
-  const uint32_t sectors = node.sectorsPerFat;
-  std::vector<bool> changed(sectors, true);
-  constexpr uint32_t kRun = 128;
-  std::vector<uint8_t> disk(size_t{kRun} * kSectorSize);
-  for (uint32_t at = 0; at < sectors; at += kRun) {
-    const uint32_t n = std::min(kRun, sectors - at);
-    const std::span<uint8_t> run(disk.data(), size_t{n} * kSectorSize);
-    const bool whole = ReadNodeSectors(access, volume, fat1 + at, run);
-    for (uint32_t k = 0; k < n; ++k) {
-      const std::span<uint8_t> one = run.subspan(size_t{k} * kSectorSize, kSectorSize);
-      // A failed run is read again sector by sector: only the failed ones are written unseen.
-      if (!whole && !ReadNodeSectors(access, volume, fat1 + at + k, one)) continue;
-      changed[at + k] = !std::equal(one.begin(), one.end(), table.begin() + (uint64_t{at} + k) * kSectorSize);
-    }
-  }
+// The table's sectors that differ from what FAT 1 gave at the load, or that
+// FAT 1 did not give: the only ones a write needs to move.
+std::vector<bool> ChangedSectors(const FatImage& image, std::span<const uint8_t> table) {
+  const size_t sectors = table.size() / kSectorSize;
+  std::vector<bool> changed(sectors);
+  for (size_t k = 0; k < sectors; ++k) changed[k] = k >= image.fromFat1.size() || !image.fromFat1[k];
+  for (const auto& [k, bytes] : image.loaded)
+    if (k < sectors)
+      changed[k] = changed[k] || !std::equal(bytes.begin(), bytes.end(), table.begin() + uint64_t{k} * kSectorSize);
   return changed;
+}
+
+// Bits per FAT entry of width (0: None).
+uint32_t EntryBits(FatWidth width) {
+  switch (width) {
+    case FatWidth::Fat12: return 12;
+    case FatWidth::Fat16: return 16;
+    case FatWidth::Fat32: return 32;
+    case FatWidth::None: break;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -85,7 +85,21 @@ FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePa
   ReadVolumeLayout(access, node, image);
   // The whole copy, as it is written back to every copy; FAT 2 only where
   // the boot record says there is one.
-  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.copies >= 2});
+  return LoadFatCopy(access, budget, node, image.table, {.secondCopy = image.copies >= 2},
+                     &image.fromFat1);
+}
+
+bool FatImage::Set(uint32_t cluster, FatWidth width, uint32_t value) {
+  if (EntryBits(width) == 0) return false;
+  // A 12-bit entry may straddle two sectors: both are kept.
+  const uint64_t firstBit = uint64_t{cluster} * EntryBits(width);
+  const uint64_t from = firstBit / 8 / kSectorSize;
+  const uint64_t to = (firstBit + EntryBits(width) - 1) / 8 / kSectorSize;
+  for (uint64_t k = from; k <= to && (k + 1) * kSectorSize <= table.size(); ++k) {
+    const auto [at, fresh] = loaded.try_emplace(static_cast<uint32_t>(k));
+    if (fresh) std::copy_n(table.begin() + static_cast<ptrdiff_t>(k * kSectorSize), kSectorSize, at->second.begin());
+  }
+  return SetFatEntry(cluster, width, table, value);
 }
 
 std::string FatNotWrittenText(uint32_t copy) {
@@ -99,7 +113,7 @@ FatImageWrite WriteFatImage(DiskAccess& access, PromptPort& prompt, const DriveP
   // Only the sectors whose bytes change are written, to every copy: an undo
   // file then keeps what the command changed, not the whole FAT.
   const std::span<const uint8_t> table(image.table.data(), uint64_t{node.sectorsPerFat} * kSectorSize);
-  const std::vector<bool> changed = ChangedSectors(access, node, table);
+  const std::vector<bool> changed = ChangedSectors(image, table);
   for (uint32_t copy = 0; copy < image.copies; ++copy) {
     const uint32_t start = FatCopyPacket(node, copy).startSector;
     bool written = true;

@@ -2,7 +2,9 @@
 // from FAT 2 when FAT 1 fails, changed in memory, and written back to every
 // copy the volume has.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,16 @@ struct FatImage {
   uint32_t fsInfoSector = 0;
   // Free clusters the command has put into chains.
   uint32_t clustersTaken = 0;
+  // Per table sector: FAT 1 gave it at the load (else FAT 2 stood in, or
+  // neither copy could be read: the write gives FAT 1 such a sector anew).
+  std::vector<bool> fromFat1;
+  // The sectors the command changed, as they were loaded, kept at their
+  // first change: the write compares with them and reads no FAT again.
+  std::map<uint32_t, std::array<uint8_t, kSectorSize>> loaded;
+
+  // SetFatEntry on table, the entry's sectors kept in loaded first. A
+  // command changes table only through this.
+  [[nodiscard]] bool Set(uint32_t cluster, FatWidth width, uint32_t value);
 };
 
 using FatImageLoad = FatCopyLoad;  // Loaded, Unreadable, NoMemory

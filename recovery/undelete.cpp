@@ -118,7 +118,7 @@ class UndeleteRun {
       // The entry stays deleted on disk: a chain left for it would belong to
       // no file. Its clusters were all free before (each was set above).
       for (uint32_t k = 0; k < taken; ++k)
-        if (!SetFatEntry(c + k, Width(), fat_.table, 0)) break;
+        if (!fat_.Set(c + k, Width(), 0)) break;
       return RowOutcome::Passed;
     }
     fat_.clustersTaken += taken;
@@ -171,10 +171,10 @@ class UndeleteRun {
     uint32_t taken = 1;
     for (; taken < n; ++taken) {
       const uint32_t b = a + 1;
-      if (b > LastCluster() || !Free(b) || !SetFatEntry(a, Width(), fat_.table, b)) break;
+      if (b > LastCluster() || !Free(b) || !fat_.Set(a, Width(), b)) break;
       a = b;
     }
-    if (!SetFatEntry(a, Width(), fat_.table, kFatEndMark)) return 0;
+    if (!fat_.Set(a, Width(), kFatEndMark)) return 0;
     return taken;
   }
 

@@ -3,6 +3,8 @@
 // with its failures injected by the fault device.
 #include "recovery/undelete.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "recovery_rig.h"
@@ -324,8 +326,13 @@ TEST(Undelete, FatTwoStandsInOnlyForTheSectorFatOneCannotGive) {
   rig.Select({"\xE5"
               "ONE    .TXT"});
   rig.prompt.Clear();
+  rig.dev->writeLog.clear();
   static_cast<void>(Undelete(rig.ctx, rig.pane.selectedPacket, rig.pane.SelectedRows()));
   EXPECT_EQ(rig.prompt.Messages(), Texts({kDone}));
+  // The sector FAT 1 could not give goes to both copies with the changed one.
+  for (const uint64_t copy : {fat1, fat2})
+    EXPECT_NE(std::find(rig.dev->writeLog.begin(), rig.dev->writeLog.end(), std::make_pair(copy, size_t{1024})),
+              rig.dev->writeLog.end());
   for (const uint64_t copy : {fat1, fat2}) {
     for (uint32_t c = 2; c < 7; ++c) EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, c), c + 1);
     EXPECT_EQ(RawFatEntry(rig.Bytes(), copy, FatWidth::Fat16, 7), 0xFFFFu);
