@@ -71,19 +71,18 @@ bool ReadRaw(uint32_t index, FatWidth width, const Table& table, uint32_t& out) 
   if (index >= Capacity(width, table.Bytes())) return false;
   uint8_t b[4] = {};
   const std::span<const uint8_t> bytes(b);
+  const FatEntryBytes at = FatEntryPlace(index, width);
+  if (at.length == 0 || !table.Get(at.offset, b, at.length)) return false;
   switch (width) {
     case FatWidth::Fat12: {
-      if (!table.Get(uint64_t{index} * 3 / 2, b, 2)) return false;
       const uint16_t word = le16(bytes, 0);
       out = (index & 1) ? word >> 4 : word & 0xFFFu;
       return true;
     }
     case FatWidth::Fat16:
-      if (!table.Get(uint64_t{index} * 2, b, 2)) return false;
       out = le16(bytes, 0);
       return true;
     case FatWidth::Fat32:
-      if (!table.Get(uint64_t{index} * 4, b, 4)) return false;
       out = le32(bytes, 0) & kMask28;
       return true;
     case FatWidth::None: break;
@@ -238,9 +237,9 @@ FatEntry GetFatEntry(uint32_t cluster, FatReader& fat) {
 bool SetFatEntry(uint32_t cluster, FatWidth width, std::span<uint8_t> table, uint32_t value) {
   // Clusters past the width's numbering are refused rather than wrapped.
   if (cluster >= FatEntryCapacity(width, table.size())) return false;
+  const auto off = static_cast<size_t>(FatEntryPlace(cluster, width).offset);
   switch (width) {
     case FatWidth::Fat12: {
-      const size_t off = size_t{cluster} * 3 / 2;
       const uint16_t old = le16(table, off);
       const uint16_t word = (cluster & 1)
                                 ? static_cast<uint16_t>((old & 0x000F) | (value << 4))
@@ -248,9 +247,8 @@ bool SetFatEntry(uint32_t cluster, FatWidth width, std::span<uint8_t> table, uin
       putLe16(table, off, word);
       break;
     }
-    case FatWidth::Fat16: putLe16(table, size_t{cluster} * 2, static_cast<uint16_t>(value)); break;
+    case FatWidth::Fat16: putLe16(table, off, static_cast<uint16_t>(value)); break;
     case FatWidth::Fat32: {
-      const size_t off = size_t{cluster} * 4;
       const uint32_t old = le32(table, off);
       putLe32(table, off, (old & ~kMask28) | (value & kMask28));
       break;

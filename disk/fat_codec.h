@@ -50,6 +50,23 @@ inline constexpr uint32_t FatBadValue(FatWidth width) {
   }
   return 0;
 }
+// Where cluster's entry lies in a table of width: its first byte and the
+// bytes that hold it (a 12-bit entry shares them with its neighbour); length
+// 0 for None.
+struct FatEntryBytes {
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+inline constexpr FatEntryBytes FatEntryPlace(uint32_t cluster, FatWidth width) {
+  switch (width) {
+    case FatWidth::Fat12: return {uint64_t{cluster} * 3 / 2, 2};
+    case FatWidth::Fat16: return {uint64_t{cluster} * 2, 2};
+    case FatWidth::Fat32: return {uint64_t{cluster} * 4, 4};
+    case FatWidth::None: break;
+  }
+  return {};
+}
+
 // The highest number the width gives a cluster: the one below its bad mark.
 inline constexpr uint32_t FatHighestCluster(FatWidth width) {
   return width == FatWidth::None ? 0 : FatBadValue(width) - 1;

@@ -64,17 +64,6 @@ std::vector<bool> ChangedSectors(const FatImage& image, std::span<const uint8_t>
   return changed;
 }
 
-// Bits per FAT entry of width (0: None).
-uint32_t EntryBits(FatWidth width) {
-  switch (width) {
-    case FatWidth::Fat12: return 12;
-    case FatWidth::Fat16: return 16;
-    case FatWidth::Fat32: return 32;
-    case FatWidth::None: break;
-  }
-  return 0;
-}
-
 }  // namespace
 
 FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePacket& node,
@@ -90,14 +79,14 @@ FatImageLoad LoadFatImage(DiskAccess& access, MemoryBudget budget, const DrivePa
 }
 
 bool FatImage::Set(uint32_t cluster, FatWidth width, uint32_t value) {
-  if (EntryBits(width) == 0) return false;
+  const FatEntryBytes at = FatEntryPlace(cluster, width);
+  if (at.length == 0) return false;
   // A 12-bit entry may straddle two sectors: both are kept.
-  const uint64_t firstBit = uint64_t{cluster} * EntryBits(width);
-  const uint64_t from = firstBit / 8 / kSectorSize;
-  const uint64_t to = (firstBit + EntryBits(width) - 1) / 8 / kSectorSize;
+  const uint64_t from = at.offset / kSectorSize;
+  const uint64_t to = (at.offset + at.length - 1) / kSectorSize;
   for (uint64_t k = from; k <= to && (k + 1) * kSectorSize <= table.size(); ++k) {
-    const auto [at, fresh] = loaded.try_emplace(static_cast<uint32_t>(k));
-    if (fresh) std::copy_n(table.begin() + static_cast<ptrdiff_t>(k * kSectorSize), kSectorSize, at->second.begin());
+    const auto [kept, fresh] = loaded.try_emplace(static_cast<uint32_t>(k));
+    if (fresh) std::copy_n(table.begin() + static_cast<ptrdiff_t>(k * kSectorSize), kSectorSize, kept->second.begin());
   }
   return SetFatEntry(cluster, width, table, value);
 }
