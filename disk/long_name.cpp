@@ -92,7 +92,7 @@ size_t AssembleLongName(std::span<const uint8_t> dir, size_t entryIndex, std::st
     const std::span<const uint8_t> entry = dir.subspan(index * kDirEntrySize, kDirEntrySize);
     // A short entry in front is another file's, never part of this name; a
     // deleted piece belongs to no live name.
-    if (!IsLongNameEntry(le8(entry, kDirAttributes)) || le8(entry, kLfnOrdinal) == kDeletedPiece) break;
+    if (!IsLiveLongNamePiece(entry)) break;
     bool nameEnded = false;
     for (size_t offset : kLfnCharOffsets) {
       const uint16_t unit = le16(entry, offset);
@@ -131,6 +131,10 @@ bool ShortNameByte(uint8_t b) {
   return std::strchr("\"*+,./:;<=>?[\\]|", b) == nullptr;
 }
 
+bool IsLiveLongNamePiece(std::span<const uint8_t> entry) {
+  return IsLongNameEntry(le8(entry, kDirAttributes)) && le8(entry, kLfnOrdinal) != kDeletedPiece;
+}
+
 uint8_t ShortNameChecksum(std::span<const uint8_t> name11) {
   uint8_t sum = 0;
   for (size_t i = 0; i < 11; ++i)
@@ -143,9 +147,7 @@ size_t LongNamePieceRun(std::span<const uint8_t> dir, size_t index, uint8_t chec
   size_t n = 0;
   while (n < kLfnMaxPieces && n < index) {
     const auto piece = dir.subspan((index - n - 1) * kDirEntrySize, kDirEntrySize);
-    if (!IsLongNameEntry(le8(piece, kDirAttributes)) || le8(piece, kLfnOrdinal) == kDeletedPiece ||
-        le8(piece, kLfnChecksum) != checksum)
-      break;
+    if (!IsLiveLongNamePiece(piece) || le8(piece, kLfnChecksum) != checksum) break;
     ++n;
   }
   return n;

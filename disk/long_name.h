@@ -42,6 +42,9 @@ std::string AnsiByteToUtf8(uint8_t byte);
 // only pad); lower case is allowed (kept as typed).
 bool ShortNameByte(uint8_t b);
 
+// A long-name piece that is no deleted one (its ordinal byte is not 0xE5).
+bool IsLiveLongNamePiece(std::span<const uint8_t> entry);
+
 // The checksum long-name pieces carry of their short entry's 11 name bytes.
 uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
 

@@ -67,13 +67,12 @@ class RunMemory {
   RunMemory(size_t runs, size_t runBytes) : runBytes_(runBytes) {
     const size_t bytes = std::max<size_t>(1, runs * runBytes);
     if (bytes >= kHugePage) {
-      size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-      block_ = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, size_));
+      const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+      block_ = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, whole));
       // Only advice: without huge pages the block is used as it is.
-      if (block_ != nullptr) static_cast<void>(::madvise(block_, size_, MADV_HUGEPAGE));
+      if (block_ != nullptr) static_cast<void>(::madvise(block_, whole, MADV_HUGEPAGE));
     } else {
-      size_ = bytes;
-      block_ = static_cast<uint8_t*>(std::malloc(size_));
+      block_ = static_cast<uint8_t*>(std::malloc(bytes));
     }
     if (block_ == nullptr) throw std::bad_alloc();
   }
@@ -84,7 +83,6 @@ class RunMemory {
 
  private:
   size_t runBytes_;
-  size_t size_ = 0;
   uint8_t* block_ = nullptr;
 };
 

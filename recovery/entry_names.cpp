@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint8_t kDeletedPiece = 0xE5;
 
 // The case flags of byte 12 (as Windows NT and mtools write them): name and
 // extension stored in capitals but shown in lower case.
@@ -76,9 +75,7 @@ EntryName LiveEntryName(std::span<const uint8_t> dir, size_t index) {
   bool own = false;
   if (index > 0 && index < dir.size() / kDirEntrySize) {
     const auto piece = dir.subspan((index - 1) * kDirEntrySize, kDirEntrySize);
-    own = IsLongNameEntry(le8(piece, kDirAttributes)) &&
-          le8(piece, kLfnOrdinal) != kDeletedPiece &&
-          le8(piece, kLfnChecksum) == ShortNameChecksum(entry.first(11));
+    own = IsLiveLongNamePiece(piece) && le8(piece, kLfnChecksum) == ShortNameChecksum(entry.first(11));
   }
   if (own && AssembleLongName(dir, index, name.text) > 0) {
     name.longName = true;

@@ -37,10 +37,6 @@ std::span<uint8_t> EntryAt(ScanFolder& folder, size_t i) {
   return std::span<uint8_t>(folder.bytes).subspan(i * kDirEntrySize, kDirEntrySize);
 }
 
-bool LivePiece(std::span<const uint8_t> e) {
-  return IsLongNameEntry(e[kDirAttributes]) && e[0] != kDirDeletedMark;
-}
-
 // A live entry the name checks look at: a file's or a folder's, not "." or
 // "..", not a label, not a long-name piece. A first byte 0x05 stands for a
 // name that begins with 0xE5: the entry is live.
@@ -182,14 +178,14 @@ void DiskScan::CheckLongNames(ScanFolder& folder) {
     brokenFrom = kNone;
     if (!AskFix(kScanBrokenLongName, &ScanResult::brokenLongNames)) return;
     for (size_t k = from; k < to; ++k)
-      if (LivePiece(EntryAt(folder, k))) EntryAt(folder, k)[0] = kDirDeletedMark;
+      if (IsLiveLongNamePiece(EntryAt(folder, k))) EntryAt(folder, k)[0] = kDirDeletedMark;
     EntryRepaired(from * kDirEntrySize);
   };
   size_t i = 0;
   for (; i < folder.entryCount && !Stopped(); ++i) {
     const std::span<uint8_t> e = EntryAt(folder, i);
     if (e[0] == kDirEndMark) break;
-    if (LivePiece(e)) {
+    if (IsLiveLongNamePiece(e)) {
       const uint8_t ordinal = e[kLfnOrdinal];
       if ((ordinal & kLfnLastPiece) != 0) {
         if (setFrom != kNone) brokenFrom = setFrom;
