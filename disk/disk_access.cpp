@@ -16,9 +16,9 @@ class LoadedSectorLibrary final : public SectorLibrary {
  public:
   LoadedSectorLibrary(void* handle, ReadSect32Fn r, WriteSect32Fn w, ReadSect64Fn r64,
                       WriteSect64Fn w64, CheckInt13Extension32Fn c, Sect32FloppyCountFn f,
-                      Sect32DriveGeometryFn g, Sect32StartUndoFileFn u)
+                      Sect32DriveGeometryFn g, Sect32StartUndoFileFn u, Sect32ParallelReadsFn p)
       : handle_(handle), read_(r), write_(w), read64_(r64), write64_(w64), check_(c),
-        floppies_(f), geometry_(g), undoFile_(u) {}
+        floppies_(f), geometry_(g), undoFile_(u), parallel_(p) {}
   ~LoadedSectorLibrary() override {
     if (handle_ != nullptr) ::dlclose(handle_);
   }
@@ -50,6 +50,9 @@ class LoadedSectorLibrary final : public SectorLibrary {
   void StartUndoFile(uint32_t drive) override {
     if (undoFile_ != nullptr) undoFile_(drive);
   }
+  bool ParallelReads(uint32_t drive) override {
+    return parallel_ != nullptr && parallel_(drive) != 0;
+  }
 
  private:
   void* handle_;
@@ -61,6 +64,7 @@ class LoadedSectorLibrary final : public SectorLibrary {
   Sect32FloppyCountFn floppies_;
   Sect32DriveGeometryFn geometry_;
   Sect32StartUndoFileFn undoFile_;
+  Sect32ParallelReadsFn parallel_;
 };
 
 }  // namespace
@@ -186,6 +190,14 @@ bool DiskAccess::DriveGeometry(uint16_t drive, Geometry& out) const {
   if (dev == nullptr) return false;
   out = dev->geometry;
   return true;
+}
+
+bool DiskAccess::ParallelReads(uint16_t drive) const {
+  // A floppy whose read fails is opened again, under any other reader.
+  if (drive < 0x80) return false;
+  if (useSectorLibrary_) return library_ != nullptr && library_->ParallelReads(drive);
+  const Device* dev = devices_.Find(drive);
+  return dev != nullptr && dev->ParallelReads();
 }
 
 void DiskAccess::StartUndoFile(uint16_t drive) {
@@ -422,8 +434,10 @@ bool BindDiskAccess(DiskAccess& access, const BindOptions& requested) {
   auto geometry = reinterpret_cast<Sect32DriveGeometryFn>(::dlsym(handle, "Sect32DriveGeometry"));
   // Without the undo-file call the run's writes share one undo file.
   auto undoFile = reinterpret_cast<Sect32StartUndoFileFn>(::dlsym(handle, "Sect32StartUndoFile"));
+  // Without it the library is read by one thread at a time.
+  auto parallel = reinterpret_cast<Sect32ParallelReadsFn>(::dlsym(handle, "Sect32ParallelReads"));
   auto lib = std::make_unique<LoadedSectorLibrary>(handle, read, write, read64, write64, check,
-                                                   floppies, geometry, undoFile);
+                                                   floppies, geometry, undoFile, parallel);
   SectorLibrary* raw = lib.get();
   access.UseLibrary(raw, std::move(lib));
 

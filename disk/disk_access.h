@@ -142,6 +142,10 @@ class DiskAccess {
   // write and after its last.
   void StartUndoFile(uint16_t drive);
 
+  // Whether the drive's sectors may be read from several threads at once, on
+  // the bound path (a raw scan then keeps two reads in flight).
+  bool ParallelReads(uint16_t drive) const;
+
   // Closes every handle and unloads the library (closing the main window).
   void Release();
 

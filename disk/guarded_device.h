@@ -27,6 +27,8 @@ class GuardedDevice final : public Device {
   uint64_t Size() const override { return inner_->Size(); }
   std::string Path() const override { return inner_->Path(); }
   bool Writable() const override { return inner_->Writable(); }
+  // The map and the journal are only read by reads.
+  bool ParallelReads() const override { return inner_->ParallelReads(); }
 
   Device& Inner() { return *inner_; }
   UndoJournal* Journal() const { return journal_.get(); }

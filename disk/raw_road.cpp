@@ -48,6 +48,13 @@ namespace {
 // ReadAhead), the one worked on, and the one before it that a piece may
 // still reach back into.
 constexpr size_t kAheadRuns = 8;
+// Readers of a drive that may be read from several threads: the second
+// read in flight keeps a disk read past the page cache streaming.
+constexpr size_t kParallelReaders = 2;
+
+size_t Readers(DiskAccess& access, const DrivePacket& node) {
+  return access.ParallelReads(node.drive) ? kParallelReaders : 1;
+}
 
 struct RawSlot {
   uint64_t first = 0;
@@ -60,7 +67,9 @@ struct RawSlot {
 // The runs' memory: one block for all the slots, in huge pages where the
 // system gives them. A fresh megabyte in small pages costs 256 page faults,
 // which the first runs of a cold search would otherwise wait on, and the
-// copies into it as many page-table walks.
+// copies into it as many page-table walks. Every run starts on a page (a
+// megabyte run is aligned to its size), so a drive may read it past the
+// page cache.
 class RunMemory {
  public:
   static constexpr size_t kHugePage = size_t{2} << 20;
@@ -86,18 +95,22 @@ class RunMemory {
   uint8_t* block_ = nullptr;
 };
 
-// The reader thread's work: the range in runs, in order, until its end or a stop.
-std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& node, uint64_t first,
-                                       uint64_t count, const RawRoadOptions& options) {
+// The readers' work: the k-th run of the range, until its end or a stop.
+// Called on several threads at once, each time for another run.
+std::function<bool(RawSlot&, uint64_t)> FillRuns(DiskAccess& access, const DrivePacket& node,
+                                                 uint64_t first, uint64_t count,
+                                                 const RawRoadOptions& options) {
   const uint64_t perRun = std::min<uint64_t>(std::max<uint32_t>(1, options.runSectors), count);
-  // ReadAhead fills its slots in turn, so the k-th run goes to slot k.
+  const uint64_t runs = count == 0 ? 0 : (count + perRun - 1) / perRun;
+  // ReadAhead fills the k-th run into slot k (modulo the slots).
   auto memory = std::make_shared<RunMemory>(kAheadRuns, static_cast<size_t>(perRun * kSectorSize));
-  return [&access, node, first, count, perRun, memory, stop = options.stop,
-          done = uint64_t{0}, k = size_t{0}](RawSlot& run) mutable {
-    if (done >= count || (stop && stop->load())) return false;
+  return [&access, node, first, count, perRun, runs, memory,
+          stop = options.stop](RawSlot& run, uint64_t k) {
+    if (k >= runs || (stop && stop->load())) return false;
+    const uint64_t done = k * perRun;
     const uint64_t n = std::min(perRun, count - done);
     run.first = first + done;
-    run.bytes = std::span<uint8_t>(memory->Run(k++ % kAheadRuns), static_cast<size_t>(n * kSectorSize));
+    run.bytes = std::span<uint8_t>(memory->Run(k % kAheadRuns), static_cast<size_t>(n * kSectorSize));
     run.unreadable.clear();
     run.whole = ReadRawSectors(access, node, run.first, run.bytes, run.unreadable);
     if (!run.whole && run.unreadable.empty()) {
@@ -105,7 +118,6 @@ std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& no
       std::fill(run.bytes.begin(), run.bytes.end(), kRawUnreadableFill);
       for (uint64_t s = run.first; s < run.End(); ++s) run.unreadable.push_back(s);
     }
-    done += n;
     return true;
   };
 }
@@ -115,12 +127,14 @@ std::function<bool(RawSlot&)> FillRuns(DiskAccess& access, const DrivePacket& no
 struct RawReader::Ahead {
   ReadAhead<RawSlot> reader;
   std::deque<RawSlot*> held;  // taken, oldest first
-  explicit Ahead(std::function<bool(RawSlot&)> fill) : reader(kAheadRuns, std::move(fill)) {}
+  Ahead(std::function<bool(RawSlot&, uint64_t)> fill, size_t readers)
+      : reader(kAheadRuns, std::move(fill), readers) {}
 };
 
 RawReader::RawReader(DiskAccess& access, const DrivePacket& node, uint64_t first, uint64_t count,
                      const RawRoadOptions& options)
-    : ahead_(std::make_unique<Ahead>(FillRuns(access, node, first, count, options))) {}
+    : ahead_(std::make_unique<Ahead>(FillRuns(access, node, first, count, options),
+                                     Readers(access, node))) {}
 
 RawReader::~RawReader() = default;
 
@@ -198,7 +212,8 @@ RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_
                             const std::function<bool(const RawRun&)>& visit) {
   RawRoadTotals totals;
   if (count == 0) return totals;
-  ReadAhead<RawSlot> reader(kAheadRuns, FillRuns(access, node, first, count, options));
+  ReadAhead<RawSlot> reader(kAheadRuns, FillRuns(access, node, first, count, options),
+                            Readers(access, node));
   uint64_t done = 0;
   while (done < count) {
     if (options.stop && options.stop->load()) {

@@ -54,15 +54,16 @@ struct RawRoadTotals {
 };
 
 // Reads sectors [first, first + count) of node's extent in runs and hands
-// each to visit, in order; visit answers false to end the reading there. A
-// reader thread reads up to seven runs ahead of visit; visit runs on the
-// caller's thread.
+// each to visit, in order; visit answers false to end the reading there.
+// Reader threads read up to seven runs ahead of visit (two readers where the
+// drive allows reads from several threads, so that two reads are in flight);
+// visit runs on the caller's thread.
 RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_t first,
                             uint64_t count, const RawRoadOptions& options,
                             const std::function<bool(const RawRun&)>& visit);
 
-// Sectors [first, first + count) of node's extent read ahead in runs on a
-// reader thread, served to a scan that asks for them in smaller pieces, in
+// Sectors [first, first + count) of node's extent read ahead in runs on
+// reader threads (as ForEachRawRun reads them), served to a scan that asks for them in smaller pieces, in
 // order (a piece may begin again inside the one before, as the search's
 // overlapping blocks do). What the scan gets is what ReadRawSectors gives.
 class RawReader {

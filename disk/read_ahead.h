@@ -1,13 +1,19 @@
-// A reader thread ahead of the work: it fills slots (runs of sectors, say)
-// in order while the caller works on the ones filled before, so that a disk
-// streams instead of waiting for the work between reads. At most `depth`
-// slots are filled and not yet released, which bounds the memory held.
+// Readers ahead of the work: one or more threads fill slots (runs of
+// sectors, say) while the caller works on the ones filled before, so that a
+// disk streams instead of waiting for the work between reads. The slots are
+// handed to the caller in order, however the readers finish. At most `depth`
+// slots are being filled or filled and not yet released, which bounds the
+// memory held.
 //
 // Each side wakes the other only when there is a batch for it (half the
-// slots) or when it is about to wait itself: a reader that outpaces the work,
-// or work that outpaces a cold disk, then hands over a few times per batch
+// slots) or when it is about to wait itself: readers that outpace the work,
+// or work that outpaces a cold disk, then hand over a few times per batch
 // instead of twice a slot, each wake-up costing what a slot's reading may.
+//
+// Two readers keep a second read in flight while the first one's bytes come
+// in: a disk read past the page cache only streams so.
 #pragma once
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -19,34 +25,40 @@
 template <class Slot>
 class ReadAhead {
  public:
-  // fill fills the next slot on the reader thread and answers false when
-  // there is none (the end, or a stop it polls); the slot is then not used.
-  ReadAhead(size_t depth, std::function<bool(Slot&)> fill)
+  // fill(slot, k) fills the k-th slot (counted from 0) on a reader thread
+  // and answers false when there is none (the end, or a stop it polls); the
+  // slot is then not used, nor any after it. With more than one reader,
+  // fill is called on several threads at once, each time for another k.
+  ReadAhead(size_t depth, std::function<bool(Slot&, uint64_t)> fill, size_t readers = 1)
       : slots_(depth < 1 ? 1 : depth),
+        filledOut_(slots_.size(), false),
         batch_(slots_.size() < 4 ? 1 : slots_.size() / 2),
-        fill_(std::move(fill)),
-        thread_([this] { Fill(); }) {}
+        readers_(std::clamp<size_t>(readers, 1, slots_.size())),
+        fill_(std::move(fill)) {
+    threads_.reserve(readers_);
+    for (size_t i = 0; i < readers_; ++i) threads_.emplace_back([this] { Fill(); });
+  }
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
-  // Ends the reading (a fill under way is let finish) and waits for the thread.
+  // Ends the reading (fills under way are let finish) and waits for the threads.
   ~ReadAhead() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       cancelled_ = true;
     }
     freed_.notify_all();
-    thread_.join();
+    for (std::thread& t : threads_) t.join();
   }
 
-  // The next slot filled, in order; null when the reader has ended. It stays
-  // the caller's until Release gives back the oldest slot taken.
+  // The next slot filled, in order; null when the readers have ended. It
+  // stays the caller's until Release gives back the oldest slot taken.
   Slot* Next() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (filled_ == taken_ && !ended_) {
-      // About to wait: a reader waiting for room gets what there is.
-      if (readerWaiting_ && Free() > 0) freed_.notify_one();
+    if (filled_ == taken_ && !Ended()) {
+      // About to wait: readers waiting for room get what there is.
+      if (readersWaiting_ > 0 && Free() > 0) freed_.notify_all();
       workWaiting_ = true;
-      filledCv_.wait(lock, [this] { return filled_ > taken_ || ended_; });
+      filledCv_.wait(lock, [this] { return filled_ > taken_ || Ended(); });
       workWaiting_ = false;
     }
     if (filled_ <= taken_) return nullptr;
@@ -56,51 +68,69 @@ class ReadAhead {
   void Release() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (released_ < taken_) ++released_;
-    if (readerWaiting_ && Free() >= batch_) freed_.notify_one();
+    if (readersWaiting_ > 0 && Free() >= batch_) freed_.notify_all();
   }
 
  private:
-  size_t Free() const { return slots_.size() - static_cast<size_t>(filled_ - released_); }
+  // Slots neither being filled nor filled and held.
+  size_t Free() const { return slots_.size() - static_cast<size_t>(claimed_ - released_); }
+  // No slot is left to hand over: the last one was, or no reader is left.
+  bool Ended() const { return filled_ >= end_ || exited_ == readers_; }
 
   void Fill() {
-    for (uint64_t k = 0;; ++k) {
+    for (;;) {
+      uint64_t k = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!cancelled_ && Free() == 0) {
+        while (!cancelled_ && claimed_ < end_ && Free() == 0) {
           // About to wait: work waiting for slots gets what there is.
           if (workWaiting_ && filled_ > taken_) filledCv_.notify_one();
-          readerWaiting_ = true;
-          freed_.wait(lock, [&] { return cancelled_ || Free() > 0; });
-          readerWaiting_ = false;
+          ++readersWaiting_;
+          freed_.wait(lock);
+          --readersWaiting_;
         }
-        if (cancelled_) break;
+        if (cancelled_ || claimed_ >= end_) break;
+        k = claimed_++;
       }
-      // Slot k is no one else's now: the caller has given it back.
-      const bool more = fill_(slots_[k % slots_.size()]);
+      // Slot k is no one else's now: the caller has given back the slot
+      // that was there, and no other reader claims k.
+      const bool more = fill_(slots_[k % slots_.size()], k);
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!more) break;
-      ++filled_;
-      if (workWaiting_ && filled_ - taken_ >= batch_) filledCv_.notify_one();
+      if (!more) end_ = std::min(end_, k);
+      else filledOut_[k % slots_.size()] = true;
+      // Hand over what is filled in order; a later slot filled first waits
+      // for the ones before it.
+      while (filled_ < end_ && filledOut_[filled_ % slots_.size()]) {
+        filledOut_[filled_ % slots_.size()] = false;
+        ++filled_;
+      }
+      if (workWaiting_ && (filled_ - taken_ >= batch_ || Ended())) filledCv_.notify_one();
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      ended_ = true;
+      ++exited_;
     }
     filledCv_.notify_all();
+    // Another reader may wait for room that no one will give now.
+    freed_.notify_all();
   }
 
   std::vector<Slot> slots_;
+  std::vector<bool> filledOut_;  // filled, not yet handed over (by slot)
   const size_t batch_;  // slots handed over at a time, unless a side would wait
-  std::function<bool(Slot&)> fill_;
+  const size_t readers_;
+  std::function<bool(Slot&, uint64_t)> fill_;
   std::mutex mutex_;
   std::condition_variable filledCv_;  // the work waits here for filled slots
-  std::condition_variable freed_;     // the reader waits here for room
-  uint64_t filled_ = 0;    // slots filled, counted from the first
-  uint64_t taken_ = 0;     // of them, handed to the caller
+  std::condition_variable freed_;     // the readers wait here for room
+  uint64_t claimed_ = 0;   // slots a reader has taken to fill, counted from the first
+  uint64_t filled_ = 0;    // of them, filled and handed over in order
+  uint64_t taken_ = 0;     // of those, taken by the caller
   uint64_t released_ = 0;  // of those, given back
+  uint64_t end_ = UINT64_MAX;  // the first slot a fill answered false for
+  size_t readersWaiting_ = 0;
+  size_t exited_ = 0;  // readers that have ended
   bool workWaiting_ = false;
-  bool readerWaiting_ = false;
   bool cancelled_ = false;
-  bool ended_ = false;
-  std::thread thread_;  // last: started once everything above is made
+  std::vector<std::thread> threads_;  // last: started once everything above is made
 };

@@ -95,3 +95,8 @@ uint64_t Sect32Engine::DriveBytes(uint32_t drive) {
   const Device* dev = Drive(drive);
   return dev != nullptr ? dev->Size() : 0;
 }
+
+bool Sect32Engine::ParallelReads(uint32_t drive) {
+  const Device* dev = Drive(drive);
+  return dev != nullptr && dev->ParallelReads();
+}

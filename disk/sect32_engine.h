@@ -25,6 +25,7 @@ class Sect32Engine final : public SectorLibrary {
   [[nodiscard]] bool DriveGeometry(uint32_t drive, Geometry& out) override;
   uint64_t DriveBytes(uint32_t drive) override;
   void StartUndoFile(uint32_t drive) override;
+  bool ParallelReads(uint32_t drive) override;
 
   bool AllOpen() const { return allOpen_; }
 

@@ -115,4 +115,10 @@ __attribute__((visibility("default"))) void Sect32StartUndoFile(uint32_t drive) 
   if (d != nullptr) d->engine->StartUndoFile(drive);
 }
 
+// Whether the drive's reads may be made from several threads at once.
+__attribute__((visibility("default"))) uint32_t Sect32ParallelReads(uint32_t drive) {
+  const std::shared_ptr<Drives> d = Current();
+  return d != nullptr && d->engine->ParallelReads(drive) ? 1 : 0;
+}
+
 }  // extern "C"

@@ -37,6 +37,9 @@ class SectorLibrary {
   // The drive's next write starts an undo file of its own; a library without
   // the call keeps one file for the run.
   virtual void StartUndoFile(uint32_t /*drive*/) {}
+  // Whether the drive's reads may be made from several threads at once; a
+  // library without the call is read by one thread at a time.
+  virtual bool ParallelReads(uint32_t /*drive*/) { return false; }
 };
 
 // The C entry points exported by libsect32.so.
@@ -57,4 +60,5 @@ using Sect32FloppyCountFn = uint32_t (*)();
 // The drive's CHS geometry; nonzero when the drive is known.
 using Sect32DriveGeometryFn = uint32_t (*)(uint32_t, uint32_t*, uint32_t*, uint32_t*);
 using Sect32StartUndoFileFn = void (*)(uint32_t);
+using Sect32ParallelReadsFn = uint32_t (*)(uint32_t);
 }

@@ -106,7 +106,7 @@ ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry&
   // The reader thread picks the runs (skip is asked there) and reads them;
   // the readers' work and the progress stay on this thread.
   bool atEnd = false;  // the reader's, read once it has ended
-  ReadAhead<ClusterSlot> reader(kAheadClusterRuns, [&, c = uint32_t{2}](ClusterSlot& slot) mutable {
+  ReadAhead<ClusterSlot> reader(kAheadClusterRuns, [&, c = uint32_t{2}](ClusterSlot& slot, uint64_t) mutable {
     while (c <= geometry.lastCluster && options.skip && options.skip(c)) ++c;
     if (c > geometry.lastCluster) {
       atEnd = true;
