@@ -4,12 +4,14 @@
 #include <linux/fs.h>
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sys/syscall.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace {
 
@@ -32,13 +34,23 @@ struct CacheCount {
 // Whether the cache holds every page of [offset, offset + len). False when
 // the kernel cannot say.
 bool WhollyCached(int fd, uint64_t offset, size_t len) {
-  CacheRange range{offset, len};
-  CacheCount count{};
-  if (::syscall(kCachestat, fd, &range, &count, 0) != 0) return false;
   const long page = ::sysconf(_SC_PAGESIZE);
   const uint64_t p = page > 0 ? static_cast<uint64_t>(page) : 4096;
-  const uint64_t pages = (offset + len + p - 1) / p - offset / p;
-  return count.cached >= pages;
+  const uint64_t from = offset / p * p;
+  const uint64_t pages = (offset + len + p - 1) / p - from / p;
+  CacheRange range{offset, len};
+  CacheCount count{};
+  if (::syscall(kCachestat, fd, &range, &count, 0) == 0) return count.cached >= pages;
+  // Before cachestat: the pages of a mapping of the range (mapping them
+  // reads nothing; mincore only looks).
+  const size_t span = static_cast<size_t>(pages * p);
+  void* map = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(from));
+  if (map == MAP_FAILED) return false;
+  std::vector<unsigned char> resident(static_cast<size_t>(pages));
+  bool whole = ::mincore(map, span, resident.data()) == 0;
+  for (size_t i = 0; whole && i < resident.size(); ++i) whole = (resident[i] & 1) != 0;
+  ::munmap(map, span);
+  return whole;
 }
 
 }  // namespace
