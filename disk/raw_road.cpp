@@ -42,19 +42,31 @@ bool RawRun::TouchesUnreadable(uint64_t from, uint64_t length) const {
   return it != unreadable.end() && *it <= hi;
 }
 
+RunMemory::RunMemory(size_t runs, size_t runBytes) : runBytes_(runBytes) {
+  const size_t bytes = std::max<size_t>(1, runs * runBytes);
+  if (bytes >= kHugePage) {
+    const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    block_ = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, whole));
+    // Only advice: without huge pages the block is used as it is.
+    if (block_ != nullptr) static_cast<void>(::madvise(block_, whole, MADV_HUGEPAGE));
+  } else {
+    block_ = static_cast<uint8_t*>(std::malloc(bytes));
+  }
+  if (block_ == nullptr) throw std::bad_alloc();
+}
+
+RunMemory::~RunMemory() { std::free(block_); }
+
+size_t RawReaders(const DiskAccess& access, uint16_t drive) {
+  return access.ParallelReads(drive) ? 2 : 1;
+}
+
 namespace {
 
 // Eight runs in all: those read ahead, handed over four at a time (see
 // ReadAhead), the one worked on, and the one before it that a piece may
 // still reach back into.
 constexpr size_t kAheadRuns = 8;
-// Readers of a drive that may be read from several threads: the second
-// read in flight keeps a disk read past the page cache streaming.
-constexpr size_t kParallelReaders = 2;
-
-size_t Readers(DiskAccess& access, const DrivePacket& node) {
-  return access.ParallelReads(node.drive) ? kParallelReaders : 1;
-}
 
 struct RawSlot {
   uint64_t first = 0;
@@ -62,37 +74,6 @@ struct RawSlot {
   std::vector<uint64_t> unreadable;
   bool whole = true;  // what the read answered
   uint64_t End() const { return first + bytes.size() / kSectorSize; }
-};
-
-// The runs' memory: one block for all the slots, in huge pages where the
-// system gives them. A fresh megabyte in small pages costs 256 page faults,
-// which the first runs of a cold search would otherwise wait on, and the
-// copies into it as many page-table walks. Every run starts on a page (a
-// megabyte run is aligned to its size), so a drive may read it past the
-// page cache.
-class RunMemory {
- public:
-  static constexpr size_t kHugePage = size_t{2} << 20;
-  RunMemory(size_t runs, size_t runBytes) : runBytes_(runBytes) {
-    const size_t bytes = std::max<size_t>(1, runs * runBytes);
-    if (bytes >= kHugePage) {
-      const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-      block_ = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, whole));
-      // Only advice: without huge pages the block is used as it is.
-      if (block_ != nullptr) static_cast<void>(::madvise(block_, whole, MADV_HUGEPAGE));
-    } else {
-      block_ = static_cast<uint8_t*>(std::malloc(bytes));
-    }
-    if (block_ == nullptr) throw std::bad_alloc();
-  }
-  ~RunMemory() { std::free(block_); }
-  RunMemory(const RunMemory&) = delete;
-  RunMemory& operator=(const RunMemory&) = delete;
-  uint8_t* Run(size_t i) const { return block_ + i * runBytes_; }
-
- private:
-  size_t runBytes_;
-  uint8_t* block_ = nullptr;
 };
 
 // The readers' work: the k-th run of the range, until its end or a stop.
@@ -134,7 +115,7 @@ struct RawReader::Ahead {
 RawReader::RawReader(DiskAccess& access, const DrivePacket& node, uint64_t first, uint64_t count,
                      const RawRoadOptions& options)
     : ahead_(std::make_unique<Ahead>(FillRuns(access, node, first, count, options),
-                                     Readers(access, node))) {}
+                                     RawReaders(access, node.drive))) {}
 
 RawReader::~RawReader() = default;
 
@@ -213,7 +194,7 @@ RawRoadTotals ForEachRawRun(DiskAccess& access, const DrivePacket& node, uint64_
   RawRoadTotals totals;
   if (count == 0) return totals;
   ReadAhead<RawSlot> reader(kAheadRuns, FillRuns(access, node, first, count, options),
-                            Readers(access, node));
+                            RawReaders(access, node.drive));
   uint64_t done = 0;
   while (done < count) {
     if (options.stop && options.stop->load()) {

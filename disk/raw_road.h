@@ -30,6 +30,31 @@ inline constexpr uint8_t kRawUnreadableFill = 0xE5;
 [[nodiscard]] bool ReadRawSectors(DiskAccess& access, const DrivePacket& node, uint64_t first,
                                   std::span<uint8_t> buffer, std::vector<uint64_t>& unreadable);
 
+// The memory of runs read ahead: one block for all of them, in huge pages
+// where the system gives them. A fresh megabyte in small pages costs 256
+// page faults, which the first runs of a cold scan would otherwise wait on,
+// and the copies into it as many page-table walks. Run i starts i * runBytes
+// into a block aligned to 2 MiB: runs of a megabyte or more start on a page,
+// so a drive may read them past the page cache.
+class RunMemory {
+ public:
+  static constexpr size_t kHugePage = size_t{2} << 20;
+  RunMemory(size_t runs, size_t runBytes);
+  ~RunMemory();
+  RunMemory(const RunMemory&) = delete;
+  RunMemory& operator=(const RunMemory&) = delete;
+  uint8_t* Run(size_t i) const { return block_ + i * runBytes_; }
+
+ private:
+  size_t runBytes_;
+  uint8_t* block_ = nullptr;
+};
+
+// How many threads a raw scan of the drive reads with: two where the drive
+// may be read from several threads at once (the second read in flight keeps
+// a disk read past the page cache streaming), else one.
+size_t RawReaders(const DiskAccess& access, uint16_t drive);
+
 // One run as a scan gets it.
 struct RawRun {
   uint64_t first = 0;                     // its first sector, counted as the range is

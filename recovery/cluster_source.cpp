@@ -1,7 +1,9 @@
 #include "recovery/cluster_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "disk/raw_road.h"
 #include "disk/read_ahead.h"
@@ -66,34 +68,32 @@ bool DiskClusterSource::Read(uint32_t first, uint32_t count, std::span<uint8_t> 
     return false;
   }
   const uint64_t sector = uint64_t{volume_.dataStart} + (first - 2) * perCluster;
-  bad_.clear();
-  if (ReadRawSectors(access_, volume_, sector, out.first(static_cast<size_t>(bytes)), bad_))
+  std::vector<uint64_t> bad;
+  if (ReadRawSectors(access_, volume_, sector, out.first(static_cast<size_t>(bytes)), bad))
     return true;
   // Sector numbers to byte ranges of out, neighbours joined.
-  for (const uint64_t s : bad_) {
+  for (const uint64_t s : bad) {
     const uint64_t at = (s - sector) * kSectorSize;
     if (!unreadable.empty() && unreadable.back().offset + unreadable.back().length == at)
       unreadable.back().length += kSectorSize;
     else
       unreadable.push_back({at, kSectorSize});
   }
-  unreadableSectors += bad_.size();
   return false;
 }
 
+size_t DiskClusterSource::Readers() const { return RawReaders(access_, volume_.drive); }
+
 namespace {
 
-// A run as the reader thread leaves it for the readers.
+// A run as a reader thread leaves it for the readers of its bytes.
 struct ClusterSlot {
   uint32_t first = 0;
   uint32_t count = 0;
-  std::vector<uint8_t> bytes;
+  std::span<uint8_t> bytes;  // in the pass's RunMemory
   std::vector<ByteRange> unreadable;
   bool whole = true;  // what the read answered
 };
-
-// Two runs read ahead of the one the readers work on.
-constexpr size_t kAheadClusterRuns = 3;
 
 }  // namespace
 
@@ -102,30 +102,58 @@ ClusterRunTotals ForEachClusterRun(ClusterSource& source, const ClusterGeometry&
                                    const std::function<void(const ClusterRun&)>& visit) {
   ClusterRunTotals totals;
   if (!geometry.Valid()) return totals;
-  const uint64_t perRun = std::max<uint64_t>(1, options.runBytes / geometry.clusterBytes);
-  // The reader thread picks the runs (skip is asked there) and reads them;
-  // the readers' work and the progress stay on this thread.
-  bool atEnd = false;  // the reader's, read once it has ended
-  ReadAhead<ClusterSlot> reader(kAheadClusterRuns, [&, c = uint32_t{2}](ClusterSlot& slot, uint64_t) mutable {
-    while (c <= geometry.lastCluster && options.skip && options.skip(c)) ++c;
-    if (c > geometry.lastCluster) {
-      atEnd = true;
-      return false;
+  const uint64_t perRun = std::clamp<uint64_t>(options.runBytes / geometry.clusterBytes, 1,
+                                               geometry.lastCluster - 1);
+  // Two runs read ahead of the one worked on, and one more for each further
+  // reader, so that each has a read in flight.
+  const size_t readers = std::max<size_t>(1, source.Readers());
+  const size_t depth = 2 + readers;
+  RunMemory memory(depth, static_cast<size_t>(perRun * geometry.clusterBytes));
+  // The runs are picked one after another (skip is asked there), under a
+  // lock, by whichever reader comes first for the next one; the k-th run is
+  // kept until its slot is filled again. The readers' work and the progress
+  // stay on this thread.
+  struct Picked {
+    uint32_t first = 0;
+    uint32_t count = 0;
+  };
+  std::mutex picking;
+  std::vector<Picked> picked(depth);
+  uint64_t pickedCount = 0;
+  uint32_t next = 2;
+  std::atomic<bool> atEnd{false};
+  auto pick = [&](uint64_t k, Picked& run) {
+    std::lock_guard<std::mutex> lock(picking);
+    while (pickedCount <= k) {
+      uint32_t c = next;
+      while (c <= geometry.lastCluster && options.skip && options.skip(c)) ++c;
+      if (c > geometry.lastCluster) {
+        next = c;
+        atEnd = true;
+        return false;
+      }
+      uint32_t count = 1;
+      while (count < perRun && uint64_t{c} + count <= geometry.lastCluster &&
+             !(options.skip && options.skip(c + count)))
+        ++count;
+      picked[pickedCount++ % depth] = {c, count};
+      next = c + count;
     }
+    run = picked[k % depth];
+    return true;
+  };
+  ReadAhead<ClusterSlot> reader(depth, [&](ClusterSlot& slot, uint64_t k) {
+    Picked run;
+    if (!pick(k, run)) return false;
     if (options.stop && options.stop->load()) return false;
-    uint32_t count = 1;
-    while (count < perRun && uint64_t{c} + count <= geometry.lastCluster &&
-           !(options.skip && options.skip(c + count)))
-      ++count;
-    slot.first = c;
-    slot.count = count;
-    slot.bytes.resize(uint64_t{count} * geometry.clusterBytes);
-    slot.whole = source.Read(c, count, slot.bytes, slot.unreadable);
+    slot.first = run.first;
+    slot.count = run.count;
+    slot.bytes = std::span<uint8_t>(memory.Run(k % depth), uint64_t{run.count} * geometry.clusterBytes);
+    slot.whole = source.Read(run.first, run.count, slot.bytes, slot.unreadable);
     // A failure that names no range leaves none of the run trusted.
     if (!slot.whole && slot.unreadable.empty()) slot.unreadable.push_back({0, slot.bytes.size()});
-    c += count;
     return true;
-  });
+  }, readers);
   for (;;) {
     ClusterSlot* slot = reader.Next();
     if (slot == nullptr) {

@@ -40,6 +40,8 @@ class ClusterSource {
   // True when everything was read.
   [[nodiscard]] virtual bool Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
                                   std::vector<ByteRange>& unreadable) = 0;
+  // How many threads may call Read at once (for other runs).
+  virtual size_t Readers() const { return 1; }
 };
 
 // Clusters held in memory from cluster 2 on, with ranges (offsets into data)
@@ -67,12 +69,11 @@ class DiskClusterSource final : public ClusterSource {
   DiskClusterSource(DiskAccess& access, const DrivePacket& volume);
   [[nodiscard]] bool Read(uint32_t first, uint32_t count, std::span<uint8_t> out,
                           std::vector<ByteRange>& unreadable) override;
-  uint64_t unreadableSectors = 0;
+  size_t Readers() const override;
 
  private:
   DiskAccess& access_;
   DrivePacket volume_;  // addressed from the volume's sector 0
-  std::vector<uint64_t> bad_;
 };
 
 // One run of consecutive clusters as the readers get it.

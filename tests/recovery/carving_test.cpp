@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/image_builder.h"
@@ -277,6 +278,63 @@ INSTANTIATE_TEST_SUITE_P(
                     AnswerRow{"OneSectorNamed", false, {{512, 512}}, {{512, 512}}},
                     AnswerRow{"NothingNamed", false, {}, {{0, 4 * 512}}}),
     [](const testing::TestParamInfo<AnswerRow>& i) { return std::string(i.param.name); });
+
+// The data-area pass with one or more readers: the runs come in order, each
+// cluster that is not skipped exactly once with its own bytes, and no run
+// spans a skipped cluster. The suite's name puts it in the ThreadSanitizer leg.
+struct PassRow {
+  const char* name;
+  size_t readers;
+  uint32_t clusters;  // the last cluster
+  uint32_t runClusters;
+  uint32_t skipEvery;  // clusters c with c % skipEvery == 0 are skipped; 0: none
+};
+
+class ClusterRunsThread : public testing::TestWithParam<PassRow> {};
+
+TEST_P(ClusterRunsThread, HandEveryClusterOnceInOrder) {
+  const PassRow& row = GetParam();
+  struct Stamped final : ClusterSource {
+    size_t readers = 1;
+    bool Read(uint32_t first, uint32_t count, std::span<uint8_t> out, std::vector<ByteRange>& unreadable) override {
+      unreadable.clear();
+      if (first % 3 == 0) std::this_thread::yield();  // later runs may finish first
+      for (uint32_t k = 0; k < count; ++k) std::fill_n(out.begin() + k * 512, 512, static_cast<uint8_t>(first + k));
+      return true;
+    }
+    size_t Readers() const override { return readers; }
+  } source;
+  source.readers = row.readers;
+  ClusterGeometry g;
+  g.clusterBytes = 512;
+  g.lastCluster = row.clusters;
+  g.fatType = FatWidth::Fat16;
+  ClusterRunOptions options;
+  options.runBytes = uint64_t{row.runClusters} * 512;
+  auto skipped = [&](uint32_t c) { return row.skipEvery != 0 && c % row.skipEvery == 0; };
+  options.skip = skipped;
+  std::vector<uint32_t> seen;
+  const ClusterRunTotals totals = ForEachClusterRun(source, g, options, [&](const ClusterRun& run) {
+    for (uint32_t k = 0; k < run.count; ++k) {
+      seen.push_back(run.first + k);
+      ASSERT_EQ(run.bytes[k * 512 + 511], static_cast<uint8_t>(run.first + k));
+    }
+  });
+  std::vector<uint32_t> want;
+  for (uint32_t c = 2; c <= row.clusters; ++c)
+    if (!skipped(c)) want.push_back(c);
+  EXPECT_EQ(seen, want);
+  EXPECT_EQ(totals.clustersRead, want.size());
+  EXPECT_FALSE(totals.stopped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, ClusterRunsThread,
+    testing::Values(PassRow{"OneReader", 1, 3000, 16, 7}, PassRow{"TwoReaders", 2, 3000, 16, 7},
+                    PassRow{"TwoReadersNoSkips", 2, 5000, 5, 0},
+                    PassRow{"ThreeReadersOneClusterRuns", 3, 2000, 1, 4},
+                    PassRow{"TwoReadersEverySecondSkipped", 2, 1000, 64, 2}),
+    [](const testing::TestParamInfo<PassRow>& i) { return std::string(i.param.name); });
 
 // The structure check: the whole file checks out; read one cluster short (a
 // reading that stopped at a live cluster) or with a foreign cluster in its
