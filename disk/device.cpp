@@ -6,9 +6,8 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -139,9 +138,7 @@ int64_t FileDevice::ReadStream(uint64_t offset, uint8_t* buffer, size_t len) {
 int64_t FileDevice::ReadAt(uint64_t offset, uint8_t* buffer, size_t len) {
   if (fd_ < 0) return -1;
   size_t done = 0;
-  if (SuitsDirect(offset, buffer, len)) {
-    done = static_cast<size_t>(ReadStream(offset, buffer, len));
-  }
+  if (SuitsDirect(offset, buffer, len)) done = static_cast<size_t>(ReadStream(offset, buffer, len));
   while (done < len) {
     ssize_t n = ::pread(fd_, buffer + done, len - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
