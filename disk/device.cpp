@@ -118,7 +118,7 @@ bool FileDevice::SuitsDirect(uint64_t offset, const uint8_t* buffer, size_t len)
          len % directAlign_ == 0 && reinterpret_cast<uintptr_t>(buffer) % memoryAlign_ == 0;
 }
 
-int64_t FileDevice::ReadStream(uint64_t offset, uint8_t* buffer, size_t len) {
+size_t FileDevice::ReadStream(uint64_t offset, uint8_t* buffer, size_t len) {
   // What the cache holds whole is read from it (a search run again over the
   // same volume), by the caller.
   if (WhollyCached(fd_, offset, len)) return 0;
@@ -132,13 +132,13 @@ int64_t FileDevice::ReadStream(uint64_t offset, uint8_t* buffer, size_t len) {
     // follows is read through the cache, by the caller.
     if (done % directAlign_ != 0) break;
   }
-  return static_cast<int64_t>(done);
+  return done;
 }
 
 int64_t FileDevice::ReadAt(uint64_t offset, uint8_t* buffer, size_t len) {
   if (fd_ < 0) return -1;
   size_t done = 0;
-  if (SuitsDirect(offset, buffer, len)) done = static_cast<size_t>(ReadStream(offset, buffer, len));
+  if (SuitsDirect(offset, buffer, len)) done = ReadStream(offset, buffer, len);
   while (done < len) {
     ssize_t n = ::pread(fd_, buffer + done, len - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;

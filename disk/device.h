@@ -78,7 +78,7 @@ class FileDevice final : public Device {
   // Reads len bytes at offset past the page cache, unless the cache holds
   // them all. The bytes moved (0 when the cache holds them, or the direct
   // read fails): the caller reads the rest through the cache.
-  int64_t ReadStream(uint64_t offset, uint8_t* buffer, size_t len);
+  size_t ReadStream(uint64_t offset, uint8_t* buffer, size_t len);
   bool SuitsDirect(uint64_t offset, const uint8_t* buffer, size_t len) const;
   void OpenDirect(bool block);
   std::string path_;

@@ -33,10 +33,10 @@ class ReadAhead {
       : slots_(depth < 1 ? 1 : depth),
         filledOut_(slots_.size(), false),
         batch_(slots_.size() < 4 ? 1 : slots_.size() / 2),
-        readers_(std::clamp<size_t>(readers, 1, slots_.size())),
         fill_(std::move(fill)) {
-    threads_.reserve(readers_);
-    for (size_t i = 0; i < readers_; ++i) threads_.emplace_back([this] { Fill(); });
+    const size_t n = std::clamp<size_t>(readers, 1, slots_.size());
+    threads_.reserve(n);
+    for (size_t i = 0; i < n; ++i) threads_.emplace_back([this] { Fill(); });
   }
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -74,8 +74,10 @@ class ReadAhead {
  private:
   // Slots neither being filled nor filled and held.
   size_t Free() const { return slots_.size() - static_cast<size_t>(claimed_ - released_); }
-  // No slot is left to hand over: the last one was, or no reader is left.
-  bool Ended() const { return filled_ >= end_ || exited_ == readers_; }
+  // No slot is left to hand over. A reader ends only once end_ is known and
+  // every slot before it claimed, and it finishes the slot it claimed first:
+  // the last reader to end has handed over every slot before end_.
+  bool Ended() const { return filled_ >= end_; }
 
   void Fill() {
     for (;;) {
@@ -106,19 +108,13 @@ class ReadAhead {
       }
       if (workWaiting_ && (filled_ - taken_ >= batch_ || Ended())) filledCv_.notify_one();
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++exited_;
-    }
-    filledCv_.notify_all();
-    // Another reader may wait for room that no one will give now.
-    freed_.notify_all();
+    // A reader still waiting for room ends when room is given or the
+    // reading is cancelled.
   }
 
   std::vector<Slot> slots_;
   std::vector<bool> filledOut_;  // filled, not yet handed over (by slot)
   const size_t batch_;  // slots handed over at a time, unless a side would wait
-  const size_t readers_;
   std::function<bool(Slot&, uint64_t)> fill_;
   std::mutex mutex_;
   std::condition_variable filledCv_;  // the work waits here for filled slots
@@ -129,7 +125,6 @@ class ReadAhead {
   uint64_t released_ = 0;  // of those, given back
   uint64_t end_ = UINT64_MAX;  // the first slot a fill answered false for
   size_t readersWaiting_ = 0;
-  size_t exited_ = 0;  // readers that have ended
   bool workWaiting_ = false;
   bool cancelled_ = false;
   std::vector<std::thread> threads_;  // last: started once everything above is made

@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // The case flags of byte 12 (as Windows NT and mtools write them): name and
 // extension stored in capitals but shown in lower case.
 constexpr uint8_t kLowerCaseName = 0x08;
